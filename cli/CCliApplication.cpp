@@ -1,0 +1,205 @@
+#include "cli/CCliApplication.h"
+
+#include "cli/CProgressPrinter.h"
+#include "cli/CScanSession.h"
+#include "disk/IVolume.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QCoreApplication>
+#include <QMap>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+void printErr(const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+}
+
+void printOut(const QString& text)
+{
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+
+struct ScanOptions
+{
+    QString source;
+    QString fileSystem = QStringLiteral("auto");
+    bool tsv = false;
+    QString error;
+};
+
+ScanOptions parseScanOptions(const QStringList& args)
+{
+    ScanOptions o;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == QLatin1String("--tsv")) {
+            o.tsv = true;
+        } else if (a == QLatin1String("--fs") || a.startsWith(QLatin1String("--fs="))) {
+            QString value;
+            if (a == QLatin1String("--fs")) {
+                if (i + 1 >= args.size()) {
+                    o.error = QStringLiteral("--fs needs a value");
+                    return o;
+                }
+                value = args[++i];
+            } else {
+                value = a.mid(5);
+            }
+            const QString upper = value.toUpper();
+            if (upper != QLatin1String("AUTO") && upper != QLatin1String("NTFS") && upper != QLatin1String("FAT32")
+                && upper != QLatin1String("NONE")) {
+                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
+                return o;
+            }
+            o.fileSystem = upper == QLatin1String("AUTO") ? QStringLiteral("auto")
+                : upper == QLatin1String("NONE")          ? QStringLiteral("none")
+                                                          : upper;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            o.error = QStringLiteral("unknown option '%1'").arg(a);
+            return o;
+        } else if (o.source.isEmpty()) {
+            o.source = a;
+        } else {
+            o.error = QStringLiteral("unexpected argument '%1'").arg(a);
+            return o;
+        }
+    }
+    if (o.source.isEmpty() && o.error.isEmpty())
+        o.error = QStringLiteral("scan needs a SOURCE (a block device or a disk image)");
+    return o;
+}
+
+QString summaryOf(const CScanSession& session, double seconds, double rate)
+{
+    QMap<QString, int> perType;
+    for (const CFileNode& n : session.documents())
+        perType[n.typeName] += 1;
+    QStringList parts;
+    for (auto it = perType.cbegin(); it != perType.cend(); ++it)
+        parts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    QString text = QStringLiteral("%1 lost document(s)").arg(session.documents().size());
+    if (!parts.isEmpty())
+        text += QStringLiteral(" (%1)").arg(parts.join(QStringLiteral(", ")));
+    text += QStringLiteral(" on %1, %2 scanned in %3 s (%4 MB/s).\n")
+                .arg(session.volume() ? session.volume()->name() : QString())
+                .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
+                .arg(seconds, 0, 'f', 2)
+                .arg(rate, 0, 'f', 1);
+    if (session.fileSystem().isEmpty())
+        text += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are listed too.\n");
+    if (session.unreadableBytes() > 0)
+        text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
+                    .arg(session.unreadableBytes());
+    return text;
+}
+
+void printDocuments(const QList<CFileNode>& documents, bool tsv)
+{
+    QString out;
+    if (tsv) {
+        for (const CFileNode& n : documents)
+            out += QStringLiteral("%1.%2\t%2\t%3\t%4\n").arg(n.name, n.typeName).arg(n.startSector).arg(n.size);
+        printOut(out);
+        return;
+    }
+    int nameWidth = 4;
+    for (const CFileNode& n : documents)
+        nameWidth = std::max(nameWidth, static_cast<int>(n.name.size() + 1 + n.typeName.size()));
+    out += QStringLiteral("%1  %2  %3  %4  %5\n")
+               .arg(QStringLiteral("NAME"), -nameWidth)
+               .arg(QStringLiteral("TYPE"), -4)
+               .arg(QStringLiteral("START SECTOR"), 14)
+               .arg(QStringLiteral("BYTES"), 12)
+               .arg(QStringLiteral("SIZE"), 11);
+    for (const CFileNode& n : documents) {
+        out += QStringLiteral("%1  %2  %3  %4  %5\n")
+                   .arg(n.name + QLatin1Char('.') + n.typeName, -nameWidth)
+                   .arg(n.typeName, -4)
+                   .arg(n.startSector, 14)
+                   .arg(n.size, 12)
+                   .arg(n.sizeText, 11);
+    }
+    printOut(out);
+}
+
+} // namespace
+
+QString CCliApplication::usage()
+{
+    return QStringLiteral(
+        "Usage: tamsel-cli COMMAND [OPTIONS]\n"
+        "\n"
+        "Finds lost PDF, ZIP, DOC, XLS, PPT, DOCX, XLSX and PPTX documents on a volume\n"
+        "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
+        "\n"
+        "Commands:\n"
+        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv]\n"
+        "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
+        "      the file system is read from the boot sector, so that documents that live\n"
+        "      files still own are left out. --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES.\n"
+        "\n"
+        "Raw access to a disk needs root or membership of the 'disk' group.\n"
+        "Exit status: 0 done, 1 the source could not be read, 2 usage error.\n");
+}
+
+int CCliApplication::run(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    args.removeFirst();
+    return execute(args);
+}
+
+int CCliApplication::execute(const QStringList& arguments)
+{
+    if (arguments.isEmpty()) {
+        printErr(usage());
+        return ExitUsage;
+    }
+    const QString command = arguments.first();
+    const QStringList rest = arguments.mid(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        printOut(usage());
+        return ExitOk;
+    }
+    if (rest.contains(QStringLiteral("--help"))) {
+        printOut(usage());
+        return ExitOk;
+    }
+    if (command == QLatin1String("scan"))
+        return scanCommand(rest);
+    printErr(QStringLiteral("tamsel-cli: unknown command '%1'\n\n").arg(command) + usage());
+    return ExitUsage;
+}
+
+int CCliApplication::scanCommand(const QStringList& arguments)
+{
+    const ScanOptions options = parseScanOptions(arguments);
+    if (!options.error.isEmpty()) {
+        printErr(QStringLiteral("tamsel-cli: %1\n\n").arg(options.error) + usage());
+        return ExitUsage;
+    }
+
+    CProgressPrinter progress;
+    CScanSession session;
+    const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
+    if (outcome == CScanSession::Outcome::OpenFailed) {
+        printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
+        return ExitFailure;
+    }
+
+    printDocuments(session.documents(), options.tsv);
+    std::fflush(stdout);
+    if (outcome == CScanSession::Outcome::ScanFailed) {
+        printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
+        return ExitFailure;
+    }
+    printErr(summaryOf(session, progress.elapsedSeconds(), progress.megabytesPerSecond(session.volumeLength())));
+    return ExitOk;
+}

@@ -1,0 +1,81 @@
+#include "cli/CScanSession.h"
+
+#include "cli/CProgressPrinter.h"
+#include "disk/CBootSectorProbe.h"
+#include "disk/CFileVolume.h"
+#include "scan/CRecoveryControl.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+
+CScanSession::CScanSession(QObject* parent)
+    : QObject(parent)
+{
+    registerFileNodeMetaType();
+}
+
+CScanSession::~CScanSession() = default;
+
+int64_t CScanSession::volumeLength() const
+{
+    return m_volume ? m_volume->length() : 0;
+}
+
+CScanSession::Outcome CScanSession::run(const QString& source, const QString& fileSystemOption,
+                                        CProgressPrinter* progress)
+{
+    m_documents.clear();
+    m_failure.clear();
+
+    CFileVolume::OpenError error;
+    std::unique_ptr<CFileVolume> opened = CFileVolume::open(source, &error);
+    if (!opened) {
+        m_failure = error.reason;
+        return Outcome::OpenFailed;
+    }
+    m_volume = std::shared_ptr<IVolume>(std::move(opened));
+
+    if (fileSystemOption.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
+        m_fileSystem = CBootSectorProbe::detect(*m_volume);
+    else if (fileSystemOption.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        m_fileSystem.clear();
+    else
+        m_fileSystem = fileSystemOption.toUpper();
+
+    CRecoveryControl control;
+    QEventLoop loop;
+    Outcome outcome = Outcome::Finished;
+
+    connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem), this,
+            [this](const CFileNode& node) { m_documents.append(node); });
+    connect(&control, &CRecoveryControl::notifyProcess, this, [progress](long long, long long current) {
+        if (progress)
+            progress->update(current);
+    });
+    connect(&control, &CRecoveryControl::notifyOpenFailed, this, [&](const QString& reason) {
+        m_failure = reason;
+        outcome = Outcome::OpenFailed;
+        loop.quit();
+    });
+    connect(&control, &CRecoveryControl::notifyScanFailed, this, [&](const QString& reason) {
+        m_failure = reason;
+        outcome = Outcome::ScanFailed;
+    });
+    // The end of the thread, not the (1000, 1000) signal, marks the end:
+    // the signal comes before run() returns.
+    connect(&control, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+
+    if (progress)
+        progress->start(m_volume->length());
+    if (control.beginScan(m_volume, m_fileSystem))
+        loop.exec();
+    else if (outcome != Outcome::OpenFailed)
+        loop.exec(); // the queued open failure quits it
+    control.wait();
+    // Deliver whatever the worker posted last before the loop ended.
+    QCoreApplication::sendPostedEvents();
+    if (progress)
+        progress->finish();
+    m_unreadable = control.unreadableBytes();
+    return outcome;
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "scan/CFileNode.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class CProgressPrinter;
+class IVolume;
+
+// One whole scan for the command line: opens the source, names its file
+// system (from the boot sector when asked to), runs the scan worker to its
+// end under a local event loop and keeps the lost documents it lists.
+class CScanSession : public QObject
+{
+    Q_OBJECT
+public:
+    enum class Outcome { Finished, OpenFailed, ScanFailed };
+
+    explicit CScanSession(QObject* parent = nullptr);
+    ~CScanSession() override;
+
+    // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
+    Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
+
+    const QList<CFileNode>& documents() const { return m_documents; }
+    QString failureReason() const { return m_failure; }
+    // The file-system name the scan ran with ("" when none).
+    QString fileSystem() const { return m_fileSystem; }
+    std::shared_ptr<IVolume> volume() const { return m_volume; }
+    int64_t volumeLength() const;
+    int64_t unreadableBytes() const { return m_unreadable; }
+
+private:
+    QList<CFileNode> m_documents;
+    QString m_failure;
+    QString m_fileSystem;
+    std::shared_ptr<IVolume> m_volume;
+    int64_t m_unreadable = 0;
+};

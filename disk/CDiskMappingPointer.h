@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+class IVolume;
+
+// Presents the bytes of a volume through a large in-memory window.
+//
+// Opened at a byte offset X, the pointer shows the W bytes of the volume
+// from X on. In sequential mode the reader keeps two halves: while a
+// caller analyses the bytes of one half, nextWindow() fills the other
+// with the following W bytes. Every read is a positioned read at the
+// window's own offset, so several readers (a scan and a recovery) can share
+// one volume without moving each other's reads.
+//
+// Bytes past the end of the volume read as zeros. A read error inside the
+// volume is retried in 64 KiB pieces: readable pieces are kept, unreadable
+// ones become zeros and are counted, so stale bytes of an earlier window are
+// never presented as if they were on the disk. A device that has gone
+// (ENODEV, ENXIO) is remembered as lost.
+class CDiskMappingPointer
+{
+public:
+    // The allocation granularity this program uses for its windows, and the
+    // window size derived from it (granularity x 512 = 32 MiB).
+    static constexpr uint32_t kAllocationGranularity = 64 * 1024;
+    static constexpr uint32_t kDefaultWindowSize = kAllocationGranularity * 512;
+    static constexpr uint32_t kRetryPiece = 64 * 1024;
+
+    // `windowSize` must be a positive multiple of 512; the default is the
+    // usual W. Recovery passes smaller windows for small documents.
+    CDiskMappingPointer(IVolume* volume, int64_t offset, uint32_t windowSize = kDefaultWindowSize);
+    virtual ~CDiskMappingPointer();
+
+    CDiskMappingPointer(const CDiskMappingPointer&) = delete;
+    CDiskMappingPointer& operator=(const CDiskMappingPointer&) = delete;
+
+    // The byte of the volume at the current position; W bytes follow it.
+    const uint8_t* pointer() const { return m_half + m_offsetInWindow; }
+
+    void beginSequential();
+    void nextWindow();
+    void endSequential();
+
+    // Position on a 0..1000 scale (0 when the length is unknown).
+    int64_t progress() const;
+    // True once the position is beyond the volume length.
+    bool atEnd() const { return position() > m_length; }
+
+    int64_t length() const { return m_length; }
+    int64_t position() const { return m_windowBase + m_offsetInWindow; }
+    uint32_t windowSize() const { return m_windowSize; }
+
+    // Bytes inside the volume that could not be read and were zero-filled,
+    // summed over the reader's life.
+    int64_t unreadableBytes() const { return m_unreadable; }
+    // The device went away (ENODEV/ENXIO); later windows hold zeros.
+    bool deviceLost() const { return m_deviceLost; }
+    // errno of the most recent read failure, 0 if none.
+    int lastError() const { return m_lastError; }
+
+private:
+    uint8_t* halfAt(int index) const;
+    void fill(uint8_t* destination, int64_t offset, int64_t length);
+
+    IVolume* m_volume;
+    uint32_t m_windowSize;
+    uint32_t m_halfCapacity;
+    std::unique_ptr<uint8_t[]> m_buffer;
+    int m_halves = 1;
+    uint8_t* m_half = nullptr;
+    int64_t m_windowBase = 0;
+    int64_t m_offsetInWindow = 0;
+    int64_t m_length = 0;
+    int m_nextHalf = 1;
+    int64_t m_unreadable = 0;
+    bool m_deviceLost = false;
+    int m_lastError = 0;
+};

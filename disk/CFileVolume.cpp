@@ -1,0 +1,132 @@
+#include "disk/CFileVolume.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString describeOpenFailure(const QString& path, int error)
+{
+    const QString cause = QString::fromLocal8Bit(std::strerror(error));
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("cannot open %1: %2. Raw access to a disk needs administrator rights: "
+                              "run with sudo, or add yourself to the 'disk' group.")
+            .arg(path, cause);
+    case ENOENT:
+        return QStringLiteral("cannot open %1: %2. Check the device or image path.").arg(path, cause);
+    case ENOMEDIUM:
+        return QStringLiteral("cannot open %1: %2. Insert the medium and try again.").arg(path, cause);
+    default:
+        return QStringLiteral("cannot open %1: %2.").arg(path, cause);
+    }
+}
+
+} // namespace
+
+std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* failure)
+{
+    auto fail = [&](int error, const QString& reason) -> std::unique_ptr<CFileVolume> {
+        if (failure) {
+            failure->error = error;
+            failure->reason = reason;
+        }
+        return nullptr;
+    };
+
+    const QByteArray encoded = QFile::encodeName(path);
+    if (encoded.isEmpty())
+        return fail(ENOENT, QStringLiteral("no source given."));
+
+    // O_NONBLOCK so that a FIFO opens at once and is then refused below
+    // instead of hanging until a writer appears. Never O_EXCL: it fails on a
+    // partition that is mounted.
+    int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return fail(errno, describeOpenFailure(path, errno));
+
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail(error, describeOpenFailure(path, error));
+    }
+
+    const bool block = S_ISBLK(st.st_mode);
+    if (!block && !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(0, QStringLiteral("cannot scan %1: it is neither a block device nor a disk image file.")
+                           .arg(path));
+    }
+
+    // Reads of regular files and block devices never block anyway; drop the
+    // flag so that no read ever returns EAGAIN.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+    int64_t length = 0;
+    if (block) {
+        uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+            length = static_cast<int64_t>(bytes);
+    } else {
+        length = static_cast<int64_t>(st.st_size);
+    }
+
+    return std::unique_ptr<CFileVolume>(new CFileVolume(fd, path, length, block));
+}
+
+CFileVolume::CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice)
+    : m_fd(fd)
+    , m_path(path)
+    , m_length(length)
+    , m_blockDevice(blockDevice)
+{
+}
+
+CFileVolume::~CFileVolume()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+int CFileVolume::accessMode() const
+{
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    return flags < 0 ? -1 : (flags & O_ACCMODE);
+}
+
+IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t length)
+{
+    ReadResult result;
+    if (offset < 0) {
+        result.error = EINVAL;
+        return result;
+    }
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(m_fd, out + done, length - done, static_cast<off_t>(offset + done));
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0)
+            break; // end of the volume
+        if (errno == EINTR)
+            continue;
+        result.error = errno;
+        break;
+    }
+    result.bytes = static_cast<int64_t>(done);
+    return result;
+}

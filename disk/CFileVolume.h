@@ -1,0 +1,46 @@
+#pragma once
+
+#include "disk/IVolume.h"
+
+#include <memory>
+
+// A block device or an image file, opened read-only.
+//
+// Only block devices and regular files are accepted: a FIFO, a terminal or
+// another character device is refused at open time instead of blocking the
+// scan forever. The descriptor is opened O_RDONLY, so nothing that holds a
+// CFileVolume can write to the source.
+class CFileVolume : public IVolume
+{
+public:
+    struct OpenError
+    {
+        int error = 0;      // errno, or 0 when the source was refused by type
+        QString reason;     // readable English text naming the source and the cause
+    };
+
+    // Opens `path` (UTF-8 on this system). Returns null and fills `failure`
+    // when the source cannot be used.
+    static std::unique_ptr<CFileVolume> open(const QString& path, OpenError* failure = nullptr);
+
+    ~CFileVolume() override;
+    CFileVolume(const CFileVolume&) = delete;
+    CFileVolume& operator=(const CFileVolume&) = delete;
+
+    ReadResult read(int64_t offset, void* buffer, size_t length) override;
+    int64_t length() const override { return m_length; }
+    QString name() const override { return m_path; }
+
+    bool isBlockDevice() const { return m_blockDevice; }
+    int descriptor() const { return m_fd; }
+    // The access mode the descriptor was opened with (O_RDONLY, always).
+    int accessMode() const;
+
+private:
+    CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice);
+
+    int m_fd = -1;
+    QString m_path;
+    int64_t m_length = 0;
+    bool m_blockDevice = false;
+};

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+
+// A volume as the engine sees it: a length and positioned reads, nothing
+// else. There is deliberately no write operation anywhere in this
+// interface: the volume being recovered is only ever read.
+//
+// Implementations must allow concurrent reads from several threads (the
+// scan and a recovery may read the same volume at once); no read depends on
+// a shared file position.
+class IVolume
+{
+public:
+    struct ReadResult
+    {
+        // Bytes placed in the buffer, counted from its start. Short only at
+        // the end of the volume or when an error stopped the read.
+        int64_t bytes = 0;
+        // 0, or the errno of the failure that stopped the read early.
+        int error = 0;
+    };
+
+    virtual ~IVolume() = default;
+
+    // Reads up to `length` bytes at byte `offset`. Loops over short reads
+    // and interrupted calls; returns early only at the end of the volume or
+    // on an error.
+    virtual ReadResult read(int64_t offset, void* buffer, size_t length) = 0;
+
+    // Length of the volume in bytes (0 when it cannot be known).
+    virtual int64_t length() const = 0;
+
+    // The name shown in messages: a path, or a label for a memory volume.
+    virtual QString name() const = 0;
+};

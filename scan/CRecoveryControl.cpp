@@ -1,0 +1,185 @@
+#include "scan/CRecoveryControl.h"
+
+#include "disk/CDiskMappingPointer.h"
+#include "disk/CFileVolume.h"
+#include "disk/IVolume.h"
+#include "scan/CSignatureCarver.h"
+
+#include <QMetaObject>
+
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+constexpr int kSectorSize = 512;
+constexpr long long kProgressTotal = 1000;
+
+// Joins its thread on every path out of a scope, exceptions included.
+class ScopedThread
+{
+public:
+    template <typename F>
+    explicit ScopedThread(F&& body)
+        : m_thread(std::forward<F>(body))
+    {
+    }
+    ~ScopedThread()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    ScopedThread(const ScopedThread&) = delete;
+    ScopedThread& operator=(const ScopedThread&) = delete;
+
+private:
+    std::thread m_thread;
+};
+
+QString lostDeviceReason(const IVolume& volume, int error)
+{
+    return QStringLiteral("the source %1 can no longer be read (%2): the device was removed or has failed. "
+                          "Reconnect it and scan again.")
+        .arg(volume.name(), QString::fromLocal8Bit(std::strerror(error)));
+}
+
+} // namespace
+
+CRecoveryControl::CRecoveryControl(QObject* parent)
+    : QThread(parent)
+    , m_windowSize(CDiskMappingPointer::kDefaultWindowSize)
+{
+}
+
+CRecoveryControl::~CRecoveryControl()
+{
+    stopScan();
+    wait();
+}
+
+bool CRecoveryControl::beginScan(const QString& devicePath, const QString& fileSystem)
+{
+    if (isRunning())
+        return false;
+    CFileVolume::OpenError error;
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(devicePath, &error);
+    if (!volume) {
+        m_fileSystem = fileSystem;
+        failOpen(error.reason);
+        return false;
+    }
+    return beginScan(std::shared_ptr<IVolume>(std::move(volume)), fileSystem);
+}
+
+bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString& fileSystem)
+{
+    if (isRunning())
+        return false;
+    m_fileSystem = fileSystem;
+    if (!volume) {
+        failOpen(QStringLiteral("no source to scan."));
+        return false;
+    }
+    m_volume = std::move(volume);
+    m_running = true;
+    start(QThread::InheritPriority);
+    return true;
+}
+
+void CRecoveryControl::failOpen(const QString& reason)
+{
+    m_running = false;
+    // Queued, so that no receiver runs inside beginScan().
+    QMetaObject::invokeMethod(
+        this, [this, reason]() { emit notifyOpenFailed(reason); }, Qt::QueuedConnection);
+}
+
+void CRecoveryControl::stopScan()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_passMutex);
+        // The file-system scanners hook in here (see runFileSystemPass).
+    }
+    m_running = false;
+}
+
+void CRecoveryControl::runFileSystemPass()
+{
+    // No file-system pass is built in yet: every volume goes straight to the
+    // raw pass.
+}
+
+void CRecoveryControl::run()
+{
+    runFileSystemPass();
+    m_activePass = -1;
+
+    QString failure;
+    int64_t unreadable = 0;
+    try {
+        CDiskMappingPointer reader(m_volume.get(), 0, m_windowSize);
+        const uint32_t w = reader.windowSize();
+        emit notifyProcess(kProgressTotal, 0);
+
+        m_carver.reset(new CSignatureCarver);
+        CSignatureCarver* carver = m_carver.get();
+        carver->setVolumeLength(reader.length());
+        reader.beginSequential();
+
+        bool stopped = false;
+        try {
+            while (!reader.atEnd()) {
+                if (reader.deviceLost())
+                    break;
+                emit notifyProcess(kProgressTotal, reader.progress());
+                const uint8_t* window = reader.pointer();
+                std::exception_ptr carveError;
+                {
+                    ScopedThread carving([&]() {
+                        try {
+                            carver->carveWindow(&m_relay, window, w, kSectorSize);
+                        } catch (...) {
+                            carveError = std::current_exception();
+                        }
+                    });
+                    reader.nextWindow();
+                }
+                if (carveError)
+                    std::rethrow_exception(carveError);
+                if (!m_running) {
+                    stopped = true;
+                    break;
+                }
+            }
+        } catch (const std::exception& e) {
+            failure = QStringLiteral("the scan of %1 stopped on an internal error: %2")
+                          .arg(m_volume->name(), QString::fromLocal8Bit(e.what()));
+        } catch (...) {
+            failure = QStringLiteral("the scan of %1 stopped on an internal error.").arg(m_volume->name());
+        }
+        reader.endSequential();
+        unreadable = reader.unreadableBytes();
+        m_unreadable = unreadable;
+
+        if (stopped) {
+            emit scanThreadFinish();
+            return;
+        }
+        if (failure.isEmpty() && reader.deviceLost())
+            failure = lostDeviceReason(*m_volume, reader.lastError());
+        if (failure.isEmpty())
+            carver->finishPass(&m_relay);
+    } catch (const std::exception& e) {
+        failure = QStringLiteral("the scan of %1 could not start: %2")
+                      .arg(m_volume->name(), QString::fromLocal8Bit(e.what()));
+    }
+
+    m_running = false;
+    if (!failure.isEmpty()) {
+        emit notifyScanFailed(failure);
+        return;
+    }
+    emit notifyProcess(kProgressTotal, kProgressTotal);
+}
