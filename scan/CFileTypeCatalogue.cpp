@@ -48,7 +48,49 @@ int codeOfExtension(const QByteArray& extension)
     return CFileTypeCatalogue::NotWanted;
 }
 
+// Extensions whose files are ZIP archives or compound documents under
+// another name.
+const char* const kContainerExtensions[] = {
+    // OpenDocument and other ZIP-based formats
+    "odt", "ods", "odp", "odg", "ott", "ots", "otp", "epub", "jar", "war", "ear", "apk", "xps", "oxps", "vsdx",
+    // Office Open XML variants (macros, templates, shows)
+    "docm", "dotx", "dotm", "xlsm", "xltx", "xltm", "xlsb", "pptm", "potx", "potm", "ppsx", "ppsm",
+    // compound documents
+    "dot", "xlt", "pot", "pps", "msi", "msg",
+};
+
 } // namespace
+
+bool CFileTypeCatalogue::isContainerExtension(const QByteArray& fileName, bool fixedWidth)
+{
+    const QByteArray extension = extensionOf(fileName, fixedWidth).toLower();
+    if (extension.isEmpty())
+        return false;
+    for (const char* word : kContainerExtensions) {
+        if (extension == word)
+            return true;
+    }
+    return false;
+}
+
+int CFileTypeCatalogue::family(int typeCode)
+{
+    switch (typeCode) {
+    case Zip:
+    case Docx:
+    case Xlsx:
+    case Pptx:
+        return Zip;
+    case Doc:
+    case Xls:
+    case Ppt:
+        return Doc;
+    case Pdf:
+        return Pdf;
+    default:
+        return 0;
+    }
+}
 
 bool CFileTypeCatalogue::isWantedExtension(const QByteArray& fileName, bool fixedWidth)
 {

@@ -27,6 +27,17 @@ public:
     static bool isWantedExtension(const QByteArray& fileName, bool fixedWidth);
     static int typeCodeByExtension(const QByteArray& fileName, bool fixedWidth);
 
+    // Files of other names whose bytes are a ZIP, an Office Open XML or a
+    // compound document (.odt, .epub, .jar, .docm, .dot, .msi, ...): the
+    // carving pass finds them as one of our types, so a live one must not
+    // be shown as lost.
+    static bool isContainerExtension(const QByteArray& fileName, bool fixedWidth);
+
+    // The family a type's bytes belong to: ZIP, DOCX, XLSX and PPTX are all
+    // ZIP archives (Zip), DOC, XLS and PPT all compound documents (Doc), a
+    // PDF is a PDF (Pdf). 0 for anything else.
+    static int family(int typeCode);
+
     // "PDF", "pdf", "Pdf" -> 5; anything else -> 100.
     static int typeCodeByName(const QString& name);
 
