@@ -3,6 +3,7 @@
 #include "cli/CProgressPrinter.h"
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
+#include "results/CCreateTreeNode.h"
 #include "scan/CRecoveryControl.h"
 
 #include <QCoreApplication>
@@ -43,11 +44,16 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         m_fileSystem = fileSystemOption.toUpper();
 
     CRecoveryControl control;
+    // The same tree builder the window fills, so that both list exactly the
+    // same documents, in the same order: live files' documents left out.
+    CCreateTreeNode builder;
     QEventLoop loop;
     Outcome outcome = Outcome::Finished;
 
-    connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem), this,
-            [this](const CFileNode& node) { m_documents.append(node); });
+    connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &builder,
+            qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
+    connect(control.relay(), qOverload<long long, int>(&CNotifyFileNode::notifyItem), &builder,
+            qOverload<long long, int>(&CCreateTreeNode::reciveFileItem));
     connect(&control, &CRecoveryControl::notifyProcess, this, [progress](long long, long long current) {
         if (progress)
             progress->update(current);
@@ -74,6 +80,7 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     control.wait();
     // Deliver whatever the worker posted last before the loop ended.
     QCoreApplication::sendPostedEvents();
+    builder.collectAll(m_documents);
     if (progress)
         progress->finish();
     m_unreadable = control.unreadableBytes();

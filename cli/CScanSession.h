@@ -27,6 +27,8 @@ public:
     // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
     Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
 
+    // What the window's tree lists: types in order of first arrival, each
+    // type's documents in arrival order; live files' documents left out.
     const QList<CFileNode>& documents() const { return m_documents; }
     QString failureReason() const { return m_failure; }
     // The file-system name the scan ran with ("" when none).

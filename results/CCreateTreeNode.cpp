@@ -1,0 +1,155 @@
+#include "results/CCreateTreeNode.h"
+
+#include "results/CFileClassfy.h"
+#include "results/ICopyFileNode.h"
+#include "scan/CFileTypeCatalogue.h"
+
+CCreateTreeNode::CCreateTreeNode(QObject* parent)
+    : QObject(parent)
+    , m_root(std::make_unique<CFileNodeItem>())
+{
+    registerFileNodeMetaType();
+}
+
+CCreateTreeNode::~CCreateTreeNode() = default;
+
+void CCreateTreeNode::reciveFileItem(long long fileStart, int exteion)
+{
+    const quint64 key = static_cast<quint64>(fileStart);
+    if (!m_liveFiles.contains(key))
+        m_liveFiles.insert(key, exteion);
+}
+
+// A carved record is a live file's document when a live file starts at its
+// sector and
+//  - that file is of no wanted type (code 100): its name hides a container
+//    (.odt, .epub, .jar, .msi, ...) whose bytes we carve as one of ours;
+//  - or it has the record's type;
+//  - or its type is of the record's family: a live DOCX whose member names
+//    are unusual is carved as a ZIP, a live XLS may be carved as a DOC.
+// A record of another family (a ZIP at a live PDF's sector) is kept.
+bool CCreateTreeNode::isDuplicate(const CFileNode& record) const
+{
+    const auto it = m_liveFiles.constFind(record.startSector);
+    if (it == m_liveFiles.constEnd())
+        return false;
+    const int liveCode = it.value();
+    if (liveCode == CFileTypeCatalogue::NotWanted)
+        return true;
+    const int recordCode = CFileTypeCatalogue::typeCodeByName(record.typeName);
+    if (recordCode == liveCode)
+        return true;
+    const int liveFamily = CFileTypeCatalogue::family(liveCode);
+    return liveFamily != 0 && liveFamily == CFileTypeCatalogue::family(recordCode);
+}
+
+void CCreateTreeNode::reciveFileItem(const CFileNode& record)
+{
+    if (isDuplicate(record))
+        return;
+
+    auto* item = new CFileNodeItem(&record);
+    if (CFileNodeItem* type = typeItem(item->typeCode())) {
+        type->appendChild(item);
+        if (m_receiver) {
+            CFileClassfy changed(item->typeName(), item->typeCode(), type->childCount());
+            m_receiver->typeNodeChanged(&changed);
+        }
+        return;
+    }
+
+    // The first document of a type stands for the type, and is listed again
+    // as the type's first file: only the file item's tick counts.
+    m_root->appendChild(item);
+    m_typeItems.insert(item->typeCode(), item);
+    item->appendChild(new CFileNodeItem(&record));
+    if (m_receiver)
+        m_receiver->typeNodeChanged(new CFileClassfy(item->typeName(), item->typeCode(), 1));
+}
+
+CFileNodeItem* CCreateTreeNode::typeItem(int typeCode) const
+{
+    return m_typeItems.value(typeCode, nullptr);
+}
+
+void CCreateTreeNode::startLookup(int typeCode)
+{
+    m_requestedType = typeCode;
+    run();
+}
+
+void CCreateTreeNode::run()
+{
+    if (!m_receiver || m_stopFlag)
+        return;
+    CFileNodeItem* found = nullptr;
+    if (m_requestedType < 0)
+        found = m_root->child(0);
+    else
+        found = typeItem(m_requestedType);
+    if (found)
+        m_receiver->setFileList(&found->children());
+}
+
+void CCreateTreeNode::setTypeChecked(int typeCode, int state)
+{
+    CFileNodeItem* type = typeItem(typeCode);
+    if (!type)
+        return;
+    const bool ticked = state != 0;
+    for (INode* node : type->children())
+        static_cast<CFileNodeItem*>(node)->setChecked(ticked);
+}
+
+int CCreateTreeNode::typeCheckState(int typeCode) const
+{
+    const CFileNodeItem* type = typeItem(typeCode);
+    return type ? type->checkState() : 0;
+}
+
+void CCreateTreeNode::collectChecked(QList<CFileNode>& out) const
+{
+    for (INode* typeNode : m_root->children()) {
+        const auto* type = static_cast<const CFileNodeItem*>(typeNode);
+        if (type->checkedChildCount() == 0)
+            continue;
+        for (INode* fileNode : type->children()) {
+            const auto* file = static_cast<const CFileNodeItem*>(fileNode);
+            if (file->isChecked())
+                out.append(file->record());
+        }
+    }
+}
+
+void CCreateTreeNode::collectAll(QList<CFileNode>& out) const
+{
+    for (INode* typeNode : m_root->children()) {
+        for (INode* fileNode : static_cast<const CFileNodeItem*>(typeNode)->children())
+            out.append(static_cast<const CFileNodeItem*>(fileNode)->record());
+    }
+}
+
+void CCreateTreeNode::countFiles(int& total, int& ticked) const
+{
+    // At most one type item per type code: a handful, whatever the number
+    // of files.
+    for (INode* typeNode : m_root->children()) {
+        const auto* type = static_cast<const CFileNodeItem*>(typeNode);
+        total += type->childCount();
+        ticked += type->checkedChildCount();
+    }
+}
+
+QList<INode*>* CCreateTreeNode::filesOfType(int typeCode)
+{
+    CFileNodeItem* type = typeItem(typeCode);
+    return type ? &type->children() : nullptr;
+}
+
+QList<int> CCreateTreeNode::typeCodes() const
+{
+    QList<int> codes;
+    for (INode* typeNode : m_root->children())
+        codes.append(static_cast<const CFileNodeItem*>(typeNode)->typeCode());
+    return codes;
+}

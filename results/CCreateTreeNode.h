@@ -1,0 +1,93 @@
+#pragma once
+
+#include "results/CFileNodeItem.h"
+#include "scan/CFileNode.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+
+#include <memory>
+
+class ICopyFileNode;
+
+// Builds the found-file tree of one scan from the relay's reports and
+// leaves out the documents that live files still own.
+//
+// Wiring (the result page, and the command line's scan session, do this):
+//   builder.setReceiver(page);                // optional: the tree is built without one too
+//   connect(relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+//           &builder, qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
+//   connect(relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+//           &builder, qOverload<long long, int>(&CCreateTreeNode::reciveFileItem));
+// The builder lives on the interface thread; the relay's signals come from
+// the scan threads and so arrive queued, in the order they were posted. The
+// file-system pass ends before the raw pass starts, so every live file is
+// known before the first carved record arrives.
+//
+// Every operation runs on the builder's own (interface) thread; nothing here
+// starts a thread. Each carved record costs O(1): the type item is found by
+// a hash, and counts are kept as items arrive and ticks change.
+class CCreateTreeNode : public QObject
+{
+    Q_OBJECT
+public:
+    explicit CCreateTreeNode(QObject* parent = nullptr);
+    ~CCreateTreeNode() override;
+
+    // Not owned. Told of every added document (typeNodeChanged) and handed
+    // the file lists that startLookup finds (setFileList).
+    void setReceiver(ICopyFileNode* receiver) { m_receiver = receiver; }
+    ICopyFileNode* receiver() const { return m_receiver; }
+
+    // Finds the type item of `typeCode` (a negative code: the first type)
+    // and hands its children list to the receiver's setFileList, at once and
+    // on the calling (interface) thread. Nothing is handed over when no such
+    // type exists yet, when there is no receiver, or after requestStop().
+    void startLookup(int typeCode);
+    // The look-up itself, for the type last given to startLookup.
+    void run();
+    // Raised by the page just before it destroys the builder: no more
+    // look-ups are answered.
+    void requestStop() { m_stopFlag = true; }
+
+    // Ticks (state != 0) or unticks every file of the type.
+    void setTypeChecked(int typeCode, int state);
+    // Qt::CheckState of the type's files (2 all ticked, 1 some, 0 none);
+    // 0 for a type that has no item.
+    int typeCheckState(int typeCode) const;
+
+    // Appends a copy of every ticked record: types in tree order, and
+    // within a type in the list's current order (a size sort changes it).
+    void collectChecked(QList<CFileNode>& out) const;
+    // The same, for every file, ticked or not: what the tree lists.
+    void collectAll(QList<CFileNode>& out) const;
+    // Adds the number of files and of ticked files to the two counters.
+    void countFiles(int& total, int& ticked) const;
+
+    // The children list of the type's item, or null when it has none.
+    QList<INode*>* filesOfType(int typeCode);
+    // Type codes in tree order (order of first arrival).
+    QList<int> typeCodes() const;
+    const CFileNodeItem* root() const { return m_root.get(); }
+
+    // Whether a carved record is a live file's document (see the .cpp).
+    bool isDuplicate(const CFileNode& record) const;
+
+public slots:
+    // One carved document: added under its type unless a live file owns it.
+    void reciveFileItem(const CFileNode& record);
+    // A live file (start sector, type code); the first report of a sector
+    // is kept.
+    void reciveFileItem(long long fileStart, int exteion);
+
+private:
+    CFileNodeItem* typeItem(int typeCode) const;
+
+    int m_requestedType = -1;
+    bool m_stopFlag = false;
+    std::unique_ptr<CFileNodeItem> m_root;
+    QHash<quint64, int> m_liveFiles;
+    QHash<int, CFileNodeItem*> m_typeItems;
+    ICopyFileNode* m_receiver = nullptr;
+};

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "results/INode.h"
+#include "scan/CFileNode.h"
+
+#include <QList>
+
+// One item of the found-file tree. The tree has three levels: the root
+// (no record), one type item per type in order of first arrival (its record
+// is that type's first document), and under each type item its file items in
+// arrival order (the first document again, then every later one).
+//
+// The tick flags of the file items are the only store of the user's choice.
+// Each item counts its ticked children as ticks change, so checkState() and
+// the builder's counters never walk the files.
+//
+// The children list may be reordered in place (the table sorts it), but
+// items are added only through appendChild() and never removed: the ticked
+// count relies on it.
+class CFileNodeItem : public INode
+{
+public:
+    // Without a record the item is the root and keeps a default record.
+    explicit CFileNodeItem(const CFileNode* record = nullptr);
+    ~CFileNodeItem() override;
+
+    CFileNodeItem(const CFileNodeItem&) = delete;
+    CFileNodeItem& operator=(const CFileNodeItem&) = delete;
+
+    // Takes ownership of `child` and sets its parent to this item.
+    void appendChild(CFileNodeItem* child);
+
+    // The child list itself; its address is stable for the item's life, so
+    // the table model can show it through a pointer.
+    QList<INode*>& children() { return m_children; }
+    const QList<INode*>& children() const { return m_children; }
+    int childCount() const { return m_children.size(); }
+    CFileNodeItem* child(int row) const;
+
+    const CFileNode& record() const { return m_record; }
+    CFileNodeItem* parent() const { return m_parent; }
+
+    bool isChecked() const { return m_checked; }
+    // Also keeps the parent's ticked-children count in step.
+    void setChecked(bool checked);
+
+    int typeCode() const { return m_typeCode; }
+
+    // Qt::CheckState of this item from its children: 2 when all are ticked
+    // (also when there are none), 1 when some are, 0 when none is.
+    int checkState() const;
+    int checkedChildCount() const { return m_checkedChildren; }
+
+    QString name() const override { return m_record.name; }
+    QString typeName() const override { return m_record.typeName; }
+
+private:
+    CFileNode m_record;
+    QList<INode*> m_children;
+    CFileNodeItem* m_parent = nullptr;
+    bool m_checked = false;
+    int m_typeCode = 0;
+    int m_checkedChildren = 0;
+};
