@@ -1,0 +1,209 @@
+#include "disk/CDiskMappingPointer.h"
+#include "disk/CFileVolume.h"
+#include "disk/CMemoryVolume.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Every byte of the volume tells where it is, so a window at the wrong
+// offset shows at once.
+QByteArray patterned(int size)
+{
+    QByteArray b(size, '\0');
+    for (int i = 0; i < size; ++i)
+        b[i] = static_cast<char>((i * 7 + i / 4096) & 0xFF);
+    return b;
+}
+
+bool windowMatches(const CDiskMappingPointer& r, const QByteArray& volume, qint64 from, qint64 count)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        const qint64 at = from + i;
+        const char expected = at < volume.size() ? volume[static_cast<int>(at)] : '\0';
+        if (static_cast<char>(r.pointer()[i]) != expected)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestVolumeReader : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sequentialWindowsAlternateHalves()
+    {
+        const quint32 w = 8192;
+        const QByteArray bytes = patterned(5 * w + 100);
+        CMemoryVolume volume(bytes);
+        CDiskMappingPointer r(&volume, 0, w);
+        QVERIFY(windowMatches(r, bytes, 0, w));
+        r.beginSequential();
+        const uint8_t* first = r.pointer();
+        r.nextWindow();
+        QCOMPARE(r.position(), qint64(w));
+        QVERIFY(windowMatches(r, bytes, w, w));
+        const uint8_t* second = r.pointer();
+        QVERIFY(second != first);
+        // The half handed out before stays intact while the next one fills.
+        QCOMPARE(first[5], static_cast<uint8_t>(bytes[5]));
+        r.nextWindow();
+        QVERIFY(windowMatches(r, bytes, 2 * w, w));
+        QCOMPARE(r.pointer(), first);
+        // The last window runs past the end: the rest reads as zeros.
+        r.nextWindow();
+        r.nextWindow();
+        r.nextWindow();
+        QVERIFY(windowMatches(r, bytes, 5 * w, w));
+        QCOMPARE(r.unreadableBytes(), qint64(0));
+        r.endSequential();
+    }
+
+    void unalignedOpeningKeepsPosition()
+    {
+        const quint32 w = 8192;
+        const QByteArray bytes = patterned(4 * w);
+        CMemoryVolume volume(bytes);
+        CDiskMappingPointer r(&volume, 5000, w);
+        QCOMPARE(r.position(), qint64(5000));
+        QVERIFY(windowMatches(r, bytes, 5000, w));
+        r.beginSequential();
+        r.nextWindow();
+        QCOMPARE(r.position(), qint64(5000 + w));
+        QVERIFY(windowMatches(r, bytes, 5000 + w, w));
+    }
+
+    void endAndProgress()
+    {
+        CMemoryVolume volume(QByteArray(10000, 'x'));
+        CDiskMappingPointer atStart(&volume, 0, 4096);
+        QCOMPARE(atStart.progress(), qint64(0));
+        QVERIFY(!atStart.atEnd());
+        CDiskMappingPointer half(&volume, 5000, 4096);
+        QCOMPARE(half.progress(), qint64(500));
+        CDiskMappingPointer atLength(&volume, 10000, 4096);
+        QCOMPARE(atLength.progress(), qint64(1000));
+        QVERIFY(!atLength.atEnd());
+        CDiskMappingPointer past(&volume, 10001, 4096);
+        QVERIFY(past.atEnd());
+
+        CMemoryVolume empty{QByteArray()};
+        CDiskMappingPointer none(&empty, 0, 4096);
+        QCOMPARE(none.length(), qint64(0));
+        QCOMPARE(none.progress(), qint64(0));
+        QVERIFY(!none.atEnd());
+        QCOMPARE(none.pointer()[0], uint8_t(0));
+    }
+
+    void offsetsBeyondFourGiB()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("sparse.img"));
+        const qint64 marker = (qint64(1) << 32) + 512;
+        {
+            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            const char text[] = "beyond four gigabytes";
+            QCOMPARE(::pwrite(fd, text, sizeof text, marker), ssize_t(sizeof text));
+            QCOMPARE(::ftruncate(fd, marker + 65536), 0);
+            ::close(fd);
+        }
+        auto volume = CFileVolume::open(path);
+        QVERIFY(volume);
+        QCOMPARE(volume->length(), marker + 65536);
+        CDiskMappingPointer r(volume.get(), marker, 8192);
+        QCOMPARE(r.position(), marker);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.pointer())), QByteArray("beyond four gigabytes"));
+    }
+
+    void readErrorsBecomeCountedZeros()
+    {
+        const quint32 w = 256 * 1024;
+        const QByteArray bytes = patterned(2 * w);
+        CMemoryVolume volume(bytes);
+        // A bad stretch in the second window.
+        const qint64 badAt = w + 70000, badLength = 1000;
+        volume.failRange(badAt, badLength, EIO);
+        CDiskMappingPointer r(&volume, 0, w);
+        r.beginSequential();
+        // Fill the second half with the first window's bytes first, then
+        // make sure none of them survive into the failed range.
+        r.nextWindow();
+        QCOMPARE(r.lastError(), EIO);
+        QVERIFY(!r.deviceLost());
+        const uint8_t* p = r.pointer();
+        // Bytes before the failure were read; from it to the end of its
+        // 64 KiB retry piece nothing could be, the rest was read again.
+        const qint64 pieceEnd = (badAt / CDiskMappingPointer::kRetryPiece + 1) * CDiskMappingPointer::kRetryPiece;
+        for (qint64 i = 0; i < w; ++i) {
+            const qint64 at = w + i;
+            const bool lost = at >= badAt && at < pieceEnd;
+            const uint8_t expected = lost ? 0 : static_cast<uint8_t>(bytes[static_cast<int>(at)]);
+            if (p[i] != expected)
+                QFAIL(qPrintable(QStringLiteral("byte %1 is %2, expected %3").arg(at).arg(p[i]).arg(expected)));
+        }
+        QCOMPARE(r.unreadableBytes(), pieceEnd - badAt);
+    }
+
+    void vanishedDeviceIsReported()
+    {
+        const quint32 w = 65536;
+        CMemoryVolume volume(patterned(4 * w));
+        volume.failRange(2 * w, 2 * w, ENODEV);
+        CDiskMappingPointer r(&volume, 0, w);
+        r.beginSequential();
+        r.nextWindow();
+        QVERIFY(!r.deviceLost());
+        r.nextWindow();
+        QVERIFY(r.deviceLost());
+        for (quint32 i = 0; i < w; ++i)
+            QCOMPARE(r.pointer()[i], uint8_t(0));
+    }
+
+    void sourcesAreReadOnlyAndOfTheRightKind()
+    {
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("disk.img"));
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(12345, 'a'));
+        f.close();
+
+        auto volume = CFileVolume::open(image);
+        QVERIFY(volume);
+        QCOMPARE(volume->accessMode(), O_RDONLY);
+        QCOMPARE(volume->length(), qint64(12345));
+        QVERIFY(!volume->isBlockDevice());
+
+        CFileVolume::OpenError error;
+        QVERIFY(!CFileVolume::open(dir.filePath(QStringLiteral("missing.img")), &error));
+        QCOMPARE(error.error, ENOENT);
+        QVERIFY(error.reason.contains(QStringLiteral("missing.img")));
+
+        // A FIFO would block a plain open until a writer comes: refused at once.
+        const QString fifo = dir.filePath(QStringLiteral("pipe"));
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        QVERIFY(!CFileVolume::open(fifo, &error));
+        QVERIFY(error.reason.contains(QStringLiteral("neither a block device nor a disk image")));
+
+        QVERIFY(!CFileVolume::open(dir.path(), &error));
+        QVERIFY(!CFileVolume::open(QStringLiteral("/dev/null"), &error));
+
+        // UTF-8 names reach the file system unchanged.
+        const QString chinese = dir.filePath(QStringLiteral("磁盘镜像.img"));
+        QVERIFY(QFile::copy(image, chinese));
+        QVERIFY(CFileVolume::open(chinese));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVolumeReader)
+#include "tst_volume_reader.moc"
