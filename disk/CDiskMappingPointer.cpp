@@ -22,7 +22,7 @@ CDiskMappingPointer::CDiskMappingPointer(IVolume* volume, int64_t offset, uint32
 
     // One half for a single window; the second is added when sequential
     // mode begins. Deliberately not zero-initialised: the read fills it.
-    m_buffer.reset(new uint8_t[m_halfCapacity]);
+    m_halfBuffers[0] = CWindowBuffer(m_halfCapacity);
     m_half = halfAt(0);
     m_length = m_volume ? m_volume->length() : 0;
 
@@ -33,24 +33,19 @@ CDiskMappingPointer::~CDiskMappingPointer() = default;
 
 uint8_t* CDiskMappingPointer::halfAt(int index) const
 {
-    return m_buffer.get() + static_cast<size_t>(index) * m_halfCapacity;
+    return m_halfBuffers[index].data();
 }
 
 void CDiskMappingPointer::beginSequential()
 {
-    if (m_halves < 2) {
-        std::unique_ptr<uint8_t[]> both(new uint8_t[static_cast<size_t>(m_halfCapacity) * 2]);
-        std::memcpy(both.get(), m_buffer.get(), m_halfCapacity);
-        m_buffer = std::move(both);
-        m_halves = 2;
-        m_half = halfAt(0);
-    }
+    if (!m_halfBuffers[1].data())
+        m_halfBuffers[1] = CWindowBuffer(m_halfCapacity);
     m_nextHalf = 1;
 }
 
 void CDiskMappingPointer::nextWindow()
 {
-    if (m_halves < 2)
+    if (!m_halfBuffers[1].data())
         beginSequential();
     m_half = halfAt(m_nextHalf);
     m_windowBase += m_windowSize;

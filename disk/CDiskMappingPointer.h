@@ -1,7 +1,8 @@
 #pragma once
 
+#include "disk/CWindowBuffer.h"
+
 #include <cstdint>
-#include <memory>
 
 class IVolume;
 
@@ -67,8 +68,8 @@ private:
     IVolume* m_volume;
     uint32_t m_windowSize;
     uint32_t m_halfCapacity;
-    std::unique_ptr<uint8_t[]> m_buffer;
-    int m_halves = 1;
+    // The two halves; the second is only allocated for sequential reading.
+    CWindowBuffer m_halfBuffers[2];
     uint8_t* m_half = nullptr;
     int64_t m_windowBase = 0;
     int64_t m_offsetInWindow = 0;

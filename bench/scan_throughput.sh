@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Scan throughput against dd on the same image, side by side.
+#
+#   bench/scan_throughput.sh [--keep]
+#
+# Builds a 2 GiB image of random bytes once (in $BENCH_DIR, default
+# /tmp/tamsel-bench), reads it once to warm the page cache, then times
+# `dd bs=32M` and `tamsel-cli scan --fs none` alternately for $ROUNDS rounds
+# (default 3) and prints the median MB/s of each and their ratio. The image
+# is removed afterwards unless --keep is given.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+keep=0
+[ "${1:-}" = "--keep" ] && keep=1
+rounds=${ROUNDS:-3}
+dir=${BENCH_DIR:-/tmp/tamsel-bench}
+cli=build/bin/tamsel-cli
+size_mib=2048
+
+[ -x "$cli" ] || scripts/build.sh build >/dev/null
+mkdir -p "$dir"
+
+need_kib=$(( (size_mib + 256) * 1024 ))
+free_kib=$(df -Pk "$dir" | awk 'NR==2 {print $4}')
+random_img="$dir/random-2g.img"
+if [ ! -f "$random_img" ] && [ "$free_kib" -lt "$need_kib" ]; then
+    echo "scan_throughput: need $((need_kib / 1024)) MiB free in $dir, have $((free_kib / 1024)) MiB" >&2
+    exit 1
+fi
+
+cleanup() {
+    if [ "$keep" -eq 0 ]; then
+        rm -f "$random_img"
+    fi
+}
+trap cleanup EXIT
+
+if [ ! -f "$random_img" ] || [ "$(stat -c %s "$random_img")" -ne $((size_mib * 1024 * 1024)) ]; then
+    echo "building $random_img ($size_mib MiB of random bytes)" >&2
+    head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$random_img"
+fi
+
+now() { date +%s.%N; }
+
+# seconds_of COMMAND...: wall time of one run, output discarded.
+seconds_of() {
+    local t0 t1
+    t0=$(now)
+    "$@" >/dev/null 2>&1
+    t1=$(now)
+    awk -v a="$t0" -v b="$t1" 'BEGIN {print b - a}'
+}
+
+rate() { awk -v n="$1" -v s="$2" 'BEGIN {print n / 1000000 / s}'; }
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2] + a[NR/2+1]) / 2}'; }
+
+# measure IMAGE LABEL: prints one line of the table.
+measure() {
+    local img=$1 label=$2 bytes dd_rates=() our_rates=() s
+    bytes=$(stat -c %s "$img")
+    cat "$img" > /dev/null
+    for _ in $(seq "$rounds"); do
+        s=$(seconds_of dd if="$img" of=/dev/null bs=32M)
+        dd_rates+=("$(rate "$bytes" "$s")")
+        s=$(seconds_of "$cli" scan --fs none "$img")
+        our_rates+=("$(rate "$bytes" "$s")")
+    done
+    local dd_med our_med
+    dd_med=$(median "${dd_rates[@]}")
+    our_med=$(median "${our_rates[@]}")
+    printf '%-28s dd %8.1f MB/s   tamsel-cli scan %8.1f MB/s   ratio %.3f\n' \
+        "$label" "$dd_med" "$our_med" "$(awk -v a="$our_med" -v b="$dd_med" 'BEGIN {print a / b}')"
+}
+
+echo "median of $rounds rounds, page cache warm, $(nproc) cores"
+measure "$random_img" "random 2 GiB"
