@@ -1,0 +1,47 @@
+#include "app/PopupWindow.h"
+
+#include "app/PopupWindowTitle.h"
+
+#include <QPainter>
+#include <QVBoxLayout>
+
+namespace {
+const QColor kFrameColour(51, 179, 238);
+}
+
+PopupWindow::PopupWindow(QWidget* parent, Qt::WindowFlags flags)
+    : QDialog(parent ? parent->window() : nullptr, flags | Qt::FramelessWindowHint)
+    , m_contentLayout(new QVBoxLayout)
+    , m_outerLayout(new QVBoxLayout)
+    , m_title(nullptr)
+{
+    setLayout(m_outerLayout);
+    m_title = new PopupWindowTitle(this);
+    connect(this, &PopupWindow::sigEnableCloseBtn, m_title, &PopupWindowTitle::EnableClose);
+    connect(m_title, &PopupWindowTitle::sigMaxWin, this, &PopupWindow::onMaxWin);
+    m_title->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    m_outerLayout->addWidget(m_title);
+    m_outerLayout->addSpacing(0);
+    m_outerLayout->addStretch();
+    m_outerLayout->addLayout(m_contentLayout);
+    m_outerLayout->addStretch();
+    m_outerLayout->setContentsMargins(0, 0, 0, 0);
+}
+
+void PopupWindow::reject()
+{
+    done(0);
+}
+
+void PopupWindow::onMaxWin(bool)
+{
+}
+
+void PopupWindow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    painter.setPen(kFrameColour);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
