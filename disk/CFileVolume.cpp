@@ -67,11 +67,16 @@ std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* f
                            .arg(path));
     }
 
+    // The promise that the source is never written rests on this descriptor:
+    // refuse to go on with anything but a read-only one.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) {
+        ::close(fd);
+        return fail(EACCES, QStringLiteral("cannot open %1 read-only.").arg(path));
+    }
     // Reads of regular files and block devices never block anyway; drop the
     // flag so that no read ever returns EAGAIN.
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 
     int64_t length = 0;
     if (block) {
