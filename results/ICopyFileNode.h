@@ -13,9 +13,10 @@ public:
     virtual ~ICopyFileNode() = default;
 
     // A document was added to a type. For a type seen for the first time
-    // `node` is a new heap object and the receiver owns it from now on (hand
-    // it to CFileNodeModel::updateTypeNode, which keeps it as the row); for
-    // a known type it is a temporary, valid only during the call.
+    // `node` is a new heap object with fileCount 1 and the receiver owns it
+    // from now on (CResultRefresher::typeNodeChanged takes it, or
+    // CFileNodeModel::updateTypeNode keeps it as the row); for a known type
+    // it is a temporary (fileCount 2 or more), valid only during the call.
     virtual void typeNodeChanged(CFileClassfy* node) = 0;
 
     // The answer to CCreateTreeNode::startLookup: the children list of the

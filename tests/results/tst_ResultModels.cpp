@@ -1,0 +1,420 @@
+#include "results/CCreateTreeNode.h"
+#include "results/CFileClassfy.h"
+#include "results/CFileInfoTableModel.h"
+#include "results/CFileNodeModel.h"
+#include "results/CResultIcons.h"
+#include "results/CResultRefresher.h"
+#include "results/ICopyFileNode.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTreeView>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+CFileNode carved(quint64 sector, const QString& typeName, qint64 size = 4096)
+{
+    return CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
+                     CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                     CFileTypeCatalogue::description(typeName));
+}
+
+// What the result page does with the builder's calls: pass them on.
+struct Page : ICopyFileNode
+{
+    CResultRefresher* refresher = nullptr;
+    void typeNodeChanged(CFileClassfy* node) override { refresher->typeNodeChanged(node); }
+    void setFileList(QList<INode*>* files) override { refresher->setFileList(files); }
+    void hideRecoveryDialog() override {}
+};
+
+// One result page's worth of results objects, wired as the page wires them.
+struct Results
+{
+    CCreateTreeNode builder;
+    CFileNodeModel tree;
+    CFileInfoTableModel table;
+    CResultRefresher refresher{&builder, &tree, &table};
+    Page page;
+
+    explicit Results(const QString& label = QStringLiteral("Data (D:)"))
+    {
+        page.refresher = &refresher;
+        builder.setReceiver(&page);
+        QObject::connect(&tree, &CFileNodeModel::checkStatus, &refresher, &CResultRefresher::typeTicked);
+        QObject::connect(&table, &CFileInfoTableModel::checkTableStatus, &refresher, &CResultRefresher::fileTicked);
+        refresher.startScan(label);
+    }
+
+    QModelIndex typeRow(int typeCode) const { return tree.typeRowIndex(typeCode); }
+    QString label(int typeCode) const { return typeRow(typeCode).data().toString(); }
+    int rowState(int typeCode) const { return typeRow(typeCode).data(Qt::CheckStateRole).toInt(); }
+    void tickRow(int typeCode, Qt::CheckState state) { tree.setData(typeRow(typeCode), state, Qt::CheckStateRole); }
+    void tickFile(int row, Qt::CheckState state)
+    {
+        table.setData(table.index(row, CFileInfoTableModel::CheckColumn), state, Qt::CheckStateRole);
+    }
+};
+
+QStringList names(const QList<CFileNode>& records)
+{
+    QStringList out;
+    for (const CFileNode& r : records)
+        out << r.name + QLatin1Char('.') + r.typeName;
+    return out;
+}
+
+// What a refresh after every document shows, worked out from the tree
+// itself, compared with what the models show.
+void verifyShownMatchesTree(const Results& r)
+{
+    const CFileNodeItem* root = r.builder.root();
+    const QModelIndex top = r.tree.rootRowIndex();
+    QCOMPARE(r.tree.rowCount(top), root->childCount());
+    int total = 0;
+    int ticked = 0;
+    for (int i = 0; i < root->childCount(); ++i) {
+        const CFileNodeItem* type = root->child(i);
+        int n = 0;
+        int on = 0;
+        for (INode* f : type->children()) {
+            ++n;
+            on += static_cast<CFileNodeItem*>(f)->isChecked() ? 1 : 0;
+        }
+        total += n;
+        ticked += on;
+        const QModelIndex row = r.tree.index(i, 0, top);
+        QCOMPARE(row, r.typeRow(type->typeCode()));
+        const QString name = type->typeName();
+        QCOMPARE(row.data().toString(), n == 1 ? name : QStringLiteral("%1(%2)").arg(name).arg(n));
+        const int state = on == n ? Qt::Checked : on > 0 ? Qt::PartiallyChecked : Qt::Unchecked;
+        QCOMPARE(row.data(Qt::CheckStateRole).toInt(), state);
+    }
+    QCOMPARE(r.refresher.foundCount(), total);
+    QCOMPARE(r.refresher.tickedCount(), ticked);
+    if (r.table.fileList())
+        QCOMPARE(r.table.rowCount(), r.table.fileList()->size());
+}
+
+} // namespace
+
+class TestResultModels : public QObject
+{
+    Q_OBJECT
+private slots:
+    void streamingTicksAndSortsStayConsistent();
+    void treeModelBeforeAnyDocument();
+    void labelsCountUpAndRowIndexIsItsOwn();
+    void ticksUpAndDown();
+    void tableColumns();
+    void sizeSortAlternatesAndCollectFollows();
+    void coalescedRefreshWaitsForTheTimer();
+};
+
+void TestResultModels::streamingTicksAndSortsStayConsistent()
+{
+    Results r;
+    QAbstractItemModelTester treeTester(&r.tree, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester tableTester(&r.table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QTreeView treeView;
+    treeView.setModel(&r.tree);
+    QTableView tableView;
+    tableView.setModel(&r.table);
+    tableView.setSortingEnabled(true);
+    QObject::connect(&r.refresher, &CResultRefresher::typeRowAdded, &treeView, &QTreeView::expandAll);
+    treeView.show();
+    tableView.show();
+
+    const QStringList types = {"ZIP", "PDF", "ZIP", "DOCX", "XLS", "PDF", "PPTX", "DOC"};
+    quint64 sector = 8;
+    for (int i = 0; i < 1200; ++i) {
+        r.builder.reciveFileItem(carved(sector, types[i % types.size()], 1000 + (i * 7919) % 5000));
+        sector += 8;
+        if (i % 97 == 0)
+            QCoreApplication::processEvents();
+        if (i % 150 == 149) {
+            r.refresher.flush();
+            verifyShownMatchesTree(r);
+        }
+        switch (i) {
+        case 300:
+            r.tickRow(1, Qt::Checked);
+            break;
+        case 400:
+            r.tickFile(3, Qt::Unchecked); // the table shows ZIP, the first type
+            break;
+        case 500:
+            r.table.sort(CFileInfoTableModel::SizeColumn);
+            break;
+        case 600:
+            r.builder.startLookup(5);
+            r.tickFile(0, Qt::Checked);
+            break;
+        case 700:
+            tableView.sortByColumn(CFileInfoTableModel::SizeColumn, Qt::AscendingOrder);
+            r.tickRow(5, Qt::Unchecked);
+            break;
+        case 800:
+            r.builder.startLookup(-1);
+            r.tickRow(1, Qt::Unchecked);
+            r.tickRow(8, Qt::Checked);
+            break;
+        default:
+            break;
+        }
+        QVERIFY(!QTest::currentTestFailed());
+    }
+    r.refresher.flush();
+    QCoreApplication::processEvents();
+    verifyShownMatchesTree(r);
+    QCOMPARE(r.refresher.foundCount(), 1200);
+    // The types' rows in order of first arrival, not by code.
+    QCOMPARE(r.builder.typeCodes(), (QList<int>{1, 5, 6, 3, 7, 2}));
+}
+
+void TestResultModels::treeModelBeforeAnyDocument()
+{
+    Results r(QStringLiteral("Data (D:)"));
+    QAbstractItemModelTester tester(&r.tree, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(r.tree.rowCount(), 1);
+    const QModelIndex top = r.tree.rootRowIndex();
+    QCOMPARE(top.data().toString(), QStringLiteral("Data (D:)"));
+    QVERIFY(!top.data(Qt::CheckStateRole).isValid());
+    QCOMPARE(r.tree.rowCount(top), 0);
+    QCOMPARE(r.tree.typeCodeAt(top), -1);
+    QCOMPARE(r.tree.headerData(0, Qt::Horizontal).toString(), QStringLiteral("文件格式"));
+    QVERIFY(!r.tree.headerData(0, Qt::Vertical).isValid());
+    QVERIFY(!r.tree.setHeaderData(0, Qt::Horizontal, QStringLiteral("x")));
+
+    r.builder.reciveFileItem(carved(8, "PDF"));
+    const QModelIndex pdf = r.typeRow(5);
+    QVERIFY(r.tree.flags(pdf) & Qt::ItemIsUserCheckable);
+    QVERIFY(!(r.tree.flags(pdf) & Qt::ItemIsUserTristate));
+    QVERIFY(r.tree.setData(pdf, QStringLiteral("renamed"), Qt::EditRole));
+    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+
+    // A new scan's label leaves the single top-level row.
+    r.refresher.startScan(QStringLiteral("Other (E:)"));
+    QCOMPARE(r.tree.rowCount(), 1);
+    QCOMPARE(r.tree.rootRowIndex().data().toString(), QStringLiteral("Other (E:)"));
+    QCOMPARE(r.tree.rowCount(r.tree.rootRowIndex()), 0);
+    QCOMPARE(r.table.rowCount(), 0);
+}
+
+void TestResultModels::labelsCountUpAndRowIndexIsItsOwn()
+{
+    // The partition label ends with a type name: the type's count updates
+    // must still reach the type's row, not the top-level one.
+    Results r(QStringLiteral("Scans pdf"));
+    QAbstractItemModelTester tester(&r.tree, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy changed(&r.tree, &QAbstractItemModel::dataChanged);
+
+    r.builder.reciveFileItem(carved(8, "ZIP"));
+    r.builder.reciveFileItem(carved(16, "PDF"));
+    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+    QCOMPARE(r.typeRow(5).row(), 1);
+    QCOMPARE(r.typeRow(5).parent(), r.tree.rootRowIndex());
+
+    r.builder.reciveFileItem(carved(24, "PDF"));
+    r.refresher.flush();
+    QCOMPARE(r.label(5), QStringLiteral("PDF(2)"));
+    QCOMPARE(r.tree.rootRowIndex().data().toString(), QStringLiteral("Scans pdf"));
+    bool typeRowNotified = false;
+    for (const QList<QVariant>& args : changed) {
+        const QModelIndex at = args[0].value<QModelIndex>();
+        QVERIFY(at != r.tree.rootRowIndex());
+        typeRowNotified = typeRowNotified || at == r.typeRow(5);
+    }
+    QVERIFY(typeRowNotified);
+
+    r.builder.reciveFileItem(carved(32, "PDF"));
+    r.refresher.flush();
+    QCOMPARE(r.label(5), QStringLiteral("PDF(3)"));
+    QCOMPARE(r.label(1), QStringLiteral("ZIP"));
+
+    // The model on its own: a known type's label is built from the bare
+    // name each time, so the count never doubles up.
+    CFileClassfy again(QStringLiteral("PDF"), 5, 7);
+    QVERIFY(r.tree.updateTypeNode(&again));
+    QCOMPARE(r.label(5), QStringLiteral("PDF(7)"));
+}
+
+void TestResultModels::ticksUpAndDown()
+{
+    Results r;
+    QSignalSpy rowTicks(&r.tree, &CFileNodeModel::checkStatus);
+    QSignalSpy fileTicks(&r.table, &CFileInfoTableModel::checkTableStatus);
+    QSignalSpy counters(&r.refresher, &CResultRefresher::countersChanged);
+    for (quint64 s : {8, 16, 24})
+        r.builder.reciveFileItem(carved(s, "PDF"));
+    r.builder.reciveFileItem(carved(32, "DOC"));
+    r.refresher.flush();
+    QCOMPARE(r.table.rowCount(), 3); // the first type is shown at once
+
+    // The type row ticks every file, and the table shows it.
+    r.tickRow(5, Qt::Checked);
+    QCOMPARE(rowTicks.size(), 1);
+    QCOMPARE(rowTicks[0], (QList<QVariant>{5, int(Qt::Checked)}));
+    QCOMPARE(r.rowState(5), int(Qt::Checked));
+    QCOMPARE(r.refresher.tickedCount(), 3);
+    QCOMPARE(counters.last(), (QList<QVariant>{4, 3}));
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(r.table.index(row, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+    // A new, unticked file makes the fully ticked type partial.
+    r.builder.reciveFileItem(carved(40, "PDF"));
+    r.refresher.flush();
+    QCOMPARE(r.rowState(5), int(Qt::PartiallyChecked));
+    QCOMPARE(r.label(5), QStringLiteral("PDF(4)"));
+    QCOMPARE(r.table.rowCount(), 4);
+    QCOMPARE(r.table.index(3, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+
+    // Ticking that file in the table completes the type again.
+    r.tickFile(3, Qt::Checked);
+    QCOMPARE(fileTicks.last(), (QList<QVariant>{5}));
+    QCOMPARE(r.rowState(5), int(Qt::Checked));
+    QCOMPARE(r.refresher.tickedCount(), 4);
+
+    // A partial value from the table changes nothing but is still reported.
+    r.tickFile(0, Qt::PartiallyChecked);
+    QCOMPARE(fileTicks.size(), 2);
+    QCOMPARE(r.refresher.tickedCount(), 4);
+
+    // Down: one file off makes it partial, then the row off clears all.
+    r.tickFile(1, Qt::Unchecked);
+    QCOMPARE(r.rowState(5), int(Qt::PartiallyChecked));
+    QCOMPARE(r.refresher.tickedCount(), 3);
+    // A click on a partial box ticks (the view sends Checked).
+    r.tickRow(5, Qt::Checked);
+    QCOMPARE(r.refresher.tickedCount(), 4);
+    r.tickRow(5, Qt::Unchecked);
+    QCOMPARE(r.rowState(5), int(Qt::Unchecked));
+    QCOMPARE(r.refresher.tickedCount(), 0);
+    QCOMPARE(r.rowState(2), int(Qt::Unchecked));
+    QList<CFileNode> out;
+    r.builder.collectChecked(out);
+    QVERIFY(out.isEmpty());
+    verifyShownMatchesTree(r);
+}
+
+void TestResultModels::tableColumns()
+{
+    CFileInfoTableModel empty;
+    QAbstractItemModelTester tester(&empty, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(empty.rowCount(), 0);
+    QCOMPARE(empty.columnCount(), 5);
+    const QStringList headers = {"", "名字", "大小", "时间", "类型"};
+    for (int c = 0; c < 5; ++c)
+        QCOMPARE(empty.headerData(c, Qt::Horizontal).toString(), headers[c]);
+    QVERIFY(!empty.headerData(0, Qt::Vertical).isValid());
+
+    Results r;
+    r.builder.reciveFileItem(carved(2048, "PDF", 5000));
+    const CFileNode odd(QStringLiteral("TXT"), 10, 4096, QString(), QStringLiteral("4096"), QString(), 100, 2,
+                        CFileTypeCatalogue::sizeText(10), QString());
+    r.builder.reciveFileItem(odd);
+    QCOMPARE(r.table.rowCount(), 1);
+    const auto cell = [&](int column, int role = Qt::DisplayRole) { return r.table.index(0, column).data(role); };
+    QCOMPARE(cell(1).toString(), QStringLiteral("2048.PDF"));
+    QCOMPARE(cell(2).toString(), QStringLiteral("4.88 KB"));
+    QCOMPARE(cell(3).toString(), QString());
+    QCOMPARE(cell(4).toString(), QStringLiteral("Portable Document Format"));
+    QVERIFY(!cell(0).isValid());
+    QCOMPARE(cell(0, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QVERIFY(!cell(1, Qt::CheckStateRole).isValid());
+    QCOMPARE(cell(0, Qt::TextAlignmentRole).toInt(), int(Qt::AlignRight | Qt::AlignVCenter));
+    QCOMPARE(cell(3, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft | Qt::AlignVCenter));
+    QVERIFY(r.table.flags(r.table.index(0, 0)) & Qt::ItemIsUserCheckable);
+    QVERIFY(!(r.table.flags(r.table.index(0, 1)) & Qt::ItemIsUserCheckable));
+
+    // Only column 0's check box writes.
+    QVERIFY(r.table.setData(r.table.index(0, 2), QStringLiteral("9 KB"), Qt::EditRole));
+    QVERIFY(r.table.setData(r.table.index(0, 2), Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(cell(2).toString(), QStringLiteral("4.88 KB"));
+    QCOMPARE(cell(0, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+
+    // Icons: one file per type, shared by the legacy and Open XML variants;
+    // none outside 1 to 8.
+    QCOMPARE(CResultIcons::fileNameForType(5), QStringLiteral("pdf.png"));
+    QCOMPARE(CResultIcons::fileNameForType(2), CResultIcons::fileNameForType(6));
+    QCOMPARE(CResultIcons::fileNameForType(3), QStringLiteral("xlsx.png"));
+    QCOMPARE(CResultIcons::fileNameForType(4), CResultIcons::fileNameForType(7));
+    QVERIFY(CResultIcons::fileNameForType(100).isEmpty());
+    r.builder.startLookup(100);
+    QCOMPARE(r.table.rowCount(), 1);
+    QVERIFY(!r.table.index(0, 1).data(Qt::DecorationRole).isValid());
+    QCOMPARE(r.table.index(0, 1).data().toString(), QStringLiteral("4096.TXT"));
+}
+
+void TestResultModels::sizeSortAlternatesAndCollectFollows()
+{
+    Results r;
+    QAbstractItemModelTester tester(&r.table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const qint64 sizes[] = {300, 100, 500, 200, 400};
+    quint64 sector = 8;
+    for (qint64 size : sizes) {
+        r.builder.reciveFileItem(carved(sector, "ZIP", size));
+        sector += 8;
+    }
+    r.builder.reciveFileItem(carved(800, "PDF", 50));
+    r.refresher.flush();
+    const auto order = [&] {
+        QStringList shown;
+        for (int row = 0; row < r.table.rowCount(); ++row)
+            shown << r.table.index(row, 1).data().toString();
+        return shown.join(QLatin1Char(' '));
+    };
+    const QString arrival = order();
+    QCOMPARE(arrival, QStringLiteral("8.ZIP 16.ZIP 24.ZIP 32.ZIP 40.ZIP"));
+    for (int column : {0, 1, 3, 4}) {
+        r.table.sort(column, Qt::AscendingOrder);
+        QCOMPARE(order(), arrival);
+    }
+    r.table.sort(2, Qt::AscendingOrder); // the order asked for does not matter
+    QCOMPARE(order(), QStringLiteral("24.ZIP 40.ZIP 8.ZIP 32.ZIP 16.ZIP"));
+    r.table.sort(2, Qt::DescendingOrder);
+    QCOMPARE(order(), QStringLiteral("16.ZIP 32.ZIP 8.ZIP 40.ZIP 24.ZIP"));
+
+    // A file that arrives after the sort joins at the end; the next sort
+    // takes it in.
+    r.builder.reciveFileItem(carved(48, "ZIP", 250));
+    r.refresher.flush();
+    QCOMPARE(order(), QStringLiteral("16.ZIP 32.ZIP 8.ZIP 40.ZIP 24.ZIP 48.ZIP"));
+    r.table.sort(2);
+    QCOMPARE(order(), QStringLiteral("24.ZIP 40.ZIP 8.ZIP 48.ZIP 32.ZIP 16.ZIP"));
+
+    // Recovery takes the ticked files type by type, each in its shown order.
+    r.tickRow(5, Qt::Checked);
+    r.tickRow(1, Qt::Checked);
+    r.tickFile(3, Qt::Unchecked); // 48.ZIP
+    QList<CFileNode> out;
+    r.builder.collectChecked(out);
+    QCOMPARE(names(out), (QStringList{"24.ZIP", "40.ZIP", "8.ZIP", "32.ZIP", "16.ZIP", "800.PDF"}));
+}
+
+void TestResultModels::coalescedRefreshWaitsForTheTimer()
+{
+    Results r;
+    r.refresher.setInterval(30);
+    QSignalSpy refreshed(&r.refresher, &CResultRefresher::refreshed);
+    for (quint64 s = 8; s <= 800; s += 8)
+        r.builder.reciveFileItem(carved(s, "PDF"));
+    // The new type's row is there at once; the other 99 files wait.
+    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+    QCOMPARE(r.table.rowCount(), 1);
+    QVERIFY(r.refresher.hasPending());
+    QVERIFY(refreshed.wait(1000));
+    QCOMPARE(refreshed.size(), 1); // one refresh for the whole burst
+    QCOMPARE(r.label(5), QStringLiteral("PDF(100)"));
+    QCOMPARE(r.table.rowCount(), 100);
+    QCOMPARE(r.refresher.foundCount(), 100);
+    QVERIFY(!r.refresher.hasPending());
+}
+
+QTEST_MAIN(TestResultModels)
+#include "tst_ResultModels.moc"
