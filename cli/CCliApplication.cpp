@@ -1,5 +1,7 @@
 #include "cli/CCliApplication.h"
 
+#include "cli/CListCommand.h"
+#include "cli/CRecoverCommand.h"
 #include "cli/CProgressPrinter.h"
 #include "cli/CScanSession.h"
 #include "disk/IVolume.h"
@@ -10,6 +12,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -142,15 +145,21 @@ QString CCliApplication::usage()
         "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector, so that documents that live\n"
-        "      files still own are left out. --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES.\n"
-        "\n"
-        "Raw access to a disk needs root or membership of the 'disk' group.\n"
-        "Exit status: 0 done, 1 the source could not be read, 2 usage error.\n");
+        "      files still own are left out. --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES.\n")
+        + CRecoverCommand::usage() + CListCommand::usage()
+        + QStringLiteral(
+            "\n"
+            "Raw access to a disk needs root or membership of the 'disk' group.\n"
+            "Exit status: 0 done; 1 the source could not be read, or (recover) a file could\n"
+            "not be written; 2 usage error.\n");
 }
 
 int CCliApplication::run(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    // A file size limit then fails the write with EFBIG, which recover
+    // reports, instead of killing the program mid-file.
+    std::signal(SIGXFSZ, SIG_IGN);
     QStringList args = app.arguments();
     args.removeFirst();
     return execute(args);
@@ -174,6 +183,10 @@ int CCliApplication::execute(const QStringList& arguments)
     }
     if (command == QLatin1String("scan"))
         return scanCommand(rest);
+    if (command == QLatin1String("recover"))
+        return CRecoverCommand().run(rest);
+    if (command == QLatin1String("list"))
+        return CListCommand().run(rest);
     printErr(QStringLiteral("tamsel-cli: unknown command '%1'\n\n").arg(command) + usage());
     return ExitUsage;
 }

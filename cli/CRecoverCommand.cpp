@@ -1,0 +1,241 @@
+#include "cli/CRecoverCommand.h"
+
+#include "cli/CCliApplication.h"
+#include "cli/CProgressPrinter.h"
+#include "cli/CScanSession.h"
+#include "disk/CSameVolumeCheck.h"
+#include "disk/IVolume.h"
+#include "recovery/CRecoveryDataFiles.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+
+namespace {
+
+// Takes the value of an option given as "--name value" or "--name=value".
+bool optionValue(const QStringList& args, int* i, const QString& name, QString* value, QString* error)
+{
+    const QString& a = args[*i];
+    if (a == name) {
+        if (*i + 1 >= args.size()) {
+            *error = QStringLiteral("%1 needs a value").arg(name);
+            return true;
+        }
+        *value = args[++*i];
+        return true;
+    }
+    if (a.startsWith(name + QLatin1Char('='))) {
+        *value = a.mid(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CRecoverCommand::CRecoverCommand(FILE* out, FILE* err)
+    : m_out(out)
+    , m_err(err)
+{
+}
+
+void CRecoverCommand::printErr(const QString& text) const
+{
+    std::fputs(text.toUtf8().constData(), m_err);
+    std::fflush(m_err);
+}
+
+QString CRecoverCommand::usage()
+{
+    return QStringLiteral(
+        "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|none]\n"
+        "          [--allow-same-volume]\n"
+        "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
+        "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
+        "      named after their start sector (2048.PDF); an existing file is never\n"
+        "      overwritten (a taken name gets \" (1)\"). Refuses an OUTDIR that may lie on\n"
+        "      SOURCE, since writing there destroys what is being recovered, unless\n"
+        "      --allow-same-volume is given.\n");
+}
+
+CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
+{
+    Options o;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        QString value;
+        if (a == QLatin1String("--allow-same-volume")) {
+            o.allowSameVolume = true;
+        } else if (optionValue(args, &i, QStringLiteral("--type"), &value, &o.error)) {
+            if (!o.error.isEmpty())
+                return o;
+            for (const QString& word : value.split(QLatin1Char(','))) {
+                const QString name = word.trimmed();
+                if (name.isEmpty())
+                    continue;
+                const int code = CFileTypeCatalogue::typeCodeByName(name);
+                if (code == CFileTypeCatalogue::NotWanted) {
+                    o.error = QStringLiteral("unknown type '%1' (use PDF, ZIP, DOC, XLS, PPT, DOCX, XLSX, PPTX)")
+                                  .arg(name);
+                    return o;
+                }
+                o.types.insert(code);
+            }
+            if (o.types.isEmpty()) {
+                o.error = QStringLiteral("--type needs at least one type");
+                return o;
+            }
+        } else if (optionValue(args, &i, QStringLiteral("--fs"), &value, &o.error)) {
+            if (!o.error.isEmpty())
+                return o;
+            const QString upper = value.toUpper();
+            if (upper != QLatin1String("AUTO") && upper != QLatin1String("NTFS") && upper != QLatin1String("FAT32")
+                && upper != QLatin1String("NONE")) {
+                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
+                return o;
+            }
+            o.fileSystem = upper == QLatin1String("AUTO") ? QStringLiteral("auto")
+                : upper == QLatin1String("NONE")          ? QStringLiteral("none")
+                                                          : upper;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            o.error = QStringLiteral("unknown option '%1'").arg(a);
+            return o;
+        } else {
+            positional << a;
+        }
+    }
+    if (positional.size() != 2) {
+        o.error = positional.size() < 2 ? QStringLiteral("recover needs a SOURCE and an OUTDIR")
+                                        : QStringLiteral("unexpected argument '%1'").arg(positional.value(2));
+        return o;
+    }
+    o.source = positional[0];
+    o.outputFolder = positional[1];
+    if (o.outputFolder.isEmpty())
+        o.error = QStringLiteral("OUTDIR must not be empty");
+    return o;
+}
+
+int CRecoverCommand::run(const QStringList& arguments)
+{
+    const Options options = parse(arguments);
+    if (!options.error.isEmpty()) {
+        printErr(QStringLiteral("tamsel-cli: %1\n\n").arg(options.error) + CCliApplication::usage());
+        return CCliApplication::ExitUsage;
+    }
+
+    // Before the scan, so that nobody waits an hour to be told no.
+    if (!options.allowSameVolume && QFileInfo::exists(options.source)) {
+        const CSameVolumeCheck::Result same = CSameVolumeCheck().check(options.source, options.outputFolder);
+        if (same.verdict == CSameVolumeCheck::Verdict::Same) {
+            printErr(QStringLiteral("tamsel-cli: refusing to recover into %1: %2. Writing there would overwrite "
+                                    "the documents being recovered. Choose a folder on another disk.\n")
+                         .arg(options.outputFolder, same.detail));
+            return CCliApplication::ExitFailure;
+        }
+        if (same.verdict == CSameVolumeCheck::Verdict::Unknown) {
+            printErr(QStringLiteral("tamsel-cli: refusing to recover into %1: it cannot be told whether it lies on "
+                                    "%2 (%3), and writing onto the source would overwrite the documents being "
+                                    "recovered. Choose a folder on another disk, or pass --allow-same-volume if "
+                                    "you know it is a different one.\n")
+                         .arg(options.outputFolder, options.source, same.detail));
+            return CCliApplication::ExitFailure;
+        }
+    }
+
+    CProgressPrinter progress(m_err);
+    CScanSession session;
+    const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
+    if (outcome != CScanSession::Outcome::Finished) {
+        printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
+        return CCliApplication::ExitFailure;
+    }
+
+    QList<CFileNode> chosen;
+    for (const CFileNode& node : session.documents()) {
+        if (options.types.isEmpty() || options.types.contains(node.typeCode))
+            chosen.append(node);
+    }
+    QString found =
+        QStringLiteral("Found %1 lost document(s) on %2").arg(session.documents().size()).arg(options.source);
+    if (!options.types.isEmpty())
+        found += QStringLiteral(", %1 of the chosen types").arg(chosen.size());
+    found += QStringLiteral(".\n");
+    if (session.fileSystem().isEmpty())
+        found += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are included.\n");
+    if (session.unreadableBytes() > 0)
+        found += QStringLiteral("Warning: %1 byte(s) of the source could not be read.\n")
+                     .arg(session.unreadableBytes());
+    printErr(found);
+
+    return recoverDocuments(session.volume(), options.outputFolder, chosen);
+}
+
+int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder,
+                                      const QList<CFileNode>& documents, uint32_t windowSize)
+{
+    CRecoveryDataFiles worker(nullptr, windowSize);
+    QEventLoop loop;
+    const int total = documents.size();
+    int64_t bytes = 0;
+    bool complete = false;
+    QString failedFile;
+    QString failure;
+
+    QObject::connect(&worker, &CRecoveryDataFiles::sigFileRecovered, &loop, [&](int number, const QString& path) {
+        const CFileNode& node = documents.at(number - 1);
+        bytes += node.size;
+        printErr(QStringLiteral("[%1/%2] %3 (%4)\n")
+                     .arg(number)
+                     .arg(total)
+                     .arg(path, CFileTypeCatalogue::sizeText(node.size)));
+        // stdout carries the written files alone, one a line, for scripts.
+        std::fputs((path + QLatin1Char('\n')).toUtf8().constData(), m_out);
+        std::fflush(m_out);
+    });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFinished, &loop, [&](int value) {
+        if (value == total)
+            complete = true;
+    });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, &loop,
+                     [&](const QString& path, const QString& reason) {
+                         failedFile = path;
+                         failure = reason;
+                     });
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+
+    worker.setDiskHandle(std::move(volume));
+    worker.setSavePath(folder);
+    worker.setRecoveryFiles(documents);
+    worker.start();
+    loop.exec();
+    worker.wait();
+    // What the worker posted just before it ended.
+    QCoreApplication::sendPostedEvents(&worker);
+    QCoreApplication::sendPostedEvents(&loop);
+
+    const QString where = QDir::cleanPath(QDir(folder).absolutePath());
+    if (!failure.isEmpty() || !complete) {
+        if (failure.isEmpty())
+            failure = QStringLiteral("the recovery ended early.");
+        printErr(QStringLiteral("tamsel-cli: cannot write %1: %2\n")
+                     .arg(failedFile.isEmpty() ? where : failedFile, failure));
+        printErr(QStringLiteral("%1 of %2 document(s) were written into %3 before the failure.\n")
+                     .arg(worker.writtenCount())
+                     .arg(total)
+                     .arg(where));
+        return CCliApplication::ExitFailure;
+    }
+    if (total == 0)
+        printErr(QStringLiteral("No documents to recover; nothing was written into %1.\n").arg(where));
+    else
+        printErr(QStringLiteral("Recovered %1 document(s), %2, into %3.\n")
+                     .arg(total)
+                     .arg(CFileTypeCatalogue::sizeText(bytes))
+                     .arg(where));
+    return CCliApplication::ExitOk;
+}

@@ -1,0 +1,447 @@
+#include "recovery/CRecoveryDataFiles.h"
+
+#include "disk/IVolume.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+QString errnoText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The reason for a failed write or creation, with what the user can do.
+QString writeFailureReason(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("%1: the disk holding the output folder is full. Free some space there or "
+                              "choose a folder on another disk.")
+            .arg(errnoText(error));
+    case EFBIG:
+        return QStringLiteral("%1: the output folder's file system (or a file size limit) does not allow a "
+                              "file this large. Choose a folder on another file system.")
+            .arg(errnoText(error));
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("%1: no permission to write there. Choose a folder you can write to.")
+            .arg(errnoText(error));
+    case EROFS:
+        return QStringLiteral("%1: the output folder is on a read-only file system. Choose another folder.")
+            .arg(errnoText(error));
+    case ENAMETOOLONG:
+        return QStringLiteral("%1: choose an output folder with a shorter path.").arg(errnoText(error));
+    default:
+        return QStringLiteral("%1. Check the output disk and choose another folder if the problem stays.")
+            .arg(errnoText(error));
+    }
+}
+
+// Writes all of `length` bytes; 0 or the errno that stopped it.
+int writeAll(int fd, const uint8_t* data, int64_t length)
+{
+    int64_t done = 0;
+    while (done < length) {
+        const size_t chunk = static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30));
+        const ssize_t n = ::write(fd, data + done, chunk);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // write() returning 0 for a non-empty request means no progress can
+        // be made; report it as a full disk rather than loop.
+        return n < 0 ? errno : ENOSPC;
+    }
+    return 0;
+}
+
+// A name component safe to join to the folder: no separators, no NUL, not
+// "." or "..", never empty.
+QString safeComponent(QString text, const QString& fallback)
+{
+    text.replace(QLatin1Char('/'), QLatin1Char('_'));
+    text.replace(QChar(0), QLatin1Char('_'));
+    if (text.isEmpty() || text == QLatin1String(".") || text == QLatin1String(".."))
+        return fallback;
+    return text;
+}
+
+// The file being written: closed on every path, and removed unless kept,
+// so that nothing half-written looks recovered.
+class OutputFile
+{
+public:
+    OutputFile() = default;
+    ~OutputFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_kept && !m_path.isEmpty())
+            ::unlink(m_path.constData());
+    }
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    void adopt(int fd, const QByteArray& path)
+    {
+        m_fd = fd;
+        m_path = path;
+    }
+    int fd() const { return m_fd; }
+
+    // Closes and keeps the file; 0 or the errno of a failed close (which on
+    // some file systems is where a full disk shows).
+    int closeAndKeep()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        if (::close(fd) != 0 && errno != EINTR)
+            return errno;
+        m_kept = true;
+        return 0;
+    }
+
+private:
+    int m_fd = -1;
+    QByteArray m_path;
+    bool m_kept = false;
+};
+
+bool parseId(const QByteArray& text, unsigned int* value)
+{
+    if (text.isEmpty())
+        return false;
+    bool ok = false;
+    const qulonglong v = text.toULongLong(&ok, 10);
+    if (!ok || v > std::numeric_limits<unsigned int>::max() - 1u)
+        return false;
+    *value = static_cast<unsigned int>(v);
+    return true;
+}
+
+bool primaryGroupOf(unsigned int uid, unsigned int* gid)
+{
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    if (size <= 0 || size > (1 << 20))
+        size = 16384;
+    std::vector<char> buffer(static_cast<size_t>(size));
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return false;
+    *gid = static_cast<unsigned int>(found->pw_gid);
+    return true;
+}
+
+} // namespace
+
+CRecoveryDataFiles::CRecoveryDataFiles(QObject* parent, uint32_t windowSize)
+    : QThread(parent)
+    , m_windowSize(windowSize < kSectorSize ? kSectorSize : windowSize - windowSize % kSectorSize)
+{
+    registerFileNodeMetaType();
+}
+
+CRecoveryDataFiles::~CRecoveryDataFiles()
+{
+    stopRecovery();
+    wait();
+}
+
+void CRecoveryDataFiles::setSavePath(const QString& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.savePath = path;
+}
+
+void CRecoveryDataFiles::setDiskHandle(std::shared_ptr<IVolume> volume)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.volume = std::move(volume);
+}
+
+bool CRecoveryDataFiles::setRecoveryFiles(const QList<CFileNode>& files)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.files = files;
+    return true;
+}
+
+void CRecoveryDataFiles::stopRecovery()
+{
+    m_running = false;
+}
+
+void CRecoveryDataFiles::start(QThread::Priority priority)
+{
+    // A stopped run ends after its current file; only then may the flag go
+    // up again and the list it walks be replaced.
+    wait();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_job = m_pending;
+        m_job.generation = ++m_generation;
+        m_failedFile.clear();
+        m_failureReason.clear();
+    }
+    m_written = 0;
+    m_running = true;
+    QThread::start(priority);
+}
+
+QString CRecoveryDataFiles::failedFile() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failedFile;
+}
+
+QString CRecoveryDataFiles::failureReason() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failureReason;
+}
+
+void CRecoveryDataFiles::post(uint64_t generation, std::function<void()> emitter)
+{
+    // Emitted on this object's own thread, and dropped there if a newer run
+    // has started since: a stale progress value must never be taken for the
+    // completion of the next run.
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, emitter]() {
+            if (generation == m_generation.load())
+                emitter();
+        },
+        Qt::QueuedConnection);
+}
+
+void CRecoveryDataFiles::fail(uint64_t generation, const QString& path, const QString& reason)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_failedFile = path;
+        m_failureReason = reason;
+    }
+    post(generation, [this, path, reason]() { emit sigRecoveryFailed(path, reason); });
+}
+
+CRecoveryDataFiles::Owner CRecoveryDataFiles::invokingUser()
+{
+    Owner owner;
+    if (::geteuid() != 0)
+        return owner;
+    unsigned int uid = 0;
+    unsigned int gid = 0;
+    if (parseId(qgetenv("SUDO_UID"), &uid)) {
+        if (!parseId(qgetenv("SUDO_GID"), &gid) && !primaryGroupOf(uid, &gid))
+            gid = static_cast<unsigned int>(-1);
+    } else if (parseId(qgetenv("PKEXEC_UID"), &uid)) {
+        if (!primaryGroupOf(uid, &gid))
+            gid = static_cast<unsigned int>(-1);
+    } else {
+        return owner;
+    }
+    if (uid == 0)
+        return owner; // root asked for it: root keeps it
+    owner.valid = true;
+    owner.uid = uid;
+    owner.gid = gid;
+    return owner;
+}
+
+bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, QString* failedPath,
+                                    QString* reason) const
+{
+    if (folder.trimmed().isEmpty()) {
+        *failedPath = folder;
+        *reason = QStringLiteral("no output folder was given. Choose a folder to write the documents into.");
+        return false;
+    }
+    const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
+    const QStringList parts = absolute.split(QLatin1Char('/'));
+    QString prefix;
+    for (const QString& part : parts) {
+        if (part.isEmpty())
+            continue;
+        prefix += QLatin1Char('/') + part;
+        const QByteArray encoded = QFile::encodeName(prefix);
+        struct stat st;
+        if (::stat(encoded.constData(), &st) == 0) {
+            if (S_ISDIR(st.st_mode))
+                continue;
+            *failedPath = prefix;
+            *reason = QStringLiteral("it exists and is not a folder. Choose another output folder.");
+            return false;
+        }
+        if (::mkdir(encoded.constData(), 0777) != 0) {
+            const int error = errno;
+            if (error == EEXIST && ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+                continue;
+            *failedPath = prefix;
+            *reason = QStringLiteral("the folder cannot be created: ") + writeFailureReason(error);
+            return false;
+        }
+        // Only folders made here change hands; an existing one keeps its owner.
+        if (owner.valid && ::chown(encoded.constData(), owner.uid, owner.gid) != 0) {
+            // A file system without owners (FAT) refuses; the folder is
+            // still usable.
+        }
+    }
+    return true;
+}
+
+bool CRecoveryDataFiles::recoverOne(const Job& job, const CFileNode& node, const Owner& owner, QString* path,
+                                    QString* reason)
+{
+    const QString base = safeComponent(node.name, QString::number(node.startSector));
+    const QString typeName = node.typeName;
+    const QString extension = typeName.isEmpty() ? QString() : QLatin1Char('.') + safeComponent(typeName, QString());
+    const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
+    *path = folder + QLatin1Char('/') + base + extension;
+
+    // Check the record against the volume before anything is created.
+    constexpr int64_t maxSector = std::numeric_limits<int64_t>::max() / kSectorSize;
+    if (node.size < 0 || node.startSector > static_cast<quint64>(maxSector)) {
+        *reason = QStringLiteral("the found document's record is invalid (start sector %1, size %2). "
+                                 "Scan the volume again.")
+                      .arg(node.startSector)
+                      .arg(node.size);
+        return false;
+    }
+    const int64_t offset = static_cast<int64_t>(node.startSector) * kSectorSize;
+    IVolume* volume = job.volume.get();
+    if (node.size > 0) {
+        if (!volume) {
+            *reason = QStringLiteral("no volume to read from. Scan the volume again, then recover.");
+            return false;
+        }
+        const int64_t length = volume->length();
+        if (offset > length || node.size > length - offset) {
+            *reason = QStringLiteral("the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). "
+                                     "Scan the volume again.")
+                          .arg(offset)
+                          .arg(static_cast<qulonglong>(offset) + static_cast<qulonglong>(node.size))
+                          .arg(volume->name())
+                          .arg(length);
+            return false;
+        }
+    }
+
+    // A new file, never an existing one: a taken name gets " (k)".
+    OutputFile out;
+    for (int k = 0; k <= kMaxNameSuffix; ++k) {
+        const QString candidate = k == 0 ? *path
+                                         : folder + QLatin1Char('/') + base + QStringLiteral(" (%1)").arg(k) + extension;
+        const QByteArray encoded = QFile::encodeName(candidate);
+        const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd >= 0) {
+            *path = candidate;
+            out.adopt(fd, encoded);
+            break;
+        }
+        const int error = errno;
+        if (error != EEXIST) {
+            *path = candidate;
+            *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(error);
+            return false;
+        }
+    }
+    if (out.fd() < 0) {
+        *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+                      .arg(kMaxNameSuffix + 1);
+        return false;
+    }
+    if (owner.valid && ::fchown(out.fd(), owner.uid, owner.gid) != 0) {
+        // File systems without owners refuse; the file is still written.
+    }
+
+    // One window per piece, never larger than what is left to copy, so that
+    // small documents cost small reads.
+    int64_t done = 0;
+    while (done < node.size) {
+        const int64_t piece = std::min<int64_t>(node.size - done, m_windowSize);
+        const uint32_t window = static_cast<uint32_t>((piece + kSectorSize - 1) / kSectorSize * kSectorSize);
+        CDiskMappingPointer reader(volume, offset + done, window);
+        const uint8_t* data = reader.pointer();
+        std::unique_ptr<uint8_t[]> checked;
+        if (reader.unreadableBytes() > 0 || reader.deviceLost()) {
+            // The window reaches a little before and after the piece; see
+            // whether the failing bytes are really inside the document.
+            checked.reset(new uint8_t[static_cast<size_t>(piece)]);
+            const IVolume::ReadResult r = volume->read(offset + done, checked.get(), static_cast<size_t>(piece));
+            if (r.bytes < piece) {
+                const int error = r.error != 0 ? r.error : reader.lastError();
+                *reason = QStringLiteral("bytes %1 to %2 of the volume %3 cannot be read (%4), so the document "
+                                         "would be incomplete. Check the source disk; copy it with a tool that "
+                                         "retries bad sectors, then recover from the copy.")
+                              .arg(offset + done + r.bytes)
+                              .arg(offset + done + piece)
+                              .arg(volume->name(), errnoText(error != 0 ? error : EIO));
+                return false;
+            }
+            data = checked.get();
+        }
+        const int error = writeAll(out.fd(), data, piece);
+        if (error != 0) {
+            *reason = writeFailureReason(error);
+            return false;
+        }
+        done += piece;
+    }
+
+    const int error = out.closeAndKeep();
+    if (error != 0) {
+        *reason = writeFailureReason(error);
+        return false;
+    }
+    return true;
+}
+
+void CRecoveryDataFiles::run()
+{
+    const Job& job = m_job;
+    const uint64_t generation = job.generation;
+    const int count = job.files.size();
+    const Owner owner = invokingUser();
+
+    QString failedPath;
+    QString reason;
+    if (!makeFolder(job.savePath, owner, &failedPath, &reason)) {
+        fail(generation, failedPath, reason);
+        return;
+    }
+
+    for (int i = 0; i < count; ++i) {
+        if (!m_running)
+            return;
+        QString path;
+        if (!recoverOne(job, job.files.at(i), owner, &path, &reason)) {
+            fail(generation, path, reason);
+            return;
+        }
+        const int written = ++m_written;
+        post(generation, [this, written, path]() { emit sigFileRecovered(written, path); });
+        // N is kept for the end: it means "complete" to whoever listens.
+        if (written < count)
+            post(generation, [this, written]() { emit sigRecoveryFinished(written); });
+    }
+    post(generation, [this, count]() { emit sigRecoveryFinished(count); });
+}

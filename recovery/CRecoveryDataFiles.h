@@ -1,0 +1,128 @@
+#pragma once
+
+#include "disk/CDiskMappingPointer.h"
+#include "scan/CFileNode.h"
+
+#include <QList>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class IVolume;
+
+// The recovery worker: copies found documents out of a volume into a
+// folder, on its own thread.
+//
+// Each document is the stretch of the volume from startSector x 512 for
+// `size` bytes, read through reader windows of min(size, W) bytes (positioned
+// reads only, so a scan reading the same volume at the same time cannot move
+// our reads) and written to a new file named name + "." + typeName. A name
+// that is taken gets " (1)", " (2)" ... before its extension: nothing that
+// already exists in the folder is ever overwritten.
+//
+// A run ends in exactly one of three ways:
+//   - completion: sigRecoveryFinished(N), N the number of files, after the
+//     last file was written and closed;
+//   - failure: sigRecoveryFailed(file, reason); the half-written file is
+//     removed, the files before it stay, no completion follows;
+//   - stop: stopRecovery() lets the current file finish and ends the run
+//     with no further signal.
+// Before completion, sigRecoveryFinished carries the number of files written
+// so far (1 .. N-1), so a value equal to N always means completion.
+//
+// Signals are delivered on the thread this object lives in (the thread that
+// created it), and only for the current run: a value queued by a run that
+// was stopped never reaches a receiver after the next start. That thread must
+// therefore run an event loop.
+class CRecoveryDataFiles : public QThread
+{
+    Q_OBJECT
+public:
+    static constexpr int kSectorSize = 512;
+    // A folder that already holds this many files of one name is not worth
+    // searching further for a free one.
+    static constexpr int kMaxNameSuffix = 9999;
+
+    // `windowSize` is the largest piece read and written at once (W); it is
+    // rounded down to a multiple of 512. Tests pass small windows.
+    explicit CRecoveryDataFiles(QObject* parent = nullptr,
+                                uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize);
+    ~CRecoveryDataFiles() override;
+
+    // The setters only prepare the next run; a run in progress keeps what it
+    // started with.
+    void setSavePath(const QString& path);
+    void setDiskHandle(std::shared_ptr<IVolume> volume);
+    bool setRecoveryFiles(const QList<CFileNode>& files);
+
+    // Lets the file being copied finish, then ends the run.
+    void stopRecovery();
+
+    // Starts a run with what the setters were given. A run that is still
+    // finishing its current file after a stop is waited for first (this
+    // blocks the caller for at most that file). Hides QThread::start so that
+    // a start is never lost while an earlier run ends.
+    void start(QThread::Priority priority = QThread::InheritPriority);
+
+    uint32_t windowSize() const { return m_windowSize; }
+
+    // Outcome of the last run, valid once it has finished.
+    int writtenCount() const { return m_written.load(); }
+    QString failedFile() const;
+    QString failureReason() const;
+
+signals:
+    // Files written so far (1 .. N-1) after each file, then N once at the end.
+    void sigRecoveryFinished(int value);
+    // One file written and closed: its 1-based number in the list and the
+    // path it was written to (which may carry a " (k)" suffix).
+    void sigFileRecovered(int number, QString filePath);
+    // The run stopped at `filePath` (a file or the output folder) because
+    // of `reason`, an English sentence that ends with what to do.
+    void sigRecoveryFailed(QString filePath, QString reason);
+
+protected:
+    void run() override;
+
+private:
+    struct Job
+    {
+        QList<CFileNode> files;
+        QString savePath;
+        std::shared_ptr<IVolume> volume;
+        uint64_t generation = 0;
+    };
+
+    // Who should own what we create: the user behind sudo or pkexec.
+    struct Owner
+    {
+        bool valid = false;
+        unsigned int uid = 0;
+        unsigned int gid = 0;
+    };
+
+    static Owner invokingUser();
+    bool makeFolder(const QString& folder, const Owner& owner, QString* failedPath, QString* reason) const;
+    bool recoverOne(const Job& job, const CFileNode& node, const Owner& owner, QString* path, QString* reason);
+    void post(uint64_t generation, std::function<void()> emitter);
+    void fail(uint64_t generation, const QString& path, const QString& reason);
+
+    const uint32_t m_windowSize;
+    std::atomic<bool> m_running{true};
+    std::atomic<uint64_t> m_generation{0};
+    std::atomic<int> m_written{0};
+
+    // What the setters were given, for the next start.
+    mutable std::mutex m_mutex;
+    Job m_pending;
+    // What the current run works on; replaced only by start() while no run
+    // is active.
+    Job m_job;
+    QString m_failedFile;
+    QString m_failureReason;
+};
