@@ -1,0 +1,429 @@
+#include "disk/CFileVolume.h"
+#include "disk/CMemoryVolume.h"
+#include "recovery/CRecoveryDataFiles.h"
+#include "scan/CFileTypeCatalogue.h"
+#include "scan/CRecoveryControl.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t kWindow = 4096;
+
+QByteArray patterned(int size, uint32_t seed = 12345)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    uint32_t x = seed;
+    for (int i = 0; i < size; ++i) {
+        x = x * 1103515245u + 12345u;
+        bytes[i] = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+CFileNode record(quint64 sector, qint64 size, const QString& typeName = QStringLiteral("PDF"))
+{
+    return CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
+                     CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                     CFileTypeCatalogue::description(typeName));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QByteArray slice(const QByteArray& volume, const CFileNode& n)
+{
+    return volume.mid(static_cast<int>(n.startSector * 512), static_cast<int>(n.size));
+}
+
+// Everything one run said, in order.
+struct Run
+{
+    QList<int> values;
+    QStringList written;
+    QString failedFile;
+    QString failure;
+};
+
+Run runToEnd(CRecoveryDataFiles& worker)
+{
+    Run run;
+    QObject context;
+    QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFinished, &context,
+                     [&](int v) { run.values << v; });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigFileRecovered, &context,
+                     [&](int, const QString& path) { run.written << path; });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, &context,
+                     [&](const QString& path, const QString& reason) {
+                         run.failedFile = path;
+                         run.failure = reason;
+                     });
+    worker.start();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&worker);
+    return run;
+}
+
+// Wraps a volume so that a test can hold reads at a gate.
+class GatedVolume : public IVolume
+{
+public:
+    explicit GatedVolume(std::shared_ptr<IVolume> inner)
+        : m_inner(std::move(inner))
+    {
+    }
+    std::function<void(int64_t, size_t)> hook;
+    ReadResult read(int64_t offset, void* buffer, size_t length) override
+    {
+        if (hook)
+            hook(offset, length);
+        return m_inner->read(offset, buffer, length);
+    }
+    int64_t length() const override { return m_inner->length(); }
+    QString name() const override { return m_inner->name(); }
+
+private:
+    std::shared_ptr<IVolume> m_inner;
+};
+
+} // namespace
+
+class TestRecoveryDataFiles : public QObject
+{
+    Q_OBJECT
+private slots:
+    void copiesExactBytesAcrossWindowBoundaries();
+    void emptyListMakesTheFolderAndCompletes();
+    void neverOverwritesAndKeepsEarlierRecoveries();
+    void unreadableBytesFailOnlyTheirDocument();
+    void recordsOutsideTheVolumeAreRefused();
+    void aListGivenDuringARunWaitsForTheNextStart();
+    void stopThenStartAgainRunsToCompletion();
+    void recoveryDuringAScanCopiesTheRightBytes();
+    void filesGoToTheUserBehindSudo();
+};
+
+void TestRecoveryDataFiles::copiesExactBytesAcrossWindowBoundaries()
+{
+    const QByteArray bytes = patterned(256 * 1024);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    std::mutex mutex;
+    QList<QPair<int64_t, size_t>> reads;
+    volume->setReadHook([&](int64_t offset, size_t length) {
+        std::lock_guard<std::mutex> lock(mutex);
+        reads.append({offset, length});
+    });
+
+    // 0, W, W + 1 and 2W bytes, a start sector that is not a multiple of 8,
+    // several windows with a short tail, and a small document.
+    const QList<CFileNode> files = {record(3, 0), record(16, kWindow), record(41, kWindow + 1, "DOCX"),
+                                    record(77, 2 * kWindow, "XLS"), record(129, 3 * kWindow + 100, "ZIP"),
+                                    record(333, 700, "DOC")};
+    QTemporaryDir dir;
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path() + "/out");
+    worker.setRecoveryFiles(files);
+    const Run run = runToEnd(worker);
+
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QCOMPARE(run.values, (QList<int>{1, 2, 3, 4, 5, 6}));
+    QCOMPARE(run.written.size(), files.size());
+    for (const CFileNode& n : files) {
+        const QString path = dir.path() + "/out/" + n.name + "." + n.typeName;
+        QCOMPARE(readAll(path), slice(bytes, n));
+    }
+    QCOMPARE(QFileInfo(dir.path() + "/out/3.PDF").size(), qint64(0));
+
+    // No read reaches further than one window and its 4 KiB lead, and the
+    // small document is read with a small window, not a whole W.
+    for (const auto& r : reads)
+        QVERIFY(r.second <= kWindow + 4096);
+    bool smallRead = false;
+    for (const auto& r : reads) {
+        if (r.first <= 333 * 512 && r.first + int64_t(r.second) >= 333 * 512 + 700) {
+            QVERIFY(r.second <= 1024 + 4096);
+            smallRead = true;
+        }
+    }
+    QVERIFY(smallRead);
+}
+
+void TestRecoveryDataFiles::emptyListMakesTheFolderAndCompletes()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QString::fromUtf8("/恢复/新建");
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(std::make_shared<CMemoryVolume>(QByteArray(4096, 'x')));
+    worker.setSavePath(folder);
+    worker.setRecoveryFiles({});
+    const Run run = runToEnd(worker);
+    QCOMPARE(run.values, QList<int>{0});
+    QVERIFY(QFileInfo(folder).isDir());
+
+    // A plain file where the folder should be is a failure, not a completion.
+    QFile blocker(dir.path() + "/taken");
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    worker.setSavePath(dir.path() + "/taken/sub");
+    worker.setRecoveryFiles({record(0, 10)});
+    const Run refused = runToEnd(worker);
+    QVERIFY(refused.values.isEmpty());
+    QCOMPARE(refused.failedFile, dir.path() + "/taken");
+    QVERIFY(refused.failure.contains("not a folder"));
+}
+
+void TestRecoveryDataFiles::neverOverwritesAndKeepsEarlierRecoveries()
+{
+    const QByteArray bytes = patterned(64 * 1024, 7);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QString::fromUtf8("/恢复");
+    QVERIFY(QDir().mkpath(folder));
+    {
+        QFile mine(folder + "/8.PDF");
+        QVERIFY(mine.open(QIODevice::WriteOnly));
+        mine.write("the user's own file");
+    }
+
+    // Two records with one name, and a name that tries to leave the folder.
+    CFileNode escaping = record(20, 100);
+    escaping.name = "../../escape";
+    const QList<CFileNode> files = {record(8, 5000), record(8, 300), escaping};
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(folder);
+    worker.setRecoveryFiles(files);
+    Run first = runToEnd(worker);
+    QVERIFY2(first.failure.isEmpty(), qPrintable(first.failure));
+    QCOMPARE(readAll(folder + "/8.PDF"), QByteArray("the user's own file"));
+    QCOMPARE(readAll(folder + "/8 (1).PDF"), slice(bytes, files[0]));
+    QCOMPARE(readAll(folder + "/8 (2).PDF"), slice(bytes, files[1]));
+    QCOMPARE(readAll(folder + "/.._.._escape.PDF"), slice(bytes, escaping));
+    QCOMPARE(first.written.first(), folder + "/8 (1).PDF");
+
+    // The same recovery again keeps everything the first one wrote.
+    Run second = runToEnd(worker);
+    QVERIFY2(second.failure.isEmpty(), qPrintable(second.failure));
+    QCOMPARE(second.values.last(), 3);
+    QCOMPARE(readAll(folder + "/8 (1).PDF"), slice(bytes, files[0]));
+    QCOMPARE(readAll(folder + "/8 (3).PDF"), slice(bytes, files[0]));
+    QCOMPARE(readAll(folder + "/8 (4).PDF"), slice(bytes, files[1]));
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 7);
+}
+
+void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
+{
+    const QByteArray bytes = patterned(64 * 1024, 3);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    // A bad stretch in the lead of the first document's window (before it,
+    // not in it), and one inside the second document.
+    volume->failRange(8 * 512 + 100, 200, EIO);
+    volume->failRange(40 * 512 + 1000, 512, EIO);
+    QTemporaryDir dir;
+    const QList<CFileNode> files = {record(9, 3000), record(40, 6000), record(80, 100)};
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path());
+    worker.setRecoveryFiles(files);
+    const Run run = runToEnd(worker);
+
+    QCOMPARE(readAll(dir.path() + "/9.PDF"), slice(bytes, files[0]));
+    QCOMPARE(run.failedFile, dir.path() + "/40.PDF");
+    QVERIFY2(run.failure.contains("cannot be read"), qPrintable(run.failure));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/40.PDF"));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/80.PDF"));
+    // No completion after a failure.
+    QVERIFY(!run.values.contains(3));
+    QCOMPARE(worker.writtenCount(), 1);
+}
+
+void TestRecoveryDataFiles::recordsOutsideTheVolumeAreRefused()
+{
+    auto volume = std::make_shared<CMemoryVolume>(patterned(8192));
+    QTemporaryDir dir;
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path());
+    const QList<QList<CFileNode>> bad = {{record(10, 4000)}, {record(0, -1)}, {record(quint64(1) << 60, 10)}};
+    for (const QList<CFileNode>& list : bad) {
+        worker.setRecoveryFiles(list);
+        const Run run = runToEnd(worker);
+        QVERIFY(!run.failure.isEmpty());
+        QVERIFY(run.values.isEmpty());
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+}
+
+void TestRecoveryDataFiles::aListGivenDuringARunWaitsForTheNextStart()
+{
+    const QByteArray bytes = patterned(64 * 1024, 5);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QSemaphore entered;
+    QSemaphore release;
+    std::atomic<bool> gated{false};
+    volume->setReadHook([&](int64_t offset, size_t) {
+        if (offset <= 10 * 512 && !gated.exchange(true)) {
+            entered.release();
+            release.acquire();
+        }
+    });
+    QTemporaryDir dir;
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path() + "/a");
+    worker.setRecoveryFiles({record(10, 700), record(20, 700), record(30, 700)});
+    QList<int> values;
+    connect(&worker, &CRecoveryDataFiles::sigRecoveryFinished, this, [&](int v) { values << v; });
+    worker.start();
+    QVERIFY(entered.tryAcquire(1, 10000));
+    worker.setRecoveryFiles({record(50, 700)});
+    worker.setSavePath(dir.path() + "/b");
+    release.release();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&worker);
+    QCOMPARE(values, (QList<int>{1, 2, 3}));
+    QCOMPARE(QDir(dir.path() + "/a").entryList(QDir::Files).size(), 3);
+
+    values.clear();
+    worker.start();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&worker);
+    QCOMPARE(values, QList<int>{1});
+    QCOMPARE(readAll(dir.path() + "/b/50.PDF"), bytes.mid(50 * 512, 700));
+}
+
+void TestRecoveryDataFiles::stopThenStartAgainRunsToCompletion()
+{
+    const QByteArray bytes = patterned(64 * 1024, 9);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QSemaphore entered;
+    QSemaphore release;
+    std::atomic<bool> gated{false};
+    volume->setReadHook([&](int64_t offset, size_t) {
+        if (offset <= 10 * 512 && !gated.exchange(true)) {
+            entered.release();
+            release.acquire();
+        }
+    });
+    QTemporaryDir dir;
+    const QList<CFileNode> files = {record(10, 5000), record(20, 700), record(30, 700)};
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path());
+    worker.setRecoveryFiles(files);
+    QList<int> values;
+    QStringList failures;
+    connect(&worker, &CRecoveryDataFiles::sigRecoveryFinished, this, [&](int v) { values << v; });
+    connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, this,
+            [&](const QString& f, const QString& r) { failures << f + ": " + r; });
+
+    worker.start();
+    QVERIFY(entered.tryAcquire(1, 10000));
+    // Stopped inside its first file: that file is finished, no other begun.
+    worker.stopRecovery();
+    release.release();
+    // Started again at once, while the first run may still be writing.
+    worker.start();
+    worker.wait();
+    QCoreApplication::sendPostedEvents(&worker);
+
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
+    QCOMPARE(values.last(), 3);
+    QVERIFY(!values.mid(0, values.size() - 1).contains(3));
+    QCOMPARE(readAll(dir.path() + "/10.PDF"), slice(bytes, files[0]));
+    QCOMPARE(readAll(dir.path() + "/10 (1).PDF"), slice(bytes, files[0]));
+    QCOMPARE(readAll(dir.path() + "/20.PDF"), slice(bytes, files[1]));
+    QCOMPARE(readAll(dir.path() + "/30.PDF"), slice(bytes, files[2]));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/20 (1).PDF"));
+}
+
+void TestRecoveryDataFiles::recoveryDuringAScanCopiesTheRightBytes()
+{
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/source.img";
+    const QByteArray bytes = patterned(4 * 1024 * 1024, 11);
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    std::shared_ptr<IVolume> file(CFileVolume::open(image).release());
+    QVERIFY(file);
+    auto volume = std::make_shared<GatedVolume>(file);
+
+    // Hold the scan inside its pass while the recovery reads the same
+    // descriptor.
+    CRecoveryControl scan;
+    scan.setWindowSize(64 * 1024);
+    QSemaphore entered;
+    QSemaphore release;
+    std::atomic<bool> gated{false};
+    volume->hook = [&](int64_t offset, size_t) {
+        if (QThread::currentThread() == &scan && offset >= 1024 * 1024 && !gated.exchange(true)) {
+            entered.release();
+            release.acquire();
+        }
+    };
+    QVERIFY(scan.beginScan(volume, QString()));
+    QVERIFY(entered.tryAcquire(1, 10000));
+
+    const QList<CFileNode> files = {record(7, 100000), record(4097, 300000, "DOCX"), record(100, 1)};
+    CRecoveryDataFiles worker(nullptr, 64 * 1024);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path() + "/out");
+    worker.setRecoveryFiles(files);
+    const Run run = runToEnd(worker);
+    release.release();
+    scan.wait();
+
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    for (const CFileNode& n : files)
+        QCOMPARE(readAll(dir.path() + "/out/" + n.name + "." + n.typeName), slice(bytes, n));
+}
+
+void TestRecoveryDataFiles::filesGoToTheUserBehindSudo()
+{
+    if (::geteuid() != 0)
+        QSKIP("handing files to the invoking user needs root");
+    QTemporaryDir dir;
+    auto volume = std::make_shared<CMemoryVolume>(patterned(8192));
+    qputenv("SUDO_UID", "4242");
+    qputenv("SUDO_GID", "4243");
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path() + "/new/inner");
+    worker.setRecoveryFiles({record(1, 600)});
+    const Run run = runToEnd(worker);
+    qunsetenv("SUDO_UID");
+    qunsetenv("SUDO_GID");
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+
+    struct stat st;
+    for (const QString& path : {dir.path() + "/new", dir.path() + "/new/inner", dir.path() + "/new/inner/1.PDF"}) {
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_uid, uid_t(4242));
+        QCOMPARE(st.st_gid, gid_t(4243));
+    }
+    // A folder that was there before keeps its owner.
+    QCOMPARE(::stat(QFile::encodeName(dir.path()).constData(), &st), 0);
+    QCOMPARE(st.st_uid, uid_t(0));
+}
+
+QTEST_GUILESS_MAIN(TestRecoveryDataFiles)
+#include "tst_CRecoveryDataFiles.moc"
