@@ -188,15 +188,20 @@ QString CSameVolumeCheck::outputDevice(const QString& folder, bool* notOnDisk) c
 
 CSameVolumeCheck::Result CSameVolumeCheck::check(const QString& source, const QString& outputFolder) const
 {
+    bool notOnDisk = false;
+    const QString output = outputDevice(outputFolder, &notOnDisk);
+    return checkDevices(source, output, notOnDisk);
+}
+
+CSameVolumeCheck::Result CSameVolumeCheck::checkDevices(const QString& source, const QString& output,
+                                                        bool notOnDisk) const
+{
     Result result;
     struct stat st;
     if (::stat(QFile::encodeName(source).constData(), &st) != 0) {
         result.detail = QStringLiteral("the source %1 cannot be looked up").arg(source);
         return result;
     }
-
-    bool notOnDisk = false;
-    const QString output = outputDevice(outputFolder, &notOnDisk);
     if (output.isEmpty() && notOnDisk) {
         result.verdict = Verdict::Different;
         result.detail = QStringLiteral("the output folder is on no local disk");

@@ -42,6 +42,8 @@ public:
     void setMountInfo(const QByteArray& text) { m_mountInfo = text; m_fixedMountInfo = true; }
 
     Result check(const QString& source, const QString& outputFolder) const;
+    // The same, for an output folder already resolved by outputDevice().
+    Result checkDevices(const QString& source, const QString& outputDevice, bool outputNotOnDisk) const;
 
     // The block device ("MAJ:MIN") of the file system holding `folder` (or
     // its nearest existing parent). Empty when there is none; `notOnDisk`
