@@ -1,0 +1,297 @@
+#include "cli/CListCommand.h"
+#include "cli/CRecoverCommand.h"
+#include "disk/CMemoryVolume.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run cli(const QStringList& args, int timeoutMs = 120000)
+{
+    QProcess p;
+    p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QByteArray corpus(const QString& name)
+{
+    QFile f(QStringLiteral(TAMSEL_TEST_DATA "/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+CFileNode record(quint64 sector, qint64 size, const QString& typeName = QStringLiteral("PDF"))
+{
+    return CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
+                     CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                     CFileTypeCatalogue::description(typeName));
+}
+
+// stdout and stderr of an in-process command.
+class Capture
+{
+public:
+    Capture()
+    {
+        out = ::open_memstream(&m_outBuffer, &m_outSize);
+        err = ::open_memstream(&m_errBuffer, &m_errSize);
+    }
+    ~Capture()
+    {
+        std::fclose(out);
+        std::fclose(err);
+        std::free(m_outBuffer);
+        std::free(m_errBuffer);
+    }
+    QString outText()
+    {
+        std::fflush(out);
+        return QString::fromUtf8(m_outBuffer, static_cast<int>(m_outSize));
+    }
+    QString errText()
+    {
+        std::fflush(err);
+        return QString::fromUtf8(m_errBuffer, static_cast<int>(m_errSize));
+    }
+    FILE* out = nullptr;
+    FILE* err = nullptr;
+
+private:
+    char* m_outBuffer = nullptr;
+    size_t m_outSize = 0;
+    char* m_errBuffer = nullptr;
+    size_t m_errSize = 0;
+};
+
+struct Placed
+{
+    QString file;
+    QString type;
+    quint64 sector;
+};
+
+// A raw volume (no file system) holding corpus documents at known sectors.
+QString buildImage(const QString& dir, const QList<Placed>& placed)
+{
+    const QString path = dir + "/documents.img";
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(8 * 1024 * 1024))
+        return QString();
+    for (const Placed& p : placed) {
+        f.seek(qint64(p.sector) * 512);
+        f.write(corpus(p.file));
+    }
+    return path;
+}
+
+} // namespace
+
+class TestCliRecover : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); }
+    void optionsAreCheckedBeforeAnythingIsRead();
+    void recoversByteIdenticalDocuments();
+    void fullDiskExitsOneAndLeavesNoPartialFile();
+    void refusesToWriteOntoTheSource();
+    void listsVolumesOneALine();
+};
+
+void TestCliRecover::optionsAreCheckedBeforeAnythingIsRead()
+{
+    const CRecoverCommand::Options o =
+        CRecoverCommand::parse({"img", "out", "--type", "pdf,DOCX", "--allow-same-volume", "--fs=none"});
+    QVERIFY2(o.error.isEmpty(), qPrintable(o.error));
+    QCOMPARE(o.types, (QSet<int>{CFileTypeCatalogue::Pdf, CFileTypeCatalogue::Docx}));
+    QVERIFY(o.allowSameVolume);
+    QCOMPARE(o.fileSystem, QStringLiteral("none"));
+    for (const QStringList& bad : QList<QStringList>{{"img"}, {"img", "out", "more"}, {"img", "out", "--type", "EXE"},
+                                                     {"img", "out", "--type"}, {"img", "out", "--type", ","},
+                                                     {"img", "out", "--frob"}}) {
+        QVERIFY2(!CRecoverCommand::parse(bad).error.isEmpty(), qPrintable(bad.join(' ')));
+    }
+
+    QTemporaryDir dir;
+    const Run badType = cli({"recover", dir.path() + "/none.img", dir.path() + "/out", "--type", "EXE"});
+    QCOMPARE(badType.exitCode, 2);
+    QVERIFY(badType.err.contains("EXE"));
+    const Run missing = cli({"recover", dir.path() + "/none.img", dir.path() + "/out"});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY(missing.err.contains(dir.path() + "/none.img"));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/out"));
+    QVERIFY(cli({"--help"}).out.contains("recover SOURCE OUTDIR"));
+}
+
+void TestCliRecover::recoversByteIdenticalDocuments()
+{
+    QTemporaryDir dir;
+    const QList<Placed> placed = {{"pdf_lo_writer_text.pdf", "PDF", 2048},
+                                  {"docx_lo_short.docx", "DOCX", 4104},
+                                  {"xls_small.xls", "XLS", 6000},
+                                  {"zip_deflated.zip", "ZIP", 8192}};
+    const QString image = buildImage(dir.path(), placed);
+    QVERIFY(!image.isEmpty());
+    const QByteArray volume = readAll(image);
+    const QString out = dir.path() + QString::fromUtf8("/恢复");
+
+    const Run first = cli({"recover", image, out, "--fs", "none"});
+    QCOMPARE(first.exitCode, 0);
+    QVERIFY2(first.err.contains("Recovered") || first.err.contains("No documents"), qPrintable(first.err));
+    const QStringList written = QDir(out).entryList(QDir::Files);
+    if (written.isEmpty())
+        QSKIP("the scan lists no documents on this image yet (the carving analysers are not built in)");
+
+    // Every file is the volume's bytes from its start sector on, and every
+    // placed document is among them.
+    for (const QString& name : written) {
+        const quint64 sector = name.section('.', 0, 0).toULongLong();
+        const QByteArray bytes = readAll(out + "/" + name);
+        QCOMPARE(bytes, volume.mid(int(sector * 512), bytes.size()));
+    }
+    for (const Placed& p : placed) {
+        const QString name = QStringLiteral("%1.%2").arg(p.sector).arg(p.type);
+        QVERIFY2(written.contains(name), qPrintable(name));
+        QVERIFY(first.out.contains(out + "/" + name));
+    }
+
+    // Again into the same folder, only PDFs: the first run's files stay.
+    const Run second = cli({"recover", image, out, "--fs", "none", "--type", "PDF"});
+    QCOMPARE(second.exitCode, 0);
+    QCOMPARE(readAll(out + "/2048 (1).PDF"), readAll(out + "/2048.PDF"));
+    QCOMPARE(QDir(out).entryList(QDir::Files).size(), written.size() + 1);
+}
+
+void TestCliRecover::fullDiskExitsOneAndLeavesNoPartialFile()
+{
+    QTemporaryDir dir;
+    const QString mountPoint = dir.path() + "/small";
+    QVERIFY(QDir().mkpath(mountPoint));
+    const bool mounted = ::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=1m") == 0;
+    struct rlimit saved;
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    if (!mounted) {
+        // Without the right to mount, a file size limit fails the write the
+        // same way (EFBIG instead of ENOSPC).
+        struct rlimit limit = saved;
+        limit.rlim_cur = 1024 * 1024;
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            QSKIP("neither a tmpfs can be mounted nor a file size limit set here");
+    }
+
+    const QByteArray bytes(3 * 1024 * 1024, 'd');
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    const QList<CFileNode> files = {record(0, 200 * 1024), record(1000, 1500 * 1024), record(5000, 100)};
+    int code = -1;
+    QString err;
+    {
+        Capture capture;
+        CRecoverCommand command(capture.out, capture.err);
+        code = command.recoverDocuments(volume, mountPoint + "/out", files, 64 * 1024);
+        err = capture.errText();
+    }
+    const QStringList left = QDir(mountPoint + "/out").entryList(QDir::Files);
+    if (mounted)
+        ::umount(QFile::encodeName(mountPoint).constData());
+    else
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+
+    QCOMPARE(code, 1);
+    QVERIFY2(err.contains("cannot write " + mountPoint + "/out/1000.PDF"), qPrintable(err));
+    QVERIFY2(err.contains(mounted ? "full" : "too large") || err.contains("limit"), qPrintable(err));
+    QVERIFY2(err.contains("1 of 3"), qPrintable(err));
+    QCOMPARE(left, QStringList{"0.PDF"});
+}
+
+void TestCliRecover::refusesToWriteOntoTheSource()
+{
+    QTemporaryDir dir;
+    struct stat st;
+    QCOMPARE(::stat(QFile::encodeName(dir.path()).constData(), &st), 0);
+    const QString number = QStringLiteral("%1:%2").arg(major(st.st_dev)).arg(minor(st.st_dev));
+    if (major(st.st_dev) == 0 || !QFileInfo::exists("/sys/dev/block/" + number))
+        QSKIP("the temporary folder is on no block device known to sysfs here");
+    const QString node = dir.path() + "/source-device";
+    if (::mknod(QFile::encodeName(node).constData(), S_IFBLK | 0600, st.st_dev) != 0)
+        QSKIP("block device nodes cannot be made here");
+
+    // Refused before the scan begins (a scan of the whole disk would time out).
+    const Run r = cli({"recover", node, dir.path() + "/out"}, 30000);
+    QCOMPARE(r.exitCode, 1);
+    QVERIFY2(r.err.contains("refusing to recover into " + dir.path() + "/out"), qPrintable(r.err));
+    QVERIFY(r.err.contains("another disk"));
+    QVERIFY(!QFileInfo::exists(dir.path() + "/out"));
+
+    // Beside an image is fine.
+    const QString image = buildImage(dir.path(), {});
+    const Run beside = cli({"recover", image, dir.path() + "/out2", "--fs", "none"});
+    QCOMPARE(beside.exitCode, 0);
+    QVERIFY(QFileInfo(dir.path() + "/out2").isDir());
+}
+
+void TestCliRecover::listsVolumesOneALine()
+{
+    CPartitionList::Probes probes;
+    probes.readLsblk = []() {
+        return QByteArray(R"({"blockdevices":[
+          {"name":"sdb1","path":"/dev/sdb1","type":"part","size":128849018880,"fstype":"ntfs","label":"Data","mountpoint":"/mnt/d","rm":false},
+          {"name":"sdc1","path":"/dev/sdc1","type":"part","size":1073741824,"fstype":"vfat","fsver":"FAT32","label":null,"mountpoint":null,"rm":true},
+          {"name":"sr0","path":"/dev/sr0","type":"rom","size":734003200,"fstype":"iso9660","rm":true}]})");
+    };
+    probes.freeSpace = [](const QString&, int64_t* free) {
+        *free = int64_t(40) << 30;
+        return true;
+    };
+    Capture capture;
+    CListCommand command(capture.out, capture.err);
+    command.setProbes(probes);
+    QCOMPARE(command.run({}), 0);
+    QCOMPARE(capture.outText(), QString::fromUtf8("Data(sdb1)\t/dev/sdb1\tNTFS\t40GB可用,共120GB\t66%\n"
+                                                  "本地磁盘(sdc1)\t/dev/sdc1\tFAT32\t未知可用,共1GB\t0%\n"));
+    QVERIFY(capture.errText().contains("removable media"));
+
+    const Run real = cli({"list"});
+    QCOMPARE(real.exitCode, 0);
+    for (const QString& line : real.out.split('\n')) {
+        if (!line.isEmpty())
+            QCOMPARE(line.count('\t'), 4);
+    }
+    QVERIFY(!real.out.contains("The drive is"));
+}
+
+QTEST_GUILESS_MAIN(TestCliRecover)
+#include "tst_cli_recover.moc"
