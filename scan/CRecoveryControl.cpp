@@ -3,6 +3,8 @@
 #include "disk/CDiskMappingPointer.h"
 #include "disk/CFileVolume.h"
 #include "disk/IVolume.h"
+#include "filesystems/CFat32Scanner.h"
+#include "filesystems/CNtfsScanner.h"
 #include "scan/CSignatureCarver.h"
 
 #include <QMetaObject>
@@ -15,6 +17,9 @@
 namespace {
 
 constexpr int kSectorSize = 512;
+constexpr int kPassNone = -1;
+constexpr int kPassNtfs = 1;
+constexpr int kPassFat32 = 2;
 constexpr long long kProgressTotal = 1000;
 
 // Joins its thread on every path out of a scope, exceptions included.
@@ -100,21 +105,44 @@ void CRecoveryControl::stopScan()
 {
     {
         std::lock_guard<std::mutex> lock(m_passMutex);
-        // The file-system scanners hook in here (see runFileSystemPass).
+        const int pass = m_activePass.load();
+        if (pass == kPassNtfs && m_ntfsScanner)
+            m_ntfsScanner->stop();
+        else if (pass == kPassFat32 && m_fat32Scanner)
+            m_fat32Scanner->stop();
     }
     m_running = false;
 }
 
 void CRecoveryControl::runFileSystemPass()
 {
-    // No file-system pass is built in yet: every volume goes straight to the
-    // raw pass.
+    // The names are compared exactly: any other spelling gets no pass.
+    if (m_fileSystem == QLatin1String("NTFS")) {
+        CNtfsScanner* scanner = new CNtfsScanner(m_volume.get(), &m_relay, &m_running);
+        {
+            std::lock_guard<std::mutex> lock(m_passMutex);
+            m_ntfsScanner.reset(scanner);
+            m_activePass = kPassNtfs;
+        }
+        // The scanner also watches m_running, so a stop that came before
+        // the marker was set is not lost.
+        scanner->scan();
+    } else if (m_fileSystem == QLatin1String("FAT32")) {
+        CFat32Scanner* scanner = new CFat32Scanner(m_volume.get(), &m_relay, &m_running);
+        {
+            std::lock_guard<std::mutex> lock(m_passMutex);
+            m_fat32Scanner.reset(scanner);
+            m_activePass = kPassFat32;
+        }
+        scanner->scan();
+    }
+    std::lock_guard<std::mutex> lock(m_passMutex);
+    m_activePass = kPassNone;
 }
 
 void CRecoveryControl::run()
 {
     runFileSystemPass();
-    m_activePass = -1;
 
     QString failure;
     int64_t unreadable = 0;

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+class CFat32Scanner;
+class CNtfsScanner;
 class CSignatureCarver;
 class IVolume;
 
@@ -73,6 +75,11 @@ private:
     CNotifyFileNode m_relay;
     std::unique_ptr<CSignatureCarver> m_carver;
     std::atomic<bool> m_running{true};
+    // The file-system scanners, kept until the worker goes. Stored and
+    // reached only under m_passMutex, and stored before the active-pass
+    // marker is set, so stopScan() always finds the one that runs.
+    std::unique_ptr<CNtfsScanner> m_ntfsScanner;
+    std::unique_ptr<CFat32Scanner> m_fat32Scanner;
     std::shared_ptr<IVolume> m_volume;
     QString m_fileSystem;
     // -1 none, 1 NTFS, 2 FAT32. Written by the worker, read by stopScan()

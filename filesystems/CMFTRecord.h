@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+// One record of the NTFS master file table, parsed from bytes the caller has
+// already read. It performs no I/O and never looks past the record it is
+// given: every field, attribute, value and run is checked against the record
+// before it is read, and a record that breaks those bounds simply stops
+// yielding anything further.
+//
+// The record is copied before parsing, because the update sequence array has
+// to be put back into the last two bytes of every 512-byte stride: until it
+// is, those bytes hold the sequence number, and a run list or a name that
+// crosses them reads wrong.
+class CMFTRecord
+{
+public:
+    static constexpr uint32_t kStatusOk = 0;
+    // The platform's "invalid parameter", used for bad arguments and bad
+    // records alike.
+    static constexpr uint32_t kStatusInvalid = 87;
+
+    // The size of a file name value's fixed part plus room for the longest
+    // name NTFS allows (255 units, with margin to 512).
+    static constexpr size_t kFileNameCopySize = 1090;
+    static constexpr size_t kStandardInformationCopySize = 40;
+
+    CMFTRecord();
+    virtual ~CMFTRecord();
+
+    CMFTRecord(const CMFTRecord&) = delete;
+    CMFTRecord& operator=(const CMFTRecord&) = delete;
+
+    // Record size and cluster size in bytes. 87 (and nothing changed) when
+    // either is 0 or odd, or the record size is not a multiple of the
+    // 512-byte update sequence stride.
+    uint32_t setRecordGeometry(uint32_t recordSize, uint32_t bytesPerCluster);
+
+    // Parses the record at `recordData`, of which `length` bytes are
+    // available. 87 for no data, too few bytes, a signature other than
+    // "FILE" (a record marked "BAAD" included) or an update sequence that
+    // does not match; 0 otherwise, also when nothing could be extracted.
+    // With `skipData` the data attributes are stepped over.
+    uint32_t parseRecord(const uint8_t* recordData, uint32_t length, bool skipData);
+
+    // The file's name as stored, whole. When a record carries both a long
+    // name and its DOS alias, the long name wins whatever their order.
+    QString name() const { return m_name; }
+    // The name in the local 8-bit encoding (UTF-8 here), for the extension
+    // tests.
+    QByteArray nameBytes() const { return m_name.toLocal8Bit(); }
+
+    // Logical cluster where the unnamed data stream begins (its first run,
+    // VCN 0); 0 when no such run is known.
+    int64_t firstCluster() const { return m_firstCluster; }
+    // The unnamed data stream's runs: starting cluster -> length in bytes,
+    // in ascending cluster order.
+    const std::map<int64_t, int64_t>& runMap() const { return m_runMap; }
+
+    bool inUse() const { return (m_flags & kFlagInUse) != 0; }
+    bool isDirectory() const { return (m_flags & kFlagDirectory) != 0; }
+    // A live file (in use and not a directory); only those are parsed past
+    // the header.
+    bool isLiveFile() const { return inUse() && !isDirectory(); }
+
+    // Sum of the real sizes of the non-resident data attributes.
+    uint64_t dataSize() const { return m_dataSize; }
+
+    // Raw copies of the standard information value (first 40 bytes) and of
+    // the file name value that gave the name.
+    const uint8_t* standardInformation() const { return m_standardInformation; }
+    const uint8_t* fileNameCopy() const { return m_fileNameCopy; }
+
+    uint32_t recordSize() const { return m_recordSize; }
+    uint32_t bytesPerCluster() const { return m_bytesPerCluster; }
+
+private:
+    static constexpr uint16_t kFlagInUse = 0x0001;
+    static constexpr uint16_t kFlagDirectory = 0x0002;
+
+    bool applyUpdateSequence();
+    void walkAttributes(bool skipData);
+    // Returns false when the walk must stop (a damaged value).
+    bool readFileName(const uint8_t* attribute, uint32_t attributeLength);
+    void readStandardInformation(const uint8_t* attribute, uint32_t attributeLength);
+    void readData(const uint8_t* attribute, uint32_t attributeLength);
+    // Resident value of the attribute, bounded by the attribute; false when
+    // the attribute is non-resident or its value does not fit in it.
+    static bool residentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
+                              uint32_t& valueLength);
+
+    std::vector<uint8_t> m_record;
+    uint32_t m_recordSize = 1024;
+    uint32_t m_bytesPerCluster = 4096;
+    uint8_t m_standardInformation[kStandardInformationCopySize] = {};
+    uint8_t m_fileNameCopy[kFileNameCopySize] = {};
+    uint64_t m_dataSize = 0;
+    uint16_t m_flags = 0;
+    int64_t m_firstCluster = 0;
+    QString m_name;
+    bool m_haveLongName = false;
+    std::map<int64_t, int64_t> m_runMap;
+};
