@@ -1,0 +1,354 @@
+#include "disk/CMemoryVolume.h"
+#include "filesystems/CFat32Scanner.h"
+#include "scan/CNotifyFileNode.h"
+
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+using Finding = QPair<long long, int>;
+
+void put16(QByteArray& b, int64_t at, uint16_t v)
+{
+    b[int(at)] = char(v & 0xFF);
+    b[int(at) + 1] = char(v >> 8);
+}
+
+void put32(QByteArray& b, int64_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[int(at) + i] = char((v >> (8 * i)) & 0xFF);
+}
+
+// A FAT32 volume in memory, built entry by entry.
+struct FatBuilder
+{
+    uint16_t bytesPerSector = 512;
+    uint8_t sectorsPerCluster = 8;
+    uint16_t reserved = 32;
+    uint8_t fats = 2;
+    uint32_t sectorsPerFat = 1000;
+    uint32_t rootCluster = 2;
+    uint32_t clusters = 300;
+    QByteArray image;
+
+    void start()
+    {
+        const uint32_t total = reserved + fats * sectorsPerFat + clusters * sectorsPerCluster;
+        image = QByteArray(int(int64_t(total) * bytesPerSector), 0);
+        image.replace(0x52, 8, "FAT32   ");
+        put16(image, 0x0B, bytesPerSector);
+        image[0x0D] = char(sectorsPerCluster);
+        put16(image, 0x0E, reserved);
+        image[0x10] = char(fats);
+        put32(image, 0x20, total);
+        put32(image, 0x24, sectorsPerFat);
+        put32(image, 0x2C, rootCluster);
+        setFat(0, 0x0FFFFFF8);
+        setFat(1, 0x0FFFFFFF);
+        setFat(rootCluster, 0x0FFFFFFF);
+    }
+
+    void setFat(uint32_t n, uint32_t v)
+    {
+        for (int f = 0; f < fats; ++f)
+            put32(image, (int64_t(reserved) + int64_t(f) * sectorsPerFat) * bytesPerSector + n * 4, v);
+    }
+
+    int64_t clusterOffset(uint32_t n) const
+    {
+        return (int64_t(reserved) + int64_t(fats) * sectorsPerFat + int64_t(n - 2) * sectorsPerCluster)
+            * bytesPerSector;
+    }
+
+    long long sectorOf(uint32_t n) const { return clusterOffset(n) / 512; }
+
+    // Writes the 32-byte short entry `index` of directory cluster `dir`.
+    void entry(uint32_t dir, int index, const char* name11, uint8_t attribute, uint32_t first, uint8_t byte12 = 0)
+    {
+        const int64_t at = clusterOffset(dir) + index * 32;
+        image.replace(int(at), 11, QByteArray(name11, 11));
+        image[int(at) + 11] = char(attribute);
+        image[int(at) + 12] = char(byte12);
+        put16(image, at + 20, uint16_t(first >> 16));
+        put16(image, at + 26, uint16_t(first & 0xFFFF));
+        put32(image, at + 28, 1000);
+    }
+
+    // Writes the long-name entries of `name` from entry `index` on and
+    // returns the index of the short entry that must follow.
+    int longName(uint32_t dir, int index, const QString& name, uint8_t checksum)
+    {
+        const int pieces = (name.size() + 12) / 13;
+        for (int p = pieces; p >= 1; --p, ++index) {
+            const int64_t at = clusterOffset(dir) + index * 32;
+            QByteArray e(32, 0);
+            e[0] = char(p | (p == pieces ? 0x40 : 0));
+            e[11] = char(0x0F);
+            e[13] = char(checksum);
+            static const int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+            for (int i = 0; i < 13; ++i) {
+                const int k = (p - 1) * 13 + i;
+                uint16_t unit = k < name.size() ? name.at(k).unicode() : (k == name.size() ? 0 : 0xFFFF);
+                put16(e, offsets[i], unit);
+            }
+            image.replace(int(at), 32, e);
+        }
+        return index;
+    }
+
+    void longEntry(uint32_t dir, int index, const QString& name, const char* name11, uint32_t first)
+    {
+        const uint8_t sum = CFat32Scanner::shortNameChecksum(reinterpret_cast<const uint8_t*>(name11));
+        entry(dir, longName(dir, index, name, sum), name11, 0x20, first);
+    }
+};
+
+QList<Finding> scanImage(const QByteArray& image, std::function<void(CFat32Scanner&)> onFinding = {})
+{
+    CMemoryVolume volume(image);
+    CNotifyFileNode relay;
+    CFat32Scanner scanner(&volume, &relay);
+    QList<Finding> found;
+    QObject::connect(&relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+                     [&](long long sector, int code) {
+                         found.append({sector, code});
+                         if (onFinding)
+                             onFinding(scanner);
+                     });
+    scanner.scan();
+    return found;
+}
+
+} // namespace
+
+class TestFat32Scanner : public QObject
+{
+    Q_OBJECT
+private slots:
+    void rootEntriesAndNames();
+    void treeIsWalkedLevelByLevel();
+    void rootEndsOnHiddenEntryButSubdirectoriesDoNot();
+    void scatteredDirectoryClustersAreAllRead();
+    void damagedChainsAndCyclesEndTheWalk();
+    void geometry();
+    void stopDuringTheWalkEmitsNothingMore();
+};
+
+void TestFat32Scanner::rootEntriesAndNames()
+{
+    FatBuilder f;
+    f.start();
+    f.entry(2, 0, "TAMSEL     ", 0x08, 0); // volume label
+    f.entry(2, 1, "REPORT  PDF", 0x20, 100);
+    f.entry(2, 2, "READONLYPDF", 0x21, 101);
+    f.entry(2, 3, "\xE5OST    DOC", 0x20, 102);
+    f.longEntry(2, 4, "Budget.xlsx", "BUDGET~1XLS", 103);         // entries 4-5
+    f.entry(2, 6, "BUDGET~2XLS", 0x20, 104);                       // no long name
+    const int s = f.longName(2, 7, "Sheet.xlsx", 0x11);            // wrong checksum
+    f.entry(2, s, "SHEET~1 XLS", 0x20, 105);
+    f.longEntry(2, s + 1, "book.odt", "BOOK    ODT", 106);
+    f.entry(2, s + 3, "LETTER  DOT", 0x20, 107);
+    f.entry(2, s + 4, "NOTES   PDF", 0x20, 108, 0x18);              // lower-case flags
+    f.entry(2, s + 5, "EMPTY   PDF", 0x20, 0);                      // no cluster
+    f.entry(2, s + 6, "FAR     PDF", 0x20, 90000);                  // past the volume
+    f.longEntry(2, s + 7, QStringLiteral("Jahresbericht für 2026.docx"), "JAHRES~1DOC", 109);
+    f.entry(2, s + 11, "NOTES   TXT", 0x20, 110);
+
+    const QList<Finding> expected = {
+        {2816, 5},                    // 32 + 2 x 1000 + 98 x 8
+        {f.sectorOf(103), 8},         // the long name decides: XLSX
+        {f.sectorOf(104), 3},         // short name only: XLS
+        {f.sectorOf(105), 3},         // long name of another entry: ignored
+        {f.sectorOf(106), 100},       // a ZIP under another name
+        {f.sectorOf(107), 100},       // a compound document template
+        {f.sectorOf(108), 5},
+        {f.sectorOf(109), 6},
+    };
+    QCOMPARE(scanImage(f.image), expected);
+}
+
+void TestFat32Scanner::treeIsWalkedLevelByLevel()
+{
+    FatBuilder f;
+    f.start();
+    for (uint32_t c : {10u, 11u, 12u, 13u})
+        f.setFat(c, 0x0FFFFFFF);
+    f.entry(2, 0, "A          ", 0x10, 10);
+    f.entry(2, 1, "TOP     PDF", 0x20, 100);
+    f.entry(2, 2, "HIDDEN     ", 0x12, 13); // not a plain directory: not entered
+    f.entry(10, 0, ".          ", 0x10, 10);
+    f.entry(10, 1, "..         ", 0x10, 0);
+    f.entry(10, 2, "B          ", 0x10, 11);
+    f.entry(10, 3, "ONE     DOC", 0x20, 101);
+    f.entry(11, 0, ".          ", 0x10, 11);
+    f.entry(11, 1, "..         ", 0x10, 10);
+    f.entry(11, 2, "C          ", 0x10, 12);
+    f.entry(12, 0, ".          ", 0x10, 12);
+    f.entry(12, 1, "..         ", 0x10, 11);
+    f.longEntry(12, 2, "deep.pptx", "DEEP    PPT", 102);
+    f.entry(13, 0, "SECRET  PDF", 0x20, 103);
+
+    const QList<Finding> expected = {{f.sectorOf(100), 5}, {f.sectorOf(101), 2}, {f.sectorOf(102), 7}};
+    QCOMPARE(scanImage(f.image), expected);
+}
+
+void TestFat32Scanner::rootEndsOnHiddenEntryButSubdirectoriesDoNot()
+{
+    FatBuilder f;
+    f.start();
+    // The root spans clusters 2 and 3; the hidden entry ends cluster 2 only.
+    f.setFat(2, 3);
+    f.setFat(3, 0x0FFFFFFF);
+    f.setFat(20, 0x0FFFFFFF);
+    f.entry(2, 0, "SUB        ", 0x10, 20);
+    f.entry(2, 1, "HIDDEN  SYS", 0x02, 0);
+    f.entry(2, 2, "AFTER   PDF", 0x20, 100);
+    f.entry(3, 0, "NEXT    PDF", 0x20, 101);
+    f.entry(20, 0, "HIDDEN  SYS", 0x02, 0);
+    f.entry(20, 1, "AFTER   PDF", 0x20, 102);
+    const QList<Finding> expected = {{f.sectorOf(101), 5}, {f.sectorOf(102), 5}};
+    QCOMPARE(scanImage(f.image), expected);
+}
+
+void TestFat32Scanner::scatteredDirectoryClustersAreAllRead()
+{
+    FatBuilder f;
+    f.start();
+    f.entry(2, 0, "SUB        ", 0x10, 50);
+    f.setFat(50, 80);
+    f.setFat(80, 0xF0000000 | 60); // reserved upper bits are ignored
+    f.setFat(60, 0x0FFFFFF8);       // any of the end values ends the chain
+    f.entry(50, 0, "FIRST   PDF", 0x20, 100);
+    f.entry(80, 0, "SECOND  PDF", 0x20, 101);
+    f.entry(80, 1, QByteArray(11, '\0').constData(), 0, 0); // end of entries in this cluster...
+    f.entry(80, 2, "STALE   PDF", 0x20, 104);
+    f.entry(60, 0, "THIRD   PDF", 0x20, 102);    // ... the next cluster is still read
+    const QList<Finding> expected = {{f.sectorOf(100), 5}, {f.sectorOf(101), 5}, {f.sectorOf(102), 5}};
+    QCOMPARE(scanImage(f.image), expected);
+}
+
+void TestFat32Scanner::damagedChainsAndCyclesEndTheWalk()
+{
+    // Each of these chains ends after the clusters listed before the fault.
+    struct Case
+    {
+        const char* what;
+        uint32_t nextOf51;
+    };
+    const Case cases[] = {
+        {"loop", 50},
+        {"self", 51},
+        {"free", 0},
+        {"bad", 0x0FFFFFF7},
+        {"past the volume", 5000},
+        {"past the FAT", 0x0FFFFFF0},
+    };
+    for (const Case& c : cases) {
+        FatBuilder f;
+        f.start();
+        f.entry(2, 0, "SUB        ", 0x10, 50);
+        f.setFat(50, 51);
+        f.setFat(51, c.nextOf51);
+        f.entry(50, 0, "ONE     PDF", 0x20, 100);
+        f.entry(51, 0, "TWO     PDF", 0x20, 101);
+        const QList<Finding> expected = {{f.sectorOf(100), 5}, {f.sectorOf(101), 5}};
+        QVERIFY2(scanImage(f.image) == expected, c.what);
+    }
+
+    // A directory that contains itself, and one that leads back to the
+    // root: each is read once.
+    FatBuilder f;
+    f.start();
+    f.setFat(30, 0x0FFFFFFF);
+    f.setFat(31, 0x0FFFFFFF);
+    f.entry(2, 0, "LOOP       ", 0x10, 30);
+    f.entry(30, 0, "SELF       ", 0x10, 30);
+    f.entry(30, 1, "BACK       ", 0x10, 2);
+    f.entry(30, 2, "DOWN       ", 0x10, 31);
+    f.entry(30, 3, "IN      XLS", 0x20, 100);
+    f.entry(31, 0, "UP         ", 0x10, 30);
+    f.entry(31, 1, "ROOT       ", 0x10, 2);
+    f.entry(31, 2, "DEEPER  PPT", 0x20, 101);
+    const QList<Finding> expected = {{f.sectorOf(100), 3}, {f.sectorOf(101), 4}};
+    QCOMPARE(scanImage(f.image), expected);
+
+    // Two directories whose chains merge: the shared cluster is read once.
+    FatBuilder m;
+    m.start();
+    m.entry(2, 0, "ONE        ", 0x10, 40);
+    m.entry(2, 1, "TWO        ", 0x10, 41);
+    m.setFat(40, 42);
+    m.setFat(41, 42);
+    m.setFat(42, 0x0FFFFFFF);
+    m.entry(42, 0, "SHARED  PDF", 0x20, 100);
+    const QList<Finding> once = {{m.sectorOf(100), 5}};
+    QCOMPARE(scanImage(m.image), once);
+}
+
+void TestFat32Scanner::geometry()
+{
+    // 4096-byte sectors: the start is still counted in 512-byte sectors.
+    FatBuilder big;
+    big.bytesPerSector = 4096;
+    big.sectorsPerCluster = 1;
+    big.sectorsPerFat = 4;
+    big.reserved = 8;
+    big.start();
+    big.entry(2, 0, "REPORT  PDF", 0x20, 100);
+    QCOMPARE(big.sectorOf(100), (8 + 2 * 4 + 98) * 8LL);
+    QCOMPARE(scanImage(big.image), QList<Finding>({{big.sectorOf(100), 5}}));
+
+    // One FAT: the data area starts right after it.
+    FatBuilder one;
+    one.fats = 1;
+    one.start();
+    one.entry(2, 0, "REPORT  PDF", 0x20, 100);
+    QCOMPARE(scanImage(one.image), QList<Finding>({{32 + 1000 + 98 * 8, 5}}));
+
+    // Zero or absurd geometry ends the pass at once.
+    const struct
+    {
+        int offset;
+        int width;
+        uint32_t value;
+    } absurd[] = {
+        {0x0B, 2, 0}, {0x0B, 2, 100}, {0x0B, 2, 8192}, {0x0D, 1, 0}, {0x0D, 1, 3}, {0x0E, 2, 0},
+        {0x10, 1, 0}, {0x24, 4, 0}, {0x2C, 4, 0}, {0x2C, 4, 1}, {0x2C, 4, 100000}, {0x20, 4, 0},
+        {0x24, 4, 0xFFFFFFFF},
+    };
+    for (const auto& a : absurd) {
+        FatBuilder f;
+        f.start();
+        f.entry(2, 0, "REPORT  PDF", 0x20, 100);
+        for (int i = 0; i < a.width; ++i)
+            f.image[a.offset + i] = char((a.value >> (8 * i)) & 0xFF);
+        QVERIFY2(scanImage(f.image).isEmpty(), qPrintable(QString::number(a.offset, 16)));
+    }
+}
+
+void TestFat32Scanner::stopDuringTheWalkEmitsNothingMore()
+{
+    FatBuilder f;
+    f.start();
+    for (int i = 0; i < 20; ++i)
+        f.entry(2, i, "REPORT  PDF", 0x20, 100 + i);
+    QCOMPARE(scanImage(f.image, [](CFat32Scanner& s) { s.stop(); }).size(), 1);
+
+    CMemoryVolume volume(f.image);
+    CNotifyFileNode relay;
+    std::atomic<bool> running{true};
+    CFat32Scanner scanner(&volume, &relay, &running);
+    int count = 0;
+    QObject::connect(&relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), [&](long long, int) {
+        ++count;
+        running = false;
+    });
+    scanner.scan();
+    QCOMPARE(count, 1);
+}
+
+QTEST_APPLESS_MAIN(TestFat32Scanner)
+#include "tst_fat32scanner.moc"
