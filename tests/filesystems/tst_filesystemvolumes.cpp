@@ -1,0 +1,457 @@
+// The scanners on real volumes made by mkntfs/ntfs-3g and mkfs.fat/mtools
+// (tests/scripts), checked against The Sleuth Kit, and the whole scan on
+// damaged copies of them.
+
+#include "disk/CFileVolume.h"
+#include "disk/CMemoryVolume.h"
+#include "filesystems/CFat32Scanner.h"
+#include "filesystems/CNtfsScanner.h"
+#include "scan/CFileTypeCatalogue.h"
+#include "scan/CNotifyFileNode.h"
+#include "scan/CRecoveryControl.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSemaphore>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+
+namespace {
+
+using Finding = QPair<long long, int>;
+
+QString run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+{
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput()) + QString::fromUtf8(p.readAllStandardError());
+}
+
+QString script(const QString& name)
+{
+    return QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/") + name;
+}
+
+int typeOf(const QString& name)
+{
+    const QByteArray bytes = name.toUtf8();
+    const int code = CFileTypeCatalogue::typeCodeByExtension(bytes, false);
+    if (code != CFileTypeCatalogue::NotWanted || CFileTypeCatalogue::isContainerExtension(bytes, false))
+        return code;
+    return 0;
+}
+
+long long fsstatNumber(const QString& image, const QString& label)
+{
+    const QString out = run("fsstat", {image});
+    const QRegularExpression re(QStringLiteral("^%1:\\s*(\\d+)").arg(label), QRegularExpression::MultilineOption);
+    return re.match(out).captured(1).toLongLong();
+}
+
+// The first sector (in 512-byte units) of a file's unnamed data stream as
+// The Sleuth Kit sees it; -1 when it has none on the volume.
+long long tskStartSector(const QString& image, const QString& inode, bool ntfs)
+{
+    const QString out = run("istat", {image, inode});
+    const QStringList lines = out.split('\n');
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        const QString& line = lines[i];
+        const bool start = ntfs ? (line.startsWith("Type: $DATA") && line.contains("Name: N/A")
+                                   && line.contains("Non-Resident"))
+                                : line.startsWith("Sectors:");
+        if (!start)
+            continue;
+        const long long first = lines[i + 1].simplified().section(' ', 0, 0).toLongLong();
+        if (ntfs)
+            return first * fsstatNumber(image, "Cluster Size") / 512;
+        return first * fsstatNumber(image, "Sector Size") / 512;
+    }
+    return -1;
+}
+
+struct TskFile
+{
+    QString inode;
+    QString path;
+};
+
+// Files (not directories) that fls lists: live ones, or deleted ones.
+QList<TskFile> tskFiles(const QString& image, bool deleted)
+{
+    QList<TskFile> files;
+    const QString out = run("fls", {"-r", "-p", "-F", deleted ? "-d" : "-u", image});
+    for (const QString& line : out.split('\n', Qt::SkipEmptyParts)) {
+        const int tab = line.indexOf('\t');
+        if (tab < 0 || line.startsWith("v/v") || line.contains("(Volume Label Entry)"))
+            continue;
+        const QString path = line.mid(tab + 1);
+        // NTFS named streams, and the reserved records fls shows as orphans.
+        if (path.contains(':') || path.startsWith("$OrphanFiles/"))
+            continue;
+        const QString inode = line.left(tab - 1).section(' ', -1).section('-', 0, 0);
+        files.append({inode, path});
+    }
+    return files;
+}
+
+// What the scanner must report: every live file of a wanted type, or a
+// container of one, at the sector The Sleuth Kit gives.
+QList<Finding> tskLiveDocuments(const QString& image, bool ntfs)
+{
+    QList<Finding> expected;
+    for (const TskFile& f : tskFiles(image, false)) {
+        const int code = typeOf(f.path.section('/', -1));
+        if (code == 0)
+            continue;
+        const long long sector = tskStartSector(image, f.inode, ntfs);
+        if (sector > 0)
+            expected.append({sector, code});
+    }
+    std::sort(expected.begin(), expected.end());
+    return expected;
+}
+
+template <typename Scanner>
+QList<Finding> scannerFindings(IVolume* volume)
+{
+    CNotifyFileNode relay;
+    Scanner scanner(volume, &relay);
+    QList<Finding> found;
+    QObject::connect(&relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+                     [&](long long sector, int code) { found.append({sector, code}); });
+    scanner.scan();
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+QList<Finding> scanFile(const QString& image, bool ntfs)
+{
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(image);
+    if (!volume)
+        return {};
+    return ntfs ? scannerFindings<CNtfsScanner>(volume.get()) : scannerFindings<CFat32Scanner>(volume.get());
+}
+
+struct ScanOutcome
+{
+    bool completed = false;     // (1000, 1000) came
+    bool stopped = false;       // scanThreadFinish came
+    QString failure;
+    int progressSignals = 0;
+    QList<Finding> live;
+};
+
+ScanOutcome runWholeScan(std::shared_ptr<IVolume> volume, const QString& fileSystem,
+                         std::function<void(CRecoveryControl&)> whileRunning = {})
+{
+    ScanOutcome o;
+    CRecoveryControl control;
+    control.setWindowSize(4u * 1024 * 1024);
+    QObject::connect(control.relay(), qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+                     [&](long long s, int c) { o.live.append({s, c}); });
+    QObject::connect(&control, &CRecoveryControl::notifyProcess, [&](long long total, long long current) {
+        ++o.progressSignals;
+        if (total == 1000 && current == 1000)
+            o.completed = true;
+    });
+    QObject::connect(&control, &CRecoveryControl::scanThreadFinish, [&]() { o.stopped = true; });
+    QObject::connect(&control, &CRecoveryControl::notifyScanFailed, [&](const QString& r) { o.failure = r; });
+    QEventLoop loop;
+    QObject::connect(&control, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    if (!control.beginScan(std::move(volume), fileSystem))
+        return o;
+    if (whileRunning)
+        whileRunning(control);
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    control.wait();
+    QCoreApplication::sendPostedEvents();
+    std::sort(o.live.begin(), o.live.end());
+    return o;
+}
+
+bool patchFile(const QString& path, qint64 offset, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite) || !f.seek(offset))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+bool copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    int code = 0;
+    run("cp", {"--sparse=always", from, to}, &code);
+    return code == 0;
+}
+
+QByteArray le32(uint32_t v)
+{
+    QByteArray b(4, 0);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (8 * i)) & 0xFF);
+    return b;
+}
+
+} // namespace
+
+class TestFileSystemVolumes : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void ntfsLiveDocumentsMatchTheSleuthKit();
+    void fat32LiveDocumentsMatchTheSleuthKit_data();
+    void fat32LiveDocumentsMatchTheSleuthKit();
+    void damagedNtfsScanEnds();
+    void damagedFat32ScanEnds();
+    void imagesCutInHalfScanEnds();
+    void stopDuringTheFileSystemPass();
+    void cliScansDamagedImagesToTheEnd();
+
+private:
+    QString build(const QString& scriptName, const QString& image, const QStringList& extra = {});
+
+    QTemporaryDir m_dir;
+    QString m_ntfs;
+    QString m_fat32;
+    QString m_fat32Large;
+    QString m_ntfsFailure;
+};
+
+QString TestFileSystemVolumes::build(const QString& scriptName, const QString& image, const QStringList& extra)
+{
+    int code = 0;
+    const QString out = run("bash", QStringList{script(scriptName), image} + extra, &code);
+    return code == 0 ? QString() : out;
+}
+
+void TestFileSystemVolumes::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (const char* tool : {"fls", "istat", "fsstat", "mkfs.fat", "mcopy", "mkntfs", "ntfs-3g"})
+        QVERIFY2(!QStandardPaths::findExecutable(tool, {"/usr/bin", "/usr/sbin", "/bin", "/sbin"}).isEmpty(), tool);
+
+    m_fat32 = m_dir.filePath("fat32.img");
+    m_fat32Large = m_dir.filePath("fat32-4k.img");
+    QString failure = build("make-fat32-volume.sh", m_fat32);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    failure = build("make-fat32-volume.sh", m_fat32Large, {"4096"});
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+    m_ntfs = m_dir.filePath("ntfs.img");
+    m_ntfsFailure = build("make-ntfs-volume.sh", m_ntfs);
+}
+
+void TestFileSystemVolumes::ntfsLiveDocumentsMatchTheSleuthKit()
+{
+    if (!m_ntfsFailure.isEmpty() && !QFile::exists("/dev/fuse"))
+        QSKIP("no /dev/fuse here: the NTFS test volume cannot be built");
+    QVERIFY2(m_ntfsFailure.isEmpty(), qPrintable(m_ntfsFailure));
+
+    const QList<Finding> expected = tskLiveDocuments(m_ntfs, true);
+    // report, letter, budget, talk, figures, minutes, archive, the long
+    // name, slides, and the .odt container.
+    QCOMPARE(expected.size(), 10);
+    QVERIFY(std::any_of(expected.begin(), expected.end(), [](const Finding& f) { return f.second == 100; }));
+    const QList<Finding> found = scanFile(m_ntfs, true);
+    QCOMPARE(found, expected);
+
+    // Deleted documents are not reported.
+    const QList<TskFile> deleted = tskFiles(m_ntfs, true);
+    QCOMPARE(deleted.size(), 4);
+    for (const TskFile& f : deleted) {
+        const long long sector = tskStartSector(m_ntfs, f.inode, true);
+        QVERIFY(sector > 0);
+        for (const Finding& x : found)
+            QVERIFY2(x.first != sector, qPrintable(f.path));
+    }
+}
+
+void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("512-byte sectors") << 0;
+    QTest::newRow("4096-byte sectors") << 1;
+}
+
+void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit()
+{
+    QFETCH(int, which);
+    const QString image = which ? m_fat32Large : m_fat32;
+    const QList<Finding> expected = tskLiveDocuments(image, false);
+    QCOMPARE(expected.size(), 10);
+    const QList<Finding> found = scanFile(image, false);
+    QCOMPARE(found, expected);
+    // letter.docx, talk.pptx and the figures are found as what their long
+    // names say, not as the DOC/PPT/XLS of their short names.
+    for (int code : {CFileTypeCatalogue::Docx, CFileTypeCatalogue::Pptx, CFileTypeCatalogue::Xlsx})
+        QVERIFY(std::any_of(found.begin(), found.end(), [code](const Finding& f) { return f.second == code; }));
+
+    const QList<TskFile> deleted = tskFiles(image, true);
+    QCOMPARE(deleted.size(), 4);
+    for (const TskFile& f : deleted) {
+        const long long sector = tskStartSector(image, f.inode, false);
+        QVERIFY(sector > 0);
+        for (const Finding& x : found)
+            QVERIFY2(x.first != sector, qPrintable(f.path));
+    }
+}
+
+void TestFileSystemVolumes::damagedNtfsScanEnds()
+{
+    if (!m_ntfsFailure.isEmpty())
+        QSKIP("no NTFS test volume");
+    const QString damaged = m_dir.filePath("ntfs-random-mft.img");
+    QVERIFY(copyFile(m_ntfs, damaged));
+    QFile boot(damaged);
+    QVERIFY(boot.open(QIODevice::ReadOnly));
+    const QByteArray sector = boot.read(512);
+    boot.close();
+    CNtfsScanner::Geometry g;
+    QVERIFY(CNtfsScanner::decodeBootSector(reinterpret_cast<const uint8_t*>(sector.constData()), 512, g));
+
+    QByteArray noise(256 * 1024, 0);
+    QRandomGenerator rng(7);
+    for (char& c : noise)
+        c = char(rng.bounded(256));
+    QVERIFY(patchFile(damaged, qint64(g.mftCluster) * g.bytesPerCluster, noise));
+
+    QVERIFY(scanFile(damaged, true).isEmpty());
+    const ScanOutcome o = runWholeScan(std::shared_ptr<IVolume>(CFileVolume::open(damaged)), "NTFS");
+    QVERIFY(o.completed);
+    QVERIFY(!o.stopped);
+    QVERIFY2(o.failure.isEmpty(), qPrintable(o.failure));
+    QVERIFY(o.progressSignals > 2); // the raw pass walked the windows
+    QVERIFY(o.live.isEmpty());
+
+    // Random bytes that keep the table's own record: every other record is
+    // noise, and the scan still ends.
+    QVERIFY(copyFile(m_ntfs, damaged));
+    QVERIFY(patchFile(damaged, qint64(g.mftCluster) * g.bytesPerCluster + g.recordSize, noise));
+    QVERIFY(scanFile(damaged, true).size() < 10);
+}
+
+void TestFileSystemVolumes::damagedFat32ScanEnds()
+{
+    const QString damaged = m_dir.filePath("fat32-loops.img");
+    QVERIFY(copyFile(m_fat32, damaged));
+    QFile boot(damaged);
+    QVERIFY(boot.open(QIODevice::ReadOnly));
+    const QByteArray sector = boot.read(512);
+    boot.close();
+    CFat32Scanner::Geometry g;
+    QVERIFY(CFat32Scanner::decodeBootSector(reinterpret_cast<const uint8_t*>(sector.constData()), 512, g));
+
+    const QList<Finding> before = scanFile(m_fat32, false);
+    // The root's chain loops onto itself in every FAT copy, and a new root
+    // entry names the root as its own sub-directory.
+    for (uint32_t f = 0; f < g.fatCount; ++f) {
+        const qint64 fat = (qint64(g.reservedSectors) + qint64(f) * g.sectorsPerFat) * g.bytesPerSector;
+        QVERIFY(patchFile(damaged, fat + g.rootCluster * 4, le32(g.rootCluster)));
+    }
+    QByteArray self(32, 0);
+    self.replace(0, 11, "SELF       ");
+    self[11] = char(0x10);
+    self[26] = char(g.rootCluster & 0xFF);
+    self[27] = char((g.rootCluster >> 8) & 0xFF);
+    // Entry 40 of the root lies in its first cluster, past the entries the
+    // script made.
+    QVERIFY(patchFile(damaged, g.clusterOffset(g.rootCluster) + 32 * 40, self));
+
+    QCOMPARE(scanFile(damaged, false), before);
+    const ScanOutcome o = runWholeScan(std::shared_ptr<IVolume>(CFileVolume::open(damaged)), "FAT32");
+    QVERIFY(o.completed);
+    QVERIFY2(o.failure.isEmpty(), qPrintable(o.failure));
+    QVERIFY(o.progressSignals > 2);
+    QCOMPARE(o.live, before);
+}
+
+void TestFileSystemVolumes::imagesCutInHalfScanEnds()
+{
+    QStringList images = {m_fat32, m_fat32Large};
+    if (m_ntfsFailure.isEmpty())
+        images << m_ntfs;
+    for (const QString& image : images) {
+        const QString cut = m_dir.filePath("cut.img");
+        QVERIFY(copyFile(image, cut));
+        QVERIFY(QFile::resize(cut, QFileInfo(image).size() / 2));
+        const bool ntfs = image == m_ntfs;
+        const ScanOutcome o =
+            runWholeScan(std::shared_ptr<IVolume>(CFileVolume::open(cut)), ntfs ? "NTFS" : "FAT32");
+        QVERIFY2(o.completed, qPrintable(image));
+        QVERIFY2(o.failure.isEmpty(), qPrintable(o.failure));
+        QVERIFY(o.progressSignals > 2);
+        // Whatever the first half still describes is reported (the NTFS
+        // data may all lie in the second half).
+        if (!ntfs)
+            QVERIFY(!o.live.isEmpty());
+    }
+}
+
+void TestFileSystemVolumes::stopDuringTheFileSystemPass()
+{
+    // Hold the scanner inside its walk, stop the scan from here, then let it
+    // go on: nothing more may be reported.
+    QFile file(m_fat32);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // The first 8 MiB hold the boot sector, the FATs and the directories.
+    auto volume = std::make_shared<CMemoryVolume>(file.read(8 * 1024 * 1024));
+    CFat32Scanner::Geometry g;
+    QVERIFY(CFat32Scanner::decodeBootSector(reinterpret_cast<const uint8_t*>(volume->bytes().constData()), 512, g));
+    const int64_t rootOffset = g.clusterOffset(g.rootCluster);
+
+    QSemaphore reached;
+    QSemaphore gate;
+    std::atomic<bool> held{false};
+    volume->setReadHook([&](int64_t offset, size_t) {
+        if (offset == rootOffset && !held.exchange(true)) {
+            reached.release();
+            gate.acquire();
+        }
+    });
+    const ScanOutcome o = runWholeScan(volume, "FAT32", [&](CRecoveryControl& control) {
+        QVERIFY(reached.tryAcquire(1, 30000));
+        control.stopScan();
+        gate.release();
+    });
+    QVERIFY(o.stopped);
+    QVERIFY(!o.completed);
+    QVERIFY(o.live.isEmpty());
+}
+
+void TestFileSystemVolumes::cliScansDamagedImagesToTheEnd()
+{
+    const QString cli = QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli");
+    QStringList images = {m_dir.filePath("fat32-loops.img")};
+    if (m_ntfsFailure.isEmpty())
+        images << m_dir.filePath("ntfs-random-mft.img");
+    const QString cut = m_dir.filePath("cut-cli.img");
+    QVERIFY(copyFile(m_fat32, cut));
+    QVERIFY(QFile::resize(cut, QFileInfo(m_fat32).size() / 2));
+    images << cut;
+    for (const QString& image : images) {
+        QVERIFY2(QFile::exists(image), qPrintable(image));
+        int code = -1;
+        const QString out = run(cli, {"scan", image}, &code);
+        QVERIFY2(code == 0, qPrintable(image + ": " + out));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFileSystemVolumes)
+#include "tst_filesystemvolumes.moc"
