@@ -37,7 +37,9 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     // Only the size column sorts, and each request flips the direction
-    // (descending first), whatever `order` says.
+    // (descending first), whatever `order` says. A click on the header of a
+    // view with sorting enabled asks once; QTableView::sortByColumn() asks
+    // twice (Qt 5.15), so call sort() itself to sort from code.
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
 
     // Shows `files` (a type item's children list; null for none).

@@ -41,6 +41,11 @@ class INode;
 //   scan over (notifyProcess(n, n), scanThreadFinish): refresher.flush();
 //   recover:      QList<CFileNode> list; builder.collectChecked(list);
 //
+// Declare the builder first, then the two models, then the refresher, so
+// that they go in the reverse order (the table shows the builder's lists;
+// the refresher's timer must not outlive the models). Raise the builder's
+// requestStop() in the page's destructor.
+//
 // Everything runs on the interface thread.
 class CResultRefresher : public QObject
 {
