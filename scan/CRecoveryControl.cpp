@@ -142,7 +142,15 @@ void CRecoveryControl::runFileSystemPass()
 
 void CRecoveryControl::run()
 {
-    runFileSystemPass();
+    try {
+        runFileSystemPass();
+    } catch (const std::exception&) {
+        // The live-file list is a filter, not the goal: a pass that could
+        // not finish (out of memory on a monstrous directory, say) ends
+        // here and the documents are still carved.
+        std::lock_guard<std::mutex> lock(m_passMutex);
+        m_activePass = kPassNone;
+    }
 
     QString failure;
     int64_t unreadable = 0;
