@@ -1,15 +1,34 @@
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 class CNotifyFileNode;
+class IAnalyser;
 
 // Finds documents in the raw byte stream of a volume, window by window.
-// Windows are handed in volume order; state (the block counter and the
-// documents still being followed) carries over from one window to the next.
+//
+// The volume is a stream of 512-byte blocks numbered from 0. At every block
+// on a 4096-byte boundary the pass looks for the signature of a PDF, a ZIP
+// archive or a compound document and opens an analyser for each hit; every
+// open analyser is offered every following block until it knows where its
+// document ends. Windows are handed in volume order; the block counter and
+// the open analysers carry over from one window to the next, so a document
+// may begin in one window and end in a later one.
 class CSignatureCarver
 {
 public:
+    // At most this many documents are followed at once; the oldest is
+    // dropped when another one opens.
+    static constexpr int kMaxOpenAnalysers = 11;
+    // Shorter findings are noise, not documents.
+    static constexpr int64_t kMinimumLength = 1024;
+    // Signatures are looked for only at this boundary.
+    static constexpr int kBlocksPerBoundary = 8;
+
     CSignatureCarver();
     ~CSignatureCarver();
 
@@ -17,7 +36,7 @@ public:
     CSignatureCarver& operator=(const CSignatureCarver&) = delete;
 
     // Length of the volume in bytes: a document that would end past it is
-    // cut by the end of the device and is not reported.
+    // cut by the end of the device and is not reported. 0: unknown.
     void setVolumeLength(int64_t length) { m_volumeLength = length; }
 
     // Analyses one window of `windowLength` bytes in blocks of `blockSize`.
@@ -27,9 +46,24 @@ public:
     // volume (never after a stop).
     void finishPass(CNotifyFileNode* relay);
 
+    // The signature check of one block: opens an analyser when the block
+    // starts a document and returns its type code (5, 1 or 2), else 100.
+    int detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex);
+
     uint64_t blockCounter() const { return m_blockCounter; }
+    int openAnalysers() const { return static_cast<int>(m_open.size()); }
 
 private:
+    void open(std::unique_ptr<IAnalyser> analyser, uint64_t blockIndex);
+    // An analyser said it has finished: report it when it is a document,
+    // then delete it. Returns false when it stays open (a type code we do
+    // not know).
+    bool settle(CNotifyFileNode* relay, IAnalyser* analyser);
+    void remove(IAnalyser* analyser);
+
+    std::vector<std::unique_ptr<IAnalyser>> m_open; // oldest first
+    QString m_typeNames[9];
     uint64_t m_blockCounter = 0;
     int64_t m_volumeLength = 0;
+    int m_blockSize = 512;
 };

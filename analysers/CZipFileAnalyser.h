@@ -1,0 +1,93 @@
+#pragma once
+
+#include "analysers/IAnalyser.h"
+
+#include <cstddef>
+
+// Walks a ZIP archive record by record, from its first local header through
+// the central directory to the end-of-central-directory record, and so
+// learns where it ends. Member data is stepped over by the sizes in the
+// local headers; a member written with a data descriptor (sizes not known
+// when the header was written) is followed through its data to the
+// descriptor, or to the next header, that ends it. Six member names mark an
+// Office Open XML document (DOCX, XLSX, PPTX); otherwise it is a plain ZIP.
+//
+// The walk is fed the archive's bytes block by block and keeps every
+// partial record header it needs between calls, so records may straddle
+// block and window edges; it never reads outside the block it is handed.
+class CZipFileAnalyser : public IAnalyser
+{
+public:
+    CZipFileAnalyser();
+
+    int identify(const uint8_t* firstBlock) override;
+    bool consume(const uint8_t* block, int blockSize, int64_t blockIndex, int trailingZeroBytes, int64_t blocksAfter,
+                 int64_t offsetInBuffer) override;
+
+    // Longest member name that can decide the type.
+    static constexpr size_t kNameCapacity = 32;
+    // How much of a local header's extra field is kept (enough for the
+    // ZIP64 sizes, which come first in what writers produce).
+    static constexpr size_t kExtraCapacity = 256;
+
+private:
+    enum class Step {
+        Signature,      // the four bytes that say which record comes next
+        LocalFixed,     // rest of a local file header
+        LocalName,
+        LocalExtra,
+        CentralFixed,   // rest of a central directory header
+        CentralName,
+        EndFixed,       // rest of the end-of-central-directory record
+        Zip64EndFixed,  // size field of the ZIP64 end record
+        DescriptorCheck,// the sizes after a data descriptor signature met while scanning data
+        ScanData,       // data of a member whose size is in a descriptor after it
+    };
+
+    bool processBytes(const uint8_t* bytes, uint64_t base, size_t count);
+    void collect(Step step, size_t bytes, uint8_t* store, size_t capacity);
+    bool onFieldComplete();
+    bool onSignature();
+    bool onLocalHeaderDone();
+    void scanData(const uint8_t* bytes, uint64_t base, size_t count);
+    bool foundSignatureInData(uint32_t signature, uint64_t at);
+    bool advanceTo(uint64_t offset);
+    bool finish(uint64_t length);
+    bool giveUp();
+    void checkName(const uint8_t* name, size_t length);
+
+    Step m_step = Step::Signature;
+    bool m_done = false;
+    // Offset, from the archive's first byte, of the next byte to look at.
+    uint64_t m_cursor = 0;
+    // Start of the record being read.
+    uint64_t m_recordStart = 0;
+
+    // The field being collected: bytes still to come, where they go and
+    // how many of them are kept.
+    uint64_t m_need = 0;
+    uint8_t* m_store = nullptr;
+    size_t m_capacity = 0;
+    size_t m_stored = 0;
+
+    uint8_t m_header[64] = {};
+    uint8_t m_name[kNameCapacity] = {};
+    uint8_t m_extra[kExtraCapacity] = {};
+
+    // The local header whose name and extra field are being read.
+    uint16_t m_flags = 0;
+    uint32_t m_compressed32 = 0;
+    uint32_t m_uncompressed32 = 0;
+    uint16_t m_nameLength = 0;
+    uint16_t m_extraLength = 0;
+    // Lengths skipped after a central header's name.
+    uint32_t m_centralTail = 0;
+
+    // A member with a data descriptor: where its data began, whether its
+    // sizes are 64-bit, the last four bytes scanned.
+    uint64_t m_dataStart = 0;
+    bool m_zip64Member = false;
+    uint32_t m_recent = 0;
+    // The member just stepped over has a data descriptor after its data.
+    bool m_descriptorExpected = false;
+};
