@@ -3,11 +3,14 @@
 #
 #   bench/scan_throughput.sh [--keep]
 #
-# Builds a 2 GiB image of random bytes once (in $BENCH_DIR, default
-# /tmp/tamsel-bench), reads it once to warm the page cache, then times
+# Builds two 2 GiB images once (in $BENCH_DIR, default /tmp/tamsel-bench):
+# one of random bytes, and one in which random regions, zero regions and a
+# few thousand documents of all eight types (copies of tests/data, by
+# bench/mixed_image.py) alternate, so that the carving analysers are at
+# work. For each image it reads it once to warm the page cache, then times
 # `dd bs=32M` and `tamsel-cli scan --fs none` alternately for $ROUNDS rounds
-# (default 3) and prints the median MB/s of each and their ratio. The image
-# is removed afterwards unless --keep is given.
+# (default 3) and prints the median MB/s of each and their ratio. The images
+# are removed afterwards unless --keep is given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,9 +24,10 @@ size_mib=2048
 [ -x "$cli" ] || scripts/build.sh build >/dev/null
 mkdir -p "$dir"
 
-need_kib=$(( (size_mib + 256) * 1024 ))
+need_kib=$(( (2 * size_mib + 256) * 1024 ))
 free_kib=$(df -Pk "$dir" | awk 'NR==2 {print $4}')
 random_img="$dir/random-2g.img"
+mixed_img="$dir/mixed-2g.img"
 if [ ! -f "$random_img" ] && [ "$free_kib" -lt "$need_kib" ]; then
     echo "scan_throughput: need $((need_kib / 1024)) MiB free in $dir, have $((free_kib / 1024)) MiB" >&2
     exit 1
@@ -31,7 +35,7 @@ fi
 
 cleanup() {
     if [ "$keep" -eq 0 ]; then
-        rm -f "$random_img"
+        rm -f "$random_img" "$mixed_img"
     fi
 }
 trap cleanup EXIT
@@ -39,6 +43,13 @@ trap cleanup EXIT
 if [ ! -f "$random_img" ] || [ "$(stat -c %s "$random_img")" -ne $((size_mib * 1024 * 1024)) ]; then
     echo "building $random_img ($size_mib MiB of random bytes)" >&2
     head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$random_img"
+fi
+
+if [ ! -f "$mixed_img" ] || [ "$(stat -c %s "$mixed_img")" -ne $((size_mib * 1024 * 1024)) ]; then
+    echo "building $mixed_img ($size_mib MiB of random, zero and document regions)" >&2
+    docs=$(python3 bench/mixed_image.py "$mixed_img" "$size_mib" tests/data/*.pdf tests/data/*.doc tests/data/*.xls \
+        tests/data/*.ppt tests/data/*.docx tests/data/*.xlsx tests/data/*.pptx tests/data/*.zip)
+    echo "$docs documents placed" >&2
 fi
 
 now() { date +%s.%N; }
@@ -76,3 +87,4 @@ measure() {
 
 echo "median of $rounds rounds, page cache warm, $(nproc) cores"
 measure "$random_img" "random 2 GiB"
+measure "$mixed_img" "mixed 2 GiB with documents"
