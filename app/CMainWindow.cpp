@@ -1,9 +1,207 @@
 #include "app/CMainWindow.h"
 
-CMainWindow::CMainWindow(QWidget* parent)
-    : QWidget(parent)
+#include "app/CAboutWnd.h"
+#include "app/CAppResources.h"
+#include "app/CChoiceDiskWnd.h"
+#include "app/CConnectWnd.h"
+#include "app/CDonation.h"
+#include "app/CFeedBack.h"
+#include "app/CMessageTips.h"
+#include "app/CParentWindow.h"
+#include "app/Orvik.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CMainWindow::CMainWindow(CParentWindow* topWindow, const CPartitionList::Probes* probes)
+    : QWidget(topWindow)
+    , m_mainLayout(new QVBoxLayout)
+    , m_titleRow(new QHBoxLayout)
+    , m_pageRow(new QHBoxLayout)
+    , m_closeButton(new QPushButton(this))
+    , m_minButton(new QPushButton(this))
+    , m_menuButton(new QPushButton(this))
+    , m_diskPage(nullptr)
+    , m_titleLabel(new QLabel(QStringLiteral("Tamsel文件恢复工具Beta"), this))
+    , m_logoLabel(new QLabel(this))
+    , m_topWindow(topWindow)
+    , m_menu(new QMenu(this))
+    , m_fileChooser(&m_dialogChooser)
 {
-    setObjectName(QStringLiteral("mainWindow"));
-    setWindowFlags(Qt::FramelessWindowHint | Qt::Window);
-    setFixedSize(900, 550);
+    setWindowIcon(QIcon(CAppResources::path(QStringLiteral("about.png"))));
+    setAutoFillBackground(true);
+    setPalette(QPalette(QColor(255, 255, 255, 255)));
+
+    auto* separator = new QFrame(this);
+    separator->setFixedSize(900, 2);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+
+    m_logoLabel->setPixmap(CAppResources::pixmap(QStringLiteral("orvikloge.png"))
+                               .scaled(30, 30, Qt::KeepAspectRatio, Qt::FastTransformation));
+    m_titleLabel->setMinimumHeight(30);
+    m_titleLabel->setStyleSheet(
+        QStringLiteral("QLabel{ border - width: 1px;border - style: solid;border - color: rgb(255, 170, 0);}"));
+
+    m_closeButton->setObjectName(QStringLiteral("closeWnd"));
+    m_closeButton->setFixedSize(30, 30);
+    m_closeButton->setToolTip(QStringLiteral("退出"));
+    connect(m_closeButton, &QPushButton::clicked, this, &CMainWindow::onCloseWind);
+    m_minButton->setObjectName(QStringLiteral("minWnd"));
+    m_minButton->setFixedSize(30, 30);
+    m_minButton->setToolTip(QStringLiteral("最小化"));
+    connect(m_minButton, &QPushButton::clicked, this, &CMainWindow::onMinWind);
+
+    setLayout(m_mainLayout);
+    m_diskPage = new CChoiceDiskWnd(this, this, probes);
+    m_diskPage->setFileChooser(m_fileChooser);
+
+    m_menuButton->setFixedSize(30, 30);
+    m_menuButton->setObjectName(QStringLiteral("menuBtn"));
+    QMenu* help = m_menu->addMenu(QIcon(CAppResources::path(QStringLiteral("help.png"))), QStringLiteral("帮助"));
+    QAction* qq = help->addAction(QIcon(CAppResources::path(QStringLiteral("QQ.png"))), QStringLiteral("QQ"));
+    QAction* weChat =
+        help->addAction(QIcon(CAppResources::path(QStringLiteral("wechat.png"))), QStringLiteral("微信"));
+    QAction* pay = m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("Money.png"))), QStringLiteral("打赏"));
+    QAction* about =
+        m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("about.png"))), QStringLiteral("关于"));
+    connect(qq, &QAction::triggered, this, &CMainWindow::onConnect);
+    connect(weChat, &QAction::triggered, this, &CMainWindow::onConnect);
+    connect(pay, &QAction::triggered, this, &CMainWindow::onPay);
+    connect(about, &QAction::triggered, this, &CMainWindow::onAbout);
+    m_menuButton->setMenu(m_menu);
+
+    m_resultPage = createResultPage();
+    m_resultPage->hide();
+
+    m_titleRow->setSpacing(0);
+    m_titleRow->addWidget(m_logoLabel);
+    m_titleRow->addWidget(m_titleLabel);
+    m_titleRow->addStretch();
+    m_titleRow->addWidget(m_menuButton);
+    m_titleRow->addWidget(m_minButton);
+    m_titleRow->addWidget(m_closeButton);
+
+    m_pageRow->addWidget(m_diskPage);
+    m_pageRow->addWidget(m_resultPage);
+
+    m_mainLayout->addLayout(m_titleRow, 1);
+    m_mainLayout->addWidget(separator);
+    m_mainLayout->addLayout(m_pageRow, 10);
+    m_mainLayout->setContentsMargins(0, 0, 0, 0);
+    m_mainLayout->setSpacing(0);
+}
+
+CMainWindow::~CMainWindow() = default;
+
+Orvik* CMainWindow::createResultPage()
+{
+    auto* page = new Orvik(this);
+    page->setTransPage(this);
+    page->setFileChooser(m_fileChooser);
+    page->setFixedWidth(900);
+    return page;
+}
+
+void CMainWindow::setFileChooser(IFileChooser* chooser)
+{
+    m_fileChooser = chooser ? chooser : &m_dialogChooser;
+    m_diskPage->setFileChooser(m_fileChooser);
+    if (m_resultPage)
+        m_resultPage->setFileChooser(m_fileChooser);
+}
+
+void CMainWindow::switchPage(int page, const CPartitionInfo* partition)
+{
+    CPartitionInfo copy;
+    if (partition)
+        copy = *partition;
+
+    if (page == 1) {
+        if (Orvik* old = m_resultPage) {
+            // This runs inside one of the page's own slots: the page is
+            // hidden now and deleted once control is back in the event loop;
+            // its destructor waits for its workers.
+            m_pageRow->removeWidget(old);
+            old->hide();
+            old->setTransPage(nullptr);
+            m_resultPage = nullptr;
+            old->deleteLater();
+        }
+        m_diskPage->show();
+        return;
+    }
+
+    if (!m_resultPage) {
+        m_resultPage = createResultPage();
+        m_pageRow->addWidget(m_resultPage);
+    }
+    m_resultPage->setFixedWidth(900);
+    m_diskPage->hide();
+    m_resultPage->show();
+    m_resultPage->startWithPartition(copy);
+}
+
+bool CMainWindow::confirmQuit()
+{
+    if (!m_resultPage || !m_resultPage->isVisible())
+        return true;
+    if (m_resultPage->isRecovering()) {
+        CMessageTips tips(this);
+        tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+        if (tips.exec() != 1)
+            return false;
+    } else if (m_resultPage->isScanning()) {
+        CMessageTips tips(this);
+        tips.setMessage(QStringLiteral("磁盘正在扫描，你确定要退出？"));
+        if (tips.exec() != 1)
+            return false;
+    }
+    m_resultPage->endScan();
+    return true;
+}
+
+void CMainWindow::onCloseWind()
+{
+    if (confirmQuit())
+        QCoreApplication::exit(0);
+}
+
+void CMainWindow::onMinWind()
+{
+    if (m_topWindow)
+        m_topWindow->showMinimized();
+}
+
+void CMainWindow::onAbout()
+{
+    CAboutWnd dialog(this);
+    dialog.exec();
+}
+
+void CMainWindow::onPay()
+{
+    CDonation dialog(this);
+    dialog.exec();
+}
+
+void CMainWindow::onFeedback()
+{
+    CFeedBack dialog(this);
+    dialog.exec();
+}
+
+void CMainWindow::onConnect()
+{
+    auto* action = qobject_cast<QAction*>(sender());
+    const int mode = action && action->text() == QLatin1String("QQ") ? 0 : 1;
+    CConnectWnd dialog(mode, this);
+    dialog.exec();
 }

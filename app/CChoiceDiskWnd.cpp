@@ -1,0 +1,146 @@
+#include "app/CChoiceDiskWnd.h"
+
+#include "app/CDiskButton.h"
+#include "app/IFileChooser.h"
+#include "app/ITransPage.h"
+#include "disk/CBootSectorProbe.h"
+#include "disk/CFileVolume.h"
+
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+constexpr int kColumns = 3;
+constexpr int kRowHeight = 80;
+} // namespace
+
+CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPartitionList::Probes* probes)
+    : QWidget(parent)
+    , m_scanButton(new QPushButton(QStringLiteral("扫描"), this))
+    , m_imageButton(new QPushButton(QStringLiteral("打开镜像文件"), this))
+    , m_transPage(transPage)
+    , m_layout(new QVBoxLayout(this))
+    , m_upperRow(new QHBoxLayout)
+    , m_lowerRow(new QHBoxLayout)
+    , m_table(new QTableWidget(this))
+    , m_caption(new QLabel(QStringLiteral("硬盘："), this))
+{
+    if (probes)
+        m_partitionList.setProbes(*probes);
+
+    m_upperRow->setContentsMargins(20, 100, 60, 40);
+    auto* captionColumn = new QVBoxLayout;
+    captionColumn->addWidget(m_caption);
+    captionColumn->addStretch();
+    m_upperRow->addLayout(captionColumn);
+    m_upperRow->addWidget(m_table);
+
+    m_lowerRow->setContentsMargins(60, 0, 60, 10);
+    m_lowerRow->addStretch();
+    m_lowerRow->addWidget(m_imageButton);
+    m_lowerRow->addSpacing(20);
+    m_lowerRow->addWidget(m_scanButton, 2);
+
+    m_layout->addLayout(m_upperRow);
+    m_layout->addLayout(m_lowerRow);
+
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_table->horizontalHeader()->hide();
+    m_table->verticalHeader()->hide();
+    m_table->setShowGrid(false);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    fillTable();
+
+    m_scanButton->setObjectName(QStringLiteral("commonBtn"));
+    m_scanButton->setFixedSize(100, 40);
+    m_imageButton->setObjectName(QStringLiteral("commonBtn"));
+    m_imageButton->setFixedSize(120, 40);
+    m_imageButton->setToolTip(QStringLiteral("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
+
+    connect(m_scanButton, &QPushButton::clicked, this, &CChoiceDiskWnd::nextPage);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, &CChoiceDiskWnd::scanPartion);
+    connect(m_table, &QTableWidget::cellClicked, this, &CChoiceDiskWnd::scanClickPartion);
+    connect(m_imageButton, &QPushButton::clicked, this, &CChoiceDiskWnd::openImageFile);
+}
+
+CChoiceDiskWnd::~CChoiceDiskWnd() = default;
+
+void CChoiceDiskWnd::fillTable()
+{
+    m_table->setColumnCount(kColumns);
+    m_partitionList.enumerate();
+    m_partitions = m_partitionList.partitions();
+    const int n = m_partitions.size();
+    m_table->setRowCount((n + kColumns - 1) / kColumns);
+    for (int i = 0; i < n; ++i) {
+        auto* tile = new CDiskButton;
+        tile->setPartition(m_partitions.at(i));
+        m_tiles.append(tile);
+        m_table->setRowHeight(i / kColumns, kRowHeight);
+        m_table->setCellWidget(i / kColumns, i % kColumns, tile);
+    }
+}
+
+const CPartitionInfo* CChoiceDiskWnd::partitionAt(int row, int column) const
+{
+    if (row < 0 || column < 0 || column >= kColumns)
+        return nullptr;
+    const int i = row * kColumns + column;
+    return i < m_partitions.size() ? m_partitions.at(i) : nullptr;
+}
+
+void CChoiceDiskWnd::scanClickPartion(int row, int column)
+{
+    if (const CPartitionInfo* partition = partitionAt(row, column))
+        m_selected = partition;
+}
+
+void CChoiceDiskWnd::scanPartion(int row, int column)
+{
+    const CPartitionInfo* partition = partitionAt(row, column);
+    if (partition && m_transPage)
+        m_transPage->switchPage(2, partition);
+}
+
+void CChoiceDiskWnd::nextPage()
+{
+    if (m_selected && m_transPage)
+        m_transPage->switchPage(2, m_selected);
+}
+
+void CChoiceDiskWnd::openImageFile()
+{
+    if (!m_fileChooser || !m_transPage)
+        return;
+    const QString path = m_fileChooser->chooseImageFile(this);
+    if (path.isEmpty())
+        return;
+    m_image = describeImage(path);
+    m_transPage->switchPage(2, &m_image);
+}
+
+CPartitionInfo CChoiceDiskWnd::describeImage(const QString& path)
+{
+    CPartitionInfo info;
+    const QFileInfo file(path);
+    info.displayName = file.fileName();
+    info.devicePath = file.absoluteFilePath();
+    info.kernelName = file.fileName();
+    info.deviceType = QStringLiteral("image");
+    info.freeText = QStringLiteral("未知");
+    if (std::unique_ptr<CFileVolume> volume = CFileVolume::open(info.devicePath)) {
+        info.totalBytes = volume->length();
+        info.totalText = CPartitionList::gibText(info.totalBytes);
+        info.fileSystem = CBootSectorProbe::detect(*volume);
+    }
+    // A source that cannot be opened still goes to the scan page, which
+    // says why it cannot be read.
+    return info;
+}

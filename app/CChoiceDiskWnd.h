@@ -1,0 +1,67 @@
+#pragma once
+
+#include "disk/CPartitionInfo.h"
+#include "disk/CPartitionList.h"
+
+#include <QList>
+#include <QWidget>
+
+class CDiskButton;
+class IFileChooser;
+class ITransPage;
+class QHBoxLayout;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+class QVBoxLayout;
+
+// The first page: the machine's partitions as tiles, three to a row. A
+// click selects a tile, a double click or "扫描" scans it; "打开镜像文件"
+// scans a disk image file instead.
+class CChoiceDiskWnd : public QWidget
+{
+    Q_OBJECT
+public:
+    // `probes`, when given, replaces what the partition list asks the
+    // system (tests feed fixed lsblk answers).
+    CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPartitionList::Probes* probes = nullptr);
+    ~CChoiceDiskWnd() override;
+
+    // Not owned; without one the image button does nothing.
+    void setFileChooser(IFileChooser* chooser) { m_fileChooser = chooser; }
+
+    QTableWidget* table() const { return m_table; }
+    QPushButton* scanButton() const { return m_scanButton; }
+    QPushButton* imageButton() const { return m_imageButton; }
+    const QList<CDiskButton*>& tiles() const { return m_tiles; }
+    const CPartitionInfo* selectedPartition() const { return m_selected; }
+
+    // The description of a disk image file: named after the file, its file
+    // system read from its first sector.
+    static CPartitionInfo describeImage(const QString& path);
+
+public slots:
+    void nextPage();
+    void scanPartion(int row, int column);
+    void scanClickPartion(int row, int column);
+    void openImageFile();
+
+private:
+    void fillTable();
+    const CPartitionInfo* partitionAt(int row, int column) const;
+
+    QPushButton* m_scanButton;
+    QPushButton* m_imageButton;
+    ITransPage* m_transPage;
+    QVBoxLayout* m_layout;
+    QHBoxLayout* m_upperRow;
+    QHBoxLayout* m_lowerRow;
+    QTableWidget* m_table;
+    QLabel* m_caption;
+    QList<CDiskButton*> m_tiles;
+    CPartitionList m_partitionList;
+    QList<CPartitionInfo*> m_partitions;
+    const CPartitionInfo* m_selected = nullptr;
+    CPartitionInfo m_image;
+    IFileChooser* m_fileChooser = nullptr;
+};

@@ -1,0 +1,67 @@
+#include "app/CDiskButton.h"
+
+#include "app/CAppResources.h"
+#include "disk/CPartitionInfo.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+
+CDiskButton::CDiskButton()
+    : m_nameLabel(new QLabel(this))
+    , m_spaceLabel(new QLabel(this))
+    , m_usageBar(new QProgressBar(this))
+{
+    setFixedSize(200, 80);
+    m_usageBar->setRange(0, 100);
+    m_usageBar->setOrientation(Qt::Horizontal);
+    m_usageBar->setTextVisible(false);
+    m_usageBar->setFixedHeight(10);
+    m_usageBar->setValue(0);
+
+    auto* image = new QLabel(this);
+    image->setObjectName(QStringLiteral("diskImage"));
+    image->setPixmap(CAppResources::pixmap(QStringLiteral("diskPartion.png")));
+    image->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_spaceLabel->setStyleSheet(QStringLiteral("color: #7a8691;"));
+    // Clicks belong to the table cell that holds the tile.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    auto* column = new QVBoxLayout;
+    column->setSpacing(5);
+    column->addStretch();
+    column->addWidget(m_nameLabel);
+    column->addWidget(m_usageBar);
+    column->addWidget(m_spaceLabel);
+    column->addStretch();
+    auto* row = new QHBoxLayout(this);
+    row->addWidget(image);
+    row->addLayout(column);
+}
+
+void CDiskButton::setPartition(const CPartitionInfo* partition)
+{
+    if (!partition)
+        return;
+    m_partition = partition;
+    m_nameLabel->setText(partition->displayName);
+    m_nameLabel->setToolTip(partition->devicePath);
+    m_spaceLabel->setText(partition->freeText + QStringLiteral("可用,共") + partition->totalText);
+    m_usageBar->setValue(qBound(0, partition->usedPercent, 100));
+}
+
+QString CDiskButton::nameText() const
+{
+    return m_nameLabel->text();
+}
+
+QString CDiskButton::spaceText() const
+{
+    return m_spaceLabel->text();
+}
+
+int CDiskButton::usedPercent() const
+{
+    return m_usageBar->value();
+}

@@ -1,0 +1,150 @@
+#pragma once
+
+#include "disk/CPartitionInfo.h"
+#include "recovery/CRecoveryDialog.h"
+#include "results/CCreateTreeNode.h"
+#include "results/CFileInfoTableModel.h"
+#include "results/CFileNodeModel.h"
+#include "results/CResultRefresher.h"
+#include "results/ICopyFileNode.h"
+#include "scan/CRecoveryControl.h"
+
+#include <QModelIndex>
+#include <QPointer>
+#include <QWidget>
+
+#include "app/CMessageTips.h"
+class IFileChooser;
+class ITransPage;
+class QHBoxLayout;
+class QLabel;
+class QMovie;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class QTreeView;
+class QVBoxLayout;
+
+// The scan and result page: runs the scan of one partition and shows what
+// it finds while it comes in: progress, a tree of types on the left, the
+// files of the chosen type with check boxes on the right, and the buttons
+// to stop, go back and recover the ticked files.
+//
+// Each page scans once: going back destroys it (later, through
+// deleteLater, once its workers have ended) and the next scan gets a new
+// one.
+class Orvik : public QWidget, public ICopyFileNode
+{
+    Q_OBJECT
+public:
+    explicit Orvik(QWidget* parent = nullptr);
+    // Stops the scan and any recovery and waits for both workers before
+    // anything they read is freed.
+    ~Orvik() override;
+
+    void setTransPage(ITransPage* transPage) { m_transPage = transPage; }
+    // Not owned; asks for the output folder.
+    void setFileChooser(IFileChooser* chooser) { m_fileChooser = chooser; }
+    void startWithPartition(const CPartitionInfo& partition);
+    // The same on a volume that is already open (a memory volume in tests).
+    void startWithVolume(const CPartitionInfo& partition, std::shared_ptr<IVolume> volume);
+    bool isScanning() const { return m_control.isScanning(); }
+    bool isRecovering() const { return m_recoveryDialog.isRecovering(); }
+    // Stops a running recovery after its current file and waits for it.
+    void stopRecoveryAndWait();
+
+    // The folder a recovery into `chosen` at `now` writes to: chosen/Tamsel
+    // yyyy.MM.dd_H_m_s, with " (1)", " (2)" ... when that name is taken.
+    static QString recoveryFolder(const QString& chosen, const QDateTime& now);
+
+    // ICopyFileNode
+    void typeNodeChanged(CFileClassfy* node) override;
+    void setFileList(QList<INode*>* files) override;
+    void hideRecoveryDialog() override;
+
+    // For tests and screenshots.
+    CRecoveryControl& scanWorker() { return m_control; }
+    CCreateTreeNode& treeBuilder() { return m_treeBuilder; }
+    CFileNodeModel& treeModel() { return m_treeModel; }
+    CFileInfoTableModel& tableModel() { return m_tableModel; }
+    CResultRefresher& refresher() { return m_refresher; }
+    CRecoveryDialog& recoveryDialog() { return m_recoveryDialog; }
+    QTreeView* treeView() const { return m_treeView; }
+    QTableView* tableView() const { return m_tableView; }
+    QPushButton* stopButton() const { return m_stopButton; }
+    QPushButton* recoverButton() const { return m_recoverButton; }
+    QPushButton* backButton() const { return m_backButton; }
+    QProgressBar* progressBar() const { return m_progressBar; }
+    QLabel* doneMark() const { return m_doneMark; }
+    QLabel* busyLabel() const { return m_busyLabel; }
+    QLabel* noticeLabel() const { return m_noticeLabel; }
+    QString foundText() const;
+    QString tickedText() const;
+    const CPartitionInfo& partition() const { return m_partition; }
+    // The notice shown when the source could not be opened or read.
+    CMessageTips* failureNotice() const { return m_failureNotice; }
+    // Applies pending document arrivals to the views now.
+    void flushRefresh() { m_refresher.flush(); }
+
+public slots:
+    void startScan();
+    void endScan();
+    void updateProcess(long long total, long long current);
+    void reciveFileItem(const CFileNodeItem& item);
+    void showFile(const QModelIndex& index);
+    void reciveStatusFromTree(int typeCode, int state);
+    void reciveStatusFromTable(int id);
+    void recoveryData();
+    void backPage();
+    void onScanThreadFinish();
+    void onOpenFailed(const QString& reason);
+    void onScanFailed(const QString& reason);
+
+private:
+    void showCounters(int found, int ticked);
+    void showStoppedLook();
+    void showFailure(const QString& text);
+    void leavePage();
+
+    QHBoxLayout* m_topRow;
+    QHBoxLayout* m_countersRow;
+    QHBoxLayout* m_progressRow;
+    QHBoxLayout* m_panesRow;
+    QHBoxLayout* m_bottomRow;
+    QVBoxLayout* m_mainLayout;
+    QPushButton* m_stopButton;
+    QPushButton* m_recoverButton;
+    QPushButton* m_backButton;
+    QLabel* m_doneMark;
+    QLabel* m_busyLabel;
+    QMovie* m_busyMovie;
+    QLabel* m_foundCaption;
+    QLabel* m_tickedCaption;
+    QLabel* m_foundCount;
+    QLabel* m_tickedCount;
+    QLabel* m_noticeLabel;
+    QProgressBar* m_progressBar;
+    QTreeView* m_treeView;
+    QTableView* m_tableView;
+
+    // Declaration order is destruction order in reverse: the recovery
+    // dialog (and its worker) and the scan worker go first, then what they
+    // fed.
+    CFileNodeModel m_treeModel;
+    CFileInfoTableModel m_tableModel;
+    CCreateTreeNode m_treeBuilder;
+    // Keeps the models and counters in step with the builder, refreshing at
+    // most every 100 ms however fast documents arrive.
+    CResultRefresher m_refresher;
+    CRecoveryControl m_control;
+    CRecoveryDialog m_recoveryDialog;
+
+    ITransPage* m_transPage = nullptr;
+    IFileChooser* m_fileChooser = nullptr;
+    CPartitionInfo m_partition;
+    std::shared_ptr<IVolume> m_presetVolume;
+    QPersistentModelIndex m_currentTypeIndex;
+    bool m_scanning = true;
+    bool m_leaving = false;
+    QPointer<CMessageTips> m_failureNotice;
+};

@@ -1,0 +1,171 @@
+#include "recovery/CRecoveryDialog.h"
+
+#include "app/CMessageTips.h"
+#include "app/CPopParentWind.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+CRecoveryDialog::CRecoveryDialog(uint32_t windowSize)
+    : PopupWindow(nullptr)
+    , m_statusLabel(new QLabel(this))
+    , m_openFolderButton(new QPushButton(this))
+    , m_progressBar(new QProgressBar(this))
+    , m_closeBar(nullptr)
+    , m_layout(new QVBoxLayout)
+    , m_errorLabel(new QLabel(this))
+    , m_folderOpener([](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
+    , m_worker(nullptr, windowSize)
+{
+    setFixedSize(400, 200);
+    setWindowModality(Qt::ApplicationModal);
+    setAutoFillBackground(true);
+    setStyleSheet(QStringLiteral(
+        "QWidget{ text-align:left;border - width: 1px;border - style: solid;border - color: rgb(255, 170, 0);}"));
+
+    m_statusLabel->setFixedSize(250, 20);
+    m_openFolderButton->setStyleSheet(QStringLiteral(
+        "background: transparent;color:#10bacb;font-size:12px;font-family:Microsoft YaHei;border-width:1px;"
+        "border-style:none none solid none;border-color:#10bacb;"));
+    m_openFolderButton->setCursor(Qt::PointingHandCursor);
+    m_openFolderButton->hide();
+    m_openFolderButton->setMaximumWidth(kLinkWidth + 20);
+    m_progressBar->setFixedSize(250, 20);
+    m_progressBar->setMinimum(0);
+    m_progressBar->setValue(0);
+    m_errorLabel->setWordWrap(true);
+    m_errorLabel->setFixedWidth(300);
+    m_errorLabel->setStyleSheet(QStringLiteral("color: #d93025;"));
+    m_errorLabel->hide();
+
+    m_closeBar = new CPopParentWind(this);
+    m_closeBar->setAutoFillBackground(true);
+    m_closeBar->setPalette(QPalette(Qt::white));
+    // Inside the blue frame, over the popup's own title bar.
+    m_closeBar->setGeometry(1, 1, 398, 32);
+
+    m_layout->addWidget(m_statusLabel);
+    m_layout->addWidget(m_progressBar);
+    m_layout->addWidget(m_openFolderButton, 0, Qt::AlignLeft);
+    m_layout->addWidget(m_errorLabel);
+    m_layout->setContentsMargins(75, 0, 10, 0);
+    m_layout->setSpacing(0);
+    contentLayout()->addLayout(m_layout);
+    m_closeBar->raise();
+
+    connect(&m_worker, &CRecoveryDataFiles::sigRecoveryFinished, this, &CRecoveryDialog::onRecoveryFinished);
+    connect(&m_worker, &CRecoveryDataFiles::sigRecoveryFailed, this, &CRecoveryDialog::onRecoveryFailed);
+    connect(m_closeBar, &CPopParentWind::closeWind, this, &CRecoveryDialog::onCloseWind);
+    connect(m_openFolderButton, &QPushButton::clicked, this, &CRecoveryDialog::openSavePath);
+}
+
+CRecoveryDialog::~CRecoveryDialog()
+{
+    stopAndWait();
+}
+
+void CRecoveryDialog::stopAndWait()
+{
+    m_worker.stopRecovery();
+    m_worker.wait();
+}
+
+void CRecoveryDialog::setRecoveryInfo(const QString& folder, std::shared_ptr<IVolume> volume)
+{
+    m_savePath = folder;
+    m_volume = std::move(volume);
+}
+
+bool CRecoveryDialog::startRecovery(const QList<CFileNode>& files)
+{
+    m_openFolderButton->hide();
+    m_errorLabel->hide();
+    m_progressBar->show();
+    m_total = files.size();
+    m_statusLabel->setText(QStringLiteral("第1个文件正在恢复，总共%1个文件。").arg(m_total));
+    m_progressBar->setMaximum(m_total);
+    m_progressBar->setValue(0);
+    m_files = files;
+    m_worker.setDiskHandle(m_volume);
+    m_worker.setSavePath(m_savePath);
+    m_worker.setRecoveryFiles(m_files);
+    m_worker.start(QThread::InheritPriority);
+    return true;
+}
+
+void CRecoveryDialog::onRecoveryFinished(int value)
+{
+    m_progressBar->setValue(value);
+    m_statusLabel->setText(QStringLiteral("第%1个文件正在恢复,总共%2个文件。").arg(value).arg(m_total));
+    if (value == m_total) {
+        m_statusLabel->setText(QStringLiteral("恢复完成！"));
+        showFolderLink();
+        m_progressBar->hide();
+    }
+}
+
+void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& reason)
+{
+    m_statusLabel->setText(QStringLiteral("恢复失败，已停止。"));
+    m_errorLabel->setText(QStringLiteral("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
+    m_errorLabel->show();
+    m_progressBar->hide();
+    // The files written before the failure are there to look at.
+    showFolderLink();
+}
+
+void CRecoveryDialog::showFolderLink()
+{
+    // A long path is shortened in the middle to fit the dialog; the tool tip
+    // and the link itself keep the whole path.
+    const QFontMetrics metrics(m_openFolderButton->font());
+    m_openFolderButton->setText(metrics.elidedText(m_savePath, Qt::ElideMiddle, kLinkWidth));
+    m_openFolderButton->setToolTip(m_savePath);
+    m_openFolderButton->show();
+}
+
+void CRecoveryDialog::onCloseWind()
+{
+    if (!m_worker.isRunning()) {
+        hide();
+        return;
+    }
+    CMessageTips tips(this);
+    tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+    if (tips.exec() == 1) {
+        m_worker.stopRecovery();
+        hide();
+    }
+}
+
+void CRecoveryDialog::reject()
+{
+    onCloseWind();
+}
+
+void CRecoveryDialog::openSavePath()
+{
+    if (m_folderOpener)
+        m_folderOpener(m_savePath);
+}
+
+QString CRecoveryDialog::statusText() const
+{
+    return m_statusLabel->text();
+}
+
+QString CRecoveryDialog::errorText() const
+{
+    return m_errorLabel->isHidden() ? QString() : m_errorLabel->text();
+}
+
+QString CRecoveryDialog::linkPath() const
+{
+    return m_openFolderButton->toolTip();
+}
