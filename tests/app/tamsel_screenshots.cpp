@@ -1,0 +1,224 @@
+// tamsel-screenshots OUTDIR: opens every page, state and dialog of the
+// window in turn and saves a picture of the screen for each, so that a
+// person can check how the window looks. Run it under a display (see
+// scripts/screenshot.sh, which uses Xvfb). It lives beside the program, so
+// that it finds Resources/ as the program does.
+#include "AppTestSupport.h"
+
+#include "app/CAboutWnd.h"
+#include "app/CAppResources.h"
+#include "app/CChoiceDiskWnd.h"
+#include "app/CConnectWnd.h"
+#include "app/CDonation.h"
+#include "app/CFeedBack.h"
+#include "app/CMainWindow.h"
+#include "app/CMessageTips.h"
+#include "app/CParentWindow.h"
+#include "app/Orvik.h"
+#include "disk/CMemoryVolume.h"
+#include "recovery/CRecoveryDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QScreen>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+#include <cstdio>
+
+namespace {
+
+QString g_out;
+int g_shot = 0;
+
+void settle(int ms = 150)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// The whole screen, so that popups over the window are in the picture; cut
+// to `area` when given.
+void shoot(const QString& name, const QRect& area = QRect())
+{
+    settle();
+    QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+    if (area.isValid())
+        shot = shot.copy(area.adjusted(-10, -10, 10, 10));
+    const QString path = QStringLiteral("%1/%2-%3.png").arg(g_out).arg(++g_shot, 2, 10, QLatin1Char('0')).arg(name);
+    shot.save(path);
+    std::printf("%s\n", qPrintable(path));
+}
+
+void shootDialog(QWidget* dialog, const QString& name)
+{
+    dialog->show();
+    dialog->raise();
+    settle();
+    shoot(name, dialog->frameGeometry());
+    dialog->hide();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tamsel-screenshots OUTDIR\n");
+        return 2;
+    }
+    g_out = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(g_out);
+    registerFileNodeMetaType();
+
+    const CPartitionList::Probes probes = apptest::partitionProbes(5);
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.move(40, 40);
+    window.show();
+    app.setStyleSheet(CAppResources::loadStyleSheet(CAppResources::appDir()));
+    CMainWindow* main = window.mainWindow();
+    const QRect windowArea(40, 40, 900, 550);
+
+    // The disk choice page, a tile selected.
+    main->diskPage()->table()->setCurrentCell(0, 1);
+    main->diskPage()->scanClickPartion(0, 1);
+    shoot(QStringLiteral("disk-page"), windowArea);
+
+    // The menu.
+    main->menu()->popup(main->menuButton()->mapToGlobal(QPoint(0, 30)));
+    settle();
+    shoot(QStringLiteral("menu"), windowArea);
+    main->menu()->hide();
+
+    // A running scan: a volume that holds the reader until released, and
+    // documents reported as the carving pass reports them.
+    apptest::Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(8 << 20, '\0'), QStringLiteral("/dev/sdb1"));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    CPartitionInfo partition = *main->diskPage()->selectedPartition();
+    // The page the main window keeps ready, started on the held volume
+    // instead of the (made-up) device.
+    Orvik* page = main->resultPage();
+    main->diskPage()->hide();
+    page->show();
+    page->scanWorker().setWindowSize(1 << 20);
+    page->startWithVolume(partition, volume);
+    const char* types[] = {"PDF", "DOCX", "PDF", "XLSX", "ZIP", "PDF", "DOC", "PPTX", "XLS", "PDF", "PPT"};
+    for (int i = 0; i < 60; ++i) {
+        const QString type = QString::fromLatin1(types[i % 11]);
+        page->scanWorker().relay()->postItem(apptest::record(type, 4096 + (i * 7919) % 900000, 2048 + i * 96));
+    }
+    settle(300);
+    page->updateProcess(1000, 420);
+    shoot(QStringLiteral("scan-running"), windowArea);
+
+    // The result table: the PDF type ticked and shown.
+    const QModelIndex pdfRow = page->treeModel().typeRowIndex(5);
+    page->treeModel().setData(pdfRow, Qt::Checked, Qt::CheckStateRole);
+    page->treeView()->setCurrentIndex(pdfRow);
+    page->showFile(pdfRow);
+    page->flushRefresh();
+    shoot(QStringLiteral("result-table"), windowArea);
+
+    // The scan finished.
+    gate.open = true;
+    QElapsedTimer wait;
+    wait.start();
+    while (page->scanWorker().isRunning() && wait.elapsed() < 10000)
+        settle(20);
+    settle(200);
+    shoot(QStringLiteral("scan-finished"), windowArea);
+
+    // Questions and notices.
+    {
+        CMessageTips tips(main);
+        tips.setMessage(QStringLiteral("磁盘正在扫描，你确定要退出？"));
+        tips.move(355, 240);
+        shootDialog(&tips, QStringLiteral("confirm-quit-scan"));
+    }
+    {
+        CMessageTips tips(main);
+        tips.setMessage(QStringLiteral("正在扫描磁盘，你确定要退出？"));
+        tips.move(355, 240);
+        shootDialog(&tips, QStringLiteral("confirm-back-scan"));
+    }
+
+    // The recovery dialog, running and done.
+    QTemporaryDir outDir;
+    {
+        apptest::Gate recoveryGate;
+        auto source = std::make_shared<CMemoryVolume>(QByteArray(4 << 20, 'x'), QStringLiteral("/dev/sdb1"));
+        source->setReadHook(recoveryGate.hook());
+        CRecoveryDialog dialog;
+        dialog.move(290, 200);
+        QList<CFileNode> files;
+        for (int i = 0; i < 3; ++i)
+            files.append(apptest::record(QStringLiteral("PDF"), 10000, 100 + i * 40));
+        const QString folder = Orvik::recoveryFolder(outDir.path(), QDateTime::currentDateTime());
+        dialog.setRecoveryInfo(folder, source);
+        recoveryGate.armed = true;
+        dialog.startRecovery(files);
+        dialog.show();
+        settle(200);
+        shoot(QStringLiteral("recovery-running"), dialog.frameGeometry());
+        {
+            CMessageTips tips(&dialog);
+            tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+            tips.move(355, 240);
+            shootDialog(&tips, QStringLiteral("confirm-close-recovery"));
+        }
+        recoveryGate.open = true;
+        wait.restart();
+        while (dialog.isRecovering() && wait.elapsed() < 10000)
+            settle(20);
+        settle(200);
+        shoot(QStringLiteral("recovery-done"), dialog.frameGeometry());
+        dialog.onRecoveryFailed(folder + QStringLiteral("/2148.PDF"),
+                                QStringLiteral("No space left on device. Free some space or choose another disk."));
+        shoot(QStringLiteral("recovery-failed"), dialog.frameGeometry());
+        dialog.hide();
+    }
+
+    // A source that cannot be opened.
+    main->switchPage(1, nullptr);
+    settle();
+    CPartitionInfo missing = partition;
+    missing.devicePath = QStringLiteral("/dev/tamsel-no-such-disk");
+    main->switchPage(2, &missing);
+    settle(300);
+    shoot(QStringLiteral("open-failed"), windowArea);
+    if (CMessageTips* notice = main->resultPage()->failureNotice())
+        notice->close();
+    main->switchPage(1, nullptr);
+    settle();
+
+    // The side dialogs.
+    {
+        CAboutWnd about(main);
+        about.move(310, 180);
+        shootDialog(&about, QStringLiteral("about"));
+        CDonation donation(main);
+        donation.move(280, 120);
+        shootDialog(&donation, QStringLiteral("donation"));
+        CConnectWnd qq(0, main);
+        qq.move(330, 100);
+        shootDialog(&qq, QStringLiteral("contact-qq"));
+        CConnectWnd weChat(1, main);
+        weChat.move(330, 100);
+        shootDialog(&weChat, QStringLiteral("contact-wechat"));
+        CFeedBack feedback(main);
+        feedback.move(310, 180);
+        shootDialog(&feedback, QStringLiteral("feedback"));
+    }
+    return 0;
+}

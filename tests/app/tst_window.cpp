@@ -1,0 +1,607 @@
+// The window's pages driven through their real widgets, offscreen: page
+// switching, the questions asked before quitting or leaving, the partition
+// tiles, the recovery dialog and the failures a person can run into.
+#include "AppTestSupport.h"
+
+#include "app/CChoiceDiskWnd.h"
+#include "app/CDialogFileChooser.h"
+#include "app/CDiskButton.h"
+#include "app/CMainWindow.h"
+#include "app/CParentWindow.h"
+#include "app/CPopParentWind.h"
+#include "app/ITransPage.h"
+#include "app/Orvik.h"
+#include "disk/CMemoryVolume.h"
+#include "recovery/CRecoveryDialog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+using apptest::BoxAnswerer;
+using apptest::Gate;
+
+namespace {
+
+struct PageRecorder : ITransPage
+{
+    QList<int> pages;
+    QList<CPartitionInfo> partitions;
+    void switchPage(int page, const CPartitionInfo* partition) override
+    {
+        pages.append(page);
+        partitions.append(partition ? *partition : CPartitionInfo());
+    }
+};
+
+bool makeZeroFile(const QString& path, int bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    return file.write(QByteArray(bytes, '\0')) == bytes;
+}
+
+CPartitionInfo memoryPartition(const QString& fileSystem = QStringLiteral("NTFS"))
+{
+    CPartitionInfo info;
+    info.displayName = QStringLiteral("Data(sdz1)");
+    info.devicePath = QStringLiteral("/dev/sdz1");
+    info.fileSystem = fileSystem;
+    return info;
+}
+
+// Shows the main window's result page and starts it on `volume`, as a
+// forward switch would on a device.
+Orvik* startOnVolume(CMainWindow* main, std::shared_ptr<IVolume> volume,
+                     const CPartitionInfo& partition = memoryPartition())
+{
+    Orvik* page = main->resultPage();
+    main->diskPage()->hide();
+    page->show();
+    page->scanWorker().setWindowSize(64 * 1024);
+    page->startWithVolume(partition, std::move(volume));
+    return page;
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void tilesGrid_data();
+    void tilesGrid();
+    void tileClicksAndScanButton();
+    void imageButtonScansTheChosenFile();
+    void pagesSwitchAndResultPageIsFresh();
+    void quitDuringScanAsks();
+    void backDuringScanAsks();
+    void stopButtonKeepsThePage();
+    void recoveryDialogProgressTexts();
+    void closeDuringRecoveryAsks();
+    void quitDuringRecoveryAsks();
+    void recoveryFolderNames();
+    void uncertainOutputVolumeIsQuestioned();
+    void openFailureNamesTheDevice();
+    void liveFileNote();
+    void chooserStartFolder();
+};
+
+void TestWindow::initTestCase()
+{
+    registerFileNodeMetaType();
+}
+
+void TestWindow::tilesGrid_data()
+{
+    QTest::addColumn<int>("partitions");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("3") << 3 << 1;
+    QTest::newRow("4") << 4 << 2;
+    QTest::newRow("5") << 5 << 2;
+    QTest::newRow("6") << 6 << 2;
+}
+
+void TestWindow::tilesGrid()
+{
+    QFETCH(int, partitions);
+    QFETCH(int, rows);
+    const CPartitionList::Probes probes = apptest::partitionProbes(partitions);
+    PageRecorder recorder;
+    CChoiceDiskWnd page(nullptr, &recorder, &probes);
+    QTableWidget* table = page.table();
+    QCOMPARE(table->columnCount(), 3);
+    QCOMPARE(table->rowCount(), rows);
+    QCOMPARE(page.tiles().size(), partitions);
+    for (int i = 0; i < partitions; ++i) {
+        auto* tile = qobject_cast<CDiskButton*>(table->cellWidget(i / 3, i % 3));
+        QVERIFY(tile);
+        QCOMPARE(tile, page.tiles().at(i));
+        QCOMPARE(table->rowHeight(i / 3), 80);
+        QCOMPARE(tile->size(), QSize(200, 80));
+    }
+    // Cells after the last tile are empty.
+    for (int i = partitions; i < rows * 3; ++i)
+        QVERIFY(!table->cellWidget(i / 3, i % 3));
+
+    CDiskButton* first = page.tiles().at(0);
+    QCOMPARE(first->nameText(), QStringLiteral("Data1(sda1)"));
+    QCOMPARE(first->spaceText(), QStringLiteral("40GB可用,共100GB"));
+    QCOMPARE(first->usedPercent(), 60);
+    QCOMPARE(page.tiles().at(1)->nameText(), QStringLiteral("本地磁盘(sda2)"));
+}
+
+void TestWindow::tileClicksAndScanButton()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(4);
+    PageRecorder recorder;
+    CChoiceDiskWnd page(nullptr, &recorder, &probes);
+
+    // Nothing selected: the scan button does nothing.
+    page.scanButton()->click();
+    QVERIFY(recorder.pages.isEmpty());
+
+    // Empty cells select nothing and start nothing.
+    page.scanClickPartion(1, 1);
+    QVERIFY(!page.selectedPartition());
+    page.scanPartion(1, 2);
+    QVERIFY(recorder.pages.isEmpty());
+
+    // A click selects, the scan button goes forward with a copy.
+    page.scanClickPartion(1, 0);
+    QVERIFY(page.selectedPartition());
+    QCOMPARE(page.selectedPartition()->devicePath, QStringLiteral("/dev/sda4"));
+    page.scanButton()->click();
+    QCOMPARE(recorder.pages, QList<int>{2});
+    QCOMPARE(recorder.partitions.last().devicePath, QStringLiteral("/dev/sda4"));
+
+    // Clicking A then double-clicking B scans B.
+    page.scanClickPartion(0, 0);
+    page.scanClickPartion(0, 2);
+    page.scanPartion(0, 2);
+    QCOMPARE(recorder.partitions.last().devicePath, QStringLiteral("/dev/sda3"));
+    QCOMPARE(page.selectedPartition()->devicePath, QStringLiteral("/dev/sda3"));
+}
+
+void TestWindow::imageButtonScansTheChosenFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    // A FAT32 boot sector is named by its type field.
+    QByteArray sector(512 * 64, '\0');
+    sector.replace(0x52, 8, "FAT32   ");
+    sector[510] = char(0x55);
+    sector[511] = char(0xAA);
+    const QString image = dir.filePath(QStringLiteral("stick.img"));
+    QFile file(image);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(sector);
+    file.close();
+
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    PageRecorder recorder;
+    CChoiceDiskWnd page(nullptr, &recorder, &probes);
+    apptest::FixedChooser chooser;
+    page.setFileChooser(&chooser);
+
+    page.imageButton()->click(); // cancelled: empty answer
+    QCOMPARE(chooser.asked, 1);
+    QVERIFY(recorder.pages.isEmpty());
+
+    chooser.imageFile = image;
+    page.imageButton()->click();
+    QCOMPARE(recorder.pages, QList<int>{2});
+    QCOMPARE(recorder.partitions.last().displayName, QStringLiteral("stick.img"));
+    QCOMPARE(recorder.partitions.last().devicePath, image);
+    QCOMPARE(recorder.partitions.last().fileSystem, QStringLiteral("FAT32"));
+}
+
+void TestWindow::pagesSwitchAndResultPageIsFresh()
+{
+    QTemporaryDir dir;
+    QVERIFY(makeZeroFile(dir.filePath(QStringLiteral("img1")), 256 * 1024));
+    const CPartitionList::Probes probes = apptest::partitionProbes(1, dir.filePath(QStringLiteral("img")));
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+
+    // At start: the disk page, and an idle result page, hidden.
+    QVERIFY(main->diskPage()->isVisible());
+    QVERIFY(main->resultPage());
+    QVERIFY(!main->resultPage()->isVisible());
+
+    main->diskPage()->scanPartion(0, 0);
+    QPointer<Orvik> first = main->resultPage();
+    QVERIFY(first->isVisible());
+    QVERIFY(!main->diskPage()->isVisible());
+    QCOMPARE(first->partition().devicePath, dir.filePath(QStringLiteral("img1")));
+    // The scan of a small file finishes: the bar is full and the done mark
+    // has taken the stop button's place.
+    QTRY_VERIFY(!first->scanWorker().isRunning());
+    QTRY_VERIFY(first->doneMark()->isVisible());
+    QVERIFY(!first->stopButton()->isVisible());
+    QCOMPARE(first->progressBar()->value(), first->progressBar()->maximum());
+
+    // Something found on this page, so that freshness can be seen.
+    first->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 64));
+    QTRY_COMPARE(first->foundText(), QStringLiteral("1"));
+
+    // Back without a question (no scan runs): the page goes, later.
+    BoxAnswerer noBox(false);
+    first->backButton()->click();
+    QVERIFY(main->diskPage()->isVisible());
+    QVERIFY(!main->resultPage());
+    QTRY_VERIFY(first.isNull());
+    QCOMPARE(noBox.answered(), 0);
+
+    // Forward again: a new page with nothing on it and a fresh scan.
+    main->diskPage()->scanPartion(0, 0);
+    Orvik* second = main->resultPage();
+    QVERIFY(second);
+    QVERIFY(second->isVisible());
+    QCOMPARE(second->foundText(), QStringLiteral("0"));
+    QCOMPARE(second->treeModel().rowCount(second->treeModel().rootRowIndex()), 0);
+    QTRY_VERIFY(!second->scanWorker().isRunning());
+}
+
+void TestWindow::quitDuringScanAsks()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(1 << 20, '\0'));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    Orvik* page = startOnVolume(main, volume);
+    QVERIFY(page->isScanning());
+
+    {
+        BoxAnswerer cancel(false);
+        main->closeButton()->click();
+        QCOMPARE(cancel.text(), QStringLiteral("磁盘正在扫描，你确定要退出？"));
+    }
+    QVERIFY(page->isScanning());
+    QVERIFY(window.isVisible());
+
+    {
+        BoxAnswerer confirm(true);
+        QVERIFY(main->confirmQuit());
+        QCOMPARE(confirm.answered(), 1);
+    }
+    QVERIFY(!page->isScanning());
+    gate.open = true;
+    QVERIFY(page->scanWorker().wait(10000));
+
+    // The disk page shown: quitting asks nothing.
+    BoxAnswerer none(false);
+    main->switchPage(1, nullptr);
+    QVERIFY(main->confirmQuit());
+    QCOMPARE(none.answered(), 0);
+}
+
+void TestWindow::backDuringScanAsks()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(1 << 20, '\0'));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    QPointer<Orvik> page = startOnVolume(main, volume);
+
+    {
+        BoxAnswerer cancel(false);
+        page->backButton()->click();
+        QCOMPARE(cancel.text(), QStringLiteral("正在扫描磁盘，你确定要退出？"));
+    }
+    QVERIFY(page->isScanning());
+    QCOMPARE(main->resultPage(), page.data());
+
+    {
+        BoxAnswerer confirm(true);
+        page->backButton()->click();
+        QCOMPARE(confirm.answered(), 1);
+    }
+    // The page stays until the worker has stopped, then goes.
+    QCOMPARE(main->resultPage(), page.data());
+    gate.open = true;
+    QTRY_VERIFY(!main->resultPage());
+    QVERIFY(main->diskPage()->isVisible());
+    QTRY_VERIFY(page.isNull());
+}
+
+void TestWindow::stopButtonKeepsThePage()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(1 << 20, '\0'));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    Orvik* page = startOnVolume(main, volume);
+    QSignalSpy finished(&page->scanWorker(), &CRecoveryControl::scanThreadFinish);
+
+    page->stopButton()->click();
+    QVERIFY(page->doneMark()->isVisible());
+    QVERIFY(!page->busyLabel()->isVisible());
+    QCOMPARE(page->progressBar()->maximum(), 100);
+    QCOMPARE(page->progressBar()->value(), 100);
+    gate.open = true;
+    QTRY_COMPARE(finished.count(), 1);
+    QTest::qWait(50);
+    QCOMPARE(main->resultPage(), page);
+    QVERIFY(page->isVisible());
+
+    // Back now leaves without a question.
+    BoxAnswerer none(false);
+    page->backButton()->click();
+    QVERIFY(!main->resultPage());
+    QCOMPARE(none.answered(), 0);
+}
+
+void TestWindow::recoveryDialogProgressTexts()
+{
+    QTemporaryDir out;
+    QByteArray bytes(64 * 1024, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char(i * 7 + 3);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+
+    CRecoveryDialog dialog(4096);
+    QString opened;
+    dialog.setFolderOpener([&opened](const QString& folder) { opened = folder; });
+    QList<CFileNode> files;
+    for (int i = 0; i < 3; ++i)
+        files.append(apptest::record(QStringLiteral("PDF"), 3000 + i, 8 + i * 16));
+    const QString folder = out.filePath(QStringLiteral("恢复"));
+    dialog.setRecoveryInfo(folder, volume);
+
+    // What the worker's signals make of the status, in order.
+    dialog.startRecovery({});
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QVERIFY(dialog.openFolderButton()->isVisibleTo(&dialog));
+
+    QSignalSpy values(&dialog.worker(), &CRecoveryDataFiles::sigRecoveryFinished);
+    dialog.startRecovery(files);
+    QCOMPARE(dialog.statusText(), QStringLiteral("第1个文件正在恢复，总共3个文件。"));
+    QVERIFY(dialog.openFolderButton()->isHidden());
+    dialog.onRecoveryFinished(2);
+    QCOMPARE(dialog.statusText(), QStringLiteral("第2个文件正在恢复,总共3个文件。"));
+    QTRY_VERIFY(!dialog.isRecovering());
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QVERIFY(dialog.progressBar()->isHidden());
+    QVERIFY(!dialog.openFolderButton()->isHidden());
+    QCOMPARE(dialog.linkPath(), folder);
+    dialog.openFolderButton()->click();
+    QCOMPARE(opened, folder);
+
+    for (int i = 0; i < 3; ++i) {
+        QFile file(folder + QStringLiteral("/%1.PDF").arg(8 + i * 16));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        QCOMPARE(file.readAll(), bytes.mid((8 + i * 16) * 512, 3000 + i));
+    }
+
+    // A failure is shown with the file and the reason, never as complete.
+    dialog.onRecoveryFailed(folder + QStringLiteral("/9.PDF"), QStringLiteral("No space left on device."));
+    QVERIFY(dialog.statusText() != QStringLiteral("恢复完成！"));
+    QVERIFY(dialog.errorText().contains(QStringLiteral("9.PDF")));
+    QVERIFY(dialog.errorText().contains(QStringLiteral("No space left on device.")));
+}
+
+void TestWindow::closeDuringRecoveryAsks()
+{
+    QTemporaryDir out;
+    Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'a'));
+    volume->setReadHook(gate.hook());
+    CRecoveryDialog dialog(4096);
+    dialog.setRecoveryInfo(out.filePath(QStringLiteral("r")), volume);
+    gate.armed = true;
+    dialog.startRecovery({apptest::record(QStringLiteral("PDF"), 20000, 0),
+                          apptest::record(QStringLiteral("PDF"), 20000, 100)});
+    dialog.show();
+    QTRY_VERIFY(gate.waiting.load() > 0);
+
+    {
+        BoxAnswerer cancel(false);
+        dialog.closeBar()->closeButton()->click();
+        QCOMPARE(cancel.text(), QStringLiteral("数据正在恢复，你确定要退出？"));
+    }
+    QVERIFY(dialog.isVisible());
+    QVERIFY(dialog.isRecovering());
+
+    {
+        // Escape asks the same question instead of hiding a running recovery.
+        BoxAnswerer cancel(false);
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QCOMPARE(cancel.answered(), 1);
+        QVERIFY(dialog.isVisible());
+    }
+
+    {
+        BoxAnswerer confirm(true);
+        dialog.closeBar()->closeButton()->click();
+        QCOMPARE(confirm.answered(), 1);
+    }
+    QVERIFY(!dialog.isVisible());
+    gate.open = true;
+    QVERIFY(dialog.worker().wait(10000));
+    // The file being copied was finished; the next one was never begun.
+    QCOMPARE(dialog.worker().writtenCount(), 1);
+
+    // Closing after the end asks nothing.
+    dialog.show();
+    BoxAnswerer none(false);
+    dialog.closeBar()->closeButton()->click();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(none.answered(), 0);
+}
+
+void TestWindow::quitDuringRecoveryAsks()
+{
+    QTemporaryDir out;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'b'));
+    Orvik* page = startOnVolume(main, volume);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+
+    Gate gate;
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    page->recoveryDialog().setRecoveryInfo(out.filePath(QStringLiteral("r")), volume);
+    page->recoveryDialog().startRecovery({apptest::record(QStringLiteral("PDF"), 20000, 0)});
+    QTRY_VERIFY(gate.waiting.load() > 0);
+    QVERIFY(page->isRecovering());
+
+    {
+        BoxAnswerer cancel(false);
+        QVERIFY(!main->confirmQuit());
+        QCOMPARE(cancel.text(), QStringLiteral("数据正在恢复，你确定要退出？"));
+    }
+    QVERIFY(page->isRecovering());
+    // Going back while it runs stops it after its current file, and the
+    // page is freed only once the worker has ended.
+    QPointer<Orvik> guard(page);
+    page->backButton()->click();
+    QVERIFY(!main->resultPage());
+    gate.open = true;
+    QTRY_VERIFY(guard.isNull());
+    QVERIFY(QFile::exists(out.filePath(QStringLiteral("r/0.PDF"))));
+}
+
+void TestWindow::recoveryFolderNames()
+{
+    QTemporaryDir out;
+    const QDateTime when(QDate(2026, 12, 6), QTime(9, 5, 7));
+    const QString first = Orvik::recoveryFolder(out.path(), when);
+    QCOMPARE(first, out.path() + QStringLiteral("/Tamsel2026.12.06_9_5_7"));
+    QVERIFY(QDir().mkpath(first));
+    QCOMPARE(Orvik::recoveryFolder(out.path(), when), first + QStringLiteral(" (1)"));
+    QVERIFY(QDir().mkpath(first + QStringLiteral(" (1)")));
+    QCOMPARE(Orvik::recoveryFolder(out.path(), when), first + QStringLiteral(" (2)"));
+}
+
+void TestWindow::uncertainOutputVolumeIsQuestioned()
+{
+    // A source that is no device and no file: where it lives cannot be told,
+    // so recovering from it asks first; declining starts nothing.
+    QTemporaryDir out;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    apptest::FixedChooser chooser;
+    chooser.outputFolder = out.path();
+    main->setFileChooser(&chooser);
+    window.show();
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'c'), QStringLiteral("not-a-device"));
+    Orvik* page = startOnVolume(main, volume);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 8));
+    QTRY_COMPARE(page->foundText(), QStringLiteral("1"));
+    QVERIFY(!page->recoverButton()->isEnabled());
+    page->treeModel().setData(page->treeModel().typeRowIndex(5), Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(page->tickedText(), QStringLiteral("1"));
+    QVERIFY(page->recoverButton()->isEnabled());
+
+    {
+        BoxAnswerer decline(false);
+        page->recoverButton()->click();
+        QCOMPARE(decline.answered(), 1);
+        QVERIFY(decline.text().contains(QStringLiteral("覆盖")));
+    }
+    QVERIFY(!page->recoveryDialog().isVisible());
+    QVERIFY(QDir(out.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+
+    {
+        BoxAnswerer accept(true);
+        page->recoverButton()->click();
+        QCOMPARE(accept.answered(), 1);
+    }
+    QVERIFY(page->recoveryDialog().isVisible());
+    QTRY_COMPARE(page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"));
+    QVERIFY(page->recoveryDialog().savePath().startsWith(out.path() + QStringLiteral("/Tamsel")));
+    QVERIFY(QFile::exists(page->recoveryDialog().savePath() + QStringLiteral("/8.PDF")));
+    page->recoveryDialog().hide();
+}
+
+void TestWindow::openFailureNamesTheDevice()
+{
+    QTemporaryDir dir;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1, dir.filePath(QStringLiteral("missing")));
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    main->diskPage()->scanPartion(0, 0);
+    Orvik* page = main->resultPage();
+    QTRY_VERIFY(page->failureNotice());
+    const QString text = page->failureNotice()->message();
+    QVERIFY2(text.contains(dir.filePath(QStringLiteral("missing1"))), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("sudo")));
+    QVERIFY(text.contains(QStringLiteral("disk")));
+    QVERIFY(page->doneMark()->isVisible());
+    QVERIFY(!page->stopButton()->isVisible());
+    page->failureNotice()->confirmButton()->click();
+
+    BoxAnswerer none(false);
+    page->backButton()->click();
+    QVERIFY(!main->resultPage());
+    QCOMPARE(none.answered(), 0);
+}
+
+void TestWindow::liveFileNote()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    for (const QString& fileSystem : {QStringLiteral("EXT4"), QString(), QStringLiteral("NTFS"), QStringLiteral("FAT32")}) {
+        CParentWindow window(&probes);
+        window.show();
+        Orvik* page = startOnVolume(window.mainWindow(), std::make_shared<CMemoryVolume>(QByteArray(64 * 1024, '\0')),
+                                    memoryPartition(fileSystem));
+        const bool livePass = !fileSystem.isEmpty() && fileSystem != QLatin1String("EXT4");
+        QCOMPARE(page->noticeLabel()->isVisible(), !livePass);
+        if (!livePass)
+            QVERIFY(page->noticeLabel()->text().contains(QStringLiteral("现有文件")));
+        QTRY_VERIFY(!page->scanWorker().isRunning());
+    }
+}
+
+void TestWindow::chooserStartFolder()
+{
+    QTemporaryDir home;
+    QProcessEnvironment env;
+    // No desktop folder: the home folder.
+    QCOMPARE(CDialogFileChooser::startFolder(env, home.path(), home.path()), home.path());
+    QCOMPARE(CDialogFileChooser::startFolder(env, home.path(), home.filePath(QStringLiteral("Desktop"))),
+             home.path());
+    QVERIFY(QDir(home.path()).mkdir(QStringLiteral("Desktop")));
+    QCOMPARE(CDialogFileChooser::startFolder(env, home.path(), home.filePath(QStringLiteral("Desktop"))),
+             home.filePath(QStringLiteral("Desktop")));
+
+    // A localised desktop folder named in user-dirs.dirs.
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral(".config")));
+    QVERIFY(QDir(home.path()).mkdir(QStringLiteral("桌面")));
+    QFile dirs(home.filePath(QStringLiteral(".config/user-dirs.dirs")));
+    QVERIFY(dirs.open(QIODevice::WriteOnly));
+    dirs.write("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/\xe6\xa1\x8c\xe9\x9d\xa2\"\n");
+    dirs.close();
+    QCOMPARE(CDialogFileChooser::desktopIn(home.path()), home.filePath(QStringLiteral("桌面")));
+}
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
