@@ -6,6 +6,7 @@
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
+#include "scan/CNotifyFileNode.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -108,6 +110,7 @@ class TestResultModels : public QObject
     Q_OBJECT
 private slots:
     void streamingTicksAndSortsStayConsistent();
+    void streamFromWorkerThroughRelay();
     void treeModelBeforeAnyDocument();
     void labelsCountUpAndRowIndexIsItsOwn();
     void ticksUpAndDown();
@@ -177,6 +180,47 @@ void TestResultModels::streamingTicksAndSortsStayConsistent()
     QCOMPARE(r.refresher.foundCount(), 1200);
     // The types' rows in order of first arrival, not by code.
     QCOMPARE(r.builder.typeCodes(), (QList<int>{1, 5, 6, 3, 7, 2}));
+}
+
+void TestResultModels::streamFromWorkerThroughRelay()
+{
+    // As in a scan: a worker posts through the relay, the refresher's timer
+    // refreshes, and the user ticks and sorts meanwhile.
+    Results r;
+    r.refresher.setInterval(5);
+    QAbstractItemModelTester treeTester(&r.tree, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QAbstractItemModelTester tableTester(&r.table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    CNotifyFileNode relay;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &r.builder,
+                     qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
+    QObject::connect(&relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &r.builder,
+                     qOverload<long long, int>(&CCreateTreeNode::reciveFileItem));
+    QTimer user;
+    int step = 0;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (!r.typeRow(5).isValid())
+            return;
+        switch (step++ % 4) {
+        case 0: r.tickRow(5, Qt::Checked); break;
+        case 1: r.table.sort(CFileInfoTableModel::SizeColumn); break;
+        case 2: r.tickFile(0, Qt::Unchecked); break;
+        default: r.tickRow(5, Qt::Unchecked); break;
+        }
+    });
+    user.start(1);
+
+    constexpr int kRecords = 4000;
+    std::thread worker([&relay] {
+        relay.postItem(8, 5); // a live PDF: the carved one at sector 8 goes
+        const char* const types[] = {"PDF", "ZIP", "DOCX", "PDF"};
+        for (int i = 0; i <= kRecords; ++i)
+            relay.postItem(carved(8 + quint64(i) * 8, QString::fromLatin1(types[i % 4]), 100 + (i * 31) % 900));
+    });
+    QTRY_COMPARE_WITH_TIMEOUT(r.refresher.foundCount(), kRecords, 20000);
+    worker.join();
+    user.stop();
+    r.refresher.flush();
+    verifyShownMatchesTree(r);
 }
 
 void TestResultModels::treeModelBeforeAnyDocument()
