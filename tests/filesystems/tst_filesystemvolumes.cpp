@@ -17,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSemaphore>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -218,6 +219,8 @@ private slots:
     void ntfsLiveDocumentsMatchTheSleuthKit();
     void fat32LiveDocumentsMatchTheSleuthKit_data();
     void fat32LiveDocumentsMatchTheSleuthKit();
+    void cliListsDeletedDocumentsAndNoLiveOne_data();
+    void cliListsDeletedDocumentsAndNoLiveOne();
     void damagedNtfsScanEnds();
     void damagedFat32ScanEnds();
     void imagesCutInHalfScanEnds();
@@ -311,6 +314,57 @@ void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit()
         for (const Finding& x : found)
             QVERIFY2(x.first != sector, qPrintable(f.path));
     }
+}
+
+void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("NTFS") << 0;
+    QTest::newRow("FAT32") << 1;
+    QTest::newRow("FAT32, 4096-byte sectors") << 2;
+}
+
+void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne()
+{
+    QFETCH(int, which);
+    if (which == 0 && !m_ntfsFailure.isEmpty())
+        QSKIP("no NTFS test volume");
+    const QString image = which == 0 ? m_ntfs : which == 1 ? m_fat32 : m_fat32Large;
+    const bool ntfs = which == 0;
+
+    // The deleted documents of the scripts lie whole and 4096-aligned, so
+    // the carving pass finds each of them at The Sleuth Kit's sector.
+    QSet<QString> expected;
+    for (const TskFile& f : tskFiles(image, true)) {
+        const QString type = f.path.section('.', -1).toUpper();
+        expected.insert(QStringLiteral("%1 %2").arg(tskStartSector(image, f.inode, ntfs)).arg(type));
+    }
+    QCOMPARE(expected.size(), 4);
+
+    auto listed = [&](const QString& fs) {
+        int code = -1;
+        QProcess p;
+        p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), {"scan", image, "--tsv", "--fs", fs});
+        p.waitForFinished(120000);
+        code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        QSet<QString> rows;
+        for (const QString& line : QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts)) {
+            const QStringList cells = line.split('\t');
+            if (cells.size() >= 3)
+                rows.insert(cells[2] + ' ' + cells[1]);
+        }
+        return qMakePair(code, rows);
+    };
+    const auto withFileSystem = listed(QStringLiteral("auto"));
+    QCOMPARE(withFileSystem.first, 0);
+    QCOMPARE(withFileSystem.second, expected);
+
+    // Without the file-system pass the live documents are listed too: the
+    // pass is what leaves them out.
+    const auto without = listed(QStringLiteral("none"));
+    QCOMPARE(without.first, 0);
+    QVERIFY(without.second.contains(expected));
+    QVERIFY(without.second.size() >= expected.size() + 8);
 }
 
 void TestFileSystemVolumes::damagedNtfsScanEnds()

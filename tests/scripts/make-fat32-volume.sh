@@ -35,8 +35,8 @@ mcopy "${i[@]}" "$data/pdf_pdfunite.pdf" "::/Misc/Jahresbericht für das Jahr 20
 mcopy "${i[@]}" "$data/ppt_2slides.ppt" ::/Misc/slides.ppt
 # A ZIP under another name, and files of no interest.
 mcopy "${i[@]}" "$data/zip_deflated.zip" ::/Misc/book.odt
-mcopy "${i[@]}" "$data/pdf_ghostscript.pdf" ::/Misc/notes.txt
-mcopy "${i[@]}" "$data/doc_short.doc" ::/Misc/noext
+mcopy "${i[@]}" "$data/MANIFEST.tsv" ::/Misc/notes.txt
+mcopy "${i[@]}" "$data/MANIFEST.tsv" ::/Misc/noext
 # Deleted documents.
 mcopy "${i[@]}" "$data/pdf_qpdf_linearized.pdf" ::/Docs/old-draft.pdf
 mcopy "${i[@]}" "$data/docx_lo_short.docx" ::/Docs/Work/gone.docx

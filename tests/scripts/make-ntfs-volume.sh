@@ -34,8 +34,8 @@ cp "$data/pdf_pdfunite.pdf" "$mnt/Misc/年度报告 — a rather long file name 
 cp "$data/ppt_2slides.ppt" "$mnt/Misc/slides.ppt"
 # A ZIP under another name, and files of no interest.
 cp "$data/zip_deflated.zip" "$mnt/Misc/book.odt"
-cp "$data/pdf_ghostscript.pdf" "$mnt/Misc/notes.txt"
-cp "$data/doc_short.doc" "$mnt/Misc/no-extension"
+cp "$data/MANIFEST.tsv" "$mnt/Misc/notes.txt"
+cp "$data/MANIFEST.tsv" "$mnt/Misc/no-extension"
 # Deleted documents.
 cp "$data/pdf_qpdf_linearized.pdf" "$mnt/Docs/old-draft.pdf"
 cp "$data/docx_lo_short.docx" "$mnt/Docs/Work/gone.docx"
