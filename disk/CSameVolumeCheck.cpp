@@ -165,20 +165,31 @@ QString CSameVolumeCheck::deviceOfMount(const QString& mountDevice, bool* notOnD
     return QString();
 }
 
+namespace {
+
+// stat() of `folder`, or of its nearest existing parent when it does not
+// exist yet (that is where it will be made).
+bool statNearest(const QString& folder, struct stat* st)
+{
+    QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    for (int guard = 0; guard < 4096; ++guard) {
+        if (::stat(QFile::encodeName(path).constData(), st) == 0)
+            return true;
+        if (path == QLatin1String("/"))
+            return false;
+        path = QFileInfo(path).path();
+    }
+    return false;
+}
+
+} // namespace
+
 QString CSameVolumeCheck::outputDevice(const QString& folder, bool* notOnDisk) const
 {
     *notOnDisk = false;
-    // The folder may not exist yet: its nearest existing parent is where it
-    // will be made.
-    QString path = QDir::cleanPath(QDir(folder).absolutePath());
     struct stat st;
-    for (int guard = 0; guard < 4096; ++guard) {
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0)
-            break;
-        if (path == QLatin1String("/"))
-            return QString();
-        path = QFileInfo(path).path();
-    }
+    if (!statNearest(folder, &st))
+        return QString();
     if (major(st.st_dev) != 0)
         return numberOf(st.st_dev);
     // btrfs, FUSE (ntfs-3g) and network file systems have anonymous device
@@ -188,6 +199,17 @@ QString CSameVolumeCheck::outputDevice(const QString& folder, bool* notOnDisk) c
 
 CSameVolumeCheck::Result CSameVolumeCheck::check(const QString& source, const QString& outputFolder) const
 {
+    // An image file stands for the volume it was taken from, and is treated
+    // like one: the file system that holds it counts as the source.
+    struct stat image;
+    struct stat out;
+    if (::stat(QFile::encodeName(source).constData(), &image) == 0 && S_ISREG(image.st_mode)
+        && statNearest(outputFolder, &out) && out.st_dev == image.st_dev) {
+        Result result;
+        result.verdict = Verdict::Same;
+        result.detail = QStringLiteral("the output folder is on the file system that holds the image %1").arg(source);
+        return result;
+    }
     bool notOnDisk = false;
     const QString output = outputDevice(outputFolder, &notOnDisk);
     return checkDevices(source, output, notOnDisk);

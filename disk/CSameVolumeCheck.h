@@ -17,10 +17,12 @@
 // writing to /dev/sdb1, or writing into an LVM volume on the scanned
 // partition. Two partitions of one disk do not overlap.
 //
-// An image file can only be overwritten through a loop device backed by it,
-// so for an image the output overlaps when its file system sits on such a
-// loop device. Writing beside the image, on the file system that holds it,
-// never touches the image's bytes.
+// An image file stands for the volume it was taken from: the output
+// overlaps when it is on the file system that holds the image, or on a file
+// system that sits on a loop device backed by the image. (Writing beside an
+// image does not change its bytes, but an image is treated like the volume
+// it stands for, so that a recovery behaves the same on both; the CLI's
+// --allow-same-volume is there for those who know better.)
 class CSameVolumeCheck
 {
 public:
