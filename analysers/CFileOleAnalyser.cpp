@@ -14,6 +14,7 @@ constexpr uint32_t kSignatureHigh = 0xE11AB1A1; // A1 B1 1A E1
 constexpr size_t kHeaderSize = 512;
 constexpr size_t kMajorVersion = 0x1A;
 constexpr size_t kSectorShift = 0x1E;
+constexpr size_t kFatSectorCount = 0x2C;
 constexpr size_t kFirstDirectorySector = 0x30;
 constexpr size_t kFirstDifatSector = 0x44;
 constexpr size_t kHeaderFatSlots = 0x4C;
@@ -87,6 +88,12 @@ bool CFileOleAnalyser::consume(const uint8_t* block, int blockSize, int64_t bloc
         return false;
     }
 
+    if (!m_noDifat && !m_difatDone) {
+        if (offset >= m_rememberLimit || blockSize != 512)
+            return giveUp();
+        rememberBlock(block, offset, blockSize);
+    }
+
     if (m_nextDifat != 0 && offset + blockSize > m_nextDifat && offset < m_nextDifat + m_sectorSize)
         readDifat(block, offset, blockSize);
     if (m_givenUp)
@@ -95,9 +102,14 @@ bool CFileOleAnalyser::consume(const uint8_t* block, int blockSize, int64_t bloc
     if (!m_sizeKnown && (m_noDifat || m_difatDone)) {
         if (m_fatSectorCount == 0)
             return giveUp();
-        if (m_lastFat + m_sectorSize <= offset)
-            return giveUp(); // the last FAT sector lay before the DIFAT sector that listed it
-        if (offset + blockSize > m_lastFat && offset < m_lastFat + m_sectorSize)
+        if (m_difatDone && !m_recalled) {
+            // The DIFAT has just ended: its last FAT sector may have passed.
+            m_recalled = true;
+            if (m_lastFat < offset && !recallPassedFat(offset))
+                return giveUp();
+            std::vector<uint8_t>().swap(m_usedInBlock);
+        }
+        if (!m_sizeKnown && offset + blockSize > m_lastFat && offset < m_lastFat + m_sectorSize)
             readFat(block, offset, blockSize);
     }
 
@@ -147,6 +159,16 @@ bool CFileOleAnalyser::readHeader(const uint8_t* block, int blockSize)
         m_nextDifat = sectorOffset(difat);
     }
 
+    if (!m_noDifat) {
+        // The largest document the header's FAT count allows: the blocks
+        // remembered for the DIFAT case are bounded by it.
+        const uint64_t fatSectors = le::u32(block + kFatSectorCount);
+        const uint64_t sectors = fatSectors * (m_sectorSize / 4) + 1;
+        m_rememberLimit = std::min<uint64_t>(sectors * m_sectorSize, kMaxRememberedBlocks * 512);
+        m_usedInBlock.reserve(64 * 1024);
+        m_usedInBlock.push_back(0); // the header block
+    }
+
     const uint32_t directory = le::u32(block + kFirstDirectorySector);
     if (directory > kMaxRegularSector)
         return false;
@@ -187,6 +209,40 @@ void CFileOleAnalyser::readDifat(const uint8_t* block, uint64_t offset, int bloc
     }
 }
 
+void CFileOleAnalyser::rememberBlock(const uint8_t* block, uint64_t offset, int blockSize)
+{
+    if (m_usedInBlock.size() != offset / 512)
+        return; // blocks come one after the other; nothing else can happen
+    uint8_t used = 0;
+    for (int at = blockSize; at >= 4; at -= 4) {
+        if (le::u32(block + at - 4) != kFreeSector) {
+            used = static_cast<uint8_t>(at / 4);
+            break;
+        }
+    }
+    m_usedInBlock.push_back(used);
+}
+
+// The DIFAT has ended and named a last FAT sector that began before this
+// block: take what the remembered blocks say of it. False when they cannot
+// tell (the blocks were not remembered).
+bool CFileOleAnalyser::recallPassedFat(uint64_t offset)
+{
+    const uint64_t firstBlock = m_lastFat / 512;
+    const uint64_t end = std::min<uint64_t>(offset, m_lastFat + m_sectorSize);
+    for (uint64_t at = m_lastFat; at < end; at += 512) {
+        const uint64_t blockIndex = at / 512;
+        if (blockIndex >= m_usedInBlock.size())
+            return false;
+        const uint8_t used = m_usedInBlock[blockIndex];
+        if (used > 0)
+            m_usedInLastFat = std::max<uint64_t>(m_usedInLastFat, (blockIndex - firstBlock) * 128 + used);
+    }
+    if (end == m_lastFat + m_sectorSize)
+        completeSize();
+    return true;
+}
+
 void CFileOleAnalyser::readFat(const uint8_t* block, uint64_t offset, int blockSize)
 {
     const uint64_t sectorStart = m_lastFat;
@@ -202,6 +258,11 @@ void CFileOleAnalyser::readFat(const uint8_t* block, uint64_t offset, int blockS
     }
     if (to < sectorStart + m_sectorSize)
         return; // the rest of the sector comes with the next blocks
+    completeSize();
+}
+
+void CFileOleAnalyser::completeSize()
+{
     const uint64_t entriesPerSector = m_sectorSize / 4;
     // Sectors in use, plus one for the header.
     const uint64_t sectors = (m_fatSectorCount - 1) * entriesPerSector + m_usedInLastFat + 1;

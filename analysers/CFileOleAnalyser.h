@@ -20,11 +20,17 @@ public:
                  int64_t offsetInBuffer) override;
 
     static constexpr int kDirectoryEntrySize = 128;
+    // Memory bound of the DIFAT case: blocks remembered at most (a byte
+    // each), that is documents of up to 1 GiB.
+    static constexpr uint64_t kMaxRememberedBlocks = 2u << 20;
 
 private:
     bool readHeader(const uint8_t* block, int blockSize);
     void readDifat(const uint8_t* block, uint64_t offset, int blockSize);
     void readFat(const uint8_t* block, uint64_t offset, int blockSize);
+    void rememberBlock(const uint8_t* block, uint64_t offset, int blockSize);
+    bool recallPassedFat(uint64_t offset);
+    void completeSize();
     void readFirstDirectoryEntries(const uint8_t* block, int blockSize);
     void searchDirectory(const uint8_t* block, int blockSize);
     bool giveUp();
@@ -47,4 +53,14 @@ private:
     // looked for further along the directory.
     bool m_searching = false;
     bool m_givenUp = false;
+
+    // While the DIFAT is read, the last FAT sector may pass before the DIFAT
+    // sector that names it. So each block keeps, until the DIFAT has ended,
+    // the index + 1 of its last entry that is not free (0 if none), read as
+    // if it were a FAT sector: a byte per block.
+    std::vector<uint8_t> m_usedInBlock;
+    // Past this offset the header's FAT count allows no document (and no
+    // more blocks are remembered): the analyser gives up.
+    uint64_t m_rememberLimit = 0;
+    bool m_recalled = false;
 };

@@ -1,5 +1,7 @@
 #include "analysers/CPdfAnalyser.h"
 
+#include "analysers/CPdfEndMarkers.h"
+
 #include "disk/LittleEndian.h"
 #include "scan/CFileTypeCatalogue.h"
 
@@ -27,6 +29,13 @@ bool CPdfAnalyser::consume(const uint8_t* block, int blockSize, int64_t blockInd
         std::memcpy(m_edgeTail, block + blockSize - kLookBack, kLookBack);
         m_edgeTailBlock = blockIndex;
     }
+    if (m_markers && m_markers->blockIndex() == blockIndex && m_markers->lastEnd() >= 0) {
+        // Only a marker of this document: from its first byte on.
+        const int64_t markerStart = m_markers->lastEnd() - kMarkerLength;
+        if (markerStart >= m_startBlock * static_cast<int64_t>(blockSize))
+            m_candidateEnd = m_markers->lastEnd();
+    }
+    m_blockSize = blockSize;
     if (trailingZeroBytes < 4)
         return false;
 
@@ -69,4 +78,12 @@ bool CPdfAnalyser::consume(const uint8_t* block, int blockSize, int64_t blockInd
         return true;
     }
     return false;
+}
+
+bool CPdfAnalyser::finishAtCandidate()
+{
+    if (m_candidateEnd < 0)
+        return false;
+    m_length = m_candidateEnd - m_startBlock * static_cast<int64_t>(m_blockSize);
+    return true;
 }

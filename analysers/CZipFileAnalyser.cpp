@@ -203,9 +203,9 @@ bool CZipFileAnalyser::onFieldComplete()
         return advanceTo(m_cursor + m_centralTail);
 
     case Step::EndFixed:
-        // The end record is the archive's last; the comment it announces
-        // is not counted.
-        return finish(m_cursor);
+        // The end record is the archive's last; the archive comment it
+        // announces follows it and belongs to the archive.
+        return finish(m_cursor + le::u16(m_header + kEndCommentLength));
 
     case Step::Zip64EndFixed: {
         const uint64_t rest = le::u64(m_header + kZip64EndSize);

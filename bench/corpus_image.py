@@ -5,8 +5,8 @@ Documents are placed at 4096-byte boundaries, in the order given, with the
 bytes between them (the slack) zero or random. The expected findings are
 written beside the image as TSV: sector, type, length, file. The expected
 length is where each document ends: a PDF just past its last "%%EOF", a
-ZIP just past its end-of-central-directory record (and its comment with
---comment), a compound document at its last sector in use by the FAT.
+ZIP just past its end-of-central-directory record and its archive comment
+(--no-comment: without the comment), a compound document at its last sector in use by the FAT.
 """
 import argparse
 import os
@@ -71,7 +71,8 @@ def main():
     ap.add_argument("--window", type=int, default=32 * 1024 * 1024)
     ap.add_argument("--straddle", default="ppt_image.ppt", help="document placed across the first window edge")
     ap.add_argument("--slack", choices=("zero", "random"), default="zero")
-    ap.add_argument("--comment", action="store_true", help="count an archive comment in the length")
+    ap.add_argument("--no-comment", dest="comment", action="store_false",
+                    help="end an archive at its end record, before its comment")
     ap.add_argument("--seed", type=int, default=7)
     args = ap.parse_args()
     rng = random.Random(args.seed)

@@ -32,8 +32,9 @@ CSignatureCarver::~CSignatureCarver() = default;
 
 void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window, int64_t windowLength, int blockSize)
 {
-    if (!relay || !window || blockSize < kTailBytes || windowLength <= 0)
+    if (!relay || !window || blockSize < 16 || windowLength <= 0)
         return;
+    m_relay = relay;
     m_blockSize = blockSize;
     const int64_t blocks = windowLength / blockSize;
     IAnalyser* snapshot[kMaxOpenAnalysers + 1];
@@ -57,16 +58,18 @@ void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window
         const int tailMarker = (tail[0] | tail[1] | tail[2] | tail[3]) == 0 ? kTailBytes : 0;
         const int64_t blocksAfter = blocks - i - 1;
         const int64_t index = static_cast<int64_t>(m_blockCounter);
+        if (m_openPdfs > 0)
+            m_markers.scan(block, blockSize, index);
 
         // A snapshot, so that analysers leaving the list do not disturb the
         // walk; one opened just now receives its own first block.
         const size_t count = m_open.size();
         for (size_t k = 0; k < count; ++k)
-            snapshot[k] = m_open[k].get();
+            snapshot[k] = m_open[k].analyser.get();
         for (size_t k = 0; k < count; ++k) {
             IAnalyser* analyser = snapshot[k];
             if (analyser->consume(block, blockSize, index, tailMarker, blocksAfter, o))
-                settle(relay, analyser);
+                settle(analyser);
         }
         ++i;
         ++m_blockCounter;
@@ -75,7 +78,11 @@ void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window
 
 void CSignatureCarver::finishPass(CNotifyFileNode* relay)
 {
-    (void)relay;
+    if (!relay)
+        return;
+    m_relay = relay;
+    // The volume has ended, and with it every PDF still open.
+    finishPdfsAtCandidates();
 }
 
 int CSignatureCarver::detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex)
@@ -85,37 +92,84 @@ int CSignatureCarver::detectSignature(const uint8_t* block, int64_t offsetInWind
         return CFileTypeCatalogue::NotWanted;
     const uint32_t signature = le::u32(block);
     std::unique_ptr<IAnalyser> analyser;
+    CPdfAnalyser* pdf = nullptr;
+    int opened = CFileTypeCatalogue::NotWanted;
     switch (signature) {
     case kPdfSignature:
-        analyser.reset(new CPdfAnalyser);
+        pdf = new CPdfAnalyser(&m_markers);
+        analyser.reset(pdf);
+        opened = CFileTypeCatalogue::Pdf;
         break;
     case kZipSignature:
         analyser.reset(new CZipFileAnalyser);
+        opened = CFileTypeCatalogue::Zip;
         break;
     case kOleSignature:
         analyser.reset(new CFileOleAnalyser);
+        opened = CFileTypeCatalogue::Doc;
         break;
     default:
         return CFileTypeCatalogue::NotWanted;
     }
     if (analyser->identify(block) == CFileTypeCatalogue::NotWanted)
         return CFileTypeCatalogue::NotWanted;
-    const int opened = signature == kPdfSignature ? CFileTypeCatalogue::Pdf
-        : signature == kZipSignature             ? CFileTypeCatalogue::Zip
-                                                 : CFileTypeCatalogue::Doc;
-    open(std::move(analyser), blockIndex);
+    // The next document begins: a PDF that has seen its end marker is over.
+    // (A signature before any marker is a file embedded in the PDF.)
+    if (m_openPdfs > 0)
+        finishPdfsAtCandidates();
+    open(std::move(analyser), pdf, blockIndex);
     return opened;
 }
 
-void CSignatureCarver::open(std::unique_ptr<IAnalyser> analyser, uint64_t blockIndex)
+void CSignatureCarver::open(std::unique_ptr<IAnalyser> analyser, CPdfAnalyser* pdf, uint64_t blockIndex)
 {
     analyser->setStartBlock(static_cast<int64_t>(blockIndex));
-    if (m_open.size() >= static_cast<size_t>(kMaxOpenAnalysers))
-        m_open.erase(m_open.begin()); // the oldest, unfinished and unreported
-    m_open.push_back(std::move(analyser));
+    if (m_open.size() >= static_cast<size_t>(kMaxOpenAnalysers)) {
+        // The oldest is dropped unfinished and unreported; a PDF with a
+        // candidate end ends there rather than being lost (in practice
+        // finishPdfsAtCandidates() has already done so).
+        Open& oldest = m_open.front();
+        if (oldest.pdf && oldest.pdf->finishAtCandidate())
+            settle(oldest.analyser.get());
+        else
+            remove(oldest.analyser.get());
+    }
+    m_open.push_back(Open{std::move(analyser), pdf});
+    if (pdf)
+        ++m_openPdfs;
 }
 
-bool CSignatureCarver::settle(CNotifyFileNode* relay, IAnalyser* analyser)
+void CSignatureCarver::finishPdfsAtCandidates()
+{
+    IAnalyser* ending[kMaxOpenAnalysers + 1];
+    size_t count = 0;
+    for (const Open& o : m_open) {
+        if (o.pdf && o.pdf->candidateEnd() >= 0)
+            ending[count++] = o.analyser.get();
+    }
+    for (size_t k = 0; k < count; ++k) {
+        auto* pdf = static_cast<CPdfAnalyser*>(ending[k]);
+        if (pdf->finishAtCandidate())
+            settle(pdf);
+    }
+}
+
+bool CSignatureCarver::endsOnANewerPdfsMarker(const IAnalyser* pdf) const
+{
+    const int64_t markerStart = pdf->startBlock() * m_blockSize + pdf->length() - CPdfEndMarkers::kMarkerLength;
+    bool newer = false;
+    for (const Open& o : m_open) {
+        if (o.analyser.get() == pdf) {
+            newer = true;
+            continue;
+        }
+        if (newer && o.pdf && o.analyser->startBlock() * m_blockSize <= markerStart)
+            return true;
+    }
+    return false;
+}
+
+bool CSignatureCarver::settle(IAnalyser* analyser)
 {
     const int code = analyser->typeCode();
     if (code < CFileTypeCatalogue::Zip || code > CFileTypeCatalogue::Xlsx)
@@ -128,10 +182,12 @@ bool CSignatureCarver::settle(CNotifyFileNode* relay, IAnalyser* analyser)
     const bool insideVolume = m_volumeLength <= 0
         || (startByte <= static_cast<uint64_t>(m_volumeLength)
             && static_cast<uint64_t>(length) <= static_cast<uint64_t>(m_volumeLength) - startByte);
-    if (length >= kMinimumLength && insideVolume) {
+    const bool swallows = code == CFileTypeCatalogue::Pdf && endsOnANewerPdfsMarker(analyser);
+    if (length >= kMinimumLength && insideVolume && !swallows && m_relay) {
         const QString& name = m_typeNames[code];
-        relay->postItem(CFileNode(name, length, start, QString(), QString::number(start), QString(), code, kRecordKind,
-                                  CFileTypeCatalogue::sizeText(length), CFileTypeCatalogue::description(name)));
+        m_relay->postItem(CFileNode(name, length, start, QString(), QString::number(start), QString(), code,
+                                    kRecordKind, CFileTypeCatalogue::sizeText(length),
+                                    CFileTypeCatalogue::description(name)));
     }
     remove(analyser);
     return true;
@@ -139,8 +195,10 @@ bool CSignatureCarver::settle(CNotifyFileNode* relay, IAnalyser* analyser)
 
 void CSignatureCarver::remove(IAnalyser* analyser)
 {
-    auto it = std::find_if(m_open.begin(), m_open.end(),
-                           [analyser](const std::unique_ptr<IAnalyser>& a) { return a.get() == analyser; });
-    if (it != m_open.end())
-        m_open.erase(it);
+    auto it = std::find_if(m_open.begin(), m_open.end(), [analyser](const Open& o) { return o.analyser.get() == analyser; });
+    if (it == m_open.end())
+        return;
+    if (it->pdf)
+        --m_openPdfs;
+    m_open.erase(it);
 }

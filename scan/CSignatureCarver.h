@@ -1,5 +1,7 @@
 #pragma once
 
+#include "analysers/CPdfEndMarkers.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -7,6 +9,7 @@
 #include <vector>
 
 class CNotifyFileNode;
+class CPdfAnalyser;
 class IAnalyser;
 
 // Finds documents in the raw byte stream of a volume, window by window.
@@ -18,6 +21,11 @@ class IAnalyser;
 // document ends. Windows are handed in volume order; the block counter and
 // the open analysers carry over from one window to the next, so a document
 // may begin in one window and end in a later one.
+//
+// A PDF whose end block holds other bytes than zeros after it keeps the
+// last "%%EOF" it saw as a candidate end; it is finished there when the
+// next document opens, when the volume ends, or when it would be pushed out
+// of the open list.
 class CSignatureCarver
 {
 public:
@@ -43,7 +51,7 @@ public:
     void carveWindow(CNotifyFileNode* relay, const uint8_t* window, int64_t windowLength, int blockSize);
 
     // Called once after the last window of a pass that ran to the end of the
-    // volume (never after a stop).
+    // volume (never after a stop): PDFs still open end at their candidate.
     void finishPass(CNotifyFileNode* relay);
 
     // The signature check of one block: opens an analyser when the block
@@ -54,14 +62,30 @@ public:
     int openAnalysers() const { return static_cast<int>(m_open.size()); }
 
 private:
-    void open(std::unique_ptr<IAnalyser> analyser, uint64_t blockIndex);
+    struct Open
+    {
+        std::unique_ptr<IAnalyser> analyser;
+        CPdfAnalyser* pdf; // the same analyser when it is a PDF's
+    };
+
+    void open(std::unique_ptr<IAnalyser> analyser, CPdfAnalyser* pdf, uint64_t blockIndex);
     // An analyser said it has finished: report it when it is a document,
     // then delete it. Returns false when it stays open (a type code we do
     // not know).
-    bool settle(CNotifyFileNode* relay, IAnalyser* analyser);
+    bool settle(IAnalyser* analyser);
+    // Finishes every open PDF that has a candidate end, oldest first.
+    void finishPdfsAtCandidates();
+    // Whether a newer open PDF began before the end marker of `pdf`: then
+    // that marker is the newer document's, and `pdf` (whose own end was
+    // overwritten) would swallow it.
+    bool endsOnANewerPdfsMarker(const IAnalyser* pdf) const;
     void remove(IAnalyser* analyser);
 
-    std::vector<std::unique_ptr<IAnalyser>> m_open; // oldest first
+    std::vector<Open> m_open; // oldest first
+    int m_openPdfs = 0;
+    CPdfEndMarkers m_markers;
+    // The relay of the window being carved.
+    CNotifyFileNode* m_relay = nullptr;
     QString m_typeNames[9];
     uint64_t m_blockCounter = 0;
     int64_t m_volumeLength = 0;

@@ -6,6 +6,7 @@
 // read outside a window is caught by AddressSanitizer), and images built in
 // memory with documents at 4096-byte boundaries.
 
+#include "analysers/CPdfEndMarkers.h"
 #include "analysers/IAnalyser.h"
 #include "scan/CFileNode.h"
 #include "scan/CNotifyFileNode.h"
@@ -37,8 +38,9 @@ struct Golden
 };
 
 // Lengths: a PDF ends just past its last "%%EOF", an archive just past its
-// end-of-central-directory record, a compound document at its last sector
-// in use by the FAT (all these files end there).
+// end-of-central-directory record and the archive comment after it, a
+// compound document at its last sector in use by the FAT (all these files
+// end there).
 inline const std::vector<Golden>& goldenDocuments()
 {
     static const std::vector<Golden> docs = {
@@ -57,7 +59,7 @@ inline const std::vector<Golden>& goldenDocuments()
         {"xls_small.xls", 3, 6144},
         {"xlsx_lo_small.xlsx", 8, 5367},
         {"xlsx_xlsxwriter.xlsx", 8, 16630},
-        {"zip_comment.zip", 1, 1280},
+        {"zip_comment.zip", 1, 1322},
         {"zip_deflated.zip", 1, 4297},
         {"zip_stored.zip", 1, 6661},
         {"zip_streamed.zip", 1, 1877},
@@ -102,8 +104,10 @@ struct Fed
 // The stream's first block is volume block `startBlock`; `windowPhase`
 // blocks of the first window lie before it (so the document need not start
 // at a window's start).
+// When `markers` is given it is scanned over each block first, as the
+// carving pass does while PDFs are open.
 inline Fed feed(IAnalyser& analyser, const QByteArray& stream, int64_t startBlock = 0, int windowBlocks = 16,
-                int windowPhase = 0)
+                int windowPhase = 0, CPdfEndMarkers* markers = nullptr)
 {
     Fed out;
     QByteArray padded = stream;
@@ -123,6 +127,8 @@ inline Fed feed(IAnalyser& analyser, const QByteArray& stream, int64_t startBloc
             const uint8_t* block = window.get() + slot * kBlock;
             const uint8_t* tail = block + kBlock - 4;
             const int zeros = (tail[0] | tail[1] | tail[2] | tail[3]) == 0 ? 4 : 0;
+            if (markers)
+                markers->scan(block, kBlock, startBlock + b + k);
             if (analyser.consume(block, kBlock, startBlock + b + k, zeros, windowBlocks - slot - 1, slot * kBlock)) {
                 out.finished = true;
                 out.length = analyser.length();
