@@ -434,6 +434,16 @@ void TestFileSystemVolumes::damagedFat32ScanEnds()
     QVERIFY2(o.failure.isEmpty(), qPrintable(o.failure));
     QVERIFY(o.progressSignals > 2);
     QCOMPARE(o.live, before);
+
+    // A boot sector with no sectors per cluster: the pass ends at once, the
+    // raw pass still runs.
+    const QString absurd = m_dir.filePath("fat32-absurd.img");
+    QVERIFY(copyFile(m_fat32, absurd));
+    QVERIFY(patchFile(absurd, 0x0D, QByteArray(1, '\0')));
+    const ScanOutcome a = runWholeScan(std::shared_ptr<IVolume>(CFileVolume::open(absurd)), "FAT32");
+    QVERIFY(a.completed);
+    QVERIFY(a.progressSignals > 2);
+    QVERIFY(a.live.isEmpty());
 }
 
 void TestFileSystemVolumes::imagesCutInHalfScanEnds()
