@@ -1,0 +1,143 @@
+// The result page under a flood: 100,000 found documents of mixed types
+// streamed from a worker thread through the scan worker's relay into a real
+// result page (tree view, table view, counters) inside the main window,
+// offscreen, while a click lands on a type row every 50 ms. Prints, last:
+//   records=N seconds=S max_stall_ms=M clicks=C
+// S: wall time from the first record posted until the page's counter shows
+// them all; M: the longest time the interface thread's event loop did not
+// turn over the whole run; C: clicks answered during the stream.
+#include "app/CChoiceDiskWnd.h"
+#include "app/CMainWindow.h"
+#include "app/CParentWindow.h"
+#include "app/Orvik.h"
+#include "disk/CMemoryVolume.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QTest>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+constexpr int kRecords = 100000;
+
+class StallMeter : public QObject
+{
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(1);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_max = std::max(m_max, now - m_last - 1000000);
+            m_last = now;
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    double maxStallMs() const { return m_max / 1e6; }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    qint64 m_max = 0;
+};
+
+QList<CFileNode> makeRecords()
+{
+    static const char* const kTypes[] = {"PDF", "ZIP", "DOCX", "XLSX", "DOC", "PDF", "ZIP", "PPTX", "XLS", "PPT", "ZIP"};
+    QList<CFileNode> records;
+    records.reserve(kRecords);
+    quint64 lcg = 12345;
+    for (int i = 0; i < kRecords; ++i) {
+        lcg = lcg * 6364136223846793005ULL + 1442695040888963407ULL;
+        const QString typeName = QString::fromLatin1(kTypes[(lcg >> 33) % 11]);
+        const qint64 size = 1024 + static_cast<qint64>((lcg >> 20) % (8 * 1024 * 1024));
+        const quint64 sector = static_cast<quint64>(i) * 8 * 64;
+        records.append(CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
+                                 CFileTypeCatalogue::typeCodeByName(typeName), 0, CFileTypeCatalogue::sizeText(size),
+                                 CFileTypeCatalogue::description(typeName)));
+    }
+    return records;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    registerFileNodeMetaType();
+
+    CPartitionList::Probes probes;
+    probes.readLsblk = [] { return QByteArray("{\"blockdevices\":[]}"); };
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.show();
+    CMainWindow* main = window.mainWindow();
+    Orvik* page = main->resultPage();
+    main->diskPage()->hide();
+    page->show();
+    CPartitionInfo partition;
+    partition.displayName = QStringLiteral("Data(sdb1)");
+    partition.fileSystem = QStringLiteral("NTFS");
+    // A tiny volume: its own scan ends at once and the flood comes from the
+    // thread below, through the same relay.
+    page->startWithVolume(partition, std::make_shared<CMemoryVolume>(QByteArray(4096, '\0')));
+    app.processEvents();
+
+    const QList<CFileNode> records = makeRecords();
+    int clicks = 0;
+    QTimer clicker;
+    clicker.setInterval(50);
+    QObject::connect(&clicker, &QTimer::timeout, [&] {
+        QTreeView* tree = page->treeView();
+        const QModelIndex root = page->treeModel().rootRowIndex();
+        const int types = page->treeModel().rowCount(root);
+        if (types == 0)
+            return;
+        const QModelIndex row = page->treeModel().index(clicks % types, 0, root);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualRect(row).center());
+        ++clicks;
+    });
+
+    QElapsedTimer wall;
+    double shownSeconds = -1;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (page->foundText() == QString::number(kRecords)) {
+            shownSeconds = wall.nsecsElapsed() / 1e9;
+            app.quit();
+        }
+    });
+
+    StallMeter stalls;
+    wall.start();
+    clicker.start();
+    watch.start();
+    CNotifyFileNode* relay = page->scanWorker().relay();
+    std::thread worker([relay, &records] {
+        for (const CFileNode& record : records)
+            relay->postItem(record);
+    });
+    QTimer::singleShot(120000, &app, &QApplication::quit);
+    app.exec();
+    worker.join();
+    clicker.stop();
+
+    std::printf("types=%d table_rows=%d shown=%s\n", page->treeModel().rowCount(page->treeModel().rootRowIndex()),
+                page->tableModel().rowCount(), qPrintable(page->foundText()));
+    std::printf("records=%d seconds=%.3f max_stall_ms=%.1f clicks=%d\n", kRecords, shownSeconds, stalls.maxStallMs(),
+                clicks);
+    return shownSeconds < 0 ? 1 : 0;
+}
