@@ -5,7 +5,8 @@ documents alternate: the documents are copies of the real documents given
 
     mixed_image.py OUT SIZE_MIB DOCUMENT...
 
-Prints how many documents it placed."""
+Prints how many documents it placed; with MIXED_IMAGE_LIST=FILE set, also
+writes where each went (sector, document path) to FILE."""
 import os
 import random
 import sys
@@ -21,6 +22,7 @@ def main():
     rng = random.Random(1)
     placed = 0
     pos = 0
+    listing = open(os.environ["MIXED_IMAGE_LIST"], "w") if os.environ.get("MIXED_IMAGE_LIST") else None
     with open(out_path, "wb") as out:
         def write_random(n):
             nonlocal pos
@@ -44,7 +46,8 @@ def main():
             for _ in range(rng.randrange(1, 6)):
                 if pos >= total:
                     break
-                doc = rng.choice(contents)
+                which = rng.randrange(len(contents))
+                doc = contents[which]
                 start = (pos + BOUNDARY - 1) // BOUNDARY * BOUNDARY
                 if start + len(doc) > total:
                     break
@@ -52,6 +55,8 @@ def main():
                 out.write(doc)
                 pos += len(doc)
                 placed += 1
+                if listing:
+                    listing.write("%d\t%s\n" % (start // 512, docs[which]))
             write_zeros(min(total - pos, (BOUNDARY - pos % BOUNDARY) % BOUNDARY))
     print(placed)
 

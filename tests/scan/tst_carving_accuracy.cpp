@@ -120,6 +120,27 @@ private slots:
         QCOMPARE(carve(img.bytes(), kWindow, false).size(), 0);
     }
 
+    void pdfMarkerCutByWindowEdges()
+    {
+        // "%%EOF" and its line end cut by a window edge at every place,
+        // older bytes after it: found from the block that holds the line
+        // end, with windows of one block.
+        for (int cut = 0; cut <= 6; ++cut) {
+            for (const QByteArray& eol : {QByteArray("\n"), QByteArray("\r\n")}) {
+                const int length = 3 * kBlock - cut + 5; // the marker ends `5 - cut` bytes into block 3
+                QByteArray pdf(length, 'p');
+                std::memcpy(pdf.data(), "%PDF-1.4\n", 9);
+                std::memcpy(pdf.data() + length - 5, "%%EOF", 5);
+                Image img;
+                img.place(pdf + eol);
+                img.putAt(randomBytes(2 * kBoundary, static_cast<quint32>(cut)), pdf.size() + eol.size());
+                const QList<CFileNode> found = carve(img.bytes(), kBlock);
+                QCOMPARE(found.size(), 1);
+                QCOMPARE(found.first().size, qint64(length));
+            }
+        }
+    }
+
     void pdfWhoseTailWasOverwrittenSwallowsNothing()
     {
         // A PDF without its end, then a whole one: the first never ends on
