@@ -23,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -151,6 +152,18 @@ int main(int argc, char** argv)
         tips.setMessage(QStringLiteral("正在扫描磁盘，你确定要退出？"));
         tips.move(355, 240);
         shootDialog(&tips, QStringLiteral("confirm-back-scan"));
+    }
+
+    {
+        // The question before recovering onto the scanned volume, in the
+        // words the result page uses.
+        CMessageTips tips(main);
+        tips.setNotice(true);
+        tips.cancelButton()->show();
+        tips.setMessage(QStringLiteral("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
+                                       "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？"));
+        tips.move(300, 200);
+        shootDialog(&tips, QStringLiteral("confirm-same-volume"));
     }
 
     // The recovery dialog, running and done.
