@@ -156,7 +156,7 @@ void CMFTRecord::walkAttributes(bool skipData)
             break;
         case kTypeData:
             if (!skipData)
-                readData(attribute, attributeLength);
+                readDataRuns(attribute, attributeLength);
             break;
         case kTypeIndexRoot:
         case kTypeIndexAllocation:
@@ -169,7 +169,7 @@ void CMFTRecord::walkAttributes(bool skipData)
     }
 }
 
-bool CMFTRecord::residentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
+bool CMFTRecord::readResidentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
                                uint32_t& valueLength)
 {
     if (attributeLength < kAttrResidentHeaderSize || attribute[kAttrNonResidentField] != 0)
@@ -187,7 +187,7 @@ void CMFTRecord::readStandardInformation(const uint8_t* attribute, uint32_t attr
 {
     const uint8_t* value = nullptr;
     uint32_t valueLength = 0;
-    if (!residentValue(attribute, attributeLength, value, valueLength))
+    if (!readResidentValue(attribute, attributeLength, value, valueLength))
         return;
     std::memset(m_standardInformation, 0, sizeof m_standardInformation);
     std::memcpy(m_standardInformation, value, std::min<size_t>(valueLength, sizeof m_standardInformation));
@@ -197,7 +197,7 @@ bool CMFTRecord::readFileName(const uint8_t* attribute, uint32_t attributeLength
 {
     const uint8_t* value = nullptr;
     uint32_t valueLength = 0;
-    if (!residentValue(attribute, attributeLength, value, valueLength))
+    if (!readResidentValue(attribute, attributeLength, value, valueLength))
         return attribute[kAttrNonResidentField] != 0; // non-resident: step over; damaged: stop
     if (valueLength < kNameField)
         return false;
@@ -225,7 +225,7 @@ bool CMFTRecord::readFileName(const uint8_t* attribute, uint32_t attributeLength
     return true;
 }
 
-void CMFTRecord::readData(const uint8_t* attribute, uint32_t attributeLength)
+void CMFTRecord::readDataRuns(const uint8_t* attribute, uint32_t attributeLength)
 {
     // A resident data value has no clusters on the volume.
     if (attribute[kAttrNonResidentField] == 0 || attributeLength < kAttrNonResidentHeaderSize)

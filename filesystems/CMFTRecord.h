@@ -88,10 +88,10 @@ private:
     // Returns false when the walk must stop (a damaged value).
     bool readFileName(const uint8_t* attribute, uint32_t attributeLength);
     void readStandardInformation(const uint8_t* attribute, uint32_t attributeLength);
-    void readData(const uint8_t* attribute, uint32_t attributeLength);
+    void readDataRuns(const uint8_t* attribute, uint32_t attributeLength);
     // Resident value of the attribute, bounded by the attribute; false when
     // the attribute is non-resident or its value does not fit in it.
-    static bool residentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
+    static bool readResidentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
                               uint32_t& valueLength);
 
     std::vector<uint8_t> m_record;
