@@ -16,9 +16,14 @@ class CMemoryVolume : public IVolume
 {
 public:
     explicit CMemoryVolume(QByteArray bytes, QString name = QStringLiteral("memory"));
+    // A volume of `length` bytes whose first bytes are `bytes` and whose
+    // rest reads as zeros, like a sparse image: large volumes for the
+    // fuzzers and tests without holding them in memory. A length shorter
+    // than `bytes` cuts them.
+    CMemoryVolume(QByteArray bytes, int64_t length, QString name = QStringLiteral("memory"));
 
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
-    int64_t length() const override { return m_bytes.size(); }
+    int64_t length() const override { return m_length; }
     QString name() const override { return m_name; }
 
     // Reads touching [offset, offset + length) fail with `error` at the
@@ -40,6 +45,7 @@ private:
     };
 
     QByteArray m_bytes;
+    int64_t m_length = 0;
     QString m_name;
     std::vector<Failure> m_failures;
     std::function<void(int64_t, size_t)> m_hook;

@@ -1,20 +1,43 @@
-// The NTFS scanner over an arbitrary volume held in memory.
+// The NTFS scanner over a sparse in-memory volume (fuzz/FuzzVolumeImage.h
+// gives the encoding): the boot sector, record 0 of the table and its run
+// list, and every record the runs reach.
 //
-// The first input byte picks the reader's window (1 to 16 KiB) so that
-// table runs cross window ends; the rest is the volume.
-#include "disk/CMemoryVolume.h"
+// Options byte:
+//   bits 0-1  window of the table reader: 32 MiB (the default), 4 KiB,
+//             64 KiB or 1 MiB, so that records cross window ends
+//   bits 2-4  stop the scan after that many reads of the volume (0: never),
+//             through the worker's running flag
+// The volume is at most 64 MiB long whatever the header says.
+#include "FuzzVolumeImage.h"
+
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CNotifyFileNode.h"
 
+#include <atomic>
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (size < 1)
+    fuzzimage::Image image = fuzzimage::decode(data, size, 64 * 1024 * 1024);
+    if (!image.volume)
         return 0;
-    const uint32_t window = 1024u * (1 + (data[0] & 15));
-    CMemoryVolume volume(QByteArray(reinterpret_cast<const char*>(data + 1), static_cast<int>(size - 1)));
+
+    static const uint32_t kWindows[4] = {0, 4096, 64 * 1024, 1024 * 1024};
+    const uint32_t window = kWindows[image.options & 3u];
+    const unsigned stopAfter = (image.options >> 2) & 7u;
+
+    std::atomic<bool> running{true};
+    unsigned reads = 0;
+    if (stopAfter != 0) {
+        image.volume->setReadHook([&](int64_t, size_t) {
+            if (++reads >= stopAfter)
+                running = false;
+        });
+    }
+
     CNotifyFileNode relay;
-    CNtfsScanner scanner(&volume, &relay);
-    scanner.setWindowSize(window);
+    CNtfsScanner scanner(image.volume.get(), &relay, &running);
+    if (window != 0)
+        scanner.setWindowSize(window);
     scanner.scan();
     return 0;
 }

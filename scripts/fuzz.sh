@@ -19,6 +19,8 @@ cmake --build build-fuzz -j "$(nproc)" --target "fuzz_$target" >/dev/null
 out=fuzz/out/$target
 findings=fuzz/out/$target-findings
 mkdir -p "$out" "$findings"
-export ASAN_OPTIONS=detect_leaks=1
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+# Undefined behaviour is a finding too, not a line in the log.
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
 exec build-fuzz/bin/fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -artifact_prefix="$findings/" -print_final_stats=1 "$@" "$out" "fuzz/corpus/$target"

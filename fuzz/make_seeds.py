@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Cuts fuzz seeds out of real volumes made by tests/scripts/*.sh.
+
+    fuzz/make_seeds.py NTFS_IMAGE FAT32_IMAGE [FAT32_4K_IMAGE ...]
+
+Writes fuzz/corpus/mft_record (the table's records, as stored and with their
+update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
+(boot sector and table) and fuzz/corpus/fat32_scanner (boot sector, first
+FAT and every directory cluster), in the sparse encoding of
+fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change; the
+corpora are then minimised with scripts/fuzz.sh TARGET 0 -merge=1.
+"""
+import os
+import struct
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "corpus")
+MAX_CHUNK = 0xFFFF
+
+
+def u16(b, o):
+    return struct.unpack_from("<H", b, o)[0]
+
+
+def u32(b, o):
+    return struct.unpack_from("<I", b, o)[0]
+
+
+def u64(b, o):
+    return struct.unpack_from("<Q", b, o)[0]
+
+
+def encode(options, volume_bytes, chunks):
+    """chunks: list of (offset, bytes)."""
+    out = bytearray([options]) + struct.pack("<I", volume_bytes // 512)
+    for offset, data in chunks:
+        for at in range(0, len(data), MAX_CHUNK):
+            piece = data[at:at + MAX_CHUNK]
+            out += struct.pack("<IH", offset + at, len(piece)) + piece
+    return bytes(out)
+
+
+def nonzero_runs(data, base, unit):
+    """Chunks of `data` (at volume offset `base`) made of non-zero units."""
+    chunks = []
+    start = None
+    for at in range(0, len(data), unit):
+        zero = not any(data[at:at + unit])
+        if not zero and start is None:
+            start = at
+        if zero and start is not None:
+            chunks.append((base + start, data[start:at]))
+            start = None
+    if start is not None:
+        chunks.append((base + start, data[start:]))
+    return chunks
+
+
+def write(target, name, data):
+    folder = os.path.join(CORPUS, target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def unprotect(record):
+    """The record with its update sequence applied (stride ends restored)."""
+    r = bytearray(record)
+    array = u16(r, 4)
+    count = u16(r, 6)
+    for i in range(1, count):
+        end = i * 512 - 2
+        r[end:end + 2] = r[array + 2 * i:array + 2 * i + 2]
+    return bytes(r)
+
+
+def ntfs_seeds(path):
+    with open(path, "rb") as f:
+        image = f.read()
+    boot = image[:512]
+    bytes_per_sector = u16(boot, 0x0B)
+    cluster = bytes_per_sector * boot[0x0D]
+    record_size = 1 << (256 - boot[0x40]) if boot[0x40] > 0x80 else boot[0x40] * cluster
+    mft = u64(boot, 0x30) * cluster
+    # The table's first 256 records are more than mkntfs and the script write.
+    table = image[mft:mft + 256 * record_size]
+
+    index = 0
+    for n in range(0, len(table) // record_size):
+        record = table[n * record_size:(n + 1) * record_size]
+        if record[:4] != b"FILE":
+            continue
+        size_bits = {512: 0, 1024: 1, 2048: 2, 4096: 3}[record_size]
+        cluster_bits = {512: 0, 4096: 1, 65536: 2}.get(cluster, 1) << 2
+        write("mft_record", "seed-record-%03d" % n, bytes([size_bits | cluster_bits]) + record)
+        # User files (records from 64 on) also undone, for the harness to
+        # protect again after mutation.
+        if n >= 64 or n == 0:
+            write("mft_record", "seed-record-%03d-open" % n,
+                  bytes([size_bits | cluster_bits | 0x20]) + unprotect(record))
+        index += 1
+
+    chunks = [(0, boot)] + nonzero_runs(table, mft, record_size)
+    write("ntfs_scanner", "seed-ntfs-24m", encode(0, len(image), chunks))
+    write("ntfs_scanner", "seed-ntfs-24m-window-4k", encode(1, len(image), chunks))
+    write("ntfs_scanner", "seed-ntfs-24m-stop", encode(3 << 2, len(image), chunks))
+
+
+def fat_chain(image, fat, cluster, highest):
+    chain = []
+    seen = set()
+    while 2 <= cluster <= highest and cluster not in seen and len(chain) < 4096:
+        seen.add(cluster)
+        chain.append(cluster)
+        cluster = u32(image, fat + 4 * cluster) & 0x0FFFFFFF
+    return chain
+
+
+def fat32_seeds(path, name):
+    with open(path, "rb") as f:
+        image = f.read()
+    boot = image[:512]
+    bps = u16(boot, 0x0B)
+    spc = boot[0x0D]
+    reserved = u16(boot, 0x0E)
+    fats = boot[0x10]
+    spf = u32(boot, 0x24)
+    root = u32(boot, 0x2C)
+    fat = reserved * bps
+    data_start = (reserved + fats * spf) * bps
+    cluster_bytes = bps * spc
+    highest = (len(image) - data_start) // cluster_bytes + 1
+
+    def offset_of(c):
+        return data_start + (c - 2) * cluster_bytes
+
+    chunks = [(0, boot)] + nonzero_runs(image[fat:fat + spf * bps], fat, bps)
+    queue = [root]
+    seen = set()
+    while queue:
+        first = queue.pop(0)
+        if first in seen:
+            continue
+        seen.add(first)
+        for c in fat_chain(image, fat, first, highest):
+            block = image[offset_of(c):offset_of(c) + cluster_bytes]
+            chunks.append((offset_of(c), block.rstrip(b"\0") or b"\0"))
+            for at in range(0, len(block), 32):
+                entry = block[at:at + 32]
+                if entry[0] in (0, 0xE5) or entry[0:1] == b"." or entry[11] != 0x10:
+                    continue
+                queue.append((u16(entry, 20) << 16) | u16(entry, 26))
+    write("fat32_scanner", "seed-" + name, encode(0, len(image), chunks))
+    write("fat32_scanner", "seed-" + name + "-stop", encode(4, len(image), chunks))
+
+
+def main():
+    if len(sys.argv) < 3:
+        sys.exit(__doc__)
+    ntfs_seeds(sys.argv[1])
+    for i, path in enumerate(sys.argv[2:]):
+        fat32_seeds(path, "fat32-%d" % i)
+
+
+if __name__ == "__main__":
+    main()
