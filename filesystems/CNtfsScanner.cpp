@@ -132,18 +132,33 @@ void CNtfsScanner::scan()
     if (mft.name() != QLatin1String(kMftName))
         return;
 
+    // Runs come in ascending order of their start. A damaged record 0 may
+    // hold hundreds of runs that each claim the rest of the volume: every
+    // byte of the volume is walked at most once, so the pass never reads
+    // more than the volume holds.
+    const int64_t recordSize = m_geometry.recordSize;
+    int64_t walkedEnd = 0;
     for (const auto& run : mft.runMap()) {
         if (stopRequested())
             return;
         const int64_t cluster = run.first;
         if (cluster > std::numeric_limits<int64_t>::max() / m_geometry.bytesPerCluster)
             continue;
-        const int64_t offset = cluster * m_geometry.bytesPerCluster;
+        int64_t offset = cluster * m_geometry.bytesPerCluster;
         if (offset >= m_volumeLength)
             continue;
         // A run claiming more than the volume holds is read up to its end.
-        const int64_t bytes = std::min(run.second, m_volumeLength - offset);
-        if (!walkRun(offset, bytes))
+        const int64_t end = offset + std::min(run.second, m_volumeLength - offset);
+        if (end <= walkedEnd)
+            continue;
+        // Overlapping an earlier run: go on from its first record not yet
+        // walked, on this run's own record boundaries.
+        if (offset < walkedEnd)
+            offset += (walkedEnd - offset + recordSize - 1) / recordSize * recordSize;
+        walkedEnd = end;
+        if (offset >= end)
+            continue;
+        if (!walkRun(offset, end - offset))
             return;
     }
 }

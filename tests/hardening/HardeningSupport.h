@@ -1,0 +1,113 @@
+#pragma once
+
+// Helpers shared by the tests of damaged volumes and of the read-only
+// promise: tamsel-cli runs, image patching, hashes.
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+namespace hardening {
+
+struct Run
+{
+    int exitCode = -1; // -1: crashed, killed or never ended
+    QString out;
+    QString err;
+};
+
+inline Run run(const QString& program, const QStringList& args, int timeoutMs = 240000)
+{
+    QProcess p;
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        r.err = QStringLiteral("%1 did not end within %2 s").arg(program).arg(timeoutMs / 1000);
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err += QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+inline Run cli(const QStringList& args)
+{
+    return run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
+}
+
+// What a sanitizer prints when it finds something (the suite's sanitizer
+// build also aborts, but a report must not pass unnoticed either way).
+inline bool hasSanitizerReport(const QString& text)
+{
+    return text.contains(QLatin1String("AddressSanitizer")) || text.contains(QLatin1String("LeakSanitizer"))
+        || text.contains(QLatin1String("runtime error:"));
+}
+
+inline QString script(const QString& name)
+{
+    return QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/") + name;
+}
+
+inline QByteArray readFile(const QString& path, qint64 offset = 0, qint64 length = -1)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(offset))
+        return QByteArray();
+    return length < 0 ? f.readAll() : f.read(length);
+}
+
+inline bool patchFile(const QString& path, qint64 offset, const QByteArray& bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite) || !f.seek(offset))
+        return false;
+    return f.write(bytes) == bytes.size();
+}
+
+inline bool copyFile(const QString& from, const QString& to)
+{
+    QFile::remove(to);
+    return run(QStringLiteral("cp"), {QStringLiteral("--sparse=always"), from, to}).exitCode == 0;
+}
+
+inline QByteArray sha256(const QString& path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!f.open(QIODevice::ReadOnly) || !hash.addData(&f))
+        return QByteArray();
+    return hash.result().toHex();
+}
+
+inline QByteArray le16(uint16_t v)
+{
+    return QByteArray{char(v & 0xFF), char(v >> 8)};
+}
+
+inline QByteArray le32(uint32_t v)
+{
+    QByteArray b(4, 0);
+    for (int i = 0; i < 4; ++i)
+        b[i] = char((v >> (8 * i)) & 0xFF);
+    return b;
+}
+
+inline uint16_t u16At(const QByteArray& b, int at)
+{
+    return uint16_t(uint8_t(b[at]) | (uint8_t(b[at + 1]) << 8));
+}
+
+inline uint32_t u32At(const QByteArray& b, int at)
+{
+    return uint32_t(u16At(b, at)) | (uint32_t(u16At(b, at + 2)) << 16);
+}
+
+} // namespace hardening
