@@ -164,7 +164,7 @@ bool CFileOleAnalyser::readHeader(const uint8_t* block, int blockSize)
         // remembered for the DIFAT case are bounded by it.
         const uint64_t fatSectors = le::u32(block + kFatSectorCount);
         const uint64_t sectors = fatSectors * (m_sectorSize / 4) + 1;
-        m_rememberLimit = std::min<uint64_t>(sectors * m_sectorSize, kMaxRememberedBlocks * 512);
+        m_rememberLimit = sectors * m_sectorSize;
         m_usedInBlock.reserve(64 * 1024);
         m_usedInBlock.push_back(0); // the header block
     }
@@ -211,8 +211,11 @@ void CFileOleAnalyser::readDifat(const uint8_t* block, uint64_t offset, int bloc
 
 void CFileOleAnalyser::rememberBlock(const uint8_t* block, uint64_t offset, int blockSize)
 {
-    if (m_usedInBlock.size() != offset / 512)
-        return; // blocks come one after the other; nothing else can happen
+    // Blocks come one after the other. Past the memory bound nothing more
+    // is kept: a last FAT sector there that passes before its DIFAT sector
+    // is then not found, one that comes after it still is.
+    if (m_usedInBlock.size() != offset / 512 || m_usedInBlock.size() >= kMaxRememberedBlocks)
+        return;
     uint8_t used = 0;
     for (int at = blockSize; at >= 4; at -= 4) {
         if (le::u32(block + at - 4) != kFreeSector) {

@@ -21,7 +21,7 @@ public:
 
     static constexpr int kDirectoryEntrySize = 128;
     // Memory bound of the DIFAT case: blocks remembered at most (a byte
-    // each), that is documents of up to 1 GiB.
+    // each, 2 MiB), the first 1 GiB of a document.
     static constexpr uint64_t kMaxRememberedBlocks = 2u << 20;
 
 private:
@@ -59,8 +59,8 @@ private:
     // the index + 1 of its last entry that is not free (0 if none), read as
     // if it were a FAT sector: a byte per block.
     std::vector<uint8_t> m_usedInBlock;
-    // Past this offset the header's FAT count allows no document (and no
-    // more blocks are remembered): the analyser gives up.
+    // Past this offset the header's FAT count allows no document: the
+    // analyser gives up rather than remember blocks without end.
     uint64_t m_rememberLimit = 0;
     bool m_recalled = false;
 };
