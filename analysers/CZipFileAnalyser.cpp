@@ -19,6 +19,7 @@ constexpr uint32_t kDataDescriptor = 0x08074B50;
 // Local file header
 constexpr size_t kLocalFixed = 30;
 constexpr size_t kLocalFlags = 6;
+constexpr size_t kLocalVersionNeeded = 4;
 constexpr size_t kLocalMethod = 8;
 constexpr size_t kLocalCompressed = 18;
 constexpr size_t kLocalUncompressed = 22;
@@ -26,6 +27,8 @@ constexpr size_t kLocalNameLength = 26;
 constexpr size_t kLocalExtraLength = 28;
 // Central directory header
 constexpr size_t kCentralFixed = 46;
+constexpr size_t kCentralVersionNeeded = 6;
+constexpr size_t kCentralMethod = 10;
 constexpr size_t kCentralNameLength = 28;
 constexpr size_t kCentralExtraLength = 30;
 constexpr size_t kCentralCommentLength = 32;
@@ -47,6 +50,8 @@ constexpr uint16_t kZip64ExtraTag = 0x0001;
 constexpr uint32_t kSizeInZip64 = 0xFFFFFFFF;
 
 constexpr uint16_t kMaxMethod = 19;
+// Version 6.3 of the format is the latest any writer asks for.
+constexpr uint16_t kMaxVersionNeeded = 63;
 constexpr uint16_t kMethodPpmd = 98;
 
 // No archive we report is longer than a signed 64-bit length.
@@ -113,6 +118,7 @@ void CZipFileAnalyser::collect(Step step, size_t bytes, uint8_t* store, size_t c
 
 bool CZipFileAnalyser::advanceTo(uint64_t offset)
 {
+    m_foundInData = false;
     if (offset > kMaxLength)
         return giveUp();
     m_cursor = offset;
@@ -173,6 +179,9 @@ bool CZipFileAnalyser::onFieldComplete()
         return onSignature();
 
     case Step::LocalFixed:
+        if (m_foundInData && !plausibleHeader(kLocalVersionNeeded, kLocalMethod))
+            return resumeScan(kLocalFixed);
+        m_foundInData = false;
         m_flags = le::u16(m_header + kLocalFlags);
         m_compressed32 = le::u32(m_header + kLocalCompressed);
         m_uncompressed32 = le::u32(m_header + kLocalUncompressed);
@@ -190,6 +199,9 @@ bool CZipFileAnalyser::onFieldComplete()
         return onLocalHeaderDone();
 
     case Step::CentralFixed: {
+        if (m_foundInData && !plausibleHeader(kCentralVersionNeeded, kCentralMethod))
+            return resumeScan(kCentralFixed);
+        m_foundInData = false;
         const uint16_t nameLength = le::u16(m_header + kCentralNameLength);
         m_centralTail = static_cast<uint32_t>(le::u16(m_header + kCentralExtraLength))
             + le::u16(m_header + kCentralCommentLength);
@@ -223,14 +235,7 @@ bool CZipFileAnalyser::onFieldComplete()
         if (recorded == distance)
             return advanceTo(m_recordStart + (m_zip64Member ? kDescriptor64 : kDescriptor32));
         // Not ours: go on scanning, the bytes just collected included.
-        uint8_t again[16];
-        const size_t collected = m_zip64Member ? 12 : 8;
-        std::memcpy(again, m_header + 4, collected);
-        m_step = Step::ScanData;
-        m_recent = 0;
-        const uint64_t from = m_recordStart + 4;
-        m_cursor = from;
-        return processBytes(again, from, collected);
+        return resumeScan(4 + (m_zip64Member ? 12 : 8));
     }
 
     case Step::ScanData:
@@ -376,8 +381,33 @@ bool CZipFileAnalyser::foundSignatureInData(uint32_t signature, uint64_t at)
         return true;
     }
     m_descriptorExpected = false;
+    m_foundInData = true;
     onSignature();
     return true;
+}
+
+// A header signature met inside member data is taken for the next record
+// only if its version and method fields are ones a writer puts there: four
+// bytes of compressed data match a signature now and then.
+bool CZipFileAnalyser::plausibleHeader(size_t versionNeeded, size_t method) const
+{
+    const uint16_t m = le::u16(m_header + method);
+    return (le::u16(m_header + versionNeeded) & 0xFF) <= kMaxVersionNeeded && (m <= kMaxMethod || m == kMethodPpmd);
+}
+
+// What looked like a record inside member data was not one: scan on, from
+// just after its signature, over the `collected` bytes read since.
+bool CZipFileAnalyser::resumeScan(size_t collected)
+{
+    uint8_t again[sizeof m_header];
+    const size_t count = collected - 4;
+    std::memcpy(again, m_header + 4, count);
+    m_foundInData = false;
+    m_step = Step::ScanData;
+    m_recent = 0;
+    const uint64_t from = m_recordStart + 4;
+    m_cursor = from;
+    return processBytes(again, from, count);
 }
 
 void CZipFileAnalyser::checkName(const uint8_t* name, size_t length)

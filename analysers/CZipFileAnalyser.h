@@ -55,6 +55,8 @@ private:
     bool finish(uint64_t length);
     bool giveUp();
     void checkName(const uint8_t* name, size_t length);
+    bool plausibleHeader(size_t versionNeeded, size_t method) const;
+    bool resumeScan(size_t collected);
 
     Step m_step = Step::Signature;
     bool m_done = false;
@@ -90,4 +92,6 @@ private:
     uint32_t m_recent = 0;
     // The member just stepped over has a data descriptor after its data.
     bool m_descriptorExpected = false;
+    // The header being read was found by scanning member data.
+    bool m_foundInData = false;
 };

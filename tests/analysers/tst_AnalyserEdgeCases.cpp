@@ -322,9 +322,12 @@ private slots:
         // with and without its optional signature; a member stepped over by
         // its header sizes whose descriptor follows; empty members; and
         // data holding a descriptor signature whose size is not the
-        // distance walked.
+        // distance walked, and header signatures with impossible fields.
         QByteArray tricky = randomBytes(3000, 6);
         std::memcpy(tricky.data() + 1000, "PK\x07\x08\x00\x00\x00\x00\x10\x00\x00\x00", 12);
+        // Header signatures whose fields no writer would put there.
+        std::memcpy(tricky.data() + 1500, "PK\x03\x04\xC8\x00\x00\x00\x08\x00", 10);
+        std::memcpy(tricky.data() + 2100, "PK\x01\x02\x14\x00\x14\x00\x00\x00\x77\x00", 12);
         Zip z;
         Zip::Member a = Zip::member("_rels/.rels", randomBytes(1500, 7));
         a.descriptor = true;
