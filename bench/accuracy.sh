@@ -5,8 +5,11 @@
 #   bench/accuracy.sh [CORPUS_DIR]
 #
 # Images: the corpus at 4096-byte boundaries with zero slack after each
-# document, and the same with older (random) bytes after each end; in both,
-# one document lies across the 32 MiB window edge. Each image goes through
+# document, and the same with older (random) bytes after each end (in both,
+# one document lies across the 32 MiB window edge); and a reused disk: a
+# FAT32 volume made by mkfs.fat over random bytes, the corpus copied onto it
+# with mtools and half of it deleted, so that every file's last cluster
+# keeps older bytes after its end. Each image goes through
 # `tamsel-cli recover`, PhotoRec, foremost and scalpel (Debian packages
 # testdisk, foremost, scalpel). For every tool it counts the documents
 # recovered byte-identical (a PDF may end at its last "%%EOF"), truncated,
@@ -51,14 +54,36 @@ run_tool() { # TOOL IMAGE OUT
 }
 
 printf '%-22s %-9s %9s %9s %8s %6s %6s\n' image tool identical truncated extended missed extra
-for slack in zero random; do
-    img="$work/$slack.img"
-    python3 bench/corpus_image.py "$img" "$work/$slack.tsv" "$corpus" --slack "$slack" 2>/dev/null
-    total=$(wc -l < "$work/$slack.tsv")
+# reused_fat32 IMAGE EXPECTED
+reused_fat32() {
+    local img=$1 i=0
+    # Older bytes where the files will go; the rest of the 300 MiB (4 KiB
+    # clusters need 65525 of them) stays sparse.
+    head -c $((64 * 1024 * 1024)) /dev/urandom > "$img"
+    truncate -s 300M "$img"
+    mkfs.fat -F 32 -s 8 -n REUSED "$img" >/dev/null
+    export MTOOLS_SKIP_CHECK=1
+    mmd -i "$img" ::/docs
+    for f in $(cut -f1 "$corpus/MANIFEST.tsv" | tail -n +2); do
+        mcopy -i "$img" "$corpus/$f" "::/docs/$f"
+        i=$((i + 1))
+        if [ $((i % 2)) -eq 0 ]; then mdel -i "$img" "::/docs/$f"; fi
+    done
+    python3 bench/locate_documents.py "$img" "$corpus" "$2"
+}
+
+for kind in zero random fat32; do
+    img="$work/$kind.img"
+    case $kind in
+    fat32) reused_fat32 "$img" "$work/$kind.tsv"; label="reused FAT32" ;;
+    *) python3 bench/corpus_image.py "$img" "$work/$kind.tsv" "$corpus" --slack "$kind" 2>/dev/null; label="$kind slack" ;;
+    esac
+    slack=$kind
+    total=$(wc -l < "$work/$kind.tsv")
     for tool in tamsel photorec foremost scalpel; do
         out="$work/out-$slack-$tool"
         run_tool "$tool" "$img" "$out"
         read -r same short long missed extra < <(python3 bench/accuracy_compare.py "$work/$slack.tsv" "$corpus" "$out")
-        printf '%-22s %-9s %6s/%-2s %9s %8s %6s %6s\n' "$total docs, $slack slack" "$tool" "$same" "$total" "$short" "$long" "$missed" "$extra"
+        printf '%-22s %-9s %6s/%-2s %9s %8s %6s %6s\n' "$total docs, $label" "$tool" "$same" "$total" "$short" "$long" "$missed" "$extra"
     done
 done
