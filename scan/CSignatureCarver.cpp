@@ -43,8 +43,11 @@ void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window
     while (i < blocks) {
         const int64_t o = i * blockSize;
         const uint8_t* block = window + o;
-        if ((m_blockCounter % kBlocksPerBoundary) == 0)
-            detectSignature(block, o, m_blockCounter);
+        if ((m_blockCounter % kBlocksPerBoundary) == 0) {
+            const uint32_t head = le::u32(block);
+            if (head == kPdfSignature || head == kZipSignature || head == kOleSignature)
+                detectSignature(block, o, m_blockCounter);
+        }
 
         if (m_open.empty()) {
             // Nothing to follow: go straight to the next boundary.
