@@ -6,6 +6,8 @@
 #include "analysers/CFileOleAnalyser.h"
 #include "analysers/CarvingFixtures.h"
 #include "analysers/SyntheticDocuments.h"
+#include "disk/CMemoryVolume.h"
+#include "scan/CRecoveryControl.h"
 
 #include <QtTest>
 
@@ -67,6 +69,26 @@ QByteArray everyRecordKind(int shift)
     z64stream.zip64 = true;
     z.add(z64stream);
     return z.bytes("archive comment", true);
+}
+
+// A whole scan through the scan worker, with small reader windows.
+QList<CFileNode> scanThroughWorker(const QByteArray& image, uint32_t window)
+{
+    registerFileNodeMetaType();
+    CRecoveryControl control;
+    control.setWindowSize(window);
+    QList<CFileNode> found;
+    QObject::connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                     [&found](const CFileNode& n) { found << n; });
+    if (!control.beginScan(std::make_shared<CMemoryVolume>(image), QStringLiteral("none")))
+        return found;
+    QElapsedTimer timer;
+    timer.start();
+    while (!control.isFinished() && timer.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    control.wait(1000);
+    QCoreApplication::processEvents();
+    return found;
 }
 
 QByteArray pdfWithoutTail()
@@ -139,6 +161,28 @@ private slots:
                 QCOMPARE(found.first().size, qint64(length));
             }
         }
+    }
+
+    void scanWorkerEndsThePassForTheCarving()
+    {
+        // Through the scan worker: documents across its window edges, and a
+        // PDF with older bytes after it that only the end of the volume
+        // finishes; cut by the end of the image, a document is not listed.
+        Image img;
+        QList<Placed> placed;
+        for (const char* file : {"xls_3sheets.xls", "pptx_lo_3slides.pptx", "pdf_pdfunite.pdf"}) {
+            for (const Golden& g : goldenDocuments()) {
+                if (QByteArray(g.file) == file)
+                    placed.append({img.place(readData(file)), goldenBytes(g), g.typeCode});
+            }
+        }
+        const int64_t end = img.bytes().size();
+        img.putAt(randomBytes(5000, 40), end);
+        const QByteArray image = img.bytes();
+        verifyRecovered(image, scanThroughWorker(image, 16 * 1024), placed);
+        const QList<CFileNode> cut = scanThroughWorker(image.left(static_cast<int>(placed[1].offset + 4096)), 16 * 1024);
+        QCOMPARE(cut.size(), 1);
+        QCOMPARE(cut.first().startSector, quint64(0));
     }
 
     void pdfWhoseTailWasOverwrittenSwallowsNothing()
