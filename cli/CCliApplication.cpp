@@ -54,15 +54,11 @@ ScanOptions parseScanOptions(const QStringList& args)
             } else {
                 value = a.mid(5);
             }
-            const QString upper = value.toUpper();
-            if (upper != QLatin1String("AUTO") && upper != QLatin1String("NTFS") && upper != QLatin1String("FAT32")
-                && upper != QLatin1String("NONE")) {
+            o.fileSystem = CScanSession::fileSystemOption(value);
+            if (o.fileSystem.isEmpty()) {
                 o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
                 return o;
             }
-            o.fileSystem = upper == QLatin1String("AUTO") ? QStringLiteral("auto")
-                : upper == QLatin1String("NONE")          ? QStringLiteral("none")
-                                                          : upper;
         } else if (a.startsWith(QLatin1String("--"))) {
             o.error = QStringLiteral("unknown option '%1'").arg(a);
             return o;

@@ -92,15 +92,11 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
         } else if (optionValue(args, &i, QStringLiteral("--fs"), &value, &o.error)) {
             if (!o.error.isEmpty())
                 return o;
-            const QString upper = value.toUpper();
-            if (upper != QLatin1String("AUTO") && upper != QLatin1String("NTFS") && upper != QLatin1String("FAT32")
-                && upper != QLatin1String("NONE")) {
+            o.fileSystem = CScanSession::fileSystemOption(value);
+            if (o.fileSystem.isEmpty()) {
                 o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
                 return o;
             }
-            o.fileSystem = upper == QLatin1String("AUTO") ? QStringLiteral("auto")
-                : upper == QLatin1String("NONE")          ? QStringLiteral("none")
-                                                          : upper;
         } else if (a.startsWith(QLatin1String("--"))) {
             o.error = QStringLiteral("unknown option '%1'").arg(a);
             return o;

@@ -17,6 +17,18 @@ CScanSession::CScanSession(QObject* parent)
 
 CScanSession::~CScanSession() = default;
 
+QString CScanSession::fileSystemOption(const QString& value)
+{
+    const QString upper = value.toUpper();
+    if (upper == QLatin1String("AUTO"))
+        return QStringLiteral("auto");
+    if (upper == QLatin1String("NONE"))
+        return QStringLiteral("none");
+    if (upper == QLatin1String("NTFS") || upper == QLatin1String("FAT32"))
+        return upper;
+    return QString();
+}
+
 int64_t CScanSession::volumeLength() const
 {
     return m_volume ? m_volume->length() : 0;

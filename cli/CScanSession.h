@@ -24,6 +24,11 @@ public:
     explicit CScanSession(QObject* parent = nullptr);
     ~CScanSession() override;
 
+    // The --fs value in its canonical spelling ("auto", "NTFS", "FAT32",
+    // "none", any letter case accepted), or an empty text when it is none
+    // of them.
+    static QString fileSystemOption(const QString& value);
+
     // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
     Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
 
