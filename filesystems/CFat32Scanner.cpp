@@ -214,6 +214,12 @@ bool CFat32Scanner::fatEntry(uint32_t cluster, uint32_t& value)
 void CFat32Scanner::readClusterChain(DirectoryNode& node)
 {
     node.chainRead = true;
+    // Chains that merge: what an earlier directory's chain reached was read
+    // with it, and the chain from there on is the same. Stopping here keeps
+    // the walks linear in the volume; many directories pointing into one
+    // long chain would otherwise each walk it to its end.
+    if (m_directoryClusters.count(node.firstCluster))
+        return;
     std::unordered_set<uint32_t> seen{node.firstCluster};
     uint32_t cluster = node.firstCluster;
     // Bounded twice over: by the set (no cluster twice) and by the count of
@@ -228,6 +234,8 @@ void CFat32Scanner::readClusterChain(DirectoryNode& node)
             return;
         if (!seen.insert(next).second)
             return; // a loop
+        if (m_directoryClusters.count(next))
+            return; // read with an earlier directory
         node.clusterOffsets.push_back(m_geometry.clusterOffset(next));
         cluster = next;
     }

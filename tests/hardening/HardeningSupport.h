@@ -89,7 +89,10 @@ inline QByteArray sha256(const QString& path)
 
 inline QByteArray le16(uint16_t v)
 {
-    return QByteArray{char(v & 0xFF), char(v >> 8)};
+    QByteArray b(2, 0);
+    b[0] = char(v & 0xFF);
+    b[1] = char(v >> 8);
+    return b;
 }
 
 inline QByteArray le32(uint32_t v)

@@ -115,6 +115,7 @@ uint32_t entryCluster(const QByteArray& cluster, int at)
 
 QByteArray directoryEntry(const QByteArray& shortName, uint32_t cluster)
 {
+    Q_ASSERT(shortName.size() == 11);
     QByteArray e(32, 0);
     e.replace(0, 11, shortName);
     e[11] = char(0x10);
@@ -137,6 +138,7 @@ private slots:
     void mftRunListLeavesTheVolume();
     void ntfsImageCutInsideItsMft();
     void fat32LoopsAndCyclesBelowTheRoot();
+    void fat32ChainsThatMergeAreWalkedOnce();
 
 private:
     QTemporaryDir m_dir;
@@ -339,6 +341,64 @@ void TestDamagedVolumes::fat32LoopsAndCyclesBelowTheRoot()
     const Run afterCli = cli({"scan", "--tsv", image});
     QVERIFY2(afterCli.exitCode == 0 && !hasSanitizerReport(afterCli.err), qPrintable(afterCli.err));
     QCOMPARE(afterCli.out, beforeCli.out);
+}
+
+void TestDamagedVolumes::fat32ChainsThatMergeAreWalkedOnce()
+{
+    // A directory of 127 sub-directories, each starting at another place
+    // of one long chain: every one of them used to walk the chain to its
+    // end, FAT sector by FAT sector, which grows with the square of the
+    // volume. Counted in FAT reads, not seconds.
+    const QString image = m_dir.filePath("fat32-merging.img");
+    QVERIFY(copyFile(m_fat32, image));
+    const QByteArray boot = readFile(image, 0, 512);
+    CFat32Scanner::Geometry g;
+    QVERIFY(CFat32Scanner::decodeBootSector(reinterpret_cast<const uint8_t*>(boot.constData()), 512, g));
+    const int clusterBytes = int(g.clusterBytes());
+    const qint64 fatStart = qint64(g.reservedSectors) * g.bytesPerSector;
+    const qint64 fatBytes = qint64(g.sectorsPerFat) * g.bytesPerSector;
+
+    // The chain and the new directory lie in free clusters past the ones
+    // the script wrote.
+    const uint32_t chainLength = 20000;
+    const uint32_t many = 5000;
+    const uint32_t chainStart = many + 1;
+    QVERIFY(chainStart + chainLength <= g.highestCluster);
+    QByteArray chain;
+    for (uint32_t c = chainStart; c < chainStart + chainLength; ++c)
+        chain += le32(c + 1 < chainStart + chainLength ? c + 1 : 0x0FFFFFFFu);
+    QVERIFY(patchFile(image, fatStart + qint64(chainStart) * 4, chain));
+    QVERIFY(patchFile(image, fatStart + qint64(many) * 4, le32(0x0FFFFFFFu)));
+    QByteArray entries;
+    const int perCluster = clusterBytes / 32;
+    for (int i = 0; i + 1 < perCluster; ++i) {
+        const QByteArray name = QStringLiteral("D%1       ").arg(i, 3, 10, QLatin1Char('0')).toLatin1();
+        entries += directoryEntry(name, chainStart + uint32_t(i) * (chainLength / uint32_t(perCluster)));
+    }
+    QVERIFY(patchFile(image, g.clusterOffset(many), entries));
+    const QByteArray root = readFile(image, g.clusterOffset(g.rootCluster), clusterBytes);
+    int freeAt = 0;
+    while (freeAt + 32 <= root.size() && root[freeAt] != 0)
+        freeAt += 32;
+    QVERIFY(freeAt + 32 <= root.size());
+    QVERIFY(patchFile(image, g.clusterOffset(g.rootCluster) + freeAt, directoryEntry("MANY       ", many)));
+
+    // Held up to the new directory; the chain's clusters read as the zeros
+    // they are.
+    CMemoryVolume volume(readFile(image, 0, g.clusterOffset(many) + clusterBytes), QFileInfo(image).size());
+    std::atomic<int> fatReads{0};
+    volume.setReadHook([&](int64_t offset, size_t) {
+        if (offset >= fatStart && offset < fatStart + fatBytes)
+            ++fatReads;
+    });
+    QCOMPARE(liveDocuments<CFat32Scanner>(&volume).size(), 10);
+    // The chain spans chainLength * 4 / 512 FAT sectors; each of those is
+    // read about once, plus one read per directory that starts elsewhere.
+    const int chainSectors = int(chainLength * 4 / g.bytesPerSector) + 1;
+    QVERIFY2(fatReads.load() <= 2 * (chainSectors + perCluster) + 64, qPrintable(QString::number(fatReads.load())));
+
+    const QString problem = scanProblem(image, QStringLiteral("FAT32"));
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestDamagedVolumes)
