@@ -10,7 +10,7 @@ packages=(
     xvfb xauth fonts-wqy-microhei
     sleuthkit
     clang libclang-rt-14-dev
-    coreutils file
+    coreutils file python3
 )
 
 missing=()
