@@ -7,8 +7,12 @@ Writes fuzz/corpus/mft_record (the table's records, as stored and with their
 update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
 (boot sector and table) and fuzz/corpus/fat32_scanner (boot sector, first
 FAT and every directory cluster), in the sparse encoding of
-fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change; the
-corpora are then minimised with scripts/fuzz.sh TARGET 0 -merge=1.
+fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change.
+
+After a run of scripts/fuzz.sh TARGET, what it found is merged into the
+committed corpus, kept small by cutting the merged inputs:
+    build-fuzz/bin/fuzz/fuzz_TARGET -merge=1 -max_len=16384 \
+        fuzz/corpus/TARGET fuzz/out/TARGET
 """
 import os
 import struct
