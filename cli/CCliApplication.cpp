@@ -2,6 +2,7 @@
 
 #include "cli/CListCommand.h"
 #include "cli/CRecoverCommand.h"
+#include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
 #include "cli/CScanSession.h"
 #include "disk/IVolume.h"
@@ -156,6 +157,7 @@ int CCliApplication::run(int argc, char** argv)
     // A file size limit then fails the write with EFBIG, which recover
     // reports, instead of killing the program mid-file.
     std::signal(SIGXFSZ, SIG_IGN);
+    CInterruptWatch::install();
     QStringList args = app.arguments();
     args.removeFirst();
     return execute(args);
@@ -205,6 +207,11 @@ int CCliApplication::scanCommand(const QStringList& arguments)
 
     printDocuments(session.documents(), options.tsv);
     std::fflush(stdout);
+    if (CInterruptWatch::interrupted()) {
+        printErr(QStringLiteral("tamsel-cli: scan interrupted; the list above covers only the part of %1 read so far.\n")
+                     .arg(options.source));
+        return ExitInterrupted;
+    }
     if (outcome == CScanSession::Outcome::ScanFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
         return ExitFailure;

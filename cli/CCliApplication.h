@@ -11,7 +11,7 @@ class CScanSession;
 class CCliApplication
 {
 public:
-    enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2 };
+    enum ExitCode { ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitInterrupted = 130 };
 
     // Builds the QCoreApplication and runs the command in argv.
     static int run(int argc, char** argv);

@@ -2,6 +2,7 @@
 
 #include "cli/CCliApplication.h"
 #include "cli/CProgressPrinter.h"
+#include "cli/CInterruptWatch.h"
 #include "cli/CScanSession.h"
 #include "disk/CSameVolumeCheck.h"
 #include "disk/IVolume.h"
@@ -151,6 +152,12 @@ int CRecoverCommand::run(const QStringList& arguments)
         return CCliApplication::ExitFailure;
     }
 
+    if (CInterruptWatch::interrupted()) {
+        printErr(QStringLiteral("tamsel-cli: interrupted during the scan of %1; nothing was written.\n")
+                     .arg(options.source));
+        return CCliApplication::ExitInterrupted;
+    }
+
     QList<CFileNode> chosen;
     for (const CFileNode& node : session.documents()) {
         if (options.types.isEmpty() || options.types.contains(node.typeCode))
@@ -203,6 +210,8 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
                          failure = reason;
                      });
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    // Ctrl-C: the file being written is finished, then the run ends.
+    CInterruptWatch interrupt([&worker]() { worker.stopRecovery(); });
 
     worker.setDiskHandle(std::move(volume));
     worker.setSavePath(folder);
@@ -215,6 +224,14 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     QCoreApplication::sendPostedEvents(&loop);
 
     const QString where = QDir::cleanPath(QDir(folder).absolutePath());
+    if (failure.isEmpty() && !complete && CInterruptWatch::interrupted()) {
+        printErr(QStringLiteral("tamsel-cli: interrupted: %1 of %2 document(s) were written into %3, each one "
+                                "whole.\n")
+                     .arg(worker.writtenCount())
+                     .arg(total)
+                     .arg(where));
+        return CCliApplication::ExitInterrupted;
+    }
     if (!failure.isEmpty() || !complete) {
         if (failure.isEmpty())
             failure = QStringLiteral("the recovery ended early.");

@@ -1,5 +1,6 @@
 #include "cli/CScanSession.h"
 
+#include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
@@ -56,6 +57,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         m_fileSystem = fileSystemOption.toUpper();
 
     CRecoveryControl control;
+    // Ctrl-C stops the scan at the end of its window; what was found stays.
+    CInterruptWatch interrupt([&control]() { control.stopScan(); });
     // The same tree builder the window fills, so that both list exactly the
     // same documents, in the same order: live files' documents left out.
     CCreateTreeNode builder;

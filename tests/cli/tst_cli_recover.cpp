@@ -131,6 +131,7 @@ private slots:
     void recoversTheDemoImage();
     void fullDiskExitsOneAndLeavesNoPartialFile();
     void refusesToWriteOntoTheSource();
+    void interruptLeavesOnlyWholeFiles();
     void listsVolumesOneALine();
 };
 
@@ -306,6 +307,56 @@ void TestCliRecover::refusesToWriteOntoTheSource()
     QVERIFY2(r.err.contains("refusing to recover into " + dir.path() + "/out"), qPrintable(r.err));
     QVERIFY(r.err.contains("another disk"));
     QVERIFY(!QFileInfo::exists(dir.path() + "/out"));
+}
+
+void TestCliRecover::interruptLeavesOnlyWholeFiles()
+{
+    // Six large PDFs, so that Ctrl-C after the first one lands mid-run.
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/big.img";
+    const qint64 documentBytes = qint64(24) << 20;
+    const qint64 stride = documentBytes + (qint64(1) << 20);
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QByteArray pdf("%PDF-1.4\n");
+        pdf.append(QByteArray(int(documentBytes) - pdf.size() - 6, 'x'));
+        pdf.append("%%EOF\n");
+        for (int k = 0; k < 6; ++k) {
+            QVERIFY(f.seek(k * stride));
+            QCOMPARE(f.write(pdf), qint64(pdf.size()));
+        }
+        QVERIFY(f.resize(6 * stride));
+    }
+    const QString out = dir.path() + "/out";
+    QProcess p;
+    p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"),
+            {"recover", image, out, "--fs", "none", "--allow-same-volume"});
+    QVERIFY(p.waitForStarted());
+    QByteArray err;
+    while (!err.contains("[1/6]") && p.state() == QProcess::Running) {
+        p.waitForReadyRead(1000);
+        err += p.readAllStandardError();
+    }
+    ::kill(p.processId(), SIGINT);
+    QVERIFY(p.waitForFinished(120000));
+    err += p.readAllStandardError();
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    // Usually interrupted; a fast disk may finish first. Either way every
+    // file in the folder is a whole document.
+    QVERIFY2(p.exitCode() == 130 || p.exitCode() == 0, err.constData());
+    if (p.exitCode() == 130)
+        QVERIFY(err.contains("interrupted"));
+    const QStringList written = QDir(out).entryList(QDir::Files);
+    QVERIFY(!written.isEmpty());
+    QFile volume(image);
+    QVERIFY(volume.open(QIODevice::ReadOnly));
+    for (const QString& name : written) {
+        const QByteArray bytes = readAll(out + "/" + name);
+        QCOMPARE(qint64(bytes.size()), documentBytes - 1); // up to its "%%EOF"
+        QVERIFY(volume.seek(qint64(name.section('.', 0, 0).toULongLong()) * 512));
+        QVERIFY(bytes == volume.read(bytes.size()));
+    }
 }
 
 void TestCliRecover::listsVolumesOneALine()
