@@ -147,8 +147,10 @@ QString CCliApplication::usage()
         + QStringLiteral(
             "\n"
             "Raw access to a disk needs root or membership of the 'disk' group.\n"
+            "Ctrl-C stops a scan where it is and a recovery after the file it is writing;\n"
+            "a second Ctrl-C aborts at once and removes the unfinished file.\n"
             "Exit status: 0 done; 1 the source could not be read, or (recover) a file could\n"
-            "not be written; 2 usage error.\n");
+            "not be written; 2 usage error; 130 interrupted (Ctrl-C).\n");
 }
 
 int CCliApplication::run(int argc, char** argv)

@@ -7,7 +7,7 @@ class CScanSession;
 // tamsel-cli: the scan engine without a window.
 //
 // Exit codes: 0 done; 1 the source could not be read (or, for recover, a
-// file could not be written); 2 usage error.
+// file could not be written); 2 usage error; 130 interrupted.
 class CCliApplication
 {
 public:

@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -188,6 +189,8 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     bool complete = false;
     QString failedFile;
     QString failure;
+    bool sourceUnreadable = false;
+    QString current; // the name the file being written will have
 
     QObject::connect(&worker, &CRecoveryDataFiles::sigFileRecovered, &loop, [&](int number, const QString& path) {
         const CFileNode& node = documents.at(number - 1);
@@ -205,13 +208,26 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
             complete = true;
     });
     QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, &loop,
-                     [&](const QString& path, const QString& reason) {
+                     [&](const QString& path, const QString& reason, bool unreadable) {
                          failedFile = path;
                          failure = reason;
+                         sourceUnreadable = unreadable;
+                     });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigFileStarted, &loop,
+                     [&](int, const QString& partialPath, const QString& finalName) {
+                         current = finalName;
+                         CInterruptWatch::setPartialFile(QFile::encodeName(partialPath));
                      });
     QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    // Ctrl-C: the file being written is finished, then the run ends.
-    CInterruptWatch interrupt([&worker]() { worker.stopRecovery(); });
+    // Ctrl-C: the file being written is finished, then the run ends; a
+    // second one aborts (CInterruptWatch removes the unfinished file).
+    CInterruptWatch interrupt([&]() {
+        worker.stopAfterCurrentFile();
+        if (!current.isEmpty())
+            printErr(QStringLiteral("\ntamsel-cli: finishing %1, press Ctrl-C again to abort.\n").arg(current));
+        else
+            printErr(QStringLiteral("\ntamsel-cli: stopping, press Ctrl-C again to abort.\n"));
+    });
 
     worker.setDiskHandle(std::move(volume));
     worker.setSavePath(folder);
@@ -219,6 +235,7 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     worker.start();
     loop.exec();
     worker.wait();
+    CInterruptWatch::setPartialFile(QByteArray());
     // What the worker posted just before it ended.
     QCoreApplication::sendPostedEvents(&worker);
     QCoreApplication::sendPostedEvents(&loop);
@@ -231,6 +248,14 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
                      .arg(total)
                      .arg(where));
         return CCliApplication::ExitInterrupted;
+    }
+    if (sourceUnreadable) {
+        printErr(QStringLiteral("tamsel-cli: cannot recover %1: %2\n").arg(failedFile, failure));
+        printErr(QStringLiteral("%1 of %2 document(s) were written into %3 before the unreadable place.\n")
+                     .arg(worker.writtenCount())
+                     .arg(total)
+                     .arg(where));
+        return CCliApplication::ExitFailure;
     }
     if (!failure.isEmpty() || !complete) {
         if (failure.isEmpty())

@@ -82,9 +82,12 @@ void CDiskMappingPointer::fill(uint8_t* destination, int64_t offset, int64_t len
         return;
 
     if (r.error == 0) {
-        // The volume ended earlier than its reported length (an image cut
-        // while we read): the rest is simply not there.
+        // The volume ends before the length it had when it was opened (an
+        // image cut since): those bytes are gone, which is not the same as
+        // zeros. They count as unreadable, so that nobody takes the zeros
+        // for the document.
         std::memset(destination + r.bytes, 0, static_cast<size_t>(inside - r.bytes));
+        m_unreadable += inside - r.bytes;
         return;
     }
 

@@ -15,7 +15,9 @@ class IVolume;
 // window's own offset, so several readers (a scan and a recovery) can share
 // one volume without moving each other's reads.
 //
-// Bytes past the end of the volume read as zeros. A read error inside the
+// Bytes past the end of the volume read as zeros. Bytes the volume no longer
+// has (it became shorter than its length at open) read as zeros too, and are
+// counted as unreadable. A read error inside the
 // volume is retried in 64 KiB pieces: readable pieces are kept, unreadable
 // ones become zeros and are counted, so stale bytes of an earlier window are
 // never presented as if they were on the disk. A device that has gone

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -84,21 +85,22 @@ QString safeComponent(QString text, const QString& fallback)
     return text;
 }
 
-// The file being written: closed on every path, and removed unless kept,
-// so that nothing half-written looks recovered.
-class OutputFile
+// The file being written, under its temporary name: closed on every path,
+// and removed unless it was given its final name, so that nothing
+// half-written is ever left looking recovered.
+class PartialFile
 {
 public:
-    OutputFile() = default;
-    ~OutputFile()
+    PartialFile() = default;
+    ~PartialFile()
     {
         if (m_fd >= 0)
             ::close(m_fd);
-        if (!m_kept && !m_path.isEmpty())
+        if (!m_committed && !m_path.isEmpty())
             ::unlink(m_path.constData());
     }
-    OutputFile(const OutputFile&) = delete;
-    OutputFile& operator=(const OutputFile&) = delete;
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
 
     void adopt(int fd, const QByteArray& path)
     {
@@ -106,24 +108,64 @@ public:
         m_path = path;
     }
     int fd() const { return m_fd; }
+    const QByteArray& path() const { return m_path; }
 
-    // Closes and keeps the file; 0 or the errno of a failed close (which on
-    // some file systems is where a full disk shows).
-    int closeAndKeep()
+    // Closes the file; 0 or the errno of a failed close (which on some file
+    // systems is where a full disk shows).
+    int close()
     {
         const int fd = m_fd;
         m_fd = -1;
         if (::close(fd) != 0 && errno != EINTR)
             return errno;
-        m_kept = true;
         return 0;
     }
+    // The file now lives under its final name.
+    void committed() { m_committed = true; }
 
 private:
     int m_fd = -1;
     QByteArray m_path;
-    bool m_kept = false;
+    bool m_committed = false;
 };
+
+// File systems that cannot rename without replacing say so with one of these.
+bool unsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP || error == EPERM;
+}
+
+// Gives `from` the name `to` unless `to` exists: 0, EEXIST, or the errno of
+// a failure. renameat2(RENAME_NOREPLACE) where the file system has it; a
+// hard link and an unlink otherwise (same guarantee, e.g. FUSE file
+// systems); where neither works (no hard links), the name is first taken
+// with O_EXCL and then replaced by the whole file, which replaces nothing
+// but our own empty placeholder.
+int renameNoReplace(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    int error = errno;
+    if (!unsupported(error))
+        return error;
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return 0;
+    }
+    error = errno;
+    if (!unsupported(error) && error != EMLINK)
+        return error;
+    const int fd = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    if (::rename(from.constData(), to.constData()) != 0) {
+        error = errno;
+        ::unlink(to.constData());
+        return error;
+    }
+    return 0;
+}
 
 bool parseId(const QByteArray& text, unsigned int* value)
 {
@@ -158,10 +200,19 @@ CRecoveryDataFiles::CRecoveryDataFiles(QObject* parent, uint32_t windowSize)
     , m_windowSize(windowSize < kSectorSize ? kSectorSize : windowSize - windowSize % kSectorSize)
 {
     registerFileNodeMetaType();
+    // A start that came while a stopped run was ending goes now.
+    connect(
+        this, &QThread::finished, this,
+        [this]() {
+            if (m_startQueued && !isRunning())
+                launch();
+        },
+        Qt::QueuedConnection);
 }
 
 CRecoveryDataFiles::~CRecoveryDataFiles()
 {
+    m_startQueued = false;
     stopRecovery();
     wait();
 }
@@ -190,21 +241,39 @@ void CRecoveryDataFiles::stopRecovery()
     m_running = false;
 }
 
+void CRecoveryDataFiles::stopAfterCurrentFile()
+{
+    m_stopAfterFile = true;
+}
+
 void CRecoveryDataFiles::start(QThread::Priority priority)
 {
-    // A stopped run ends after its current file; only then may the flag go
-    // up again and the list it walks be replaced.
-    wait();
+    m_priority = priority;
+    // From here on nothing the old run posts reaches a receiver.
+    ++m_generation;
+    if (isRunning()) {
+        // Its thread ends at its next window; launch() follows from the
+        // finished() connection. Waiting here would block the interface.
+        m_startQueued = true;
+        return;
+    }
+    launch();
+}
+
+void CRecoveryDataFiles::launch()
+{
+    m_startQueued = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_job = m_pending;
-        m_job.generation = ++m_generation;
+        m_job.generation = m_generation.load();
         m_failedFile.clear();
         m_failureReason.clear();
     }
     m_written = 0;
+    m_stopAfterFile = false;
     m_running = true;
-    QThread::start(priority);
+    QThread::start(m_priority);
 }
 
 QString CRecoveryDataFiles::failedFile() const
@@ -233,14 +302,16 @@ void CRecoveryDataFiles::post(uint64_t generation, std::function<void()> emitter
         Qt::QueuedConnection);
 }
 
-void CRecoveryDataFiles::fail(uint64_t generation, const QString& path, const QString& reason)
+void CRecoveryDataFiles::fail(uint64_t generation, const QString& path, const QString& reason,
+                              bool sourceUnreadable)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_failedFile = path;
         m_failureReason = reason;
     }
-    post(generation, [this, path, reason]() { emit sigRecoveryFailed(path, reason); });
+    post(generation,
+         [this, path, reason, sourceUnreadable]() { emit sigRecoveryFailed(path, reason, sourceUnreadable); });
 }
 
 CRecoveryDataFiles::Owner CRecoveryDataFiles::invokingUser()
@@ -308,14 +379,16 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
     return true;
 }
 
-bool CRecoveryDataFiles::recoverOne(const Job& job, const CFileNode& node, const Owner& owner, QString* path,
-                                    QString* reason)
+CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int number, const Owner& owner,
+                                                            QString* path, QString* reason)
 {
+    const CFileNode& node = job.files.at(number - 1);
     const QString base = safeComponent(node.name, QString::number(node.startSector));
     const QString typeName = node.typeName;
     const QString extension = typeName.isEmpty() ? QString() : QLatin1Char('.') + safeComponent(typeName, QString());
     const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
-    *path = folder + QLatin1Char('/') + base + extension;
+    const QString finalName = base + extension;
+    *path = folder + QLatin1Char('/') + finalName;
 
     // Check the record against the volume before anything is created.
     constexpr int64_t maxSector = std::numeric_limits<int64_t>::max() / kSectorSize;
@@ -324,14 +397,14 @@ bool CRecoveryDataFiles::recoverOne(const Job& job, const CFileNode& node, const
                                  "Scan the volume again.")
                       .arg(node.startSector)
                       .arg(node.size);
-        return false;
+        return Outcome::Failed;
     }
     const int64_t offset = static_cast<int64_t>(node.startSector) * kSectorSize;
     IVolume* volume = job.volume.get();
     if (node.size > 0) {
         if (!volume) {
             *reason = QStringLiteral("no volume to read from. Scan the volume again, then recover.");
-            return false;
+            return Outcome::Failed;
         }
         const int64_t length = volume->length();
         if (offset > length || node.size > length - offset) {
@@ -341,42 +414,49 @@ bool CRecoveryDataFiles::recoverOne(const Job& job, const CFileNode& node, const
                           .arg(static_cast<qulonglong>(offset) + static_cast<qulonglong>(node.size))
                           .arg(volume->name())
                           .arg(length);
-            return false;
+            return Outcome::Failed;
         }
     }
 
-    // A new file, never an existing one: a taken name gets " (k)".
-    OutputFile out;
+    // A new hidden file that says it is partial; a leftover of an earlier
+    // run keeps its name and this one takes the next.
+    PartialFile out;
     for (int k = 0; k <= kMaxNameSuffix; ++k) {
-        const QString candidate = k == 0 ? *path
-                                         : folder + QLatin1Char('/') + base + QStringLiteral(" (%1)").arg(k) + extension;
+        const QString candidate = folder + QStringLiteral("/.") + finalName +
+                                  (k == 0 ? QString() : QStringLiteral(".%1").arg(k)) +
+                                  QLatin1String(kPartialSuffix);
         const QByteArray encoded = QFile::encodeName(candidate);
         const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
         if (fd >= 0) {
-            *path = candidate;
             out.adopt(fd, encoded);
             break;
         }
         const int error = errno;
         if (error != EEXIST) {
-            *path = candidate;
             *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(error);
-            return false;
+            return Outcome::Failed;
         }
     }
     if (out.fd() < 0) {
         *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
                       .arg(kMaxNameSuffix + 1);
-        return false;
+        return Outcome::Failed;
     }
     if (owner.valid && ::fchown(out.fd(), owner.uid, owner.gid) != 0) {
         // File systems without owners refuse; the file is still written.
     }
+    const QString partialPath = QFile::decodeName(out.path());
+    post(job.generation,
+         [this, number, partialPath, finalName]() { emit sigFileStarted(number, partialPath, finalName); });
 
     // One window per piece, never larger than what is left to copy, so that
     // small documents cost small reads.
     int64_t done = 0;
     while (done < node.size) {
+        // A stop takes effect between windows, not at the end of a file
+        // that may take minutes.
+        if (!m_running)
+            return Outcome::Stopped;
         const int64_t piece = std::min<int64_t>(node.size - done, m_windowSize);
         const uint32_t window = static_cast<uint32_t>((piece + kSectorSize - 1) / kSectorSize * kSectorSize);
         CDiskMappingPointer reader(volume, offset + done, window);
@@ -389,30 +469,54 @@ bool CRecoveryDataFiles::recoverOne(const Job& job, const CFileNode& node, const
             const IVolume::ReadResult r = volume->read(offset + done, checked.get(), static_cast<size_t>(piece));
             if (r.bytes < piece) {
                 const int error = r.error != 0 ? r.error : reader.lastError();
-                *reason = QStringLiteral("bytes %1 to %2 of the volume %3 cannot be read (%4), so the document "
-                                         "would be incomplete. Check the source disk; copy it with a tool that "
-                                         "retries bad sectors, then recover from the copy.")
-                              .arg(offset + done + r.bytes)
+                const int64_t from = offset + done + r.bytes;
+                const QString cause =
+                    error != 0 ? errnoText(error)
+                               : QStringLiteral("the source ends there now: it was shortened after the scan");
+                *reason = QStringLiteral("the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be "
+                                         "incomplete and was not kept. The output folder is fine. Check the "
+                                         "source disk; copy it with a tool that retries bad sectors, then "
+                                         "recover from the copy.")
+                              .arg(volume->name())
+                              .arg(from)
                               .arg(offset + done + piece)
-                              .arg(volume->name(), errnoText(error != 0 ? error : EIO));
-                return false;
+                              .arg(cause, finalName);
+                return Outcome::SourceUnreadable;
             }
             data = checked.get();
         }
         const int error = writeAll(out.fd(), data, piece);
         if (error != 0) {
             *reason = writeFailureReason(error);
-            return false;
+            return Outcome::Failed;
         }
         done += piece;
     }
 
-    const int error = out.closeAndKeep();
+    int error = out.close();
     if (error != 0) {
         *reason = writeFailureReason(error);
-        return false;
+        return Outcome::Failed;
     }
-    return true;
+    // Whole: give it its name, never replacing anything.
+    for (int k = 0; k <= kMaxNameSuffix; ++k) {
+        const QString candidate = k == 0 ? *path
+                                         : folder + QLatin1Char('/') + base + QStringLiteral(" (%1)").arg(k) + extension;
+        error = renameNoReplace(out.path(), QFile::encodeName(candidate));
+        if (error == 0) {
+            out.committed();
+            *path = candidate;
+            return Outcome::Written;
+        }
+        if (error != EEXIST) {
+            *path = candidate;
+            *reason = QStringLiteral("the finished file cannot be given its name: ") + writeFailureReason(error);
+            return Outcome::Failed;
+        }
+    }
+    *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+                  .arg(kMaxNameSuffix + 1);
+    return Outcome::Failed;
 }
 
 void CRecoveryDataFiles::run()
@@ -425,16 +529,19 @@ void CRecoveryDataFiles::run()
     QString failedPath;
     QString reason;
     if (!makeFolder(job.savePath, owner, &failedPath, &reason)) {
-        fail(generation, failedPath, reason);
+        fail(generation, failedPath, reason, false);
         return;
     }
 
     for (int i = 0; i < count; ++i) {
-        if (!m_running)
+        if (!m_running || m_stopAfterFile)
             return;
         QString path;
-        if (!recoverOne(job, job.files.at(i), owner, &path, &reason)) {
-            fail(generation, path, reason);
+        const Outcome outcome = recoverOne(job, i + 1, owner, &path, &reason);
+        if (outcome == Outcome::Stopped)
+            return;
+        if (outcome != Outcome::Written) {
+            fail(generation, path, reason, outcome == Outcome::SourceUnreadable);
             return;
         }
         const int written = ++m_written;

@@ -21,17 +21,24 @@ class IVolume;
 // Each document is the stretch of the volume from startSector x 512 for
 // `size` bytes, read through reader windows of min(size, W) bytes (positioned
 // reads only, so a scan reading the same volume at the same time cannot move
-// our reads) and written to a new file named name + "." + typeName. A name
-// that is taken gets " (1)", " (2)" ... before its extension: nothing that
-// already exists in the folder is ever overwritten.
+// our reads). It is written under a hidden temporary name that says it is
+// partial (".2048.PDF.partial", made with O_EXCL) and only renamed to its
+// final name, name + "." + typeName, once it is whole. The rename never
+// replaces anything: a name that is taken gets " (1)", " (2)" ... before its
+// extension. So a file under a document's name is always a whole document,
+// whatever ends the program; a leftover of a killed run is recognisable by
+// its name.
 //
 // A run ends in exactly one of three ways:
 //   - completion: sigRecoveryFinished(N), N the number of files, after the
 //     last file was written and closed;
-//   - failure: sigRecoveryFailed(file, reason); the half-written file is
-//     removed, the files before it stay, no completion follows;
-//   - stop: stopRecovery() lets the current file finish and ends the run
-//     with no further signal.
+//   - failure: sigRecoveryFailed(file, reason, sourceUnreadable); the
+//     unfinished file is removed, the files before it stay, no completion
+//     follows. `sourceUnreadable` tells a source that could not be read
+//     (the output is fine) from an output that could not be written;
+//   - stop: stopRecovery() ends the run at its next read window and
+//     removes the unfinished file; stopAfterCurrentFile() lets the current
+//     file finish first. No further signal follows either.
 // Before completion, sigRecoveryFinished carries the number of files written
 // so far (1 .. N-1), so a value equal to N always means completion.
 //
@@ -47,6 +54,8 @@ public:
     // A folder that already holds this many files of one name is not worth
     // searching further for a free one.
     static constexpr int kMaxNameSuffix = 9999;
+    // How the name of a file being written ends.
+    static constexpr const char* kPartialSuffix = ".partial";
 
     // `windowSize` is the largest piece read and written at once (W); it is
     // rounded down to a multiple of 512. Tests pass small windows.
@@ -60,14 +69,19 @@ public:
     void setDiskHandle(std::shared_ptr<IVolume> volume);
     bool setRecoveryFiles(const QList<CFileNode>& files);
 
-    // Lets the file being copied finish, then ends the run.
+    // Ends the run at its next read window; the unfinished file is removed.
     void stopRecovery();
+    // Lets the file being copied finish, then ends the run.
+    void stopAfterCurrentFile();
 
-    // Starts a run with what the setters were given. A run that is still
-    // finishing its current file after a stop is waited for first (this
-    // blocks the caller for at most that file). Hides QThread::start so that
-    // a start is never lost while an earlier run ends.
+    // Starts a run with what the setters were given. Never blocks: a
+    // stopped run that is still ending is left to end, and the new run
+    // starts from this object's event loop as soon as it has (signals of
+    // the old run are dropped from the moment of this call). Hides
+    // QThread::start so that a start is never lost while an earlier run ends.
     void start(QThread::Priority priority = QThread::InheritPriority);
+    // A run is going or about to start.
+    bool isBusy() const { return isRunning() || m_startQueued; }
 
     uint32_t windowSize() const { return m_windowSize; }
 
@@ -82,9 +96,14 @@ signals:
     // One file written and closed: its 1-based number in the list and the
     // path it was written to (which may carry a " (k)" suffix).
     void sigFileRecovered(int number, QString filePath);
+    // File `number` (1-based) is being written under `partialPath`; it will
+    // be named `finalName` (or "name (k).ext") when whole.
+    void sigFileStarted(int number, QString partialPath, QString finalName);
     // The run stopped at `filePath` (a file or the output folder) because
     // of `reason`, an English sentence that ends with what to do.
-    void sigRecoveryFailed(QString filePath, QString reason);
+    // `sourceUnreadable`: the source could not be read there; nothing is
+    // wrong with the output.
+    void sigRecoveryFailed(QString filePath, QString reason, bool sourceUnreadable);
 
 protected:
     void run() override;
@@ -106,14 +125,21 @@ private:
         unsigned int gid = 0;
     };
 
+    enum class Outcome { Written, Failed, SourceUnreadable, Stopped };
+
     static Owner invokingUser();
     bool makeFolder(const QString& folder, const Owner& owner, QString* failedPath, QString* reason) const;
-    bool recoverOne(const Job& job, const CFileNode& node, const Owner& owner, QString* path, QString* reason);
+    Outcome recoverOne(const Job& job, int number, const Owner& owner, QString* path, QString* reason);
     void post(uint64_t generation, std::function<void()> emitter);
-    void fail(uint64_t generation, const QString& path, const QString& reason);
+    void fail(uint64_t generation, const QString& path, const QString& reason, bool sourceUnreadable);
+    void launch();
 
     const uint32_t m_windowSize;
     std::atomic<bool> m_running{true};
+    std::atomic<bool> m_stopAfterFile{false};
+    // A start() came while a stopped run was still ending.
+    bool m_startQueued = false;
+    QThread::Priority m_priority = QThread::InheritPriority;
     std::atomic<uint64_t> m_generation{0};
     std::atomic<int> m_written{0};
 

@@ -5,6 +5,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
@@ -110,10 +111,14 @@ void CRecoveryDialog::onRecoveryFinished(int value)
     }
 }
 
-void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& reason)
+void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& reason, bool sourceUnreadable)
 {
     m_statusLabel->setText(QStringLiteral("恢复失败，已停止。"));
-    m_errorLabel->setText(QStringLiteral("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
+    if (sourceUnreadable)
+        m_errorLabel->setText(QStringLiteral("无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。\n%2")
+                                  .arg(QFileInfo(filePath).fileName(), reason));
+    else
+        m_errorLabel->setText(QStringLiteral("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
     m_errorLabel->show();
     m_progressBar->hide();
     // The files written before the failure are there to look at.

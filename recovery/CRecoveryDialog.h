@@ -56,7 +56,7 @@ public slots:
     // Escape and the title bar ask like the close bar does.
     void reject() override;
     void onRecoveryFinished(int value);
-    void onRecoveryFailed(const QString& filePath, const QString& reason);
+    void onRecoveryFailed(const QString& filePath, const QString& reason, bool sourceUnreadable = false);
     void onCloseWind();
     void openSavePath();
 

@@ -400,6 +400,16 @@ void TestWindow::recoveryDialogProgressTexts()
     QVERIFY(dialog.statusText() != QStringLiteral("恢复完成！"));
     QVERIFY(dialog.errorText().contains(QStringLiteral("9.PDF")));
     QVERIFY(dialog.errorText().contains(QStringLiteral("No space left on device.")));
+
+    // A source that cannot be read is said to be that, not a write failure.
+    auto damaged = std::make_shared<CMemoryVolume>(bytes);
+    damaged->failRange(8 * 512 + 1000, 512, EIO);
+    dialog.setRecoveryInfo(folder, damaged);
+    dialog.startRecovery(files);
+    QTRY_VERIFY(!dialog.errorText().isEmpty());
+    QVERIFY2(dialog.errorText().startsWith(QStringLiteral("无法读取源磁盘上 8.PDF 的数据（输出文件夹没有问题）")),
+             qPrintable(dialog.errorText()));
+    QVERIFY(!dialog.errorText().contains(QStringLiteral("无法写入")));
 }
 
 void TestWindow::closeDuringRecoveryAsks()
@@ -440,8 +450,10 @@ void TestWindow::closeDuringRecoveryAsks()
     QVERIFY(!dialog.isVisible());
     gate.open = true;
     QVERIFY(dialog.worker().wait(10000));
-    // The file being copied was finished; the next one was never begun.
-    QCOMPARE(dialog.worker().writtenCount(), 1);
+    // The run ended at its next window: the file being copied was removed
+    // and the next one never begun.
+    QCOMPARE(dialog.worker().writtenCount(), 0);
+    QCOMPARE(QDir(out.filePath(QStringLiteral("r"))).entryList(QDir::Files | QDir::Hidden), QStringList());
 
     // Closing after the end asks nothing.
     dialog.show();

@@ -132,6 +132,7 @@ private slots:
     void fullDiskExitsOneAndLeavesNoPartialFile();
     void refusesToWriteOntoTheSource();
     void interruptLeavesOnlyWholeFiles();
+    void secondInterruptAbortsAndRemovesTheUnfinishedFile();
     void listsVolumesOneALine();
 };
 
@@ -345,8 +346,12 @@ void TestCliRecover::interruptLeavesOnlyWholeFiles()
     // Usually interrupted; a fast disk may finish first. Either way every
     // file in the folder is a whole document.
     QVERIFY2(p.exitCode() == 130 || p.exitCode() == 0, err.constData());
-    if (p.exitCode() == 130)
+    if (p.exitCode() == 130) {
         QVERIFY(err.contains("interrupted"));
+        // Said at once, naming the file that is being finished.
+        QVERIFY2(QRegularExpression("finishing \\d+\\.PDF, press Ctrl-C again to abort").match(err).hasMatch(),
+                 err.constData());
+    }
     const QStringList written = QDir(out).entryList(QDir::Files);
     QVERIFY(!written.isEmpty());
     QFile volume(image);
@@ -357,6 +362,77 @@ void TestCliRecover::interruptLeavesOnlyWholeFiles()
         QVERIFY(volume.seek(qint64(name.section('.', 0, 0).toULongLong()) * 512));
         QVERIFY(bytes == volume.read(bytes.size()));
     }
+}
+
+void TestCliRecover::secondInterruptAbortsAndRemovesTheUnfinishedFile()
+{
+    // Three 40 MiB PDFs (two read windows each, mostly holes in the image).
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/big.img";
+    const qint64 documentBytes = qint64(40) << 20;
+    const qint64 stride = documentBytes + (qint64(1) << 20);
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        for (int k = 0; k < 3; ++k) {
+            QVERIFY(f.seek(k * stride));
+            f.write("%PDF-1.4\n");
+            QVERIFY(f.seek(k * stride + documentBytes - 6));
+            f.write("%%EOF\n");
+        }
+        QVERIFY(f.resize(3 * stride));
+    }
+    const QString out = dir.path() + "/out";
+    QProcess p;
+    p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"),
+            {"recover", image, out, "--fs", "none", "--allow-same-volume"});
+    QVERIFY(p.waitForStarted());
+    const qint64 whole = documentBytes - 1;
+    auto entries = [&]() { return QDir(out).entryInfoList(QDir::Files | QDir::Hidden); };
+
+    // Freeze the program while a document is half written.
+    QString partial;
+    QStringList finished;
+    for (int attempt = 0; attempt < 4000 && partial.isEmpty() && p.state() == QProcess::Running; ++attempt) {
+        QThread::msleep(2);
+        bool writing = false;
+        for (const QFileInfo& e : entries())
+            writing = writing || (e.fileName().endsWith(".partial") && e.size() > 0 && e.size() < whole);
+        if (!writing)
+            continue;
+        ::kill(p.processId(), SIGSTOP);
+        finished.clear();
+        for (const QFileInfo& e : entries()) {
+            if (e.fileName().endsWith(".partial") && e.size() > 0 && e.size() < whole)
+                partial = e.fileName();
+            else
+                finished << e.fileName();
+        }
+        if (partial.isEmpty())
+            ::kill(p.processId(), SIGCONT);
+    }
+    QVERIFY2(!partial.isEmpty(), "never caught a document half written");
+    // The half-written file has a hidden name that says so; every file
+    // under a document's name is whole.
+    QVERIFY2(partial.startsWith('.'), qPrintable(partial));
+    for (const QString& name : finished)
+        QCOMPARE(QFileInfo(out + "/" + name).size(), whole);
+
+    // Two signals while frozen: the second one aborts without finishing.
+    ::kill(p.processId(), SIGINT);
+    ::kill(p.processId(), SIGTERM);
+    ::kill(p.processId(), SIGCONT);
+    QVERIFY(p.waitForFinished(60000));
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 130);
+    QVERIFY2(err.contains("aborted; the unfinished file was removed"), err.constData());
+    QStringList left;
+    for (const QFileInfo& e : entries()) {
+        left << e.fileName();
+        QCOMPARE(e.size(), whole);
+    }
+    QCOMPARE(left, finished);
 }
 
 void TestCliRecover::listsVolumesOneALine()

@@ -41,6 +41,7 @@ private slots:
         const Run help = cli({QStringLiteral("--help")});
         QCOMPARE(help.exitCode, 0);
         QVERIFY(help.out.contains(QStringLiteral("scan SOURCE")));
+        QVERIFY(help.out.contains(QStringLiteral("; 130 interrupted (Ctrl-C).")));
 
         QCOMPARE(cli({}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("scan")}).exitCode, 2);

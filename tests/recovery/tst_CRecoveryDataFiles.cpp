@@ -58,6 +58,7 @@ struct Run
     QStringList written;
     QString failedFile;
     QString failure;
+    bool sourceUnreadable = false;
 };
 
 Run runToEnd(CRecoveryDataFiles& worker)
@@ -69,9 +70,10 @@ Run runToEnd(CRecoveryDataFiles& worker)
     QObject::connect(&worker, &CRecoveryDataFiles::sigFileRecovered, &context,
                      [&](int, const QString& path) { run.written << path; });
     QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, &context,
-                     [&](const QString& path, const QString& reason) {
+                     [&](const QString& path, const QString& reason, bool unreadable) {
                          run.failedFile = path;
                          run.failure = reason;
+                         run.sourceUnreadable = unreadable;
                      });
     worker.start();
     worker.wait();
@@ -114,6 +116,7 @@ private slots:
     void recordsOutsideTheVolumeAreRefused();
     void aListGivenDuringARunWaitsForTheNextStart();
     void stopThenStartAgainRunsToCompletion();
+    void aNameTakenWhileWritingIsNotReplaced();
     void recoveryDuringAScanCopiesTheRightBytes();
     void filesGoToTheUserBehindSudo();
 };
@@ -245,12 +248,35 @@ void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
 
     QCOMPARE(readAll(dir.path() + "/9.PDF"), slice(bytes, files[0]));
     QCOMPARE(run.failedFile, dir.path() + "/40.PDF");
-    QVERIFY2(run.failure.contains("cannot be read"), qPrintable(run.failure));
-    QVERIFY(!QFileInfo::exists(dir.path() + "/40.PDF"));
-    QVERIFY(!QFileInfo::exists(dir.path() + "/80.PDF"));
+    // Named as what it is: the source, not the output.
+    QVERIFY(run.sourceUnreadable);
+    QVERIFY2(run.failure.contains("source memory could not be read at bytes 21480"), qPrintable(run.failure));
+    QVERIFY(run.failure.contains("output folder is fine"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"9.PDF"});
     // No completion after a failure.
     QVERIFY(!run.values.contains(3));
     QCOMPARE(worker.writtenCount(), 1);
+
+    // An image cut after it was opened (and scanned): the bytes that are
+    // gone are unreadable, not zeros, and the document is not kept.
+    const QString image = dir.path() + "/source.img";
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+    std::shared_ptr<IVolume> file(CFileVolume::open(image).release());
+    QVERIFY(file);
+    QVERIFY(QFile::resize(image, 50 * 512));
+    worker.setDiskHandle(file);
+    worker.setSavePath(dir.path() + "/cut");
+    worker.setRecoveryFiles({record(10, 5000), record(45, 6000)});
+    const Run cut = runToEnd(worker);
+    QCOMPARE(readAll(dir.path() + "/cut/10.PDF"), bytes.mid(10 * 512, 5000));
+    QCOMPARE(cut.failedFile, dir.path() + "/cut/45.PDF");
+    QVERIFY(cut.sourceUnreadable);
+    QVERIFY2(cut.failure.contains("at bytes 25600 to 27136 (the source ends there now"), qPrintable(cut.failure));
+    QCOMPARE(QDir(dir.path() + "/cut").entryList(QDir::Files | QDir::Hidden), QStringList{"10.PDF"});
 }
 
 void TestRecoveryDataFiles::recordsOutsideTheVolumeAreRefused()
@@ -312,17 +338,33 @@ void TestRecoveryDataFiles::stopThenStartAgainRunsToCompletion()
 {
     const QByteArray bytes = patterned(64 * 1024, 9);
     auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QTemporaryDir dir;
     QSemaphore entered;
     QSemaphore release;
     std::atomic<bool> gated{false};
+    std::atomic<bool> heldTooLong{false};
+    std::atomic<int> readsAfterStop{0};
+    std::atomic<bool> stopped{false};
+    QStringList seenWhileWriting;
     volume->setReadHook([&](int64_t offset, size_t) {
+        if (stopped)
+            ++readsAfterStop;
         if (offset <= 10 * 512 && !gated.exchange(true)) {
+            seenWhileWriting = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
             entered.release();
-            release.acquire();
+            // Never forever: a start() that waits for this run shows as a
+            // gate held to its time limit.
+            if (!release.tryAcquire(1, 5000))
+                heldTooLong = true;
         }
     });
-    QTemporaryDir dir;
-    const QList<CFileNode> files = {record(10, 5000), record(20, 700), record(30, 700)};
+    // A leftover of a killed run is kept and not taken for ours.
+    {
+        QFile leftover(dir.path() + "/.20.PDF.partial");
+        QVERIFY(leftover.open(QIODevice::WriteOnly));
+        leftover.write("left by a killed run");
+    }
+    const QList<CFileNode> files = {record(10, 3 * kWindow), record(20, 700), record(30, 700)};
     CRecoveryDataFiles worker(nullptr, kWindow);
     worker.setDiskHandle(volume);
     worker.setSavePath(dir.path());
@@ -335,22 +377,57 @@ void TestRecoveryDataFiles::stopThenStartAgainRunsToCompletion()
 
     worker.start();
     QVERIFY(entered.tryAcquire(1, 10000));
-    // Stopped inside its first file: that file is finished, no other begun.
+    // The file being written is hidden and says it is partial.
+    QCOMPARE(seenWhileWriting, (QStringList{".10.PDF.partial", ".20.PDF.partial"}));
+    // Stopped inside its first file, then started again at once: start()
+    // returns while the old run still holds its read.
+    stopped = true;
     worker.stopRecovery();
-    release.release();
-    // Started again at once, while the first run may still be writing.
     worker.start();
+    QVERIFY(worker.isBusy());
+    release.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!values.isEmpty() && values.last() == 3, 10000);
     worker.wait();
-    QCoreApplication::sendPostedEvents(&worker);
+    QVERIFY(!heldTooLong);
 
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
-    QCOMPARE(values.last(), 3);
-    QVERIFY(!values.mid(0, values.size() - 1).contains(3));
+    // Nothing of the stopped run is reported; its unfinished file is gone,
+    // so the new run's copy takes the plain name.
+    QCOMPARE(values, (QList<int>{1, 2, 3}));
     QCOMPARE(readAll(dir.path() + "/10.PDF"), slice(bytes, files[0]));
-    QCOMPARE(readAll(dir.path() + "/10 (1).PDF"), slice(bytes, files[0]));
     QCOMPARE(readAll(dir.path() + "/20.PDF"), slice(bytes, files[1]));
     QCOMPARE(readAll(dir.path() + "/30.PDF"), slice(bytes, files[2]));
-    QVERIFY(!QFileInfo::exists(dir.path() + "/20 (1).PDF"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{".20.PDF.partial", "10.PDF", "20.PDF", "30.PDF"}));
+    QCOMPARE(readAll(dir.path() + "/.20.PDF.partial"), QByteArray("left by a killed run"));
+    // The stopped run read no further window: three files of the new run
+    // take five reads (three windows, two small files).
+    QVERIFY2(readsAfterStop <= 5, qPrintable(QString::number(readsAfterStop)));
+}
+
+void TestRecoveryDataFiles::aNameTakenWhileWritingIsNotReplaced()
+{
+    const QByteArray bytes = patterned(64 * 1024, 13);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QTemporaryDir dir;
+    std::atomic<bool> once{false};
+    // Someone makes 30.PDF while ours is being copied.
+    volume->setReadHook([&](int64_t offset, size_t) {
+        if (offset >= 29 * 512 && !once.exchange(true)) {
+            QFile theirs(dir.path() + "/30.PDF");
+            if (theirs.open(QIODevice::WriteOnly))
+                theirs.write("theirs");
+        }
+    });
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path());
+    worker.setRecoveryFiles({record(30, 2 * kWindow + 5)});
+    const Run run = runToEnd(worker);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QCOMPARE(run.written, QStringList{dir.path() + "/30 (1).PDF"});
+    QCOMPARE(readAll(dir.path() + "/30.PDF"), QByteArray("theirs"));
+    QCOMPARE(readAll(dir.path() + "/30 (1).PDF"), bytes.mid(30 * 512, 2 * kWindow + 5));
 }
 
 void TestRecoveryDataFiles::recoveryDuringAScanCopiesTheRightBytes()
