@@ -127,13 +127,13 @@ void CMainWindow::switchPage(int page, const CPartitionInfo* partition)
     if (page == 1) {
         if (Orvik* old = m_resultPage) {
             // This runs inside one of the page's own slots: the page is
-            // hidden now and deleted once control is back in the event loop;
-            // its destructor waits for its workers.
+            // hidden now and deleted from the event loop once its workers
+            // have ended (a read in flight is never waited for here).
             m_pageRow->removeWidget(old);
             old->hide();
             old->setTransPage(nullptr);
             m_resultPage = nullptr;
-            old->deleteLater();
+            old->deleteWhenIdle();
         }
         m_diskPage->show();
         return;

@@ -224,6 +224,9 @@ void Orvik::endScan()
 
 void Orvik::updateProcess(long long total, long long current)
 {
+    // After a stop the page keeps its stopped look, whatever was in flight.
+    if (!m_scanning)
+        return;
     m_progressBar->setMinimum(0);
     m_progressBar->setMaximum(static_cast<int>(total));
     m_progressBar->setValue(static_cast<int>(current));
@@ -337,6 +340,21 @@ void Orvik::recoveryData()
     m_treeBuilder.collectChecked(files);
     m_recoveryDialog.startRecovery(files);
     m_recoveryDialog.show();
+}
+
+void Orvik::deleteWhenIdle()
+{
+    // Both workers are told to stop and the page goes once both have
+    // ended; the interface thread never waits for a read in flight.
+    m_control.stopScan();
+    m_recoveryDialog.worker().stopRecovery();
+    auto goIfIdle = [this]() {
+        if (!m_control.isRunning() && !m_recoveryDialog.worker().isBusy())
+            deleteLater();
+    };
+    connect(&m_control, &QThread::finished, this, goIfIdle, Qt::QueuedConnection);
+    connect(&m_recoveryDialog.worker(), &QThread::finished, this, goIfIdle, Qt::QueuedConnection);
+    goIfIdle();
 }
 
 void Orvik::stopRecoveryAndWait()

@@ -30,9 +30,8 @@ class QVBoxLayout;
 // files of the chosen type with check boxes on the right, and the buttons
 // to stop, go back and recover the ticked files.
 //
-// Each page scans once: going back destroys it (later, through
-// deleteLater, once its workers have ended) and the next scan gets a new
-// one.
+// Each page scans once: going back destroys it (later, once its workers
+// have ended: see deleteWhenIdle) and the next scan gets a new one.
 class Orvik : public QWidget, public ICopyFileNode
 {
     Q_OBJECT
@@ -52,6 +51,9 @@ public:
     bool isRecovering() const { return m_recoveryDialog.isRecovering(); }
     // Stops a running recovery after its current file and waits for it.
     void stopRecoveryAndWait();
+    // Stops the scan and any recovery and deletes the page (deleteLater)
+    // once both workers have ended, without waiting for them.
+    void deleteWhenIdle();
 
     // The folder a recovery into `chosen` at `now` writes to: chosen/Tamsel
     // yyyy.MM.dd_H_m_s, with " (1)", " (2)" ... when that name is taken.

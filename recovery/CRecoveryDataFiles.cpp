@@ -238,6 +238,7 @@ bool CRecoveryDataFiles::setRecoveryFiles(const QList<CFileNode>& files)
 
 void CRecoveryDataFiles::stopRecovery()
 {
+    m_startQueued = false;
     m_running = false;
 }
 

@@ -70,6 +70,7 @@ public:
     bool setRecoveryFiles(const QList<CFileNode>& files);
 
     // Ends the run at its next read window; the unfinished file is removed.
+    // A start that waits for the run to end is dropped too.
     void stopRecovery();
     // Lets the file being copied finish, then ends the run.
     void stopAfterCurrentFile();
@@ -81,7 +82,7 @@ public:
     // QThread::start so that a start is never lost while an earlier run ends.
     void start(QThread::Priority priority = QThread::InheritPriority);
     // A run is going or about to start.
-    bool isBusy() const { return isRunning() || m_startQueued; }
+    bool isBusy() const { return isRunning() || m_startQueued.load(); }
 
     uint32_t windowSize() const { return m_windowSize; }
 
@@ -138,7 +139,7 @@ private:
     std::atomic<bool> m_running{true};
     std::atomic<bool> m_stopAfterFile{false};
     // A start() came while a stopped run was still ending.
-    bool m_startQueued = false;
+    std::atomic<bool> m_startQueued{false};
     QThread::Priority m_priority = QThread::InheritPriority;
     std::atomic<uint64_t> m_generation{0};
     std::atomic<int> m_written{0};

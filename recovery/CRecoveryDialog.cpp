@@ -137,7 +137,7 @@ void CRecoveryDialog::showFolderLink()
 
 void CRecoveryDialog::onCloseWind()
 {
-    if (!m_worker.isRunning()) {
+    if (!m_worker.isBusy()) {
         hide();
         return;
     }

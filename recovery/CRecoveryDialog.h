@@ -35,7 +35,7 @@ public:
     void setRecoveryInfo(const QString& folder, std::shared_ptr<IVolume> volume);
     bool startRecovery(const QList<CFileNode>& files);
 
-    bool isRecovering() const { return m_worker.isRunning(); }
+    bool isRecovering() const { return m_worker.isBusy(); }
     // Stops the worker after its current file and waits for it.
     void stopAndWait();
 

@@ -151,6 +151,12 @@ void CRecoveryControl::run()
         std::lock_guard<std::mutex> lock(m_passMutex);
         m_activePass = kPassNone;
     }
+    // A stop during the file-system pass ends the scan there: no raw pass,
+    // no progress after it.
+    if (!m_running) {
+        emit scanThreadFinish();
+        return;
+    }
 
     QString failure;
     int64_t unreadable = 0;

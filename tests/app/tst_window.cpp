@@ -15,6 +15,7 @@
 #include "recovery/CRecoveryDialog.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -88,6 +89,7 @@ private slots:
     void recoveryDialogProgressTexts();
     void closeDuringRecoveryAsks();
     void quitDuringRecoveryAsks();
+    void stoppedRecoveryNeverBlocksThePage();
     void recoveryFolderNames();
     void uncertainOutputVolumeIsQuestioned();
     void openFailureNamesTheDevice();
@@ -346,6 +348,12 @@ void TestWindow::stopButtonKeepsThePage()
     QCOMPARE(main->resultPage(), page);
     QVERIFY(page->isVisible());
 
+    // Progress that was in flight when the stop came changes nothing.
+    page->updateProcess(1000, 10);
+    QVERIFY(!page->stopButton()->isVisible());
+    QVERIFY(page->doneMark()->isVisible());
+    QCOMPARE(page->doneMark()->text(), QStringLiteral("已停止"));
+
     // Back now leaves without a question.
     BoxAnswerer none(false);
     page->backButton()->click();
@@ -496,6 +504,79 @@ void TestWindow::quitDuringRecoveryAsks()
     gate.open = true;
     QTRY_VERIFY(guard.isNull());
     QVERIFY(QFile::exists(out.filePath(QStringLiteral("r/0.PDF"))));
+}
+
+void TestWindow::stoppedRecoveryNeverBlocksThePage()
+{
+    QTemporaryDir out;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    apptest::FixedChooser chooser;
+    chooser.outputFolder = out.path();
+    main->setFileChooser(&chooser);
+    window.show();
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'd'), QStringLiteral("not-a-device"));
+    QPointer<Orvik> page = startOnVolume(main, volume);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 8));
+    QTRY_COMPARE(page->foundText(), QStringLiteral("1"));
+    page->treeModel().setData(page->treeModel().typeRowIndex(5), Qt::Checked, Qt::CheckStateRole);
+
+    // Reads are held until the test lets them go, or for 5 s at most: a
+    // page that waits for the worker shows as a read held that long.
+    std::atomic<bool> armed{true};
+    std::atomic<bool> release{false};
+    std::atomic<int> held{0};
+    std::atomic<bool> heldTooLong{false};
+    volume->setReadHook([&](int64_t, size_t) {
+        if (!armed)
+            return;
+        ++held;
+        QElapsedTimer timer;
+        timer.start();
+        while (!release && timer.elapsed() < 5000)
+            QThread::msleep(2);
+        if (!release)
+            heldTooLong = true;
+    });
+    {
+        BoxAnswerer accept(true);
+        page->recoverButton()->click();
+    }
+    QTRY_VERIFY(held.load() > 0);
+    {
+        BoxAnswerer confirm(true);
+        page->recoveryDialog().closeBar()->closeButton()->click();
+        QCOMPARE(confirm.text(), QStringLiteral("数据正在恢复，你确定要退出？"));
+    }
+    // 恢复 again while the stopped run still holds its read: it returns.
+    {
+        BoxAnswerer accept(true);
+        page->recoverButton()->click();
+    }
+    QVERIFY(page->recoveryDialog().isVisible());
+    QVERIFY(!heldTooLong);
+    page->recoveryDialog().hide();
+    // 返回 while it is still held: the page leaves at once and goes later.
+    page->backButton()->click();
+    QVERIFY(!main->resultPage());
+    QTest::qWait(100);
+    QVERIFY(!heldTooLong);
+    QVERIFY(!page.isNull());
+    release = true;
+    QTRY_VERIFY(page.isNull());
+    QVERIFY(!heldTooLong);
+    // Nothing half-written anywhere (the held read was the document's last,
+    // so it may have been finished), and the queued run never began.
+    QStringList files;
+    QDirIterator it(out.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files << QFileInfo(path).fileName();
+        QCOMPARE(QFileInfo(path).size(), qint64(5000));
+    }
+    QVERIFY2(files.isEmpty() || files == QStringList{QStringLiteral("8.PDF")}, qPrintable(files.join(' ')));
 }
 
 void TestWindow::recoveryFolderNames()

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
@@ -153,6 +154,39 @@ private slots:
         QVERIFY(!record.progress.contains(1000));
         QVERIFY(record.scanFailures.isEmpty());
         QVERIFY(!control.isScanning());
+    }
+
+    void stopDuringFileSystemPassEndsTheScanThere()
+    {
+        // The FAT32 pass reads the boot sector first; the stop comes while
+        // it is held there.
+        auto volume = std::make_shared<CMemoryVolume>(QByteArray(1 << 20, '\0'));
+        Gate gate;
+        std::atomic<bool> entered{false};
+        std::atomic<bool> stopped{false};
+        std::atomic<int> readsAfterStop{0};
+        volume->setReadHook([&](int64_t, size_t) {
+            if (stopped)
+                ++readsAfterStop;
+            if (!entered.exchange(true))
+                gate.wait();
+        });
+        CRecoveryControl control;
+        control.setWindowSize(64 * 1024);
+        ScanRecord record;
+        connectRecord(control, record);
+        QVERIFY(control.beginScan(volume, QStringLiteral("FAT32")));
+        QTRY_VERIFY(entered.load());
+        control.stopScan();
+        stopped = true;
+        gate.open();
+        QVERIFY(runToEnd(control));
+
+        QCOMPARE(record.stopped, 1);
+        // No raw pass: no progress at all and no window read.
+        QCOMPARE(record.progress, QList<long long>());
+        QVERIFY(record.scanFailures.isEmpty());
+        QCOMPARE(readsAfterStop.load(), 0);
     }
 
     void sourcesThatCannotBeOpened()
