@@ -14,6 +14,8 @@ constexpr size_t kUpdateSequenceOffsetField = 0x04;
 constexpr size_t kUpdateSequenceCountField = 0x06;
 constexpr size_t kFirstAttributeField = 0x14;
 constexpr size_t kFlagsField = 0x16;
+constexpr size_t kSequenceField = 0x10;
+constexpr size_t kBaseReferenceField = 0x20;
 constexpr size_t kRecordHeaderSize = 0x30;
 // The update sequence protects the last two bytes of every 512-byte stride,
 // whatever the sector size of the volume.
@@ -29,19 +31,34 @@ constexpr size_t kAttrValueOffsetField = 0x14;   // resident
 constexpr size_t kAttrResidentHeaderSize = 0x18;
 constexpr size_t kAttrStartVcnField = 0x10;      // non-resident
 constexpr size_t kAttrRunListOffsetField = 0x20; // non-resident
+constexpr size_t kAttrLastVcnField = 0x18;       // non-resident
 constexpr size_t kAttrRealSizeField = 0x30;      // non-resident
+constexpr size_t kAttrInitializedSizeField = 0x38; // non-resident
 constexpr size_t kAttrNonResidentHeaderSize = 0x40;
 // Smallest header that still holds the type, the length and the flags.
 constexpr uint32_t kAttrMinimumLength = 0x10;
 
 constexpr uint32_t kTypeStandardInformation = 0x10;
+constexpr uint32_t kTypeAttributeList = 0x20;
 constexpr uint32_t kTypeFileName = 0x30;
 constexpr uint32_t kTypeData = 0x80;
 constexpr uint32_t kTypeIndexRoot = 0x90;
 constexpr uint32_t kTypeIndexAllocation = 0xA0;
 constexpr uint32_t kTypeEnd = 0xFFFFFFFFu;
 
+// Standard information value.
+constexpr size_t kModificationTimeField = 0x08;
+
+// Attribute list entry.
+constexpr size_t kListTypeField = 0x00;
+constexpr size_t kListLengthField = 0x04;
+constexpr size_t kListNameLengthField = 0x06;
+constexpr size_t kListStartVcnField = 0x08;
+constexpr size_t kListReferenceField = 0x10;
+constexpr size_t kListMinimumLength = 0x1A;
+
 // File name value.
+constexpr size_t kParentReferenceField = 0x00;
 constexpr size_t kNameLengthField = 0x40;
 constexpr size_t kNamespaceField = 0x41;
 constexpr size_t kNameField = 0x42;
@@ -75,6 +92,20 @@ uint32_t CMFTRecord::parseRecord(const uint8_t* recordData, uint32_t length, boo
     m_name.clear();
     m_haveLongName = false;
     m_runMap.clear();
+    m_sequence = 0;
+    m_baseReference = 0;
+    m_parentReference = 0;
+    m_modificationTime = 0;
+    m_hasIndex = false;
+    m_hasResidentData = false;
+    m_residentData.clear();
+    m_hasStreamSizes = false;
+    m_streamRealSize = 0;
+    m_streamInitializedSize = 0;
+    m_pieces.clear();
+    m_hasAttributeList = false;
+    m_attributeListNonResident = false;
+    m_listEntries.clear();
 
     if (!recordData || length < m_recordSize || m_recordSize < kRecordHeaderSize)
         return kStatusInvalid;
@@ -88,9 +119,11 @@ uint32_t CMFTRecord::parseRecord(const uint8_t* recordData, uint32_t length, boo
     }
 
     m_flags = le::u16(m_record.data() + kFlagsField);
-    // Deleted files, directories (live or not) and records of other kinds
-    // that are not in use own nothing we report.
-    if (isLiveFile())
+    m_sequence = le::u16(m_record.data() + kSequenceField);
+    m_baseReference = le::u64(m_record.data() + kBaseReferenceField);
+    // Unless asked, deleted files, directories (live or not) and records of
+    // other kinds that are not in use own nothing we report.
+    if (isLiveFile() || m_readUnused)
         walkAttributes(skipData);
     m_record.clear();
     return kStatusOk;
@@ -155,12 +188,20 @@ void CMFTRecord::walkAttributes(bool skipData)
                 return;
             break;
         case kTypeData:
-            if (!skipData)
+            if (!skipData) {
                 readDataRuns(attribute, attributeLength);
+                if (m_readUnused)
+                    readDataPiece(attribute, attributeLength);
+            }
+            break;
+        case kTypeAttributeList:
+            if (m_readUnused)
+                readAttributeList(attribute, attributeLength);
             break;
         case kTypeIndexRoot:
         case kTypeIndexAllocation:
             // An index: the record describes a directory-like object.
+            m_hasIndex = true;
             return;
         default:
             break;
@@ -191,6 +232,8 @@ void CMFTRecord::readStandardInformation(const uint8_t* attribute, uint32_t attr
         return;
     std::memset(m_standardInformation, 0, sizeof m_standardInformation);
     std::memcpy(m_standardInformation, value, std::min<size_t>(valueLength, sizeof m_standardInformation));
+    if (le::fits(valueLength, kModificationTimeField, 8))
+        m_modificationTime = le::u64(value + kModificationTimeField);
 }
 
 bool CMFTRecord::readFileName(const uint8_t* attribute, uint32_t attributeLength)
@@ -214,11 +257,9 @@ bool CMFTRecord::readFileName(const uint8_t* attribute, uint32_t attributeLength
     if (dosAlias && m_haveLongName)
         return true;
 
-    std::vector<char16_t> text(units);
-    for (unsigned i = 0; i < units; ++i)
-        text[i] = static_cast<char16_t>(le::u16(value + kNameField + 2 * i));
-    m_name = QString::fromUtf16(text.data(), static_cast<int>(units));
+    m_name = nameFromUnits(value + kNameField, units);
     m_haveLongName = !dosAlias;
+    m_parentReference = le::u64(value + kParentReferenceField);
 
     std::memset(m_fileNameCopy, 0, sizeof m_fileNameCopy);
     std::memcpy(m_fileNameCopy, value, std::min<size_t>(valueLength, sizeof m_fileNameCopy));
@@ -284,5 +325,129 @@ void CMFTRecord::readDataRuns(const uint8_t* attribute, uint32_t attributeLength
             m_firstCluster = cluster;
         firstRun = false;
         m_runMap.emplace(cluster, runBytes);
+    }
+}
+
+QString CMFTRecord::nameFromUnits(const uint8_t* units, unsigned count)
+{
+    constexpr char16_t kReplacement = 0xFFFD;
+    std::vector<char16_t> text(count);
+    for (unsigned i = 0; i < count; ++i)
+        text[i] = static_cast<char16_t>(le::u16(units + 2 * i));
+    for (unsigned i = 0; i < count; ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+                ++i; // a whole pair
+                continue;
+            }
+            text[i] = kReplacement;
+        } else if ((c >= 0xDC00 && c <= 0xDFFF) || c == 0 || c == u'/') {
+            text[i] = kReplacement;
+        }
+    }
+    return QString::fromUtf16(text.data(), static_cast<int>(count));
+}
+
+void CMFTRecord::readDataPiece(const uint8_t* attribute, uint32_t attributeLength)
+{
+    if (attribute[kAttrNameLengthField] != 0)
+        return; // a named stream is not the file's contents
+
+    if (attribute[kAttrNonResidentField] == 0) {
+        const uint8_t* value = nullptr;
+        uint32_t valueLength = 0;
+        if (!readResidentValue(attribute, attributeLength, value, valueLength))
+            return;
+        m_hasResidentData = true;
+        m_residentData = QByteArray(reinterpret_cast<const char*>(value), static_cast<int>(valueLength));
+        return;
+    }
+    if (attributeLength < kAttrNonResidentHeaderSize)
+        return;
+
+    DataPiece piece;
+    piece.firstVcn = le::u64(attribute + kAttrStartVcnField);
+    piece.lastVcn = le::u64(attribute + kAttrLastVcnField);
+    if (piece.firstVcn == 0 && !m_hasStreamSizes) {
+        m_hasStreamSizes = true;
+        m_streamRealSize = le::u64(attribute + kAttrRealSizeField);
+        m_streamInitializedSize = le::u64(attribute + kAttrInitializedSizeField);
+    }
+
+    size_t position = le::u16(attribute + kAttrRunListOffsetField);
+    if (position < kAttrNonResidentHeaderSize)
+        return;
+    // Virtual clusters stay below 2^62, so sums of two never overflow.
+    constexpr uint64_t kVcnLimit = uint64_t(1) << 62;
+    if (piece.firstVcn >= kVcnLimit || piece.lastVcn >= kVcnLimit)
+        return;
+    uint64_t vcn = piece.firstVcn;
+    int64_t lcn = 0;
+    bool terminated = false;
+    while (position < attributeLength) {
+        const uint8_t header = attribute[position++];
+        if (header == 0) {
+            terminated = true;
+            break;
+        }
+        const unsigned lengthWidth = header & 0x0Fu;
+        const unsigned offsetWidth = header >> 4;
+        if (lengthWidth == 0 || lengthWidth > kMaxRunFieldWidth || offsetWidth > kMaxRunFieldWidth)
+            break;
+        if (!le::fits(attributeLength, position, lengthWidth + offsetWidth))
+            break;
+        const uint64_t clusters = le::uN(attribute + position, lengthWidth);
+        position += lengthWidth;
+        if (clusters == 0 || clusters >= kVcnLimit - vcn)
+            break;
+        DataRun run;
+        run.vcn = vcn;
+        run.clusters = clusters;
+        if (offsetWidth == 0) {
+            run.lcn = kSparseRun;
+        } else {
+            uint64_t rawOffset = le::uN(attribute + position, offsetWidth);
+            position += offsetWidth;
+            if (offsetWidth < 8 && (rawOffset >> (8 * offsetWidth - 1)) & 1u)
+                rawOffset |= ~uint64_t(0) << (8 * offsetWidth);
+            int64_t next = 0;
+            if (__builtin_add_overflow(lcn, static_cast<int64_t>(rawOffset), &next) || next < 0)
+                break;
+            lcn = next;
+            run.lcn = lcn;
+        }
+        piece.runs.push_back(run);
+        vcn += clusters;
+    }
+    piece.whole = terminated && vcn == piece.lastVcn + 1;
+    m_pieces.push_back(std::move(piece));
+}
+
+void CMFTRecord::readAttributeList(const uint8_t* attribute, uint32_t attributeLength)
+{
+    m_hasAttributeList = true;
+    if (attribute[kAttrNonResidentField] != 0) {
+        m_attributeListNonResident = true;
+        return;
+    }
+    const uint8_t* value = nullptr;
+    uint32_t valueLength = 0;
+    if (!readResidentValue(attribute, attributeLength, value, valueLength))
+        return;
+    // Every entry moves the cursor forward by at least the minimum length.
+    size_t cursor = 0;
+    while (le::fits(valueLength, cursor, kListMinimumLength)) {
+        const uint16_t entryLength = le::u16(value + cursor + kListLengthField);
+        if (entryLength < kListMinimumLength || entryLength > valueLength - cursor)
+            break;
+        const uint8_t* entry = value + cursor;
+        if (le::u32(entry + kListTypeField) == kTypeData && entry[kListNameLengthField] == 0) {
+            ListEntry e;
+            e.firstVcn = le::u64(entry + kListStartVcnField);
+            e.reference = le::u64(entry + kListReferenceField);
+            m_listEntries.push_back(e);
+        }
+        cursor += entryLength;
     }
 }

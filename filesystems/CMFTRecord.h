@@ -41,6 +41,11 @@ public:
     // 512-byte update sequence stride.
     uint32_t setRecordGeometry(uint32_t recordSize, uint32_t bytesPerCluster);
 
+    // Whether records that are not live files (deleted files, directories,
+    // extension records) are read past their header too. Off by default:
+    // the live-file pass only needs live files.
+    void setReadUnused(bool on) { m_readUnused = on; }
+
     // Parses the record at `recordData`, of which `length` bytes are
     // available. 87 for no data, too few bytes, a signature other than
     // "FILE" (a record marked "BAAD" included) or an update sequence that
@@ -77,6 +82,73 @@ public:
     const uint8_t* fileNameCopy() const { return m_fileNameCopy; }
 
     uint32_t recordSize() const { return m_recordSize; }
+
+    // What a deleted file's record still tells (read for every record when
+    // setReadUnused(true) was given).
+
+    // One run of a data stream in file order: `clusters` clusters from
+    // virtual cluster `vcn`, at logical cluster `lcn`, or nowhere on the
+    // volume (lcn == kSparseRun) when the stream holds zeros there.
+    static constexpr int64_t kSparseRun = -1;
+    struct DataRun
+    {
+        uint64_t vcn = 0;
+        int64_t lcn = 0;
+        uint64_t clusters = 0;
+    };
+    // One non-resident piece of the unnamed data stream as stored in this
+    // record: the run list covers virtual clusters firstVcn..lastVcn.
+    // `whole` is false when the list could not be decoded to its end or
+    // does not cover exactly what the header says.
+    struct DataPiece
+    {
+        uint64_t firstVcn = 0;
+        uint64_t lastVcn = 0;
+        std::vector<DataRun> runs;
+        bool whole = false;
+    };
+    // One entry of an attribute list that places a piece of the unnamed
+    // data stream: the piece starting at `firstVcn` lives in the record
+    // `reference` (record number in the low 48 bits, sequence above).
+    struct ListEntry
+    {
+        uint64_t firstVcn = 0;
+        uint64_t reference = 0;
+    };
+
+    // The record's sequence number (bumped each time the record is freed).
+    uint16_t sequenceNumber() const { return m_sequence; }
+    // The base record of an extension record (0 for a base record).
+    uint64_t baseReference() const { return m_baseReference; }
+    // The folder of the chosen name: record number and sequence.
+    uint64_t parentReference() const { return m_parentReference; }
+    // The standard information's modification time (Windows FILETIME, 0 when
+    // not known).
+    uint64_t modificationTime() const { return m_modificationTime; }
+    // The record holds an index (a directory, live or not).
+    bool hasIndex() const { return m_hasIndex; }
+
+    // The unnamed data stream: resident bytes, or the sizes and the pieces
+    // of its run list held in this record.
+    bool hasResidentData() const { return m_hasResidentData; }
+    const QByteArray& residentData() const { return m_residentData; }
+    // Sizes from the piece that starts at virtual cluster 0 (only that piece
+    // carries them).
+    bool hasStreamSizes() const { return m_hasStreamSizes; }
+    uint64_t streamRealSize() const { return m_streamRealSize; }
+    uint64_t streamInitializedSize() const { return m_streamInitializedSize; }
+    const std::vector<DataPiece>& dataPieces() const { return m_pieces; }
+
+    // The attribute list: present at all, held outside the record (not
+    // followed), and its entries for the unnamed data stream.
+    bool hasAttributeList() const { return m_hasAttributeList; }
+    bool attributeListNonResident() const { return m_attributeListNonResident; }
+    const std::vector<ListEntry>& attributeList() const { return m_listEntries; }
+
+    // Builds a file name from its UTF-16 units: an unpaired surrogate, a NUL
+    // or a "/" (none of which a name may hold) becomes U+FFFD, so that the
+    // name always converts to valid UTF-8 and never reads as a path.
+    static QString nameFromUnits(const uint8_t* units, unsigned count);
     uint32_t bytesPerCluster() const { return m_bytesPerCluster; }
 
 private:
@@ -89,6 +161,8 @@ private:
     bool readFileName(const uint8_t* attribute, uint32_t attributeLength);
     void readStandardInformation(const uint8_t* attribute, uint32_t attributeLength);
     void readDataRuns(const uint8_t* attribute, uint32_t attributeLength);
+    void readDataPiece(const uint8_t* attribute, uint32_t attributeLength);
+    void readAttributeList(const uint8_t* attribute, uint32_t attributeLength);
     // Resident value of the attribute, bounded by the attribute; false when
     // the attribute is non-resident or its value does not fit in it.
     static bool readResidentValue(const uint8_t* attribute, uint32_t attributeLength, const uint8_t*& value,
@@ -105,4 +179,20 @@ private:
     QString m_name;
     bool m_haveLongName = false;
     std::map<int64_t, int64_t> m_runMap;
+
+    bool m_readUnused = false;
+    uint16_t m_sequence = 0;
+    uint64_t m_baseReference = 0;
+    uint64_t m_parentReference = 0;
+    uint64_t m_modificationTime = 0;
+    bool m_hasIndex = false;
+    bool m_hasResidentData = false;
+    QByteArray m_residentData;
+    bool m_hasStreamSizes = false;
+    uint64_t m_streamRealSize = 0;
+    uint64_t m_streamInitializedSize = 0;
+    std::vector<DataPiece> m_pieces;
+    bool m_hasAttributeList = false;
+    bool m_attributeListNonResident = false;
+    std::vector<ListEntry> m_listEntries;
 };

@@ -4,10 +4,13 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CMFTRecord.h"
+#include "scan/CDocumentSignature.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <QByteArray>
+#include <QDateTime>
+#include <QSet>
 #include <QString>
 
 #include <algorithm>
@@ -32,6 +35,76 @@ constexpr uint32_t kMaxRecordSize = 64u * 1024;
 
 constexpr int64_t kReportSectorSize = 512;
 const char kMftName[] = "$MFT";
+
+constexpr int64_t kRootRecord = 5;
+constexpr int64_t kBitmapRecord = 6;
+constexpr uint64_t kRecordNumberMask = (uint64_t(1) << 48) - 1;
+constexpr int kRecordKind = 2;
+// Bytes read to tell a file's type from its content: one cluster decides
+// the family, a little more tells DOCX from XLSX or DOC from XLS.
+constexpr size_t kFamilyProbe = 4096;
+constexpr uint32_t kBitmapBlockSize = 64 * 1024;
+// Windows FILETIME (100 ns since 1601) of the Unix epoch.
+constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ull;
+constexpr uint64_t kFileTimeTicksPerMs = 10000;
+
+uint64_t recordNumberOf(uint64_t reference)
+{
+    return reference & kRecordNumberMask;
+}
+
+uint16_t sequenceOf(uint64_t reference)
+{
+    return static_cast<uint16_t>(reference >> 48);
+}
+
+// The sequence number a record takes when it is freed (0 is never used).
+uint16_t nextSequence(uint16_t sequence)
+{
+    const uint16_t next = static_cast<uint16_t>(sequence + 1);
+    return next == 0 ? 1 : next;
+}
+
+QDateTime fromFileTime(uint64_t fileTime)
+{
+    if (fileTime == 0 || fileTime > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+        return QDateTime();
+    const int64_t ms = (static_cast<int64_t>(fileTime) - static_cast<int64_t>(kFileTimeUnixEpoch))
+        / static_cast<int64_t>(kFileTimeTicksPerMs);
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+// The file-order runs of a record's unnamed data stream, as byte ranges on
+// the volume. Stops at the first sparse run, run outside the volume or gap.
+template <typename Run>
+std::vector<Run> streamRuns(const CMFTRecord& record, int64_t clusterBytes, int64_t volumeLength)
+{
+    std::vector<Run> out;
+    int64_t fileOffset = 0;
+    uint64_t expectedVcn = 0;
+    const int64_t volumeClusters = volumeLength / clusterBytes;
+    for (const CMFTRecord::DataPiece& piece : record.dataPieces()) {
+        if (piece.firstVcn != expectedVcn)
+            break;
+        for (const CMFTRecord::DataRun& run : piece.runs) {
+            if (run.lcn == CMFTRecord::kSparseRun || run.lcn >= volumeClusters)
+                return out;
+            const int64_t clusters = std::min<int64_t>(static_cast<int64_t>(run.clusters), volumeClusters - run.lcn);
+            Run r;
+            r.tableOffset = fileOffset;
+            r.volumeOffset = run.lcn * clusterBytes;
+            r.bytes = clusters * clusterBytes;
+            out.push_back(r);
+            fileOffset += r.bytes;
+            if (clusters != static_cast<int64_t>(run.clusters))
+                return out;
+        }
+        expectedVcn = piece.lastVcn + 1;
+        if (!piece.whole)
+            break;
+    }
+    return out;
+}
 
 bool isPowerOfTwo(uint64_t v)
 {
@@ -102,6 +175,7 @@ bool CNtfsScanner::stopRequested() const
 void CNtfsScanner::scan()
 {
     m_findings = 0;
+    m_deletedFindings = 0;
     if (!m_volume || stopRequested())
         return;
     m_volumeLength = m_volume->length();
@@ -124,6 +198,7 @@ void CNtfsScanner::scan()
         return;
 
     CMFTRecord mft;
+    mft.setReadUnused(true);
     if (mft.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster) != CMFTRecord::kStatusOk)
         return;
     if (mft.parseRecord(first.data(), static_cast<uint32_t>(first.size()), false) != CMFTRecord::kStatusOk)
@@ -131,24 +206,27 @@ void CNtfsScanner::scan()
     // Anything else at that place means the boot sector points elsewhere.
     if (mft.name() != QLatin1String(kMftName))
         return;
+    m_tableRuns = streamRuns<TableRun>(mft, m_geometry.bytesPerCluster, m_volumeLength);
+    m_folders.clear();
+    m_deferred.clear();
+    m_claimedStarts.clear();
+    m_bitmapState = 0;
+    m_bitmapBlockStart = -1;
 
-    // Runs come in ascending order of their start. A damaged record 0 may
-    // hold hundreds of runs that each claim the rest of the volume: every
-    // byte of the volume is walked at most once, so the pass never reads
-    // more than the volume holds.
+    // The walk goes in volume order. A damaged record 0 may hold hundreds
+    // of runs that each claim the rest of the volume: every byte of the
+    // volume is walked at most once, so the pass never reads more than the
+    // volume holds.
+    std::vector<TableRun> byPlace = m_tableRuns;
+    std::stable_sort(byPlace.begin(), byPlace.end(),
+                     [](const TableRun& a, const TableRun& b) { return a.volumeOffset < b.volumeOffset; });
     const int64_t recordSize = m_geometry.recordSize;
     int64_t walkedEnd = 0;
-    for (const auto& run : mft.runMap()) {
+    for (const TableRun& run : byPlace) {
         if (stopRequested())
             return;
-        const int64_t cluster = run.first;
-        if (cluster > std::numeric_limits<int64_t>::max() / m_geometry.bytesPerCluster)
-            continue;
-        int64_t offset = cluster * m_geometry.bytesPerCluster;
-        if (offset >= m_volumeLength)
-            continue;
-        // A run claiming more than the volume holds is read up to its end.
-        const int64_t end = offset + std::min(run.second, m_volumeLength - offset);
+        int64_t offset = run.volumeOffset;
+        const int64_t end = offset + run.bytes;
         if (end <= walkedEnd)
             continue;
         // Overlapping an earlier run: go on from its first record not yet
@@ -158,12 +236,15 @@ void CNtfsScanner::scan()
         walkedEnd = end;
         if (offset >= end)
             continue;
-        if (!walkRun(offset, end - offset))
+        // Records are numbered by their place in the table.
+        const int64_t firstNumber = (run.tableOffset + (offset - run.volumeOffset)) / recordSize;
+        if (!walkRun(offset, end - offset, firstNumber))
             return;
     }
+    postDeferred();
 }
 
-bool CNtfsScanner::walkRun(int64_t offset, int64_t bytes)
+bool CNtfsScanner::walkRun(int64_t offset, int64_t bytes, int64_t firstNumber)
 {
     const int64_t recordSize = m_geometry.recordSize;
     // A partial record at the end of a run is not a record.
@@ -188,18 +269,27 @@ bool CNtfsScanner::walkRun(int64_t offset, int64_t bytes)
             finished = false;
             break;
         }
-        examineRecord(reader.pointer() + inWindow * recordSize);
+        examineRecord(reader.pointer() + inWindow * recordSize, firstNumber + index, offset + index * recordSize);
     }
     reader.endSequential();
     return finished;
 }
 
-void CNtfsScanner::examineRecord(const uint8_t* bytes)
+void CNtfsScanner::examineRecord(const uint8_t* bytes, int64_t number, int64_t volumeOffset)
 {
     CMFTRecord record;
+    record.setReadUnused(m_reportDeleted);
     record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
     if (record.parseRecord(bytes, m_geometry.recordSize, false) != CMFTRecord::kStatusOk)
         return;
+    if (m_reportDeleted) {
+        // Folders met on the walk spare a read when their files' paths are
+        // put together.
+        if ((record.isDirectory() || record.hasIndex()) && record.baseReference() == 0)
+            remember(number, record);
+        if (!record.inUse())
+            examineDeleted(record, number, volumeOffset);
+    }
     if (!record.isLiveFile() || record.firstCluster() <= 0)
         return;
 
@@ -215,4 +305,382 @@ void CNtfsScanner::examineRecord(const uint8_t* bytes)
     ++m_findings;
     if (m_notifier)
         m_notifier->postItem(static_cast<long long>(startSector), typeCode);
+}
+
+bool CNtfsScanner::readRecord(int64_t number, std::vector<uint8_t>& out)
+{
+    const int64_t recordSize = m_geometry.recordSize;
+    if (number < 0 || number > std::numeric_limits<int64_t>::max() / recordSize - 1)
+        return false;
+    out.assign(static_cast<size_t>(recordSize), 0);
+    int64_t want = number * recordSize;
+    size_t filled = 0;
+    // A record may straddle two runs when clusters are smaller than records.
+    for (const TableRun& run : m_tableRuns) {
+        if (filled == out.size())
+            break;
+        if (want < run.tableOffset || want >= run.tableOffset + run.bytes)
+            continue;
+        const int64_t inRun = want - run.tableOffset;
+        const int64_t take = std::min<int64_t>(run.bytes - inRun, static_cast<int64_t>(out.size() - filled));
+        const IVolume::ReadResult r = m_volume->read(run.volumeOffset + inRun, out.data() + filled, static_cast<size_t>(take));
+        if (r.bytes != take)
+            return false;
+        filled += static_cast<size_t>(take);
+        want += take;
+    }
+    return filled == out.size();
+}
+
+void CNtfsScanner::remember(int64_t number, const CMFTRecord& record)
+{
+    if (m_folders.size() >= kFolderCacheLimit)
+        m_folders.clear();
+    FolderInfo info;
+    info.valid = true;
+    info.inUse = record.inUse();
+    info.directory = record.isDirectory() || record.hasIndex();
+    info.sequence = record.sequenceNumber();
+    info.parent = record.parentReference();
+    info.name = record.name();
+    m_folders.insert(number, info);
+}
+
+bool CNtfsScanner::lookUpFolder(int64_t number, FolderInfo& info)
+{
+    const auto it = m_folders.constFind(number);
+    if (it != m_folders.constEnd()) {
+        info = it.value();
+        return info.valid;
+    }
+    CMFTRecord record;
+    record.setReadUnused(true);
+    record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
+    const bool read = readRecord(number, m_recordBuffer)
+        && record.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, true) == CMFTRecord::kStatusOk
+        && record.baseReference() == 0;
+    if (!read) {
+        if (m_folders.size() >= kFolderCacheLimit)
+            m_folders.clear();
+        m_folders.insert(number, FolderInfo());
+        info = FolderInfo();
+        return false;
+    }
+    remember(number, record);
+    info = m_folders.value(number);
+    return true;
+}
+
+QString CNtfsScanner::folderOf(uint64_t parentReference)
+{
+    QStringList names;
+    QSet<int64_t> seen;
+    uint64_t reference = parentReference;
+    for (int depth = 0; depth < kMaxFolderDepth; ++depth) {
+        const int64_t number = static_cast<int64_t>(recordNumberOf(reference));
+        if (number == kRootRecord) {
+            std::reverse(names.begin(), names.end());
+            return QLatin1Char('/') + names.join(QLatin1Char('/'));
+        }
+        if (seen.contains(number))
+            break; // a loop
+        seen.insert(number);
+        FolderInfo info;
+        if (!lookUpFolder(number, info) || !info.directory || info.name.isEmpty())
+            break;
+        // A live folder must still be the one the reference names; a freed
+        // one has had its sequence number moved on once when it was freed.
+        const uint16_t wanted = sequenceOf(reference);
+        const bool same = info.sequence == wanted || (!info.inUse && info.sequence == nextSequence(wanted));
+        if (!same)
+            break;
+        names.append(info.name);
+        reference = info.parent;
+    }
+    std::reverse(names.begin(), names.end());
+    if (names.isEmpty())
+        return QStringLiteral("?");
+    return QStringLiteral("?/") + names.join(QLatin1Char('/'));
+}
+
+void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int64_t volumeOffset)
+{
+    // Extension records belong to their base record; folders and records
+    // that never held a file name are not documents.
+    if (record.isDirectory() || record.hasIndex() || record.baseReference() != 0 || record.name().isEmpty())
+        return;
+    const int64_t clusterBytes = m_geometry.bytesPerCluster;
+
+    CFileNode node;
+    bool incomplete = false;
+
+    // The pieces of the run list: those in this record, and those that an
+    // attribute list places in extension records that still say they
+    // belong to this one.
+    std::vector<CMFTRecord::DataPiece> pieces = record.dataPieces();
+    bool haveSizes = record.hasStreamSizes();
+    uint64_t realSize = record.streamRealSize();
+    uint64_t initializedSize = record.streamInitializedSize();
+    if (record.hasAttributeList()) {
+        if (record.attributeListNonResident())
+            incomplete = true; // a list that long is not followed
+        QSet<int64_t> visited;
+        for (const CMFTRecord::ListEntry& entry : record.attributeList()) {
+            const int64_t other = static_cast<int64_t>(recordNumberOf(entry.reference));
+            if (other == number || visited.contains(other))
+                continue;
+            visited.insert(other);
+            CMFTRecord extension;
+            extension.setReadUnused(true);
+            extension.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
+            const bool ours = readRecord(other, m_recordBuffer)
+                && extension.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, false) == CMFTRecord::kStatusOk
+                && !extension.inUse() && extension.baseReference() != 0
+                && static_cast<int64_t>(recordNumberOf(extension.baseReference())) == number;
+            if (!ours) {
+                incomplete = true;
+                continue;
+            }
+            for (const CMFTRecord::DataPiece& piece : extension.dataPieces())
+                pieces.push_back(piece);
+            if (!haveSizes && extension.hasStreamSizes()) {
+                haveSizes = true;
+                realSize = extension.streamRealSize();
+                initializedSize = extension.streamInitializedSize();
+            }
+        }
+    }
+
+    const bool resident = record.hasResidentData() && pieces.empty();
+    if (resident) {
+        node.residentData = record.residentData();
+        node.hasResidentData = true;
+        node.size = node.residentData.size();
+        node.startSector = static_cast<quint64>(volumeOffset / kReportSectorSize);
+    } else {
+        if (pieces.empty())
+            return; // nothing says where the bytes were
+        if (!haveSizes) {
+            incomplete = true;
+            realSize = std::numeric_limits<int64_t>::max();
+            initializedSize = realSize;
+        }
+        initializedSize = std::min(initializedSize, realSize);
+        std::stable_sort(pieces.begin(), pieces.end(), [](const CMFTRecord::DataPiece& a, const CMFTRecord::DataPiece& b) {
+            return a.firstVcn < b.firstVcn;
+        });
+
+        // File order, up to the stated size; bytes past the initialized size
+        // read as zeros whatever the clusters hold.
+        const int64_t volumeClusters = m_volumeLength / clusterBytes;
+        const uint64_t maxClusters = static_cast<uint64_t>(std::numeric_limits<int64_t>::max() / clusterBytes);
+        uint64_t expectedVcn = 0;
+        uint64_t position = 0;
+        bool stopped = false;
+        auto add = [&](int64_t offset, int64_t length) {
+            if (!node.extents.isEmpty()) {
+                CFileNode::Extent& last = node.extents.last();
+                const bool joins = offset == CFileNode::Extent::kSparse ? last.offset == CFileNode::Extent::kSparse
+                                                                        : last.offset != CFileNode::Extent::kSparse
+                                                                              && last.offset + last.length == offset;
+                if (joins) {
+                    last.length += length;
+                    return;
+                }
+            }
+            node.extents.append({offset, length});
+        };
+        for (const CMFTRecord::DataPiece& piece : pieces) {
+            if (stopped || position >= realSize)
+                break;
+            if (piece.firstVcn != expectedVcn) {
+                incomplete = true; // a piece lost, or two claiming the same place
+                break;
+            }
+            for (const CMFTRecord::DataRun& run : piece.runs) {
+                if (position >= realSize)
+                    break;
+                if (run.clusters > maxClusters
+                    || (run.lcn != CMFTRecord::kSparseRun
+                        && (run.lcn >= volumeClusters || static_cast<int64_t>(run.clusters) > volumeClusters - run.lcn))) {
+                    incomplete = true; // outside the volume: never read there
+                    stopped = true;
+                    break;
+                }
+                const int64_t runBytes = static_cast<int64_t>(run.clusters) * clusterBytes;
+                int64_t done = 0;
+                while (done < runBytes && position < realSize) {
+                    int64_t take = std::min<int64_t>(runBytes - done, static_cast<int64_t>(realSize - position));
+                    const bool zeros = run.lcn == CMFTRecord::kSparseRun || position >= initializedSize;
+                    if (!zeros)
+                        take = std::min<int64_t>(take, static_cast<int64_t>(initializedSize - position));
+                    add(zeros ? CFileNode::Extent::kSparse : run.lcn * clusterBytes + done, take);
+                    done += take;
+                    position += static_cast<uint64_t>(take);
+                }
+            }
+            if (!piece.whole) {
+                incomplete = true;
+                break;
+            }
+            expectedVcn = piece.lastVcn + 1;
+        }
+        if (position < realSize)
+            incomplete = true;
+        node.size = static_cast<qint64>(position);
+        if (node.size == 0)
+            return;
+
+        // Runs over one another: the file cannot have been stored so.
+        std::vector<std::pair<int64_t, int64_t>> placed;
+        for (const CFileNode::Extent& e : node.extents)
+            if (e.offset != CFileNode::Extent::kSparse)
+                placed.emplace_back(e.offset, e.length);
+        std::sort(placed.begin(), placed.end());
+        for (size_t i = 1; i < placed.size(); ++i)
+            if (placed[i].first < placed[i - 1].first + placed[i - 1].second)
+                incomplete = true;
+
+        // The share now in use for something else, by clusters.
+        int64_t total = 0;
+        int64_t used = 0;
+        for (const auto& p : placed) {
+            const int64_t first = p.first / clusterBytes;
+            const int64_t count = (p.first + p.second + clusterBytes - 1) / clusterBytes - first;
+            total += count;
+            used += clustersInUse(first, count);
+        }
+        node.overwritten = total > 0 ? double(used) / double(total) : 0.0;
+        const auto firstPlaced = std::find_if(node.extents.begin(), node.extents.end(), [](const CFileNode::Extent& e) {
+            return e.offset != CFileNode::Extent::kSparse;
+        });
+        node.startSector = firstPlaced == node.extents.end()
+            ? static_cast<quint64>(volumeOffset / kReportSectorSize)
+            : static_cast<quint64>(firstPlaced->offset / kReportSectorSize);
+    }
+    node.incomplete = incomplete;
+
+    const QString name = record.name();
+    int typeCode = CFileTypeCatalogue::typeCodeByExtension(name.toUtf8(), false);
+    const bool byName = typeCode != CFileTypeCatalogue::NotWanted;
+    if (!byName)
+        typeCode = typeOfContent(node);
+    if (typeCode == CFileTypeCatalogue::NotWanted)
+        return;
+
+    node.origin = CFileNode::OriginDeletedEntry;
+    node.originalName = name;
+    node.name = name;
+    node.folder = folderOf(record.parentReference());
+    node.modified = fromFileTime(record.modificationTime());
+    node.typeCode = typeCode;
+    node.kind = kRecordKind;
+    node.typeName = CFileTypeCatalogue::typeName(typeCode);
+    node.typeDescription = CFileTypeCatalogue::description(node.typeName);
+    node.sizeText = CFileTypeCatalogue::sizeText(node.size);
+    if (node.hasResidentData) {
+        post(node);
+        return;
+    }
+    if (byName) {
+        if (m_claimedStarts.size() < kMaxClaimedStarts)
+            m_claimedStarts.insert(node.startSector);
+        post(node);
+        return;
+    }
+    if (static_cast<int>(m_deferred.size()) < kMaxDeferred)
+        m_deferred.push_back(std::move(node));
+    else
+        post(node);
+}
+
+void CNtfsScanner::post(CFileNode& node)
+{
+    ++m_deletedFindings;
+    if (m_notifier)
+        m_notifier->postItem(node);
+}
+
+void CNtfsScanner::postDeferred()
+{
+    for (CFileNode& node : m_deferred)
+        if (!m_claimedStarts.contains(node.startSector))
+            post(node);
+    m_deferred.clear();
+    m_claimedStarts.clear();
+}
+
+int CNtfsScanner::typeOfContent(const CFileNode& node)
+{
+    if (node.hasResidentData)
+        return CDocumentSignature::typeCodeOf(reinterpret_cast<const uint8_t*>(node.residentData.constData()),
+                                              static_cast<size_t>(node.residentData.size()));
+    if (node.extents.isEmpty() || node.extents.first().offset == CFileNode::Extent::kSparse)
+        return CFileTypeCatalogue::NotWanted;
+    // The first extent only: the names that tell the kind sit near the start.
+    const CFileNode::Extent& first = node.extents.first();
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<int64_t>(first.length, kFamilyProbe)));
+    IVolume::ReadResult r = m_volume->read(first.offset, bytes.data(), bytes.size());
+    int code = CDocumentSignature::typeCodeOf(bytes.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+    if (code == CFileTypeCatalogue::NotWanted || code == CFileTypeCatalogue::Pdf
+        || first.length <= static_cast<int64_t>(kFamilyProbe))
+        return code;
+    bytes.resize(static_cast<size_t>(std::min<int64_t>(first.length, CDocumentSignature::kUsefulPrefix)));
+    r = m_volume->read(first.offset, bytes.data(), bytes.size());
+    return CDocumentSignature::typeCodeOf(bytes.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+}
+
+bool CNtfsScanner::loadBitmap()
+{
+    if (m_bitmapState != 0)
+        return m_bitmapState > 0;
+    m_bitmapState = -1;
+    std::vector<uint8_t> bytes;
+    if (!readRecord(kBitmapRecord, bytes))
+        return false;
+    CMFTRecord record;
+    record.setReadUnused(true);
+    record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
+    if (record.parseRecord(bytes.data(), m_geometry.recordSize, false) != CMFTRecord::kStatusOk || !record.inUse())
+        return false;
+    m_bitmapRuns = streamRuns<TableRun>(record, m_geometry.bytesPerCluster, m_volumeLength);
+    if (m_bitmapRuns.empty())
+        return false;
+    m_bitmapState = 1;
+    return true;
+}
+
+int64_t CNtfsScanner::clustersInUse(int64_t cluster, int64_t count)
+{
+    if (count <= 0 || cluster < 0 || !loadBitmap())
+        return 0;
+    int64_t used = 0;
+    // Bounded by the caller: the clusters lie inside the volume.
+    for (int64_t c = cluster; c < cluster + count;) {
+        const int64_t byte = c / 8;
+        const int64_t blockStart = byte - byte % kBitmapBlockSize;
+        if (blockStart != m_bitmapBlockStart) {
+            m_bitmapBlock.assign(kBitmapBlockSize, 0);
+            m_bitmapBlockStart = blockStart;
+            // The block, from the bitmap's runs; what no run covers stays 0.
+            for (const TableRun& run : m_bitmapRuns) {
+                const int64_t from = std::max(run.tableOffset, blockStart);
+                const int64_t to = std::min(run.tableOffset + run.bytes, blockStart + int64_t(kBitmapBlockSize));
+                if (from < to)
+                    m_volume->read(run.volumeOffset + (from - run.tableOffset), m_bitmapBlock.data() + (from - blockStart),
+                                   static_cast<size_t>(to - from));
+            }
+        }
+        const uint8_t value = m_bitmapBlock[static_cast<size_t>(byte - blockStart)];
+        const int bit = static_cast<int>(c % 8);
+        // Whole bytes at a time where the range allows.
+        if (bit == 0 && c + 8 <= cluster + count) {
+            used += __builtin_popcount(value);
+            c += 8;
+        } else {
+            used += (value >> bit) & 1;
+            ++c;
+        }
+    }
+    return used;
 }

@@ -1,9 +1,18 @@
 #pragma once
 
+#include "scan/CFileNode.h"
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
+class CMFTRecord;
 class CNotifyFileNode;
 class IVolume;
 
@@ -12,6 +21,21 @@ class IVolume;
 // one of our documents, or a container of one (code 100). The start sector
 // is that of the first cluster of the file's unnamed data stream, counted in
 // 512-byte units from the start of the volume.
+//
+// On the same walk it reports deleted files that are documents (by the
+// name's extension, or by their first bytes for other names) as CFileNode
+// records of origin OriginDeletedEntry: original name, folder, modification
+// time, size, and the bytes' layout, either extents on the volume (sparse
+// runs as CFileNode::Extent::kSparse) or the resident bytes. The folder
+// comes from the parent references, read from the table by record number
+// through a bounded cache; a parent that is gone, reused (its sequence
+// number moved on) or part of a loop makes the folder start with "?". A
+// file whose clusters the volume's $Bitmap now marks in use carries that
+// share in `overwritten`; a layout that cannot be followed to the stated
+// size (extension records lost, a run list cut short, runs outside the
+// volume or over one another) is marked `incomplete`, and then `size` is
+// what the extents cover. A resident file's start sector is that of its
+// record: its bytes are there, and no carved document can start there.
 //
 // It reads only through positioned reads of the volume. scan() runs on the
 // calling thread; stop() may come from any thread, and the scan also ends
@@ -44,14 +68,63 @@ public:
     // False when the sector is too short or its geometry is zero or absurd.
     static bool decodeBootSector(const uint8_t* sector, size_t length, Geometry& geometry);
 
-    // Findings posted by the last scan (for the tests and the CLI summary).
+    // Whether deleted documents are reported too (the default).
+    void setReportDeleted(bool on) { m_reportDeleted = on; }
+
+    // Findings posted by the last scan (for the tests and the CLI summary):
+    // live documents, and deleted ones.
     int findings() const { return m_findings; }
+    int deletedFindings() const { return m_deletedFindings; }
+
+    // Folder look-ups kept at most (each holds a name); beyond, the cache
+    // starts over.
+    static constexpr int kFolderCacheLimit = 65536;
+    // Folder levels followed at most before the path is called lost.
+    static constexpr int kMaxFolderDepth = 256;
+    // Files known as documents by their bytes only wait for the end of the
+    // walk (at most this many; more are reported at once): clusters that a
+    // deleted document of a document's name starts in belong to that
+    // document, not to an older file that had them before.
+    static constexpr int kMaxDeferred = 4096;
+    static constexpr int kMaxClaimedStarts = 1000000;
 
 private:
+    // A run of the table in file order.
+    struct TableRun
+    {
+        int64_t tableOffset = 0; // bytes from the table's start
+        int64_t volumeOffset = 0;
+        int64_t bytes = 0;
+    };
+    struct FolderInfo
+    {
+        bool valid = false;
+        bool inUse = false;
+        bool directory = false;
+        uint16_t sequence = 0;
+        uint64_t parent = 0;
+        QString name;
+    };
+
     bool stopRequested() const;
     // Walks the records of one run of the table; false when stopped.
-    bool walkRun(int64_t offset, int64_t bytes);
-    void examineRecord(const uint8_t* record);
+    bool walkRun(int64_t offset, int64_t bytes, int64_t firstNumber);
+    void examineRecord(const uint8_t* record, int64_t number, int64_t volumeOffset);
+    void examineDeleted(const CMFTRecord& record, int64_t number, int64_t volumeOffset);
+
+    // Reads record `number` of the table into `out`; false when the table
+    // does not reach it.
+    bool readRecord(int64_t number, std::vector<uint8_t>& out);
+    bool lookUpFolder(int64_t number, FolderInfo& info);
+    void remember(int64_t number, const CMFTRecord& record);
+    QString folderOf(uint64_t parentReference);
+    int typeOfContent(const CFileNode& node);
+
+    // The allocation look-up: how many of `count` clusters from `cluster`
+    // the volume now marks in use. Kept behind this one function so that it
+    // can move onto a shared allocation reader.
+    int64_t clustersInUse(int64_t cluster, int64_t count);
+    bool loadBitmap();
 
     IVolume* m_volume;
     CNotifyFileNode* m_notifier;
@@ -61,4 +134,21 @@ private:
     int64_t m_volumeLength = 0;
     uint32_t m_windowSize;
     int m_findings = 0;
+    int m_deletedFindings = 0;
+    bool m_reportDeleted = true;
+
+    void post(CFileNode& node);
+    void postDeferred();
+
+    std::vector<TableRun> m_tableRuns;
+    std::vector<CFileNode> m_deferred;
+    QSet<quint64> m_claimedStarts;
+    QHash<int64_t, FolderInfo> m_folders;
+    std::vector<uint8_t> m_recordBuffer;
+
+    // $Bitmap: its runs in file order (bytes), and one cached block.
+    int m_bitmapState = 0; // 0 not loaded, 1 loaded, -1 unreadable
+    std::vector<TableRun> m_bitmapRuns;
+    std::vector<uint8_t> m_bitmapBlock;
+    int64_t m_bitmapBlockStart = -1;
 };

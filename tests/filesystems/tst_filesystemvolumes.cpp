@@ -217,6 +217,7 @@ class TestFileSystemVolumes : public QObject
 private slots:
     void initTestCase();
     void ntfsLiveDocumentsMatchTheSleuthKit();
+    void ntfsDeletedDocumentsMatchTheSleuthKit();
     void fat32LiveDocumentsMatchTheSleuthKit_data();
     void fat32LiveDocumentsMatchTheSleuthKit();
     void cliListsDeletedDocumentsAndNoLiveOne_data();
@@ -235,6 +236,8 @@ private:
     QString m_fat32;
     QString m_fat32Large;
     QString m_ntfsFailure;
+    QString m_ntfsDeleted;
+    QString m_ntfsDeletedFailure;
 };
 
 QString TestFileSystemVolumes::build(const QString& scriptName, const QString& image, const QStringList& extra)
@@ -259,6 +262,8 @@ void TestFileSystemVolumes::initTestCase()
 
     m_ntfs = m_dir.filePath("ntfs.img");
     m_ntfsFailure = build("make-ntfs-volume.sh", m_ntfs);
+    m_ntfsDeleted = m_dir.filePath("ntfs-deleted.img");
+    m_ntfsDeletedFailure = build("make-ntfs-deleted-volume.sh", m_ntfsDeleted);
 }
 
 void TestFileSystemVolumes::ntfsLiveDocumentsMatchTheSleuthKit()
@@ -284,6 +289,96 @@ void TestFileSystemVolumes::ntfsLiveDocumentsMatchTheSleuthKit()
         for (const Finding& x : found)
             QVERIFY2(x.first != sector, qPrintable(f.path));
     }
+}
+
+void TestFileSystemVolumes::ntfsDeletedDocumentsMatchTheSleuthKit()
+{
+    if (!m_ntfsDeletedFailure.isEmpty() && !QFile::exists("/dev/fuse"))
+        QSKIP("no /dev/fuse here: the NTFS test volume cannot be built");
+    QVERIFY2(m_ntfsDeletedFailure.isEmpty(), qPrintable(m_ntfsDeletedFailure));
+
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(m_ntfsDeleted);
+    QVERIFY(volume);
+    CNotifyFileNode relay;
+    CNtfsScanner scanner(volume.get(), &relay);
+    QMap<QString, CFileNode> found;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), [&](const CFileNode& node) {
+        QCOMPARE(node.origin, int(CFileNode::OriginDeletedEntry));
+        QVERIFY2(!found.contains(node.folder + '/' + node.originalName), qPrintable(node.originalName));
+        found.insert(node.folder + '/' + node.originalName, node);
+    });
+    scanner.scan();
+    // The live PPTX is still reported as live, nothing else.
+    QCOMPARE(scanner.findings(), 1);
+
+    QFile image(m_ntfsDeleted);
+    QVERIFY(image.open(QIODevice::ReadOnly));
+    auto bytesOf = [&](const CFileNode& node) {
+        if (node.hasResidentData)
+            return node.residentData;
+        QByteArray out;
+        for (const CFileNode::Extent& e : node.extents) {
+            if (e.offset == CFileNode::Extent::kSparse) {
+                out.append(QByteArray(int(e.length), '\0'));
+                continue;
+            }
+            image.seek(e.offset);
+            out.append(image.read(e.length));
+        }
+        return out;
+    };
+
+    // Every deleted file The Sleuth Kit lists, but the zero-filled fillers,
+    // comes back under its path with The Sleuth Kit's size, time and bytes.
+    QStringList expected;
+    for (const TskFile& f : tskFiles(m_ntfsDeleted, true)) {
+        if (f.path.section('/', -1).startsWith("fill_"))
+            continue;
+        const QString path = '/' + f.path;
+        expected.append(path);
+        QVERIFY2(found.contains(path), qPrintable(path));
+        const CFileNode& node = found[path];
+        QProcess istat;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("TZ", "UTC");
+        istat.setProcessEnvironment(env);
+        istat.start("istat", {m_ntfsDeleted, f.inode});
+        QVERIFY(istat.waitForFinished(60000));
+        const QString meta = QString::fromUtf8(istat.readAllStandardOutput());
+        const QString size = QRegularExpression("\\$DATA \\(128-\\d+\\)\\s+Name: N/A\\s+\\S+\\s+size: (\\d+)")
+                                 .match(meta)
+                                 .captured(1);
+        QCOMPARE(node.size, size.toLongLong());
+        const QString modified = QRegularExpression("File Modified:\\s+(\\S+ \\d\\d:\\d\\d:\\d\\d)").match(meta).captured(1);
+        QCOMPARE(node.modified.toUTC().toString("yyyy-MM-dd HH:mm:ss"), modified);
+        QVERIFY2(!node.incomplete, qPrintable(path));
+
+        const QByteArray ours = bytesOf(node);
+        QCOMPARE(ours.size(), node.size);
+        if (path.endsWith("victim.docx")) {
+            // Its clusters now belong to a live file: never offered as whole.
+            QVERIFY(node.overwritten > 0.99);
+            continue;
+        }
+        QCOMPARE(node.overwritten, 0.0);
+        QProcess icat;
+        icat.start("icat", {"-r", m_ntfsDeleted, f.inode});
+        QVERIFY(icat.waitForFinished(60000));
+        QVERIFY2(ours == icat.readAllStandardOutput(), qPrintable(path));
+    }
+    QCOMPARE(expected.size(), 8);
+    expected.sort();
+    QCOMPARE(QStringList(found.keys()).join(" | "), expected.join(" | "));
+
+    // What each case is about.
+    QCOMPARE(found["/Docs/backup.bak"].typeCode, int(CFileTypeCatalogue::Docx));
+    QVERIFY(found["/Docs/便笺.zip"].hasResidentData);
+    QVERIFY(found["/Docs/便笺.zip"].size < 700);
+    QCOMPARE(found["/Docs/fragmented.ppt"].extents.size(), 2);
+    QCOMPARE(found["/Docs/fragmented.ppt"].typeName, QStringLiteral("PPT"));
+    QCOMPARE(found["/Old/Sub/plan.pdf"].typeCode, int(CFileTypeCatalogue::Pdf));
+    const QString thesis = QStringLiteral("/论文/2024/毕业论文终稿.docx");
+    QCOMPARE(found[thesis].startSector, quint64(found[thesis].extents.first().offset / 512));
 }
 
 void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit_data()
