@@ -108,7 +108,7 @@ public:
     RecordBuilder& fileName(const QString& name, uint8_t nameSpace = 1, int units = -1, const QByteArray& extra = {})
     {
         QByteArray value(0x42, 0);
-        put64(value, 0, 5); // parent: the root directory
+        put64(value, 0, m_parent);
         value[0x40] = char(units >= 0 ? units : name.size());
         value[0x41] = char(nameSpace);
         for (QChar c : name) {
@@ -121,16 +121,54 @@ public:
 
     RecordBuilder& residentData(const QByteArray& value) { return resident(0x80, value); }
 
+    // The folder of the names added after this call (record number in the
+    // low 48 bits, sequence above; the root, 5, by default).
+    RecordBuilder& parent(uint64_t number, uint16_t sequence = 5)
+    {
+        m_parent = number | (uint64_t(sequence) << 48);
+        return *this;
+    }
+    RecordBuilder& sequence(uint16_t value)
+    {
+        put16(m_bytes, 0x10, value);
+        return *this;
+    }
+    // Makes this an extension record of the base record `reference`.
+    RecordBuilder& base(uint64_t reference)
+    {
+        put64(m_bytes, 0x20, reference);
+        return *this;
+    }
+    // A resident attribute list placing pieces of the unnamed data stream:
+    // (first virtual cluster, record reference).
+    RecordBuilder& attributeList(const std::vector<std::pair<uint64_t, uint64_t>>& entries)
+    {
+        QByteArray value;
+        for (const auto& e : entries) {
+            QByteArray entry(0x20, 0);
+            put32(entry, 0, 0x80);
+            put16(entry, 4, 0x20);
+            entry[7] = char(0x1A);
+            put64(entry, 8, e.first);
+            put64(entry, 0x10, e.second);
+            value.append(entry);
+        }
+        return resident(0x20, value);
+    }
+
     // A non-resident data attribute holding `runs` (as encodeRuns takes
     // them), optionally named, starting at `startVcn`.
     RecordBuilder& data(const std::vector<std::pair<int64_t, uint64_t>>& runs, uint64_t startVcn = 0,
                         const QString& streamName = QString(), uint64_t realSize = 0)
     {
-        return rawData(encodeRuns(runs), startVcn, streamName, realSize);
+        uint64_t clusters = 0;
+        for (const auto& run : runs)
+            clusters += run.second;
+        return rawData(encodeRuns(runs), startVcn, streamName, realSize, startVcn + clusters - 1);
     }
 
     RecordBuilder& rawData(const QByteArray& runList, uint64_t startVcn = 0, const QString& streamName = QString(),
-                           uint64_t realSize = 0)
+                           uint64_t realSize = 0, uint64_t lastVcn = 0)
     {
         QByteArray a(0x40, 0);
         put32(a, 0, 0x80);
@@ -138,6 +176,7 @@ public:
         a[9] = char(streamName.size());
         put16(a, 0x0A, 0x40);
         put64(a, 0x10, startVcn);
+        put64(a, 0x18, lastVcn);
         for (QChar c : streamName) {
             a.append(char(c.unicode() & 0xFF));
             a.append(char(c.unicode() >> 8));
@@ -199,6 +238,7 @@ private:
     QByteArray m_bytes;
     int m_size;
     int m_cursor;
+    uint64_t m_parent = 5 | (uint64_t(5) << 48);
 };
 
 // A small NTFS volume: boot sector, and the table at `mftCluster` made of

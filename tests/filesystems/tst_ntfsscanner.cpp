@@ -1,6 +1,7 @@
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CNtfsScanner.h"
 #include "filesystems/NtfsImageBuilder.h"
+#include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <QtTest>
@@ -73,6 +74,7 @@ private slots:
     void largeSectorsAndRecordsReportIn512ByteUnits();
     void wrongTableGivesNothing();
     void stopDuringTheWalkEmitsNothingMore();
+    void deletedRecordsGiveTheirLayoutOrSayItIsNotWhole();
 };
 
 void TestNtfsScanner::reportsLiveDocumentsOfEveryRun()
@@ -192,6 +194,104 @@ void TestNtfsScanner::stopDuringTheWalkEmitsNothingMore()
     });
     scanner.scan();
     QCOMPARE(count, 1);
+}
+
+void TestNtfsScanner::deletedRecordsGiveTheirLayoutOrSayItIsNotWhole()
+{
+    VolumeBuilder v;
+    v.clusters = 200;
+    v.start();
+    v.setMftCluster(20);
+    auto place = [&](int number, const QByteArray& record) { v.putRecord(20 * 4096 + number * 1024, record); };
+    auto deleted = [](const QString& name, uint64_t parent = 5, uint16_t parentSequence = 5) {
+        return RecordBuilder(1024, 0).sequence(2).standardInformation().parent(parent, parentSequence).fileName(name);
+    };
+    const uint64_t C = 4096;
+    place(0, RecordBuilder().fileName("$MFT").data({{20, 10}}).finish());
+    place(5, RecordBuilder(1024, 3).fileName(".").finish());
+    place(6, RecordBuilder().fileName("$Bitmap").data({{40, 1}}).finish());
+    // Clusters 0-50 and 150 are in use.
+    v.image.replace(40 * 4096, 7, QByteArray("\xFF\xFF\xFF\xFF\xFF\xFF\x07", 7));
+    v.image[40 * 4096 + 18] = char(0x40);
+
+    // Folders: A (live), A/B (deleted, its sequence moved on), and two
+    // live folders that name each other as parent.
+    place(16, RecordBuilder(1024, 3).sequence(1).fileName("A").finish());
+    place(17, RecordBuilder(1024, 2).sequence(2).parent(16, 1).fileName("B").finish());
+    place(21, RecordBuilder(1024, 3).sequence(1).parent(22, 1).fileName("L1").finish());
+    place(22, RecordBuilder(1024, 3).sequence(1).parent(21, 1).fileName("L2").finish());
+
+    // Two runs around a sparse one; the size ends inside the last cluster.
+    place(18, deleted("x.pdf", 17, 1).data({{100, 2}, {-1, 1}, {120, 1}}, 0, {}, 3 * C + 2048).finish());
+    // A parent reused since (sequence 7 now), half the clusters in use.
+    place(19, deleted("over.docx", 16, 7).data({{150, 2}}, 0, {}, 2 * C).finish());
+    place(20, deleted("loop.xls", 21, 1).data({{102, 1}}, 0, {}, C).finish());
+    // A run outside the volume, runs over one another, a size past the runs.
+    place(23, deleted("outside.pdf").data({{104, 1}, {190, 50}}, 0, {}, 51 * C).finish());
+    place(24, deleted("overlap.ppt").data({{106, 2}, {107, 2}}, 0, {}, 4 * C).finish());
+    place(25, deleted("short.pdf").data({{110, 1}}, 0, {}, 10000).finish());
+    // A name that is not valid UTF-16.
+    place(26, deleted(QStringLiteral("bad") + QChar(0xD800) + QStringLiteral("x.pdf")).data({{112, 1}}, 0, {}, 100).finish());
+    // A run list continued in an extension record that survives ...
+    place(27, deleted("list.pdf").attributeList({{0, 27 | (1ull << 48)}, {2, 28 | (1ull << 48)}})
+                  .data({{60, 2}}, 0, {}, 3 * C).finish());
+    place(28, RecordBuilder(1024, 0).sequence(2).base(27 | (1ull << 48)).data({{70, 1}}, 2).finish());
+    // ... and one whose extension record now holds another file.
+    place(29, deleted("lost.pdf").attributeList({{0, 29 | (1ull << 48)}, {1, 30 | (1ull << 48)}})
+                  .data({{80, 1}}, 0, {}, 2 * C).finish());
+    place(30, RecordBuilder().fileName("other.txt").data({{90, 1}}).finish());
+    // Resident bytes; a document by its bytes; a file of no interest.
+    place(31, deleted("tiny.pdf").residentData("%PDF-1.4 tiny").finish());
+    place(32, deleted("notes.bak").residentData("%PDF-1.7 under another name").finish());
+    place(33, deleted("plain.bak").residentData("hello").finish());
+
+    CMemoryVolume volume(v.image);
+    CNotifyFileNode relay;
+    CNtfsScanner scanner(&volume, &relay);
+    QMap<QString, CFileNode> found;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                     [&](const CFileNode& n) { found.insert(n.originalName, n); });
+    scanner.scan();
+
+    using E = QVector<CFileNode::Extent>;
+    const CFileNode x = found.value("x.pdf");
+    QCOMPARE(x.folder, QStringLiteral("/A/B"));
+    QCOMPARE(x.extents, (E{{100 * 4096, 2 * 4096}, {CFileNode::Extent::kSparse, 4096}, {120 * 4096, 2048}}));
+    QCOMPARE(x.size, qint64(3 * C + 2048));
+    QCOMPARE(x.startSector, quint64(800));
+    QVERIFY(!x.incomplete);
+    QCOMPARE(x.overwritten, 0.0);
+
+    QCOMPARE(found.value("over.docx").folder, QStringLiteral("?"));
+    QCOMPARE(found.value("over.docx").overwritten, 0.5);
+    QCOMPARE(found.value("loop.xls").folder, QStringLiteral("?/L2/L1"));
+
+    QVERIFY(found.value("outside.pdf").incomplete);
+    QCOMPARE(found.value("outside.pdf").extents, (E{{104 * 4096, 4096}}));
+    QCOMPARE(found.value("outside.pdf").size, qint64(4096));
+    QVERIFY(found.value("overlap.ppt").incomplete);
+    QVERIFY(found.value("short.pdf").incomplete);
+    QCOMPARE(found.value("short.pdf").size, qint64(4096));
+
+    const QString bad = QStringLiteral("bad") + QChar(0xFFFD) + QStringLiteral("x.pdf");
+    QVERIFY(found.contains(bad));
+    QCOMPARE(QString::fromUtf8(bad.toUtf8()), bad);
+
+    QCOMPARE(found.value("list.pdf").extents, (E{{60 * 4096, 2 * 4096}, {70 * 4096, 4096}}));
+    QVERIFY(!found.value("list.pdf").incomplete);
+    QVERIFY(found.value("lost.pdf").incomplete);
+    QCOMPARE(found.value("lost.pdf").extents, (E{{80 * 4096, 4096}}));
+
+    const CFileNode tiny = found.value("tiny.pdf");
+    QVERIFY(tiny.hasResidentData);
+    QCOMPARE(tiny.residentData, QByteArray("%PDF-1.4 tiny"));
+    QCOMPARE(tiny.startSector, quint64((20 * 4096 + 31 * 1024) / 512));
+    QCOMPARE(found.value("notes.bak").typeCode, int(CFileTypeCatalogue::Pdf));
+    QVERIFY(!found.contains("plain.bak"));
+    QCOMPARE(found.size(), 11);
+    QCOMPARE(scanner.deletedFindings(), 11);
+    for (const CFileNode& n : found)
+        QCOMPARE(n.origin, int(CFileNode::OriginDeletedEntry));
 }
 
 QTEST_APPLESS_MAIN(TestNtfsScanner)
