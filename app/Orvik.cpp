@@ -313,26 +313,34 @@ void Orvik::recoveryData()
 {
     if (!m_fileChooser)
         return;
-    const QString chosen = m_fileChooser->chooseOutputFolder(this);
+    // 取消 in the question goes back to the folder chooser; cancelling the
+    // chooser ends it. (Bounded, though every round waits for the user.)
+    QString chosen;
+    for (int round = 0; round < 1000; ++round) {
+        chosen = m_fileChooser->chooseOutputFolder(this);
+        if (chosen.isEmpty())
+            return;
+        const std::shared_ptr<IVolume> volume = m_control.diskHandle();
+        if (!volume)
+            break;
+        const CSameVolumeCheck::Result same = CSameVolumeCheck().check(volume->name(), chosen);
+        if (same.verdict == CSameVolumeCheck::Verdict::Different)
+            break;
+        CMessageTips warning(this);
+        warning.setNotice(true);
+        warning.cancelButton()->show();
+        warning.setMessage(
+            same.verdict == CSameVolumeCheck::Verdict::Same
+                ? QStringLiteral("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
+                                 "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？")
+                : QStringLiteral("无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
+                                 "仍要恢复到这里吗？"));
+        if (warning.exec() == 1)
+            break;
+        chosen.clear();
+    }
     if (chosen.isEmpty())
         return;
-
-    if (std::shared_ptr<IVolume> volume = m_control.diskHandle()) {
-        const CSameVolumeCheck::Result same = CSameVolumeCheck().check(volume->name(), chosen);
-        if (same.verdict != CSameVolumeCheck::Verdict::Different) {
-            CMessageTips warning(this);
-            warning.setNotice(true);
-            warning.cancelButton()->show();
-            warning.setMessage(
-                same.verdict == CSameVolumeCheck::Verdict::Same
-                    ? QStringLiteral("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
-                                     "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？")
-                    : QStringLiteral("无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
-                                     "仍要恢复到这里吗？"));
-            if (warning.exec() != 1)
-                return;
-        }
-    }
 
     const QString folder = recoveryFolder(chosen, QDateTime::currentDateTime());
     m_recoveryDialog.setRecoveryInfo(folder, m_control.diskHandle());

@@ -58,9 +58,12 @@ QString CRecoverCommand::usage()
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named after their start sector (2048.PDF); an existing file is never\n"
-        "      overwritten (a taken name gets \" (1)\"). Refuses an OUTDIR that may lie on\n"
-        "      SOURCE, since writing there destroys what is being recovered, unless\n"
-        "      --allow-same-volume is given.\n");
+        "      overwritten (a taken name gets \" (1)\"); a file is written under a hidden\n"
+        "      name ending in .partial and renamed when whole. Refuses an OUTDIR that may\n"
+        "      lie on SOURCE, since writing there destroys what is being recovered, unless\n"
+        "      --allow-same-volume is given. For an image file that means an OUTDIR on the\n"
+        "      image itself (a loop device or FUSE mount of it, or anything stacked on\n"
+        "      one); beside the image is fine.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)

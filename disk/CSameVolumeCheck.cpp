@@ -56,15 +56,6 @@ bool isDisklessFileSystem(const QString& type)
     return kinds.contains(type);
 }
 
-bool sameFile(const QString& a, const QString& b)
-{
-    struct stat sa;
-    struct stat sb;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 } // namespace
 
 CSameVolumeCheck::CSameVolumeCheck()
@@ -140,9 +131,9 @@ QSet<QString> CSameVolumeCheck::underlying(const QString& device, bool* complete
     return seen;
 }
 
-QString CSameVolumeCheck::deviceOfMount(const QString& mountDevice, bool* notOnDisk) const
+CSameVolumeCheck::MountSource CSameVolumeCheck::mountSource(const QString& mountDevice) const
 {
-    *notOnDisk = false;
+    MountSource result;
     const QList<QByteArray> lines = mountInfo().split('\n');
     for (const QByteArray& line : lines) {
         const QList<QByteArray> fields = line.split(' ');
@@ -151,18 +142,95 @@ QString CSameVolumeCheck::deviceOfMount(const QString& mountDevice, bool* notOnD
             continue;
         if (QString::fromLatin1(fields[2]) != mountDevice)
             continue;
+        result.found = true;
         const QString type = QString::fromLatin1(fields[separator + 1]);
         const QString source = unescapeMountField(fields[separator + 2]);
         if (source.startsWith(QLatin1Char('/'))) {
             struct stat st;
-            if (::stat(QFile::encodeName(source).constData(), &st) == 0 && S_ISBLK(st.st_mode))
-                return numberOf(st.st_rdev);
+            if (::stat(QFile::encodeName(source).constData(), &st) == 0) {
+                if (S_ISBLK(st.st_mode)) {
+                    result.device = numberOf(st.st_rdev);
+                    return result;
+                }
+                // ntfs-3g and other FUSE file systems on an image name the
+                // image itself.
+                if (S_ISREG(st.st_mode)) {
+                    result.file = source;
+                    return result;
+                }
+            }
         }
-        if (isDisklessFileSystem(type))
-            *notOnDisk = true;
-        return QString();
+        result.notOnDisk = isDisklessFileSystem(type);
+        return result;
     }
-    return QString();
+    return result;
+}
+
+QString CSameVolumeCheck::deviceOfMount(const QString& mountDevice, bool* notOnDisk) const
+{
+    const MountSource source = mountSource(mountDevice);
+    *notOnDisk = source.notOnDisk;
+    return source.device;
+}
+
+CSameVolumeCheck::Stack CSameVolumeCheck::stackUnder(const QString& device) const
+{
+    Stack stack;
+    QList<QString> queue{device};
+    int steps = 0;
+    // A file behind a loop device or a FUSE mount: it, then the device
+    // that holds it.
+    auto addFile = [&](const QString& path) {
+        struct stat st;
+        if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+            stack.complete = false;
+            return;
+        }
+        stack.files.insert(QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino), path);
+        queue.append(numberOf(st.st_dev));
+    };
+    while (!queue.isEmpty() && ++steps <= kMaxDevices) {
+        const QString current = queue.takeFirst();
+        if (current.isEmpty() || stack.devices.contains(current))
+            continue;
+        stack.devices.insert(current);
+        if (current.startsWith(QLatin1String("0:"))) {
+            // An anonymous device (btrfs, FUSE, tmpfs, network): the mount
+            // table says what it is made of.
+            const MountSource source = mountSource(current);
+            if (!source.device.isEmpty())
+                queue.append(source.device);
+            else if (!source.file.isEmpty())
+                addFile(source.file);
+            else if (source.notOnDisk && current == device)
+                stack.notOnDisk = true;
+            continue;
+        }
+        const QString dir = sysDeviceDir(current);
+        if (dir.isEmpty()) {
+            stack.complete = false;
+            continue;
+        }
+        // A partition lies inside the disk whose folder holds it.
+        if (QFileInfo::exists(dir + QStringLiteral("/partition")))
+            queue.append(readFirstLine(QFileInfo(dir).path() + QStringLiteral("/dev")));
+        // LVM, LUKS, md and loop partitions are built on their slaves.
+        const QFileInfoList slaves = QDir(dir + QStringLiteral("/slaves"))
+                                         .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System);
+        for (const QFileInfo& slave : slaves) {
+            const QString number = readFirstLine(slave.canonicalFilePath() + QStringLiteral("/dev"));
+            if (number.isEmpty())
+                stack.complete = false;
+            else
+                queue.append(number);
+        }
+        const QString backing = loopBackingFile(current);
+        if (!backing.isEmpty())
+            addFile(backing);
+    }
+    if (!queue.isEmpty())
+        stack.complete = false;
+    return stack;
 }
 
 namespace {
@@ -199,20 +267,15 @@ QString CSameVolumeCheck::outputDevice(const QString& folder, bool* notOnDisk) c
 
 CSameVolumeCheck::Result CSameVolumeCheck::check(const QString& source, const QString& outputFolder) const
 {
-    // An image file stands for the volume it was taken from, and is treated
-    // like one: the file system that holds it counts as the source.
-    struct stat image;
     struct stat out;
-    if (::stat(QFile::encodeName(source).constData(), &image) == 0 && S_ISREG(image.st_mode)
-        && statNearest(outputFolder, &out) && out.st_dev == image.st_dev) {
+    if (!statNearest(outputFolder, &out)) {
         Result result;
-        result.verdict = Verdict::Same;
-        result.detail = QStringLiteral("the output folder is on the file system that holds the image %1").arg(source);
+        result.detail = QStringLiteral("the output folder %1 cannot be looked up").arg(outputFolder);
         return result;
     }
-    bool notOnDisk = false;
-    const QString output = outputDevice(outputFolder, &notOnDisk);
-    return checkDevices(source, output, notOnDisk);
+    // The folder's own device number, anonymous or not: the walk below
+    // reads the mount table where it must.
+    return checkDevices(source, numberOf(out.st_dev), false);
 }
 
 CSameVolumeCheck::Result CSameVolumeCheck::checkDevices(const QString& source, const QString& output,
@@ -229,31 +292,35 @@ CSameVolumeCheck::Result CSameVolumeCheck::checkDevices(const QString& source, c
         result.detail = QStringLiteral("the output folder is on no local disk");
         return result;
     }
+    const Stack below = output.isEmpty() ? Stack() : stackUnder(output);
+    if (below.notOnDisk) {
+        result.verdict = Verdict::Different;
+        result.detail = QStringLiteral("the output folder is on no local disk");
+        return result;
+    }
+    // The output's own block device, where there is one.
+    QString outputDisk = output;
+    if (output.startsWith(QLatin1String("0:"))) {
+        bool diskless = false;
+        outputDisk = deviceOfMount(output, &diskless);
+    }
 
     if (S_ISREG(st.st_mode)) {
-        if (output.isEmpty()) {
-            result.verdict = Verdict::Different;
-            result.detail = QStringLiteral("the output folder is on no block device");
+        const QString image = QStringLiteral("%1:%2").arg(st.st_dev).arg(st.st_ino);
+        if (below.files.contains(image)) {
+            result.verdict = Verdict::Same;
+            result.detail = QStringLiteral("the output folder is on a file system built on the image %1 itself "
+                                           "(through %2)")
+                                .arg(source, below.files.value(image));
             return result;
         }
-        bool complete = false;
-        const QSet<QString> below = underlying(output, &complete);
-        for (const QString& device : below) {
-            const QString backing = loopBackingFile(device);
-            if (!backing.isEmpty() && sameFile(backing, source)) {
-                result.verdict = Verdict::Same;
-                result.detail = QStringLiteral("the output folder is on %1, a loop device backed by the image %2")
-                                    .arg(deviceName(device), source);
-                return result;
-            }
-        }
-        if (!complete) {
-            result.detail = QStringLiteral("the devices under %1 cannot be looked up in %2")
-                                .arg(deviceName(output), m_sysRoot);
+        if (!below.complete) {
+            result.detail = QStringLiteral("the devices under the output folder cannot all be looked up in %1")
+                                .arg(m_sysRoot);
             return result;
         }
         result.verdict = Verdict::Different;
-        result.detail = QStringLiteral("no loop device under the output folder is backed by the image");
+        result.detail = QStringLiteral("nothing under the output folder is built on the image");
         return result;
     }
 
@@ -262,27 +329,40 @@ CSameVolumeCheck::Result CSameVolumeCheck::checkDevices(const QString& source, c
         return result;
     }
     const QString sourceDevice = numberOf(st.st_rdev);
-    if (output.isEmpty()) {
+    if (below.devices.isEmpty() || (outputDisk.isEmpty() && below.files.isEmpty())) {
         result.detail = QStringLiteral("the disk holding the output folder cannot be found");
         return result;
     }
-    bool outputComplete = false;
     bool sourceComplete = false;
-    const QSet<QString> belowOutput = underlying(output, &outputComplete);
     const QSet<QString> belowSource = underlying(sourceDevice, &sourceComplete);
-    if (belowOutput.contains(sourceDevice) || belowSource.contains(output)) {
+    if (below.devices.contains(sourceDevice) || (!outputDisk.isEmpty() && belowSource.contains(outputDisk))) {
         result.verdict = Verdict::Same;
         result.detail = QStringLiteral("the output folder is on %1, which shares its sectors with the source %2")
-                            .arg(deviceName(output), deviceName(sourceDevice));
+                            .arg(deviceName(outputDisk.isEmpty() ? output : outputDisk), deviceName(sourceDevice));
         return result;
     }
-    if (!outputComplete || !sourceComplete) {
+    // Writing into a file that backs the source (a loop device's image)
+    // changes the source's bytes, whichever way the file is reached.
+    for (const QString& device : belowSource) {
+        const QString backing = loopBackingFile(device);
+        struct stat file;
+        if (backing.isEmpty() || ::stat(QFile::encodeName(backing).constData(), &file) != 0)
+            continue;
+        if (below.files.contains(QStringLiteral("%1:%2").arg(file.st_dev).arg(file.st_ino))) {
+            result.verdict = Verdict::Same;
+            result.detail = QStringLiteral("the output folder is built on %1, the image behind the source %2")
+                                .arg(backing, deviceName(sourceDevice));
+            return result;
+        }
+    }
+    if (!below.complete || !sourceComplete) {
         result.detail = QStringLiteral("the devices under %1 or %2 cannot be looked up in %3")
-                            .arg(deviceName(output), deviceName(sourceDevice), m_sysRoot);
+                            .arg(deviceName(outputDisk.isEmpty() ? output : outputDisk), deviceName(sourceDevice),
+                                 m_sysRoot);
         return result;
     }
     result.verdict = Verdict::Different;
     result.detail = QStringLiteral("the output folder is on %1, apart from the source %2")
-                        .arg(deviceName(output), deviceName(sourceDevice));
+                        .arg(deviceName(outputDisk.isEmpty() ? output : outputDisk), deviceName(sourceDevice));
     return result;
 }

@@ -1,28 +1,31 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QSet>
 #include <QString>
 
 // Tells whether writing into a folder may overwrite the volume being
 // recovered, so that a recovery never destroys the data it is saving.
 //
-// Both sides are resolved to block devices: the source directly (a block
-// device) and the output folder through the file system holding it (its
-// device number, or for btrfs, FUSE and the like the device named in
-// /proc/self/mountinfo). Each device is then expanded through
-// /sys/dev/block/MAJ:MIN to everything it is built on: the disk holding a
-// partition, the slaves of an LVM, LUKS or md device, recursively. The two
-// overlap when one side is built on the other: scanning /dev/sdb while
-// writing to /dev/sdb1, or writing into an LVM volume on the scanned
-// partition. Two partitions of one disk do not overlap.
+// The output folder is followed down to everything it is built on: its file
+// system's device (for btrfs, FUSE and the like, what /proc/self/mountinfo
+// names as the mount's source: a block device, or for ntfs-3g on an image
+// the image file itself), then through /sys/dev/block/MAJ:MIN the disk
+// holding a partition, the slaves of an LVM, LUKS or md device, and the
+// backing file of a loop device; a backing or source file leads on to the
+// device that holds it, recursively.
 //
-// An image file stands for the volume it was taken from: the output
-// overlaps when it is on the file system that holds the image, or on a file
-// system that sits on a loop device backed by the image. (Writing beside an
-// image does not change its bytes, but an image is treated like the volume
-// it stands for, so that a recovery behaves the same on both; the CLI's
-// --allow-same-volume is there for those who know better.)
+// A block device source overlaps when the output is built on it, when it is
+// built on the output's device (scanning /dev/sdb while writing to
+// /dev/sdb1; LVM on the scanned partition), or when the output is built on a
+// file that backs the source (a loop device of an image, written through a
+// FUSE mount of that image). Two partitions of one disk do not overlap.
+//
+// An image file source overlaps only when the output is built on the image
+// itself: a loop device of it, a FUSE or loop mount of it, anything stacked
+// on those. Files written beside an image cannot change its bytes, so the
+// file system that merely holds it is a different volume.
 class CSameVolumeCheck
 {
 public:
@@ -64,10 +67,30 @@ public:
     // The backing file of a loop device, empty for anything else.
     QString loopBackingFile(const QString& device) const;
 
+    // Everything the file system on `device` ("MAJ:MIN", anonymous numbers
+    // included) is built on: devices, and the files ("DEV:INO") behind loop
+    // devices and FUSE mounts, with a path for each file.
+    struct Stack
+    {
+        QSet<QString> devices;
+        QHash<QString, QString> files; // "DEV:INO" -> path
+        bool complete = true;          // every step could be looked up
+        bool notOnDisk = false;        // a file system on no local disk
+    };
+    Stack stackUnder(const QString& device) const;
+
     // The kernel name of a device (sdb1), or the number when unknown.
     QString deviceName(const QString& device) const;
 
 private:
+    struct MountSource
+    {
+        QString device;     // "MAJ:MIN" of a block device
+        QString file;       // a regular file (FUSE on an image)
+        bool found = false;
+        bool notOnDisk = false;
+    };
+    MountSource mountSource(const QString& mountDevice) const;
     QByteArray mountInfo() const;
     QString sysDeviceDir(const QString& device) const;
 

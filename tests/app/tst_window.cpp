@@ -9,6 +9,7 @@
 #include "app/CMainWindow.h"
 #include "app/CParentWindow.h"
 #include "app/CPopParentWind.h"
+#include "app/IFileChooser.h"
 #include "app/ITransPage.h"
 #include "app/Orvik.h"
 #include "disk/CMemoryVolume.h"
@@ -72,6 +73,18 @@ Orvik* startOnVolume(CMainWindow* main, std::shared_ptr<IVolume> volume,
 }
 
 } // namespace
+
+// Gives its answers for the output folder in turn.
+class SequenceChooser : public IFileChooser
+{
+public:
+    explicit SequenceChooser(QStringList* answers) : m_answers(answers) {}
+    QString chooseImageFile(QWidget*) override { return QString(); }
+    QString chooseOutputFolder(QWidget*) override { return m_answers->isEmpty() ? QString() : m_answers->takeFirst(); }
+
+private:
+    QStringList* m_answers;
+};
 
 class TestWindow : public QObject
 {
@@ -614,10 +627,16 @@ void TestWindow::uncertainOutputVolumeIsQuestioned()
     QVERIFY(page->recoverButton()->isEnabled());
 
     {
+        // 取消 goes back to the folder chooser; cancelling that ends it.
+        QStringList answers{out.path(), QString()};
+        SequenceChooser again(&answers);
+        page->setFileChooser(&again);
         BoxAnswerer decline(false);
         page->recoverButton()->click();
         QCOMPARE(decline.answered(), 1);
         QVERIFY(decline.text().contains(QStringLiteral("覆盖")));
+        QVERIFY(answers.isEmpty());
+        page->setFileChooser(&chooser);
     }
     QVERIFY(!page->recoveryDialog().isVisible());
     QVERIFY(QDir(out.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -47,6 +49,12 @@ public:
         device("devices/virtual/block/loop0", "7:0");
         writeText(root + "/devices/virtual/block/loop0/loop/backing_file", image.toUtf8() + "\n");
         device("devices/virtual/block/loop0/loop0p1", "259:0", true);
+        // The device that really holds the image, where the walk from
+        // its loop device leads.
+        struct stat st;
+        if (::stat(QFile::encodeName(root).constData(), &st) == 0 && major(st.st_dev) != 0)
+            device("devices/virtual/block/host",
+                   QStringLiteral("%1:%2").arg(major(st.st_dev)).arg(minor(st.st_dev)).toLatin1());
     }
 
     void device(const QString& dir, const QByteArray& number, bool partition = false)
@@ -66,6 +74,70 @@ public:
     QString root;
 };
 
+struct Command
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Command runCommand(const QString& program, const QStringList& args, int timeoutMs = 60000)
+{
+    QProcess p;
+    p.start(program, args);
+    Command c;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return c;
+    }
+    c.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    c.out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    c.err = QString::fromUtf8(p.readAllStandardError());
+    return c;
+}
+
+// Loop devices and mounts made by a test, undone in reverse order however
+// the test ends.
+class Stack
+{
+public:
+    ~Stack()
+    {
+        for (int i = m_undo.size() - 1; i >= 0; --i)
+            runCommand(m_undo[i].first, m_undo[i].second);
+    }
+    // A new loop device backed by `file`, or empty.
+    QString attach(const QString& file)
+    {
+        const Command c = runCommand("losetup", {"--find", "--show", file});
+        if (c.exitCode != 0 || !c.out.startsWith("/dev/loop"))
+            return QString();
+        m_undo.append({"losetup", {"--detach", c.out}});
+        return c.out;
+    }
+    bool mountNtfs(const QString& source, const QString& folder)
+    {
+        QDir().mkpath(folder);
+        if (runCommand("ntfs-3g", {source, folder}).exitCode != 0)
+            return false;
+        m_undo.append({"umount", {"--lazy", folder}});
+        return true;
+    }
+
+private:
+    QList<QPair<QString, QStringList>> m_undo;
+};
+
+bool makeNtfs(const QString& image, int mebibytes)
+{
+    QFile f(image);
+    if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(mebibytes) << 20))
+        return false;
+    f.close();
+    return runCommand("mkntfs", {"-q", "-F", "-f", image}).exitCode == 0;
+}
+
 } // namespace
 
 class TestSameVolumeCheck : public QObject
@@ -77,6 +149,7 @@ private slots:
     void imagesOverlapOnlyThroughTheirLoopDevice();
     void mountTableNamesWhatAnonymousDevicesHold();
     void realFoldersAgainstRealSources();
+    void realLoopDevicesAndFuseMounts();
 };
 
 void TestSameVolumeCheck::expandsPartitionsAndStackedDevices()
@@ -177,9 +250,8 @@ void TestSameVolumeCheck::realFoldersAgainstRealSources()
     const QString image = dir.path() + "/disk.img";
     writeText(image, QByteArray(4096, 0));
     CSameVolumeCheck check;
-    // An image stands for its volume: a folder beside it (not yet made) is
-    // on the source.
-    QCOMPARE(check.check(image, dir.path() + "/out/deeper").verdict, Verdict::Same);
+    // Beside an image (in a folder not yet made) its bytes are safe.
+    QCOMPARE(check.check(image, dir.path() + "/out/deeper").verdict, Verdict::Different);
 
     struct stat st;
     QCOMPARE(::stat(QFile::encodeName(dir.path()).constData(), &st), 0);
@@ -193,6 +265,75 @@ void TestSameVolumeCheck::realFoldersAgainstRealSources()
     const CSameVolumeCheck::Result same = check.check(dir.path() + "/self", dir.path() + "/out");
     QCOMPARE(same.verdict, Verdict::Same);
     QVERIFY(!same.detail.isEmpty());
+}
+
+void TestSameVolumeCheck::realLoopDevicesAndFuseMounts()
+{
+    if (::geteuid() != 0)
+        QSKIP("loop devices and mounts need root");
+    if (QStandardPaths::findExecutable("ntfs-3g").isEmpty() || QStandardPaths::findExecutable("mkntfs").isEmpty()
+        || !QFileInfo::exists("/dev/fuse"))
+        QSKIP("ntfs-3g, mkntfs or /dev/fuse is missing (scripts/install-deps.sh installs ntfs-3g)");
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    Stack stack;
+    QVERIFY(makeNtfs(d + "/ntfs.img", 16));
+    QVERIFY(QFile::link(d + "/ntfs.img", d + "/link.img"));
+    QVERIFY(makeNtfs(d + "/outer.img", 24));
+    const QString outerLoop = stack.attach(d + "/outer.img");
+    if (outerLoop.isEmpty())
+        QSKIP("no loop device can be made here (a container without loop devices)");
+
+    // ntfs-3g on the image file itself; ntfs-3g on a loop device of
+    // another image, holding a third image attached and mounted in turn.
+    QVERIFY(stack.mountNtfs(d + "/ntfs.img", d + "/fuse"));
+    QVERIFY(stack.mountNtfs(outerLoop, d + "/outer"));
+    QVERIFY(makeNtfs(d + "/outer/inner.img", 8));
+    const QString innerLoop = stack.attach(d + "/outer/inner.img");
+    QVERIFY(!innerLoop.isEmpty());
+    QVERIFY(stack.mountNtfs(innerLoop, d + "/inner"));
+
+    const CSameVolumeCheck check;
+    struct Case
+    {
+        QString source;
+        QString output;
+        Verdict verdict;
+    };
+    const QList<Case> cases = {
+        // Beside an image, on the disk that holds it: its bytes are safe.
+        {d + "/ntfs.img", d + "/out", Verdict::Different},
+        {d + "/outer.img", d + "/out", Verdict::Different},
+        // A FUSE mount whose source is the image, by any path to it.
+        {d + "/ntfs.img", d + "/fuse/out", Verdict::Same},
+        {d + "/link.img", d + "/fuse/out", Verdict::Same},
+        {d + "/outer.img", d + "/fuse/out", Verdict::Different},
+        // A mount of the image's loop device, and what is stacked on it.
+        {d + "/outer.img", d + "/outer/out", Verdict::Same},
+        {d + "/outer.img", d + "/inner/out", Verdict::Same},
+        {d + "/outer/inner.img", d + "/inner/out", Verdict::Same},
+        {d + "/outer/inner.img", d + "/outer/out", Verdict::Different},
+        // A loop device backed by a file on the scanned device.
+        {outerLoop, d + "/inner/out", Verdict::Same},
+        {outerLoop, d + "/outer/out", Verdict::Same},
+        {innerLoop, d + "/inner/out", Verdict::Same},
+        {outerLoop, d + "/out", Verdict::Different},
+    };
+    for (const Case& c : cases) {
+        const CSameVolumeCheck::Result r = check.check(c.source, c.output);
+        QVERIFY2(r.verdict == c.verdict,
+                 qPrintable(QStringLiteral("%1 -> %2: %3").arg(c.source, c.output, r.detail)));
+    }
+
+    // The command line refuses before anything is written, and recovers
+    // beside an image without being told it may.
+    const QString cli = QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli");
+    const Command refused = runCommand(cli, {"recover", d + "/ntfs.img", d + "/fuse/out"});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("refusing to recover into " + d + "/fuse/out"), qPrintable(refused.err));
+    QVERIFY(!QFileInfo::exists(d + "/fuse/out"));
+    const Command beside = runCommand(cli, {"recover", d + "/ntfs.img", d + "/out"});
+    QVERIFY2(beside.exitCode == 0, qPrintable(beside.err));
 }
 
 QTEST_GUILESS_MAIN(TestSameVolumeCheck)
