@@ -10,6 +10,8 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 
+#include <cstdio>
+
 CScanSession::CScanSession(QObject* parent)
     : QObject(parent)
 {
@@ -58,7 +60,11 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
 
     CRecoveryControl control;
     // Ctrl-C stops the scan at the end of its window; what was found stays.
-    CInterruptWatch interrupt([&control]() { control.stopScan(); });
+    CInterruptWatch interrupt([&control]() {
+        control.stopScan();
+        std::fputs("\ntamsel-cli: stopping the scan here, press Ctrl-C again to abort.\n", stderr);
+        std::fflush(stderr);
+    });
     // The same tree builder the window fills, so that both list exactly the
     // same documents, in the same order: live files' documents left out.
     CCreateTreeNode builder;

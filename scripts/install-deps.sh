@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
-    dosfstools mtools ntfs-3g util-linux
+    dosfstools mtools ntfs-3g util-linux mount
     xvfb xauth fonts-wqy-microhei
     sleuthkit
     clang libclang-rt-14-dev
