@@ -43,11 +43,75 @@ bool CCreateTreeNode::isDuplicate(const CFileNode& record) const
     return liveFamily != 0 && liveFamily == CFileTypeCatalogue::family(recordCode);
 }
 
+namespace {
+
+bool sameFamily(int a, int b)
+{
+    if (a == b)
+        return true;
+    const int family = CFileTypeCatalogue::family(a);
+    return family != 0 && family == CFileTypeCatalogue::family(b);
+}
+
+// The entry's record, marked as found both ways, listed under the row's type.
+CFileNode mergedRecord(const CFileNode& entry, const CFileNode& row)
+{
+    CFileNode merged = entry;
+    merged.origin = CFileNode::OriginBoth;
+    merged.typeName = row.typeName;
+    merged.typeCode = row.typeCode;
+    merged.typeDescription = row.typeDescription;
+    merged.kind = row.kind;
+    return merged;
+}
+
+} // namespace
+
+CFileNodeItem* CCreateTreeNode::takeCounterpart(QHash<quint64, CFileNodeItem*>& starts, const CFileNode& record)
+{
+    const int64_t first = record.firstByteOffset();
+    if (first < 0)
+        return nullptr;
+    const auto it = starts.find(static_cast<quint64>(first));
+    if (it == starts.end())
+        return nullptr;
+    CFileNodeItem* item = it.value();
+    const int recordCode = CFileTypeCatalogue::typeCodeByName(record.typeName);
+    const int itemCode = CFileTypeCatalogue::typeCodeByName(item->record().typeName);
+    // A document of another family at that byte is another document: the
+    // entry's first cluster was reused.
+    if (!sameFamily(recordCode, itemCode))
+        return nullptr;
+    starts.erase(it);
+    return item;
+}
+
 void CCreateTreeNode::reciveFileItem(const CFileNode& record)
 {
+    if (record.origin != CFileNode::OriginCarved) {
+        if (CFileNodeItem* carved = takeCounterpart(m_carvedStarts, record)) {
+            carved->setRecord(mergedRecord(record, carved->record()));
+            return;
+        }
+        CFileNodeItem* item = addItem(record);
+        const int64_t first = record.firstByteOffset();
+        if (record.origin == CFileNode::OriginDeletedEntry && first >= 0)
+            m_entryStarts.insert(static_cast<quint64>(first), item);
+        return;
+    }
+
     if (isDuplicate(record))
         return;
+    if (CFileNodeItem* entry = takeCounterpart(m_entryStarts, record)) {
+        entry->setRecord(mergedRecord(entry->record(), entry->record()));
+        return;
+    }
+    CFileNodeItem* item = addItem(record);
+    m_carvedStarts.insert(record.byteOffset(), item);
+}
 
+CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)
+{
     auto* item = new CFileNodeItem(&record);
     if (CFileNodeItem* type = typeItem(item->typeCode())) {
         type->appendChild(item);
@@ -55,16 +119,18 @@ void CCreateTreeNode::reciveFileItem(const CFileNode& record)
             CFileClassfy changed(item->typeName(), item->typeCode(), type->childCount());
             m_receiver->typeNodeChanged(&changed);
         }
-        return;
+        return item;
     }
 
     // The first document of a type stands for the type, and is listed again
     // as the type's first file: only the file item's tick counts.
     m_root->appendChild(item);
     m_typeItems.insert(item->typeCode(), item);
-    item->appendChild(new CFileNodeItem(&record));
+    auto* file = new CFileNodeItem(&record);
+    item->appendChild(file);
     if (m_receiver)
         m_receiver->typeNodeChanged(new CFileClassfy(item->typeName(), item->typeCode(), 1));
+    return file;
 }
 
 CFileNodeItem* CCreateTreeNode::typeItem(int typeCode) const
@@ -97,8 +163,12 @@ void CCreateTreeNode::setTypeChecked(int typeCode, int state)
     if (!type)
         return;
     const bool ticked = state != 0;
-    for (INode* node : type->children())
-        static_cast<CFileNodeItem*>(node)->setChecked(ticked);
+    for (INode* node : type->children()) {
+        auto* file = static_cast<CFileNodeItem*>(node);
+        // A damaged file is ticked only by the user's own choice.
+        if (!ticked || file->isTickedWithType())
+            file->setChecked(ticked);
+    }
 }
 
 int CCreateTreeNode::typeCheckState(int typeCode) const

@@ -25,6 +25,15 @@ class ICopyFileNode;
 // file-system pass ends before the raw pass starts, so every live file is
 // known before the first carved record arrives.
 //
+// A deleted file's record (origin OriginDeletedEntry) and a carved record
+// that starts at the same byte of the source, of the same type family, are
+// one document: one row, origin OriginBoth, with the entry's name, folder,
+// size, time and layout (the entry knows the exact size; carving only
+// infers it). The two may arrive in either order; the row keeps the type
+// it was listed under first. Only carved records go through the live-file
+// filter: a deleted file's sector is often a live file's again, and the
+// entry's own record says how much of it was overwritten.
+//
 // Every operation runs on the builder's own (interface) thread; nothing here
 // starts a thread. Each carved record costs O(1): the type item is found by
 // a hash, and counts are kept as items arrive and ticks change.
@@ -51,7 +60,8 @@ public:
     // look-ups are answered.
     void requestStop() { m_stopFlag = true; }
 
-    // Ticks (state != 0) or unticks every file of the type.
+    // Ticks (state != 0) every file of the type that is not damaged, or
+    // unticks every file of the type.
     void setTypeChecked(int typeCode, int state);
     // Qt::CheckState of the type's files (2 all ticked, 1 some, 0 none);
     // 0 for a type that has no item.
@@ -75,7 +85,9 @@ public:
     bool isDuplicate(const CFileNode& record) const;
 
 public slots:
-    // One carved document: added under its type unless a live file owns it.
+    // One found document: a carved one is added under its type unless a
+    // live file owns it; either kind is merged with its counterpart (see
+    // above).
     void reciveFileItem(const CFileNode& record);
     // A live file (start sector, type code); the first report of a sector
     // is kept.
@@ -83,11 +95,20 @@ public slots:
 
 private:
     CFileNodeItem* typeItem(int typeCode) const;
+    CFileNodeItem* addItem(const CFileNode& record);
+    // The counterpart waiting in `starts` at the record's first byte, taken
+    // out of it, or null.
+    static CFileNodeItem* takeCounterpart(QHash<quint64, CFileNodeItem*>& starts, const CFileNode& record);
 
     int m_requestedType = -1;
     bool m_stopFlag = false;
     std::unique_ptr<CFileNodeItem> m_root;
     QHash<quint64, int> m_liveFiles;
     QHash<int, CFileNodeItem*> m_typeItems;
+    // Rows not merged yet, by the byte offset of their first byte: deleted
+    // files' rows, and carved rows (carving after the file-system pass
+    // finds a row of its own only at a sector no entry claimed).
+    QHash<quint64, CFileNodeItem*> m_entryStarts;
+    QHash<quint64, CFileNodeItem*> m_carvedStarts;
     ICopyFileNode* m_receiver = nullptr;
 };

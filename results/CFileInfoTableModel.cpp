@@ -3,7 +3,13 @@
 #include "results/CFileNodeItem.h"
 #include "results/CResultIcons.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QStringList>
+
 #include <algorithm>
+#include <cmath>
 
 CFileInfoTableModel::CFileInfoTableModel(QObject* parent)
     : QAbstractTableModel(parent)
@@ -35,6 +41,42 @@ QIcon CFileInfoTableModel::iconFor(int typeCode) const
     return m_icons.value(typeCode);
 }
 
+QString CFileInfoTableModel::damageOf(const CFileNode& r)
+{
+    if (r.incomplete)
+        return QStringLiteral("文件记录不完整，恢复出的文件会缺少部分内容");
+    if (r.overwritten <= 0.0)
+        return QString();
+    if (r.overwritten >= 1.0)
+        return QStringLiteral("已被其他文件覆盖，恢复出的文件不是原来的内容");
+    // Never "0%" for a file that is overwritten at all.
+    const int percent = std::max(1, std::min(99, static_cast<int>(std::lround(r.overwritten * 100.0))));
+    return QStringLiteral("约 %1% 已被其他文件覆盖，恢复出的文件不完整").arg(percent);
+}
+
+QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
+{
+    QStringList lines;
+    lines << r.displayName();
+    if (!r.folder.isEmpty())
+        lines << QStringLiteral("位置：%1").arg(r.folder);
+    switch (r.origin) {
+    case CFileNode::OriginDeletedEntry:
+        lines << QStringLiteral("来源：已删除的文件");
+        break;
+    case CFileNode::OriginBoth:
+        lines << QStringLiteral("来源：已删除的文件，按内容也找到");
+        break;
+    default:
+        lines << QStringLiteral("来源：按内容找到");
+        break;
+    }
+    const QString damage = damageOf(r);
+    if (!damage.isEmpty())
+        lines << damage;
+    return lines.join(QLatin1Char('\n'));
+}
+
 QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
@@ -51,21 +93,39 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
         const Qt::Alignment h = column == CheckColumn ? Qt::AlignRight : Qt::AlignLeft;
         return int(h | Qt::AlignVCenter);
     }
+    const CFileNode& r = item->record();
     if (role == Qt::DisplayRole) {
-        const CFileNode& r = item->record();
         switch (column) {
         case NameColumn:
-            return r.name + QLatin1Char('.') + r.typeName;
+            return r.displayName();
         case SizeColumn:
             return r.sizeText;
         case TimeColumn:
-            return r.timeText;
+            return r.modified.isValid() ? r.modified.toLocalTime().toString(QLatin1String(kTimeFormat)) : r.timeText;
         case TypeColumn:
-            return r.typeDescription;
+            return r.isDamaged() ? r.typeDescription + QStringLiteral("（已损坏）") : r.typeDescription;
         default:
             return QVariant();
         }
     }
+    if (role == SortRole) {
+        switch (column) {
+        case CheckColumn:
+            return item->isChecked();
+        case NameColumn:
+            return r.displayName();
+        case SizeColumn:
+            return r.size;
+        case TimeColumn:
+            return r.modified;
+        default:
+            return r.typeDescription;
+        }
+    }
+    if (role == Qt::ToolTipRole)
+        return toolTipOf(r);
+    if (role == Qt::ForegroundRole && r.isDamaged())
+        return QBrush(QColor(0x9a, 0x9a, 0x9a));
     if (role == Qt::CheckStateRole && column == CheckColumn)
         return item->isChecked() ? Qt::Checked : Qt::Unchecked;
     return QVariant();

@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QList>
 
+class CFileNode;
 class CFileNodeItem;
 class INode;
 
@@ -20,11 +21,22 @@ class INode;
 //
 // The list belongs to the tree builder: the builder must outlive this model,
 // or clearFileList() be called before the builder goes.
+//
+// Names are the documents' original names where a deleted file's entry gave
+// one, else their sector names ("2048.PDF"); times are modification times in
+// local time. A row's tooltip says where the file was (its folder) and how
+// it was found; a damaged document (partly overwritten, or its entry cut
+// short) is greyed and says why.
 class CFileInfoTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
     enum Column { CheckColumn = 0, NameColumn = 1, SizeColumn = 2, TimeColumn = 3, TypeColumn = 4, ColumnCount = 5 };
+    // What a column sorts by, for every column: the name and type texts,
+    // the size in bytes (qint64), the modification time (QDateTime, invalid
+    // when unknown), the tick (bool).
+    static constexpr int SortRole = Qt::UserRole + 1;
+    static constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm";
 
     explicit CFileInfoTableModel(QObject* parent = nullptr);
 
@@ -63,6 +75,8 @@ signals:
 
 private:
     QIcon iconFor(int typeCode) const;
+    static QString toolTipOf(const CFileNode& record);
+    static QString damageOf(const CFileNode& record);
 
     bool m_sortToggle = false;
     QList<INode*>* m_fileList = nullptr;

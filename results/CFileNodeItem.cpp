@@ -21,6 +21,24 @@ void CFileNodeItem::appendChild(CFileNodeItem* child)
     m_children.append(child);
     if (child->m_checked)
         ++m_checkedChildren;
+    if (child->isTickedWithType()) {
+        ++m_typeTickedChildren;
+        if (child->m_checked)
+            ++m_checkedTypeTickedChildren;
+    }
+}
+
+void CFileNodeItem::setRecord(const CFileNode& record)
+{
+    const bool before = isTickedWithType();
+    m_record = record;
+    const bool after = isTickedWithType();
+    if (!m_parent || before == after)
+        return;
+    const int step = after ? 1 : -1;
+    m_parent->m_typeTickedChildren += step;
+    if (m_checked)
+        m_parent->m_checkedTypeTickedChildren += step;
 }
 
 CFileNodeItem* CFileNodeItem::child(int row) const
@@ -36,13 +54,22 @@ void CFileNodeItem::setChecked(bool checked)
     if (m_checked == checked)
         return;
     m_checked = checked;
-    if (m_parent)
-        m_parent->m_checkedChildren += checked ? 1 : -1;
+    if (!m_parent)
+        return;
+    const int step = checked ? 1 : -1;
+    m_parent->m_checkedChildren += step;
+    if (isTickedWithType())
+        m_parent->m_checkedTypeTickedChildren += step;
 }
 
 int CFileNodeItem::checkState() const
 {
-    if (m_checkedChildren >= m_children.size())
+    // With damaged files left out of "all", ticking the type shows as fully
+    // ticked, so the next click on the box unticks it instead of ticking
+    // the same files again for ever.
+    const bool allTicked = m_typeTickedChildren > 0 ? m_checkedTypeTickedChildren >= m_typeTickedChildren
+                                                    : m_checkedChildren >= m_children.size();
+    if (allTicked)
         return 2;
     return m_checkedChildren > 0 ? 1 : 0;
 }

@@ -17,6 +17,10 @@
 // The children list may be reordered in place (the table sorts it), but
 // items are added only through appendChild() and never removed: the ticked
 // count relies on it.
+//
+// A damaged document (partly overwritten, or its entry cut short) is never
+// ticked by ticking its type, only one by one; so a type counts as wholly
+// ticked once all its undamaged files are.
 class CFileNodeItem : public INode
 {
 public:
@@ -38,6 +42,11 @@ public:
     CFileNodeItem* child(int row) const;
 
     const CFileNode& record() const { return m_record; }
+    // Replaces the record (a carved document turned out to be a deleted
+    // file's); the type and the tick stay, the parent's counts follow.
+    void setRecord(const CFileNode& record);
+    // Whether ticking the type ticks this file.
+    bool isTickedWithType() const { return !m_record.isDamaged(); }
     CFileNodeItem* parent() const { return m_parent; }
 
     bool isChecked() const { return m_checked; }
@@ -46,8 +55,10 @@ public:
 
     int typeCode() const { return m_typeCode; }
 
-    // Qt::CheckState of this item from its children: 2 when all are ticked
-    // (also when there are none), 1 when some are, 0 when none is.
+    // Qt::CheckState of this item from its children: 2 when all that ticking
+    // the type ticks are ticked (when there are none of those: when all
+    // are, also when there are no children), 1 when some file is, 0 when
+    // none is.
     int checkState() const;
     int checkedChildCount() const { return m_checkedChildren; }
 
@@ -61,4 +72,7 @@ private:
     bool m_checked = false;
     int m_typeCode = 0;
     int m_checkedChildren = 0;
+    // Children that ticking the type ticks, and how many of them are ticked.
+    int m_typeTickedChildren = 0;
+    int m_checkedTypeTickedChildren = 0;
 };

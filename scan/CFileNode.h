@@ -52,6 +52,19 @@ public:
     // bytes rather than by one stretch from startSector.
     bool hasLayout() const { return !extents.isEmpty() || hasResidentData; }
 
+    // The name the document is shown and recovered under: the entry's
+    // original name where one is known, else the sector name ("2048.PDF").
+    QString displayName() const;
+
+    // Byte offset on the source of the document's first byte, or -1 when it
+    // has none there (resident bytes, or a file that opens with a sparse
+    // run). Carving finds a document only at such a place.
+    int64_t firstByteOffset() const;
+
+    // Some of the document's bytes are gone (reused by another file, or the
+    // entry's layout is cut short): it must never be offered as whole.
+    bool isDamaged() const { return overwritten > 0.0 || incomplete; }
+
     qint64 size = 0;
     // 64-bit: volumes beyond 2 TiB have sector numbers past 2^32.
     quint64 startSector = 0;

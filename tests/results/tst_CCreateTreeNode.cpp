@@ -44,6 +44,19 @@ struct Receiver : ICopyFileNode
     void hideRecoveryDialog() override {}
 };
 
+// A deleted file's record as the file-system passes post it: its bytes in
+// two runs, the first at `sector`.
+CFileNode entry(quint64 sector, const QString& typeName, const QString& originalName, qint64 size = 6000)
+{
+    CFileNode r = carved(sector, typeName, size);
+    r.origin = CFileNode::OriginDeletedEntry;
+    r.originalName = originalName;
+    r.folder = QStringLiteral("/论文/2024");
+    r.modified = QDateTime(QDate(2024, 5, 1), QTime(14, 3), Qt::UTC);
+    r.extents = {{qint64(sector) * 512, 4096}, {qint64(sector) * 512 + 65536, 4096}};
+    return r;
+}
+
 QStringList names(const QList<CFileNode>& records)
 {
     QStringList out;
@@ -62,6 +75,8 @@ private slots:
     void duplicateFilter();
     void treeShapeAndNotifications();
     void ticksAndCounters();
+    void deletedEntriesMergeWithCarvedRecords();
+    void damagedFilesAreNotTickedWithTheirType();
     void collectOrderFollowsTheList();
     void lookUp();
     void withoutReceiverTheTreeIsStillBuilt();
@@ -229,6 +244,124 @@ void TestCreateTreeNode::ticksAndCounters()
     builder.countFiles(total, ticked);
     QCOMPARE(total, 5);
     QCOMPARE(ticked, 1);
+}
+
+void TestCreateTreeNode::deletedEntriesMergeWithCarvedRecords()
+{
+    // Whatever the order, an entry and a carved record of its family at its
+    // first byte are one row with the entry's name, size, time and layout.
+    for (const bool entryFirst : {true, false}) {
+        CCreateTreeNode builder;
+        const CFileNode e = entry(100, "DOCX", QStringLiteral("毕业论文终稿.docx"));
+        const QList<CFileNode> sequence = entryFirst ? QList<CFileNode>{e, carved(100, "DOCX", 9000)}
+                                                     : QList<CFileNode>{carved(100, "DOCX", 9000), e};
+        for (const CFileNode& r : sequence)
+            builder.reciveFileItem(r);
+        // A carved ZIP at the first byte of a deleted PDF is what reused
+        // the PDF's clusters: another document, its own row.
+        builder.reciveFileItem(entry(300, "PDF", QStringLiteral("合同.pdf")));
+        builder.reciveFileItem(carved(300, "ZIP"));
+        // A carved document nobody claimed, and an entry carving missed.
+        builder.reciveFileItem(carved(500, "DOCX"));
+        builder.reciveFileItem(entry(700, "DOCX", QStringLiteral("b.docx")));
+
+        QList<CFileNode> all;
+        builder.collectAll(all);
+        QCOMPARE(all.size(), 5);
+        const CFileNode& merged = all.at(0);
+        QCOMPARE(merged.origin, int(CFileNode::OriginBoth));
+        QCOMPARE(merged.displayName(), QStringLiteral("毕业论文终稿.docx"));
+        QCOMPARE(merged.size, qint64(6000));
+        QCOMPARE(merged.modified, e.modified);
+        QCOMPARE(merged.extents, e.extents);
+        QCOMPARE(merged.folder, e.folder);
+        int total = 0, ticked = 0;
+        builder.countFiles(total, ticked);
+        QCOMPARE(total, 5);
+        // The others keep rows of their own, as found.
+        QCOMPARE(all.at(1).origin, int(CFileNode::OriginCarved));
+        QCOMPARE(all.at(1).displayName(), QStringLiteral("500.DOCX"));
+        QCOMPARE(all.at(2).origin, int(CFileNode::OriginDeletedEntry));
+    }
+
+    // A deleted file's sector that a live file now owns: the live-file
+    // filter drops the carved record there, never the entry (whose own
+    // record says how much of it is overwritten).
+    CCreateTreeNode builder;
+    builder.reciveFileItem(200, CFileTypeCatalogue::typeCodeByName("PDF"));
+    CFileNode overwritten = entry(200, "PDF", QStringLiteral("旧.pdf"));
+    overwritten.overwritten = 1.0;
+    builder.reciveFileItem(overwritten);
+    builder.reciveFileItem(carved(200, "PDF"));
+    // A file kept inside its entry has no first byte on the volume: a
+    // carved record at its nominal sector is not it.
+    CFileNode resident = entry(900, "PDF", QStringLiteral("小.pdf"), 600);
+    resident.extents.clear();
+    resident.residentData = QByteArray(600, 'x');
+    resident.hasResidentData = true;
+    builder.reciveFileItem(resident);
+    builder.reciveFileItem(carved(900, "PDF"));
+    QList<CFileNode> all;
+    builder.collectAll(all);
+    QCOMPARE(all.size(), 3);
+    QCOMPARE(all.at(0).displayName(), QStringLiteral("旧.pdf"));
+    QCOMPARE(all.at(1).displayName(), QStringLiteral("小.pdf"));
+    QCOMPARE(all.at(2).origin, int(CFileNode::OriginCarved));
+}
+
+void TestCreateTreeNode::damagedFilesAreNotTickedWithTheirType()
+{
+    CCreateTreeNode builder;
+    const int pdf = CFileTypeCatalogue::typeCodeByName("PDF");
+    CFileNode partly = entry(10, "PDF", QStringLiteral("a.pdf"));
+    partly.overwritten = 0.25;
+    CFileNode cut = entry(20, "PDF", QStringLiteral("b.pdf"));
+    cut.incomplete = true;
+    builder.reciveFileItem(partly);
+    builder.reciveFileItem(cut);
+    builder.reciveFileItem(carved(30, "PDF"));
+
+    // Ticking the type ticks the whole file only, and shows as fully
+    // ticked, so that the next click on the box unticks.
+    builder.setTypeChecked(pdf, 2);
+    QCOMPARE(builder.typeCheckState(pdf), 2);
+    QList<CFileNode> ticked;
+    builder.collectChecked(ticked);
+    QCOMPARE(names(ticked), QStringList{"30.PDF"});
+    int total = 0, count = 0;
+    builder.countFiles(total, count);
+    QCOMPARE(total, 3);
+    QCOMPARE(count, 1);
+
+    // The user may still take a damaged file by itself; unticking the type
+    // unticks it too.
+    CFileNodeItem* type = builder.root()->child(0);
+    type->child(0)->setChecked(true);
+    QCOMPARE(builder.typeCheckState(pdf), 2);
+    total = count = 0;
+    builder.countFiles(total, count);
+    QCOMPARE(count, 2);
+    builder.setTypeChecked(pdf, 0);
+    QCOMPARE(builder.typeCheckState(pdf), 0);
+    total = count = 0;
+    builder.countFiles(total, count);
+    QCOMPARE(count, 0);
+
+    // A carved row, ticked with its type, that turns out to be an
+    // overwritten file's: it stays ticked (the user's choice), and the
+    // type's state follows what ticking the type would now tick.
+    CCreateTreeNode later;
+    later.reciveFileItem(carved(40, "PDF"));
+    later.reciveFileItem(carved(50, "PDF"));
+    later.setTypeChecked(pdf, 2);
+    CFileNode reused = entry(40, "PDF", QStringLiteral("c.pdf"));
+    reused.overwritten = 0.5;
+    later.reciveFileItem(reused);
+    QCOMPARE(later.typeCheckState(pdf), 2);
+    later.root()->child(0)->child(1)->setChecked(false);
+    QCOMPARE(later.typeCheckState(pdf), 1);
+    later.root()->child(0)->child(0)->setChecked(false);
+    QCOMPARE(later.typeCheckState(pdf), 0);
 }
 
 void TestCreateTreeNode::collectOrderFollowsTheList()

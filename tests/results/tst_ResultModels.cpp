@@ -115,6 +115,7 @@ private slots:
     void labelsCountUpAndRowIndexIsItsOwn();
     void ticksUpAndDown();
     void tableColumns();
+    void deletedFilesShowTheirNamesTimesAndDamage();
     void sizeSortAlternatesAndCollectFollows();
     void coalescedRefreshWaitsForTheTimer();
 };
@@ -395,6 +396,73 @@ void TestResultModels::tableColumns()
     QCOMPARE(r.table.rowCount(), 1);
     QVERIFY(!r.table.index(0, 1).data(Qt::DecorationRole).isValid());
     QCOMPARE(r.table.index(0, 1).data().toString(), QStringLiteral("4096.TXT"));
+}
+
+void TestResultModels::deletedFilesShowTheirNamesTimesAndDamage()
+{
+    Results r;
+    QAbstractItemModelTester tester(&r.table, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    const QDateTime when(QDate(2023, 11, 30), QTime(23, 59, 40), Qt::UTC);
+    CFileNode deleted = carved(4096, "DOCX", 7000);
+    deleted.origin = CFileNode::OriginDeletedEntry;
+    deleted.originalName = QStringLiteral("毕业论文终稿.docx");
+    deleted.folder = QStringLiteral("/论文/2024");
+    deleted.modified = when;
+    deleted.extents = {{4096 * 512, 7000}};
+    CFileNode reused = deleted;
+    reused.originalName = QStringLiteral("旧稿.docx");
+    reused.extents = {{8192 * 512, 7000}};
+    reused.startSector = 8192;
+    reused.overwritten = 0.4;
+    reused.modified = QDateTime();
+    // Through the relay, as the file-system pass posts them; the carving
+    // pass then finds the first one again.
+    CNotifyFileNode relay;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &r.builder,
+                     qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
+    relay.postItem(deleted);
+    relay.postItem(reused);
+    relay.postItem(carved(4096, "DOCX", 9999));
+    relay.postItem(carved(2048, "DOCX", 5000));
+    r.refresher.flush();
+    QCOMPARE(r.table.rowCount(), 3);
+    QCOMPARE(r.refresher.foundCount(), 3);
+
+    const auto cell = [&](int row, int column, int role = Qt::DisplayRole) {
+        return r.table.index(row, column).data(role);
+    };
+    QCOMPARE(cell(0, 1).toString(), QStringLiteral("毕业论文终稿.docx"));
+    QCOMPARE(cell(0, 2).toString(), CFileTypeCatalogue::sizeText(7000));
+    QCOMPARE(cell(0, 3).toString(), when.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    QCOMPARE(cell(0, 3, CFileInfoTableModel::SortRole).toDateTime(), when);
+    QCOMPARE(cell(0, 2, CFileInfoTableModel::SortRole).toLongLong(), qint64(7000));
+    const QString tip = cell(0, 4, Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(QStringLiteral("/论文/2024")) && tip.contains(QStringLiteral("已删除的文件，按内容也找到")),
+             qPrintable(tip));
+    QVERIFY(!cell(0, 1, Qt::ForegroundRole).isValid());
+
+    // The overwritten one: greyed, and its tooltip and type say why.
+    QCOMPARE(cell(1, 1).toString(), QStringLiteral("旧稿.docx"));
+    QVERIFY(cell(1, 1, Qt::ForegroundRole).isValid());
+    QVERIFY(cell(1, 3, Qt::ForegroundRole).isValid());
+    QVERIFY(cell(1, 1, Qt::ToolTipRole).toString().contains(QStringLiteral("40%")));
+    QVERIFY(cell(1, 4).toString().contains(QStringLiteral("已损坏")));
+    QVERIFY(cell(1, 1, Qt::ToolTipRole).toString().contains(QStringLiteral("来源：已删除的文件")));
+    QVERIFY(!cell(1, 3, CFileInfoTableModel::SortRole).toDateTime().isValid());
+
+    // Carved only: the sector name, and no folder.
+    QCOMPARE(cell(2, 1).toString(), QStringLiteral("2048.DOCX"));
+    QCOMPARE(cell(2, 1, Qt::ToolTipRole).toString(), QStringLiteral("2048.DOCX\n来源：按内容找到"));
+
+    // Ticking the type leaves the overwritten file out; the counters say so.
+    r.tickRow(CFileTypeCatalogue::typeCodeByName("DOCX"), Qt::Checked);
+    QCOMPARE(cell(0, 0, Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QCOMPARE(cell(1, 0, Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QCOMPARE(r.rowState(CFileTypeCatalogue::typeCodeByName("DOCX")), int(Qt::Checked));
+    QCOMPARE(r.refresher.tickedCount(), 2);
+    r.tickFile(1, Qt::Checked);
+    QCOMPARE(r.refresher.tickedCount(), 3);
+    verifyShownMatchesTree(r);
 }
 
 void TestResultModels::sizeSortAlternatesAndCollectFollows()
