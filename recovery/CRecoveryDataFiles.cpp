@@ -1,6 +1,7 @@
 #include "recovery/CRecoveryDataFiles.h"
 
 #include "disk/IVolume.h"
+#include "recovery/CRecoveryFileName.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,7 @@
 #include <limits>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -72,17 +74,6 @@ int writeAll(int fd, const uint8_t* data, int64_t length)
         return n < 0 ? errno : ENOSPC;
     }
     return 0;
-}
-
-// A name component safe to join to the folder: no separators, no NUL, not
-// "." or "..", never empty.
-QString safeComponent(QString text, const QString& fallback)
-{
-    text.replace(QLatin1Char('/'), QLatin1Char('_'));
-    text.replace(QChar(0), QLatin1Char('_'));
-    if (text.isEmpty() || text == QLatin1String(".") || text == QLatin1String(".."))
-        return fallback;
-    return text;
 }
 
 // The file being written, under its temporary name: closed on every path,
@@ -191,6 +182,35 @@ bool primaryGroupOf(unsigned int uid, unsigned int* gid)
         return false;
     *gid = static_cast<unsigned int>(found->pw_gid);
     return true;
+}
+
+// The longest name, in bytes, that the folder's file system takes.
+int nameLimit(const QString& folder)
+{
+    const long limit = ::pathconf(QFile::encodeName(folder).constData(), _PC_NAME_MAX);
+    return limit > 0 && limit < CRecoveryFileName::kDefaultNameLimit ? static_cast<int>(limit)
+                                                                    : CRecoveryFileName::kDefaultNameLimit;
+}
+
+// Sets the file's modification time (the access time is left alone).
+void setModified(int fd, const QDateTime& time)
+{
+    const qint64 ms = time.toMSecsSinceEpoch();
+    qint64 seconds = ms / 1000;
+    qint64 millis = ms % 1000;
+    if (millis < 0) { // before 1970: the remainder is negative
+        seconds -= 1;
+        millis += 1000;
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(seconds);
+    times[1].tv_nsec = static_cast<long>(millis) * 1000000L;
+    if (::futimens(fd, times) != 0) {
+        // A target that keeps no such time still has the file; the time is
+        // a courtesy.
+    }
 }
 
 } // namespace
@@ -380,85 +400,83 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
     return true;
 }
 
-CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int number, const Owner& owner,
-                                                            QString* path, QString* reason)
+bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs,
+                                  QString* reason) const
 {
-    const CFileNode& node = job.files.at(number - 1);
-    const QString base = safeComponent(node.name, QString::number(node.startSector));
-    const QString typeName = node.typeName;
-    const QString extension = typeName.isEmpty() ? QString() : QLatin1Char('.') + safeComponent(typeName, QString());
-    const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
-    const QString finalName = base + extension;
-    *path = folder + QLatin1Char('/') + finalName;
-
-    // Check the record against the volume before anything is created.
-    constexpr int64_t maxSector = std::numeric_limits<int64_t>::max() / kSectorSize;
-    if (node.size < 0 || node.startSector > static_cast<quint64>(maxSector)) {
-        *reason = QStringLiteral("the found document's record is invalid (start sector %1, size %2). "
-                                 "Scan the volume again.")
-                      .arg(node.startSector)
+    runs->clear();
+    if (node.size < 0) {
+        *reason = QStringLiteral("the found document's record is invalid (size %1). Scan the volume again.")
                       .arg(node.size);
-        return Outcome::Failed;
+        return false;
     }
-    const int64_t offset = static_cast<int64_t>(node.startSector) * kSectorSize;
-    IVolume* volume = job.volume.get();
-    if (node.size > 0) {
+    if (node.hasResidentData)
+        return true; // the bytes are in the record itself
+
+    if (node.extents.isEmpty()) {
+        constexpr int64_t maxSector = std::numeric_limits<int64_t>::max() / kSectorSize;
+        if (node.startSector > static_cast<quint64>(maxSector)) {
+            *reason = QStringLiteral("the found document's record is invalid (start sector %1, size %2). "
+                                     "Scan the volume again.")
+                          .arg(node.startSector)
+                          .arg(node.size);
+            return false;
+        }
+        if (node.size > 0)
+            runs->append({static_cast<int64_t>(node.startSector) * kSectorSize, node.size});
+    } else {
+        // The entry's runs, in file order, up to the file's size: the last
+        // cluster's slack is not the document.
+        int64_t left = node.size;
+        for (const CFileNode::Extent& e : node.extents) {
+            if (left == 0)
+                break;
+            if (e.length < 0 || (e.offset < 0 && e.offset != CFileNode::Extent::kSparse)) {
+                *reason = QStringLiteral("the found document's record is invalid (a run of %1 bytes at %2). "
+                                         "Scan the volume again.")
+                              .arg(e.length)
+                              .arg(e.offset);
+                return false;
+            }
+            const int64_t length = std::min(e.length, left);
+            if (length > 0)
+                runs->append({e.offset, length});
+            left -= length;
+        }
+    }
+
+    for (const CFileNode::Extent& run : *runs) {
+        if (run.offset == CFileNode::Extent::kSparse)
+            continue;
         if (!volume) {
             *reason = QStringLiteral("no volume to read from. Scan the volume again, then recover.");
-            return Outcome::Failed;
+            return false;
         }
         const int64_t length = volume->length();
-        if (offset > length || node.size > length - offset) {
+        if (run.offset > length || run.length > length - run.offset) {
             *reason = QStringLiteral("the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). "
                                      "Scan the volume again.")
-                          .arg(offset)
-                          .arg(static_cast<qulonglong>(offset) + static_cast<qulonglong>(node.size))
+                          .arg(run.offset)
+                          .arg(static_cast<qulonglong>(run.offset) + static_cast<qulonglong>(run.length))
                           .arg(volume->name())
                           .arg(length);
-            return Outcome::Failed;
+            return false;
         }
     }
+    return true;
+}
 
-    // A new hidden file that says it is partial; a leftover of an earlier
-    // run keeps its name and this one takes the next.
-    PartialFile out;
-    for (int k = 0; k <= kMaxNameSuffix; ++k) {
-        const QString candidate = folder + QStringLiteral("/.") + finalName +
-                                  (k == 0 ? QString() : QStringLiteral(".%1").arg(k)) +
-                                  QLatin1String(kPartialSuffix);
-        const QByteArray encoded = QFile::encodeName(candidate);
-        const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd >= 0) {
-            out.adopt(fd, encoded);
-            break;
-        }
-        const int error = errno;
-        if (error != EEXIST) {
-            *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(error);
-            return Outcome::Failed;
-        }
-    }
-    if (out.fd() < 0) {
-        *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
-                      .arg(kMaxNameSuffix + 1);
-        return Outcome::Failed;
-    }
-    if (owner.valid && ::fchown(out.fd(), owner.uid, owner.gid) != 0) {
-        // File systems without owners refuse; the file is still written.
-    }
-    const QString partialPath = QFile::decodeName(out.path());
-    post(job.generation,
-         [this, number, partialPath, finalName]() { emit sigFileStarted(number, partialPath, finalName); });
-
+CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyStretch(IVolume* volume, int64_t offset, int64_t length, int fd,
+                                                            const QString& finalName, QString* reason) const
+{
     // One window per piece, never larger than what is left to copy, so that
     // small documents cost small reads.
     int64_t done = 0;
-    while (done < node.size) {
+    while (done < length) {
         // A stop takes effect between windows, not at the end of a file
         // that may take minutes.
         if (!m_running)
             return Outcome::Stopped;
-        const int64_t piece = std::min<int64_t>(node.size - done, m_windowSize);
+        const int64_t piece = std::min<int64_t>(length - done, m_windowSize);
         const uint32_t window = static_cast<uint32_t>((piece + kSectorSize - 1) / kSectorSize * kSectorSize);
         CDiskMappingPointer reader(volume, offset + done, window);
         const uint8_t* data = reader.pointer();
@@ -486,13 +504,121 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
             }
             data = checked.get();
         }
-        const int error = writeAll(out.fd(), data, piece);
+        const int error = writeAll(fd, data, piece);
         if (error != 0) {
             *reason = writeFailureReason(error);
             return Outcome::Failed;
         }
         done += piece;
     }
+    return Outcome::Written;
+}
+
+CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int number, const Owner& owner,
+                                                            QString* path, QString* reason)
+{
+    const CFileNode& node = job.files.at(number - 1);
+    const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
+    const CRecoveryFileName naming(node, nameLimit(folder));
+    *path = folder + QLatin1Char('/') + naming.candidate(CRecoveryFileName::AsFound);
+
+    // Check the record against the volume before anything is created.
+    IVolume* volume = job.volume.get();
+    QVector<CFileNode::Extent> runs;
+    if (!planCopy(node, volume, &runs, reason))
+        return Outcome::Failed;
+
+    // The spellings of the name to try, in order: a name the output file
+    // system refuses is tried in its portable spelling, then as the sector
+    // name.
+    QVector<CRecoveryFileName::Form> forms{CRecoveryFileName::AsFound};
+    for (const auto form : {CRecoveryFileName::Portable, CRecoveryFileName::SectorName}) {
+        if (naming.differs(form))
+            forms.append(form);
+    }
+
+    // A new hidden file that says it is partial; a leftover of an earlier
+    // run keeps its name and this one takes the next.
+    PartialFile out;
+    int refusal = 0;
+    int formIndex = 0;
+    for (; formIndex < forms.size() && out.fd() < 0; ++formIndex) {
+        refusal = 0;
+        for (int k = 0; k <= kMaxNameSuffix; ++k) {
+            const QString candidate =
+                folder + QLatin1Char('/') + naming.partial(forms[formIndex], k, QLatin1String(kPartialSuffix));
+            const QByteArray encoded = QFile::encodeName(candidate);
+            const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd >= 0) {
+                out.adopt(fd, encoded);
+                break;
+            }
+            const int error = errno;
+            if (error == EEXIST)
+                continue;
+            if (CRecoveryFileName::isNameRefusal(error)) {
+                refusal = error;
+                break;
+            }
+            *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(error);
+            return Outcome::Failed;
+        }
+        if (out.fd() < 0 && refusal == 0) {
+            *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+                          .arg(kMaxNameSuffix + 1);
+            return Outcome::Failed;
+        }
+    }
+    if (out.fd() < 0) {
+        *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(refusal);
+        return Outcome::Failed;
+    }
+    // The spelling the partial file took is the first one tried for the
+    // final name.
+    forms.remove(0, formIndex - 1);
+    if (owner.valid && ::fchown(out.fd(), owner.uid, owner.gid) != 0) {
+        // File systems without owners refuse; the file is still written.
+    }
+    const QString finalName = naming.candidate(forms.first());
+    *path = folder + QLatin1Char('/') + finalName;
+    const QString partialPath = QFile::decodeName(out.path());
+    post(job.generation,
+         [this, number, partialPath, finalName]() { emit sigFileStarted(number, partialPath, finalName); });
+
+    if (node.hasResidentData) {
+        const int64_t length = std::min<int64_t>(node.size, node.residentData.size());
+        const int error = writeAll(out.fd(), reinterpret_cast<const uint8_t*>(node.residentData.constData()), length);
+        if (error != 0) {
+            *reason = writeFailureReason(error);
+            return Outcome::Failed;
+        }
+    }
+    for (const CFileNode::Extent& run : runs) {
+        if (run.offset != CFileNode::Extent::kSparse) {
+            const Outcome copied = copyStretch(volume, run.offset, run.length, out.fd(), finalName, reason);
+            if (copied != Outcome::Written)
+                return copied;
+            continue;
+        }
+        // Never written to the disk: zeros, a window at a time.
+        const std::vector<uint8_t> zeros(static_cast<size_t>(std::min<int64_t>(run.length, m_windowSize)), 0);
+        for (int64_t done = 0; done < run.length;) {
+            if (!m_running)
+                return Outcome::Stopped;
+            const int64_t piece = std::min<int64_t>(run.length - done, static_cast<int64_t>(zeros.size()));
+            const int error = writeAll(out.fd(), zeros.data(), piece);
+            if (error != 0) {
+                *reason = writeFailureReason(error);
+                return Outcome::Failed;
+            }
+            done += piece;
+        }
+    }
+
+    // The time the file last had on its own volume, after the last write
+    // (the rename below keeps it).
+    if (node.modified.isValid())
+        setModified(out.fd(), node.modified);
 
     int error = out.close();
     if (error != 0) {
@@ -500,23 +626,30 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
         return Outcome::Failed;
     }
     // Whole: give it its name, never replacing anything.
-    for (int k = 0; k <= kMaxNameSuffix; ++k) {
-        const QString candidate = k == 0 ? *path
-                                         : folder + QLatin1Char('/') + base + QStringLiteral(" (%1)").arg(k) + extension;
-        error = renameNoReplace(out.path(), QFile::encodeName(candidate));
-        if (error == 0) {
-            out.committed();
+    for (const CRecoveryFileName::Form form : forms) {
+        for (int k = 0; k <= kMaxNameSuffix; ++k) {
+            const QString candidate = folder + QLatin1Char('/') + naming.candidate(form, k);
+            error = renameNoReplace(out.path(), QFile::encodeName(candidate));
+            if (error == 0) {
+                out.committed();
+                *path = candidate;
+                return Outcome::Written;
+            }
+            if (error == EEXIST)
+                continue;
             *path = candidate;
-            return Outcome::Written;
-        }
-        if (error != EEXIST) {
-            *path = candidate;
+            if (CRecoveryFileName::isNameRefusal(error))
+                break; // the next spelling
             *reason = QStringLiteral("the finished file cannot be given its name: ") + writeFailureReason(error);
             return Outcome::Failed;
         }
+        if (error == EEXIST) {
+            *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+                          .arg(kMaxNameSuffix + 1);
+            return Outcome::Failed;
+        }
     }
-    *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
-                  .arg(kMaxNameSuffix + 1);
+    *reason = QStringLiteral("the finished file cannot be given its name: ") + writeFailureReason(error);
     return Outcome::Failed;
 }
 

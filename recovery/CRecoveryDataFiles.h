@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <QThread>
+#include <QVector>
 
 #include <atomic>
 #include <cstdint>
@@ -18,16 +19,20 @@ class IVolume;
 // The recovery worker: copies found documents out of a volume into a
 // folder, on its own thread.
 //
-// Each document is the stretch of the volume from startSector x 512 for
-// `size` bytes, read through reader windows of min(size, W) bytes (positioned
-// reads only, so a scan reading the same volume at the same time cannot move
-// our reads). It is written under a hidden temporary name that says it is
-// partial (".2048.PDF.partial", made with O_EXCL) and only renamed to its
-// final name, name + "." + typeName, once it is whole. The rename never
+// A carved document is the stretch of the volume from startSector x 512 for
+// `size` bytes; a deleted file's document is its extents in order (a sparse
+// one is zeros) up to `size`, or its resident bytes. Volume bytes are read
+// through reader windows of at most W bytes (positioned reads only, so a
+// scan reading the same volume at the same time cannot move our reads).
+// It is written under a hidden temporary name that says it is partial
+// (".2048.PDF.partial", made with O_EXCL) and only renamed to its final name
+// once it is whole: the document's original name, else its sector name
+// (name + "." + typeName), made safe (CRecoveryFileName). The rename never
 // replaces anything: a name that is taken gets " (1)", " (2)" ... before its
 // extension. So a file under a document's name is always a whole document,
 // whatever ends the program; a leftover of a killed run is recognisable by
-// its name.
+// its name. The file gets the document's modification time where one is
+// known.
 //
 // A run ends in exactly one of three ways:
 //   - completion: sigRecoveryFinished(N), N the number of files, after the
@@ -130,6 +135,11 @@ private:
 
     static Owner invokingUser();
     bool makeFolder(const QString& folder, const Owner& owner, QString* failedPath, QString* reason) const;
+    // The runs of the volume to copy, in order (none for resident bytes),
+    // checked against the volume.
+    bool planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs, QString* reason) const;
+    Outcome copyStretch(IVolume* volume, int64_t offset, int64_t length, int fd, const QString& finalName,
+                        QString* reason) const;
     Outcome recoverOne(const Job& job, int number, const Owner& owner, QString* path, QString* reason);
     void post(uint64_t generation, std::function<void()> emitter);
     void fail(uint64_t generation, const QString& path, const QString& reason, bool sourceUnreadable);

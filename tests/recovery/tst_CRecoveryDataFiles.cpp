@@ -1,6 +1,7 @@
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
 #include "recovery/CRecoveryDataFiles.h"
+#include "recovery/CRecoveryFileName.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CRecoveryControl.h"
 
@@ -119,6 +120,8 @@ private slots:
     void aNameTakenWhileWritingIsNotReplaced();
     void recoveryDuringAScanCopiesTheRightBytes();
     void filesGoToTheUserBehindSudo();
+    void deletedFilesComeBackFromTheirLayoutUnderTheirNames();
+    void hostileNamesStayInsideTheFolder();
 };
 
 void TestRecoveryDataFiles::copiesExactBytesAcrossWindowBoundaries()
@@ -504,3 +507,125 @@ void TestRecoveryDataFiles::filesGoToTheUserBehindSudo()
 
 QTEST_GUILESS_MAIN(TestRecoveryDataFiles)
 #include "tst_CRecoveryDataFiles.moc"
+
+namespace {
+
+CFileNode deletedEntry(const QString& originalName, qint64 size, const QVector<CFileNode::Extent>& extents)
+{
+    CFileNode n = record(extents.isEmpty() ? 0 : quint64(extents.first().offset) / 512, size);
+    n.origin = CFileNode::OriginDeletedEntry;
+    n.originalName = originalName;
+    n.extents = extents;
+    return n;
+}
+
+} // namespace
+
+void TestRecoveryDataFiles::deletedFilesComeBackFromTheirLayoutUnderTheirNames()
+{
+    const QByteArray bytes = patterned(128 * 1024, 777);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    constexpr int64_t kSparse = CFileNode::Extent::kSparse;
+
+    // Three runs out of order on the volume, one of them a hole, each
+    // longer than a window; the last cluster's slack past the size is not
+    // the file's.
+    CFileNode fragmented = deletedEntry(QStringLiteral("毕业论文终稿.docx"), 20000,
+                                        {{65536, 6000}, {kSparse, 5000}, {4096, 12288}});
+    fragmented.modified = QDateTime(QDate(2021, 3, 14), QTime(15, 9, 26, 500), Qt::UTC);
+    const QByteArray fragmentedBytes = bytes.mid(65536, 6000) + QByteArray(5000, '\0') + bytes.mid(4096, 9000);
+
+    CFileNode resident = deletedEntry(QStringLiteral("小.pdf"), 600, {});
+    resident.startSector = 99;
+    resident.residentData = patterned(600, 4);
+    resident.hasResidentData = true;
+    resident.modified = QDateTime(QDate(1969, 7, 20), QTime(20, 17, 40, 250), Qt::UTC);
+
+    // Carving found the same document: the entry's layout and name win.
+    CFileNode both = fragmented;
+    both.origin = CFileNode::OriginBoth;
+
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out";
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(out);
+    worker.setRecoveryFiles({fragmented, resident, both, record(16, 3000)});
+    const Run run = runToEnd(worker);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QCOMPARE(run.written, QStringList({out + QString::fromUtf8("/毕业论文终稿.docx"), out + QString::fromUtf8("/小.pdf"),
+                                       out + QString::fromUtf8("/毕业论文终稿 (1).docx"), out + "/16.PDF"}));
+    QCOMPARE(readAll(run.written[0]), fragmentedBytes);
+    QCOMPARE(readAll(run.written[1]), resident.residentData);
+    QCOMPARE(readAll(run.written[2]), fragmentedBytes);
+    QCOMPARE(readAll(run.written[3]), bytes.mid(16 * 512, 3000));
+
+    // Modification times to the nanosecond field, also before 1970.
+    for (const auto& [path, time] : {std::make_pair(run.written[0], fragmented.modified),
+                                     std::make_pair(run.written[1], resident.modified)}) {
+        struct stat st;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        const qint64 ms = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+        QCOMPARE(ms, time.toMSecsSinceEpoch());
+    }
+
+    // A run past the end of the volume is refused before anything is made.
+    CRecoveryDataFiles refusing(nullptr, kWindow);
+    refusing.setDiskHandle(volume);
+    refusing.setSavePath(dir.path() + "/bad");
+    refusing.setRecoveryFiles({deletedEntry(QStringLiteral("x.pdf"), 8192, {{4096, 4096}, {bytes.size() - 100, 4096}})});
+    const Run bad = runToEnd(refusing);
+    QVERIFY(bad.failure.contains(QStringLiteral("past the end")));
+    QVERIFY(QDir(dir.path() + "/bad").entryList(QDir::Files).isEmpty());
+}
+
+void TestRecoveryDataFiles::hostileNamesStayInsideTheFolder()
+{
+    const QByteArray bytes = patterned(64 * 1024, 9);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    QString nul = QStringLiteral("a.pdf");
+    nul.insert(1, QChar(0));
+    // 300 bytes of UTF-8 in the base, and an emoji (a surrogate pair) at
+    // the place where the cut falls.
+    const QString longBase = QString(99, QChar(0x6587)) + QString::fromUtf8("\xF0\x9F\x93\x84") + QString(20, QLatin1Char('x'));
+    const QStringList hostile = {QStringLiteral("../x.pdf"), QStringLiteral("/etc/passwd"), nul, QStringLiteral(".."),
+                                 QStringLiteral("line\nbreak.pdf"), longBase + QStringLiteral(".pdf"),
+                                 longBase + QStringLiteral(".pdf")};
+    QList<CFileNode> files;
+    for (int i = 0; i < hostile.size(); ++i)
+        files << deletedEntry(hostile[i], 1000, {{qint64(i + 1) * 4096, 1000}});
+
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out";
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(out);
+    worker.setRecoveryFiles(files);
+    const Run run = runToEnd(worker);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QCOMPARE(run.written.size(), hostile.size());
+    // Nothing was written anywhere but in the folder itself.
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"out"});
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), hostile.size());
+    for (int i = 0; i < run.written.size(); ++i) {
+        const QString& path = run.written[i];
+        QCOMPARE(QFileInfo(path).absolutePath(), out);
+        QCOMPARE(readAll(path), bytes.mid((i + 1) * 4096, 1000));
+        const QString name = QFileInfo(path).fileName();
+        QVERIFY2(QFile::encodeName(name).size() <= 255, qPrintable(name));
+        QVERIFY(!name.contains(QChar(0)) && !name.contains(QLatin1Char('\n')));
+        QVERIFY(QString::fromUtf8(QFile::encodeName(name)) == name); // no half surrogate pair
+    }
+    QCOMPARE(QFileInfo(run.written[0]).fileName(), QStringLiteral(".._x.pdf"));
+    QCOMPARE(QFileInfo(run.written[3]).fileName(), QStringLiteral("32.PDF")); // ".." is no name
+    QVERIFY(QFileInfo(run.written[5]).fileName().endsWith(QStringLiteral(".pdf")));
+    QVERIFY(QFileInfo(run.written[6]).fileName().endsWith(QStringLiteral(" (1).pdf")));
+
+    // The spelling for file systems that refuse more, and a tiny limit.
+    CFileNode odd = deletedEntry(QStringLiteral("报告: 第1版?.pdf. "), 1, {{4096, 1}});
+    const CRecoveryFileName naming(odd);
+    QCOMPARE(naming.candidate(CRecoveryFileName::Portable), QStringLiteral("报告_ 第1版_.pdf"));
+    QCOMPARE(naming.candidate(CRecoveryFileName::SectorName), QStringLiteral("8.PDF"));
+    const QString tiny = CRecoveryFileName(odd, 12).candidate(CRecoveryFileName::Portable, 3);
+    QCOMPARE(tiny, QStringLiteral("报 (3).pdf")); // 11 bytes: a whole character more would not fit
+}
