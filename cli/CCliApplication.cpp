@@ -1,5 +1,6 @@
 #include "cli/CCliApplication.h"
 
+#include "cli/CDocumentJson.h"
 #include "cli/CListCommand.h"
 #include "cli/CRecoverCommand.h"
 #include "cli/CInterruptWatch.h"
@@ -34,6 +35,7 @@ struct ScanOptions
     QString source;
     QString fileSystem = QStringLiteral("auto");
     bool tsv = false;
+    bool json = false;
     QString error;
 };
 
@@ -44,6 +46,8 @@ ScanOptions parseScanOptions(const QStringList& args)
         const QString& a = args[i];
         if (a == QLatin1String("--tsv")) {
             o.tsv = true;
+        } else if (a == QLatin1String("--json")) {
+            o.json = true;
         } else if (a == QLatin1String("--fs") || a.startsWith(QLatin1String("--fs="))) {
             QString value;
             if (a == QLatin1String("--fs")) {
@@ -70,6 +74,8 @@ ScanOptions parseScanOptions(const QStringList& args)
             return o;
         }
     }
+    if (o.tsv && o.json && o.error.isEmpty())
+        o.error = QStringLiteral("--tsv and --json cannot be given together");
     if (o.source.isEmpty() && o.error.isEmpty())
         o.error = QStringLiteral("scan needs a SOURCE (a block device or a disk image)");
     return o;
@@ -99,18 +105,39 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
     return text;
 }
 
-void printDocuments(const QList<CFileNode>& documents, bool tsv)
+// A name as one field of a line: a tab or a line break in a file's name
+// must not make a new column or a new line.
+QString oneField(QString text)
 {
-    QString out;
-    if (tsv) {
+    for (QChar& c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char('_');
+    }
+    return text;
+}
+
+void printDocuments(const QList<CFileNode>& documents, const ScanOptions& options)
+{
+    if (options.json) {
+        QByteArray out;
         for (const CFileNode& n : documents)
-            out += QStringLiteral("%1.%2\t%2\t%3\t%4\n").arg(n.name, n.typeName).arg(n.startSector).arg(n.size);
+            out += CDocumentJson::line(n);
+        std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);
+        return;
+    }
+    QString out;
+    if (options.tsv) {
+        for (const CFileNode& n : documents)
+            out += QStringLiteral("%1\t%2\t%3\t%4\n")
+                       .arg(oneField(n.displayName()), n.typeName)
+                       .arg(n.startSector)
+                       .arg(n.size);
         printOut(out);
         return;
     }
     int nameWidth = 4;
     for (const CFileNode& n : documents)
-        nameWidth = std::max(nameWidth, static_cast<int>(n.name.size() + 1 + n.typeName.size()));
+        nameWidth = std::max(nameWidth, static_cast<int>(oneField(n.displayName()).size()));
     out += QStringLiteral("%1  %2  %3  %4  %5\n")
                .arg(QStringLiteral("NAME"), -nameWidth)
                .arg(QStringLiteral("TYPE"), -4)
@@ -119,7 +146,7 @@ void printDocuments(const QList<CFileNode>& documents, bool tsv)
                .arg(QStringLiteral("SIZE"), 11);
     for (const CFileNode& n : documents) {
         out += QStringLiteral("%1  %2  %3  %4  %5\n")
-                   .arg(n.name + QLatin1Char('.') + n.typeName, -nameWidth)
+                   .arg(oneField(n.displayName()), -nameWidth)
                    .arg(n.typeName, -4)
                    .arg(n.startSector, 14)
                    .arg(n.size, 12)
@@ -139,10 +166,15 @@ QString CCliApplication::usage()
         "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
         "\n"
         "Commands:\n"
-        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv]\n"
+        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv | --json]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector, so that documents that live\n"
-        "      files still own are left out. --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES.\n")
+        "      files still own are left out, and deleted files are listed by their names.\n"
+        "      --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES (NAME the original name where\n"
+        "      known, else the sector name 2048.PDF). --json prints one JSON object a line\n"
+        "      with the keys name, folder, type, sector, size, modified, origin (carved,\n"
+        "      deleted-entry or both), extents ([byte offset, length] on SOURCE),\n"
+        "      overwritten (0 to 1) and incomplete.\n")
         + CRecoverCommand::usage() + CListCommand::usage()
         + QStringLiteral(
             "\n"
@@ -207,7 +239,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
         return ExitFailure;
     }
 
-    printDocuments(session.documents(), options.tsv);
+    printDocuments(session.documents(), options);
     std::fflush(stdout);
     if (CInterruptWatch::interrupted()) {
         printErr(QStringLiteral("tamsel-cli: scan interrupted; the list above covers only the part of %1 read so far.\n")

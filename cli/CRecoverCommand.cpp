@@ -57,13 +57,14 @@ QString CRecoverCommand::usage()
         "          [--allow-same-volume]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
-        "      named after their start sector (2048.PDF); an existing file is never\n"
-        "      overwritten (a taken name gets \" (1)\"); a file is written under a hidden\n"
-        "      name ending in .partial and renamed when whole. Refuses an OUTDIR that may\n"
-        "      lie on SOURCE, since writing there destroys what is being recovered, unless\n"
-        "      --allow-same-volume is given. For an image file that means an OUTDIR on the\n"
-        "      image itself (a loop device or FUSE mount of it, or anything stacked on\n"
-        "      one); beside the image is fine.\n");
+        "      named by their original names where deleted entries give them (with their\n"
+        "      modification times), else by their start sectors (2048.PDF); an existing\n"
+        "      file is never overwritten (a taken name gets \" (1)\"); a file is written\n"
+        "      under a hidden name ending in .partial and renamed when whole. Refuses an\n"
+        "      OUTDIR that may lie on SOURCE, since writing there destroys what is being\n"
+        "      recovered, unless --allow-same-volume is given. For an image file that\n"
+        "      means an OUTDIR on the image itself (a loop device or FUSE mount of it, or\n"
+        "      anything stacked on one); beside the image is fine.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)

@@ -1,3 +1,10 @@
+#include "cli/CDocumentJson.h"
+#include "scan/CFileNode.h"
+#include "scan/CFileTypeCatalogue.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,6 +35,17 @@ Run cli(const QStringList& args)
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
+
+QJsonObject parsedLine(const QByteArray& line)
+{
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        qWarning("not a JSON object (%s): %s", qPrintable(error.errorString()), line.constData());
+    return doc.object();
+}
+
+const QStringList kJsonKeys = {"name", "folder", "type", "sector", "size", "modified", "origin", "extents", "overwritten"};
 
 } // namespace
 
@@ -63,6 +81,85 @@ private slots:
         const QString fifo = dir.filePath(QStringLiteral("pipe"));
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         QCOMPARE(cli({QStringLiteral("scan"), fifo}).exitCode, 1);
+    }
+
+    void jsonLinesCarryEveryField()
+    {
+        // A deleted file with every awkward part: a name with a quote, a
+        // backslash, a tab and a name unit that is not valid UTF-16, a hole
+        // in its layout, a time east of UTC.
+        CFileNode deleted(QStringLiteral("DOCX"), 20000, 128, QString(), QStringLiteral("128"), QString(),
+                          CFileTypeCatalogue::typeCodeByName("DOCX"), 2, QString(), QString());
+        deleted.origin = CFileNode::OriginDeletedEntry;
+        deleted.originalName = QStringLiteral("论文 \"终稿\"\\\t") + QChar(0xD800) + QStringLiteral(".docx");
+        deleted.folder = QStringLiteral("?/旧");
+        deleted.modified = QDateTime(QDate(2024, 5, 1), QTime(14, 3, 9), Qt::OffsetFromUTC, 8 * 3600);
+        deleted.extents = {{65536, 8192}, {CFileNode::Extent::kSparse, 4096}, {5LL << 40, 8192}};
+        deleted.overwritten = 0.25;
+        const QJsonObject e = parsedLine(CDocumentJson::line(deleted));
+        for (const QString& key : kJsonKeys)
+            QVERIFY2(e.contains(key), qPrintable(key));
+        QVERIFY(e["name"].toString().startsWith(QStringLiteral("论文 \"终稿\"\\\t")));
+        QCOMPARE(e["folder"].toString(), QStringLiteral("?/旧"));
+        QCOMPARE(e["type"].toString(), QStringLiteral("DOCX"));
+        QCOMPARE(e["origin"].toString(), QStringLiteral("deleted-entry"));
+        QCOMPARE(QDateTime::fromString(e["modified"].toString(), Qt::ISODate), deleted.modified);
+        QVERIFY(e["modified"].toString().contains(QRegularExpression("[+-]\\d\\d:\\d\\d$")));
+        QCOMPARE(e["overwritten"].toDouble(), 0.25);
+        const QJsonArray runs = e["extents"].toArray();
+        QCOMPARE(runs.size(), 3);
+        QCOMPARE(runs[1].toArray()[0].type(), QJsonValue::Null);
+        QCOMPARE(runs[2].toArray()[0].toDouble(), double(5LL << 40));
+        // Integers are written as integers, however large.
+        QVERIFY(CDocumentJson::line(deleted).contains("[5497558138880,8192]"));
+
+        CFileNode carved(QStringLiteral("PDF"), 5000, 2048, QString(), QStringLiteral("2048"), QString(),
+                         CFileTypeCatalogue::typeCodeByName("PDF"), 2, QString(), QString());
+        const QJsonObject c = parsedLine(CDocumentJson::line(carved));
+        QCOMPARE(c["name"].toString(), QStringLiteral("2048.PDF"));
+        QCOMPARE(c["folder"].type(), QJsonValue::Null);
+        QCOMPARE(c["modified"].type(), QJsonValue::Null);
+        QCOMPARE(c["origin"].toString(), QStringLiteral("carved"));
+        QCOMPARE(c["extents"].toArray(), QJsonArray({QJsonArray({2048 * 512, 5000})}));
+        QCOMPARE(c["overwritten"].toDouble(), 0.0);
+    }
+
+    void scanPrintsJsonAndTsv()
+    {
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("documents.img"));
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(4 * 1024 * 1024));
+        QFile pdf(QStringLiteral(TAMSEL_TEST_DATA "/pdf_lo_writer_text.pdf"));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        f.seek(2048 * 512);
+        f.write(pdf.readAll());
+        f.close();
+
+        const Run json = cli({QStringLiteral("scan"), image, QStringLiteral("--fs"), QStringLiteral("none"),
+                              QStringLiteral("--json")});
+        QCOMPARE(json.exitCode, 0);
+        const QStringList lines = json.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY(!lines.isEmpty());
+        bool found = false;
+        for (const QString& line : lines) {
+            const QJsonObject o = parsedLine(line.toUtf8());
+            for (const QString& key : kJsonKeys)
+                QVERIFY2(o.contains(key), qPrintable(line));
+            if (o["sector"].toInt() == 2048) {
+                found = true;
+                QCOMPARE(o["name"].toString(), QStringLiteral("2048.PDF"));
+                QCOMPARE(o["extents"].toArray()[0].toArray()[1].toInt(), o["size"].toInt());
+            }
+        }
+        QVERIFY(found);
+
+        const Run tsv = cli({QStringLiteral("scan"), image, QStringLiteral("--fs"), QStringLiteral("none"),
+                             QStringLiteral("--tsv")});
+        QCOMPARE(tsv.exitCode, 0);
+        QVERIFY(tsv.out.startsWith(QStringLiteral("2048.PDF\tPDF\t2048\t")));
+        QCOMPARE(tsv.out.count(QLatin1Char('\n')), lines.size());
+        QCOMPARE(cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--json")}).exitCode, 2);
     }
 
     void emptyVolumeScansCleanly()
