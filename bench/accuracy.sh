@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Recovery accuracy against the peers, on images built from the real
-# documents of the corpus (default /work/shared/corpus):
+# documents of the corpus (default ../shared/corpus, beside the repository):
 #
 #   bench/accuracy.sh [CORPUS_DIR]
 #
@@ -17,7 +17,8 @@
 # Work files go to $BENCH_DIR (default /tmp/tamsel-accuracy) and are removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-corpus=${1:-/work/shared/corpus}
+corpus=${1:-../shared/corpus}
+[ -d "$corpus" ] || { echo "accuracy: no corpus at $corpus (give its folder as the first argument)" >&2; exit 1; }
 work=${BENCH_DIR:-/tmp/tamsel-accuracy}
 cli=build/bin/tamsel-cli
 [ -x "$cli" ] || scripts/build.sh build >/dev/null

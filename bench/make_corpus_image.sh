@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# make_corpus_image.sh [CORPUS_DIR [WORK_DIR]]
+# make_corpus_image.sh [CORPUS_DIR [WORK_DIR]]   (CORPUS_DIR: default ../shared/corpus, beside the repository)
 # Places every document of the corpus at 4096-byte boundaries with zero slack
 # (one of them across the 32 MiB window edge), scans the image with
 # tamsel-cli, and compares what it lists with where each document is and how
 # long it is. Run by hand from the repository root after a build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-corpus=${1:-/work/shared/corpus}
+corpus=${1:-../shared/corpus}
+[ -d "$corpus" ] || { echo "make_corpus_image: no corpus at $corpus (give its folder as the first argument)" >&2; exit 1; }
 work=${2:-$(mktemp -d /tmp/tamsel-corpus.XXXXXX)}
 extra=${CORPUS_IMAGE_OPTIONS:-}
 mkdir -p "$work"
