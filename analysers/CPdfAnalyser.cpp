@@ -1,16 +1,39 @@
 #include "analysers/CPdfAnalyser.h"
 
-#include "analysers/CPdfEndMarkers.h"
-
 #include "disk/LittleEndian.h"
 #include "scan/CFileTypeCatalogue.h"
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 constexpr uint32_t kPdfSignature = 0x46445025; // "%PDF"
-const char kMarker[] = "%%EOF";
 } // namespace
+
+void CPdfAnalyser::Kept::add(int64_t at)
+{
+    if (firstCount < kFirstKept) {
+        first[firstCount++] = at;
+        return;
+    }
+    recent[recentNext] = at;
+    recentNext = (recentNext + 1) % kRecentKept;
+    recentCount = std::min(recentCount + 1, kRecentKept);
+}
+
+bool CPdfAnalyser::Kept::contains(int64_t at) const
+{
+    return std::find(first, first + firstCount, at) != first + firstCount
+        || std::find(recent, recent + recentCount, at) != recent + recentCount;
+}
+
+CPdfAnalyser::CPdfAnalyser(const CPdfEndMarkers* markers)
+    : m_markers(markers)
+{
+    if (!m_markers) {
+        m_ownMarkers.reset(new CPdfEndMarkers);
+        m_markers = m_ownMarkers.get();
+    }
+}
 
 int CPdfAnalyser::identify(const uint8_t* firstBlock)
 {
@@ -20,70 +43,108 @@ int CPdfAnalyser::identify(const uint8_t* firstBlock)
     return m_typeCode;
 }
 
-bool CPdfAnalyser::consume(const uint8_t* block, int blockSize, int64_t blockIndex, int trailingZeroBytes,
-                           int64_t blocksAfter, int64_t offsetInBuffer)
+bool CPdfAnalyser::confirms(int64_t startxref, int64_t markerStart) const
 {
-    if (!block || blockSize < kLookBack + 4 || blockIndex < m_startBlock)
+    const int64_t own = m_startBlock * static_cast<int64_t>(m_blockSize);
+    if (startxref < 0 || startxref > markerStart - own)
         return false;
-    if (blocksAfter == 0) {
-        std::memcpy(m_edgeTail, block + blockSize - kLookBack, kLookBack);
-        m_edgeTailBlock = blockIndex;
+    const int64_t at = own + startxref;
+    if (m_fence >= 0 && (m_fenceDocumentEnd < 0 || at < m_fenceDocumentEnd))
+        return false; // a fenced PDF moves on only past the other document
+    return m_xrefs.contains(at) || m_objects.contains(at);
+}
+
+void CPdfAnalyser::takeBlockFindings(int64_t blockIndex, int blockSize)
+{
+    if (m_markers->blockIndex() != blockIndex)
+        return;
+    const int64_t own = m_startBlock * static_cast<int64_t>(blockSize);
+    for (int64_t at : m_markers->xrefs())
+        if (at >= own)
+            m_xrefs.add(at);
+    for (int64_t at : m_markers->objects())
+        if (at >= own)
+            m_objects.add(at);
+    for (const CPdfEndMarkers::Marker& m : m_markers->markers()) {
+        if (m.start < own)
+            continue; // another file's bytes, before this PDF
+        const bool confirmed = confirms(m.startxref, m.start);
+        if (m_fence >= 0) {
+            if (!confirmed)
+                continue;
+            m_fence = -1; // an update written after the other document
+        }
+        m_lastEnd = m.end;
+        m_lastEndBlock = blockIndex;
+        if (confirmed)
+            m_confirmedEnd = m.end;
     }
-    if (m_markers && m_markers->blockIndex() == blockIndex && m_markers->lastEnd() >= 0) {
-        // Only a marker of this document: from its first byte on.
-        const int64_t markerStart = m_markers->lastEnd() - kMarkerLength;
-        if (markerStart >= m_startBlock * static_cast<int64_t>(blockSize))
-            m_candidateEnd = m_markers->lastEnd();
-    }
+}
+
+bool CPdfAnalyser::consume(const uint8_t* block, int blockSize, int64_t blockIndex, int trailingZeroBytes, int64_t,
+                           int64_t)
+{
+    if (!block || blockSize < CPdfEndMarkers::kCarry || blockIndex < m_startBlock)
+        return false;
     m_blockSize = blockSize;
-    if (trailingZeroBytes < 4)
+    if (m_ownMarkers)
+        m_ownMarkers->scan(block, blockSize, blockIndex);
+    takeBlockFindings(blockIndex, blockSize);
+
+    if (m_fence >= 0) {
+        // Held at the fence: give up waiting for an update after a while.
+        const int64_t here = (blockIndex + 1) * static_cast<int64_t>(blockSize);
+        const bool waitedAfterEnd = m_fenceDocumentEnd >= 0 && here - m_fenceDocumentEnd > kFenceWaitAfterEnd;
+        if (waitedAfterEnd || here - m_fence > kFenceWaitLimit)
+            return finishAtCandidate();
         return false;
-
-    // The bytes just before the block, when they belong to this document:
-    // from the same window, or carried over from the previous one. Never
-    // the bytes before the document's own first block, which are another
-    // file's.
-    uint8_t lead[kLookBack] = {};
-    int lower = 0;
-    if (blockIndex > m_startBlock) {
-        if (offsetInBuffer >= kLookBack) {
-            std::memcpy(lead, block - kLookBack, kLookBack);
-            lower = -kLookBack;
-        } else if (offsetInBuffer == 0 && m_edgeTailBlock == blockIndex - 1) {
-            std::memcpy(lead, m_edgeTail, kLookBack);
-            lower = -kLookBack;
-        }
     }
-    auto byteAt = [&](int i) -> uint8_t { return i >= 0 ? block[i] : lead[kLookBack + i]; };
-
-    // Downwards from the first trailing zero: the first match is the last
-    // marker. Position blockSize - 4 is zero, so a compared marker never
-    // reaches past the block.
-    for (int i = blockSize - 4; i >= lower; --i) {
-        if (byteAt(i) == 0)
-            continue;
-        if (i > blockSize - kMarkerLength)
-            continue;
-        bool match = true;
-        for (int k = 0; k < kMarkerLength; ++k) {
-            if (byteAt(i + k) != static_cast<uint8_t>(kMarker[k])) {
-                match = false;
-                break;
-            }
-        }
-        if (!match)
-            continue;
-        const int64_t endInBlock = i + kMarkerLength;
-        m_length = endInBlock + static_cast<int64_t>(blockSize) * (blockIndex - m_startBlock);
-        return true;
-    }
+    // Zeros after the last marker: the file ended there, unless that marker
+    // is unconfirmed and an earlier one was.
+    if (trailingZeroBytes >= 4 && m_lastEnd >= 0 && m_lastEndBlock >= blockIndex - 1
+        && (m_confirmedEnd < 0 || m_confirmedEnd == m_lastEnd))
+        return finishAt(m_lastEnd, m_confirmedEnd == m_lastEnd);
     return false;
+}
+
+int64_t CPdfAnalyser::candidateEnd() const
+{
+    if (m_fence >= 0)
+        return m_fencedConfirmedEnd >= 0 ? m_fencedConfirmedEnd : m_fencedLastEnd;
+    return m_confirmedEnd >= 0 ? m_confirmedEnd : m_lastEnd;
 }
 
 bool CPdfAnalyser::finishAtCandidate()
 {
-    if (m_candidateEnd < 0)
+    const int64_t end = candidateEnd();
+    if (end < 0)
         return false;
-    m_length = m_candidateEnd - m_startBlock * static_cast<int64_t>(m_blockSize);
+    const int64_t confirmed = m_fence >= 0 ? m_fencedConfirmedEnd : m_confirmedEnd;
+    return finishAt(end, end == confirmed);
+}
+
+bool CPdfAnalyser::finishAt(int64_t end, bool confirmed)
+{
+    const int64_t length = end - m_startBlock * static_cast<int64_t>(m_blockSize);
+    if (length <= 0)
+        return false;
+    m_length = length;
+    m_endConfirmed = confirmed;
     return true;
+}
+
+void CPdfAnalyser::fence(int64_t at)
+{
+    if (m_fence >= 0 || candidateEnd() < 0)
+        return;
+    m_fence = at;
+    m_fencedLastEnd = m_lastEnd;
+    m_fencedConfirmedEnd = m_confirmedEnd;
+    m_fenceDocumentEnd = -1;
+}
+
+void CPdfAnalyser::fencingDocumentEnded(int64_t end)
+{
+    if (m_fence >= 0 && m_fenceDocumentEnd < 0)
+        m_fenceDocumentEnd = end;
 }

@@ -15,6 +15,8 @@ constexpr uint32_t kEndOfCentralDirectory = 0x06054B50;
 constexpr uint32_t kZip64End = 0x06064B50;
 constexpr uint32_t kZip64Locator = 0x07064B50;
 constexpr uint32_t kDataDescriptor = 0x08074B50;
+constexpr uint32_t kDigitalSignature = 0x05054B50;
+constexpr uint32_t kArchiveExtraData = 0x08064B50;
 
 // Local file header
 constexpr size_t kLocalFixed = 30;
@@ -32,18 +34,38 @@ constexpr size_t kCentralMethod = 10;
 constexpr size_t kCentralNameLength = 28;
 constexpr size_t kCentralExtraLength = 30;
 constexpr size_t kCentralCommentLength = 32;
+constexpr size_t kCentralLocalOffset = 42;
 // End of central directory
 constexpr size_t kEndFixed = 22;
+constexpr size_t kEndEntries = 10;
+constexpr size_t kEndCentralOffset = 16;
 constexpr size_t kEndCommentLength = 20;
-// ZIP64 end record: signature, then the size of the rest as u64.
+// ZIP64 end record: signature, then the size of the rest as u64; the
+// central directory's offset is the last of its fixed fields.
 constexpr size_t kZip64EndFixed = 12;
 constexpr size_t kZip64EndSize = 4;
+constexpr size_t kZip64EndRead = 56;
+constexpr size_t kZip64EndCentralOffset = 48;
 constexpr size_t kZip64LocatorLength = 20;
 // Data descriptor: signature, CRC, compressed and uncompressed size
 // (32-bit, or 64-bit for a ZIP64 member).
 constexpr size_t kDescriptorCompressed = 8;
 constexpr uint64_t kDescriptor32 = 16;
 constexpr uint64_t kDescriptor64 = 24;
+// Digital signature record: signature, u16 size of the data. Archive extra
+// data record: signature, u32 length of the data.
+constexpr size_t kDigitalSignatureFixed = 6;
+constexpr size_t kArchiveExtraDataFixed = 8;
+// APK Signing Block, between the last member's data and the central
+// directory: u64 size of the rest, ID-value pairs, the size again, magic.
+constexpr size_t kApkSizeField = 8;
+constexpr size_t kApkTail = 24;
+const char kApkMagic[] = "APK Sig Block 42";
+constexpr size_t kApkMagicLength = 16;
+// Signing blocks are kilobytes; a larger "size" is four bytes of something
+// else, not worth skipping that far for.
+constexpr uint64_t kMaxApkBlock = 64ull << 20;
+constexpr uint16_t kUnknownCount16 = 0xFFFF;
 
 constexpr uint16_t kFlagDataDescriptor = 1u << 3;
 constexpr uint16_t kZip64ExtraTag = 0x0001;
@@ -71,6 +93,16 @@ const MemberName kMemberNames[] = {
     {"ppt/_rels/presentation.xml.rels", CFileTypeCatalogue::Pptx},
     {"ppt/theme/theme1.xml", CFileTypeCatalogue::Pptx},
 };
+
+// Order-independent digest of a set of record offsets: the local headers
+// walked and the offsets the central directory names must give the same.
+uint64_t offsetDigest(uint64_t offset)
+{
+    uint64_t z = offset + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
 
 bool isRecordSignature(uint32_t v)
 {
@@ -182,6 +214,8 @@ bool CZipFileAnalyser::onFieldComplete()
         if (m_foundInData && !plausibleHeader(kLocalVersionNeeded, kLocalMethod))
             return resumeScan(kLocalFixed);
         m_foundInData = false;
+        ++m_localCount;
+        m_localDigest += offsetDigest(m_recordStart);
         m_flags = le::u16(m_header + kLocalFlags);
         m_compressed32 = le::u32(m_header + kLocalCompressed);
         m_uncompressed32 = le::u32(m_header + kLocalUncompressed);
@@ -202,6 +236,14 @@ bool CZipFileAnalyser::onFieldComplete()
         if (m_foundInData && !plausibleHeader(kCentralVersionNeeded, kCentralMethod))
             return resumeScan(kCentralFixed);
         m_foundInData = false;
+        if (m_centralStart < 0)
+            m_centralStart = static_cast<int64_t>(m_recordStart);
+        ++m_centralCount;
+        const uint32_t localOffset = le::u32(m_header + kCentralLocalOffset);
+        if (localOffset == kSizeInZip64)
+            m_centralOffsetsKnown = false; // in the ZIP64 extra field, not read
+        else
+            m_centralDigest += offsetDigest(localOffset);
         const uint16_t nameLength = le::u16(m_header + kCentralNameLength);
         m_centralTail = static_cast<uint32_t>(le::u16(m_header + kCentralExtraLength))
             + le::u16(m_header + kCentralCommentLength);
@@ -215,16 +257,39 @@ bool CZipFileAnalyser::onFieldComplete()
         return advanceTo(m_cursor + m_centralTail);
 
     case Step::EndFixed:
-        // The end record is the archive's last; the archive comment it
-        // announces follows it and belongs to the archive.
-        return finish(m_cursor + le::u16(m_header + kEndCommentLength));
+        return onEndRecord();
 
     case Step::Zip64EndFixed: {
         const uint64_t rest = le::u64(m_header + kZip64EndSize);
-        if (rest > kMaxLength - m_cursor)
+        if (rest > kMaxLength - m_recordStart - kZip64EndFixed)
             return giveUp();
-        return advanceTo(m_cursor + rest);
+        if (rest >= kZip64EndRead - kZip64EndFixed)
+            m_zip64CentralOffset = static_cast<int64_t>(std::min<uint64_t>(le::u64(m_header + kZip64EndCentralOffset), kMaxLength));
+        return advanceTo(m_recordStart + kZip64EndFixed + rest);
     }
+
+    case Step::SkipRecordFixed: {
+        // The digital signature and the archive extra data record: a length
+        // field, then that many bytes.
+        const uint32_t signature = le::u32(m_header);
+        const uint64_t data = signature == kDigitalSignature ? le::u16(m_header + 4) : le::u32(m_header + 4);
+        return advanceTo(m_cursor + data);
+    }
+
+    case Step::ApkSize: {
+        const uint64_t size = le::u64(m_header);
+        if (size < kApkTail || size > kMaxApkBlock)
+            return finish(m_recordStart);
+        m_apkSize = size;
+        m_cursor = m_recordStart + kApkSizeField + size - kApkTail;
+        collect(Step::ApkTail, kApkTail, m_header, kApkTail);
+        return false;
+    }
+
+    case Step::ApkTail:
+        if (le::u64(m_header) != m_apkSize || std::memcmp(m_header + 8, kApkMagic, kApkMagicLength) != 0)
+            return finish(m_recordStart);
+        return advanceTo(m_recordStart + kApkSizeField + m_apkSize);
 
     case Step::DescriptorCheck: {
         // A descriptor signature met in the data: it ends the member only
@@ -260,7 +325,14 @@ bool CZipFileAnalyser::onSignature()
         collect(Step::EndFixed, kEndFixed - 4, m_header + 4, kEndFixed - 4);
         return false;
     case kZip64End:
-        collect(Step::Zip64EndFixed, kZip64EndFixed - 4, m_header + 4, kZip64EndFixed - 4);
+        collect(Step::Zip64EndFixed, kZip64EndRead - 4, m_header + 4, kZip64EndRead - 4);
+        return false;
+    case kDigitalSignature:
+        collect(Step::SkipRecordFixed, kDigitalSignatureFixed - 4, m_header + 4, kDigitalSignatureFixed - 4);
+        return false;
+    case kArchiveExtraData:
+        m_extraDataStart = static_cast<int64_t>(m_recordStart);
+        collect(Step::SkipRecordFixed, kArchiveExtraDataFixed - 4, m_header + 4, kArchiveExtraDataFixed - 4);
         return false;
     case kZip64Locator:
         return advanceTo(m_recordStart + kZip64LocatorLength);
@@ -274,10 +346,36 @@ bool CZipFileAnalyser::onSignature()
             // four bytes were its CRC.
             return advanceTo(m_recordStart + (m_zip64Member ? kDescriptor64 : kDescriptor32) - 4);
         }
+        if (m_localCount > 0 && m_centralStart < 0) {
+            // Between the members and the central directory: perhaps an APK
+            // Signing Block, whose first field is a u64 size.
+            collect(Step::ApkSize, kApkSizeField - 4, m_header + 4, kApkSizeField - 4);
+            return false;
+        }
         break;
     }
     // No record here: the archive ends where this position is.
     return finish(m_recordStart);
+}
+
+bool CZipFileAnalyser::onEndRecord()
+{
+    // Where the end record says the central directory begins, counted from
+    // the archive's first byte. A walk that began at a member inside a
+    // larger archive (a local header that happens to lie on a sector
+    // boundary) meets that directory at another place: it is a piece of the
+    // other archive, not a document of its own.
+    const uint32_t recorded32 = le::u32(m_header + kEndCentralOffset);
+    const int64_t recorded = recorded32 == kSizeInZip64 ? m_zip64CentralOffset : static_cast<int64_t>(recorded32);
+    const int64_t walked = m_centralStart >= 0 ? m_centralStart : static_cast<int64_t>(m_recordStart);
+    if (recorded >= 0 && recorded != walked && recorded != m_extraDataStart)
+        return giveUp();
+    const uint16_t entries = le::u16(m_header + kEndEntries);
+    m_complete = recorded >= 0 && m_centralOffsetsKnown && m_localCount > 0 && m_centralCount == m_localCount
+        && m_centralDigest == m_localDigest && (entries == kUnknownCount16 || entries == m_centralCount);
+    // The end record is the archive's last; the archive comment it
+    // announces follows it and belongs to the archive.
+    return finish(m_cursor + le::u16(m_header + kEndCommentLength));
 }
 
 bool CZipFileAnalyser::onLocalHeaderDone()

@@ -12,6 +12,14 @@
 // descriptor, or to the next header, that ends it. Six member names mark an
 // Office Open XML document (DOCX, XLSX, PPTX); otherwise it is a plain ZIP.
 //
+// Records a signed archive puts between the last member's data and the
+// central directory (an APK Signing Block, a digital signature, an archive
+// extra data record) are stepped over. An archive is complete when its end
+// record is reached and its central directory names exactly the local
+// headers walked; one whose end record places the central directory
+// elsewhere than where the walk met it began inside a larger archive and
+// is given up.
+//
 // The walk is fed the archive's bytes block by block and keeps every
 // partial record header it needs between calls, so records may straddle
 // block and window edges; it never reads outside the block it is handed.
@@ -21,6 +29,9 @@ public:
     CZipFileAnalyser();
 
     int identify(const uint8_t* firstBlock) override;
+    // The end record was reached and the central directory names exactly
+    // the local headers walked.
+    bool structureComplete() const override { return m_complete && m_length > 0; }
     bool consume(const uint8_t* block, int blockSize, int64_t blockIndex, int trailingZeroBytes, int64_t blocksAfter,
                  int64_t offsetInBuffer) override;
 
@@ -42,6 +53,9 @@ private:
         Zip64EndFixed,  // size field of the ZIP64 end record
         DescriptorCheck,// the sizes after a data descriptor signature met while scanning data
         ScanData,       // data of a member whose size is in a descriptor after it
+        SkipRecordFixed,// length field of a digital signature or archive extra data record
+        ApkSize,        // high half of an APK Signing Block's size
+        ApkTail,        // its closing size and magic
     };
 
     bool processBytes(const uint8_t* bytes, uint64_t base, size_t count);
@@ -49,6 +63,7 @@ private:
     bool onFieldComplete();
     bool onSignature();
     bool onLocalHeaderDone();
+    bool onEndRecord();
     void scanData(const uint8_t* bytes, uint64_t base, size_t count);
     bool foundSignatureInData(uint32_t signature, uint64_t at);
     bool advanceTo(uint64_t offset);
@@ -94,4 +109,18 @@ private:
     bool m_descriptorExpected = false;
     // The header being read was found by scanning member data.
     bool m_foundInData = false;
+
+    // What the central directory is checked against: the local headers
+    // walked (count and digest of their offsets), the directory's entries,
+    // where the directory and an archive extra data record before it began.
+    uint32_t m_localCount = 0;
+    uint64_t m_localDigest = 0;
+    uint32_t m_centralCount = 0;
+    uint64_t m_centralDigest = 0;
+    bool m_centralOffsetsKnown = true;
+    int64_t m_centralStart = -1;
+    int64_t m_extraDataStart = -1;
+    int64_t m_zip64CentralOffset = -1;
+    uint64_t m_apkSize = 0;
+    bool m_complete = false;
 };

@@ -43,6 +43,9 @@ public:
     // after identify() accepted it.
     int64_t startBlock() const { return m_startBlock; }
     void setStartBlock(int64_t block) { m_startBlock = block; }
+    // Whether the finished document's own structure shows it whole (then
+    // it counts even when it is very short).
+    virtual bool structureComplete() const { return false; }
     // -1 until identify() sets it; an analyser may refine it as it reads.
     int typeCode() const { return m_typeCode; }
 

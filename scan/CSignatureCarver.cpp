@@ -18,6 +18,11 @@ constexpr uint32_t kOleSignature = 0xE011CFD0;  // D0 CF 11 E0
 constexpr int kRecordKind = 2;
 constexpr int kTailBytes = 4;
 
+bool isSignature(uint32_t head)
+{
+    return head == kPdfSignature || head == kZipSignature || head == kOleSignature;
+}
+
 } // namespace
 
 CSignatureCarver::CSignatureCarver()
@@ -41,19 +46,23 @@ void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window
 
     int64_t i = 0;
     while (i < blocks) {
+        if (m_open.empty()) {
+            // Nothing to follow: only the first four bytes of each block
+            // matter until one of them is a signature.
+            while (i < blocks && !isSignature(le::u32(window + i * blockSize))) {
+                ++i;
+                ++m_blockCounter;
+            }
+            if (i == blocks)
+                break;
+        }
         const int64_t o = i * blockSize;
         const uint8_t* block = window + o;
-        if ((m_blockCounter % kBlocksPerBoundary) == 0) {
-            const uint32_t head = le::u32(block);
-            if (head == kPdfSignature || head == kZipSignature || head == kOleSignature)
-                detectSignature(block, o, m_blockCounter);
-        }
-
+        if (isSignature(le::u32(block)))
+            detectSignature(block, o, m_blockCounter);
         if (m_open.empty()) {
-            // Nothing to follow: go straight to the next boundary.
-            const int64_t step = std::min<int64_t>(kBlocksPerBoundary - (m_blockCounter % kBlocksPerBoundary), blocks - i);
-            i += step;
-            m_blockCounter += static_cast<uint64_t>(step);
+            ++i;
+            ++m_blockCounter;
             continue;
         }
 
@@ -91,7 +100,7 @@ void CSignatureCarver::finishPass(CNotifyFileNode* relay)
 int CSignatureCarver::detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex)
 {
     (void)offsetInWindow;
-    if (!block || (blockIndex % kBlocksPerBoundary) != 0)
+    if (!block)
         return CFileTypeCatalogue::NotWanted;
     const uint32_t signature = le::u32(block);
     std::unique_ptr<IAnalyser> analyser;
@@ -116,10 +125,11 @@ int CSignatureCarver::detectSignature(const uint8_t* block, int64_t offsetInWind
     }
     if (analyser->identify(block) == CFileTypeCatalogue::NotWanted)
         return CFileTypeCatalogue::NotWanted;
-    // The next document begins: a PDF that has seen its end marker is over.
-    // (A signature before any marker is a file embedded in the PDF.)
+    // The next document begins: a PDF that has seen its end marker is over,
+    // unless what begins is embedded in one of its updates. (A signature
+    // before any marker is a file embedded in the PDF.)
     if (m_openPdfs > 0)
-        finishPdfsAtCandidates();
+        fencePdfs(static_cast<int64_t>(blockIndex) * m_blockSize);
     open(std::move(analyser), pdf, blockIndex);
     return opened;
 }
@@ -140,6 +150,25 @@ void CSignatureCarver::open(std::unique_ptr<IAnalyser> analyser, CPdfAnalyser* p
     m_open.push_back(Open{std::move(analyser), pdf});
     if (pdf)
         ++m_openPdfs;
+}
+
+void CSignatureCarver::fencePdfs(int64_t at)
+{
+    IAnalyser* ending[kMaxOpenAnalysers + 1];
+    size_t count = 0;
+    for (const Open& o : m_open) {
+        if (!o.pdf || o.pdf->candidateEnd() < 0)
+            continue;
+        if (o.pdf->fenced())
+            ending[count++] = o.analyser.get(); // a second document: the first was not embedded
+        else
+            o.pdf->fence(at);
+    }
+    for (size_t k = 0; k < count; ++k) {
+        auto* pdf = static_cast<CPdfAnalyser*>(ending[k]);
+        if (pdf->finishAtCandidate())
+            settle(pdf);
+    }
 }
 
 void CSignatureCarver::finishPdfsAtCandidates()
@@ -186,11 +215,20 @@ bool CSignatureCarver::settle(IAnalyser* analyser)
         || (startByte <= static_cast<uint64_t>(m_volumeLength)
             && static_cast<uint64_t>(length) <= static_cast<uint64_t>(m_volumeLength) - startByte);
     const bool swallows = code == CFileTypeCatalogue::Pdf && endsOnANewerPdfsMarker(analyser);
-    if (length >= kMinimumLength && insideVolume && !swallows && m_relay) {
+    const bool longEnough = length >= kMinimumLength || (length > 0 && analyser->structureComplete());
+    if (longEnough && insideVolume && !swallows && m_relay) {
         const QString& name = m_typeNames[code];
         m_relay->postItem(CFileNode(name, length, start, QString(), QString::number(start), QString(), code,
                                     kRecordKind, CFileTypeCatalogue::sizeText(length),
                                     CFileTypeCatalogue::description(name)));
+    }
+    // A PDF fenced by this document learns where it ended (where it gave
+    // up, when it did: nothing of it lies beyond).
+    const int64_t startAt = static_cast<int64_t>(startByte);
+    for (const Open& o : m_open) {
+        if (o.pdf && o.pdf != analyser && o.pdf->fenced() && o.pdf->fenceStart() == startAt)
+            o.pdf->fencingDocumentEnded(length > 0 ? startAt + length
+                                                    : static_cast<int64_t>(m_blockCounter + 1) * m_blockSize);
     }
     remove(analyser);
     return true;

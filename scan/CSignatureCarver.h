@@ -15,7 +15,8 @@ class IAnalyser;
 // Finds documents in the raw byte stream of a volume, window by window.
 //
 // The volume is a stream of 512-byte blocks numbered from 0. At every block
-// on a 4096-byte boundary the pass looks for the signature of a PDF, a ZIP
+// (every sector: clusters need not lie on any coarser grid, and partitions
+// may start at sector 63) the pass looks for the signature of a PDF, a ZIP
 // archive or a compound document and opens an analyser for each hit; every
 // open analyser is offered every following block until it knows where its
 // document ends. Windows are handed in volume order; the block counter and
@@ -23,9 +24,15 @@ class IAnalyser;
 // may begin in one window and end in a later one.
 //
 // A PDF whose end block holds other bytes than zeros after it keeps the
-// last "%%EOF" it saw as a candidate end; it is finished there when the
-// next document opens, when the volume ends, or when it would be pushed out
-// of the open list.
+// last "%%EOF" it saw (the last confirmed one, see CPdfAnalyser) as a
+// candidate end; it is finished there when the next document opens, when
+// the volume ends, or when it would be pushed out of the open list. The
+// document that opens may be embedded in an incremental update of the PDF:
+// the PDF is then fenced at its candidate, and moves on only to a marker
+// confirmed past that document's end; a second document finishes it.
+//
+// Documents shorter than kMinimumLength are reported only when their own
+// structure shows them whole (IAnalyser::structureComplete()).
 class CSignatureCarver
 {
 public:
@@ -34,8 +41,6 @@ public:
     static constexpr int kMaxOpenAnalysers = 11;
     // Shorter findings are noise, not documents.
     static constexpr int64_t kMinimumLength = 1024;
-    // Signatures are looked for only at this boundary.
-    static constexpr int kBlocksPerBoundary = 8;
 
     CSignatureCarver();
     ~CSignatureCarver();
@@ -73,6 +78,9 @@ private:
     // then delete it. Returns false when it stays open (a type code we do
     // not know).
     bool settle(IAnalyser* analyser);
+    // A document begins at volume offset `at`: fences every open PDF that
+    // has a candidate end, and finishes those fenced already.
+    void fencePdfs(int64_t at);
     // Finishes every open PDF that has a candidate end, oldest first.
     void finishPdfsAtCandidates();
     // Whether a newer open PDF began before the end marker of `pdf`: then

@@ -37,7 +37,8 @@ struct Golden
     int64_t length; // where the document ends
 };
 
-// Lengths: a PDF ends just past its last "%%EOF", an archive just past its
+// Lengths: a PDF ends just past the line end of its last "%%EOF" (these
+// files end there), an archive just past its
 // end-of-central-directory record and the archive comment after it, a
 // compound document at its last sector in use by the FAT (all these files
 // end there).
@@ -48,10 +49,10 @@ inline const std::vector<Golden>& goldenDocuments()
         {"doc_tables.doc", 2, 57344},
         {"docx_lo_short.docx", 6, 5477},
         {"docx_python-docx.docx", 6, 37252},
-        {"pdf_ghostscript.pdf", 5, 12902},
-        {"pdf_lo_writer_text.pdf", 5, 28111},
-        {"pdf_pdfunite.pdf", 5, 42314},
-        {"pdf_qpdf_linearized.pdf", 5, 28527},
+        {"pdf_ghostscript.pdf", 5, 12903},
+        {"pdf_lo_writer_text.pdf", 5, 28112},
+        {"pdf_pdfunite.pdf", 5, 42316},
+        {"pdf_qpdf_linearized.pdf", 5, 28528},
         {"ppt_2slides.ppt", 4, 462848},
         {"pptx_lo_3slides.pptx", 7, 27220},
         {"pptx_pptxgenjs.pptx", 7, 62342},

@@ -162,8 +162,11 @@ public:
     void add(const QByteArray& name, const QByteArray& data) { add(member(name, data)); }
 
     // `comment` becomes the archive comment; `zip64End` adds the ZIP64 end
-    // record and locator before the end record.
-    QByteArray bytes(const QByteArray& comment = QByteArray(), bool zip64End = false) const
+    // record and locator before the end record; `beforeCentral` goes
+    // between the last member's data and the central directory (what a
+    // signer puts there).
+    QByteArray bytes(const QByteArray& comment = QByteArray(), bool zip64End = false,
+                     const QByteArray& beforeCentral = QByteArray()) const
     {
         QByteArray out;
         QByteArray central;
@@ -193,6 +196,7 @@ public:
                 + le16(0) + le16(static_cast<uint16_t>(m.fileComment.size())) + le16(0) + le16(0) + le32(0)
                 + le32(offset) + m.name + m.fileComment;
         }
+        out += beforeCentral;
         const uint32_t cdOffset = static_cast<uint32_t>(out.size());
         out += central;
         if (zip64End) {
@@ -207,8 +211,70 @@ public:
         return out;
     }
 
+    // An APK Signing Block holding one ID-value pair of `valueBytes`.
+    static QByteArray apkSigningBlock(int valueBytes)
+    {
+        const QByteArray pair = le64(4 + static_cast<uint64_t>(valueBytes)) + le32(0x7109871A)
+            + QByteArray(valueBytes, 's');
+        const uint64_t size = static_cast<uint64_t>(pair.size()) + 8 + 16;
+        return le64(size) + pair + le64(size) + QByteArray("APK Sig Block 42");
+    }
+
 private:
     std::vector<Member> m_members;
+};
+
+// A PDF as writers lay it out: objects, then a cross-reference table (or a
+// cross-reference stream object), the trailer, "startxref", its offset and
+// "%%EOF" with a line end; further sections are incremental updates.
+class Pdf
+{
+public:
+    explicit Pdf(const QByteArray& eol = "\n")
+        : m_eol(eol)
+    {
+        m_out = "%PDF-1.5" + eol + "%\xE2\xE3\xCF\xD3" + eol;
+    }
+    int addObject(const QByteArray& body)
+    {
+        const int n = m_next++;
+        m_pending.push_back({n, m_out.size()});
+        m_out += QByteArray::number(n) + " 0 obj" + m_eol + body + m_eol + "endobj" + m_eol;
+        return n;
+    }
+    // Raw bytes between objects (an embedded file's stream, say).
+    void addRaw(const QByteArray& bytes) { m_out += bytes; }
+    // Ends a section; `startxrefOverride` >= 0 writes that offset instead.
+    void endSection(bool xrefStream = false, qint64 startxrefOverride = -1)
+    {
+        qint64 xrefAt = m_out.size();
+        if (xrefStream) {
+            const QByteArray data(32, '\x01');
+            xrefAt = m_out.size();
+            m_out += QByteArray::number(m_next++) + " 0 obj" + m_eol + "<< /Type /XRef /Size "
+                + QByteArray::number(m_next) + " /Length 32 >>" + m_eol + "stream" + m_eol + data + m_eol
+                + "endstream" + m_eol + "endobj" + m_eol;
+        } else {
+            m_out += "xref" + m_eol;
+            for (const auto& p : m_pending)
+                m_out += QByteArray::number(p.first) + " 1" + m_eol + QByteArray::number(p.second).rightJustified(10, '0')
+                    + " 00000 n" + (m_eol.size() == 2 ? m_eol : " " + m_eol);
+            m_out += "trailer" + m_eol + "<< /Size " + QByteArray::number(m_next) + " /Root 1 0 R"
+                + (m_lastXref >= 0 ? " /Prev " + QByteArray::number(m_lastXref) : QByteArray()) + " >>" + m_eol;
+        }
+        m_out += "startxref" + m_eol + QByteArray::number(startxrefOverride >= 0 ? startxrefOverride : xrefAt) + m_eol
+            + "%%EOF" + m_eol;
+        m_lastXref = xrefAt;
+        m_pending.clear();
+    }
+    const QByteArray& bytes() const { return m_out; }
+
+private:
+    QByteArray m_eol;
+    QByteArray m_out;
+    std::vector<std::pair<int, qint64>> m_pending;
+    int m_next = 1;
+    qint64 m_lastXref = -1;
 };
 
 } // namespace synthetic

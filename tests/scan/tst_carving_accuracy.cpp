@@ -138,27 +138,40 @@ private slots:
         const int64_t at = img.place(pdf, kBoundary);
         img.putAt(randomBytes(3 * kBoundary, 7), at + pdf.size());
         const QList<CFileNode> found = carve(img.bytes(), kWindow);
-        verifyRecovered(img.bytes(), found, {{at, pdf.left(42314), 5}});
+        verifyRecovered(img.bytes(), found, {{at, pdf, 5}});
         QCOMPARE(carve(img.bytes(), kWindow, false).size(), 0);
     }
 
-    void pdfMarkerCutByWindowEdges()
+    void pdfEndMarkerAtEveryPlaceOfTheSector()
     {
-        // "%%EOF" and its line end cut by a window edge at every place,
-        // older bytes after it: found from the block that holds the line
-        // end, with windows of one block.
-        for (int cut = 0; cut <= 6; ++cut) {
-            for (const QByteArray& eol : {QByteArray("\n"), QByteArray("\r\n")}) {
-                const int length = 3 * kBlock - cut + 5; // the marker ends `5 - cut` bytes into block 3
-                QByteArray pdf(length, 'p');
+        // A PDF of every length modulo 512, its "%%EOF" with each kind of
+        // line end or none, in windows of one block (every block edge a
+        // window edge). Zeros after it, or older bytes after a line end:
+        // found exactly, the line end included.
+        for (int r = 0; r < kBlock; ++r) {
+            for (const QByteArray& eol : {QByteArray(), QByteArray("\n"), QByteArray("\r\n"), QByteArray("\r")}) {
+                const int length = 2 * kBlock + r;
+                QByteArray pdf(length - eol.size(), 'p');
                 std::memcpy(pdf.data(), "%PDF-1.4\n", 9);
-                std::memcpy(pdf.data() + length - 5, "%%EOF", 5);
-                Image img;
-                img.place(pdf + eol);
-                img.putAt(randomBytes(2 * kBoundary, static_cast<quint32>(cut)), pdf.size() + eol.size());
-                const QList<CFileNode> found = carve(img.bytes(), kBlock);
-                QCOMPARE(found.size(), 1);
-                QCOMPARE(found.first().size, qint64(length));
+                std::memcpy(pdf.data() + pdf.size() - 5, "%%EOF", 5);
+                pdf += eol;
+                for (bool zeros : {true, false}) {
+                    if (!zeros && eol.isEmpty())
+                        continue; // no line end, older bytes: nothing tells the end
+                    Image img;
+                    img.place(pdf);
+                    if (!zeros) {
+                        QByteArray older = randomBytes(kBoundary, static_cast<quint32>(r));
+                        older[0] = 'o'; // not a "\n" after a "\r"
+                        img.putAt(older, pdf.size());
+                    }
+                    img.padTo(kBoundary);
+                    const QList<CFileNode> found = carve(img.bytes(), kBlock);
+                    const QString where = QStringLiteral("length %1, line end %2, %3")
+                                              .arg(length).arg(eol.size()).arg(zeros ? "zeros" : "older bytes");
+                    QVERIFY2(found.size() == 1, qPrintable(where));
+                    QVERIFY2(found.first().size == length, qPrintable(where));
+                }
             }
         }
     }
@@ -199,7 +212,7 @@ private slots:
             if (!zeroSlack)
                 img.putAt(randomBytes(2 * kBoundary, 9), at + whole.size());
             img.padTo(kBoundary);
-            verifyRecovered(img.bytes(), carve(img.bytes(), kWindow), {{at, whole.left(12902), 5}});
+            verifyRecovered(img.bytes(), carve(img.bytes(), kWindow), {{at, whole, 5}});
         }
     }
 
@@ -217,7 +230,102 @@ private slots:
         img.putAt(randomBytes(kBoundary, 10), outer.size());
         img.padTo(kBoundary);
         verifyRecovered(img.bytes(), carve(img.bytes(), kWindow),
-                        {{0, outer.left(outer.size() - 1), 5}, {8192, docx, 6}});
+                        {{0, outer, 5}, {8192, docx, 6}});
+    }
+
+    void pdfThenSlackThenAnUnalignedPdf()
+    {
+        // A PDF, a few hundred KB of older bytes, then another PDF at a
+        // sector off the 4 KiB grid with older bytes after it: neither runs
+        // to the other's "%%EOF".
+        const QByteArray first = readData("pdf_lo_writer_text.pdf");
+        const QByteArray second = readData("pdf_pdfunite.pdf");
+        Image img;
+        img.place(first);
+        const int64_t secondAt = roundUp(first.size() + 300 * 1024, kBoundary) + 5 * kBlock;
+        img.putAt(randomBytes(static_cast<int>(secondAt - first.size()), 41), first.size());
+        img.putAt(second, secondAt);
+        img.putAt(randomBytes(3 * kBoundary, 42), secondAt + second.size());
+        verifyRecovered(img.bytes(), carve(img.bytes(), kWindow), {{0, first, 5}, {secondAt, second, 5}});
+    }
+
+    void pdfEndsAtItsLastConfirmedMarker()
+    {
+        // Incremental updates (a table, then a cross-reference stream, then
+        // a table again: three confirmed markers, the last one wins), the
+        // linearized file (its last startxref points back at the first-page
+        // table), each followed by older bytes holding a stray "%%EOF" that
+        // no startxref confirms.
+        synthetic::Pdf updated("\r\n");
+        updated.addObject("<< /Type /Catalog /Pages 2 0 R >>");
+        updated.addObject(randomBytes(3000, 43).toHex());
+        updated.endSection();
+        updated.addObject(randomBytes(1500, 44).toHex());
+        updated.endSection(true);
+        updated.addObject("<< /Producer (update) >>");
+        updated.endSection();
+        const QByteArray stray = "\nstartxref\n120\n%%EOF\n";
+        for (const QByteArray& pdf : {updated.bytes(), readData("pdf_qpdf_linearized.pdf")}) {
+            Image img;
+            const int64_t at = img.place(pdf, kBoundary);
+            QByteArray older = randomBytes(3 * kBoundary, 45);
+            older.replace(700, stray.size(), stray);
+            img.putAt(older, at + pdf.size());
+            const QList<CFileNode> found = carve(img.bytes(), 3 * kBlock);
+            verifyRecovered(img.bytes(), found, {{at, pdf, 5}});
+        }
+    }
+
+    void documentEmbeddedInAnUpdateEndsNothing()
+    {
+        // An update that carries a DOCX at a sector boundary, after the
+        // first section's marker: the DOCX is listed, and the PDF still
+        // ends at the update's marker, older bytes after it. A second PDF
+        // after slack is not taken for a later update of the first.
+        synthetic::Pdf pdf;
+        pdf.addObject("<< /Type /Catalog >>");
+        pdf.addObject(randomBytes(2000, 46).toHex());
+        pdf.endSection();
+        const QByteArray docx = readData("docx_lo_short.docx");
+        const QByteArray head = "99 0 obj\n<< /Type /EmbeddedFile /Length " + QByteArray::number(docx.size()) + " >>\nstream\n";
+        pdf.addRaw(QByteArray(static_cast<int>(roundUp(pdf.bytes().size() + head.size(), kBlock) - pdf.bytes().size() - head.size()), ' '));
+        pdf.addRaw(head);
+        const int docxAt = pdf.bytes().size();
+        pdf.addRaw(docx + "\nendstream\nendobj\n");
+        pdf.addObject("<< /Type /Filespec >>");
+        pdf.endSection();
+        QCOMPARE(docxAt % kBlock, 0);
+        const QByteArray next = readData("pdf_ghostscript.pdf");
+        Image img;
+        img.place(pdf.bytes());
+        img.putAt(randomBytes(2 * kBoundary, 47), pdf.bytes().size());
+        const int64_t nextAt = roundUp(pdf.bytes().size() + 2 * kBoundary, kBlock) + kBlock;
+        img.putAt(next, nextAt);
+        img.putAt(randomBytes(kBoundary, 48), nextAt + next.size());
+        verifyRecovered(img.bytes(), carve(img.bytes(), kWindow),
+                        {{0, pdf.bytes(), 5}, {docxAt, docx, 6}, {nextAt, next, 5}});
+    }
+
+    void signedArchivesAreWalkedToTheirEnd()
+    {
+        // Records a signer puts between the members and the central
+        // directory: an APK Signing Block, a digital signature record, an
+        // archive extra data record.
+        Zip z;
+        z.add("AndroidManifest.xml", randomBytes(3000, 49));
+        z.add("classes.dex", randomBytes(5000, 50));
+        const QByteArray records[] = {
+            Zip::apkSigningBlock(1200),
+            synthetic::le32(0x05054B50) + synthetic::le16(300) + randomBytes(300, 51),
+            synthetic::le32(0x08064B50) + synthetic::le32(200) + randomBytes(200, 52),
+        };
+        for (const QByteArray& record : records) {
+            const QByteArray zip = z.bytes(QByteArray(), false, record);
+            Image img;
+            const int64_t at = img.place(zip, kBoundary);
+            img.putAt(randomBytes(kBoundary, 53), at + zip.size());
+            verifyRecovered(img.bytes(), carve(img.bytes(), kBlock), {{at, zip, 1}});
+        }
     }
 
     void archiveCutByWindowEdgesAtEveryRecord()

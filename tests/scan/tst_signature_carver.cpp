@@ -1,5 +1,5 @@
-// The carving pass over images built in memory: real documents at 4096-byte
-// boundaries, windows of several sizes (each its own allocation, so that a
+// The carving pass over images built in memory: real documents at sector
+// and 4096-byte boundaries, windows of several sizes (each its own allocation, so that a
 // read past a window is caught under AddressSanitizer).
 #include "analysers/CarvingFixtures.h"
 #include "analysers/SyntheticDocuments.h"
@@ -34,10 +34,11 @@ Image corpusImage(QList<Placed>* placed)
 
 QByteArray smallPdf(int length)
 {
-    // "%PDF" ... "%%EOF" ending at `length`, then a line end.
-    QByteArray b(length, ' ');
+    // "%PDF" ... "%%EOF" and a line end, `length` bytes in all; no
+    // startxref, so its end is not confirmed.
+    QByteArray b(length - 1, ' ');
     std::memcpy(b.data(), "%PDF-1.4\n", 9);
-    std::memcpy(b.data() + length - 5, "%%EOF", 5);
+    std::memcpy(b.data() + length - 6, "%%EOF", 5);
     return b + "\n";
 }
 
@@ -83,22 +84,57 @@ private slots:
         QCOMPARE(n.typeName, QStringLiteral("PDF"));
         QCOMPARE(n.typeCode, 5);
         QCOMPARE(n.kind, 2);
-        QCOMPARE(n.size, qint64(12902));
-        QCOMPARE(n.sizeText, CFileTypeCatalogue::sizeText(12902));
+        QCOMPARE(n.size, qint64(12903));
+        QCOMPARE(n.sizeText, CFileTypeCatalogue::sizeText(12903));
         QCOMPARE(n.typeDescription, QStringLiteral("Portable Document Format"));
         QVERIFY(n.reservedText.isEmpty() && n.timeText.isEmpty() && n.extraMaps.isEmpty());
     }
 
-    void signaturesOnlyAtBoundaries()
+    void signaturesAtEverySector()
     {
+        // Documents at sectors off the 4 KiB grid (clusters of a volume
+        // whose data area is not aligned, a partition at sector 63), and an
+        // archive one of whose members' local headers lies on a sector
+        // boundary: that member is not a document of its own.
+        synthetic::Zip z;
+        z.add("first.bin", randomBytes(1024 - 30 - 9, 3)); // the second header at byte 1024
+        z.add("second.bin", randomBytes(3000, 4));
+        z.add("third.bin", randomBytes(700, 5));
+        const QByteArray zip = z.bytes();
+        QCOMPARE(zip.mid(1024, 4), QByteArray("PK\x03\x04"));
         Image img;
         const QByteArray pdf = readData("pdf_ghostscript.pdf");
-        img.putAt(pdf, 8 * kBlock + kBlock);      // block 9: not looked at
-        img.putAt(pdf, 64 * kBlock);              // block 64: found
+        img.putAt(pdf, 9 * kBlock);
+        img.putAt(zip, 63 * kBlock);
+        img.putAt(readData("xls_small.xls"), 79 * kBlock);
+        img.putAt(pdf, 101 * kBlock);
         img.padTo(kBoundary);
         const QList<CFileNode> found = carve(img.bytes(), 3 * kBlock);
-        QCOMPARE(found.size(), 1);
-        QCOMPARE(found.first().startSector, quint64(64));
+        QCOMPARE(found.size(), 4);
+        QCOMPARE(findAt(found, 9)->size, qint64(pdf.size()));
+        QCOMPARE(findAt(found, 63)->size, qint64(zip.size()));
+        QCOMPARE(findAt(found, 79)->size, qint64(6144));
+        QCOMPARE(findAt(found, 101)->size, qint64(pdf.size()));
+    }
+
+    void archiveStoredInAnArchiveIsListedToo()
+    {
+        // A DOCX stored (not compressed) in a ZIP, at a sector boundary: a
+        // real document of its own, and the outer archive still whole.
+        const QByteArray docx = readData("docx_lo_short.docx");
+        synthetic::Zip z;
+        z.add("pad.bin", randomBytes(512 - 30 - 7 - 30 - 7, 6));
+        z.add("in.docx", docx);
+        const QByteArray zip = z.bytes();
+        QCOMPARE(zip.mid(512, 4), QByteArray("PK\x03\x04"));
+        Image img;
+        img.putAt(zip, 8 * kBlock);
+        img.padTo(kBoundary);
+        const QList<CFileNode> found = carve(img.bytes(), kSmallWindow);
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(findAt(found, 8)->size, qint64(zip.size()));
+        QCOMPARE(findAt(found, 9)->size, qint64(docx.size()));
+        QCOMPARE(findAt(found, 9)->typeCode, 6);
     }
 
     void documentAcrossWindowEdge()
@@ -153,22 +189,49 @@ private slots:
         img.padTo(kBoundary);
         const QList<CFileNode> found = carve(img.bytes(), kSmallWindow);
         QCOMPARE(found.size(), 2);
-        QCOMPARE(findAt(found, 0)->size, qint64(outer.size() - 1));
+        QCOMPARE(findAt(found, 0)->size, qint64(outer.size()));
         QCOMPARE(findAt(found, 16)->typeCode, 6);
         QCOMPARE(findAt(found, 16)->size, qint64(docx.size()));
     }
 
-    void shortFindingsAreNotDocuments()
+    void shortDocumentsOnlyWhenWhole()
     {
+        // Under 1,024 bytes only a document whose structure shows it whole:
+        // a PDF whose startxref confirms its end, a ZIP whose central
+        // directory names the local headers walked.
+        synthetic::Pdf tiny;
+        tiny.addObject("<< /Type /Catalog /Pages 2 0 R >>");
+        tiny.addObject("<< /Type /Pages /Kids [] /Count 0 >>");
+        tiny.endSection();
+        synthetic::Pdf unconfirmed;
+        unconfirmed.addObject("<< /Type /Catalog >>");
+        unconfirmed.endSection(false, 3);
+        synthetic::Zip z;
+        z.add("a.txt", "tiny");
+        const QByteArray zip = z.bytes();
+        QByteArray disagreeing = zip;
+        synthetic::put16(disagreeing, zip.size() - 12, 2); // the end record counts 2 entries
+        QByteArray noEnd = zip.left(zip.size() - 22);
+
         Image img;
-        const int64_t a = img.place(smallPdf(1023));
-        const int64_t b = img.place(smallPdf(1024));
+        const int64_t confirmedAt = img.place(tiny.bytes());
+        const int64_t unconfirmedAt = img.place(unconfirmed.bytes());
+        const int64_t zipAt = img.place(zip);
+        const int64_t disagreeingAt = img.place(disagreeing);
+        const int64_t noEndAt = img.place(noEnd);
+        const int64_t shortAt = img.place(smallPdf(1023));
+        const int64_t longAt = img.place(smallPdf(1024));
         img.padTo(kBoundary);
         const QList<CFileNode> found = carve(img.bytes(), kSmallWindow);
-        QVERIFY(!findAt(found, a / kBlock));
-        QVERIFY(findAt(found, b / kBlock));
-        QCOMPARE(findAt(found, b / kBlock)->size, qint64(1024));
-        QCOMPARE(found.size(), 1);
+        QVERIFY(tiny.bytes().size() < 400 && zip.size() < 150);
+        QCOMPARE(findAt(found, confirmedAt / kBlock)->size, qint64(tiny.bytes().size()));
+        QCOMPARE(findAt(found, zipAt / kBlock)->size, qint64(zip.size()));
+        QCOMPARE(findAt(found, longAt / kBlock)->size, qint64(1024));
+        QVERIFY(!findAt(found, unconfirmedAt / kBlock));
+        QVERIFY(!findAt(found, disagreeingAt / kBlock));
+        QVERIFY(!findAt(found, noEndAt / kBlock));
+        QVERIFY(!findAt(found, shortAt / kBlock));
+        QCOMPARE(found.size(), 3);
     }
 
     void twelveOpenDocumentsDropTheOldest_data()
