@@ -43,15 +43,13 @@ int CPdfAnalyser::identify(const uint8_t* firstBlock)
     return m_typeCode;
 }
 
-bool CPdfAnalyser::confirms(int64_t startxref, int64_t markerStart) const
+int64_t CPdfAnalyser::confirmedAt(int64_t startxref, int64_t markerStart) const
 {
     const int64_t own = m_startBlock * static_cast<int64_t>(m_blockSize);
     if (startxref < 0 || startxref > markerStart - own)
-        return false;
+        return -1;
     const int64_t at = own + startxref;
-    if (m_fence >= 0 && (m_fenceDocumentEnd < 0 || at < m_fenceDocumentEnd))
-        return false; // a fenced PDF moves on only past the other document
-    return m_xrefs.contains(at) || m_objects.contains(at);
+    return m_xrefs.contains(at) || m_objects.contains(at) ? at : -1;
 }
 
 void CPdfAnalyser::takeBlockFindings(int64_t blockIndex, int blockSize)
@@ -68,11 +66,22 @@ void CPdfAnalyser::takeBlockFindings(int64_t blockIndex, int blockSize)
     for (const CPdfEndMarkers::Marker& m : m_markers->markers()) {
         if (m.start < own)
             continue; // another file's bytes, before this PDF
-        const bool confirmed = confirms(m.startxref, m.start);
+        const int64_t target = confirmedAt(m.startxref, m.start);
+        const bool confirmed = target >= 0;
         if (m_fence >= 0) {
-            if (!confirmed)
+            // Only an update written after the other document moves the
+            // end on. That document may end in this very block, after
+            // this PDF has seen it: then the marker waits for its end.
+            if (target < m_fence)
                 continue;
-            m_fence = -1; // an update written after the other document
+            if (m_fenceDocumentEnd < 0) {
+                m_pendingTarget = target;
+                m_pendingEnd = m.end;
+                continue;
+            }
+            if (target < m_fenceDocumentEnd)
+                continue;
+            m_fence = -1;
         }
         m_lastEnd = m.end;
         m_lastEndBlock = blockIndex;
@@ -141,10 +150,18 @@ void CPdfAnalyser::fence(int64_t at)
     m_fencedLastEnd = m_lastEnd;
     m_fencedConfirmedEnd = m_confirmedEnd;
     m_fenceDocumentEnd = -1;
+    m_pendingEnd = -1;
 }
 
 void CPdfAnalyser::fencingDocumentEnded(int64_t end)
 {
-    if (m_fence >= 0 && m_fenceDocumentEnd < 0)
-        m_fenceDocumentEnd = end;
+    if (m_fence < 0 || m_fenceDocumentEnd >= 0)
+        return;
+    m_fenceDocumentEnd = end;
+    if (m_pendingEnd >= 0 && m_pendingTarget >= end) {
+        m_fence = -1;
+        m_lastEnd = m_confirmedEnd = m_pendingEnd;
+        m_lastEndBlock = -1;
+    }
+    m_pendingEnd = -1;
 }

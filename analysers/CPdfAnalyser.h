@@ -67,6 +67,7 @@ public:
     int64_t fenceStart() const { return m_fence; }
     // The document that fenced this PDF ended at volume offset `end`.
     void fencingDocumentEnded(int64_t end);
+    bool fencingDocumentHasEnded() const { return m_fenceDocumentEnd >= 0; }
 
 private:
     struct Kept
@@ -81,7 +82,8 @@ private:
     };
 
     void takeBlockFindings(int64_t blockIndex, int blockSize);
-    bool confirms(int64_t startxref, int64_t markerStart) const;
+    // Where a marker's startxref lands when that confirms it, else -1.
+    int64_t confirmedAt(int64_t startxref, int64_t markerStart) const;
     bool finishAt(int64_t end, bool confirmed);
 
     std::unique_ptr<CPdfEndMarkers> m_ownMarkers;
@@ -101,4 +103,8 @@ private:
     int64_t m_fencedLastEnd = -1;
     int64_t m_fencedConfirmedEnd = -1;
     int64_t m_fenceDocumentEnd = -1;
+    // A confirmed marker met while that document was still open, and where
+    // its startxref landed.
+    int64_t m_pendingEnd = -1;
+    int64_t m_pendingTarget = -1;
 };

@@ -159,9 +159,13 @@ void CSignatureCarver::fencePdfs(int64_t at)
     for (const Open& o : m_open) {
         if (!o.pdf || o.pdf->candidateEnd() < 0)
             continue;
-        if (o.pdf->fenced())
-            ending[count++] = o.analyser.get(); // a second document: the first was not embedded
-        else
+        if (o.pdf->fenced()) {
+            // A second document after the one that fenced the PDF: that
+            // one was not embedded. (One that begins while the other is
+            // still open lies inside it, and tells nothing.)
+            if (o.pdf->fencingDocumentHasEnded())
+                ending[count++] = o.analyser.get();
+        } else
             o.pdf->fence(at);
     }
     for (size_t k = 0; k < count; ++k) {

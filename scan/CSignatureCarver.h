@@ -29,7 +29,8 @@ class IAnalyser;
 // the volume ends, or when it would be pushed out of the open list. The
 // document that opens may be embedded in an incremental update of the PDF:
 // the PDF is then fenced at its candidate, and moves on only to a marker
-// confirmed past that document's end; a second document finishes it.
+// confirmed past that document's end; a second document, once the first
+// has ended, finishes it.
 //
 // Documents shorter than kMinimumLength are reported only when their own
 // structure shows them whole (IAnalyser::structureComplete()).
