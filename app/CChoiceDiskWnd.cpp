@@ -29,6 +29,7 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     , m_lowerRow(new QHBoxLayout)
     , m_table(new QTableWidget(this))
     , m_caption(new QLabel(QStringLiteral("硬盘："), this))
+    , m_hint(new QLabel(QStringLiteral("请先选择一个磁盘"), this))
 {
     if (probes)
         m_partitionList.setProbes(*probes);
@@ -41,7 +42,10 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_upperRow->addWidget(m_table);
 
     m_lowerRow->setContentsMargins(60, 0, 60, 10);
+    m_hint->setStyleSheet(QStringLiteral("color: #555555;"));
     m_lowerRow->addStretch();
+    m_lowerRow->addWidget(m_hint);
+    m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_imageButton);
     m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_scanButton, 2);
@@ -67,6 +71,10 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     connect(m_scanButton, &QPushButton::clicked, this, &CChoiceDiskWnd::nextPage);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &CChoiceDiskWnd::scanPartion);
     connect(m_table, &QTableWidget::cellClicked, this, &CChoiceDiskWnd::scanClickPartion);
+    // The keyboard chooses too (arrows, Tab).
+    connect(m_table, &QTableWidget::currentCellChanged, this,
+            [this](int row, int column) { scanClickPartion(row, column); });
+    showSelection();
     connect(m_imageButton, &QPushButton::clicked, this, &CChoiceDiskWnd::openImageFile);
 }
 
@@ -86,6 +94,13 @@ void CChoiceDiskWnd::fillTable()
         m_table->setRowHeight(i / kColumns, kRowHeight);
         m_table->setCellWidget(i / kColumns, i % kColumns, tile);
     }
+    // The cells after the last tile can be neither clicked nor reached with
+    // Tab: an item without flags is skipped by both.
+    for (int i = n; i < m_table->rowCount() * kColumns; ++i) {
+        auto* empty = new QTableWidgetItem;
+        empty->setFlags(Qt::NoItemFlags);
+        m_table->setItem(i / kColumns, i % kColumns, empty);
+    }
 }
 
 const CPartitionInfo* CChoiceDiskWnd::partitionAt(int row, int column) const
@@ -100,6 +115,14 @@ void CChoiceDiskWnd::scanClickPartion(int row, int column)
 {
     if (const CPartitionInfo* partition = partitionAt(row, column))
         m_selected = partition;
+    showSelection();
+}
+
+void CChoiceDiskWnd::showSelection()
+{
+    // "扫描" cannot start anything until a tile is chosen; the hint says so.
+    m_scanButton->setEnabled(m_selected != nullptr);
+    m_hint->setVisible(m_selected == nullptr && !m_partitions.isEmpty());
 }
 
 void CChoiceDiskWnd::scanPartion(int row, int column)

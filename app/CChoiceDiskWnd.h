@@ -33,6 +33,8 @@ public:
     QTableWidget* table() const { return m_table; }
     QPushButton* scanButton() const { return m_scanButton; }
     QPushButton* imageButton() const { return m_imageButton; }
+    // "请先选择一个磁盘", shown while no tile is chosen.
+    QLabel* hint() const { return m_hint; }
     const QList<CDiskButton*>& tiles() const { return m_tiles; }
     const CPartitionInfo* selectedPartition() const { return m_selected; }
 
@@ -48,6 +50,7 @@ public slots:
 
 private:
     void fillTable();
+    void showSelection();
     const CPartitionInfo* partitionAt(int row, int column) const;
 
     QPushButton* m_scanButton;
@@ -58,6 +61,7 @@ private:
     QHBoxLayout* m_lowerRow;
     QTableWidget* m_table;
     QLabel* m_caption;
+    QLabel* m_hint;
     QList<CDiskButton*> m_tiles;
     CPartitionList m_partitionList;
     QList<CPartitionInfo*> m_partitions;

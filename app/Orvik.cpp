@@ -1,6 +1,7 @@
 #include "app/Orvik.h"
 
 #include "app/CAppResources.h"
+#include "app/CCheckHeaderView.h"
 #include "app/CMessageTips.h"
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
@@ -8,6 +9,7 @@
 #include "disk/CSameVolumeCheck.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -19,7 +21,9 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -37,11 +41,40 @@ QPushButton* commonButton(const QString& text, QWidget* parent, int w, int h)
     return button;
 }
 
-QLabel* fixedLabel(const QString& text, QWidget* parent, int w, int h)
+QLabel* rowLabel(const QString& text, QWidget* parent, int minimumWidth = 0)
 {
     auto* label = new QLabel(text, parent);
-    label->setFixedSize(w, h);
+    label->setFixedHeight(25);
+    label->setMinimumWidth(minimumWidth);
     return label;
+}
+
+// The done mark's colours: the green of success only for a scan that ran to
+// its end.
+const char* const kFinishedStyle = "color: #1f8a4c;";
+const char* const kStoppedStyle = "color: #8a5a00;";
+
+// Sizes of the volume in the progress line: "12.3 GB", "120 GB".
+QString amountText(double bytes)
+{
+    static const char* const units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 5) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    const int decimals = unit == 0 || bytes >= 100.0 ? 0 : 1;
+    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', decimals).arg(QLatin1String(units[unit]));
+}
+
+QString timeLeftText(double seconds)
+{
+    if (seconds < 60.0)
+        return QStringLiteral("不到 1 分钟");
+    const qint64 minutes = static_cast<qint64>(seconds / 60.0 + 0.5);
+    if (minutes < 60)
+        return QStringLiteral("%1 分钟").arg(minutes);
+    return QStringLiteral("%1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
 }
 
 } // namespace
@@ -54,17 +87,20 @@ Orvik::Orvik(QWidget* parent)
     , m_panesRow(new QHBoxLayout)
     , m_bottomRow(new QHBoxLayout)
     , m_mainLayout(new QVBoxLayout(this))
-    , m_stopButton(commonButton(QStringLiteral("停止"), this, 50, 25))
+    , m_detailsRow(new QHBoxLayout)
+    , m_stopButton(new QPushButton(QStringLiteral("停止"), this))
     , m_recoverButton(commonButton(QStringLiteral("恢复"), this, 100, 30))
     , m_backButton(commonButton(QStringLiteral("返回"), this, 100, 30))
-    , m_doneMark(fixedLabel(QStringLiteral("完成"), this, 50, 25))
+    , m_doneMark(rowLabel(QStringLiteral("完成"), this))
     , m_busyLabel(new QLabel(this))
     , m_busyMovie(new QMovie(CAppResources::path(QStringLiteral("scaning.gif")), QByteArray(), this))
-    , m_foundCaption(fixedLabel(QStringLiteral("找到："), this, 30, 25))
-    , m_tickedCaption(fixedLabel(QStringLiteral("勾选："), this, 30, 25))
-    , m_foundCount(fixedLabel(QStringLiteral("0"), this, 40, 25))
-    , m_tickedCount(fixedLabel(QStringLiteral("0"), this, 40, 25))
+    , m_foundCaption(rowLabel(QStringLiteral("找到："), this))
+    , m_tickedCaption(rowLabel(QStringLiteral("勾选："), this))
+    , m_foundCount(rowLabel(QStringLiteral("0"), this, 40))
+    , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
+    , m_detailsLabel(new QLabel(this))
+    , m_emptyLabel(nullptr)
     , m_progressBar(new QProgressBar(this))
     , m_treeView(new QTreeView(this))
     , m_tableView(new QTableView(this))
@@ -73,39 +109,55 @@ Orvik::Orvik(QWidget* parent)
     registerFileNodeMetaType();
     m_treeBuilder.setReceiver(this);
 
-    // Counters and progress.
+    // Counters and progress on the first line; below it what the progress
+    // means (share, amount, time left); below that, on a line of its own
+    // so that it wraps instead of pushing the stop button out of the
+    // window, the note about the volume.
     m_countersRow->addWidget(m_foundCaption);
     m_countersRow->addWidget(m_foundCount);
     m_countersRow->addWidget(m_tickedCaption);
     m_countersRow->addWidget(m_tickedCount);
     m_noticeLabel->setStyleSheet(QStringLiteral("color: #b26a00;"));
+    m_noticeLabel->setWordWrap(true);
     m_noticeLabel->hide();
     m_progressRow->setSpacing(5);
     m_busyMovie->setScaledSize(QSize(20, 20));
     m_busyLabel->setFixedSize(20, 20);
     m_busyLabel->setMovie(m_busyMovie);
     m_busyMovie->start();
-    m_progressBar->setFixedSize(500, 15);
+    m_progressBar->setFixedHeight(15);
+    m_progressBar->setMinimumWidth(200);
+    m_progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_progressBar->setTextVisible(false);
     m_progressBar->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Sized by its text (and the style sheet's font), never clipped.
+    m_stopButton->setObjectName(QStringLiteral("commonBtn"));
+    m_stopButton->setFixedHeight(25);
+    m_stopButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_doneMark->setAlignment(Qt::AlignCenter);
-    m_doneMark->setStyleSheet(QStringLiteral("color: #1f8a4c;"));
+    m_doneMark->setStyleSheet(QLatin1String(kFinishedStyle));
     m_doneMark->hide();
     m_progressRow->addWidget(m_busyLabel);
-    m_progressRow->addWidget(m_progressBar);
+    m_progressRow->addWidget(m_progressBar, 1);
     m_progressRow->addWidget(m_stopButton);
     m_progressRow->addWidget(m_doneMark);
     m_topRow->addLayout(m_countersRow);
-    m_topRow->addWidget(m_noticeLabel);
-    m_topRow->addStretch();
-    m_topRow->addLayout(m_progressRow);
+    m_topRow->addSpacing(20);
+    m_topRow->addLayout(m_progressRow, 1);
+    m_detailsLabel->setStyleSheet(QStringLiteral("color: #555555;"));
+    m_detailsRow->addStretch();
+    m_detailsRow->addWidget(m_detailsLabel);
 
     // The two panes.
     m_treeView->setModel(&m_treeModel);
     m_treeView->setFixedWidth(200);
     m_treeView->expandAll();
+    m_tableView->setHorizontalHeader(new CCheckHeaderView(m_tableView));
     m_tableView->setModel(&m_tableModel);
     m_tableView->setSortingEnabled(true);
+    // No arrow until the user picks a column (enabling sorting points it
+    // at the check box column).
+    m_tableView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
     m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_tableView->verticalHeader()->hide();
     m_tableView->verticalHeader()->setDefaultSectionSize(24);
@@ -114,9 +166,6 @@ Orvik::Orvik(QWidget* parent)
     const int widths[] = {40, 200, 140, 145, 150};
     for (int column = 0; column < 5; ++column)
         m_tableView->setColumnWidth(column, widths[column]);
-    // Only the size column sorts, and every click flips its direction: an
-    // arrow would point the wrong way half of the time.
-    m_tableView->horizontalHeader()->setSortIndicatorShown(false);
     m_tableView->horizontalHeader()->setStretchLastSection(true);
     m_tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     connect(m_treeView, &QTreeView::clicked, this, &Orvik::showFile);
@@ -124,6 +173,13 @@ Orvik::Orvik(QWidget* parent)
     treeColumn->addWidget(m_treeView);
     auto* tableColumn = new QVBoxLayout;
     tableColumn->addWidget(m_tableView);
+    // Says so when a scan ends with nothing found, over the empty table.
+    m_emptyLabel = new QLabel(m_tableView->viewport());
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    m_emptyLabel->setWordWrap(true);
+    m_emptyLabel->setStyleSheet(QStringLiteral("color: #555555; font-size: 14px;"));
+    m_emptyLabel->hide();
+    m_tableView->viewport()->installEventFilter(this);
     m_panesRow->setSpacing(0);
     m_panesRow->addLayout(treeColumn, 1);
     m_panesRow->addLayout(tableColumn, 4);
@@ -134,7 +190,9 @@ Orvik::Orvik(QWidget* parent)
     m_bottomRow->addWidget(m_recoverButton);
 
     m_mainLayout->addLayout(m_topRow);
-    m_mainLayout->addLayout(m_panesRow);
+    m_mainLayout->addLayout(m_detailsRow);
+    m_mainLayout->addWidget(m_noticeLabel);
+    m_mainLayout->addLayout(m_panesRow, 1);
     m_mainLayout->addLayout(m_bottomRow);
 
     connect(&m_refresher, &CResultRefresher::countersChanged, this, &Orvik::showCounters);
@@ -184,8 +242,14 @@ void Orvik::startWithVolume(const CPartitionInfo& partition, std::shared_ptr<IVo
 void Orvik::startScan()
 {
     m_scanning = true;
+    m_finished = false;
     m_currentTypeIndex = QPersistentModelIndex();
+    m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(0);
+    m_lastPermille = 0;
+    m_rawPassClock.invalidate();
+    m_detailsLabel->clear();
+    m_emptyLabel->hide();
     m_foundCount->setText(QStringLiteral("0"));
     m_tickedCount->setText(QStringLiteral("0"));
     m_refresher.startScan(m_partition.displayName);
@@ -210,37 +274,106 @@ void Orvik::showStoppedLook()
     m_busyMovie->stop();
     m_stopButton->hide();
     m_doneMark->show();
-    m_progressBar->setRange(0, 100);
-    m_progressBar->setValue(100);
+}
+
+void Orvik::setDoneMark(const QString& text, bool success)
+{
+    m_doneMark->setText(text);
+    m_doneMark->setStyleSheet(QLatin1String(success ? kFinishedStyle : kStoppedStyle));
 }
 
 void Orvik::endScan()
 {
     m_scanning = false;
     showStoppedLook();
-    m_doneMark->setText(QStringLiteral("已停止"));
+    // The bar stays where the scan got to.
+    setDoneMark(QStringLiteral("已停止"), false);
+    showDetails(false);
     m_control.stopScan();
+}
+
+qint64 Orvik::sourceLength() const
+{
+    const std::shared_ptr<IVolume> volume = m_control.diskHandle();
+    return volume ? volume->length() : 0;
+}
+
+QString Orvik::progressDetails(qint64 length, long long permille, double seconds, bool running)
+{
+    permille = std::max(0LL, std::min(1000LL, permille));
+    const double share = static_cast<double>(permille) / 1000.0;
+    QString text = QStringLiteral("%1%  已扫描 %2 / %3")
+                       .arg(share * 100.0, 0, 'f', 1)
+                       .arg(amountText(static_cast<double>(length) * share), amountText(static_cast<double>(length)));
+    // An estimate from the first moments or the first permille would jump
+    // about: wait for both.
+    if (running && permille > 0 && permille < 1000 && seconds >= 2.0) {
+        const double left = seconds * static_cast<double>(1000 - permille) / static_cast<double>(permille);
+        text += QStringLiteral("  剩余 %1").arg(timeLeftText(left));
+    }
+    return text;
+}
+
+void Orvik::showDetails(bool running)
+{
+    const double seconds =
+        m_rawPassClock.isValid() ? static_cast<double>(m_rawPassClock.elapsed()) / 1000.0 : 0.0;
+    m_detailsLabel->setText(progressDetails(sourceLength(), m_lastPermille, seconds, running));
 }
 
 void Orvik::updateProcess(long long total, long long current)
 {
-    // After a stop the page keeps its stopped look, whatever was in flight.
-    if (!m_scanning)
+    // A window already on its way when the user stopped reports nothing new.
+    if (!m_scanning || total <= 0)
         return;
-    m_progressBar->setMinimum(0);
-    m_progressBar->setMaximum(static_cast<int>(total));
-    m_progressBar->setValue(static_cast<int>(current));
+    if (!m_rawPassClock.isValid())
+        m_rawPassClock.start();
+    m_lastPermille = current * 1000 / total;
+    m_progressBar->setRange(0, 1000);
+    m_progressBar->setValue(static_cast<int>(m_lastPermille));
     if (total == current) {
+        m_finished = true;
+        setDoneMark(QStringLiteral("完成"), true);
         m_doneMark->show();
         m_stopButton->hide();
         m_busyLabel->hide();
         m_busyMovie->stop();
+        showDetails(false);
         // What is shown at the end is complete.
         flushRefresh();
+        if (m_refresher.foundCount() == 0)
+            showEmptyResult(emptyResultText(m_partition, sourceLength()));
     } else {
         m_stopButton->show();
         m_doneMark->hide();
+        showDetails(true);
     }
+}
+
+QString Orvik::emptyResultText(const CPartitionInfo& partition, qint64 length)
+{
+    const QString nothing = QStringLiteral("没有找到丢失的文档");
+    const QString name = partition.displayName.isEmpty() ? partition.devicePath : partition.displayName;
+    if (length < 512)
+        return nothing + QStringLiteral("。\n%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。").arg(name);
+    if (partition.fileSystem.isEmpty())
+        return nothing + QStringLiteral("。\n%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。")
+                             .arg(name);
+    return nothing + QStringLiteral("。");
+}
+
+void Orvik::showEmptyResult(const QString& text)
+{
+    m_emptyLabel->setText(text);
+    m_emptyLabel->setGeometry(m_tableView->viewport()->rect().adjusted(20, 0, -20, 0));
+    m_emptyLabel->show();
+}
+
+bool Orvik::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_tableView->viewport() && event->type() == QEvent::Resize && m_emptyLabel)
+        m_emptyLabel->setGeometry(m_tableView->viewport()->rect().adjusted(20, 0, -20, 0));
+    return QWidget::eventFilter(watched, event);
 }
 
 void Orvik::reciveFileItem(const CFileNodeItem&)
@@ -252,7 +385,9 @@ void Orvik::showFile(const QModelIndex& index)
 {
     Q_UNUSED(index);
     m_currentTypeIndex = m_treeView->currentIndex();
-    m_treeBuilder.startLookup(m_treeModel.typeCodeAt(m_currentTypeIndex));
+    // The volume's own row lists every document of every type.
+    const int code = m_treeModel.typeCodeAt(m_currentTypeIndex);
+    m_treeBuilder.startLookup(code < 0 ? CCreateTreeNode::AllTypes : code);
 }
 
 void Orvik::reciveStatusFromTree(int typeCode, int state)
@@ -347,6 +482,7 @@ void Orvik::recoveryData()
     QList<CFileNode> files;
     m_treeBuilder.collectChecked(files);
     m_recoveryDialog.startRecovery(files);
+    m_recoveryDialog.centreOver(window());
     m_recoveryDialog.show();
 }
 
@@ -402,8 +538,7 @@ void Orvik::showFailure(const QString& text)
 {
     m_scanning = false;
     showStoppedLook();
-    m_doneMark->setText(QStringLiteral("已停止"));
-    m_progressBar->setValue(0);
+    setDoneMark(QStringLiteral("已停止"), false);
     if (m_failureNotice)
         m_failureNotice->deleteLater();
     m_failureNotice = new CMessageTips(this);
@@ -413,21 +548,40 @@ void Orvik::showFailure(const QString& text)
     m_failureNotice->open();
 }
 
-void Orvik::onOpenFailed(const QString& reason)
+QString Orvik::openFailureText(const QString& source, const CFileVolume::OpenError& error)
 {
-    const QString device = m_partition.devicePath;
-    CFileVolume::OpenError error;
-    CFileVolume::open(device, &error);
-    QString text;
-    if (error.error == EACCES || error.error == EPERM) {
-        text = QStringLiteral("无法打开 %1：没有读取权限。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
+    using Kind = CFileVolume::SourceKind;
+    const bool denied = error.error == EACCES || error.error == EPERM;
+    if (error.kind == Kind::Missing || error.error == ENOENT)
+        return QStringLiteral("找不到 %1：没有这个文件或设备。\n请检查路径；移动硬盘或 U 盘可能已被拔出。").arg(source);
+    if (error.kind == Kind::Other && error.error == 0)
+        return QStringLiteral("无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。").arg(source);
+    if (denied && error.privileged)
+        return QStringLiteral("系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。\n"
+                              "这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。")
+            .arg(source);
+    if (denied && error.kind == Kind::RegularFile)
+        return QStringLiteral("无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。\n"
+                              "请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。")
+            .arg(source);
+    if (denied)
+        return QStringLiteral("无法打开 %1：没有读取权限。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
                               "或把当前用户加入 disk 组后重新登录。")
-                   .arg(device);
-    } else {
-        text = QStringLiteral("无法打开 %1。\n%2\n读取原始磁盘需要管理员权限（sudo 或 disk 组）。")
-                   .arg(device, reason);
-    }
-    showFailure(text);
+            .arg(source);
+    if (error.error == ENOMEDIUM)
+        return QStringLiteral("无法打开 %1：驱动器中没有介质。\n请插入介质后重试。").arg(source);
+    if (error.error != 0)
+        return QStringLiteral("无法打开 %1：%2").arg(source, QString::fromLocal8Bit(std::strerror(error.error)));
+    return QStringLiteral("无法打开 %1。").arg(source);
+}
+
+void Orvik::onOpenFailed(const QString&)
+{
+    // Nothing was read: no note about the volume's file system, no figures.
+    m_noticeLabel->hide();
+    m_detailsLabel->clear();
+    m_progressBar->setValue(0);
+    showFailure(openFailureText(m_partition.devicePath, m_control.openError()));
 }
 
 void Orvik::onScanFailed(const QString& reason)

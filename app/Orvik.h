@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/CFileVolume.h"
 #include "disk/CPartitionInfo.h"
 #include "recovery/CRecoveryDialog.h"
 #include "results/CCreateTreeNode.h"
@@ -9,6 +10,7 @@
 #include "results/ICopyFileNode.h"
 #include "scan/CRecoveryControl.h"
 
+#include <QElapsedTimer>
 #include <QModelIndex>
 #include <QPointer>
 #include <QWidget>
@@ -80,6 +82,10 @@ public:
     QLabel* doneMark() const { return m_doneMark; }
     QLabel* busyLabel() const { return m_busyLabel; }
     QLabel* noticeLabel() const { return m_noticeLabel; }
+    // Share scanned, amount and time left, under the bar.
+    QLabel* detailsLabel() const { return m_detailsLabel; }
+    // What the table says when a finished scan found nothing.
+    QLabel* emptyLabel() const { return m_emptyLabel; }
     QString foundText() const;
     QString tickedText() const;
     const CPartitionInfo& partition() const { return m_partition; }
@@ -87,6 +93,17 @@ public:
     CMessageTips* failureNotice() const { return m_failureNotice; }
     // Applies pending document arrivals to the views now.
     void flushRefresh() { m_refresher.flush(); }
+
+    // The line under the bar: "42.0%  已扫描 12.3 GB / 120 GB  剩余 3 分钟" for
+    // `permille` of a source of `length` bytes read in `seconds`; the time
+    // left only while `running` and once it can be estimated.
+    static QString progressDetails(qint64 length, long long permille, double seconds, bool running);
+    // What a finished scan that found nothing says, and whether the source
+    // looks like a disk at all.
+    static QString emptyResultText(const CPartitionInfo& partition, qint64 length);
+    // Why `source` could not be opened, in the user's words, from the
+    // cause the volume layer found.
+    static QString openFailureText(const QString& source, const CFileVolume::OpenError& error);
 
 public slots:
     void startScan();
@@ -102,9 +119,16 @@ public slots:
     void onOpenFailed(const QString& reason);
     void onScanFailed(const QString& reason);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void showCounters(int found, int ticked);
     void showStoppedLook();
+    void setDoneMark(const QString& text, bool success);
+    void showDetails(bool running);
+    void showEmptyResult(const QString& text);
+    qint64 sourceLength() const;
     void showFailure(const QString& text);
     void leavePage();
 
@@ -114,6 +138,7 @@ private:
     QHBoxLayout* m_panesRow;
     QHBoxLayout* m_bottomRow;
     QVBoxLayout* m_mainLayout;
+    QHBoxLayout* m_detailsRow;
     QPushButton* m_stopButton;
     QPushButton* m_recoverButton;
     QPushButton* m_backButton;
@@ -125,6 +150,8 @@ private:
     QLabel* m_foundCount;
     QLabel* m_tickedCount;
     QLabel* m_noticeLabel;
+    QLabel* m_detailsLabel;
+    QLabel* m_emptyLabel;
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;
     QTableView* m_tableView;
@@ -147,6 +174,11 @@ private:
     std::shared_ptr<IVolume> m_presetVolume;
     QPersistentModelIndex m_currentTypeIndex;
     bool m_scanning = true;
+    bool m_finished = false;
+    long long m_lastPermille = 0;
+    // Runs from the raw pass's first progress report: the rate behind the
+    // time left.
+    QElapsedTimer m_rawPassClock;
     bool m_leaving = false;
     QPointer<CMessageTips> m_failureNotice;
 };

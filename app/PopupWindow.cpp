@@ -34,6 +34,15 @@ void PopupWindow::reject()
     done(0);
 }
 
+void PopupWindow::centreOver(const QWidget* widget)
+{
+    if (!widget)
+        return;
+    const QWidget* top = widget->window();
+    const QRect area = top->frameGeometry();
+    move(area.center() - QPoint(width() / 2, height() / 2));
+}
+
 void PopupWindow::onMaxWin(bool)
 {
 }

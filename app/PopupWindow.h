@@ -17,6 +17,9 @@ public:
 
     QVBoxLayout* contentLayout() const { return m_contentLayout; }
     PopupWindowTitle* titleBar() const { return m_title; }
+    // Moves the dialog to the middle of `widget`'s window (a dialog without
+    // a parent would open wherever the window system puts it).
+    void centreOver(const QWidget* widget);
 
 public slots:
     // Ends the dialog with 0: the close button, Escape and "cancel".

@@ -97,8 +97,21 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
                 .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
                 .arg(seconds, 0, 'f', 2)
                 .arg(rate, 0, 'f', 1);
-    if (session.fileSystem().isEmpty())
+    const QString source = session.volume() ? session.volume()->name() : QString();
+    if (session.documents().isEmpty()) {
+        // An empty list must not read as a failure to look.
+        text += QStringLiteral("No lost documents were found.\n");
+        if (session.volumeLength() < 512)
+            text += QStringLiteral("%1 is smaller than one sector (512 bytes): it does not look like a disk "
+                                   "or a disk image.\n")
+                        .arg(source);
+        else if (session.fileSystem().isEmpty())
+            text += QStringLiteral("%1 holds no file system that could be recognised and no document: it does "
+                                   "not look like a disk or a disk image.\n")
+                        .arg(source);
+    } else if (session.fileSystem().isEmpty()) {
         text += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are listed too.\n");
+    }
     if (session.unreadableBytes() > 0)
         text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
                     .arg(session.unreadableBytes());

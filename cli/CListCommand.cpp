@@ -42,8 +42,6 @@ int CListCommand::run(const QStringList& arguments)
     CPartitionList list;
     if (m_customProbes)
         list.setProbes(m_probes);
-    // stdout is for the list itself.
-    list.setDiagnosticStream(m_err);
     list.enumerate();
 
     QString out;

@@ -12,12 +12,35 @@
 
 namespace {
 
-QString describeOpenFailure(const QString& path, int error)
+CFileVolume::SourceKind kindOf(const QByteArray& encoded)
+{
+    struct stat st;
+    if (::stat(encoded.constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? CFileVolume::SourceKind::Missing
+                                                   : CFileVolume::SourceKind::Unknown;
+    if (S_ISREG(st.st_mode))
+        return CFileVolume::SourceKind::RegularFile;
+    if (S_ISBLK(st.st_mode))
+        return CFileVolume::SourceKind::BlockDevice;
+    return CFileVolume::SourceKind::Other;
+}
+
+QString describeOpenFailure(const QString& path, int error, CFileVolume::SourceKind kind, bool privileged)
 {
     const QString cause = QString::fromLocal8Bit(std::strerror(error));
     switch (error) {
     case EACCES:
     case EPERM:
+        // Group membership and sudo are the answer for a raw disk only: an
+        // image file needs its own permissions, and root was refused anyway.
+        if (privileged)
+            return QStringLiteral("cannot open %1: %2, although running as root. The system refuses access "
+                                  "(a locked device, or one a container does not expose).")
+                .arg(path, cause);
+        if (kind == CFileVolume::SourceKind::RegularFile)
+            return QStringLiteral("cannot read the image file %1: %2. Make it readable for this user "
+                                  "(its owner can run chmod a+r on it).")
+                .arg(path, cause);
         return QStringLiteral("cannot open %1: %2. Raw access to a disk needs administrator rights: "
                               "run with sudo, or add yourself to the 'disk' group.")
             .arg(path, cause);
@@ -34,15 +57,21 @@ QString describeOpenFailure(const QString& path, int error)
 
 std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* failure)
 {
+    const QByteArray encoded = QFile::encodeName(path);
     auto fail = [&](int error, const QString& reason) -> std::unique_ptr<CFileVolume> {
         if (failure) {
             failure->error = error;
+            failure->kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
+            failure->privileged = ::geteuid() == 0;
             failure->reason = reason;
         }
         return nullptr;
     };
+    auto failWith = [&](int error) {
+        const SourceKind kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
+        return fail(error, describeOpenFailure(path, error, kind, ::geteuid() == 0));
+    };
 
-    const QByteArray encoded = QFile::encodeName(path);
     if (encoded.isEmpty())
         return fail(ENOENT, QStringLiteral("no source given."));
 
@@ -51,13 +80,13 @@ std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* f
     // partition that is mounted.
     int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return fail(errno, describeOpenFailure(path, errno));
+        return failWith(errno);
 
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         const int error = errno;
         ::close(fd);
-        return fail(error, describeOpenFailure(path, error));
+        return failWith(error);
     }
 
     const bool block = S_ISBLK(st.st_mode);

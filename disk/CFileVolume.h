@@ -13,9 +13,25 @@
 class CFileVolume : public IVolume
 {
 public:
+    // What the path was found to be, as far as stat() could tell.
+    enum class SourceKind
+    {
+        Unknown,     // stat() failed for another reason (a folder on the way not searchable)
+        Missing,     // no such file or device
+        RegularFile, // an image file
+        BlockDevice,
+        Other,       // a folder, a FIFO, a character device...
+    };
+
+    // Why a source could not be opened: the cause as codes, which each
+    // interface words for itself, and an English sentence for the command line.
     struct OpenError
     {
         int error = 0;      // errno, or 0 when the source was refused by type
+        SourceKind kind = SourceKind::Unknown;
+        // The process had administrator rights (euid 0) and was refused all
+        // the same: a locked device or a container, where sudo changes nothing.
+        bool privileged = false;
         QString reason;     // readable English text naming the source and the cause
     };
 

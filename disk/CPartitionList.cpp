@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -15,6 +16,9 @@
 #include <sys/statvfs.h>
 
 namespace {
+
+// Off unless asked for: what lsblk said about each drive's type.
+Q_LOGGING_CATEGORY(partitionLog, "tamsel.partitions", QtInfoMsg)
 
 constexpr int kMaxDepth = 16;
 constexpr int kGiBShift = 30;
@@ -259,10 +263,13 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
     info->mountPoint = textOf(device.value(QStringLiteral("mountpoint")));
     info->totalBytes = size;
 
+    const char* driveType = info->removable ? removableText() : fixedText();
     if (m_diagnostics) {
-        std::fputs(info->removable ? removableText() : fixedText(), m_diagnostics);
+        std::fputs(driveType, m_diagnostics);
         std::fputc('\n', m_diagnostics);
         std::fflush(m_diagnostics);
+    } else {
+        qCDebug(partitionLog, "%s: %s", qPrintable(path), driveType);
     }
 
     info->fileSystem = fileSystemName(fsType, textOf(device.value(QStringLiteral("fsver"))));

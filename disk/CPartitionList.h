@@ -49,7 +49,9 @@ public:
     static Probes systemProbes();
     void setProbes(Probes probes) { m_probes = std::move(probes); }
 
-    // Where the drive type texts go (stdout unless changed; null for none).
+    // Where the drive type texts go. They mean nothing to a user, so by
+    // default they go only to the debug log (the "tamsel.partitions" logging
+    // category, QT_LOGGING_RULES="tamsel.partitions.debug=true").
     void setDiagnosticStream(FILE* stream) { m_diagnostics = stream; }
 
     // Fills the list. Refilling drops the earlier descriptions (and with them
@@ -77,6 +79,6 @@ private:
     void walk(const QJsonObject& device, bool parentRemovable, int depth);
 
     Probes m_probes;
-    FILE* m_diagnostics = stdout;
+    FILE* m_diagnostics = nullptr;
     std::vector<std::unique_ptr<CPartitionInfo>> m_partitions;
 };

@@ -121,8 +121,12 @@ void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& r
         m_errorLabel->setText(QStringLiteral("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
     m_errorLabel->show();
     m_progressBar->hide();
-    // The files written before the failure are there to look at.
-    showFolderLink();
+    // The files written before the failure are there to look at; a folder
+    // that was never made gets no link that would open nothing.
+    if (QFileInfo(m_savePath).isDir())
+        showFolderLink();
+    else
+        m_openFolderButton->hide();
 }
 
 void CRecoveryDialog::showFolderLink()

@@ -115,6 +115,7 @@ CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)
     auto* item = new CFileNodeItem(&record);
     if (CFileNodeItem* type = typeItem(item->typeCode())) {
         type->appendChild(item);
+        m_allFiles.append(item);
         if (m_receiver) {
             CFileClassfy changed(item->typeName(), item->typeCode(), type->childCount());
             m_receiver->typeNodeChanged(&changed);
@@ -128,6 +129,7 @@ CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)
     m_typeItems.insert(item->typeCode(), item);
     auto* file = new CFileNodeItem(&record);
     item->appendChild(file);
+    m_allFiles.append(file);
     if (m_receiver)
         m_receiver->typeNodeChanged(new CFileClassfy(item->typeName(), item->typeCode(), 1));
     return file;
@@ -148,6 +150,11 @@ void CCreateTreeNode::run()
 {
     if (!m_receiver || m_stopFlag)
         return;
+    if (m_requestedType == AllTypes) {
+        if (!m_allFiles.isEmpty())
+            m_receiver->setFileList(&m_allFiles);
+        return;
+    }
     CFileNodeItem* found = nullptr;
     if (m_requestedType < 0)
         found = m_root->child(0);
@@ -169,6 +176,12 @@ void CCreateTreeNode::setTypeChecked(int typeCode, int state)
         if (!ticked || file->isTickedWithType())
             file->setChecked(ticked);
     }
+}
+
+void CCreateTreeNode::setAllChecked(int state)
+{
+    for (INode* typeNode : m_root->children())
+        setTypeChecked(static_cast<CFileNodeItem*>(typeNode)->typeCode(), state);
 }
 
 int CCreateTreeNode::typeCheckState(int typeCode) const

@@ -49,10 +49,14 @@ public:
     void setReceiver(ICopyFileNode* receiver) { m_receiver = receiver; }
     ICopyFileNode* receiver() const { return m_receiver; }
 
-    // Finds the type item of `typeCode` (a negative code: the first type)
-    // and hands its children list to the receiver's setFileList, at once and
-    // on the calling (interface) thread. Nothing is handed over when no such
-    // type exists yet, when there is no receiver, or after requestStop().
+    // startLookup(AllTypes) hands over every document of every type.
+    static constexpr int AllTypes = -2;
+
+    // Finds the type item of `typeCode` (-1: the first type) and hands its
+    // children list to the receiver's setFileList, at once and on the
+    // calling (interface) thread; AllTypes hands over the list of every
+    // document. Nothing is handed over when no document of the type exists
+    // yet, when there is no receiver, or after requestStop().
     void startLookup(int typeCode);
     // The look-up itself, for the type last given to startLookup.
     void run();
@@ -63,6 +67,8 @@ public:
     // Ticks (state != 0) every file of the type that is not damaged, or
     // unticks every file of the type.
     void setTypeChecked(int typeCode, int state);
+    // The same for every file of every type.
+    void setAllChecked(int state);
     // Qt::CheckState of the type's files (2 all ticked, 1 some, 0 none);
     // 0 for a type that has no item.
     int typeCheckState(int typeCode) const;
@@ -77,6 +83,9 @@ public:
 
     // The children list of the type's item, or null when it has none.
     QList<INode*>* filesOfType(int typeCode);
+    // Every file item of every type, in arrival order (a sort may reorder
+    // it); what the volume's own row shows.
+    QList<INode*>* allFiles() { return &m_allFiles; }
     // Type codes in tree order (order of first arrival).
     QList<int> typeCodes() const;
     const CFileNodeItem* root() const { return m_root.get(); }
@@ -110,5 +119,7 @@ private:
     // finds a row of its own only at a sector no entry claimed).
     QHash<quint64, CFileNodeItem*> m_entryStarts;
     QHash<quint64, CFileNodeItem*> m_carvedStarts;
+    // The same file items as the types' lists (owned there).
+    QList<INode*> m_allFiles;
     ICopyFileNode* m_receiver = nullptr;
 };

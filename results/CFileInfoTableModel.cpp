@@ -4,12 +4,15 @@
 #include "results/CResultIcons.h"
 
 #include <QBrush>
+#include <QCollator>
 #include <QColor>
 #include <QDateTime>
+#include <QSet>
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 CFileInfoTableModel::CFileInfoTableModel(QObject* parent)
     : QAbstractTableModel(parent)
@@ -131,9 +134,35 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
     return QVariant();
 }
 
+// The text the name and type columns sort by.
+QString CFileInfoTableModel::displayText(const CFileNodeItem& item, int column) const
+{
+    const CFileNode& r = item.record();
+    switch (column) {
+    case NameColumn:
+        return r.displayName();
+    case TypeColumn:
+        return r.typeDescription;
+    default:
+        return QString();
+    }
+}
+
 QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+    if (orientation != Qt::Horizontal)
+        return QVariant();
+    if (role == Qt::CheckStateRole && section == CheckColumn) {
+        int ticked = 0;
+        for (int row = 0; row < m_rows; ++row)
+            ticked += itemAt(row) && itemAt(row)->isChecked() ? 1 : 0;
+        if (m_rows == 0 || ticked == 0)
+            return Qt::Unchecked;
+        return ticked == m_rows ? Qt::Checked : Qt::PartiallyChecked;
+    }
+    if (role == Qt::InitialSortOrderRole)
+        return section == SizeColumn || section == TimeColumn ? Qt::DescendingOrder : Qt::AscendingOrder;
+    if (role != Qt::DisplayRole)
         return QVariant();
     switch (section) {
     case CheckColumn:
@@ -162,10 +191,46 @@ bool CFileInfoTableModel::setData(const QModelIndex& index, const QVariant& valu
     if (state == Qt::Unchecked || state == Qt::Checked) {
         item->setChecked(state == Qt::Checked);
         emit dataChanged(index, index, {Qt::CheckStateRole});
+        notifyHeaderCheck();
     }
     const CFileNodeItem* type = item->parent();
     emit checkTableStatus(type ? type->typeCode() : item->typeCode());
     return true;
+}
+
+bool CFileInfoTableModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role)
+{
+    if (section != CheckColumn || orientation != Qt::Horizontal || role != Qt::CheckStateRole)
+        return false;
+    const int state = value.toInt();
+    if (state != Qt::Unchecked && state != Qt::Checked)
+        return false;
+    // The types whose files changed, each reported once, in the order met.
+    QList<int> changedTypes;
+    QSet<int> seen;
+    for (int row = 0; row < m_rows; ++row) {
+        CFileNodeItem* item = itemAt(row);
+        if (!item || item->isChecked() == (state == Qt::Checked))
+            continue;
+        item->setChecked(state == Qt::Checked);
+        const CFileNodeItem* type = item->parent();
+        const int code = type ? type->typeCode() : item->typeCode();
+        if (!seen.contains(code)) {
+            seen.insert(code);
+            changedTypes.append(code);
+        }
+    }
+    if (m_rows > 0)
+        emit dataChanged(index(0, CheckColumn), index(m_rows - 1, CheckColumn), {Qt::CheckStateRole});
+    notifyHeaderCheck();
+    for (int code : changedTypes)
+        emit checkTableStatus(code);
+    return true;
+}
+
+void CFileInfoTableModel::notifyHeaderCheck()
+{
+    emit headerDataChanged(Qt::Horizontal, CheckColumn, CheckColumn);
 }
 
 Qt::ItemFlags CFileInfoTableModel::flags(const QModelIndex& index) const
@@ -178,27 +243,110 @@ Qt::ItemFlags CFileInfoTableModel::flags(const QModelIndex& index) const
     return f;
 }
 
-void CFileInfoTableModel::sort(int column, Qt::SortOrder)
+int CFileInfoTableModel::compareNames(const QString& a, const QString& b, const QCollator& collator)
 {
-    if (column != SizeColumn || !m_fileList)
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    int i = 0;
+    int j = 0;
+    // Each step consumes at least one character of each name.
+    while (i < a.size() && j < b.size()) {
+        const bool digits = isDigit(a.at(i));
+        if (digits != isDigit(b.at(j)))
+            return collator.compare(a.midRef(i), b.midRef(j)) < 0 ? -1 : 1;
+        const int startA = i;
+        const int startB = j;
+        while (i < a.size() && isDigit(a.at(i)) == digits)
+            ++i;
+        while (j < b.size() && isDigit(b.at(j)) == digits)
+            ++j;
+        QStringRef runA = a.midRef(startA, i - startA);
+        QStringRef runB = b.midRef(startB, j - startB);
+        int c = 0;
+        if (digits) {
+            // By value, of any length: leading zeros dropped, then the
+            // longer run is the larger number.
+            while (runA.size() > 1 && runA.at(0) == QLatin1Char('0'))
+                runA = runA.mid(1);
+            while (runB.size() > 1 && runB.at(0) == QLatin1Char('0'))
+                runB = runB.mid(1);
+            c = runA.size() != runB.size() ? (runA.size() < runB.size() ? -1 : 1) : runA.compare(runB);
+        } else {
+            c = collator.compare(runA, runB);
+        }
+        if (c != 0)
+            return c < 0 ? -1 : 1;
+    }
+    const int restA = a.size() - i;
+    const int restB = b.size() - j;
+    return restA == restB ? 0 : (restA < restB ? -1 : 1);
+}
+
+void CFileInfoTableModel::sort(int column, Qt::SortOrder order)
+{
+    if (column == CheckColumn || column >= ColumnCount)
         return;
-    const bool ascending = m_sortToggle;
-    m_sortToggle = !m_sortToggle;
+    m_sortColumn = column < 0 ? -1 : column;
+    m_sortOrder = order;
+    if (!m_fileList || m_sortColumn < 0)
+        return;
     beginResetModel();
-    // Stable, so that files of equal size keep their arrival order.
-    std::stable_sort(m_fileList->begin(), m_fileList->end(), [ascending](INode* a, INode* b) {
-        const qint64 sa = static_cast<CFileNodeItem*>(a)->record().size;
-        const qint64 sb = static_cast<CFileNodeItem*>(b)->record().size;
-        return ascending ? sa < sb : sa > sb;
-    });
+    sortList();
     m_rows = m_fileList->size();
     endResetModel();
+}
+
+void CFileInfoTableModel::sortList()
+{
+    if (!m_fileList || m_sortColumn < 0)
+        return;
+    const bool descending = m_sortOrder == Qt::DescendingOrder;
+    const auto item = [](INode* node) { return static_cast<const CFileNodeItem*>(node); };
+    // Stable, so that equal keys keep their arrival order.
+    switch (m_sortColumn) {
+    case SizeColumn:
+        std::stable_sort(m_fileList->begin(), m_fileList->end(), [&](INode* a, INode* b) {
+            const qint64 sa = item(a)->record().size;
+            const qint64 sb = item(b)->record().size;
+            return descending ? sa > sb : sa < sb;
+        });
+        break;
+    case TimeColumn:
+        std::stable_sort(m_fileList->begin(), m_fileList->end(), [&](INode* a, INode* b) {
+            const QDateTime& ta = item(a)->record().modified;
+            const QDateTime& tb = item(b)->record().modified;
+            // Documents of unknown time go last either way.
+            if (!ta.isValid() || !tb.isValid())
+                return ta.isValid() && !tb.isValid();
+            return descending ? ta > tb : ta < tb;
+        });
+        break;
+    default: {
+        // The texts are made once, not once per comparison.
+        QCollator collator;
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        const int column = m_sortColumn;
+        std::vector<std::pair<QString, INode*>> keyed;
+        keyed.reserve(static_cast<size_t>(m_fileList->size()));
+        for (INode* node : *m_fileList)
+            keyed.emplace_back(displayText(*item(node), column), node);
+        std::stable_sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
+            const int c = column == NameColumn ? compareNames(a.first, b.first, collator)
+                                               : collator.compare(a.first, b.first);
+            return descending ? c > 0 : c < 0;
+        });
+        for (int k = 0; k < m_fileList->size(); ++k)
+            (*m_fileList)[k] = keyed[static_cast<size_t>(k)].second;
+        break;
+    }
+    }
 }
 
 void CFileInfoTableModel::setFileList(QList<INode*>* files)
 {
     beginResetModel();
     m_fileList = files;
+    // The user's sort stays when another list is shown.
+    sortList();
     m_rows = files ? files->size() : 0;
     endResetModel();
 }
@@ -225,10 +373,12 @@ void CFileInfoTableModel::appendArrivedRows()
     beginInsertRows(QModelIndex(), m_rows, size - 1);
     m_rows = size;
     endInsertRows();
+    notifyHeaderCheck();
 }
 
 void CFileInfoTableModel::refreshTicks()
 {
     if (m_rows > 0)
         emit dataChanged(index(0, CheckColumn), index(m_rows - 1, CheckColumn), {Qt::CheckStateRole});
+    notifyHeaderCheck();
 }

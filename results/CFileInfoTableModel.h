@@ -7,14 +7,20 @@
 
 class CFileNode;
 class CFileNodeItem;
+class QCollator;
 class INode;
 
 // The table on the right of the result page: the files of one type, five
 // columns (check box, name with type icon, size, time, type description).
 //
-// It shows a type item's own children list through a pointer (no copy), so
-// ticks made here go straight into the file items, and a size sort reorders
-// that list for everyone (also for what is collected for recovery). The list
+// It shows a type item's own children list (or the builder's list of every
+// file) through a pointer (no copy), so ticks made here go straight into the
+// file items, and a sort reorders that list for everyone (also for what is
+// collected for recovery). Every column but the check box sorts: names in
+// natural order (2048 before 10240, letters by the locale), sizes by bytes,
+// times by the modification time (unknown ones last), types by text. The
+// chosen sort is kept and applied to each list shown next. Column 0's header
+// carries a check box for the rows shown (CheckStateRole). The list
 // keeps growing while the scan runs; the model shows the rows it has been
 // told about: appendArrivedRows() inserts the new ones (the result page's
 // refresher calls it on its timer), refresh() and setFileList() reset.
@@ -43,16 +49,26 @@ public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    // Column 0 also answers Qt::CheckStateRole: whether all, some or none of
+    // the rows shown are ticked. Size and time sort descending first
+    // (Qt::InitialSortOrderRole): the largest and the newest are looked for.
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // Column 0's Qt::CheckStateRole ticks (2) or unticks (0) every row shown.
+    bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                       int role = Qt::EditRole) override;
     // The check box of column 0 ticks (2) or unticks (0) the file item and
     // emits checkTableStatus; anything else is accepted and changes nothing.
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
-    // Only the size column sorts, and each request flips the direction
-    // (descending first), whatever `order` says. A click on the header of a
-    // view with sorting enabled asks once; QTableView::sortByColumn() asks
-    // twice (Qt 5.15), so call sort() itself to sort from code.
+    // Sorts the shown list by `column` and keeps that choice for the lists
+    // shown later; column 0 changes nothing, a negative column drops the
+    // choice (the list keeps its order).
     void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    // Natural order of names: digit runs by value, the rest by `collator`.
+    static int compareNames(const QString& a, const QString& b, const QCollator& collator);
 
     // Shows `files` (a type item's children list; null for none).
     void setFileList(QList<INode*>* files);
@@ -77,8 +93,12 @@ private:
     QIcon iconFor(int typeCode) const;
     static QString toolTipOf(const CFileNode& record);
     static QString damageOf(const CFileNode& record);
+    QString displayText(const CFileNodeItem& item, int column) const;
+    void sortList();
+    void notifyHeaderCheck();
 
-    bool m_sortToggle = false;
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QList<INode*>* m_fileList = nullptr;
     // Rows the views know about; the list may already hold more.
     int m_rows = 0;

@@ -81,8 +81,8 @@ QVariant CFileNodeModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         return node->label;
     case Qt::CheckStateRole:
-        if (node->typeCode < 0)
-            return QVariant(); // the partition row has no check box
+        if (node == m_dataRoot)
+            return Qt::CheckState(rootCheckState());
         if (node->checkState == 0)
             return Qt::Unchecked;
         return node->checkState == 1 ? Qt::PartiallyChecked : Qt::Checked;
@@ -106,10 +106,36 @@ bool CFileNodeModel::setData(const QModelIndex& index, const QVariant& value, in
     if (role != Qt::CheckStateRole)
         return true;
     const int state = value.toInt();
+    if (node == m_dataRoot) {
+        // The volume's row ticks or unticks everything; its box then shows
+        // what the types' boxes add up to.
+        emit checkStatus(-1, state);
+        emit dataChanged(index, index, {Qt::CheckStateRole});
+        return true;
+    }
     node->checkState = state;
     emit checkStatus(node->typeCode, state);
     emit dataChanged(index, index, {Qt::CheckStateRole});
+    notifyRootCheck();
     return true;
+}
+
+int CFileNodeModel::rootCheckState() const
+{
+    // A handful of types: walking them costs nothing.
+    bool any = false;
+    bool all = !m_typeNodes.isEmpty();
+    for (const CFileClassfy* node : m_typeNodes) {
+        any = any || node->checkState != 0;
+        all = all && node->checkState == 2;
+    }
+    return all ? 2 : any ? 1 : 0;
+}
+
+void CFileNodeModel::notifyRootCheck()
+{
+    const QModelIndex root = rootRowIndex();
+    emit dataChanged(root, root, {Qt::CheckStateRole});
 }
 
 bool CFileNodeModel::setHeaderData(int, Qt::Orientation, const QVariant&, int)
@@ -153,6 +179,7 @@ bool CFileNodeModel::updateTypeNode(CFileClassfy* node)
     m_typeNodes.insert(node->typeCode, node);
     endInsertRows();
     m_typeIndexes.insert(node->typeCode, QPersistentModelIndex(index(row, 0, under)));
+    notifyRootCheck();
     return false;
 }
 
@@ -165,6 +192,7 @@ void CFileNodeModel::setTypeCheckState(int typeCode, int state)
     const QPersistentModelIndex& at = m_typeIndexes.value(typeCode);
     if (at.isValid())
         emit dataChanged(at, at, {Qt::CheckStateRole});
+    notifyRootCheck();
 }
 
 void CFileNodeModel::resetForScan(const QString& label)

@@ -10,7 +10,9 @@ class CFileClassfy;
 // The tree on the left of the result page: one top-level row for the
 // scanned partition and under it one row per file type, in order of first
 // arrival, labelled "PDF", then "PDF(2)", "PDF(3)"..., with a tri-state check
-// box (the state is computed from the files and set by the page).
+// box (the state is computed from the files and set by the page). The
+// partition's row has a box too: it shows whether all, some or none of the
+// types are ticked, and a click on it emits checkStatus(-1, state).
 //
 // Rows are CFileClassfy nodes; the model owns every node it has received.
 // New type rows are inserted (rowsInserted under the top-level row), count
@@ -53,11 +55,14 @@ public:
     int typeCodeAt(const QModelIndex& index) const;
 
 signals:
-    // The user changed a type row's check box: (type code, new state).
+    // The user changed a type row's check box: (type code, new state); the
+    // partition's row gives type code -1.
     void checkStatus(int typeCode, int state);
 
 private:
     CFileClassfy* nodeOf(const QModelIndex& index) const;
+    int rootCheckState() const;
+    void notifyRootCheck();
     void deleteTypeNodes();
 
     CFileClassfy* m_topRoot = nullptr;

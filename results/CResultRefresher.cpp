@@ -20,6 +20,7 @@ CResultRefresher::CResultRefresher(CCreateTreeNode* builder, CFileNodeModel* tre
 void CResultRefresher::startScan(const QString& partitionLabel)
 {
     m_timer.stop();
+    m_sinceRefresh.start();
     m_pendingTypes.clear();
     m_firstListPending = true;
     m_tableModel->clearFileList();
@@ -29,8 +30,15 @@ void CResultRefresher::startScan(const QString& partitionLabel)
 
 void CResultRefresher::schedule()
 {
-    if (!m_timer.isActive())
+    if (!m_timer.isActive()) {
         m_timer.start();
+        return;
+    }
+    // Documents can arrive in such bursts that the interface thread gets no
+    // turn for its timers: refresh from here once the interval has passed,
+    // so that the views never fall further behind than that.
+    if (m_sinceRefresh.isValid() && m_sinceRefresh.elapsed() >= m_timer.interval())
+        flush();
 }
 
 void CResultRefresher::typeNodeChanged(CFileClassfy* node)
@@ -67,11 +75,15 @@ void CResultRefresher::typeNodeChanged(CFileClassfy* node)
 void CResultRefresher::setFileList(QList<INode*>* files)
 {
     m_tableModel->setFileList(files);
+    // The table now lists everything its list holds: the counters follow at
+    // once, never a refresh later.
+    updateCounters();
 }
 
 void CResultRefresher::flush()
 {
     m_timer.stop();
+    m_sinceRefresh.start();
     for (auto it = m_pendingTypes.cbegin(); it != m_pendingTypes.cend(); ++it) {
         const int code = it.key();
         const QList<INode*>* files = m_builder->filesOfType(code);
@@ -90,10 +102,21 @@ void CResultRefresher::flush()
 
 void CResultRefresher::typeTicked(int typeCode, int state)
 {
+    if (typeCode < 0) {
+        // The volume's row: every document of every type.
+        m_builder->setAllChecked(state);
+        for (int code : m_builder->typeCodes())
+            m_treeModel->setTypeCheckState(code, m_builder->typeCheckState(code));
+        m_tableModel->refreshTicks();
+        updateCounters();
+        return;
+    }
     m_builder->setTypeChecked(typeCode, state);
     // The row shows what its files now are (a click on a partial box ticks).
     m_treeModel->setTypeCheckState(typeCode, m_builder->typeCheckState(typeCode));
-    if (m_tableModel->fileList() && m_tableModel->fileList() == m_builder->filesOfType(typeCode))
+    if (m_tableModel->fileList()
+        && (m_tableModel->fileList() == m_builder->filesOfType(typeCode)
+            || m_tableModel->fileList() == m_builder->allFiles()))
         m_tableModel->refreshTicks();
     updateCounters();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -16,7 +17,8 @@ class INode;
 // builder, at O(1) cost per found document: the builder's notifications are
 // only noted, and at most every interval() ms (100 by default) one refresh
 // updates the label and check box of each changed type row, inserts the new
-// rows of the shown table and recounts (the builder keeps its counts as
+// rows of the shown table and recounts (also when the table is handed a new
+// list, so "找到：" never lags behind the rows shown) (the builder keeps its counts as
 // files arrive and ticks change, so recounting walks nothing). A new type's
 // row is added at once, and the user's ticks are applied at once. After each
 // refresh the views show what a refresh after every single document would
@@ -68,7 +70,8 @@ public:
     void setFileList(QList<INode*>* files);
 
 public slots:
-    // The user changed a type row's check box: tick or untick its files.
+    // The user changed a type row's check box: tick or untick its files
+    // (type code -1: the volume's row, every file).
     // (CFileNodeModel::checkStatus may be connected here directly.)
     void typeTicked(int typeCode, int state);
     // The user ticked or unticked a file of the type in the table.
@@ -102,6 +105,7 @@ private:
     CFileNodeModel* m_treeModel;
     CFileInfoTableModel* m_tableModel;
     QTimer m_timer;
+    QElapsedTimer m_sinceRefresh;
     // Type code -> bare type name of types that gained files since the last
     // refresh.
     QHash<int, QString> m_pendingTypes;

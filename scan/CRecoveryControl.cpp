@@ -72,6 +72,7 @@ bool CRecoveryControl::beginScan(const QString& devicePath, const QString& fileS
     std::unique_ptr<CFileVolume> volume = CFileVolume::open(devicePath, &error);
     if (!volume) {
         m_fileSystem = fileSystem;
+        m_openError = error;
         failOpen(error.reason);
         return false;
     }
@@ -84,7 +85,10 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
         return false;
     m_fileSystem = fileSystem;
     if (!volume) {
-        failOpen(QStringLiteral("no source to scan."));
+        m_openError = CFileVolume::OpenError();
+        m_openError.kind = CFileVolume::SourceKind::Missing;
+        m_openError.reason = QStringLiteral("no source to scan.");
+        failOpen(m_openError.reason);
         return false;
     }
     m_volume = std::move(volume);

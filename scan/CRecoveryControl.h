@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/CFileVolume.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <QString>
@@ -55,6 +56,10 @@ public:
     void setWindowSize(uint32_t bytes) { m_windowSize = bytes; }
     uint32_t windowSize() const { return m_windowSize; }
 
+    // Why the last beginScan() could not open its source (the cause the
+    // window words; its English reason is what notifyOpenFailed carries).
+    const CFileVolume::OpenError& openError() const { return m_openError; }
+
     // Bytes inside the volume that could not be read (zero-filled instead),
     // known once the worker has finished.
     int64_t unreadableBytes() const { return m_unreadable.load(); }
@@ -82,6 +87,7 @@ private:
     std::unique_ptr<CFat32Scanner> m_fat32Scanner;
     std::shared_ptr<IVolume> m_volume;
     QString m_fileSystem;
+    CFileVolume::OpenError m_openError;
     // -1 none, 1 NTFS, 2 FAT32. Written by the worker, read by stopScan()
     // on the interface thread; the scanners themselves are reached under
     // m_passMutex so that a stop can never miss the one that runs.

@@ -6,6 +6,7 @@
 #include "app/CChoiceDiskWnd.h"
 #include "app/CDialogFileChooser.h"
 #include "app/CDiskButton.h"
+#include "app/CCheckHeaderView.h"
 #include "app/CMainWindow.h"
 #include "app/CParentWindow.h"
 #include "app/CPopParentWind.h"
@@ -17,6 +18,9 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QTableView>
 #include <QFile>
 #include <QLabel>
 #include <QProgressBar>
@@ -25,6 +29,9 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <cerrno>
+#include <unistd.h>
 
 using apptest::BoxAnswerer;
 using apptest::Gate;
@@ -72,6 +79,35 @@ Orvik* startOnVolume(CMainWindow* main, std::shared_ptr<IVolume> volume,
     return page;
 }
 
+QColor textColour(QLabel* label)
+{
+    label->ensurePolished();
+    return label->palette().color(label->foregroundRole());
+}
+
+bool isGreen(const QColor& c)
+{
+    return c.green() > c.red() + 40 && c.green() > c.blue();
+}
+
+// Every visible widget of the page's upper rows lies inside the page and its
+// window, and a button's text fits its width.
+void verifyTopRowsFit(Orvik* page)
+{
+    const QRect inside = page->rect().intersected(QRect(page->mapFrom(page->window(), QPoint(0, 0)), page->window()->size()));
+    for (QWidget* w : QList<QWidget*>{page->busyLabel(), page->progressBar(), page->stopButton(), page->doneMark(),
+                                      page->detailsLabel(), page->noticeLabel()}) {
+        if (!w->isVisible())
+            continue;
+        const QRect at(w->mapTo(page, QPoint(0, 0)), w->size());
+        QVERIFY2(inside.contains(at), qPrintable(w->metaObject()->className() + QStringLiteral(" at %1,%2 %3x%4")
+                                                     .arg(at.x()).arg(at.y()).arg(at.width()).arg(at.height())));
+    }
+    QPushButton* stop = page->stopButton();
+    QVERIFY(stop->fontMetrics().horizontalAdvance(stop->text()) + 8 <= stop->width());
+    QVERIFY(page->doneMark()->fontMetrics().horizontalAdvance(page->doneMark()->text()) <= page->doneMark()->width());
+}
+
 } // namespace
 
 // Gives its answers for the output folder in turn.
@@ -106,6 +142,11 @@ private slots:
     void recoveryFolderNames();
     void uncertainOutputVolumeIsQuestioned();
     void openFailureNamesTheDevice();
+    void openFailuresAreWordedByCause();
+    void progressRowFitsWithTheNote();
+    void progressDetailsAndEmptyResult();
+    void recoveryDialogIsCentredAndLinksOnlyAFolder();
+    void headerSortsAndSelectsAll();
     void liveFileNote();
     void chooserStartFolder();
 };
@@ -160,15 +201,35 @@ void TestWindow::tileClicksAndScanButton()
     PageRecorder recorder;
     CChoiceDiskWnd page(nullptr, &recorder, &probes);
 
-    // Nothing selected: the scan button does nothing.
+    page.resize(900, 500);
+    page.show();
+    QTableWidget* table = page.table();
+    // Nothing selected: the scan button waits, and the page says why.
+    QVERIFY(!page.scanButton()->isEnabled());
+    QVERIFY(page.hint()->isVisible());
+    QCOMPARE(page.hint()->text(), QStringLiteral("请先选择一个磁盘"));
     page.scanButton()->click();
     QVERIFY(recorder.pages.isEmpty());
 
-    // Empty cells select nothing and start nothing.
+    // Empty cells select nothing and start nothing, by mouse or keyboard.
     page.scanClickPartion(1, 1);
     QVERIFY(!page.selectedPartition());
     page.scanPartion(1, 2);
     QVERIFY(recorder.pages.isEmpty());
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualRect(table->model()->index(1, 2)).center());
+    QVERIFY(table->selectionModel()->selectedIndexes().isEmpty());
+    QVERIFY(!page.selectedPartition());
+    table->setFocus();
+    table->setCurrentCell(1, 0);
+    QCOMPARE(page.selectedPartition()->devicePath, QStringLiteral("/dev/sda4"));
+    QVERIFY(page.scanButton()->isEnabled());
+    QVERIFY(!page.hint()->isVisible());
+    for (int press = 0; press < 4; ++press) {
+        QTest::keyClick(table, Qt::Key_Tab);
+        const QModelIndex current = table->currentIndex();
+        QVERIFY(!(current.row() == 1 && current.column() > 0));
+    }
+    page.scanClickPartion(1, 0);
 
     // A click selects, the scan button goes forward with a copy.
     page.scanClickPartion(1, 0);
@@ -244,6 +305,8 @@ void TestWindow::pagesSwitchAndResultPageIsFresh()
     QTRY_VERIFY(first->doneMark()->isVisible());
     QVERIFY(!first->stopButton()->isVisible());
     QCOMPARE(first->progressBar()->value(), first->progressBar()->maximum());
+    QCOMPARE(first->doneMark()->text(), QStringLiteral("完成"));
+    QVERIFY(isGreen(textColour(first->doneMark())));
 
     // Something found on this page, so that freshness can be seen.
     first->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 64));
@@ -350,11 +413,20 @@ void TestWindow::stopButtonKeepsThePage()
     Orvik* page = startOnVolume(main, volume);
     QSignalSpy finished(&page->scanWorker(), &CRecoveryControl::scanThreadFinish);
 
+    page->updateProcess(1000, 250);
     page->stopButton()->click();
     QVERIFY(page->doneMark()->isVisible());
     QVERIFY(!page->busyLabel()->isVisible());
-    QCOMPARE(page->progressBar()->maximum(), 100);
-    QCOMPARE(page->progressBar()->value(), 100);
+    // Stopped at a quarter: the bar stays there, the mark says stopped and
+    // is not drawn in the green of a finished scan.
+    QCOMPARE(double(page->progressBar()->value()) / page->progressBar()->maximum(), 0.25);
+    QCOMPARE(page->doneMark()->text(), QStringLiteral("已停止"));
+    QVERIFY(!isGreen(textColour(page->doneMark())));
+    QVERIFY(page->detailsLabel()->text().startsWith(QStringLiteral("25.0%")));
+    // A window already in flight reports nothing new.
+    page->updateProcess(1000, 500);
+    QCOMPARE(page->progressBar()->value() * 4, page->progressBar()->maximum());
+    QVERIFY(!page->stopButton()->isVisible());
     gate.open = true;
     QTRY_COMPARE(finished.count(), 1);
     QTest::qWait(50);
@@ -656,7 +728,11 @@ void TestWindow::uncertainOutputVolumeIsQuestioned()
 void TestWindow::openFailureNamesTheDevice()
 {
     QTemporaryDir dir;
-    const CPartitionList::Probes probes = apptest::partitionProbes(1, dir.filePath(QStringLiteral("missing")));
+    CPartitionList::Probes probes = apptest::partitionProbes(1, dir.filePath(QStringLiteral("missing")));
+    // lsblk names no file system: the page would otherwise show its note.
+    probes.readLsblk = [json = probes.readLsblk()]() {
+        return QByteArray(json).replace("\"fstype\":\"ntfs\"", "\"fstype\":null");
+    };
     CParentWindow window(&probes);
     CMainWindow* main = window.mainWindow();
     window.show();
@@ -665,8 +741,12 @@ void TestWindow::openFailureNamesTheDevice()
     QTRY_VERIFY(page->failureNotice());
     const QString text = page->failureNotice()->message();
     QVERIFY2(text.contains(dir.filePath(QStringLiteral("missing1"))), qPrintable(text));
-    QVERIFY(text.contains(QStringLiteral("sudo")));
-    QVERIFY(text.contains(QStringLiteral("disk")));
+    // A missing image: said so, without the advice for raw disks.
+    QVERIFY2(text.contains(QStringLiteral("找不到")), qPrintable(text));
+    QVERIFY(!text.contains(QStringLiteral("sudo")));
+    QVERIFY(!text.contains(QStringLiteral("disk 组")));
+    // Nothing was read, so nothing is said about its file system.
+    QVERIFY(!page->noticeLabel()->isVisible());
     QVERIFY(page->doneMark()->isVisible());
     QVERIFY(!page->stopButton()->isVisible());
     page->failureNotice()->confirmButton()->click();
@@ -675,6 +755,42 @@ void TestWindow::openFailureNamesTheDevice()
     page->backButton()->click();
     QVERIFY(!main->resultPage());
     QCOMPARE(none.answered(), 0);
+}
+
+void TestWindow::openFailuresAreWordedByCause()
+{
+    using Kind = CFileVolume::SourceKind;
+    const auto text = [](int error, Kind kind, bool root) {
+        CFileVolume::OpenError e;
+        e.error = error;
+        e.kind = kind;
+        e.privileged = root;
+        return Orvik::openFailureText(QStringLiteral("/x/disk.img"), e);
+    };
+    // An image file another user keeps to themselves: its permissions, not
+    // the disk group.
+    const QString image = text(EACCES, Kind::RegularFile, false);
+    QVERIFY2(image.contains(QStringLiteral("权限")) && image.contains(QStringLiteral("镜像文件")), qPrintable(image));
+    QVERIFY(!image.contains(QStringLiteral("sudo")) && !image.contains(QStringLiteral("disk 组")));
+    // Already root and still refused: sudo would change nothing.
+    for (Kind kind : {Kind::BlockDevice, Kind::RegularFile}) {
+        const QString refused = text(EPERM, kind, true);
+        QVERIFY2(refused.contains(QStringLiteral("系统拒绝")), qPrintable(refused));
+        QVERIFY(!refused.contains(QStringLiteral("sudo")));
+    }
+    // A raw disk as a user: the one case for sudo or the disk group.
+    QVERIFY(text(EACCES, Kind::BlockDevice, false).contains(QStringLiteral("sudo")));
+    QVERIFY(text(ENOENT, Kind::Missing, false).contains(QStringLiteral("找不到")));
+    QVERIFY(text(0, Kind::Other, false).contains(QStringLiteral("既不是磁盘")));
+
+    // The volume layer tells what it found at the path.
+    QTemporaryDir dir;
+    CFileVolume::OpenError error;
+    QVERIFY(!CFileVolume::open(dir.filePath(QStringLiteral("none.img")), &error));
+    QCOMPARE(error.kind, Kind::Missing);
+    QVERIFY(!CFileVolume::open(dir.path(), &error));
+    QCOMPARE(error.kind, Kind::Other);
+    QCOMPARE(error.privileged, ::geteuid() == 0);
 }
 
 void TestWindow::liveFileNote()
@@ -713,6 +829,174 @@ void TestWindow::chooserStartFolder()
     dirs.write("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/\xe6\xa1\x8c\xe9\x9d\xa2\"\n");
     dirs.close();
     QCOMPARE(CDialogFileChooser::desktopIn(home.path()), home.filePath(QStringLiteral("桌面")));
+}
+
+void TestWindow::progressRowFitsWithTheNote()
+{
+    // A volume with no live-file pass shows the note; the stop button, the
+    // bar and later the done mark stay inside the 900x550 window.
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.show();
+    Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(1 << 20, '\0'));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    Orvik* page = startOnVolume(window.mainWindow(), volume, memoryPartition(QString()));
+    // Whatever fails below, the reader is let go at the end.
+    struct Release { Gate& g; ~Release() { g.open = true; } } release{gate};
+    page->updateProcess(1000, 420);
+    QTest::qWait(20);
+    QVERIFY(page->noticeLabel()->isVisible());
+    QVERIFY(page->stopButton()->isVisible());
+    verifyTopRowsFit(page);
+    gate.open = true;
+    QTRY_VERIFY(page->doneMark()->isVisible());
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    QVERIFY(page->noticeLabel()->isVisible());
+    verifyTopRowsFit(page);
+}
+
+void TestWindow::progressDetailsAndEmptyResult()
+{
+    // The line under the bar: share, amount, and the time left once the
+    // rate is known.
+    const qint64 gib = qint64(1) << 30;
+    QCOMPARE(Orvik::progressDetails(120 * gib, 103, 1.0, true), QStringLiteral("10.3%  已扫描 12.4 GB / 120 GB"));
+    QCOMPARE(Orvik::progressDetails(120 * gib, 250, 600.0, true),
+             QStringLiteral("25.0%  已扫描 30.0 GB / 120 GB  剩余 30 分钟"));
+    QCOMPARE(Orvik::progressDetails(120 * gib, 500, 7200.0, true),
+             QStringLiteral("50.0%  已扫描 60.0 GB / 120 GB  剩余 2 小时 0 分钟"));
+    QVERIFY(!Orvik::progressDetails(120 * gib, 500, 7200.0, false).contains(QStringLiteral("剩余")));
+
+    // A scan that finds nothing says so; zeros without a file system, or a
+    // source smaller than a sector, do not look like a disk.
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    struct Case { QString fileSystem; int bytes; QString says; };
+    for (const Case& c : {Case{QStringLiteral("NTFS"), 256 * 1024, QString()},
+                          Case{QString(), 256 * 1024, QStringLiteral("不像磁盘")},
+                          Case{QString(), 100, QStringLiteral("不到一个扇区")}}) {
+        CParentWindow window(&probes);
+        window.show();
+        Orvik* page = startOnVolume(window.mainWindow(), std::make_shared<CMemoryVolume>(QByteArray(c.bytes, '\0')),
+                                    memoryPartition(c.fileSystem));
+        QTRY_VERIFY(page->doneMark()->isVisible());
+        QTRY_VERIFY(page->emptyLabel()->isVisible());
+        const QString text = page->emptyLabel()->text();
+        QVERIFY2(text.startsWith(QStringLiteral("没有找到丢失的文档")), qPrintable(text));
+        QCOMPARE(text.contains(QStringLiteral("不像磁盘")), !c.says.isEmpty());
+        if (!c.says.isEmpty())
+            QVERIFY2(text.contains(c.says), qPrintable(text));
+        QVERIFY(page->detailsLabel()->text().startsWith(QStringLiteral("100.0%")));
+        QTRY_VERIFY(!page->scanWorker().isRunning());
+    }
+}
+
+void TestWindow::recoveryDialogIsCentredAndLinksOnlyAFolder()
+{
+    QTemporaryDir out;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    apptest::FixedChooser chooser;
+    chooser.outputFolder = out.path();
+    window.mainWindow()->setFileChooser(&chooser);
+    window.setFixedSize(900, 550);
+    window.move(130, 70);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'c'), QStringLiteral("not-a-device"));
+    Orvik* page = startOnVolume(window.mainWindow(), volume);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 8));
+    QTRY_COMPARE(page->foundText(), QStringLiteral("1"));
+    page->treeModel().setData(page->treeModel().typeRowIndex(5), Qt::Checked, Qt::CheckStateRole);
+    {
+        BoxAnswerer accept(true);
+        page->recoverButton()->click();
+    }
+    CRecoveryDialog& dialog = page->recoveryDialog();
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    const QPoint offset = dialog.frameGeometry().center() - window.frameGeometry().center();
+    QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+    QVERIFY(!dialog.openFolderButton()->isHidden());
+
+    // A folder that was never made gets no link.
+    dialog.setRecoveryInfo(out.filePath(QStringLiteral("never-made")), volume);
+    dialog.onRecoveryFailed(out.filePath(QStringLiteral("never-made/8.PDF")), QStringLiteral("Read-only file system."));
+    QVERIFY(dialog.openFolderButton()->isHidden());
+    dialog.hide();
+}
+
+void TestWindow::headerSortsAndSelectsAll()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Orvik* page = startOnVolume(window.mainWindow(), std::make_shared<CMemoryVolume>(QByteArray(64 * 1024, '\0')));
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    const struct { const char* type; qint64 size; quint64 sector; } docs[] = {
+        {"PDF", 300, 10240}, {"PDF", 100, 2048}, {"PDF", 500, 999}, {"DOC", 200, 20480}};
+    for (const auto& d : docs)
+        page->scanWorker().relay()->postItem(apptest::record(QString::fromLatin1(d.type), d.size, d.sector));
+    QTRY_COMPARE(page->foundText(), QStringLiteral("4"));
+    page->flushRefresh();
+
+    QTableView* table = page->tableView();
+    auto* header = qobject_cast<CCheckHeaderView*>(table->horizontalHeader());
+    QVERIFY(header);
+    QVERIFY(header->isSortIndicatorShown());
+    const auto clickSection = [&](int section) {
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                                 header->height() / 2));
+    };
+    const auto names = [&] {
+        QStringList shown;
+        for (int row = 0; row < table->model()->rowCount(); ++row)
+            shown << table->model()->index(row, 1).data().toString();
+        return shown.join(QLatin1Char(' '));
+    };
+
+    // 名字: natural order, arrow up.
+    clickSection(1);
+    QCOMPARE(names(), QStringLiteral("999.PDF 2048.PDF 10240.PDF"));
+    QCOMPARE(header->sortIndicatorSection(), 1);
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    // 大小 alternates, largest first, and the arrow follows.
+    clickSection(2);
+    QCOMPARE(names(), QStringLiteral("999.PDF 10240.PDF 2048.PDF"));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+    clickSection(2);
+    QCOMPARE(names(), QStringLiteral("2048.PDF 10240.PDF 999.PDF"));
+    QCOMPARE(header->sortIndicatorOrder(), Qt::AscendingOrder);
+
+    // The volume's row: every document, still by size, arrow kept.
+    QTreeView* tree = page->treeView();
+    const QModelIndex top = page->treeModel().rootRowIndex();
+    tree->setCurrentIndex(top);
+    page->showFile(top);
+    QCOMPARE(names(), QStringLiteral("2048.PDF 20480.DOC 10240.PDF 999.PDF"));
+    QCOMPARE(header->sortIndicatorSection(), 2);
+
+    // The header's box ticks the rows shown; the volume's box shows it.
+    QCOMPARE(page->tickedText(), QStringLiteral("0"));
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, header->checkBoxRect().center());
+    QCOMPARE(page->tickedText(), QStringLiteral("4"));
+    QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QCOMPARE(header->sortIndicatorSection(), 2); // the box sorts nothing
+    // The volume's box unticks everything again.
+    const QRect topRow = tree->visualRect(top);
+    QStyleOptionViewItem option;
+    option.initFrom(tree);
+    option.rect = topRow;
+    option.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = tree->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, tree);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, box.center());
+    QCOMPARE(page->tickedText(), QStringLiteral("0"));
+    QCOMPARE(table->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
 }
 
 QTEST_MAIN(TestWindow)

@@ -174,13 +174,19 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.isEmpty());
         QVERIFY(r.err.contains(QStringLiteral("0 lost document")));
+        // Nothing found is said in words, and zeros with no file system do
+        // not look like a disk.
+        QVERIFY(r.err.contains(QStringLiteral("No lost documents were found.")));
+        QVERIFY2(r.err.contains(QStringLiteral("does not look like a disk")), qPrintable(r.err));
 
         // An empty file is a volume of length 0, not an error.
         const QString empty = dir.filePath(QStringLiteral("empty.img"));
         QFile e(empty);
         QVERIFY(e.open(QIODevice::WriteOnly));
         e.close();
-        QCOMPARE(cli({QStringLiteral("scan"), empty}).exitCode, 0);
+        const Run tiny = cli({QStringLiteral("scan"), empty});
+        QCOMPARE(tiny.exitCode, 0);
+        QVERIFY2(tiny.err.contains(QStringLiteral("smaller than one sector")), qPrintable(tiny.err));
     }
 };
 
