@@ -20,6 +20,9 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QTableView>
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMenu>
@@ -107,6 +110,8 @@ int main(int argc, char** argv)
     volume->setReadHook(gate.hook());
     gate.armed = true;
     CPartitionInfo partition = *main->diskPage()->selectedPartition();
+    // A volume without a live-file pass, so that the note shows.
+    partition.fileSystem = QStringLiteral("EXT4");
     // The page the main window keeps ready, started on the held volume
     // instead of the (made-up) device.
     Orvik* page = main->resultPage();
@@ -120,6 +125,10 @@ int main(int argc, char** argv)
         page->scanWorker().relay()->postItem(apptest::record(type, 4096 + (i * 7919) % 900000, 2048 + i * 96));
     }
     settle(300);
+    // Progress from the raw pass's first report on: after two seconds the
+    // time left can be estimated.
+    page->updateProcess(1000, 10);
+    settle(2100);
     page->updateProcess(1000, 420);
     shoot(QStringLiteral("scan-running"), windowArea);
 
@@ -131,6 +140,16 @@ int main(int argc, char** argv)
     page->flushRefresh();
     shoot(QStringLiteral("result-table"), windowArea);
 
+    // Every document (the volume's row), sorted by size as a click on 大小
+    // does, largest first: the arrow, the header's box and the volume's
+    // partial box.
+    const QModelIndex volumeRow = page->treeModel().rootRowIndex();
+    page->treeView()->setCurrentIndex(volumeRow);
+    page->showFile(volumeRow);
+    page->tableView()->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
+    page->tableModel().setData(page->tableModel().index(1, 0), Qt::Checked, Qt::CheckStateRole);
+    shoot(QStringLiteral("result-all-sorted"), windowArea);
+
     // The scan finished.
     gate.open = true;
     QElapsedTimer wait;
@@ -139,6 +158,37 @@ int main(int argc, char** argv)
         settle(20);
     settle(200);
     shoot(QStringLiteral("scan-finished"), windowArea);
+
+    // Image files for the states below: zeros, which hold nothing.
+    QTemporaryDir imageDir;
+    const auto zeroImage = [&](const QString& name, qint64 bytes) {
+        QFile file(imageDir.filePath(name));
+        if (file.open(QIODevice::WriteOnly))
+            file.resize(bytes);
+        CPartitionInfo info = CChoiceDiskWnd::describeImage(file.fileName());
+        return info;
+    };
+
+    // Stopped at a quarter: the bar stays there, "已停止" not in green.
+    main->switchPage(1, nullptr);
+    settle();
+    CPartitionInfo big = zeroImage(QStringLiteral("stick.img"), qint64(256) << 20);
+    main->switchPage(2, &big);
+    main->resultPage()->updateProcess(1000, 250);
+    main->resultPage()->endScan();
+    settle(300);
+    shoot(QStringLiteral("scan-stopped"), windowArea);
+
+    // A scan that found nothing, on a source that does not look like a disk.
+    main->switchPage(1, nullptr);
+    settle();
+    CPartitionInfo blank = zeroImage(QStringLiteral("blank.img"), qint64(4) << 20);
+    main->switchPage(2, &blank);
+    wait.restart();
+    while (main->resultPage()->scanWorker().isRunning() && wait.elapsed() < 10000)
+        settle(20);
+    settle(300);
+    shoot(QStringLiteral("scan-nothing-found"), windowArea);
 
     // Questions and notices.
     {
