@@ -4,7 +4,8 @@
 Documents are placed at 4096-byte boundaries, in the order given, with the
 bytes between them (the slack) zero or random. The expected findings are
 written beside the image as TSV: sector, type, length, file. The expected
-length is where each document ends: a PDF just past its last "%%EOF", a
+length is where each document ends: a PDF just past the line end after its
+last "%%EOF", a
 ZIP just past its end-of-central-directory record and its archive comment
 (--no-comment: without the comment), a compound document at its last sector in use by the FAT.
 """
@@ -55,7 +56,10 @@ def ole_length(b):
 
 def expected_length(kind, b, with_comment):
     if kind == "PDF":
-        return b.rindex(b"%%EOF") + 5
+        end = b.rindex(b"%%EOF") + 5
+        if b[end:end + 2] == b"\r\n":
+            return end + 2
+        return end + 1 if b[end:end + 1] in (b"\n", b"\r") else end
     if kind in ("ZIP", "DOCX", "XLSX", "PPTX"):
         at = b.rindex(b"PK\x05\x06")
         comment = struct.unpack_from("<H", b, at + 20)[0] if with_comment else 0
