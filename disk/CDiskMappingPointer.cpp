@@ -25,6 +25,7 @@ CDiskMappingPointer::CDiskMappingPointer(IVolume* volume, int64_t offset, uint32
     m_halfBuffers[0] = CWindowBuffer(m_halfCapacity);
     m_half = halfAt(0);
     m_length = m_volume ? m_volume->length() : 0;
+    m_reader.reset(new CReadScheduler(m_volume, 1));
 
     fill(m_half, m_windowBase, m_windowSize + m_offsetInWindow);
 }
@@ -36,11 +37,19 @@ uint8_t* CDiskMappingPointer::halfAt(int index) const
     return m_halfBuffers[index].data();
 }
 
-void CDiskMappingPointer::beginSequential()
+void CDiskMappingPointer::beginSequential(int streams)
 {
     if (!m_halfBuffers[1].data())
         m_halfBuffers[1] = CWindowBuffer(m_halfCapacity);
     m_nextHalf = 1;
+    if (!m_volume)
+        return;
+    const bool ascending = m_volume->rotational();
+    if (streams <= 0)
+        streams = CReadScheduler::kDefaultStreams;
+    m_reader->configure(streams, ascending);
+    m_volume->adviseSequential();
+    m_reader->hintAhead(m_windowBase + m_windowSize, m_windowSize);
 }
 
 void CDiskMappingPointer::nextWindow()
@@ -51,6 +60,11 @@ void CDiskMappingPointer::nextWindow()
     m_windowBase += m_windowSize;
     fill(m_half + m_offsetInWindow, position(), m_windowSize);
     m_nextHalf ^= 1;
+    // The device goes on with the window after this one while the caller
+    // analyses this one.
+    const int64_t ahead = position() + m_windowSize;
+    if (ahead < m_length)
+        m_reader->hintAhead(ahead, std::min<int64_t>(m_windowSize, m_length - ahead));
 }
 
 void CDiskMappingPointer::endSequential()
@@ -68,53 +82,13 @@ int64_t CDiskMappingPointer::progress() const
 
 void CDiskMappingPointer::fill(uint8_t* destination, int64_t offset, int64_t length)
 {
-    // Whatever lies past the end of the volume reads as zeros.
+    // Whatever lies past the end of the volume reads as zeros, and so does
+    // everything once the device has gone.
     int64_t inside = 0;
-    if (m_volume && !m_deviceLost && offset < m_length)
+    if (m_volume && !m_reader->deviceLost() && offset < m_length)
         inside = std::min(length, m_length - offset);
     if (inside < length)
         std::memset(destination + inside, 0, static_cast<size_t>(length - inside));
-    if (inside <= 0)
-        return;
-
-    IVolume::ReadResult r = m_volume->read(offset, destination, static_cast<size_t>(inside));
-    if (r.bytes >= inside)
-        return;
-
-    if (r.error == 0) {
-        // The volume ends before the length it had when it was opened (an
-        // image cut since): those bytes are gone, which is not the same as
-        // zeros. They count as unreadable, so that nobody takes the zeros
-        // for the document.
-        std::memset(destination + r.bytes, 0, static_cast<size_t>(inside - r.bytes));
-        m_unreadable += inside - r.bytes;
-        return;
-    }
-
-    // Re-read the failed stretch in small pieces so that readable sectors
-    // are kept and only unreadable ones turn to zeros.
-    m_lastError = r.error;
-    int64_t done = r.bytes;
-    while (done < inside) {
-        const int64_t piece = std::min<int64_t>(kRetryPiece - ((offset + done) % kRetryPiece), inside - done);
-        uint8_t* out = destination + done;
-        if (m_deviceLost) {
-            std::memset(out, 0, static_cast<size_t>(inside - done));
-            m_unreadable += inside - done;
-            return;
-        }
-        IVolume::ReadResult p = m_volume->read(offset + done, out, static_cast<size_t>(piece));
-        if (p.bytes < piece) {
-            std::memset(out + p.bytes, 0, static_cast<size_t>(piece - p.bytes));
-            if (p.error != 0) {
-                m_lastError = p.error;
-                m_unreadable += piece - p.bytes;
-                if (p.error == ENODEV || p.error == ENXIO)
-                    m_deviceLost = true;
-            }
-        }
-        done += piece;
-    }
-    if (r.error == ENODEV || r.error == ENXIO)
-        m_deviceLost = true;
+    if (inside > 0)
+        m_reader->read(destination, offset, inside);
 }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "disk/CReadScheduler.h"
 #include "disk/CWindowBuffer.h"
 
 #include <cstdint>
+#include <memory>
 
 class IVolume;
 
@@ -14,6 +16,11 @@ class IVolume;
 // with the following W bytes. Every read is a positioned read at the
 // window's own offset, so several readers (a scan and a recovery) can share
 // one volume without moving each other's reads.
+//
+// In sequential mode a window is read by several reads in flight (see
+// CReadScheduler; strictly ascending on a rotational disk), and once it is
+// in, the kernel is asked for the window after it, so the device goes on
+// working while the caller analyses.
 //
 // Bytes past the end of the volume read as zeros. Bytes the volume no longer
 // has (it became shorter than its length at open) read as zeros too, and are
@@ -29,7 +36,7 @@ public:
     // window size derived from it (granularity x 512 = 32 MiB).
     static constexpr uint32_t kAllocationGranularity = 64 * 1024;
     static constexpr uint32_t kDefaultWindowSize = kAllocationGranularity * 512;
-    static constexpr uint32_t kRetryPiece = 64 * 1024;
+    static constexpr uint32_t kRetryPiece = CReadScheduler::kRetryPiece;
 
     // `windowSize` must be a positive multiple of 512; the default is the
     // usual W. Recovery passes smaller windows for small documents.
@@ -42,7 +49,9 @@ public:
     // The byte of the volume at the current position; W bytes follow it.
     const uint8_t* pointer() const { return m_half + m_offsetInWindow; }
 
-    void beginSequential();
+    // `streams`: reads in flight per window (0: as suits the volume, one
+    // stream in ascending order on a rotational disk).
+    void beginSequential(int streams = 0);
     void nextWindow();
     void endSequential();
 
@@ -57,11 +66,13 @@ public:
 
     // Bytes inside the volume that could not be read and were zero-filled,
     // summed over the reader's life.
-    int64_t unreadableBytes() const { return m_unreadable; }
+    int64_t unreadableBytes() const { return m_reader->unreadableBytes(); }
     // The device went away (ENODEV/ENXIO); later windows hold zeros.
-    bool deviceLost() const { return m_deviceLost; }
+    bool deviceLost() const { return m_reader->deviceLost(); }
     // errno of the most recent read failure, 0 if none.
-    int lastError() const { return m_lastError; }
+    int lastError() const { return m_reader->lastError(); }
+    // The scheduler of the reads (how many in flight, in which order).
+    const CReadScheduler& scheduler() const { return *m_reader; }
 
 private:
     uint8_t* halfAt(int index) const;
@@ -77,7 +88,5 @@ private:
     int64_t m_offsetInWindow = 0;
     int64_t m_length = 0;
     int m_nextHalf = 1;
-    int64_t m_unreadable = 0;
-    bool m_deviceLost = false;
-    int m_lastError = 0;
+    std::unique_ptr<CReadScheduler> m_reader;
 };

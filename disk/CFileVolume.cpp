@@ -8,6 +8,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -116,15 +117,43 @@ std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* f
         length = static_cast<int64_t>(st.st_size);
     }
 
-    return std::unique_ptr<CFileVolume>(new CFileVolume(fd, path, length, block));
+    // A device is asked about itself; an image about the disk its file
+    // system lies on.
+    const bool rotational = diskRotational(block ? st.st_rdev : st.st_dev);
+    return std::unique_ptr<CFileVolume>(new CFileVolume(fd, path, length, block, rotational));
 }
 
-CFileVolume::CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice)
+CFileVolume::CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice, bool rotational)
     : m_fd(fd)
     , m_path(path)
     , m_length(length)
     , m_blockDevice(blockDevice)
+    , m_rotational(rotational)
 {
+}
+
+bool CFileVolume::diskRotational(dev_t device)
+{
+    const QString node = QStringLiteral("/sys/dev/block/%1:%2/").arg(major(device)).arg(minor(device));
+    // A partition has no queue of its own: its disk is the folder above.
+    for (const QString& queue : {node + QStringLiteral("queue/rotational"), node + QStringLiteral("../queue/rotational")}) {
+        QFile file(queue);
+        if (file.open(QIODevice::ReadOnly))
+            return file.read(4).trimmed() == "1";
+    }
+    return false;
+}
+
+void CFileVolume::adviseSequential()
+{
+    // Doubles the kernel's readahead on this descriptor; a hint only.
+    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+void CFileVolume::adviseWillNeed(int64_t offset, int64_t length)
+{
+    if (offset >= 0 && length > 0)
+        ::posix_fadvise(m_fd, static_cast<off_t>(offset), static_cast<off_t>(length), POSIX_FADV_WILLNEED);
 }
 
 CFileVolume::~CFileVolume()

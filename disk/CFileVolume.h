@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 
 #include <memory>
+#include <sys/types.h>
 
 // A block device or an image file, opened read-only.
 //
@@ -46,6 +47,9 @@ public:
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_path; }
+    bool rotational() const override { return m_rotational; }
+    void adviseSequential() override;
+    void adviseWillNeed(int64_t offset, int64_t length) override;
 
     bool isBlockDevice() const { return m_blockDevice; }
     int descriptor() const { return m_fd; }
@@ -53,10 +57,15 @@ public:
     int accessMode() const;
 
 private:
-    CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice);
+    CFileVolume(int fd, const QString& path, int64_t length, bool blockDevice, bool rotational);
+
+    // Whether the disk under a device number spins (queue/rotational in
+    // sysfs, of the whole disk when the number is a partition's).
+    static bool diskRotational(dev_t device);
 
     int m_fd = -1;
     QString m_path;
     int64_t m_length = 0;
     bool m_blockDevice = false;
+    bool m_rotational = false;
 };

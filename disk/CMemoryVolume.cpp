@@ -45,7 +45,8 @@ IVolume::ReadResult CMemoryVolume::read(int64_t offset, void* buffer, size_t len
     // offset + length must not overflow, whatever a caller asks for.
     const int64_t room = std::numeric_limits<int64_t>::max() - offset;
     const int64_t wanted = length > static_cast<uint64_t>(room) ? room : static_cast<int64_t>(length);
-    int64_t end = offset >= size ? offset : std::min<int64_t>(size, offset + wanted);
+    const int64_t readable = m_cutAt >= 0 ? std::min(m_cutAt, size) : size;
+    int64_t end = offset >= readable ? offset : std::min<int64_t>(readable, offset + wanted);
 
     // The first failing byte inside the requested range cuts the read there.
     for (const Failure& f : m_failures) {

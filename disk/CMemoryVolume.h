@@ -25,6 +25,13 @@ public:
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_name; }
+    bool rotational() const override { return m_rotational; }
+
+    // Pretend to lie on a spinning disk.
+    void setRotational(bool rotational) { m_rotational = rotational; }
+    // Reads end at `offset` without an error from now on, while length()
+    // stays: a source cut short after it was opened.
+    void cutAt(int64_t offset) { m_cutAt = offset; }
 
     // Reads touching [offset, offset + length) fail with `error` at the
     // first failing byte.
@@ -49,4 +56,6 @@ private:
     QString m_name;
     std::vector<Failure> m_failures;
     std::function<void(int64_t, size_t)> m_hook;
+    bool m_rotational = false;
+    int64_t m_cutAt = -1;
 };

@@ -35,4 +35,17 @@ public:
 
     // The name shown in messages: a path, or a label for a memory volume.
     virtual QString name() const = 0;
+
+    // Whether the volume lies on a disk with moving heads, where reads that
+    // step back cost a seek each. Unknown counts as no.
+    virtual bool rotational() const { return false; }
+
+    // Hints, never required for correctness: the whole volume is about to
+    // be read from start to end; [offset, offset + length) is read next.
+    virtual void adviseSequential() {}
+    virtual void adviseWillNeed(int64_t offset, int64_t length)
+    {
+        (void)offset;
+        (void)length;
+    }
 };

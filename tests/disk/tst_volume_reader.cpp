@@ -3,6 +3,11 @@
 #include "disk/CMemoryVolume.h"
 
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <mutex>
+#include <utility>
+#include <vector>
 #include <QtTest>
 
 #include <cerrno>
@@ -32,6 +37,34 @@ bool windowMatches(const CDiskMappingPointer& r, const QByteArray& volume, qint6
     }
     return true;
 }
+
+// Every read a volume was asked for, in the order they began.
+struct ReadLog
+{
+    std::mutex mutex;
+    std::vector<std::pair<qint64, qint64>> reads;
+
+    void attach(CMemoryVolume& volume)
+    {
+        volume.setReadHook([this](int64_t offset, size_t length) {
+            std::lock_guard<std::mutex> lock(mutex);
+            reads.emplace_back(offset, static_cast<qint64>(length));
+        });
+    }
+    // Whether the reads, put in order, tile [from, from + length) exactly.
+    bool tiles(qint64 from, qint64 length)
+    {
+        std::vector<std::pair<qint64, qint64>> sorted = reads;
+        std::sort(sorted.begin(), sorted.end());
+        qint64 at = from;
+        for (const auto& r : sorted) {
+            if (r.first != at)
+                return false;
+            at += r.second;
+        }
+        return at == from + length;
+    }
+};
 
 } // namespace
 
@@ -167,6 +200,95 @@ private slots:
         QVERIFY(r.deviceLost());
         for (quint32 i = 0; i < w; ++i)
             QCOMPARE(r.pointer()[i], uint8_t(0));
+    }
+
+    void scheduledReadsTileTheStretchOnce()
+    {
+        const QByteArray bytes = patterned(3 * 1024 * 1024 + 5000);
+        const qint64 from = 70000, length = bytes.size() - from - 3000;
+        for (const bool spinning : {false, true}) {
+            CMemoryVolume volume(bytes);
+            volume.setRotational(spinning);
+            ReadLog log;
+            log.attach(volume);
+            CReadScheduler reader(&volume, 4, volume.rotational(), 256 * 1024);
+            QCOMPARE(reader.streams(), spinning ? 1 : 4);
+            QByteArray out(static_cast<int>(length), '\x55');
+            reader.read(reinterpret_cast<uint8_t*>(out.data()), from, length);
+            QCOMPARE(out, bytes.mid(static_cast<int>(from), static_cast<int>(length)));
+            // Every byte read once, in pieces on the volume's grid.
+            QVERIFY(log.tiles(from, length));
+            QCOMPARE(log.reads.size(), size_t(13));
+            QCOMPARE(log.reads.front().second, qint64(256 * 1024 - from));
+            // A spinning disk is only ever read forward.
+            if (spinning)
+                QVERIFY(std::is_sorted(log.reads.begin(), log.reads.end()));
+            QCOMPARE(reader.unreadableBytes(), qint64(0));
+        }
+
+        // The scan's reader chooses the order from the volume.
+        CMemoryVolume spinning(bytes);
+        spinning.setRotational(true);
+        ReadLog log;
+        log.attach(spinning);
+        CDiskMappingPointer r(&spinning, 0, 512 * 1024);
+        r.beginSequential();
+        QVERIFY(r.scheduler().ascending());
+        while (!r.atEnd())
+            r.nextWindow();
+        QVERIFY(std::is_sorted(log.reads.begin(), log.reads.end()));
+        QVERIFY(log.tiles(0, bytes.size()));
+    }
+
+    void failuresInReadsInFlightStayTheirs()
+    {
+        // Bad stretches in several pieces read at once, and a source cut
+        // since it was opened: readable bytes are kept, the rest is
+        // counted zeros, whichever read met the trouble.
+        const qint64 piece = 256 * 1024;
+        const QByteArray bytes = patterned(static_cast<int>(8 * piece));
+        CMemoryVolume volume(bytes);
+        volume.failRange(piece + 1000, 10, EIO);
+        volume.failRange(3 * piece + 65536, 3 * 65536 + 7, EIO);
+        volume.failRange(5 * piece - 100, 200, EIO); // across two pieces
+        volume.cutAt(7 * piece + 4096);
+        CReadScheduler reader(&volume, 4, false, static_cast<uint32_t>(piece));
+        QByteArray out(bytes.size(), '\x55');
+        reader.read(reinterpret_cast<uint8_t*>(out.data()), 0, bytes.size());
+
+        auto lost = [&](qint64 at) {
+            const qint64 r = CReadScheduler::kRetryPiece;
+            return (at >= piece + 1000 && at < piece + r) // the rest of its 64 KiB retry piece
+                || (at >= 3 * piece + 65536 && at < 3 * piece + 5 * 65536)
+                || (at >= 5 * piece - 100 && at < 5 * piece + 65536)
+                || at >= 7 * piece + 4096;
+        };
+        qint64 zeros = 0;
+        for (qint64 at = 0; at < bytes.size(); ++at) {
+            const char expected = lost(at) ? '\0' : bytes[static_cast<int>(at)];
+            if (out[static_cast<int>(at)] != expected)
+                QFAIL(qPrintable(QStringLiteral("byte %1").arg(at)));
+            zeros += lost(at);
+        }
+        QCOMPARE(reader.unreadableBytes(), zeros);
+        QCOMPARE(reader.lastError(), EIO);
+        QVERIFY(!reader.deviceLost());
+
+        // A device that goes in one read in flight is remembered, and its
+        // lost stretch is counted; what other reads had is kept.
+        CMemoryVolume going(bytes);
+        going.failRange(4 * piece, 4 * piece, ENODEV);
+        CReadScheduler gone(&going, 4, false, static_cast<uint32_t>(piece));
+        out.fill('\x55');
+        gone.read(reinterpret_cast<uint8_t*>(out.data()), 0, bytes.size());
+        QVERIFY(gone.deviceLost());
+        QCOMPARE(gone.lastError(), ENODEV);
+        QCOMPARE(out.mid(static_cast<int>(4 * piece)), QByteArray(static_cast<int>(4 * piece), '\0'));
+        QVERIFY(gone.unreadableBytes() >= 4 * piece);
+        for (qint64 at = 0; at < 4 * piece; ++at) {
+            const char c = out[static_cast<int>(at)];
+            QVERIFY(c == bytes[static_cast<int>(at)] || c == '\0');
+        }
     }
 
     void sourcesAreReadOnlyAndOfTheRightKind()
