@@ -54,7 +54,7 @@ QString CRecoverCommand::usage()
 {
     return QStringLiteral(
         "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|none]\n"
-        "          [--allow-same-volume]\n"
+        "          [--allow-same-volume] [--include-damaged]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named by their original names where deleted entries give them (with their\n"
@@ -64,7 +64,9 @@ QString CRecoverCommand::usage()
         "      OUTDIR that may lie on SOURCE, since writing there destroys what is being\n"
         "      recovered, unless --allow-same-volume is given. For an image file that\n"
         "      means an OUTDIR on the image itself (a loop device or FUSE mount of it, or\n"
-        "      anything stacked on one); beside the image is fine.\n");
+        "      anything stacked on one); beside the image is fine. Deleted files that are\n"
+        "      partly overwritten (or whose entries are cut short) are left out unless\n"
+        "      --include-damaged is given: what they hold now is not the whole document.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
@@ -76,6 +78,8 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
         QString value;
         if (a == QLatin1String("--allow-same-volume")) {
             o.allowSameVolume = true;
+        } else if (a == QLatin1String("--include-damaged")) {
+            o.includeDamaged = true;
         } else if (optionValue(args, &i, QStringLiteral("--type"), &value, &o.error)) {
             if (!o.error.isEmpty())
                 return o;
@@ -164,15 +168,25 @@ int CRecoverCommand::run(const QStringList& arguments)
     }
 
     QList<CFileNode> chosen;
+    int damaged = 0;
     for (const CFileNode& node : session.documents()) {
-        if (options.types.isEmpty() || options.types.contains(node.typeCode))
-            chosen.append(node);
+        if (!options.types.isEmpty() && !options.types.contains(node.typeCode))
+            continue;
+        if (node.isDamaged() && !options.includeDamaged) {
+            ++damaged;
+            continue;
+        }
+        chosen.append(node);
     }
     QString found =
         QStringLiteral("Found %1 lost document(s) on %2").arg(session.documents().size()).arg(options.source);
     if (!options.types.isEmpty())
         found += QStringLiteral(", %1 of the chosen types").arg(chosen.size());
     found += QStringLiteral(".\n");
+    if (damaged > 0)
+        found += QStringLiteral("%1 of them partly overwritten or cut short: left out (--include-damaged writes "
+                                "them too).\n")
+                     .arg(damaged);
     if (session.fileSystem().isEmpty())
         found += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are included.\n");
     if (session.unreadableBytes() > 0)

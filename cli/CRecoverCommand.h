@@ -15,9 +15,12 @@
 class IVolume;
 
 // tamsel-cli recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs ...] [--allow-same-volume]
+//                   [--include-damaged]
 //
 // Scans SOURCE as `scan` does, then writes every lost document it lists (or
-// those of the given types) into OUTDIR, with a line per file on stderr and
+// those of the given types) into OUTDIR, except damaged ones (partly
+// overwritten, or their entries cut short) unless asked for, as ticking a
+// type in the window leaves them out, with a line per file on stderr and
 // a closing summary. Refuses to write onto the volume being recovered unless
 // told otherwise.
 class CRecoverCommand
@@ -30,6 +33,7 @@ public:
         QString fileSystem = QStringLiteral("auto");
         QSet<int> types; // empty: every type
         bool allowSameVolume = false;
+        bool includeDamaged = false;
         QString error;   // a usage error
     };
 

@@ -61,7 +61,9 @@ CRecoveryFileName::Parts CRecoveryFileName::split(const QString& name)
 CRecoveryFileName::CRecoveryFileName(const CFileNode& node, int byteLimit)
     : m_limit(byteLimit > 0 ? byteLimit : kDefaultNameLimit)
 {
-    const QString sectorBase = safeOnLinux(node.name);
+    // A deleted file's record may carry its original name in `name` too:
+    // the last resort is the sector alone.
+    const QString sectorBase = node.originalName.isEmpty() ? safeOnLinux(node.name) : QString();
     m_forms[SectorName] = {isNotAName(sectorBase) ? QString::number(node.startSector) : sectorBase,
                            node.typeName.isEmpty() ? QString() : QLatin1Char('.') + safeOnLinux(node.typeName)};
 

@@ -129,6 +129,7 @@ private slots:
     void optionsAreCheckedBeforeAnythingIsRead();
     void recoversByteIdenticalDocuments();
     void recoversTheDemoImage();
+    void recoversDeletedNtfsFilesByNameAndTime();
     void fullDiskExitsOneAndLeavesNoPartialFile();
     void refusesToWriteOntoTheSource();
     void interruptLeavesOnlyWholeFiles();
@@ -231,6 +232,57 @@ void TestCliRecover::recoversTheDemoImage()
     // the line end after its last "%%EOF").
     for (const char* deleted : {"pdf_ghostscript.pdf", "doc_tables.doc", "xlsx_xlsxwriter.xlsx", "zip_deflated.zip"})
         QVERIFY2(recovered.contains(corpus(deleted)), deleted);
+}
+
+void TestCliRecover::recoversDeletedNtfsFilesByNameAndTime()
+{
+    if (!QFile::exists("/dev/fuse") || QStandardPaths::findExecutable("ntfs-3g").isEmpty())
+        QSKIP("no ntfs-3g mount here: the NTFS test volume cannot be built");
+    const bool haveTsk = !QStandardPaths::findExecutable("fls").isEmpty();
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/deleted.img";
+    QProcess make;
+    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-ntfs-deleted-volume.sh"), {image});
+    QVERIFY(make.waitForFinished(120000));
+    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+
+    // What The Sleuth Kit says of each deleted file: its modification time.
+    QHash<QString, qint64> tskTimes;
+    if (haveTsk) {
+        QProcess fls;
+        fls.start("fls", {"-r", "-d", "-p", "-m", "/", image});
+        QVERIFY(fls.waitForFinished(60000));
+        for (const QString& line : QString::fromUtf8(fls.readAllStandardOutput()).split('\n')) {
+            const QStringList f = line.split('|');
+            if (f.size() >= 11 && f[1].endsWith(" (deleted)") && !f[1].contains("($FILE_NAME)"))
+                tskTimes.insert(f[1].section('/', -1).chopped(10), f[8].toLongLong());
+        }
+    }
+
+    const QString out = dir.path() + "/out";
+    const Run r = cli({"recover", image, out, "--allow-same-volume"});
+    QCOMPARE(r.exitCode, 0);
+    // Whole under their own names, fragmented and found-twice ones included.
+    const QList<QPair<QString, QString>> whole = {{"毕业论文终稿.docx", "docx_python-docx.docx"},
+                                                  {"résumé.pdf", "pdf_lo_writer_text.pdf"},
+                                                  {"backup.bak", "docx_lo_short.docx"},
+                                                  {"budget.xls", "xls_3sheets.xls"},
+                                                  {"plan.pdf", "pdf_ghostscript.pdf"},
+                                                  {"fragmented.ppt", "ppt_2slides.ppt"}};
+    for (const auto& [name, original] : whole) {
+        QCOMPARE(readAll(out + "/" + name), corpus(original));
+        if (!tskTimes.isEmpty()) {
+            QVERIFY2(tskTimes.contains(name), qPrintable(name));
+            QCOMPARE(QFileInfo(out + "/" + name).lastModified().toSecsSinceEpoch(), tskTimes.value(name));
+        }
+    }
+    QVERIFY(QFile::exists(out + "/便笺.zip")); // the one inside its record
+    // The reused one is left out unless asked for.
+    QVERIFY(!QFile::exists(out + "/victim.docx"));
+    QVERIFY(r.err.contains("--include-damaged"));
+    const Run all = cli({"recover", image, dir.path() + "/all", "--allow-same-volume", "--include-damaged"});
+    QCOMPARE(all.exitCode, 0);
+    QVERIFY(QFile::exists(dir.path() + "/all/victim.docx"));
 }
 
 void TestCliRecover::fullDiskExitsOneAndLeavesNoPartialFile()

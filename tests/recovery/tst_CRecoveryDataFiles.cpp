@@ -623,6 +623,7 @@ void TestRecoveryDataFiles::hostileNamesStayInsideTheFolder()
 
     // The spelling for file systems that refuse more, and a tiny limit.
     CFileNode odd = deletedEntry(QStringLiteral("报告: 第1版?.pdf. "), 1, {{4096, 1}});
+    odd.name = odd.originalName; // as the NTFS pass fills it
     const CRecoveryFileName naming(odd);
     QCOMPARE(naming.candidate(CRecoveryFileName::Portable), QStringLiteral("报告_ 第1版_.pdf"));
     QCOMPARE(naming.candidate(CRecoveryFileName::SectorName), QStringLiteral("8.PDF"));
