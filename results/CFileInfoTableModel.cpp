@@ -153,12 +153,25 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
     if (orientation != Qt::Horizontal)
         return QVariant();
     if (role == Qt::CheckStateRole && section == CheckColumn) {
+        // As a type's box: damaged files are not ticked by this box, so
+        // "all" means all the others (when there are any).
         int ticked = 0;
-        for (int row = 0; row < m_rows; ++row)
-            ticked += itemAt(row) && itemAt(row)->isChecked() ? 1 : 0;
+        int whole = 0;
+        int wholeTicked = 0;
+        for (int row = 0; row < m_rows; ++row) {
+            const CFileNodeItem* item = itemAt(row);
+            if (!item)
+                continue;
+            ticked += item->isChecked() ? 1 : 0;
+            if (item->isTickedWithType()) {
+                ++whole;
+                wholeTicked += item->isChecked() ? 1 : 0;
+            }
+        }
         if (m_rows == 0 || ticked == 0)
             return Qt::Unchecked;
-        return ticked == m_rows ? Qt::Checked : Qt::PartiallyChecked;
+        const bool all = whole > 0 ? wholeTicked == whole : ticked == m_rows;
+        return all ? Qt::Checked : Qt::PartiallyChecked;
     }
     if (role == Qt::InitialSortOrderRole)
         return section == SizeColumn || section == TimeColumn ? Qt::DescendingOrder : Qt::AscendingOrder;
@@ -211,6 +224,9 @@ bool CFileInfoTableModel::setHeaderData(int section, Qt::Orientation orientation
     for (int row = 0; row < m_rows; ++row) {
         CFileNodeItem* item = itemAt(row);
         if (!item || item->isChecked() == (state == Qt::Checked))
+            continue;
+        // A damaged file is ticked only one by one.
+        if (state == Qt::Checked && !item->isTickedWithType())
             continue;
         item->setChecked(state == Qt::Checked);
         const CFileNodeItem* type = item->parent();

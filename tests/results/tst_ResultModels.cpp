@@ -471,6 +471,17 @@ void TestResultModels::deletedFilesShowTheirNamesTimesAndDamage()
     r.tickFile(1, Qt::Checked);
     QCOMPARE(r.refresher.tickedCount(), 3);
     verifyShownMatchesTree(r);
+
+    // The table's header box works as the type's: it leaves the damaged
+    // file out and then shows as fully ticked, so its next click unticks.
+    const auto header = [&]() { return r.table.headerData(0, Qt::Horizontal, Qt::CheckStateRole).toInt(); };
+    QVERIFY(r.table.setHeaderData(0, Qt::Horizontal, Qt::Unchecked, Qt::CheckStateRole));
+    QCOMPARE(r.refresher.tickedCount(), 0);
+    QVERIFY(r.table.setHeaderData(0, Qt::Horizontal, Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(r.refresher.tickedCount(), 2);
+    QCOMPARE(header(), int(Qt::Checked));
+    r.tickFile(0, Qt::Unchecked);
+    QCOMPARE(header(), int(Qt::PartiallyChecked));
 }
 
 void TestResultModels::sizeSortAlternatesAndCollectFollows()
