@@ -12,6 +12,8 @@
 //             would never get past the header.
 //   bit  6    hand the parser fewer bytes than the record size (the tail
 //             of the input only), to exercise the length check
+//   bit  7    read records that are not live files too (deleted files,
+//             folders, extension records), as the deleted-file pass does
 // The record is the rest of the input, cut or zero-padded to the record
 // size. The parser is run twice on one object, as the scanner does with
 // its records, so that state carried from one record to the next is
@@ -65,6 +67,16 @@ void parseOnce(CMFTRecord& record, const uint8_t* data, uint32_t length, bool sk
     (void)total;
     (void)record.dataSize();
     (void)record.isLiveFile();
+    // What the deleted-file pass reads.
+    uint64_t sum = record.parentReference() ^ record.modificationTime() ^ record.baseReference();
+    sum ^= record.streamRealSize() ^ record.streamInitializedSize() ^ record.sequenceNumber();
+    for (const CMFTRecord::DataPiece& piece : record.dataPieces())
+        for (const CMFTRecord::DataRun& run : piece.runs)
+            sum ^= run.vcn ^ static_cast<uint64_t>(run.lcn) ^ run.clusters;
+    for (const CMFTRecord::ListEntry& entry : record.attributeList())
+        sum ^= entry.firstVcn ^ entry.reference;
+    sum ^= static_cast<uint64_t>(record.residentData().size()) ^ static_cast<uint64_t>(record.name().toUtf8().size());
+    (void)sum;
 }
 
 } // namespace
@@ -91,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         length = static_cast<uint32_t>(std::min<size_t>(size, recordSize - 1));
 
     CMFTRecord record;
+    record.setReadUnused((control & 0x80u) != 0);
     if (record.setRecordGeometry(recordSize, clusterSize) != CMFTRecord::kStatusOk)
         return 0;
     // Exactly `length` bytes are handed over, in a buffer of its own, so

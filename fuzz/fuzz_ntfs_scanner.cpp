@@ -8,12 +8,17 @@
 //   bits 2-4  stop the scan after that many reads of the volume (0: never),
 //             through the worker's running flag
 // The volume is at most 64 MiB long whatever the header says.
+//
+// Every deleted document reported must keep its promises: extents inside
+// the volume and summing to its size, resident bytes of its size, an
+// overwritten share between 0 and 1. A broken promise aborts.
 #include "FuzzVolumeImage.h"
 
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <atomic>
+#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -35,6 +40,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     CNotifyFileNode relay;
+    const int64_t volumeLength = image.volume->length();
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), [volumeLength](const CFileNode& node) {
+        int64_t sum = 0;
+        for (const CFileNode::Extent& e : node.extents) {
+            if (e.length <= 0)
+                std::abort();
+            if (e.offset != CFileNode::Extent::kSparse && (e.offset < 0 || e.offset > volumeLength - e.length))
+                std::abort();
+            sum += e.length;
+        }
+        if (node.hasResidentData ? node.residentData.size() != node.size : sum != node.size)
+            std::abort();
+        if (!(node.overwritten >= 0.0 && node.overwritten <= 1.0))
+            std::abort();
+        if (node.originalName.toUtf8().contains('\0') || node.originalName.contains(QLatin1Char('/')))
+            std::abort();
+    });
     CNtfsScanner scanner(image.volume.get(), &relay, &running);
     if (window != 0)
         scanner.setWindowSize(window);

@@ -2,6 +2,7 @@
 """Cuts fuzz seeds out of real volumes made by tests/scripts/*.sh.
 
     fuzz/make_seeds.py NTFS_IMAGE FAT32_IMAGE [FAT32_4K_IMAGE ...]
+    fuzz/make_seeds.py --ntfs-deleted NTFS_DELETED_IMAGE
 
 Writes fuzz/corpus/mft_record (the table's records, as stored and with their
 update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
@@ -77,6 +78,55 @@ def unprotect(record):
         end = i * 512 - 2
         r[end:end + 2] = r[array + 2 * i:array + 2 * i + 2]
     return bytes(r)
+
+
+def data_runs(record):
+    """(first cluster, clusters) of the unnamed non-resident $DATA runs."""
+    r = unprotect(record)
+    at = u16(r, 0x14)
+    while at + 16 <= len(r):
+        kind, length = u32(r, at), u32(r, at + 4)
+        if kind == 0xFFFFFFFF or length < 16 or at + length > len(r):
+            break
+        if kind == 0x80 and r[at + 8] == 1 and r[at + 9] == 0:
+            runs, pos, lcn = [], at + u16(r, at + 0x20), 0
+            while pos < at + length and r[pos]:
+                lw, ow = r[pos] & 15, r[pos] >> 4
+                count = int.from_bytes(r[pos + 1:pos + 1 + lw], "little")
+                if ow:
+                    lcn += int.from_bytes(r[pos + 1 + lw:pos + 1 + lw + ow], "little", signed=True)
+                    runs.append((lcn, count))
+                pos += 1 + lw + ow
+            return runs
+        at += length
+    return []
+
+
+def ntfs_deleted_seeds(path):
+    """Seeds from the volume of deleted documents: the table, and the
+    $Bitmap the overwritten shares are read from."""
+    with open(path, "rb") as f:
+        image = f.read()
+    boot = image[:512]
+    cluster = u16(boot, 0x0B) * boot[0x0D]
+    record_size = 1 << (256 - boot[0x40]) if boot[0x40] > 0x80 else boot[0x40] * cluster
+    mft = u64(boot, 0x30) * cluster
+    table = image[mft:mft + 256 * record_size]
+    size_bits = {512: 0, 1024: 1, 2048: 2, 4096: 3}[record_size]
+    cluster_bits = {512: 0, 4096: 1, 65536: 2}.get(cluster, 1) << 2
+    for n in range(64, len(table) // record_size):
+        record = table[n * record_size:(n + 1) * record_size]
+        if record[:4] != b"FILE" or record[0x16] & 1:
+            continue
+        # Deleted records, read past their header (bit 7).
+        write("mft_record", "seed-deleted-%03d" % n, bytes([size_bits | cluster_bits | 0x80]) + record)
+        write("mft_record", "seed-deleted-%03d-open" % n,
+              bytes([size_bits | cluster_bits | 0xA0]) + unprotect(record))
+    chunks = [(0, boot)] + nonzero_runs(table, mft, record_size)
+    for lcn, count in data_runs(table[6 * record_size:7 * record_size]):
+        chunks.append((lcn * cluster, image[lcn * cluster:(lcn + count) * cluster]))
+    write("ntfs_scanner", "seed-ntfs-deleted", encode(0, len(image), chunks))
+    write("ntfs_scanner", "seed-ntfs-deleted-window-4k", encode(1, len(image), chunks))
 
 
 def ntfs_seeds(path):
@@ -160,6 +210,9 @@ def fat32_seeds(path, name):
 
 
 def main():
+    if len(sys.argv) == 3 and sys.argv[1] == "--ntfs-deleted":
+        ntfs_deleted_seeds(sys.argv[2])
+        return
     if len(sys.argv) < 3:
         sys.exit(__doc__)
     ntfs_seeds(sys.argv[1])
