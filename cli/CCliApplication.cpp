@@ -36,6 +36,7 @@ struct ScanOptions
     QString fileSystem = QStringLiteral("auto");
     bool tsv = false;
     bool json = false;
+    bool resume = false;
     QString error;
 };
 
@@ -48,6 +49,8 @@ ScanOptions parseScanOptions(const QStringList& args)
             o.tsv = true;
         } else if (a == QLatin1String("--json")) {
             o.json = true;
+        } else if (a == QLatin1String("--resume")) {
+            o.resume = true;
         } else if (a == QLatin1String("--fs") || a.startsWith(QLatin1String("--fs="))) {
             QString value;
             if (a == QLatin1String("--fs")) {
@@ -179,7 +182,7 @@ QString CCliApplication::usage()
         "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
         "\n"
         "Commands:\n"
-        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv | --json]\n"
+        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv | --json] [--resume]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector, so that documents that live\n"
         "      files still own are left out, and deleted files are listed by their names.\n"
@@ -187,7 +190,10 @@ QString CCliApplication::usage()
         "      known, else the sector name 2048.PDF). --json prints one JSON object a line\n"
         "      with the keys name, folder, type, sector, size, modified, origin (carved,\n"
         "      deleted-entry or both), extents ([byte offset, length] on SOURCE),\n"
-        "      overwritten (0 to 1) and incomplete.\n")
+        "      overwritten (0 to 1) and incomplete.\n"
+        "      Every scan is saved as it goes (every 30 s and when it stops) under\n"
+        "      $XDG_DATA_HOME/tamsel/scans/. --resume goes on from the scan saved for\n"
+        "      SOURCE, or lists a finished one again without scanning.\n")
         + CRecoverCommand::usage() + CListCommand::usage()
         + QStringLiteral(
             "\n"
@@ -246,6 +252,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
 
     CProgressPrinter progress;
     CScanSession session;
+    session.setResume(options.resume);
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome == CScanSession::Outcome::OpenFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));

@@ -6,6 +6,7 @@
 #include "disk/CFileVolume.h"
 #include "results/CCreateTreeNode.h"
 #include "scan/CRecoveryControl.h"
+#include "scan/CScanJournal.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -59,6 +60,34 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         m_fileSystem = fileSystemOption.toUpper();
 
     CRecoveryControl control;
+    // Every scan is saved as it goes, so that one cut short can go on later.
+    const CScanJournal::Identity identity = CScanJournal::identify(*m_volume);
+    const QString sessionFile = CScanJournal::fileFor(identity);
+    control.setSessionFile(sessionFile, identity);
+    m_resumed = false;
+    CScanJournal::State saved;
+    QString notice;
+    const bool haveSaved = CScanJournal::load(sessionFile, identity, &saved, &notice);
+    if (!notice.isEmpty())
+        std::fprintf(stderr, "tamsel-cli: %s\n", notice.toUtf8().constData());
+    if (m_resume && haveSaved) {
+        m_resumed = true;
+        m_fileSystem = saved.fileSystem;
+        if (saved.finished)
+            std::fprintf(stderr, "tamsel-cli: listing the finished scan of %s saved before, without scanning.\n",
+                         source.toUtf8().constData());
+        else
+            std::fprintf(stderr, "tamsel-cli: going on with the scan of %s saved before, from byte %lld.\n",
+                         source.toUtf8().constData(), static_cast<long long>(saved.resumeOffset));
+        control.resumeFrom(std::move(saved));
+    } else if (m_resume) {
+        std::fprintf(stderr, "tamsel-cli: no saved scan of %s to go on with; scanning it afresh.\n",
+                     source.toUtf8().constData());
+    } else if (haveSaved && !saved.finished) {
+        std::fprintf(stderr, "tamsel-cli: an unfinished scan of %s was saved; --resume goes on from it.\n",
+                     source.toUtf8().constData());
+    }
+    std::fflush(stderr);
     // Ctrl-C stops the scan at the end of its window; what was found stays.
     CInterruptWatch interrupt([&control]() {
         control.stopScan();
@@ -105,5 +134,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (progress)
         progress->finish();
     m_unreadable = control.unreadableBytes();
+    if (!control.sessionError().isEmpty())
+        std::fprintf(stderr, "tamsel-cli: the scan could not be saved: %s\n",
+                     control.sessionError().toUtf8().constData());
     return outcome;
 }

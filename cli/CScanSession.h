@@ -29,6 +29,12 @@ public:
     // of them.
     static QString fileSystemOption(const QString& value);
 
+    // Go on from the scan saved for this volume (see CScanJournal) instead
+    // of scanning afresh; a finished one's list is listed without scanning.
+    void setResume(bool resume) { m_resume = resume; }
+    // Whether the last run went on from a saved scan.
+    bool resumed() const { return m_resumed; }
+
     // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
     Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
 
@@ -48,4 +54,6 @@ private:
     QString m_fileSystem;
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
+    bool m_resume = false;
+    bool m_resumed = false;
 };

@@ -7,6 +7,7 @@
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CSignatureCarver.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 
 #include <cstring>
@@ -56,6 +57,84 @@ CRecoveryControl::CRecoveryControl(QObject* parent)
     : QThread(parent)
     , m_windowSize(CDiskMappingPointer::kDefaultWindowSize)
 {
+    // Everything posted is also written down for the session file, on the
+    // posting thread, in posting order.
+    connect(
+        &m_relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_relay,
+        [this](const CFileNode& node) {
+            CScanJournal::Entry e;
+            e.node = node;
+            recordEntry(std::move(e));
+        },
+        Qt::DirectConnection);
+    connect(
+        &m_relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &m_relay,
+        [this](long long sector, int typeCode) {
+            CScanJournal::Entry e;
+            e.live = true;
+            e.liveSector = sector;
+            e.liveType = typeCode;
+            recordEntry(std::move(e));
+        },
+        Qt::DirectConnection);
+    connect(
+        &m_carveRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_carveRelay,
+        [this](const CFileNode& node) {
+            if (m_alreadyCarved.count({node.startSector, node.typeCode}) == 0)
+                m_relay.postItem(node);
+        },
+        Qt::DirectConnection);
+    connect(
+        &m_carveRelay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &m_carveRelay,
+        [this](long long sector, int typeCode) { m_relay.postItem(sector, typeCode); }, Qt::DirectConnection);
+}
+
+void CRecoveryControl::setSessionFile(const QString& path, const CScanJournal::Identity& identity)
+{
+    m_sessionPath = path;
+    m_identity = identity;
+}
+
+void CRecoveryControl::resumeFrom(CScanJournal::State state)
+{
+    m_resume.reset(new CScanJournal::State(std::move(state)));
+}
+
+QString CRecoveryControl::sessionError() const
+{
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    return m_sessionError;
+}
+
+void CRecoveryControl::recordEntry(CScanJournal::Entry entry)
+{
+    if (m_sessionPath.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    m_entries.push_back(std::move(entry));
+}
+
+void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool finished)
+{
+    if (m_sessionPath.isEmpty())
+        return;
+    std::lock_guard<std::mutex> lock(m_sessionMutex);
+    CScanJournal::State state;
+    state.identity = m_identity;
+    state.fileSystem = m_fileSystem;
+    // The last window runs past the end of the volume.
+    const int64_t length = m_volume ? m_volume->length() : 0;
+    reached = std::min(reached, length);
+    resumeOffset = std::min(resumeOffset, reached);
+    state.resumeOffset = resumeOffset - resumeOffset % kSectorSize;
+    state.reached = reached;
+    state.finished = finished;
+    // Moved out and back: no copy of a long list on every checkpoint.
+    state.entries = std::move(m_entries);
+    QString error;
+    if (!CScanJournal::save(m_sessionPath, state, &error))
+        m_sessionError = error;
+    m_entries = std::move(state.entries);
 }
 
 CRecoveryControl::~CRecoveryControl()
@@ -146,8 +225,36 @@ void CRecoveryControl::runFileSystemPass()
 
 void CRecoveryControl::run()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_entries.clear();
+        m_sessionError.clear();
+    }
+    m_alreadyCarved.clear();
+    std::unique_ptr<CScanJournal::State> resume = std::move(m_resume);
+    int64_t start = 0;
+    if (resume) {
+        // The list as it was, at once; then only what was still to do.
+        for (const CScanJournal::Entry& e : resume->entries) {
+            if (e.live) {
+                m_relay.postItem(e.liveSector, e.liveType);
+            } else {
+                if (e.node.origin == CFileNode::OriginCarved)
+                    m_alreadyCarved.insert({e.node.startSector, e.node.typeCode});
+                m_relay.postItem(e.node);
+            }
+        }
+        if (resume->finished) {
+            m_running = false;
+            emit notifyProcess(kProgressTotal, kProgressTotal);
+            return;
+        }
+        start = resume->resumeOffset;
+    }
+
     try {
-        runFileSystemPass();
+        if (!resume)
+            runFileSystemPass();
     } catch (const std::exception&) {
         // The live-file list is a filter, not the goal: a pass that could
         // not finish (out of memory on a monstrous directory, say) ends
@@ -165,27 +272,40 @@ void CRecoveryControl::run()
     QString failure;
     int64_t unreadable = 0;
     try {
-        CDiskMappingPointer reader(m_volume.get(), 0, m_windowSize);
+        CDiskMappingPointer reader(m_volume.get(), start, m_windowSize);
         const uint32_t w = reader.windowSize();
-        emit notifyProcess(kProgressTotal, 0);
+        emit notifyProcess(kProgressTotal, reader.progress());
 
         m_carver.reset(new CSignatureCarver);
         CSignatureCarver* carver = m_carver.get();
         carver->setVolumeLength(reader.length());
+        carver->startAtBlock(static_cast<uint64_t>(start / kSectorSize));
         reader.beginSequential();
 
+        // Between windows nothing is being carved: everything before the
+        // reader's position is done, and the open documents began at or
+        // after the carver's earliest open block.
+        auto checkpoint = [&](bool finished) {
+            saveSession(static_cast<int64_t>(carver->earliestOpenBlock()) * kSectorSize, reader.position(), finished);
+        };
+        QElapsedTimer sinceSave;
+        sinceSave.start();
         bool stopped = false;
         try {
             while (!reader.atEnd()) {
                 if (reader.deviceLost())
                     break;
+                if (sinceSave.elapsed() >= m_checkpointMs) {
+                    checkpoint(false);
+                    sinceSave.restart();
+                }
                 emit notifyProcess(kProgressTotal, reader.progress());
                 const uint8_t* window = reader.pointer();
                 std::exception_ptr carveError;
                 {
                     ScopedThread carving([&]() {
                         try {
-                            carver->carveWindow(&m_relay, window, w, kSectorSize);
+                            carver->carveWindow(&m_carveRelay, window, w, kSectorSize);
                         } catch (...) {
                             carveError = std::current_exception();
                         }
@@ -210,13 +330,19 @@ void CRecoveryControl::run()
         m_unreadable = unreadable;
 
         if (stopped) {
+            checkpoint(false);
             emit scanThreadFinish();
             return;
         }
-        if (failure.isEmpty() && reader.deviceLost())
+        if (failure.isEmpty() && reader.deviceLost()) {
             failure = lostDeviceReason(*m_volume, reader.lastError());
-        if (failure.isEmpty())
-            carver->finishPass(&m_relay);
+            // Once the device is back, the scan goes on from here.
+            checkpoint(false);
+        }
+        if (failure.isEmpty()) {
+            carver->finishPass(&m_carveRelay);
+            checkpoint(true);
+        }
     } catch (const std::exception& e) {
         failure = QStringLiteral("the scan of %1 could not start: %2")
                       .arg(m_volume->name(), QString::fromLocal8Bit(e.what()));

@@ -2,6 +2,7 @@
 
 #include "disk/CFileVolume.h"
 #include "scan/CNotifyFileNode.h"
+#include "scan/CScanJournal.h"
 
 #include <QString>
 #include <QThread>
@@ -10,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <utility>
 
 class CFat32Scanner;
 class CNtfsScanner;
@@ -22,6 +25,10 @@ class IVolume;
 // own; then the raw pass reads the volume window by window (double
 // buffered) and hands each window to the carving pass on a carving thread
 // while the next one is read. Everything found goes out through relay().
+//
+// With a session file set, the worker saves what it has done (every
+// checkpoint interval, when stopped and when finished; see CScanJournal),
+// and resumeFrom() has the next scan go on from such a state.
 //
 // A scan ends in exactly one of four ways: notifyProcess(1000, 1000) after
 // the last window, scanThreadFinish() after a stop, notifyScanFailed() when
@@ -60,6 +67,18 @@ public:
     // window words; its English reason is what notifyOpenFailed carries).
     const CFileVolume::OpenError& openError() const { return m_openError; }
 
+    // Saves the scan's state to `path` during and at the end of the raw
+    // pass (an empty path: never). Before beginScan().
+    void setSessionFile(const QString& path, const CScanJournal::Identity& identity);
+    void setCheckpointInterval(int milliseconds) { m_checkpointMs = milliseconds; }
+    // The next scan goes on from `state`: its records are posted at once,
+    // the file-system pass does not run again, and the raw pass restarts at
+    // the oldest document that was still being followed (what it finds
+    // again there is not posted twice). A finished state only posts.
+    void resumeFrom(CScanJournal::State state);
+    // The reason the last save failed ("" when none did).
+    QString sessionError() const;
+
     // Bytes inside the volume that could not be read (zero-filled instead),
     // known once the worker has finished.
     int64_t unreadableBytes() const { return m_unreadable.load(); }
@@ -76,6 +95,10 @@ protected:
 private:
     void runFileSystemPass();
     void failOpen(const QString& reason);
+    void recordEntry(CScanJournal::Entry entry);
+    // Writes the session file: everything before `reached` carved, the pass
+    // to go on from `resumeOffset`.
+    void saveSession(int64_t resumeOffset, int64_t reached, bool finished);
 
     CNotifyFileNode m_relay;
     std::unique_ptr<CSignatureCarver> m_carver;
@@ -95,4 +118,18 @@ private:
     std::mutex m_passMutex;
     std::atomic<int64_t> m_unreadable{0};
     uint32_t m_windowSize;
+
+    // The session: where it is saved, and everything posted so far.
+    QString m_sessionPath;
+    CScanJournal::Identity m_identity;
+    int m_checkpointMs = 30000;
+    std::unique_ptr<CScanJournal::State> m_resume;
+    // Documents the resumed state holds already: (sector, type code).
+    std::set<std::pair<quint64, int>> m_alreadyCarved;
+    std::vector<CScanJournal::Entry> m_entries;
+    mutable std::mutex m_sessionMutex;
+    QString m_sessionError;
+    // The carving pass posts here; what it finds again after a resume is
+    // left out on the way to m_relay.
+    CNotifyFileNode m_carveRelay;
 };

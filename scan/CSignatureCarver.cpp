@@ -88,6 +88,14 @@ void CSignatureCarver::carveWindow(CNotifyFileNode* relay, const uint8_t* window
     }
 }
 
+uint64_t CSignatureCarver::earliestOpenBlock() const
+{
+    uint64_t earliest = m_blockCounter;
+    for (const Open& o : m_open)
+        earliest = std::min(earliest, static_cast<uint64_t>(std::max<int64_t>(0, o.analyser->startBlock())));
+    return earliest;
+}
+
 void CSignatureCarver::finishPass(CNotifyFileNode* relay)
 {
     if (!relay)

@@ -65,6 +65,12 @@ public:
     int detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex);
 
     uint64_t blockCounter() const { return m_blockCounter; }
+    // A pass that goes on from an earlier scan starts at this block instead
+    // of 0 (before the first window only).
+    void startAtBlock(uint64_t block) { m_blockCounter = block; }
+    // The first block of the oldest document still followed, or the next
+    // block when none is: a pass restarted there finds them all again.
+    uint64_t earliestOpenBlock() const;
     int openAnalysers() const { return static_cast<int>(m_open.size()); }
 
 private:

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -160,6 +161,26 @@ private slots:
         QVERIFY(tsv.out.startsWith(QStringLiteral("2048.PDF\tPDF\t2048\t")));
         QCOMPARE(tsv.out.count(QLatin1Char('\n')), lines.size());
         QCOMPARE(cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--json")}).exitCode, 2);
+
+        // The finished scan was saved: --resume lists it again without
+        // scanning; a damaged saved scan is said so and never used.
+        const Run again = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--resume")});
+        QCOMPARE(again.exitCode, 0);
+        QCOMPARE(again.out, tsv.out);
+        QVERIFY2(again.err.contains(QStringLiteral("listing the finished scan")), qPrintable(again.err));
+        const QString saved = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/tamsel/scans");
+        const QStringList files = QDir(saved).entryList({QStringLiteral("*.json")}, QDir::Files);
+        QVERIFY(!files.isEmpty());
+        for (const QString& name : files) {
+            QFile damaged(saved + QLatin1Char('/') + name);
+            QVERIFY(damaged.open(QIODevice::ReadWrite));
+            QVERIFY(damaged.resize(damaged.size() / 2));
+        }
+        const Run fresh = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--resume")});
+        QCOMPARE(fresh.exitCode, 0);
+        QCOMPARE(fresh.out, tsv.out);
+        QVERIFY2(fresh.err.contains(QStringLiteral("is ignored: it is damaged")), qPrintable(fresh.err));
+        QVERIFY(fresh.err.contains(QStringLiteral("scanning it afresh")));
     }
 
     void emptyVolumeScansCleanly()

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "scan/CFileNode.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class IVolume;
+
+// What a scan has done so far, kept on disk so that a scan closed after
+// hours (or killed) goes on where it stopped, and a finished scan's list
+// can be opened again without scanning.
+//
+// One JSON file per volume under $XDG_DATA_HOME/tamsel/scans/ (the real
+// user's folder when run through sudo or pkexec), named after the volume's
+// identity: its path, its size, and the serial number of its file system or,
+// for a raw volume, a hash of its first 64 KiB. It is written to a temporary
+// file and renamed, so a crash leaves the previous state whole.
+//
+// A file that cannot be parsed, was written by another version, belongs to
+// another volume or holds values outside the volume is refused as a whole:
+// its contents are never trusted piecemeal.
+class CScanJournal
+{
+public:
+    static constexpr int kFormat = 1;
+
+    struct Identity
+    {
+        QString path;
+        int64_t size = 0;
+        QString key; // "ntfs:<serial>", "fat32:<serial>" or "sha256:<first 64 KiB>"
+        bool operator==(const Identity& o) const { return path == o.path && size == o.size && key == o.key; }
+        bool operator!=(const Identity& o) const { return !(*this == o); }
+    };
+
+    // One report of the scan, in the order it was posted: a found document,
+    // or a document a live file still owns (sector, type code).
+    struct Entry
+    {
+        bool live = false;
+        CFileNode node;
+        long long liveSector = 0;
+        int liveType = 0;
+    };
+
+    struct State
+    {
+        Identity identity;
+        QString fileSystem;
+        // The raw pass goes on from here: the start of the oldest document
+        // still being followed when the state was taken (or `reached`).
+        int64_t resumeOffset = 0;
+        // Everything before this offset had been carved.
+        int64_t reached = 0;
+        bool finished = false;
+        std::vector<Entry> entries;
+    };
+
+    // Reads the identity of `volume` (its boot sector, or its first 64 KiB).
+    static Identity identify(IVolume& volume);
+
+    // The folder session files go to.
+    static QString folder();
+    // The session file of a volume in `folder`.
+    static QString fileFor(const Identity& identity, const QString& folder = CScanJournal::folder());
+
+    // Writes `state` to `path` through a temporary file. False with a
+    // readable reason on failure.
+    static bool save(const QString& path, const State& state, QString* error = nullptr);
+
+    // Reads `path` for the volume `expected`. False when there is no usable
+    // state; `notice` then says why in a readable English sentence (empty
+    // when there simply is no file).
+    static bool load(const QString& path, const Identity& expected, State* state, QString* notice);
+
+    // The program version written into and required of every file.
+    static QString programVersion();
+};

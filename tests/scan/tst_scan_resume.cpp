@@ -1,0 +1,305 @@
+#include "analysers/CarvingFixtures.h"
+#include "disk/CMemoryVolume.h"
+#include "scan/CRecoveryControl.h"
+#include "scan/CScanJournal.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t kWindow = 64 * 1024;
+
+// What a scan posted, in order: "sector type size" for documents, "live
+// sector type" for live files' notes.
+struct Posted
+{
+    QStringList lines;
+    void attach(CRecoveryControl& control)
+    {
+        QObject::connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                         [this](const CFileNode& n) {
+                             lines << QStringLiteral("%1 %2 %3").arg(n.startSector).arg(n.typeCode).arg(n.size);
+                         });
+        QObject::connect(control.relay(), qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+                         [this](long long s, int t) { lines << QStringLiteral("live %1 %2").arg(s).arg(t); });
+    }
+};
+
+bool runToEnd(CRecoveryControl& control)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!control.isFinished() && timer.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    if (!control.wait(1000))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
+// Every test document, several of them across window edges, between
+// stretches of random bytes.
+QByteArray documentsVolume()
+{
+    fixtures::Image image;
+    quint32 seed = 7;
+    for (int round = 0; round < 2; ++round) {
+        for (const fixtures::Golden& g : fixtures::goldenDocuments()) {
+            image.place(fixtures::randomBytes(static_cast<int>(1000 + seed % 20000), seed));
+            image.place(fixtures::readData(QString::fromLatin1(g.file)).left(static_cast<int>(g.length)));
+            seed = seed * 1103515245u + 12345u;
+        }
+    }
+    image.place(fixtures::randomBytes(5000, 99));
+    image.padTo(512);
+    return image.bytes();
+}
+
+CFileNode everyField()
+{
+    CFileNode n(QStringLiteral("DOCX"), 5477, 96, QString(), QStringLiteral("96.DOCX"), QString(), 6, 2,
+                QStringLiteral("5.35 KB"), QStringLiteral("Word"));
+    n.origin = CFileNode::OriginDeletedEntry;
+    n.originalName = QStringLiteral("毕业论文终稿.docx");
+    n.folder = QStringLiteral("?/论文/2024");
+    n.modified = QDateTime::fromMSecsSinceEpoch(1714543380123LL, Qt::UTC);
+    n.extents = {{49152, 4096}, {CFileNode::Extent::kSparse, 512}, {8192, 869}};
+    n.overwritten = 0.25;
+    n.incomplete = true;
+    n.orphaned = true;
+    return n;
+}
+
+} // namespace
+
+class TestScanResume : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerFileNodeMetaType(); }
+
+    void killedScanResumesToTheSameList()
+    {
+        const QByteArray bytes = documentsVolume();
+        QTemporaryDir dir;
+
+        // The reference: one scan from start to end.
+        Posted whole;
+        {
+            CMemoryVolume* volume = new CMemoryVolume(bytes);
+            std::shared_ptr<IVolume> held(volume);
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            whole.attach(control);
+            QVERIFY(control.beginScan(held, QStringLiteral("none")));
+            QVERIFY(runToEnd(control));
+        }
+        QVERIFY(whole.lines.size() >= 2 * int(fixtures::goldenDocuments().size()));
+
+        // The same scan, saving at every window, held by a gate while it
+        // reads window 9: the session file is then what a SIGKILL leaves.
+        const qint64 gateAt = 9 * qint64(kWindow);
+        auto* gated = new CMemoryVolume(bytes);
+        std::shared_ptr<IVolume> gatedHeld(gated);
+        const CScanJournal::Identity identity = CScanJournal::identify(*gated);
+        const QString session = CScanJournal::fileFor(identity, dir.filePath(QStringLiteral("scans")));
+        const QString killed = dir.filePath(QStringLiteral("killed.json"));
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool reached = false, open = false;
+        gated->setReadHook([&](int64_t offset, size_t) {
+            if (offset < gateAt)
+                return;
+            std::unique_lock<std::mutex> lock(mutex);
+            reached = true;
+            cv.notify_all();
+            cv.wait(lock, [&] { return open; });
+        });
+        {
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.setCheckpointInterval(0);
+            control.setSessionFile(session, identity);
+            QVERIFY(control.beginScan(gatedHeld, QStringLiteral("none")));
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                QVERIFY(cv.wait_for(lock, std::chrono::seconds(30), [&] { return reached; }));
+                QVERIFY(QFile::copy(session, killed));
+                open = true;
+                cv.notify_all();
+            }
+            control.stopScan();
+            QVERIFY(runToEnd(control));
+            QVERIFY(control.sessionError().isEmpty());
+        }
+
+        CScanJournal::State state;
+        QString notice;
+        QVERIFY(CScanJournal::load(killed, identity, &state, &notice));
+        QVERIFY(notice.isEmpty());
+        QVERIFY(!state.finished);
+        QCOMPARE(state.reached, 8 * qint64(kWindow));
+        // A document was open across the edge: the pass goes back to it.
+        QVERIFY(state.resumeOffset < state.reached);
+
+        // Resumed: the list at once, then the rest of the pass, which reads
+        // nothing before the place it restarts at.
+        auto* again = new CMemoryVolume(bytes);
+        std::shared_ptr<IVolume> againHeld(again);
+        std::atomic<qint64> lowest{INT64_MAX};
+        again->setReadHook([&](int64_t offset, size_t) {
+            qint64 seen = lowest.load();
+            while (offset < seen && !lowest.compare_exchange_weak(seen, offset)) {
+            }
+        });
+        Posted resumed;
+        {
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.setSessionFile(session, identity);
+            control.resumeFrom(state);
+            resumed.attach(control);
+            QVERIFY(control.beginScan(againHeld, QStringLiteral("none")));
+            QVERIFY(runToEnd(control));
+        }
+        QCOMPARE(resumed.lines, whole.lines);
+        QVERIFY(lowest.load() >= state.resumeOffset - state.resumeOffset % 4096);
+
+        // The finished scan's list opens again without reading the volume.
+        CScanJournal::State done;
+        QVERIFY2(CScanJournal::load(session, identity, &done, &notice), qPrintable(notice));
+        QVERIFY(done.finished);
+        lowest = INT64_MAX;
+        Posted reopened;
+        {
+            CRecoveryControl control;
+            control.resumeFrom(done);
+            reopened.attach(control);
+            QVERIFY(control.beginScan(againHeld, QStringLiteral("none")));
+            QVERIFY(runToEnd(control));
+        }
+        QCOMPARE(reopened.lines, whole.lines);
+        QCOMPARE(lowest.load(), qint64(INT64_MAX));
+    }
+
+    void savedFilesAreNeverTrustedBlindly()
+    {
+        QTemporaryDir dir;
+        CMemoryVolume volume(QByteArray(1 << 20, 'x'));
+        const CScanJournal::Identity identity = CScanJournal::identify(volume);
+        QVERIFY(identity.key.startsWith(QLatin1String("sha256:")));
+
+        CScanJournal::State state;
+        state.identity = identity;
+        state.fileSystem = QStringLiteral("NTFS");
+        state.resumeOffset = 4096;
+        state.reached = 65536;
+        CScanJournal::Entry live;
+        live.live = true;
+        live.liveSector = 2048;
+        live.liveType = 5;
+        CScanJournal::Entry doc;
+        doc.node = everyField();
+        CScanJournal::Entry resident;
+        resident.node = everyField();
+        resident.node.extents.clear();
+        resident.node.residentData = QByteArray("PK\x03\x04 tiny", 9);
+        resident.node.hasResidentData = true;
+        resident.node.modified = QDateTime();
+        state.entries = {live, doc, resident};
+
+        const QString path = dir.filePath(QStringLiteral("s.json"));
+        QVERIFY(CScanJournal::save(path, state));
+        CScanJournal::State back;
+        QString notice;
+        QVERIFY(CScanJournal::load(path, identity, &back, &notice));
+        QCOMPARE(back.fileSystem, state.fileSystem);
+        QCOMPARE(back.resumeOffset, state.resumeOffset);
+        QCOMPARE(back.entries.size(), size_t(3));
+        QVERIFY(back.entries[0].live);
+        QCOMPARE(back.entries[0].liveSector, 2048LL);
+        const CFileNode& n = back.entries[1].node;
+        const CFileNode e = everyField();
+        QCOMPARE(n.originalName, e.originalName);
+        QCOMPARE(n.folder, e.folder);
+        QCOMPARE(n.modified, e.modified);
+        QCOMPARE(n.extents, e.extents);
+        QCOMPARE(n.overwritten, e.overwritten);
+        QVERIFY(n.incomplete && n.orphaned && !n.hasResidentData);
+        QCOMPARE(n.origin, int(CFileNode::OriginDeletedEntry));
+        QCOMPARE(n.displayName(), e.displayName());
+        QCOMPARE(back.entries[2].node.residentData, resident.node.residentData);
+        QVERIFY(back.entries[2].node.hasResidentData);
+        QVERIFY(!back.entries[2].node.modified.isValid());
+
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray good = f.readAll();
+        f.close();
+        auto refused = [&](const QByteArray& contents, const CScanJournal::Identity& id, const char* why) {
+            const QString other = dir.filePath(QStringLiteral("bad.json"));
+            QFile out(other);
+            if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            out.write(contents);
+            out.close();
+            CScanJournal::State s;
+            QString n2;
+            const bool loaded = CScanJournal::load(other, id, &s, &n2);
+            return !loaded && n2.contains(QLatin1String(why));
+        };
+        QVERIFY(refused(good.left(good.size() / 2), identity, "damaged"));
+        QVERIFY(refused(QByteArray("\x00\xff garbage", 10), identity, "damaged"));
+        QByteArray otherVersion = good;
+        otherVersion.replace("\"version\":\"", "\"version\":\"9");
+        QVERIFY(refused(otherVersion, identity, "another version"));
+        CScanJournal::Identity moved = identity;
+        moved.size += 512;
+        QVERIFY(refused(good, moved, "another volume"));
+        moved = identity;
+        moved.key = QStringLiteral("ntfs:0123456789abcdef");
+        QVERIFY(refused(good, moved, "another volume"));
+        QByteArray outside = good;
+        outside.replace("\"sector\":96", "\"sector\":4096");
+        QVERIFY(refused(outside, identity, "out of place"));
+        QByteArray badResume = good;
+        badResume.replace("\"resumeOffset\":4096", "\"resumeOffset\":4097");
+        QVERIFY(refused(badResume, identity, "position"));
+
+        // No file is no notice.
+        QVERIFY(!CScanJournal::load(dir.filePath(QStringLiteral("none.json")), identity, &back, &notice));
+        QVERIFY(notice.isEmpty());
+    }
+
+    void sessionsGoToTheRealUsersFolder()
+    {
+        const QByteArray xdg = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", "/srv/data");
+        QCOMPARE(CScanJournal::folder(), QStringLiteral("/srv/data/tamsel/scans"));
+        qunsetenv("XDG_DATA_HOME");
+        if (::geteuid() == 0) {
+            // Under sudo the files belong with the user who ran it.
+            const passwd* nobody = ::getpwnam("nobody");
+            if (nobody) {
+                qputenv("SUDO_UID", QByteArray::number(nobody->pw_uid));
+                QCOMPARE(CScanJournal::folder(),
+                         QFile::decodeName(nobody->pw_dir) + QStringLiteral("/.local/share/tamsel/scans"));
+                qunsetenv("SUDO_UID");
+            }
+        }
+        if (!xdg.isEmpty())
+            qputenv("XDG_DATA_HOME", xdg);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanResume)
+#include "tst_scan_resume.moc"
