@@ -7,6 +7,7 @@
 #include "app/ITransPage.h"
 #include "disk/CFileVolume.h"
 #include "disk/CSameVolumeCheck.h"
+#include "scan/CScanJournal.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -262,10 +263,49 @@ void Orvik::startScan()
     } else {
         m_noticeLabel->hide();
     }
-    if (m_presetVolume)
-        m_control.beginScan(std::move(m_presetVolume), m_partition.fileSystem);
-    else
+    // A source this window can open itself is read for its identity, so
+    // that the scan is saved as it goes and a saved one can be offered;
+    // anything else is opened by the worker as before.
+    std::shared_ptr<IVolume> volume = std::move(m_presetVolume);
+    if (!volume && !m_partition.devicePath.isEmpty())
+        volume = CFileVolume::open(m_partition.devicePath);
+    if (volume) {
+        offerSavedScan(*volume);
+        m_control.beginScan(std::move(volume), m_partition.fileSystem);
+    } else {
         m_control.beginScan(m_partition.devicePath, m_partition.fileSystem);
+    }
+}
+
+void Orvik::offerSavedScan(IVolume& volume)
+{
+    // Only real disks and images: a volume made in memory has nothing to
+    // come back to.
+    if (!dynamic_cast<CFileVolume*>(&volume))
+        return;
+    const CScanJournal::Identity identity = CScanJournal::identify(volume);
+    const QString file = CScanJournal::fileFor(identity);
+    m_control.setSessionFile(file, identity);
+    CScanJournal::State state;
+    QString notice;
+    if (!CScanJournal::load(file, identity, &state, &notice)) {
+        if (!notice.isEmpty()) {
+            CMessageTips tips(this);
+            tips.setNotice(true);
+            tips.setMessage(QStringLiteral("上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
+            tips.setToolTip(notice);
+            tips.exec();
+        }
+        return;
+    }
+    CMessageTips tips(this);
+    tips.setMessage(state.finished ? QStringLiteral("此卷上次的扫描已完成，可以直接打开它的结果。")
+                                   : QStringLiteral("此卷上次的扫描没有完成，可以从停下的地方继续。"));
+    tips.confirmButton()->setText(state.finished ? QStringLiteral("打开上次的结果") : QStringLiteral("继续上次的扫描"));
+    tips.cancelButton()->setText(QStringLiteral("重新扫描"));
+    if (tips.exec() == 1) {
+        m_control.resumeFrom(std::move(state));
+    }
 }
 
 void Orvik::showStoppedLook()

@@ -107,6 +107,9 @@ public:
 
 public slots:
     void startScan();
+    // A scan of this volume was saved before: asks whether to go on with it
+    // (or open its list, when it had finished) instead of scanning afresh.
+    void offerSavedScan(IVolume& volume);
     void endScan();
     void updateProcess(long long total, long long current);
     void reciveFileItem(const CFileNodeItem& item);
