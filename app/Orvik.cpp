@@ -588,10 +588,45 @@ void Orvik::showFailure(const QString& text)
     m_failureNotice->open();
 }
 
+QString Orvik::serviceAnswerText(const CFileVolume::OpenError& failure)
+{
+    using Answer = CFileVolume::ServiceAnswer;
+    switch (failure.service) {
+    case Answer::NotAsked:
+        break;
+    case Answer::Missing:
+        return tr("没有读取权限，系统磁盘服务 udisks2 也不可用");
+    case Answer::UnknownDevice:
+        return tr("没有读取权限，udisks2 也不管理此设备");
+    case Answer::Dismissed:
+        return tr("授权被取消");
+    case Answer::Refused:
+        return tr("授权被拒绝");
+    case Answer::TimedOut:
+        return tr("等待授权超时");
+    case Answer::Stopped:
+        return tr("等待授权时已停止");
+    case Answer::UnsafeDescriptor:
+        return tr("udisks2 交回的不是此设备的只读描述符，未使用");
+    case Answer::Failed:
+        return failure.serviceDetail.isEmpty() ? tr("udisks2 出错") : tr("udisks2 出错：%1").arg(failure.serviceDetail);
+    }
+    return QString();
+}
+
 QString Orvik::openFailureText(const QString& source, const CFileVolume::OpenError& error)
 {
     using Kind = CFileVolume::SourceKind;
+    using Answer = CFileVolume::ServiceAnswer;
     const bool denied = error.error == EACCES || error.error == EPERM;
+    // udisks2 was asked for the device and said no: its answer is the reason.
+    if (error.service == Answer::Dismissed || error.service == Answer::Refused || error.service == Answer::TimedOut)
+        return tr("无法打开 %1：%2。\n请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。")
+            .arg(source, serviceAnswerText(error));
+    if (error.service != Answer::NotAsked && !(denied && error.privileged))
+        return tr("无法打开 %1：%2。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
+                  "或把当前用户加入 disk 组后重新登录。")
+            .arg(source, serviceAnswerText(error));
     if (error.kind == Kind::Missing || error.error == ENOENT)
         return QStringLiteral("找不到 %1：没有这个文件或设备。\n请检查路径；移动硬盘或 U 盘可能已被拔出。").arg(source);
     if (error.kind == Kind::Other && error.error == 0)

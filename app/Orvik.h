@@ -134,6 +134,8 @@ private:
     qint64 sourceLength() const;
     void showFailure(const QString& text);
     void leavePage();
+    // udisks2's answer in the window's words.
+    static QString serviceAnswerText(const CFileVolume::OpenError& failure);
 
     QHBoxLayout* m_topRow;
     QHBoxLayout* m_countersRow;

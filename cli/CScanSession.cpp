@@ -4,6 +4,7 @@
 #include "cli/CProgressPrinter.h"
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
+#include "disk/CUDisksOpener.h"
 #include "results/CCreateTreeNode.h"
 #include "scan/CRecoveryControl.h"
 #include "scan/CScanJournal.h"
@@ -46,6 +47,10 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
 
     CFileVolume::OpenError error;
     std::unique_ptr<CFileVolume> opened = CFileVolume::open(source, &error);
+    // Without the rights, udisks2 may still grant read access after a
+    // password (polkit's agent asks, in the terminal when no desktop does).
+    if (!opened && CFileVolume::refusedForRights(error))
+        opened = CUDisksOpener().open(source, &error);
     if (!opened) {
         m_failure = error.reason;
         return Outcome::OpenFailed;

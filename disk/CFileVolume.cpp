@@ -76,34 +76,55 @@ std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* f
     if (encoded.isEmpty())
         return fail(ENOENT, QStringLiteral("no source given."));
 
-    // O_NONBLOCK so that a FIFO opens at once and is then refused below
+    // O_NONBLOCK so that a FIFO opens at once and is then refused in adopt()
     // instead of hanging until a writer appears. Never O_EXCL: it fails on a
     // partition that is mounted.
-    int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return failWith(errno);
+    return adopt(fd, path, failure);
+}
+
+bool CFileVolume::refusedForRights(const OpenError& failure)
+{
+    return failure.error == EACCES || failure.error == EPERM;
+}
+
+std::unique_ptr<CFileVolume> CFileVolume::adopt(int fd, const QString& path, OpenError* failure)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    auto fail = [&](int error, const QString& reason) -> std::unique_ptr<CFileVolume> {
+        if (fd >= 0)
+            ::close(fd);
+        if (failure) {
+            failure->error = error;
+            failure->kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
+            failure->privileged = ::geteuid() == 0;
+            failure->reason = reason;
+        }
+        return nullptr;
+    };
+    auto failWith = [&](int error) {
+        const SourceKind kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
+        return fail(error, describeOpenFailure(path, error, kind, ::geteuid() == 0));
+    };
+    if (fd < 0)
+        return failWith(EBADF);
 
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return failWith(error);
-    }
+    if (::fstat(fd, &st) != 0)
+        return failWith(errno);
 
     const bool block = S_ISBLK(st.st_mode);
-    if (!block && !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (!block && !S_ISREG(st.st_mode))
         return fail(0, QStringLiteral("cannot scan %1: it is neither a block device nor a disk image file.")
                            .arg(path));
-    }
 
     // The promise that the source is never written rests on this descriptor:
     // refuse to go on with anything but a read-only one.
     const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY) {
-        ::close(fd);
+    if (flags < 0 || (flags & O_ACCMODE) != O_RDONLY)
         return fail(EACCES, QStringLiteral("cannot open %1 read-only.").arg(path));
-    }
     // Reads of regular files and block devices never block anyway; drop the
     // flag so that no read ever returns EAGAIN.
     ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);

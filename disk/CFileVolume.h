@@ -24,6 +24,21 @@ public:
         Other,       // a folder, a FIFO, a character device...
     };
 
+    // What the system's disk service (udisks2) answered when it was asked
+    // for a device that we may not open ourselves.
+    enum class ServiceAnswer
+    {
+        NotAsked,
+        Missing,          // no udisks2 on the system bus
+        UnknownDevice,    // udisks2 does not manage this path
+        Dismissed,        // the user cancelled the password dialog
+        Refused,          // the user may not read the device
+        TimedOut,         // no answer in time
+        Stopped,          // the scan was stopped while waiting
+        UnsafeDescriptor, // the descriptor was writable or another object
+        Failed,           // any other error (see serviceDetail)
+    };
+
     // Why a source could not be opened: the cause as codes, which each
     // interface words for itself, and an English sentence for the command line.
     struct OpenError
@@ -34,11 +49,22 @@ public:
         // the same: a locked device or a container, where sudo changes nothing.
         bool privileged = false;
         QString reason;     // readable English text naming the source and the cause
+        ServiceAnswer service = ServiceAnswer::NotAsked;
+        QString serviceDetail; // the service's own error text, when it gave one
     };
 
     // Opens `path` (UTF-8 on this system). Returns null and fills `failure`
     // when the source cannot be used.
     static std::unique_ptr<CFileVolume> open(const QString& path, OpenError* failure = nullptr);
+
+    // Takes `fd` (a descriptor opened elsewhere, e.g. handed over by
+    // udisks2) under the same rules as open(): read-only, a block device or a
+    // regular file. Closes it and returns null when a rule is broken.
+    static std::unique_ptr<CFileVolume> adopt(int fd, const QString& path, OpenError* failure = nullptr);
+
+    // True when a failed open() may succeed through udisks2: the only
+    // obstacle was the lack of rights.
+    static bool refusedForRights(const OpenError& failure);
 
     ~CFileVolume() override;
     CFileVolume(const CFileVolume&) = delete;

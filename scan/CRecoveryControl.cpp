@@ -2,6 +2,7 @@
 
 #include "disk/CDiskMappingPointer.h"
 #include "disk/CFileVolume.h"
+#include "disk/CUDisksOpener.h"
 #include "disk/IVolume.h"
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/CNtfsScanner.h"
@@ -55,6 +56,7 @@ QString lostDeviceReason(const IVolume& volume, int error)
 
 CRecoveryControl::CRecoveryControl(QObject* parent)
     : QThread(parent)
+    , m_serviceTimeoutMs(CUDisksOpener::kDefaultTimeoutMs)
     , m_windowSize(CDiskMappingPointer::kDefaultWindowSize)
 {
     // Everything posted is also written down for the session file, on the
@@ -149,6 +151,20 @@ bool CRecoveryControl::beginScan(const QString& devicePath, const QString& fileS
         return false;
     CFileVolume::OpenError error;
     std::unique_ptr<CFileVolume> volume = CFileVolume::open(devicePath, &error);
+    if (!volume && CFileVolume::refusedForRights(error)) {
+        // udisks2 may grant it, after a password: asked on the worker so
+        // that the window stays alive meanwhile.
+        m_fileSystem = fileSystem;
+        m_servicePath = devicePath;
+        m_openError = error;
+        {
+            std::lock_guard<std::mutex> lock(m_volumeMutex);
+            m_volume.reset();
+        }
+        m_running = true;
+        start(QThread::InheritPriority);
+        return true;
+    }
     if (!volume) {
         m_fileSystem = fileSystem;
         m_openError = error;
@@ -170,9 +186,42 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
         failOpen(m_openError.reason);
         return false;
     }
-    m_volume = std::move(volume);
+    m_openError = CFileVolume::OpenError();
+    {
+        std::lock_guard<std::mutex> lock(m_volumeMutex);
+        m_volume = std::move(volume);
+    }
     m_running = true;
     start(QThread::InheritPriority);
+    return true;
+}
+
+std::shared_ptr<IVolume> CRecoveryControl::diskHandle() const
+{
+    std::lock_guard<std::mutex> lock(m_volumeMutex);
+    return m_volume;
+}
+
+bool CRecoveryControl::openThroughService()
+{
+    // m_openError holds the refusal of our own open; udisks2's answer is
+    // added to it. It is read on the interface thread only after the
+    // queued notifyOpenFailed, so it is complete by then.
+    CFileVolume::OpenError error = m_openError;
+    std::unique_ptr<CFileVolume> volume =
+        CUDisksOpener(m_serviceTimeoutMs).open(m_servicePath, &error, [this]() { return !m_running.load(); });
+    if (!volume) {
+        m_running = false;
+        if (error.service == CFileVolume::ServiceAnswer::Stopped) {
+            emit scanThreadFinish();
+            return false;
+        }
+        m_openError = error;
+        emit notifyOpenFailed(error.reason);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(m_volumeMutex);
+    m_volume = std::shared_ptr<IVolume>(std::move(volume));
     return true;
 }
 
@@ -225,6 +274,8 @@ void CRecoveryControl::runFileSystemPass()
 
 void CRecoveryControl::run()
 {
+    if (!m_volume && !openThroughService())
+        return;
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_entries.clear();

@@ -34,7 +34,9 @@ class IVolume;
 // the last window, scanThreadFinish() after a stop, notifyScanFailed() when
 // the pass could not go on (a device that went away, an internal error), or
 // notifyOpenFailed() when the source could not be opened at all (then no
-// thread runs). Callers that need to know the worker is done wait for
+// pass runs). A device the user may not open is asked of udisks2 on the
+// worker thread, since a password dialog may stay up for minutes; a stop
+// during that wait ends it with scanThreadFinish(). Callers that need to know the worker is done wait for
 // QThread::finished, which comes after the last signal.
 class CRecoveryControl : public QThread
 {
@@ -45,7 +47,8 @@ public:
 
     // Opens `devicePath` read-only and starts the scan. Returns false when
     // it cannot be opened (notifyOpenFailed follows, queued) or when a scan
-    // already runs.
+    // already runs. When only rights are lacking it returns true and the
+    // worker asks udisks2 first (notifyOpenFailed follows if that fails).
     bool beginScan(const QString& devicePath, const QString& fileSystem);
     // Same, on a volume the caller opened (an image probed first, a memory
     // volume in tests).
@@ -55,7 +58,10 @@ public:
     bool isScanning() const { return m_running.load(); }
 
     // The open volume; it stays open after the scan for recovery.
-    std::shared_ptr<IVolume> diskHandle() const { return m_volume; }
+    std::shared_ptr<IVolume> diskHandle() const;
+
+    // How long udisks2 may take to answer (the user typing a password).
+    void setServiceTimeout(int milliseconds) { m_serviceTimeoutMs = milliseconds; }
     CNotifyFileNode* relay() { return &m_relay; }
     QString fileSystem() const { return m_fileSystem; }
 
@@ -99,6 +105,7 @@ private:
     // Writes the session file: everything before `reached` carved, the pass
     // to go on from `resumeOffset`.
     void saveSession(int64_t resumeOffset, int64_t reached, bool finished);
+    bool openThroughService();
 
     CNotifyFileNode m_relay;
     std::unique_ptr<CSignatureCarver> m_carver;
@@ -109,6 +116,10 @@ private:
     std::unique_ptr<CNtfsScanner> m_ntfsScanner;
     std::unique_ptr<CFat32Scanner> m_fat32Scanner;
     std::shared_ptr<IVolume> m_volume;
+    // The device to ask udisks2 for when the scan starts without a volume.
+    QString m_servicePath;
+    int m_serviceTimeoutMs;
+    mutable std::mutex m_volumeMutex; // m_volume, which the worker sets after asking udisks2
     QString m_fileSystem;
     CFileVolume::OpenError m_openError;
     // -1 none, 1 NTFS, 2 FAT32. Written by the worker, read by stopScan()

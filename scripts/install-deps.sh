@@ -11,6 +11,7 @@ packages=(
     sleuthkit
     clang libclang-rt-14-dev
     coreutils file python3
+    dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
 )
 
 missing=()

@@ -1,0 +1,336 @@
+// Reading a device through udisks2, against a stand-in for udisks2 made
+// with python-dbusmock on a private system bus that this test starts.
+//
+// The suite runs as root, for whom every open succeeds. So that our own
+// open fails the way a user's does, the device stand-ins are image files of
+// mode 0000, and this process gives up the capabilities that override file
+// permissions (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) in its effective set;
+// the command line runs under setpriv without them. The mock, started
+// before, keeps them and opens the images as udisks2 opens a device.
+
+#include "app/CChoiceDiskWnd.h"
+#include "app/CMainWindow.h"
+#include "app/CParentWindow.h"
+#include "app/Orvik.h"
+#include "disk/CUDisksOpener.h"
+#include "scan/CRecoveryControl.h"
+
+#include "app/AppTestSupport.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QLabel>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+using Answer = CFileVolume::ServiceAnswer;
+
+const char* const kDocuments[] = {"pdf_lo_writer_text.pdf", "docx_python-docx.docx"};
+// Where each document starts in the test device, in bytes.
+const qint64 kOffsets[] = {64 * 1024, 512 * 1024};
+constexpr qint64 kDeviceBytes = 2 * 1024 * 1024;
+
+bool dropPermissionOverride()
+{
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[2] = {};
+    if (::syscall(SYS_capget, &header, data) != 0)
+        return false;
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        data[cap / 32].effective &= ~(1u << (cap % 32));
+    return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+bool writeDevice(const QString& path, bool withDocuments)
+{
+    QByteArray bytes(kDeviceBytes, '\0');
+    if (withDocuments) {
+        for (int i = 0; i < 2; ++i) {
+            QFile doc(QStringLiteral(TAMSEL_TEST_DATA "/") + QLatin1String(kDocuments[i]));
+            if (!doc.open(QIODevice::ReadOnly))
+                return false;
+            const QByteArray content = doc.readAll();
+            bytes.replace(static_cast<int>(kOffsets[i]), content.size(), content);
+        }
+    }
+    QFile out(path);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() &&
+           out.setPermissions(QFileDevice::Permissions());
+}
+
+} // namespace
+
+class TestUDisksAccess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void answers_data();
+    void answers();
+    void stopEndsTheWait();
+    void windowNamesTheRefusal();
+    void commandLineScansThroughTheService();
+
+private:
+    QString device(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
+    bool startBus();
+    bool startMock();
+
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_mock;
+    QString m_address;
+};
+
+bool TestUDisksAccess::startBus()
+{
+    const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QStringLiteral(
+                   "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                   " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                   "<busconfig>\n  <type>system</type>\n  <listen>unix:path=%1</listen>\n"
+                   "  <auth>EXTERNAL</auth>\n  <policy context=\"default\">\n"
+                   "    <allow user=\"*\"/>\n    <allow own=\"*\"/>\n"
+                   "    <allow send_destination=\"*\"/>\n    <allow receive_sender=\"*\"/>\n  </policy>\n</busconfig>\n")
+                   .arg(m_dir.filePath(QStringLiteral("system_bus_socket")))
+                   .toUtf8());
+    file.close();
+    m_bus.setStandardErrorFile(QProcess::nullDevice());
+    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                                                QStringLiteral("--print-address=1")});
+    if (!m_bus.waitForStarted(5000))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!m_bus.canReadLine() && clock.elapsed() < 10000)
+        m_bus.waitForReadyRead(200);
+    m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+    return !m_address.isEmpty();
+}
+
+bool TestUDisksAccess::startMock()
+{
+    QJsonArray devices;
+    auto add = [&](const char* name, const char* behaviour, const QString& other = QString()) {
+        QJsonObject d{{QStringLiteral("path"), device(name)}, {QStringLiteral("behaviour"), QLatin1String(behaviour)}};
+        if (!other.isEmpty())
+            d.insert(QStringLiteral("other"), other);
+        devices.append(d);
+    };
+    add("granted", "grant");
+    add("old", "backup");
+    add("dismissed", "dismiss");
+    add("writable", "writable");
+    add("other", "other", device("granted"));
+    add("hanging", "hang");
+    const QByteArray parameters = QJsonDocument(QJsonObject{{QStringLiteral("devices"), devices}}).toJson();
+
+    m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_mock.setStandardOutputFile(QProcess::nullDevice());
+    m_mock.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+                  QStringLiteral("--template"), QStringLiteral(TAMSEL_SOURCE_DIR "/tests/disk/udisks2_mock.py"),
+                  QStringLiteral("--parameters"), QString::fromUtf8(parameters)});
+    if (!m_mock.waitForStarted(5000))
+        return false;
+    bool up = false;
+    {
+        QDBusConnection probe = QDBusConnection::connectToBus(m_address, QStringLiteral("probe"));
+        QElapsedTimer clock;
+        clock.start();
+        while (!up && clock.elapsed() < 20000 && m_mock.state() == QProcess::Running) {
+            up = probe.interface()->isServiceRegistered(QStringLiteral("org.freedesktop.UDisks2"));
+            if (!up)
+                QTest::qWait(100);
+        }
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("probe"));
+    return up;
+}
+
+void TestUDisksAccess::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (const char* name : {"granted", "old", "dismissed", "writable", "other", "hanging"})
+        QVERIFY(writeDevice(device(name), qstrcmp(name, "granted") == 0 || qstrcmp(name, "old") == 0));
+    QVERIFY2(startBus(), "dbus-daemon did not start");
+    // Read by the bus library when this process first connects.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
+    QVERIFY2(startMock(), "the udisks2 mock did not come up");
+
+    if (::geteuid() == 0)
+        QVERIFY(dropPermissionOverride());
+    const int fd = ::open(QFile::encodeName(device("granted")).constData(), O_RDONLY);
+    QCOMPARE(fd, -1);
+    QCOMPARE(errno, EACCES);
+}
+
+void TestUDisksAccess::cleanupTestCase()
+{
+    for (QProcess* p : {&m_mock, &m_bus}) {
+        p->terminate();
+        if (!p->waitForFinished(5000)) {
+            p->kill();
+            p->waitForFinished();
+        }
+    }
+}
+
+void TestUDisksAccess::answers_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("words");
+    const int granted = static_cast<int>(Answer::NotAsked);
+    QTest::newRow("granted") << "granted" << granted << QString();
+    QTest::newRow("only OpenForBackup") << "old" << granted << QString();
+    QTest::newRow("password dialog cancelled") << "dismissed" << int(Answer::Dismissed) << "cancelled";
+    QTest::newRow("writable descriptor") << "writable" << int(Answer::UnsafeDescriptor) << "read-only";
+    QTest::newRow("another object") << "other" << int(Answer::UnsafeDescriptor) << "read-only";
+    QTest::newRow("unknown to udisks2") << "missing" << int(Answer::UnknownDevice) << "does not manage";
+    QTest::newRow("never answers") << "hanging" << int(Answer::TimedOut) << "in time";
+}
+
+void TestUDisksAccess::answers()
+{
+    QFETCH(QString, name);
+    QFETCH(int, answer);
+    QFETCH(QString, words);
+    QString path = m_dir.filePath(name);
+    if (name == QLatin1String("missing")) {
+        // A file udisks2 does not know, refused to us all the same.
+        path = m_dir.filePath(QStringLiteral("bus.conf"));
+        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+    }
+
+    constexpr int timeoutMs = 600;
+    QElapsedTimer clock;
+    clock.start();
+    CFileVolume::OpenError failure;
+    std::unique_ptr<CFileVolume> volume = CUDisksOpener(timeoutMs).open(path, &failure);
+    QVERIFY(clock.elapsed() < timeoutMs + 4000);
+
+    if (answer == static_cast<int>(Answer::NotAsked)) {
+        QVERIFY2(volume, qPrintable(failure.reason));
+        QCOMPARE(volume->accessMode(), O_RDONLY);
+        QCOMPARE(volume->length(), kDeviceBytes);
+        QCOMPARE(volume->name(), path);
+        char head[5] = {};
+        QCOMPARE(volume->read(kOffsets[0], head, 4).bytes, int64_t(4));
+        QCOMPARE(QByteArray(head), QByteArray("%PDF"));
+        return;
+    }
+    QVERIFY(!volume);
+    QCOMPARE(static_cast<int>(failure.service), answer);
+    QCOMPARE(failure.error, EACCES);
+    QVERIFY2(failure.reason.contains(path) && failure.reason.contains(words), qPrintable(failure.reason));
+}
+
+void TestUDisksAccess::stopEndsTheWait()
+{
+    // The window asks on the scan thread; a stop while the password dialog
+    // is up ends the wait at once, without a failure notice.
+    CRecoveryControl control;
+    control.setServiceTimeout(60000);
+    QSignalSpy finished(&control, &CRecoveryControl::scanThreadFinish);
+    QSignalSpy failed(&control, &CRecoveryControl::notifyOpenFailed);
+    QVERIFY(control.beginScan(device("hanging"), QString()));
+    QTest::qWait(300);
+    QVERIFY(control.isRunning());
+    QElapsedTimer clock;
+    clock.start();
+    control.stopScan();
+    QVERIFY(control.wait(5000));
+    QVERIFY(clock.elapsed() < 2000);
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(!control.diskHandle());
+}
+
+void TestUDisksAccess::windowNamesTheRefusal()
+{
+    CPartitionList::Probes named = apptest::partitionProbes(1);
+    // The tile's device is the refusing stand-in itself.
+    const QString path = device("dismissed");
+    named.readLsblk = [path]() {
+        return QStringLiteral("{\"blockdevices\":[{\"name\":\"sdz1\",\"path\":\"%1\",\"type\":\"part\","
+                              "\"size\":2097152,\"fstype\":\"vfat\",\"fsver\":\"FAT32\",\"label\":\"Stick\","
+                              "\"mountpoint\":null,\"rm\":true}]}")
+            .arg(path)
+            .toUtf8();
+    };
+    CParentWindow window(&named);
+    CMainWindow* main = window.mainWindow();
+    window.show();
+    main->diskPage()->scanPartion(0, 0);
+    Orvik* page = main->resultPage();
+    QVERIFY(page);
+    QTRY_VERIFY_WITH_TIMEOUT(page->failureNotice(), 10000);
+    const QString text = page->failureNotice()->message();
+    QVERIFY2(text.contains(path) && text.contains(QStringLiteral("授权被取消")), qPrintable(text));
+    QVERIFY(page->doneMark()->isVisible());
+    page->failureNotice()->confirmButton()->click();
+}
+
+void TestUDisksAccess::commandLineScansThroughTheService()
+{
+    // A user who may not read the device scans it all the same: setpriv
+    // takes away the rights that let root read anything.
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
+    cli.setProcessEnvironment(env);
+    QStringList args;
+    if (::geteuid() == 0)
+        args << QStringLiteral("setpriv") << QStringLiteral("--bounding-set=-dac_override,-dac_read_search") << QStringLiteral("--");
+    args << QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli") << QStringLiteral("scan") << device("granted")
+         << QStringLiteral("--fs") << QStringLiteral("none") << QStringLiteral("--tsv");
+    cli.start(args.takeFirst(), args);
+    QVERIFY(cli.waitForFinished(60000));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    QVERIFY2(cli.exitCode() == 0, qPrintable(QString::fromUtf8(cli.readAllStandardError())));
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 2);
+    QVERIFY2(lines[0].split(QLatin1Char('\t')).contains(QStringLiteral("PDF")) &&
+                 lines[0].split(QLatin1Char('\t')).contains(QString::number(kOffsets[0] / 512)),
+             qPrintable(out));
+    QVERIFY2(lines[1].split(QLatin1Char('\t')).contains(QStringLiteral("DOCX")) &&
+                 lines[1].split(QLatin1Char('\t')).contains(QString::number(kOffsets[1] / 512)),
+             qPrintable(out));
+
+    // Without a udisks2 to ask, the old advice stands.
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("none")));
+    cli.setProcessEnvironment(env);
+    args = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-dac_override,-dac_read_search"),
+                       QStringLiteral("--"), QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), QStringLiteral("scan"),
+                       device("granted")};
+    if (::geteuid() != 0)
+        args = args.mid(3);
+    cli.start(args.takeFirst(), args);
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 1);
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    QVERIFY2(err.contains(QStringLiteral("udisks2")) && err.contains(QStringLiteral("sudo")), qPrintable(err));
+}
+
+QTEST_MAIN(TestUDisksAccess)
+#include "tst_udisks_access.moc"
