@@ -2,6 +2,7 @@
 
 #include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
+#include "cli/CTextAuthAgent.h"
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
@@ -49,8 +50,10 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     std::unique_ptr<CFileVolume> opened = CFileVolume::open(source, &error);
     // Without the rights, udisks2 may still grant read access after a
     // password (polkit's agent asks, in the terminal when no desktop does).
-    if (!opened && CFileVolume::refusedForRights(error))
+    if (!opened && CFileVolume::refusedForRights(error)) {
+        CTextAuthAgent agent;
         opened = CUDisksOpener().open(source, &error);
+    }
     if (!opened) {
         m_failure = error.reason;
         return Outcome::OpenFailed;
