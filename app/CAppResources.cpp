@@ -1,6 +1,7 @@
 #include "app/CAppResources.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 QString CAppResources::appDir()
@@ -8,9 +9,31 @@ QString CAppResources::appDir()
     return QCoreApplication::applicationDirPath();
 }
 
+namespace {
+
+const char* const kStyleSheet = "/Resources/stylesheet.qss";
+
+} // namespace
+
+QString CAppResources::root()
+{
+    const QString beside = appDir();
+    if (QFile::exists(beside + QLatin1String(kStyleSheet)))
+        return beside;
+    const QString installed = QDir::cleanPath(beside + QStringLiteral("/../share/tamsel"));
+    if (QFile::exists(installed + QLatin1String(kStyleSheet)))
+        return installed;
+    return beside;
+}
+
+bool CAppResources::found()
+{
+    return QFile::exists(root() + QLatin1String(kStyleSheet));
+}
+
 QString CAppResources::path(const QString& name)
 {
-    return appDir() + QStringLiteral("/Resources/") + name;
+    return root() + QStringLiteral("/Resources/") + name;
 }
 
 QPixmap CAppResources::pixmap(const QString& name)
@@ -29,7 +52,7 @@ QString CAppResources::styleSheetText(const QByteArray& bytes, const QString& fo
 
 QString CAppResources::loadStyleSheet(const QString& folder)
 {
-    QFile file(folder + QStringLiteral("/Resources/stylesheet.qss"));
+    QFile file(folder + QLatin1String(kStyleSheet));
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return styleSheetText(file.readAll(), folder);

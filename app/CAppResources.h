@@ -5,14 +5,20 @@
 #include <QString>
 
 // Where the window finds its images and its style sheet: the folder
-// "Resources" beside the program. They are read at run time; a missing file
-// gives an empty image and nothing is reported.
+// "Resources" beside the program (a build tree), or in share/tamsel beside
+// the program's bin/ (an installed one). They are read at run time; a
+// missing file gives an empty image.
 class CAppResources
 {
 public:
     // The program's folder, "/" separators, no trailing separator.
     static QString appDir();
-    // appDir() + "/Resources/" + name.
+    // The folder that holds "Resources": appDir() when Resources/ is there,
+    // else appDir() + "/../share/tamsel" when it is there, else appDir().
+    static QString root();
+    // True when root() really holds the style sheet.
+    static bool found();
+    // root() + "/Resources/" + name.
     static QString path(const QString& name);
     static QPixmap pixmap(const QString& name);
 

@@ -2,6 +2,7 @@
 #include "app/CParentWindow.h"
 
 #include <QApplication>
+#include <QDebug>
 
 int main(int argc, char** argv)
 {
@@ -13,7 +14,11 @@ int main(int argc, char** argv)
         CParentWindow window;
         window.setFixedSize(900, 550);
         window.show();
-        app.setStyleSheet(CAppResources::loadStyleSheet(CAppResources::appDir()));
+        if (!CAppResources::found())
+            qWarning().noquote() << QCoreApplication::translate(
+                "main", "tamsel: no Resources folder beside the program or in ../share/tamsel; "
+                        "the window is drawn without its images.");
+        app.setStyleSheet(CAppResources::loadStyleSheet(CAppResources::root()));
         code = app.exec();
     }
     return code;

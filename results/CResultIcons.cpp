@@ -1,5 +1,6 @@
 #include "results/CResultIcons.h"
 
+#include "app/CAppResources.h"
 #include "scan/CFileTypeCatalogue.h"
 
 #include <QCoreApplication>
@@ -9,7 +10,7 @@ QIcon CResultIcons::load(const QString& fileName)
 {
     if (fileName.isEmpty())
         return QIcon();
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/Resources/") + fileName;
+    const QString path = CAppResources::path(fileName);
     if (!QFile::exists(path))
         return QIcon();
     return QIcon(path);

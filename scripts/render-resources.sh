@@ -41,4 +41,9 @@ for f in "$src"/scaning-*.svg; do
     rsvg-convert -w 40 -h 40 "$f" -o "$tmp/$(basename "$f" .svg).png"
 done
 "$magick" -delay 8 -loop 0 -dispose background "$tmp"/scaning-*.png -background none scaning.gif
-echo "rendered into $(pwd)"
+# The program's icon in the desktop's icon theme; the SVG itself is
+# installed as the scalable one.
+for s in 48 128 256; do
+    rsvg-convert -w $s -h $s "$src/orvikloge.svg" -o "../packaging/icons/tamsel-$s.png"
+done
+echo "rendered into $(pwd) and ../packaging/icons"

@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     window.setFixedSize(900, 550);
     window.move(40, 40);
     window.show();
-    app.setStyleSheet(CAppResources::loadStyleSheet(CAppResources::appDir()));
+    app.setStyleSheet(CAppResources::loadStyleSheet(CAppResources::root()));
     CMainWindow* main = window.mainWindow();
     const QRect windowArea(40, 40, 900, 550);
 
