@@ -18,9 +18,8 @@ class IVolume;
 // one volume without moving each other's reads.
 //
 // In sequential mode a window is read by several reads in flight (see
-// CReadScheduler; strictly ascending on a rotational disk), and once it is
-// in, the kernel is asked for the window after it, so the device goes on
-// working while the caller analyses.
+// CReadScheduler; strictly ascending on a rotational disk), and the kernel
+// readahead of buffered reads keeps each stream ahead of itself.
 //
 // Bytes past the end of the volume read as zeros. Bytes the volume no longer
 // has (it became shorter than its length at open) read as zeros too, and are

@@ -84,8 +84,6 @@ void CReadScheduler::read(uint8_t* destination, int64_t offset, int64_t length)
     job.pieces = 1 + (offset + length > firstEnd ? (offset + length - firstEnd + m_pieceSize - 1) / m_pieceSize : 0);
 
     if (m_streams == 1 || job.pieces == 1) {
-        if (m_ascending && job.pieces > 1)
-            hintAhead(firstEnd, offset + length - firstEnd);
         drain(job);
         return;
     }

@@ -17,8 +17,8 @@ class IVolume;
 // threads (the caller among them) take the pieces in ascending order until
 // none is left. On a rotational disk the reads must never step back, or the
 // head seeks to and fro: there one thread reads the pieces in order, and
-// the kernel is asked ahead of time for what follows, which keeps the
-// disk's queue full while every request still moves forward.
+// the kernel's own readahead keeps the disk's queue full while every request
+// still moves forward.
 //
 // Each piece is read as the single reader always did: a read error is
 // retried in 64 KiB pieces, readable pieces are kept and unreadable ones
