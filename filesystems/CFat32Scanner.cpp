@@ -2,10 +2,16 @@
 
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
+#include "filesystems/CFatAllocationMap.h"
+#include "scan/CDocumentSignature.h"
+#include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 
+#include <QDate>
+#include <QDateTime>
 #include <QString>
+#include <QTime>
 
 #include <algorithm>
 #include <cstring>
@@ -41,13 +47,19 @@ constexpr size_t kShortNameLength = 11;
 constexpr size_t kAttributeField = 11;
 constexpr size_t kClusterHighField = 20;
 constexpr size_t kClusterLowField = 26;
+constexpr size_t kCaseFlagsField = 12;
+constexpr size_t kModifiedTimeField = 22;
+constexpr size_t kModifiedDateField = 24;
+constexpr size_t kSizeField = 28;
+constexpr uint8_t kLowerCaseBase = 0x08;
+constexpr uint8_t kLowerCaseExtension = 0x10;
 constexpr uint8_t kEntryEnd = 0x00;
 constexpr uint8_t kEntryDeleted = 0xE5;
 constexpr uint8_t kEntryKanjiE5 = 0x05;
-constexpr uint8_t kAttrLongName = 0x0F;
-constexpr uint8_t kAttrFile = 0x20;      // the archive bit alone
-constexpr uint8_t kAttrDirectory = 0x10; // the directory bit alone
-constexpr uint8_t kAttrHidden = 0x02;
+constexpr uint8_t kAttrLongName = 0x0F; // read-only, hidden, system and label at once
+constexpr uint8_t kAttrLongNameMask = 0x3F;
+constexpr uint8_t kAttrVolumeLabel = 0x08;
+constexpr uint8_t kAttrDirectory = 0x10;
 
 // Long-name entries.
 constexpr size_t kLongOrdinalField = 0;
@@ -61,18 +73,27 @@ constexpr int kLongUnitsPerEntry = 13;
 constexpr size_t kLongUnitOffsets[kLongUnitsPerEntry] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 
 constexpr int64_t kReportSectorSize = 512;
+constexpr int kRecordKind = 2;
+// A directory holds at most 65536 entries: 2 MiB.
+constexpr int64_t kMaxDirectoryBytes = 65536 * 32;
+// Enough of a file's first bytes to tell a ZIP's or a compound document's
+// kind; one sector tells the family.
+constexpr size_t kSignatureSector = 512;
 
 bool isPowerOfTwo(uint64_t v)
 {
     return v != 0 && (v & (v - 1)) == 0;
 }
 
+bool isLongNamePiece(uint8_t attribute)
+{
+    return (attribute & kAttrLongNameMask) == kAttrLongName;
+}
+
 // First bytes that end the reading of a root directory cluster: the end
 // marker, control bytes and characters no short name may hold.
-bool endsRootCluster(uint8_t first, uint8_t attribute)
+bool endsRootCluster(uint8_t first)
 {
-    if (attribute == kAttrHidden)
-        return true;
     if (first < 0x20 && first != kEntryKanjiE5)
         return true;
     switch (first) {
@@ -83,6 +104,82 @@ bool endsRootCluster(uint8_t first, uint8_t attribute)
     default:
         return false;
     }
+}
+
+// Characters a short name may hold besides letters and digits.
+bool isShortNameSymbol(char16_t c)
+{
+    switch (c) {
+    case '!': case '#': case '$': case '%': case '&': case '\'': case '(': case ')': case '-': case '@':
+    case '^': case '_': case '`': case '{': case '}': case '~':
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether a 32-byte entry is one a directory could hold: a long-name piece
+// as the format writes it, or a short entry whose name and attributes are
+// possible. Used to tell a deleted directory's clusters from other data.
+bool plausibleEntry(const uint8_t* entry)
+{
+    const uint8_t first = entry[0];
+    const uint8_t attribute = entry[kAttributeField];
+    if (isLongNamePiece(attribute))
+        return entry[kLongTypeField] == 0 && le::u16(entry + kLongClusterField) == 0;
+    if (attribute & 0xC0)
+        return false;
+    if (first != kEntryDeleted && first != kEntryKanjiE5 && first < 0x20)
+        return false;
+    for (size_t i = 1; i < kShortNameLength; ++i) {
+        if (entry[i] < 0x20)
+            return false;
+    }
+    return true;
+}
+
+// The short name as "NAME.EXT", with the lower-case flags applied; the
+// first byte, when given, replaces the stored one.
+QString shortNameText(const uint8_t* entry, int firstByte)
+{
+    auto part = [&](size_t from, size_t length, bool lower) {
+        QString text;
+        for (size_t i = from; i < from + length; ++i) {
+            int byte = entry[i];
+            if (i == 0 && firstByte >= 0)
+                byte = firstByte;
+            else if (i == 0 && byte == kEntryKanjiE5)
+                byte = kEntryDeleted;
+            text.append(byte >= 0x20 && byte < 0x7F ? QChar(byte) : QChar('_'));
+        }
+        while (text.endsWith(' '))
+            text.chop(1);
+        return lower ? text.toLower() : text;
+    };
+    const uint8_t flags = entry[kCaseFlagsField];
+    const QString base = part(0, 8, flags & kLowerCaseBase);
+    const QString extension = part(8, 3, flags & kLowerCaseExtension);
+    return extension.isEmpty() ? base : base + '.' + extension;
+}
+
+// A FAT date and time (local time, two-second steps); invalid when the
+// fields are not a date.
+QDateTime dosTime(uint16_t date, uint16_t time)
+{
+    const QDate d(1980 + (date >> 9), (date >> 5) & 0x0F, date & 0x1F);
+    const QTime t((time >> 11) & 0x1F, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+    if (!d.isValid() || !t.isValid())
+        return QDateTime();
+    return QDateTime(d, t, Qt::LocalTime);
+}
+
+// The units of a long name up to its end (a NUL or the 0xFFFF padding).
+QString unitsText(const std::vector<char16_t>& units)
+{
+    size_t length = 0;
+    while (length < units.size() && units[length] != 0 && units[length] != 0xFFFF)
+        ++length;
+    return QString::fromUtf16(units.data(), static_cast<int>(length));
 }
 
 } // namespace
@@ -157,6 +254,8 @@ bool CFat32Scanner::stopRequested() const
 void CFat32Scanner::scan()
 {
     m_findings = 0;
+    m_deletedFindings = 0;
+    m_geometryKnown = false;
     if (!m_volume || stopRequested())
         return;
     m_volumeLength = m_volume->length();
@@ -167,114 +266,163 @@ void CFat32Scanner::scan()
         return;
     if (!decodeBootSector(boot, sizeof boot, m_geometry))
         return; // nothing we can trust about this volume: the raw pass still runs
+    m_geometryKnown = true;
 
-    m_fatSector.assign(m_geometry.bytesPerSector, 0);
-    m_fatSectorOffset = -1;
+    // The scanner's own look-ups go through the same cached FAT reads as
+    // the map it hands on; it does not own the volume.
+    m_fat.reset(new CFatAllocationMap(std::shared_ptr<IVolume>(m_volume, [](IVolume*) {}), m_geometry));
+    m_directoryClusters.reset(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
     m_cluster.assign(m_geometry.clusterBytes(), 0);
-    queueDirectory(m_geometry.rootCluster, true);
+    m_probe.assign(m_geometry.clusterBytes(), 0);
+    queueDirectory(m_geometry.rootCluster, true, false, QString());
     walkDirectories();
     m_queue.clear();
+    m_directoryClusters.reset(0);
+    m_fat.reset();
 }
 
-void CFat32Scanner::queueDirectory(uint32_t cluster, bool root)
+std::unique_ptr<IAllocationMap> CFat32Scanner::allocationMap(std::shared_ptr<IVolume> volume) const
+{
+    if (!volume || !m_geometryKnown)
+        return nullptr;
+    return std::unique_ptr<IAllocationMap>(new CFatAllocationMap(std::move(volume), m_geometry));
+}
+
+bool CFat32Scanner::clusterInUse(uint32_t cluster) const
+{
+    return m_fat && m_fat->clusterInUse(cluster);
+}
+
+uint32_t CFat32Scanner::startCluster(const uint8_t* entry) const
+{
+    return ((static_cast<uint32_t>(le::u16(entry + kClusterHighField)) << 16) | le::u16(entry + kClusterLowField))
+        & kFatEntryMask;
+}
+
+void CFat32Scanner::queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path)
 {
     if (cluster < kFirstDataCluster || cluster > m_geometry.highestCluster)
         return;
-    // A directory reached a second time (a cycle, or two entries naming one
-    // cluster) is not read again.
-    if (!m_directoriesSeen.insert(cluster).second)
+    // A live directory reached a second time (a cycle, or two entries
+    // naming one cluster) is not read again. A deleted one is claimed when
+    // it is read, once its first cluster has been seen to be a directory's.
+    if (!deleted && !m_directoryClusters.insert(cluster))
         return;
-    std::unique_ptr<DirectoryNode> node(new DirectoryNode);
-    node->firstCluster = cluster;
-    node->root = root;
-    node->clusterOffsets.push_back(m_geometry.clusterOffset(cluster));
+    if (deleted && m_directoryClusters.contains(cluster))
+        return;
+    DirectoryNode node;
+    node.firstCluster = cluster;
+    node.root = root;
+    node.deleted = deleted;
+    node.path = path;
     m_queue.push_back(std::move(node));
 }
 
-bool CFat32Scanner::fatEntry(uint32_t cluster, uint32_t& value)
+std::vector<uint32_t> CFat32Scanner::directoryChain(uint32_t firstCluster)
 {
-    const uint64_t byte = static_cast<uint64_t>(cluster) * 4;
-    const uint64_t sectorIndex = byte / m_geometry.bytesPerSector;
-    if (sectorIndex >= m_geometry.sectorsPerFat)
-        return false;
-    const int64_t offset =
-        static_cast<int64_t>((m_geometry.reservedSectors + sectorIndex) * m_geometry.bytesPerSector);
-    if (offset != m_fatSectorOffset) {
-        const IVolume::ReadResult r = m_volume->read(offset, m_fatSector.data(), m_fatSector.size());
-        if (r.bytes < static_cast<int64_t>(m_fatSector.size())) {
-            m_fatSectorOffset = -1;
-            return false;
-        }
-        m_fatSectorOffset = offset;
-    }
-    value = le::u32(m_fatSector.data() + byte % m_geometry.bytesPerSector) & kFatEntryMask;
-    return true;
-}
-
-void CFat32Scanner::readClusterChain(DirectoryNode& node)
-{
-    node.chainRead = true;
-    // Chains that merge: what an earlier directory's chain reached was read
-    // with it, and the chain from there on is the same. Stopping here keeps
-    // the walks linear in the volume; many directories pointing into one
-    // long chain would otherwise each walk it to its end.
-    if (m_directoryClusters.count(node.firstCluster))
-        return;
-    std::unordered_set<uint32_t> seen{node.firstCluster};
-    uint32_t cluster = node.firstCluster;
-    // Bounded twice over: by the set (no cluster twice) and by the count of
-    // clusters on the volume.
+    std::vector<uint32_t> chain{firstCluster};
+    uint32_t cluster = firstCluster;
+    // Bounded twice over: no cluster is taken twice, and there are no more
+    // steps than clusters on the volume.
     for (uint32_t steps = 0; steps < m_geometry.highestCluster; ++steps) {
         uint32_t next = 0;
-        if (!fatEntry(cluster, next))
-            return;
+        if (!m_fat->entry(cluster, next))
+            break;
         if (next == kFatFree || next == kFatBad || next >= kFatFirstEnd)
-            return;
+            break;
         if (next < kFirstDataCluster || next > m_geometry.highestCluster)
-            return;
-        if (!seen.insert(next).second)
-            return; // a loop
-        if (m_directoryClusters.count(next))
-            return; // read with an earlier directory
-        node.clusterOffsets.push_back(m_geometry.clusterOffset(next));
+            break;
+        // A loop, or a chain that merges into one read with an earlier
+        // directory: the rest was, or will be, read with that one. Stopping
+        // here keeps the walks linear in the volume.
+        if (!m_directoryClusters.insert(next))
+            break;
+        chain.push_back(next);
         cluster = next;
     }
+    return chain;
+}
+
+bool CFat32Scanner::looksLikeDirectory(uint32_t cluster, bool first) const
+{
+    const IVolume::ReadResult r = m_volume->read(m_geometry.clusterOffset(cluster), m_probe.data(), m_probe.size());
+    if (r.bytes < static_cast<int64_t>(m_probe.size()))
+        return false;
+    const uint8_t* e = m_probe.data();
+    if (first) {
+        // "." names the directory itself, ".." its parent.
+        static const char kDot[] = ".          ";
+        static const char kDotDot[] = "..         ";
+        return std::memcmp(e, kDot, kShortNameLength) == 0 && (e[kAttributeField] & kAttrDirectory)
+            && startCluster(e) == cluster && std::memcmp(e + kEntrySize, kDotDot, kShortNameLength) == 0
+            && (e[kEntrySize + kAttributeField] & kAttrDirectory);
+    }
+    if (e[0] == kEntryEnd)
+        return false; // nothing more of the directory
+    for (size_t at = 0; at + kEntrySize <= m_probe.size(); at += kEntrySize) {
+        if (e[at] == kEntryEnd)
+            break;
+        if (!plausibleEntry(e + at))
+            return false;
+    }
+    return true;
 }
 
 void CFat32Scanner::walkDirectories()
 {
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t maxDeletedClusters = static_cast<uint64_t>(std::max<int64_t>(1, kMaxDirectoryBytes / clusterBytes));
     while (!m_queue.empty()) {
         if (stopRequested())
             return;
-        std::unique_ptr<DirectoryNode> node = std::move(m_queue.front());
+        const DirectoryNode node = std::move(m_queue.front());
         m_queue.pop_front();
-        if (!node->chainRead)
-            readClusterChain(*node);
 
         // Long names may run on from one cluster of a directory into the
         // next, never from one directory into another.
         LongName longName;
-        for (int64_t offset : node->clusterOffsets) {
+        DeletedLongName deletedLongName;
+        bool stopped = false;
+        if (!node.deleted) {
+            for (uint32_t cluster : directoryChain(node.firstCluster)) {
+                if (stopRequested())
+                    return;
+                readDirectoryCluster(node, cluster, longName, deletedLongName, stopped);
+                if (stopped)
+                    return;
+            }
+            continue;
+        }
+
+        // A deleted directory: its first cluster must still be free and
+        // still hold "." and ".."; then the clusters after it, while they
+        // are free and hold entries, up to a directory's largest size.
+        uint32_t cluster = node.firstCluster;
+        if (clusterInUse(cluster) || m_directoryClusters.contains(cluster) || !looksLikeDirectory(cluster, true))
+            continue;
+        for (uint64_t taken = 0; taken < maxDeletedClusters; ++taken) {
             if (stopRequested())
                 return;
-            if (!readDirectoryCluster(*node, offset, longName))
-                return;
+            m_directoryClusters.insert(cluster);
+            if (!readDirectoryCluster(node, cluster, longName, deletedLongName, stopped))
+                break;
+            if (cluster >= m_geometry.highestCluster)
+                break;
+            ++cluster;
+            if (clusterInUse(cluster) || m_directoryClusters.contains(cluster) || !looksLikeDirectory(cluster, false))
+                break;
         }
+        if (stopped)
+            return;
     }
 }
 
-bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, int64_t offset, LongName& longName)
+bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, uint32_t cluster, LongName& longName,
+                                         DeletedLongName& deletedLongName, bool& stopped)
 {
-    // Each directory cluster is read once, whichever directory reaches it.
-    const uint64_t clusterIndex =
-        (static_cast<uint64_t>(offset) / m_geometry.bytesPerSector - m_geometry.dataStartSector)
-            / m_geometry.sectorsPerCluster
-        + kFirstDataCluster;
-    if (!m_directoryClusters.insert(static_cast<uint32_t>(clusterIndex)).second)
-        return true;
+    const int64_t offset = m_geometry.clusterOffset(cluster);
     if (offset >= m_volumeLength)
-        return true;
-
+        return false;
     const IVolume::ReadResult r = m_volume->read(offset, m_cluster.data(), m_cluster.size());
     const size_t got = r.bytes > 0 ? static_cast<size_t>(r.bytes) : 0;
     // What could not be read holds no entries.
@@ -282,32 +430,56 @@ bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, int64_t offs
         std::memset(m_cluster.data() + got, 0, m_cluster.size() - got);
 
     for (size_t at = 0; at + kEntrySize <= m_cluster.size(); at += kEntrySize) {
-        if (stopRequested())
+        if (stopRequested()) {
+            stopped = true;
             return false;
+        }
         const uint8_t* entry = m_cluster.data() + at;
         const uint8_t first = entry[0];
         const uint8_t attribute = entry[kAttributeField];
 
         if (!node.root && first == kEntryEnd) {
             longName.reset();
-            return true;
+            deletedLongName.reset();
+            // A live directory's chain says where it goes on; a deleted
+            // one ends here.
+            return !node.deleted;
         }
         if (first == kEntryDeleted) {
             longName.reset();
+            if (isLongNamePiece(attribute)) {
+                // At most a long name's worth: older pieces belong to an
+                // entry deleted before.
+                if (deletedLongName.pieces.size() >= static_cast<size_t>(kLongMaxOrdinal))
+                    deletedLongName.pieces.erase(deletedLongName.pieces.begin());
+                deletedLongName.pieces.push_back(entry);
+            } else {
+                handleDeletedEntry(node, entry, deletedName(entry, deletedLongName));
+                deletedLongName.reset();
+            }
             continue;
         }
-        if (attribute == kAttrLongName) {
+        deletedLongName.reset();
+        if (isLongNamePiece(attribute)) {
             collectLongName(entry, longName);
             continue;
         }
-        if (node.root && endsRootCluster(first, attribute)) {
+        if (node.root && endsRootCluster(first)) {
             longName.reset();
             return true;
         }
-        if (attribute == kAttrFile)
+        if (attribute & kAttrVolumeLabel) {
+            // A volume label, not a file.
+        } else if (node.deleted) {
+            // What a deleted directory holds is deleted, marked or not.
+            if (first != '.')
+                handleDeletedEntry(node, entry, liveName(entry, longName));
+        } else if (attribute & kAttrDirectory) {
+            if (first != '.')
+                queueDirectory(startCluster(entry), false, false, node.path + '/' + liveName(entry, longName).text);
+        } else {
             handleFile(entry, longName);
-        else if (attribute == kAttrDirectory && first != '.')
-            handleDirectory(entry);
+        }
         longName.reset();
     }
     return true;
@@ -338,11 +510,76 @@ void CFat32Scanner::collectLongName(const uint8_t* entry, LongName& longName) co
     longName.nextOrdinal = ordinal - 1;
 }
 
+CFat32Scanner::EntryName CFat32Scanner::liveName(const uint8_t* entry, const LongName& longName) const
+{
+    EntryName name;
+    if (!longName.units.empty() && longName.nextOrdinal == 0 && longName.checksum == shortNameChecksum(entry)) {
+        name.text = unitsText(longName.units);
+        name.fromLongName = !name.text.isEmpty();
+    }
+    if (!name.fromLongName)
+        name.text = shortNameText(entry, -1);
+    return name;
+}
+
+CFat32Scanner::EntryName CFat32Scanner::deletedName(const uint8_t* entry, const DeletedLongName& deleted) const
+{
+    EntryName name;
+    const size_t count = deleted.pieces.size();
+    if (count > 0) {
+        const uint8_t checksum = deleted.pieces.front()[kLongChecksumField];
+        bool wellFormed = true;
+        std::vector<char16_t> units(count * kLongUnitsPerEntry, 0);
+        for (size_t j = 0; j < count && wellFormed; ++j) {
+            const uint8_t* piece = deleted.pieces[j];
+            wellFormed = piece[kLongTypeField] == 0 && le::u16(piece + kLongClusterField) == 0
+                && piece[kLongChecksumField] == checksum;
+            // The pieces lie last first: the one next to the short entry
+            // holds the name's start.
+            const size_t base = (count - 1 - j) * kLongUnitsPerEntry;
+            for (int i = 0; i < kLongUnitsPerEntry; ++i)
+                units[base + i] = static_cast<char16_t>(le::u16(piece + kLongUnitOffsets[i]));
+        }
+        const QString text = wellFormed ? unitsText(units) : QString();
+        if (!text.isEmpty()) {
+            // The short name's first byte, as a formatter derives it from
+            // the long name: its first character (leading dots and spaces
+            // dropped) in upper case, "_" for one a short name cannot hold,
+            // or a code-page byte for a character past ASCII.
+            int at = 0;
+            while (at < text.size() && (text[at] == '.' || text[at] == ' '))
+                ++at;
+            const char16_t c = at < text.size() ? text[at].unicode() : u'_';
+            uint8_t shortName[kShortNameLength];
+            std::memcpy(shortName, entry, kShortNameLength);
+            auto matches = [&](int byte) {
+                shortName[0] = static_cast<uint8_t>(byte);
+                return shortNameChecksum(shortName) == checksum;
+            };
+            bool accepted = matches('_');
+            if (!accepted && c < 0x80) {
+                const char16_t upper = (c >= 'a' && c <= 'z') ? static_cast<char16_t>(c - 'a' + 'A') : c;
+                if ((upper >= 'A' && upper <= 'Z') || (upper >= '0' && upper <= '9') || isShortNameSymbol(upper))
+                    accepted = matches(upper);
+            } else if (!accepted) {
+                for (int byte = 0x80; byte <= 0xFF && !accepted; ++byte)
+                    accepted = matches(byte);
+            }
+            if (accepted) {
+                name.text = text;
+                name.fromLongName = true;
+                return name;
+            }
+        }
+    }
+    // The first character is lost: "_" stands for it, as other tools show.
+    name.text = shortNameText(entry, '_');
+    return name;
+}
+
 void CFat32Scanner::handleFile(const uint8_t* entry, const LongName& longName)
 {
-    const uint32_t cluster =
-        ((static_cast<uint32_t>(le::u16(entry + kClusterHighField)) << 16) | le::u16(entry + kClusterLowField))
-        & kFatEntryMask;
+    const uint32_t cluster = startCluster(entry);
     if (cluster < kFirstDataCluster || cluster > m_geometry.highestCluster)
         return; // an empty file, or a cluster that is not on the volume
 
@@ -351,14 +588,11 @@ void CFat32Scanner::handleFile(const uint8_t* entry, const LongName& longName)
     // A complete run of long-name entries that belongs to this short entry.
     if (!longName.units.empty() && longName.nextOrdinal == 0
         && longName.checksum == shortNameChecksum(entry)) {
-        size_t length = 0;
-        while (length < longName.units.size() && longName.units[length] != 0 && longName.units[length] != 0xFFFF)
-            ++length;
-        name = QString::fromUtf16(longName.units.data(), static_cast<int>(length)).toLocal8Bit();
+        name = unitsText(longName.units).toLocal8Bit();
         dotted = true;
     } else {
-        // The short name's extension: the eleven name bytes and the
-        // attribute byte (a space for a plain file) as fixed-width text.
+        // The short name's extension: the eleven name bytes and a space
+        // as fixed-width text.
         name = QByteArray(reinterpret_cast<const char*>(entry), static_cast<int>(kShortNameLength));
         name.append(' ');
     }
@@ -373,10 +607,98 @@ void CFat32Scanner::handleFile(const uint8_t* entry, const LongName& longName)
         m_notifier->postItem(static_cast<long long>(offset / kReportSectorSize), typeCode);
 }
 
-void CFat32Scanner::handleDirectory(const uint8_t* entry)
+void CFat32Scanner::handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)
 {
-    const uint32_t cluster =
-        ((static_cast<uint32_t>(le::u16(entry + kClusterHighField)) << 16) | le::u16(entry + kClusterLowField))
-        & kFatEntryMask;
-    queueDirectory(cluster, false);
+    const uint8_t attribute = entry[kAttributeField];
+    if (attribute & kAttrVolumeLabel)
+        return;
+    if (attribute & kAttrDirectory) {
+        queueDirectory(startCluster(entry), false, true, node.path + '/' + name.text);
+        return;
+    }
+    postDeletedFile(node, entry, name);
+}
+
+void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)
+{
+    const int64_t size = le::u32(entry + kSizeField);
+    const uint32_t start = startCluster(entry);
+    if (size == 0 || start < kFirstDataCluster || start > m_geometry.highestCluster)
+        return; // no data, or none on this volume
+
+    // Where the data is: the clusters from the start cluster on, skipping
+    // those the FAT marks in use, until the size is reached (a file is
+    // written into the free clusters after its first). A start cluster in
+    // use belongs to another file now: the file is overwritten, and the
+    // stretch it would have had from there is what is left of it.
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    QVector<CFileNode::Extent> extents;
+    double overwritten = 0.0;
+    bool incomplete = false;
+    const bool startTaken = clusterInUse(start);
+    if (startTaken) {
+        const int64_t available = static_cast<int64_t>(m_geometry.highestCluster - start + 1) * clusterBytes;
+        const int64_t length = std::min(size, available);
+        incomplete = length < size;
+        CFileNode::Extent e;
+        e.offset = m_geometry.clusterOffset(start);
+        e.length = length;
+        extents.append(e);
+        overwritten = static_cast<double>(m_fat->bytesInUse(e.offset, e.length)) / static_cast<double>(length);
+    } else {
+        int64_t remaining = size;
+        for (uint32_t cluster = start; remaining > 0 && cluster <= m_geometry.highestCluster; ++cluster) {
+            if (clusterInUse(cluster))
+                continue;
+            const int64_t take = std::min(remaining, clusterBytes);
+            const int64_t offset = m_geometry.clusterOffset(cluster);
+            if (!extents.isEmpty() && extents.back().offset + extents.back().length == offset) {
+                extents.back().length += take;
+            } else {
+                CFileNode::Extent e;
+                e.offset = offset;
+                e.length = take;
+                extents.append(e);
+            }
+            remaining -= take;
+        }
+        incomplete = remaining > 0;
+    }
+    if (extents.isEmpty())
+        return;
+
+    // Which document: the name's extension, else the first bytes (a
+    // deleted "backup.bak" that is a DOCX is a DOCX). An overwritten start
+    // holds another file's bytes: only the name can tell.
+    int typeCode = CFileTypeCatalogue::typeCodeByExtension(name.text.toUtf8(), false);
+    if (typeCode == CFileTypeCatalogue::NotWanted && !startTaken) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(
+            {size, static_cast<int64_t>(CDocumentSignature::kUsefulPrefix), static_cast<int64_t>(m_probe.size())}));
+        const size_t first = std::min(want, kSignatureSector);
+        IVolume::ReadResult r = m_volume->read(extents.front().offset, m_probe.data(), first);
+        if (r.bytes == static_cast<int64_t>(first)
+            && CDocumentSignature::typeCodeOf(m_probe.data(), first) != CFileTypeCatalogue::NotWanted) {
+            // The family is known; more of the first cluster tells the kind.
+            r = m_volume->read(extents.front().offset, m_probe.data(),
+                               static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), extents.front().length)));
+            typeCode = CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+        }
+    }
+    if (typeCode == CFileTypeCatalogue::NotWanted)
+        return;
+
+    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
+    CFileNode record(typeName, size, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
+                     name.text, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(size),
+                     CFileTypeCatalogue::description(typeName));
+    record.origin = CFileNode::OriginDeletedEntry;
+    record.originalName = name.text;
+    record.folder = node.path.isEmpty() ? QStringLiteral("/") : node.path;
+    record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
+    record.extents = extents;
+    record.overwritten = overwritten;
+    record.incomplete = incomplete;
+    ++m_deletedFindings;
+    if (m_notifier)
+        m_notifier->postItem(record);
 }

@@ -1,31 +1,49 @@
 #pragma once
 
+#include "filesystems/CClusterBitSet.h"
+
 #include <QByteArray>
+#include <QString>
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
+class CFatAllocationMap;
+class CFileNode;
 class CNotifyFileNode;
+class IAllocationMap;
 class IVolume;
 
 // The file-system pass of a FAT32 volume: walks the directory tree from the
-// root, breadth first, and posts (start sector, type code) for every live
-// file whose name makes it one of our documents, or a container of one
-// (code 100). The start sector is that of the file's first cluster, in
-// 512-byte units from the start of the volume.
+// root, breadth first, and posts
+//  - (start sector, type code) for every live file whose name makes it one
+//    of our documents, or a container of one (code 100). The start sector is
+//    that of the file's first cluster, in 512-byte units from the start of
+//    the volume. Every entry that is not a directory, a volume label or a
+//    piece of a long name is a file, whatever its other attribute bits;
+//  - a CFileNode (origin OriginDeletedEntry) for every deleted file that is
+//    one of our documents by its name or by its first bytes: its name, its
+//    folder, its size and modification time, and the byte runs its data is
+//    taken from (see postDeletedFile()).
 //
 // The name that decides is the long name when valid long-name entries
 // (their checksum matching the short entry) precede the short entry, and the
-// short name's three-letter extension otherwise.
+// short name's three-letter extension otherwise. A deleted entry has lost
+// its first byte (0xE5 replaces it) and so have its long-name pieces (their
+// order number): the pieces in front of it count when their checksums agree
+// with the short name whose first byte is restored from the long name.
+//
+// Deleted directories are walked too, as far as their clusters are still
+// free and still look like directories; everything in them is deleted.
 //
 // Every chain and every directory walk is bounded by the volume: chain ends,
 // free and bad entries, clusters past the volume, loops and directories
-// reached twice all end the walk.
+// reached twice all end the walk, and no cluster is read as a directory
+// twice (one bit per cluster, in pages made as needed).
 class CFat32Scanner
 {
 public:
@@ -61,15 +79,25 @@ public:
     // The short-name checksum that long-name entries carry.
     static uint8_t shortNameChecksum(const uint8_t* shortName);
 
+    // Live documents posted by the last scan.
     int findings() const { return m_findings; }
+    // Deleted documents posted by the last scan.
+    int deletedFindings() const { return m_deletedFindings; }
+
+    // After scan(): the volume's allocation map (its first FAT), read from
+    // `volume` (the volume this scanner was given, shared so that the map
+    // may outlive the scanner). Null when the boot sector did not decode.
+    std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume) const;
 
 private:
     struct DirectoryNode
     {
         uint32_t firstCluster = 0;
-        std::vector<int64_t> clusterOffsets;
-        bool chainRead = false;
         bool root = false;
+        // A deleted directory: its clusters follow one another from the
+        // first on (the FAT no longer says), and all it holds is deleted.
+        bool deleted = false;
+        QString path; // "" for the root, "/Docs/Work" below it
     };
 
     // Long-name entries gathered in front of a short entry.
@@ -85,30 +113,58 @@ private:
         }
     };
 
+    // Deleted long-name pieces in the order they lie (the last piece of the
+    // name first); their order numbers are gone.
+    struct DeletedLongName
+    {
+        std::vector<const uint8_t*> pieces;
+        void reset() { pieces.clear(); }
+    };
+
+    // What one directory entry names.
+    struct EntryName
+    {
+        QString text;      // the long name, or the short one as "NAME.EXT"
+        bool fromLongName = false;
+    };
+
     bool stopRequested() const;
-    void readClusterChain(DirectoryNode& node);
     void walkDirectories();
-    // Reads the entries of one directory cluster; false when stopped.
-    bool readDirectoryCluster(const DirectoryNode& node, int64_t offset, LongName& longName);
+    // The clusters of a live directory, in chain order.
+    std::vector<uint32_t> directoryChain(uint32_t firstCluster);
+    // Reads one directory cluster and handles its entries. False when the
+    // directory ends in it (an end marker in a deleted directory) or the
+    // scan was stopped; `stopped` tells which.
+    bool readDirectoryCluster(const DirectoryNode& node, uint32_t cluster, LongName& longName,
+                              DeletedLongName& deletedLongName, bool& stopped);
+    // Whether a free cluster holds what a deleted directory's cluster would:
+    // the "." and ".." entries first when `first`, plausible entries up to
+    // the end marker otherwise.
+    bool looksLikeDirectory(uint32_t cluster, bool first) const;
     void collectLongName(const uint8_t* entry, LongName& longName) const;
     void handleFile(const uint8_t* entry, const LongName& longName);
-    void handleDirectory(const uint8_t* entry);
-    bool fatEntry(uint32_t cluster, uint32_t& value);
-    void queueDirectory(uint32_t cluster, bool root);
+    void handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
+    void postDeletedFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
+    EntryName liveName(const uint8_t* entry, const LongName& longName) const;
+    EntryName deletedName(const uint8_t* entry, const DeletedLongName& pieces) const;
+    void queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path);
+    uint32_t startCluster(const uint8_t* entry) const;
+    bool clusterInUse(uint32_t cluster) const;
 
     IVolume* m_volume;
     CNotifyFileNode* m_notifier;
     const std::atomic<bool>* m_running;
     std::atomic<bool> m_stop{false};
     Geometry m_geometry;
+    bool m_geometryKnown = false;
     int64_t m_volumeLength = 0;
-    std::deque<std::unique_ptr<DirectoryNode>> m_queue;
-    // Clusters already read as directory clusters, and directories already
-    // queued: a tree with cycles or chains that merge is read once.
-    std::unordered_set<uint32_t> m_directoryClusters;
-    std::unordered_set<uint32_t> m_directoriesSeen;
-    std::vector<uint8_t> m_fatSector;
-    int64_t m_fatSectorOffset = -1;
+    std::unique_ptr<CFatAllocationMap> m_fat;
+    std::deque<DirectoryNode> m_queue;
+    // Clusters taken by a directory (queued, or reached by its chain): a
+    // tree with cycles or chains that merge is read once.
+    CClusterBitSet m_directoryClusters;
     std::vector<uint8_t> m_cluster;
+    mutable std::vector<uint8_t> m_probe;
     int m_findings = 0;
+    int m_deletedFindings = 0;
 };

@@ -4,6 +4,7 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CMFTRecord.h"
+#include "filesystems/CNtfsAllocationMap.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
@@ -646,8 +647,21 @@ bool CNtfsScanner::loadBitmap()
     m_bitmapRuns = streamRuns<TableRun>(record, m_geometry.bytesPerCluster, m_volumeLength);
     if (m_bitmapRuns.empty())
         return false;
+    m_bitmapBytes = static_cast<int64_t>(std::min<uint64_t>(record.streamRealSize(), std::numeric_limits<int64_t>::max()));
     m_bitmapState = 1;
     return true;
+}
+
+std::unique_ptr<IAllocationMap> CNtfsScanner::allocationMap(std::shared_ptr<IVolume> volume)
+{
+    if (!volume || !loadBitmap() || m_bitmapBytes <= 0)
+        return nullptr;
+    std::vector<CAllocationTableCache::Run> runs;
+    for (const TableRun& run : m_bitmapRuns)
+        runs.push_back({run.volumeOffset, run.bytes});
+    const uint64_t clusters = static_cast<uint64_t>(std::max<int64_t>(volume->length(), 0)) / m_geometry.bytesPerCluster;
+    return std::unique_ptr<IAllocationMap>(
+        new CNtfsAllocationMap(std::move(volume), runs, m_bitmapBytes, m_geometry.bytesPerCluster, clusters));
 }
 
 int64_t CNtfsScanner::clustersInUse(int64_t cluster, int64_t count)

@@ -14,6 +14,7 @@
 
 class CMFTRecord;
 class CNotifyFileNode;
+class IAllocationMap;
 class IVolume;
 
 // The file-system pass of an NTFS volume: walks the master file table and
@@ -69,6 +70,11 @@ public:
     static bool decodeBootSector(const uint8_t* sector, size_t length, Geometry& geometry);
 
     // Whether deleted documents are reported too (the default).
+    // After scan(): the volume's allocation map, from $Bitmap (MFT record
+    // 6), read from `volume` (the volume this scanner was given, shared so
+    // that the map may outlive the scanner). Null when no $Bitmap could be
+    // read.
+    std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume);
     void setReportDeleted(bool on) { m_reportDeleted = on; }
 
     // Findings posted by the last scan (for the tests and the CLI summary):
@@ -149,6 +155,7 @@ private:
     // $Bitmap: its runs in file order (bytes), and one cached block.
     int m_bitmapState = 0; // 0 not loaded, 1 loaded, -1 unreadable
     std::vector<TableRun> m_bitmapRuns;
+    int64_t m_bitmapBytes = 0; // its real size
     std::vector<uint8_t> m_bitmapBlock;
     int64_t m_bitmapBlockStart = -1;
 };

@@ -4,6 +4,7 @@
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
 #include "disk/IVolume.h"
+#include "filesystems/CAllocationMapSet.h"
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CSignatureCarver.h"
@@ -56,6 +57,7 @@ QString lostDeviceReason(const IVolume& volume, int error)
 
 CRecoveryControl::CRecoveryControl(QObject* parent)
     : QThread(parent)
+    , m_allocation(std::make_shared<CAllocationMapSet>())
     , m_serviceTimeoutMs(CUDisksOpener::kDefaultTimeoutMs)
     , m_windowSize(CDiskMappingPointer::kDefaultWindowSize)
 {
@@ -83,7 +85,7 @@ CRecoveryControl::CRecoveryControl(QObject* parent)
         &m_carveRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_carveRelay,
         [this](const CFileNode& node) {
             if (m_alreadyCarved.count({node.startSector, node.typeCode}) == 0)
-                m_relay.postItem(node);
+                relayCarved(node);
         },
         Qt::DirectConnection);
     connect(
@@ -191,6 +193,10 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
         std::lock_guard<std::mutex> lock(m_volumeMutex);
         m_volume = std::move(volume);
     }
+    // A new set, not a cleared one: whoever still holds the last scan's map
+    // keeps it whole.
+    m_allocation = std::make_shared<CAllocationMapSet>();
+    m_carvedInUse = 0;
     m_running = true;
     start(QThread::InheritPriority);
     return true;
@@ -246,11 +252,30 @@ void CRecoveryControl::stopScan()
     m_running = false;
 }
 
-void CRecoveryControl::runFileSystemPass()
+std::shared_ptr<const IAllocationMap> CRecoveryControl::allocationMap() const
 {
+    return m_allocation;
+}
+
+void CRecoveryControl::relayCarved(const CFileNode& node)
+{
+    if (m_allocation->inUse(static_cast<int64_t>(node.byteOffset()))) {
+        ++m_carvedInUse;
+        return;
+    }
+    m_relay.postItem(node);
+}
+
+void CRecoveryControl::runFileSystemPass(bool post)
+{
+    // A resumed scan has its list already: the pass runs again only for the
+    // allocation map, and posts nothing.
+    CNotifyFileNode* relay = post ? &m_relay : nullptr;
     // The names are compared exactly: any other spelling gets no pass.
     if (m_fileSystem == QLatin1String("NTFS")) {
-        CNtfsScanner* scanner = new CNtfsScanner(m_volume.get(), &m_relay, &m_running);
+        CNtfsScanner* scanner = new CNtfsScanner(m_volume.get(), relay, &m_running);
+        if (!post)
+            scanner->setReportDeleted(false);
         {
             std::lock_guard<std::mutex> lock(m_passMutex);
             m_ntfsScanner.reset(scanner);
@@ -259,14 +284,18 @@ void CRecoveryControl::runFileSystemPass()
         // The scanner also watches m_running, so a stop that came before
         // the marker was set is not lost.
         scanner->scan();
+        if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(m_volume))
+            m_allocation->add(0, m_volume->length(), std::move(map));
     } else if (m_fileSystem == QLatin1String("FAT32")) {
-        CFat32Scanner* scanner = new CFat32Scanner(m_volume.get(), &m_relay, &m_running);
+        CFat32Scanner* scanner = new CFat32Scanner(m_volume.get(), relay, &m_running);
         {
             std::lock_guard<std::mutex> lock(m_passMutex);
             m_fat32Scanner.reset(scanner);
             m_activePass = kPassFat32;
         }
         scanner->scan();
+        if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(m_volume))
+            m_allocation->add(0, m_volume->length(), std::move(map));
     }
     std::lock_guard<std::mutex> lock(m_passMutex);
     m_activePass = kPassNone;
@@ -304,8 +333,7 @@ void CRecoveryControl::run()
     }
 
     try {
-        if (!resume)
-            runFileSystemPass();
+        runFileSystemPass(!resume);
     } catch (const std::exception&) {
         // The live-file list is a filter, not the goal: a pass that could
         // not finish (out of memory on a monstrous directory, say) ends

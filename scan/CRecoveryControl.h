@@ -14,17 +14,21 @@
 #include <set>
 #include <utility>
 
+class CAllocationMapSet;
 class CFat32Scanner;
 class CNtfsScanner;
 class CSignatureCarver;
+class IAllocationMap;
 class IVolume;
 
 // The scan worker: runs one whole scan of a volume on its own thread.
 //
 // First the file-system pass reports the documents that live files still
-// own; then the raw pass reads the volume window by window (double
-// buffered) and hands each window to the carving pass on a carving thread
-// while the next one is read. Everything found goes out through relay().
+// own and leaves the volume's allocation map behind; then the raw pass
+// reads the volume window by window (double buffered) and hands each window
+// to the carving pass on a carving thread while the next one is read. Everything found goes out through relay(),
+// except carved documents whose first byte lies in a cluster the file system
+// marks in use: those belong to a live file, whatever it is named.
 //
 // With a session file set, the worker saves what it has done (every
 // checkpoint interval, when stopped and when finished; see CScanJournal),
@@ -89,6 +93,15 @@ public:
     // known once the worker has finished.
     int64_t unreadableBytes() const { return m_unreadable.load(); }
 
+    // Which bytes of the source the file systems mark in use, in source
+    // offsets; made by the file-system pass (empty when none ran or none
+    // could be read). Set before the raw pass starts and unchanged until the
+    // next scan begins, so it may be asked from any thread once the raw pass
+    // runs or the scan has ended.
+    std::shared_ptr<const IAllocationMap> allocationMap() const;
+    // Carved documents left out because they start in a cluster in use.
+    int carvedInUse() const { return m_carvedInUse.load(); }
+
 signals:
     void notifyProcess(long long total, long long current);
     void scanThreadFinish();
@@ -99,15 +112,20 @@ protected:
     void run() override;
 
 private:
-    void runFileSystemPass();
+    void runFileSystemPass(bool post);
     void failOpen(const QString& reason);
     void recordEntry(CScanJournal::Entry entry);
     // Writes the session file: everything before `reached` carved, the pass
     // to go on from `resumeOffset`.
     void saveSession(int64_t resumeOffset, int64_t reached, bool finished);
     bool openThroughService();
+    // On the carving thread: passes a carved document on unless it starts
+    // in a cluster in use.
+    void relayCarved(const CFileNode& node);
 
     CNotifyFileNode m_relay;
+    std::shared_ptr<CAllocationMapSet> m_allocation;
+    std::atomic<int> m_carvedInUse{0};
     std::unique_ptr<CSignatureCarver> m_carver;
     std::atomic<bool> m_running{true};
     // The file-system scanners, kept until the worker goes. Stored and

@@ -1,110 +1,17 @@
+#include "FatImageBuilder.h"
+
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CFat32Scanner.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
 
 using Finding = QPair<long long, int>;
-
-void put16(QByteArray& b, int64_t at, uint16_t v)
-{
-    b[int(at)] = char(v & 0xFF);
-    b[int(at) + 1] = char(v >> 8);
-}
-
-void put32(QByteArray& b, int64_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        b[int(at) + i] = char((v >> (8 * i)) & 0xFF);
-}
-
-// A FAT32 volume in memory, built entry by entry.
-struct FatBuilder
-{
-    uint16_t bytesPerSector = 512;
-    uint8_t sectorsPerCluster = 8;
-    uint16_t reserved = 32;
-    uint8_t fats = 2;
-    uint32_t sectorsPerFat = 1000;
-    uint32_t rootCluster = 2;
-    uint32_t clusters = 300;
-    QByteArray image;
-
-    void start()
-    {
-        const uint32_t total = reserved + fats * sectorsPerFat + clusters * sectorsPerCluster;
-        image = QByteArray(int(int64_t(total) * bytesPerSector), 0);
-        image.replace(0x52, 8, "FAT32   ");
-        put16(image, 0x0B, bytesPerSector);
-        image[0x0D] = char(sectorsPerCluster);
-        put16(image, 0x0E, reserved);
-        image[0x10] = char(fats);
-        put32(image, 0x20, total);
-        put32(image, 0x24, sectorsPerFat);
-        put32(image, 0x2C, rootCluster);
-        setFat(0, 0x0FFFFFF8);
-        setFat(1, 0x0FFFFFFF);
-        setFat(rootCluster, 0x0FFFFFFF);
-    }
-
-    void setFat(uint32_t n, uint32_t v)
-    {
-        for (int f = 0; f < fats; ++f)
-            put32(image, (int64_t(reserved) + int64_t(f) * sectorsPerFat) * bytesPerSector + n * 4, v);
-    }
-
-    int64_t clusterOffset(uint32_t n) const
-    {
-        return (int64_t(reserved) + int64_t(fats) * sectorsPerFat + int64_t(n - 2) * sectorsPerCluster)
-            * bytesPerSector;
-    }
-
-    long long sectorOf(uint32_t n) const { return clusterOffset(n) / 512; }
-
-    // Writes the 32-byte short entry `index` of directory cluster `dir`.
-    void entry(uint32_t dir, int index, const char* name11, uint8_t attribute, uint32_t first, uint8_t byte12 = 0)
-    {
-        const int64_t at = clusterOffset(dir) + index * 32;
-        image.replace(int(at), 11, QByteArray(name11, 11));
-        image[int(at) + 11] = char(attribute);
-        image[int(at) + 12] = char(byte12);
-        put16(image, at + 20, uint16_t(first >> 16));
-        put16(image, at + 26, uint16_t(first & 0xFFFF));
-        put32(image, at + 28, 1000);
-    }
-
-    // Writes the long-name entries of `name` from entry `index` on and
-    // returns the index of the short entry that must follow.
-    int longName(uint32_t dir, int index, const QString& name, uint8_t checksum)
-    {
-        const int pieces = (name.size() + 12) / 13;
-        for (int p = pieces; p >= 1; --p, ++index) {
-            const int64_t at = clusterOffset(dir) + index * 32;
-            QByteArray e(32, 0);
-            e[0] = char(p | (p == pieces ? 0x40 : 0));
-            e[11] = char(0x0F);
-            e[13] = char(checksum);
-            static const int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-            for (int i = 0; i < 13; ++i) {
-                const int k = (p - 1) * 13 + i;
-                uint16_t unit = k < name.size() ? name.at(k).unicode() : (k == name.size() ? 0 : 0xFFFF);
-                put16(e, offsets[i], unit);
-            }
-            image.replace(int(at), 32, e);
-        }
-        return index;
-    }
-
-    void longEntry(uint32_t dir, int index, const QString& name, const char* name11, uint32_t first)
-    {
-        const uint8_t sum = CFat32Scanner::shortNameChecksum(reinterpret_cast<const uint8_t*>(name11));
-        entry(dir, longName(dir, index, name, sum), name11, 0x20, first);
-    }
-};
 
 QList<Finding> scanImage(const QByteArray& image, std::function<void(CFat32Scanner&)> onFinding = {})
 {
@@ -130,7 +37,7 @@ class TestFat32Scanner : public QObject
 private slots:
     void rootEntriesAndNames();
     void treeIsWalkedLevelByLevel();
-    void rootEndsOnHiddenEntryButSubdirectoriesDoNot();
+    void rootCountsHiddenEntriesAndEndsOnGarbage();
     void scatteredDirectoryClustersAreAllRead();
     void damagedChainsAndCyclesEndTheWalk();
     void geometry();
@@ -143,8 +50,9 @@ void TestFat32Scanner::rootEntriesAndNames()
     f.start();
     f.entry(2, 0, "TAMSEL     ", 0x08, 0); // volume label
     f.entry(2, 1, "REPORT  PDF", 0x20, 100);
-    f.entry(2, 2, "READONLYPDF", 0x21, 101);
-    f.entry(2, 3, "\xE5OST    DOC", 0x20, 102);
+    f.entry(2, 2, "READONLYPDF", 0x21, 101);                       // any attribute bits but 0x08/0x10
+    f.entry(2, 3, "SYSTEM  PDF", 0x06, 111);                       // hidden + system, archive cleared
+    f.entry(2, 20, "\xE5OST    DOC", 0x20, 102);
     f.longEntry(2, 4, "Budget.xlsx", "BUDGET~1XLS", 103);         // entries 4-5
     f.entry(2, 6, "BUDGET~2XLS", 0x20, 104);                       // no long name
     const int s = f.longName(2, 7, "Sheet.xlsx", 0x11);            // wrong checksum
@@ -159,6 +67,7 @@ void TestFat32Scanner::rootEntriesAndNames()
 
     const QList<Finding> expected = {
         {2816, 5},                    // 32 + 2 x 1000 + 98 x 8
+        {f.sectorOf(101), 5},
         {f.sectorOf(103), 8},         // the long name decides: XLSX
         {f.sectorOf(104), 3},         // short name only: XLS
         {f.sectorOf(105), 3},         // long name of another entry: ignored
@@ -166,8 +75,11 @@ void TestFat32Scanner::rootEntriesAndNames()
         {f.sectorOf(107), 100},       // a compound document template
         {f.sectorOf(108), 5},
         {f.sectorOf(109), 6},
+        {f.sectorOf(111), 5},
     };
-    QCOMPARE(scanImage(f.image), expected);
+    QList<Finding> found = scanImage(f.image);
+    std::sort(found.begin(), found.end());
+    QCOMPARE(found, expected);
 }
 
 void TestFat32Scanner::treeIsWalkedLevelByLevel()
@@ -178,7 +90,8 @@ void TestFat32Scanner::treeIsWalkedLevelByLevel()
         f.setFat(c, 0x0FFFFFFF);
     f.entry(2, 0, "A          ", 0x10, 10);
     f.entry(2, 1, "TOP     PDF", 0x20, 100);
-    f.entry(2, 2, "HIDDEN     ", 0x12, 13); // not a plain directory: not entered
+    f.entry(2, 2, "HIDDEN     ", 0x17, 13); // hidden, system, read-only: entered all the same
+    f.entry(2, 3, "LABEL      ", 0x18, 14); // a label with the directory bit: not entered
     f.entry(10, 0, ".          ", 0x10, 10);
     f.entry(10, 1, "..         ", 0x10, 0);
     f.entry(10, 2, "B          ", 0x10, 11);
@@ -190,26 +103,33 @@ void TestFat32Scanner::treeIsWalkedLevelByLevel()
     f.entry(12, 1, "..         ", 0x10, 11);
     f.longEntry(12, 2, "deep.pptx", "DEEP    PPT", 102);
     f.entry(13, 0, "SECRET  PDF", 0x20, 103);
+    f.setFat(14, 0x0FFFFFFF);
+    f.entry(14, 0, "LABELLEDPDF", 0x20, 104);
 
-    const QList<Finding> expected = {{f.sectorOf(100), 5}, {f.sectorOf(101), 2}, {f.sectorOf(102), 7}};
+    const QList<Finding> expected = {
+        {f.sectorOf(100), 5}, {f.sectorOf(101), 2}, {f.sectorOf(103), 5}, {f.sectorOf(102), 7}};
     QCOMPARE(scanImage(f.image), expected);
 }
 
-void TestFat32Scanner::rootEndsOnHiddenEntryButSubdirectoriesDoNot()
+void TestFat32Scanner::rootCountsHiddenEntriesAndEndsOnGarbage()
 {
     FatBuilder f;
     f.start();
-    // The root spans clusters 2 and 3; the hidden entry ends cluster 2 only.
+    // The root spans clusters 2 and 3. A hidden entry is a file like any
+    // other; a name no formatter writes ends the root's cluster (2 only).
     f.setFat(2, 3);
     f.setFat(3, 0x0FFFFFFF);
     f.setFat(20, 0x0FFFFFFF);
     f.entry(2, 0, "SUB        ", 0x10, 20);
-    f.entry(2, 1, "HIDDEN  SYS", 0x02, 0);
+    f.entry(2, 1, "HIDDEN  PDF", 0x02, 99);
     f.entry(2, 2, "AFTER   PDF", 0x20, 100);
+    f.entry(2, 3, "?BAD    SYS", 0x20, 0);
+    f.entry(2, 4, "LOST    PDF", 0x20, 105);
     f.entry(3, 0, "NEXT    PDF", 0x20, 101);
     f.entry(20, 0, "HIDDEN  SYS", 0x02, 0);
     f.entry(20, 1, "AFTER   PDF", 0x20, 102);
-    const QList<Finding> expected = {{f.sectorOf(101), 5}, {f.sectorOf(102), 5}};
+    const QList<Finding> expected = {
+        {f.sectorOf(99), 5}, {f.sectorOf(100), 5}, {f.sectorOf(101), 5}, {f.sectorOf(102), 5}};
     QCOMPARE(scanImage(f.image), expected);
 }
 

@@ -5,7 +5,9 @@
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CFat32Scanner.h"
+#include "filesystems/IAllocationMap.h"
 #include "filesystems/CNtfsScanner.h"
+#include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 #include "scan/CRecoveryControl.h"
@@ -220,6 +222,9 @@ private slots:
     void ntfsDeletedDocumentsMatchTheSleuthKit();
     void fat32LiveDocumentsMatchTheSleuthKit_data();
     void fat32LiveDocumentsMatchTheSleuthKit();
+    void allocationMatchesTheSleuthKit_data();
+    void allocationMatchesTheSleuthKit();
+    void fat32DeletedEntriesMatchTheSleuthKit();
     void cliListsDeletedDocumentsAndNoLiveOne_data();
     void cliListsDeletedDocumentsAndNoLiveOne();
     void damagedNtfsScanEnds();
@@ -235,6 +240,7 @@ private:
     QString m_ntfs;
     QString m_fat32;
     QString m_fat32Large;
+    QString m_fat32Deleted;
     QString m_ntfsFailure;
     QString m_ntfsDeleted;
     QString m_ntfsDeletedFailure;
@@ -258,6 +264,9 @@ void TestFileSystemVolumes::initTestCase()
     QString failure = build("make-fat32-volume.sh", m_fat32);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     failure = build("make-fat32-volume.sh", m_fat32Large, {"4096"});
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    m_fat32Deleted = m_dir.filePath("fat32-deleted.img");
+    failure = build("make-fat32-deleted-volume.sh", m_fat32Deleted);
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
 
     m_ntfs = m_dir.filePath("ntfs.img");
@@ -393,7 +402,8 @@ void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit()
     QFETCH(int, which);
     const QString image = which ? m_fat32Large : m_fat32;
     const QList<Finding> expected = tskLiveDocuments(image, false);
-    QCOMPARE(expected.size(), 10);
+    // The ten of the NTFS volume, and three behind other attribute bits.
+    QCOMPARE(expected.size(), 13);
     const QList<Finding> found = scanFile(image, false);
     QCOMPARE(found, expected);
     // letter.docx, talk.pptx and the figures are found as what their long
@@ -409,6 +419,142 @@ void TestFileSystemVolumes::fat32LiveDocumentsMatchTheSleuthKit()
         for (const Finding& x : found)
             QVERIFY2(x.first != sector, qPrintable(f.path));
     }
+}
+
+void TestFileSystemVolumes::allocationMatchesTheSleuthKit_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::newRow("NTFS") << 0;
+    QTest::newRow("FAT32") << 1;
+    QTest::newRow("FAT32, 4096-byte sectors") << 2;
+}
+
+// Every block The Sleuth Kit knows the status of gets the same answer from
+// the allocation map (FAT32: the sectors of the cluster area; the reserved
+// sectors and the FATs are no cluster to the map).
+void TestFileSystemVolumes::allocationMatchesTheSleuthKit()
+{
+    QFETCH(int, which);
+    if (which == 0 && !m_ntfsFailure.isEmpty())
+        QSKIP("no NTFS test volume");
+    const QString image = which == 0 ? m_ntfs : which == 1 ? m_fat32 : m_fat32Large;
+    std::shared_ptr<IVolume> volume(CFileVolume::open(image));
+    QVERIFY(volume);
+    std::unique_ptr<IAllocationMap> map;
+    if (which == 0) {
+        CNtfsScanner scanner(volume.get(), nullptr);
+        scanner.scan();
+        map = scanner.allocationMap(volume);
+    } else {
+        CFat32Scanner scanner(volume.get(), nullptr);
+        scanner.scan();
+        map = scanner.allocationMap(volume);
+    }
+    QVERIFY(map);
+
+    const QString fsstat = run("fsstat", {image});
+    const long long unit = which == 0 ? fsstatNumber(image, "Cluster Size") : fsstatNumber(image, "Sector Size");
+    long long first = 0;
+    long long last = std::numeric_limits<long long>::max();
+    if (which != 0) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("Cluster Area: (\\d+) - (\\d+)")).match(fsstat);
+        QVERIFY(m.hasMatch());
+        first = m.captured(1).toLongLong();
+        last = m.captured(2).toLongLong();
+    }
+    int compared = 0;
+    int used = 0;
+    long long highest = first;
+    QStringList wrong;
+    for (const QString& line : run("blkls", {"-e", "-l", image}).split('\n')) {
+        const QStringList cells = line.split('|');
+        if (cells.size() != 2 || (cells[1] != "a" && cells[1] != "f"))
+            continue;
+        bool ok = false;
+        const long long block = cells[0].toLongLong(&ok);
+        if (!ok || block < first || block > last)
+            continue;
+        const bool allocated = cells[1] == "a";
+        ++compared;
+        highest = std::max(highest, block);
+        used += allocated;
+        if (map->inUse(block * unit) != allocated || map->inUse(block * unit + unit - 1) != allocated)
+            wrong << line;
+    }
+    QVERIFY(compared > 1000);
+    QVERIFY(used > 10);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong.mid(0, 10).join(' ')));
+    QCOMPARE(map->bytesInUse(first * unit, (highest - first + 1) * unit), used * unit);
+}
+
+// Deleted entries against The Sleuth Kit: every deleted document is one
+// record with TSK's path, size, time and (icat -r) bytes, the one whose
+// first clusters a later file took is overwritten and not whole, a
+// document under another name is found by its bytes, and nothing else is
+// listed.
+void TestFileSystemVolumes::fat32DeletedEntriesMatchTheSleuthKit()
+{
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(m_fat32Deleted);
+    QVERIFY(volume);
+    CNotifyFileNode relay;
+    QList<CFileNode> records;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                     [&](const CFileNode& n) { records.append(n); });
+    CFat32Scanner scanner(volume.get(), &relay);
+    scanner.scan();
+
+    QMap<QString, CFileNode> byPath;
+    for (const CFileNode& n : records) {
+        QCOMPARE(n.origin, int(CFileNode::OriginDeletedEntry));
+        byPath.insert((n.folder == "/" ? QString() : n.folder.mid(1) + '/') + n.originalName, n);
+    }
+    QCOMPARE(byPath.size(), records.size());
+
+    int checked = 0;
+    for (const TskFile& f : tskFiles(m_fat32Deleted, true)) {
+        const QString istat = run("istat", {m_fat32Deleted, f.inode});
+        const bool document = typeOf(f.path.section('/', -1)) != 0 || f.path.endsWith(".bak");
+        QVERIFY2(byPath.contains(f.path) == document, qPrintable(f.path + " " + byPath.keys().join(',')));
+        if (!document)
+            continue;
+        ++checked;
+        const CFileNode n = byPath.value(f.path);
+        const long long size = QRegularExpression("Size: (\\d+)").match(istat).captured(1).toLongLong();
+        QCOMPARE(n.size, size);
+        const QString written = QRegularExpression("Written:\\s+(\\S+ \\S+)").match(istat).captured(1);
+        QCOMPARE(n.modified.toString("yyyy-MM-dd HH:mm:ss"), written);
+        QCOMPARE(qint64(n.startSector), tskStartSector(m_fat32Deleted, f.inode, false));
+
+        QByteArray bytes;
+        for (const CFileNode::Extent& e : n.extents) {
+            QByteArray piece(int(e.length), '\0');
+            QCOMPARE(volume->read(e.offset, piece.data(), size_t(e.length)).bytes, e.length);
+            bytes += piece;
+        }
+        QCOMPARE(bytes.size(), int(size));
+        QProcess icat;
+        icat.start("icat", {"-r", m_fat32Deleted, f.inode});
+        QVERIFY(icat.waitForFinished(60000));
+        const QByteArray tsk = icat.readAllStandardOutput();
+        if (f.path.endsWith("eused.pdf")) {
+            // Its first two clusters hold later.zip now.
+            QVERIFY2(n.overwritten > 0.25 && n.overwritten < 0.35, qPrintable(QString::number(n.overwritten)));
+            QVERIFY(bytes.startsWith("PK"));
+            continue;
+        }
+        QCOMPARE(n.overwritten, 0.0);
+        QVERIFY(!n.incomplete);
+        QVERIFY2(bytes == tsk, qPrintable(f.path));
+        if (f.path.endsWith(".bak"))
+            QCOMPARE(n.typeCode, int(CFileTypeCatalogue::Docx));
+    }
+    // The two in named folders, the two in the deleted folder, backup.bak
+    // and reused.pdf.
+    QCOMPARE(checked, 6);
+    QCOMPARE(records.size(), 6);
+    QVERIFY(byPath.contains(QStringLiteral("论文/2024/毕业论文终稿.docx")));
+    QVERIFY(byPath.contains(QStringLiteral("Old/Inner/_ables.doc")));
 }
 
 void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne_data()

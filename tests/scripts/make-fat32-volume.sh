@@ -2,7 +2,9 @@
 # make-fat32-volume.sh IMAGE [SECTOR_SIZE]: builds a FAT32 volume with
 # mkfs.fat and mtools (no mount), 4096-byte clusters, holding live documents
 # three directories deep, a container under another name, files of no
-# interest, and documents that were copied and then deleted. SECTOR_SIZE is
+# interest, live documents behind other attribute bits (read-only, hidden
+# with the archive bit cleared, inside a hidden system directory), a live
+# .txt that holds a PDF, and documents that were copied and then deleted. SECTOR_SIZE is
 # 512 (default) or 4096. The image is sparse: FAT32 needs 65525 clusters,
 # but only the few written ones take room.
 set -euo pipefail
@@ -37,6 +39,16 @@ mcopy "${i[@]}" "$data/ppt_2slides.ppt" ::/Misc/slides.ppt
 mcopy "${i[@]}" "$data/zip_deflated.zip" ::/Misc/book.odt
 mcopy "${i[@]}" "$data/MANIFEST.tsv" ::/Misc/notes.txt
 mcopy "${i[@]}" "$data/MANIFEST.tsv" ::/Misc/noext
+# Attribute bits other than the archive bit alone.
+mcopy "${i[@]}" "$data/doc_short.doc" ::/Docs/FINAL.DOC
+mattrib "${i[@]}" +r ::/Docs/FINAL.DOC
+mcopy "${i[@]}" "$data/pdf_ghostscript.pdf" ::/hidden.pdf
+mattrib "${i[@]}" -a +h ::/hidden.pdf
+mmd "${i[@]}" ::/Private
+mcopy "${i[@]}" "$data/docx_lo_short.docx" ::/Private/plan.docx
+mattrib "${i[@]}" +h +s ::/Private
+# A live file whose name hides a PDF.
+mcopy "${i[@]}" "$data/pdf_lo_writer_text.pdf" ::/Misc/readme.txt
 # Deleted documents.
 mcopy "${i[@]}" "$data/pdf_qpdf_linearized.pdf" ::/Docs/old-draft.pdf
 mcopy "${i[@]}" "$data/docx_lo_short.docx" ::/Docs/Work/gone.docx

@@ -1,0 +1,71 @@
+#include "filesystems/CFatAllocationMap.h"
+
+#include "disk/LittleEndian.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr uint32_t kFatEntryMask = 0x0FFFFFFF;
+constexpr int64_t kFatEntryBytes = 4;
+constexpr uint64_t kFirstDataCluster = 2;
+
+std::vector<CAllocationTableCache::Run> firstFat(const CFat32Scanner::Geometry& g)
+{
+    // Every product is below 2^16 * 2^12 and 2^32 * 2^12: no overflow.
+    return {{static_cast<int64_t>(g.reservedSectors) * g.bytesPerSector,
+             static_cast<int64_t>(g.sectorsPerFat) * g.bytesPerSector}};
+}
+
+CClusterAllocationMap::Layout layoutOf(const CFat32Scanner::Geometry& g)
+{
+    CClusterAllocationMap::Layout l;
+    l.dataStart = static_cast<int64_t>(g.dataStartSector * g.bytesPerSector);
+    l.clusterBytes = g.clusterBytes();
+    l.firstCluster = kFirstDataCluster;
+    l.lastCluster = g.highestCluster;
+    return l;
+}
+
+} // namespace
+
+CFatAllocationMap::CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry)
+    : CClusterAllocationMap(std::move(volume), firstFat(geometry), layoutOf(geometry))
+{
+}
+
+bool CFatAllocationMap::entry(uint64_t cluster, uint32_t& value) const
+{
+    if (cluster > static_cast<uint64_t>(m_table.length() / kFatEntryBytes))
+        return false;
+    bool got = false;
+    m_table.withBytes(static_cast<int64_t>(cluster) * kFatEntryBytes, [&](const uint8_t* bytes, int64_t available) {
+        if (available >= kFatEntryBytes) {
+            value = le::u32(bytes) & kFatEntryMask;
+            got = true;
+        }
+    });
+    return got;
+}
+
+uint64_t CFatAllocationMap::countInUse(uint64_t first, uint64_t count) const
+{
+    uint64_t used = 0;
+    uint64_t cluster = first;
+    const uint64_t end = first + count;
+    const uint64_t entries = static_cast<uint64_t>(m_table.length() / kFatEntryBytes);
+    while (cluster < end && cluster < entries) {
+        uint64_t taken = 0;
+        m_table.withBytes(static_cast<int64_t>(cluster) * kFatEntryBytes, [&](const uint8_t* bytes, int64_t available) {
+            taken = std::min<uint64_t>(static_cast<uint64_t>(available / kFatEntryBytes), end - cluster);
+            for (uint64_t i = 0; i < taken; ++i) {
+                if (le::u32(bytes + i * kFatEntryBytes) & kFatEntryMask)
+                    ++used;
+            }
+        });
+        if (taken == 0)
+            break;
+        cluster += taken;
+    }
+    return used;
+}
