@@ -79,6 +79,11 @@ constexpr int64_t kMaxDirectoryBytes = 65536 * 32;
 // Enough of a file's first bytes to tell a ZIP's or a compound document's
 // kind; one sector tells the family.
 constexpr size_t kSignatureSector = 512;
+// Clusters the data walks of deleted files may look at in one scan, per
+// cluster of the volume and besides: a real volume's deleted files span it
+// a few times over at most.
+constexpr uint64_t kWalkBudgetPerCluster = 16;
+constexpr uint64_t kWalkBudgetBase = uint64_t(1) << 22;
 
 bool isPowerOfTwo(uint64_t v)
 {
@@ -272,6 +277,7 @@ void CFat32Scanner::scan()
     // the map it hands on; it does not own the volume.
     m_fat.reset(new CFatAllocationMap(std::shared_ptr<IVolume>(m_volume, [](IVolume*) {}), m_geometry));
     m_directoryClusters.reset(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
+    m_walkBudget = kWalkBudgetPerCluster * (static_cast<uint64_t>(m_geometry.highestCluster) + 1) + kWalkBudgetBase;
     m_cluster.assign(m_geometry.clusterBytes(), 0);
     m_probe.assign(m_geometry.clusterBytes(), 0);
     queueDirectory(m_geometry.rootCluster, true, false, QString());
@@ -644,23 +650,43 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
         e.offset = m_geometry.clusterOffset(start);
         e.length = length;
         extents.append(e);
-        overwritten = static_cast<double>(m_fat->bytesInUse(e.offset, e.length)) / static_cast<double>(length);
+        // Paid for like the walks below; past the budget the share is not
+        // counted and the file is taken as wholly overwritten.
+        const uint64_t clusters = static_cast<uint64_t>((length + clusterBytes - 1) / clusterBytes);
+        if (clusters <= m_walkBudget) {
+            m_walkBudget -= clusters;
+            overwritten = static_cast<double>(m_fat->bytesInUse(e.offset, e.length)) / static_cast<double>(length);
+        } else {
+            overwritten = 1.0;
+        }
     } else {
         int64_t remaining = size;
-        for (uint32_t cluster = start; remaining > 0 && cluster <= m_geometry.highestCluster; ++cluster) {
-            if (clusterInUse(cluster))
-                continue;
-            const int64_t take = std::min(remaining, clusterBytes);
-            const int64_t offset = m_geometry.clusterOffset(cluster);
-            if (!extents.isEmpty() && extents.back().offset + extents.back().length == offset) {
-                extents.back().length += take;
-            } else {
-                CFileNode::Extent e;
-                e.offset = offset;
-                e.length = take;
-                extents.append(e);
-            }
+        uint64_t cluster = start;
+        while (remaining > 0 && cluster <= m_geometry.highestCluster) {
+            // Runs, not clusters: a walk over a long stretch in use, or a
+            // large file, costs its FAT bytes. Every cluster looked at is
+            // paid for from the scan's budget, so entries that all claim
+            // the whole volume cannot make the pass quadratic.
+            const uint64_t left = m_geometry.highestCluster - cluster + 1;
+            const uint64_t skipped = m_fat->runLength(cluster, std::min(left, m_walkBudget), true);
+            cluster += skipped;
+            m_walkBudget -= skipped;
+            if (cluster > m_geometry.highestCluster || m_walkBudget == 0)
+                break;
+            const uint64_t wanted = static_cast<uint64_t>((remaining + clusterBytes - 1) / clusterBytes);
+            const uint64_t free = m_fat->runLength(
+                cluster, std::min({wanted, m_geometry.highestCluster - cluster + 1, m_walkBudget}), false);
+            if (free == 0)
+                break; // unreadable or out of budget
+            m_walkBudget -= free;
+            const int64_t take = std::min(remaining, static_cast<int64_t>(free) * clusterBytes);
+            const int64_t offset = m_geometry.clusterOffset(static_cast<uint32_t>(cluster));
+            CFileNode::Extent e;
+            e.offset = offset;
+            e.length = take;
+            extents.append(e);
             remaining -= take;
+            cluster += free;
         }
         incomplete = remaining > 0;
     }

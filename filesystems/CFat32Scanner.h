@@ -167,4 +167,6 @@ private:
     mutable std::vector<uint8_t> m_probe;
     int m_findings = 0;
     int m_deletedFindings = 0;
+    // Clusters the deleted files' data walks may still look at.
+    uint64_t m_walkBudget = 0;
 };

@@ -69,3 +69,38 @@ uint64_t CFatAllocationMap::countInUse(uint64_t first, uint64_t count) const
     }
     return used;
 }
+
+uint64_t CFatAllocationMap::runLength(uint64_t first, uint64_t limit, bool used) const
+{
+    const Layout& l = layout();
+    if (l.clusterBytes <= 0 || first < l.firstCluster || first > l.lastCluster)
+        return 0;
+    const uint64_t end = first + std::min(limit, l.lastCluster - first + 1);
+    const uint64_t entries = static_cast<uint64_t>(m_table.length() / kFatEntryBytes);
+    uint64_t cluster = first;
+    bool broken = false;
+    while (!broken && cluster < end) {
+        if (cluster >= entries) {
+            // Past the FAT: free.
+            if (used)
+                break;
+            cluster = end;
+            break;
+        }
+        uint64_t taken = 0;
+        m_table.withBytes(static_cast<int64_t>(cluster) * kFatEntryBytes, [&](const uint8_t* bytes, int64_t available) {
+            const uint64_t n = std::min<uint64_t>(static_cast<uint64_t>(available / kFatEntryBytes), end - cluster);
+            for (; taken < n; ++taken) {
+                const bool inUse = (le::u32(bytes + taken * kFatEntryBytes) & kFatEntryMask) != 0;
+                if (inUse != used) {
+                    broken = true;
+                    break;
+                }
+            }
+        });
+        if (taken == 0 && !broken)
+            break;
+        cluster += taken;
+    }
+    return cluster - first;
+}

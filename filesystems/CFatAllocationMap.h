@@ -17,6 +17,11 @@ public:
     // no such entry.
     bool entry(uint64_t cluster, uint32_t& value) const;
 
+    // How many clusters from `first` on (at most `limit`, and not past the
+    // map) are all in use (`used`) or all free, read a table block at a
+    // time: the long runs of a volume cost no more than their FAT bytes.
+    uint64_t runLength(uint64_t first, uint64_t limit, bool used) const;
+
 protected:
     uint64_t countInUse(uint64_t first, uint64_t count) const override;
 };

@@ -3,11 +3,13 @@
 
     fuzz/make_seeds.py NTFS_IMAGE FAT32_IMAGE [FAT32_4K_IMAGE ...]
     fuzz/make_seeds.py --ntfs-deleted NTFS_DELETED_IMAGE
+    fuzz/make_seeds.py --fat32 NAME FAT32_IMAGE
 
 Writes fuzz/corpus/mft_record (the table's records, as stored and with their
 update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
 (boot sector and table) and fuzz/corpus/fat32_scanner (boot sector, first
-FAT and every directory cluster), in the sparse encoding of
+FAT, every directory cluster, the first clusters of deleted directories and
+the first sector of deleted files), in the sparse encoding of
 fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change.
 
 After a run of scripts/fuzz.sh TARGET, what it found is merged into the
@@ -190,21 +192,29 @@ def fat32_seeds(path, name):
         return data_start + (c - 2) * cluster_bytes
 
     chunks = [(0, boot)] + nonzero_runs(image[fat:fat + spf * bps], fat, bps)
-    queue = [root]
+    queue = [(root, False)]
     seen = set()
     while queue:
-        first = queue.pop(0)
-        if first in seen:
+        first, deleted = queue.pop(0)
+        if first in seen or not 2 <= first <= highest:
             continue
         seen.add(first)
-        for c in fat_chain(image, fat, first, highest):
+        # A deleted directory's clusters follow one another; two are plenty.
+        clusters = [first, first + 1] if deleted else fat_chain(image, fat, first, highest)
+        for c in clusters:
             block = image[offset_of(c):offset_of(c) + cluster_bytes]
             chunks.append((offset_of(c), block.rstrip(b"\0") or b"\0"))
             for at in range(0, len(block), 32):
                 entry = block[at:at + 32]
-                if entry[0] in (0, 0xE5) or entry[0:1] == b"." or entry[11] != 0x10:
+                if entry[0] == 0 or entry[0:1] == b"." or (entry[11] & 0x3F) == 0x0F or entry[11] & 0x08:
                     continue
-                queue.append((u16(entry, 20) << 16) | u16(entry, 26))
+                start = (u16(entry, 20) << 16) | u16(entry, 26)
+                gone = deleted or entry[0] == 0xE5
+                if entry[11] & 0x10:
+                    queue.append((start, gone))
+                elif gone and 2 <= start <= highest:
+                    # Deleted files' first bytes: what tells their type.
+                    chunks.append((offset_of(start), image[offset_of(start):offset_of(start) + 512]))
     write("fat32_scanner", "seed-" + name, encode(0, len(image), chunks))
     write("fat32_scanner", "seed-" + name + "-stop", encode(4, len(image), chunks))
 
@@ -212,6 +222,9 @@ def fat32_seeds(path, name):
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--ntfs-deleted":
         ntfs_deleted_seeds(sys.argv[2])
+        return
+    if len(sys.argv) == 4 and sys.argv[1] == "--fat32":
+        fat32_seeds(sys.argv[3], sys.argv[2])
         return
     if len(sys.argv) < 3:
         sys.exit(__doc__)

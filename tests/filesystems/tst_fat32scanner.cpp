@@ -2,6 +2,8 @@
 
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CFat32Scanner.h"
+#include "scan/CFileNode.h"
+#include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 
 #include <QtTest>
@@ -29,6 +31,31 @@ QList<Finding> scanImage(const QByteArray& image, std::function<void(CFat32Scann
     return found;
 }
 
+QList<CFileNode> deletedRecords(const QByteArray& image)
+{
+    CMemoryVolume volume(image);
+    CNotifyFileNode relay;
+    CFat32Scanner scanner(&volume, &relay);
+    QList<CFileNode> found;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                     [&](const CFileNode& n) { found.append(n); });
+    scanner.scan();
+    return found;
+}
+
+// Marks the short entry `index` of `dir`, and the `pieces` long-name entries
+// before it, deleted.
+void markDeleted(FatBuilder& f, uint32_t dir, int index, int pieces = 0)
+{
+    for (int k = index - pieces; k <= index; ++k)
+        f.image[int(f.clusterOffset(dir) + k * 32)] = char(0xE5);
+}
+
+void setSize(FatBuilder& f, uint32_t dir, int index, uint32_t size)
+{
+    put32(f.image, f.clusterOffset(dir) + index * 32 + 28, size);
+}
+
 } // namespace
 
 class TestFat32Scanner : public QObject
@@ -42,6 +69,8 @@ private slots:
     void damagedChainsAndCyclesEndTheWalk();
     void geometry();
     void stopDuringTheWalkEmitsNothingMore();
+    void deletedEntriesNamesAndData();
+    void deletedDirectoriesAndHostileEntries();
 };
 
 void TestFat32Scanner::rootEntriesAndNames()
@@ -268,6 +297,128 @@ void TestFat32Scanner::stopDuringTheWalkEmitsNothingMore()
     });
     scanner.scan();
     QCOMPARE(count, 1);
+}
+
+void TestFat32Scanner::deletedEntriesNamesAndData()
+{
+    FatBuilder f;
+    f.start();
+    const int64_t c = 4096;
+    // 0: a long name restored (its short name began with "R").
+    int s0 = f.longName(2, 0, QStringLiteral("Rapport final été.docx"),
+                        CFat32Scanner::shortNameChecksum(reinterpret_cast<const uint8_t*>("RAPPOR~1DOC")));
+    f.entry(2, s0, "RAPPOR~1DOC", 0x20, 100);
+    setSize(f, 2, s0, uint32_t(2 * c + 10));
+    markDeleted(f, 2, s0, s0);
+    f.setFat(101, 0x0FFFFFFF); // a live file took cluster 101: the data skips it
+    // A long name whose checksum belongs to another short name: not taken.
+    int s1 = f.longName(2, s0 + 1, QStringLiteral("wrong.pdf"), 0x42);
+    f.entry(2, s1, "ANOTHER PDF", 0x20, 110);
+    markDeleted(f, 2, s1, s1 - s0 - 1);
+    // An overwritten one: its start cluster is in use, and one of three.
+    f.entry(2, s1 + 1, "TAKEN   XLS", 0x20, 120);
+    setSize(f, 2, s1 + 1, uint32_t(3 * c));
+    markDeleted(f, 2, s1 + 1);
+    f.setFat(120, 0x0FFFFFFF);
+    // A file of no wanted name whose bytes are a PDF, and one that is not.
+    f.entry(2, s1 + 2, "BACKUP  BAK", 0x20, 130);
+    f.image.replace(int(f.clusterOffset(130)), 8, "%PDF-1.7");
+    markDeleted(f, 2, s1 + 2);
+    f.entry(2, s1 + 3, "NOTES   TXT", 0x20, 131);
+    markDeleted(f, 2, s1 + 3);
+    // Larger than what is left of the volume: not whole.
+    f.entry(2, s1 + 4, "HUGE    PDF", 0x20, f.clusters);
+    setSize(f, 2, s1 + 4, uint32_t(10 * c));
+    markDeleted(f, 2, s1 + 4);
+    // Empty, and a start past the volume: nothing to list.
+    f.entry(2, s1 + 5, "EMPTY   PDF", 0x20, 140);
+    setSize(f, 2, s1 + 5, 0);
+    markDeleted(f, 2, s1 + 5);
+    f.entry(2, s1 + 6, "FAR     PDF", 0x20, 900000);
+    markDeleted(f, 2, s1 + 6);
+    // A live file is no deleted record.
+    f.entry(2, s1 + 7, "LIVE    PDF", 0x20, 150);
+
+    const QList<CFileNode> found = deletedRecords(f.image);
+    QCOMPARE(found.size(), 5);
+    const CFileNode& rapport = found[0];
+    QCOMPARE(rapport.originalName, QStringLiteral("Rapport final été.docx"));
+    QCOMPARE(rapport.folder, QStringLiteral("/"));
+    QCOMPARE(rapport.typeCode, int(CFileTypeCatalogue::Docx));
+    QCOMPARE(rapport.origin, int(CFileNode::OriginDeletedEntry));
+    QCOMPARE(rapport.size, 2 * c + 10);
+    QCOMPARE(qint64(rapport.startSector), f.sectorOf(100));
+    QCOMPARE(rapport.extents.size(), 2);
+    QCOMPARE(rapport.extents[0].offset, f.clusterOffset(100));
+    QCOMPARE(rapport.extents[0].length, c);
+    QCOMPARE(rapport.extents[1].offset, f.clusterOffset(102));
+    QCOMPARE(rapport.extents[1].length, c + 10);
+    QCOMPARE(rapport.overwritten, 0.0);
+    QVERIFY(!rapport.incomplete);
+    QVERIFY(!rapport.modified.isValid()); // no date was written
+
+    QCOMPARE(found[1].originalName, QStringLiteral("_NOTHER.PDF"));
+    QCOMPARE(found[2].originalName, QStringLiteral("_AKEN.XLS"));
+    QCOMPARE(found[2].overwritten, 1.0 / 3);
+    QCOMPARE(found[2].extents.size(), 1);
+    QCOMPARE(found[2].extents[0].length, 3 * c);
+    QCOMPARE(found[3].originalName, QStringLiteral("_ACKUP.BAK"));
+    QCOMPARE(found[3].typeCode, int(CFileTypeCatalogue::Pdf));
+    QCOMPARE(found[4].originalName, QStringLiteral("_UGE.PDF"));
+    QVERIFY(found[4].incomplete);
+    QCOMPARE(found[4].extents[0].length, 2 * c); // the last two clusters
+}
+
+void TestFat32Scanner::deletedDirectoriesAndHostileEntries()
+{
+    FatBuilder f;
+    f.start();
+    // A deleted folder over two free clusters, holding a deleted sub-folder
+    // and documents; one deleted folder whose cluster is in use again, and
+    // one whose cluster holds other data.
+    f.entry(2, 0, "OLD        ", 0x10, 40);
+    markDeleted(f, 2, 0);
+    f.entry(40, 0, ".          ", 0x10, 40);
+    f.entry(40, 1, "..         ", 0x10, 0);
+    for (int k = 2; k < 128; ++k)
+        f.entry(40, k, "\xE5ILLER  TXT", 0x20, 0);
+    f.entry(41, 0, "\xE5NNER      ", 0x10, 60);
+    f.entry(41, 1, "REPORT  PDF", 0x20, 50); // not marked, yet deleted with its folder
+    f.entry(60, 0, ".          ", 0x10, 60);
+    f.entry(60, 1, "..         ", 0x10, 40);
+    f.entry(60, 2, "\xE5" "EEP    DOC", 0x20, 70);
+    f.entry(2, 1, "REUSED     ", 0x10, 80);
+    markDeleted(f, 2, 1);
+    f.setFat(80, 0x0FFFFFFF);
+    f.entry(80, 0, ".          ", 0x10, 80);
+    f.entry(80, 1, "..         ", 0x10, 0);
+    f.entry(80, 2, "\xE5HOST   PDF", 0x20, 90);
+    f.entry(2, 2, "NOISE      ", 0x10, 85);
+    markDeleted(f, 2, 2);
+    f.image.replace(int(f.clusterOffset(85)), 8, "%PDF-1.4");
+
+    QList<CFileNode> found = deletedRecords(f.image);
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found[0].folder + '/' + found[0].originalName, QStringLiteral("/_LD/REPORT.PDF"));
+    QCOMPARE(found[1].folder + '/' + found[1].originalName, QStringLiteral("/_LD/_NNER/_EEP.DOC"));
+
+    // Every entry of a full root claims the whole volume, and the FAT has
+    // every other cluster in use: the walks are paid from one budget and
+    // the scan ends, with no file claiming to be whole that is not.
+    FatBuilder h;
+    h.clusters = 4000;
+    h.start();
+    for (uint32_t n = 3; n < h.clusters + 2; n += 2)
+        h.setFat(n, 0x0FFFFFFF);
+    h.setFat(2, 0x0FFFFFFF);
+    for (int k = 0; k < 128; ++k) {
+        h.entry(2, k, "\xE5IG     PDF", 0x20, 4);
+        setSize(h, 2, k, 0xFFFFFFFF);
+    }
+    found = deletedRecords(h.image);
+    QCOMPARE(found.size(), 128);
+    for (const CFileNode& n : found)
+        QVERIFY(n.incomplete);
 }
 
 QTEST_APPLESS_MAIN(TestFat32Scanner)
