@@ -615,6 +615,8 @@ void CFat32Scanner::handleFile(const uint8_t* entry, const LongName& longName)
 
 void CFat32Scanner::handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)
 {
+    if (!m_reportDeleted)
+        return;
     const uint8_t attribute = entry[kAttributeField];
     if (attribute & kAttrVolumeLabel)
         return;
@@ -627,6 +629,8 @@ void CFat32Scanner::handleDeletedEntry(const DirectoryNode& node, const uint8_t*
 
 void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)
 {
+    if (!m_reportDeleted)
+        return;
     const int64_t size = le::u32(entry + kSizeField);
     const uint32_t start = startCluster(entry);
     if (size == 0 || start < kFirstDataCluster || start > m_geometry.highestCluster)

@@ -79,6 +79,10 @@ public:
     // The short-name checksum that long-name entries carry.
     static uint8_t shortNameChecksum(const uint8_t* shortName);
 
+    // Whether deleted files are posted (the default); without them the pass
+    // only lists live files and leaves the allocation map.
+    void setReportDeleted(bool on) { m_reportDeleted = on; }
+
     // Live documents posted by the last scan.
     int findings() const { return m_findings; }
     // Deleted documents posted by the last scan.
@@ -167,6 +171,7 @@ private:
     mutable std::vector<uint8_t> m_probe;
     int m_findings = 0;
     int m_deletedFindings = 0;
+    bool m_reportDeleted = true;
     // Clusters the deleted files' data walks may still look at.
     uint64_t m_walkBudget = 0;
 };

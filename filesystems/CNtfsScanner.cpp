@@ -177,6 +177,11 @@ void CNtfsScanner::scan()
 {
     m_findings = 0;
     m_deletedFindings = 0;
+    // Nothing of an earlier scan is trusted for the allocation map.
+    m_tableRuns.clear();
+    m_bitmapState = 0;
+    m_bitmapRuns.clear();
+    m_bitmapBytes = 0;
     if (!m_volume || stopRequested())
         return;
     m_volumeLength = m_volume->length();
@@ -654,7 +659,10 @@ bool CNtfsScanner::loadBitmap()
 
 std::unique_ptr<IAllocationMap> CNtfsScanner::allocationMap(std::shared_ptr<IVolume> volume)
 {
-    if (!volume || !loadBitmap() || m_bitmapBytes <= 0)
+    // No geometry (a boot sector that did not decode): no table, no bitmap.
+    if (!volume || m_geometry.bytesPerCluster == 0 || m_geometry.recordSize == 0 || m_tableRuns.empty())
+        return nullptr;
+    if (!loadBitmap() || m_bitmapBytes <= 0)
         return nullptr;
     std::vector<CAllocationTableCache::Run> runs;
     for (const TableRun& run : m_bitmapRuns)

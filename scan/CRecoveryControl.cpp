@@ -288,6 +288,9 @@ void CRecoveryControl::runFileSystemPass(bool post)
             m_allocation->add(0, m_volume->length(), std::move(map));
     } else if (m_fileSystem == QLatin1String("FAT32")) {
         CFat32Scanner* scanner = new CFat32Scanner(m_volume.get(), relay, &m_running);
+        // Deleted FAT32 entries stay out of the list until the result tree
+        // makes one row of an entry and the carved document at its start.
+        scanner->setReportDeleted(false);
         {
             std::lock_guard<std::mutex> lock(m_passMutex);
             m_fat32Scanner.reset(scanner);
