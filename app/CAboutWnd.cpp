@@ -12,11 +12,11 @@ CAboutWnd::CAboutWnd(QWidget* parent)
     auto* logo = new QLabel(this);
     logo->setPixmap(CAppResources::pixmap(QStringLiteral("orvikloge.png"))
                         .scaled(80, 80, Qt::KeepAspectRatio, Qt::FastTransformation));
-    auto* title = new QLabel(QStringLiteral("Tamsel文件恢复工具Beta"), this);
+    auto* title = new QLabel(tr("Tamsel文件恢复工具Beta"), this);
     auto* version = new QLabel(QStringLiteral("Version 1.0"), this);
     auto* html = new QLabel(QStringLiteral("Html"), this);
     auto* notice = new QLabel(
-        QStringLiteral("<font size=3>只读扫描磁盘，恢复的文件请保存到另一块磁盘。</font>"), this);
+        tr("<font size=3>只读扫描磁盘，恢复的文件请保存到另一块磁盘。</font>"), this);
     notice->setTextFormat(Qt::RichText);
 
     auto* column = new QVBoxLayout;

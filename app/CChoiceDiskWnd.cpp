@@ -21,15 +21,15 @@ constexpr int kRowHeight = 80;
 
 CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPartitionList::Probes* probes)
     : QWidget(parent)
-    , m_scanButton(new QPushButton(QStringLiteral("扫描"), this))
-    , m_imageButton(new QPushButton(QStringLiteral("打开镜像文件"), this))
+    , m_scanButton(new QPushButton(tr("扫描"), this))
+    , m_imageButton(new QPushButton(tr("打开镜像文件"), this))
     , m_transPage(transPage)
     , m_layout(new QVBoxLayout(this))
     , m_upperRow(new QHBoxLayout)
     , m_lowerRow(new QHBoxLayout)
     , m_table(new QTableWidget(this))
-    , m_caption(new QLabel(QStringLiteral("硬盘："), this))
-    , m_hint(new QLabel(QStringLiteral("请先选择一个磁盘"), this))
+    , m_caption(new QLabel(tr("硬盘："), this))
+    , m_hint(new QLabel(tr("请先选择一个磁盘"), this))
 {
     if (probes)
         m_partitionList.setProbes(*probes);
@@ -66,7 +66,7 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_scanButton->setFixedSize(100, 40);
     m_imageButton->setObjectName(QStringLiteral("commonBtn"));
     m_imageButton->setFixedSize(120, 40);
-    m_imageButton->setToolTip(QStringLiteral("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
+    m_imageButton->setToolTip(tr("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
 
     connect(m_scanButton, &QPushButton::clicked, this, &CChoiceDiskWnd::nextPage);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &CChoiceDiskWnd::scanPartion);
@@ -157,7 +157,7 @@ CPartitionInfo CChoiceDiskWnd::describeImage(const QString& path)
     info.devicePath = file.absoluteFilePath();
     info.kernelName = file.fileName();
     info.deviceType = QStringLiteral("image");
-    info.freeText = QStringLiteral("未知");
+    info.freeText = tr("未知");
     if (std::unique_ptr<CFileVolume> volume = CFileVolume::open(info.devicePath)) {
         info.totalBytes = volume->length();
         info.totalText = CPartitionList::gibText(info.totalBytes);

@@ -6,26 +6,21 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-namespace {
-// The project answers through its issue tracker; no personal QQ or WeChat
-// account is published.
-const char kQqAccount[] = "未公开";
-const char kWeChatAccount[] = "未公开";
-} // namespace
-
 CConnectWnd::CConnectWnd(int mode, QWidget* parent)
     : PopupWindow(parent)
     , m_prefix(new QLabel(this))
     , m_account(new QLabel(this))
 {
     setFixedSize(320, 400);
+    // The project answers through its issue tracker; no personal QQ or
+    // WeChat account is published.
     if (mode == 0) {
-        m_prefix->setText(QStringLiteral("QQ号:"));
-        m_account->setText(QString::fromUtf8(kQqAccount));
+        m_prefix->setText(tr("QQ号:"));
+        m_account->setText(tr("未公开"));
         m_imageName = QStringLiteral("qqadd.png");
     } else {
-        m_prefix->setText(QStringLiteral("微信号:"));
-        m_account->setText(QString::fromUtf8(kWeChatAccount));
+        m_prefix->setText(tr("微信号:"));
+        m_account->setText(tr("未公开"));
         m_imageName = QStringLiteral("addwebchant.png");
     }
     auto* picture = new QLabel(this);

@@ -1,5 +1,6 @@
 #include "app/CDialogFileChooser.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -36,8 +37,8 @@ QString homeOfUid(const QString& uidText)
 
 QString CDialogFileChooser::chooseImageFile(QWidget* parent)
 {
-    return QFileDialog::getOpenFileName(parent, QStringLiteral("打开镜像文件"), startFolder(),
-                                        QStringLiteral("磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)"));
+    return QFileDialog::getOpenFileName(parent, QCoreApplication::translate("CDialogFileChooser", "打开镜像文件"), startFolder(),
+                                        QCoreApplication::translate("CDialogFileChooser", "磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)"));
 }
 
 QString CDialogFileChooser::chooseOutputFolder(QWidget* parent)

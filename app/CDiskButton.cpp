@@ -47,7 +47,7 @@ void CDiskButton::setPartition(const CPartitionInfo* partition)
     m_partition = partition;
     m_nameLabel->setText(partition->displayName);
     m_nameLabel->setToolTip(partition->devicePath);
-    m_spaceLabel->setText(partition->freeText + QStringLiteral("可用,共") + partition->totalText);
+    m_spaceLabel->setText(tr("%1可用,共%2").arg(partition->freeText, partition->totalText));
     m_usageBar->setValue(qBound(0, partition->usedPercent, 100));
 }
 

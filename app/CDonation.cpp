@@ -32,15 +32,15 @@ CDonation::CDonation(QWidget* parent)
 {
     setFixedSize(420, 350);
     auto* request = new QLabel(
-        QStringLiteral("此软件为免费软件,如果对你有所帮助,请打赏.你的支持,会让软件变得更加完美.谢谢!"), this);
+        tr("此软件为免费软件,如果对你有所帮助,请打赏.你的支持,会让软件变得更加完美.谢谢!"), this);
     request->setWordWrap(true);
     auto* upper = new QHBoxLayout;
     upper->setContentsMargins(20, 10, 20, 0);
     upper->addWidget(request);
 
     auto* lower = new QHBoxLayout;
-    lower->addLayout(paymentColumn(this, QStringLiteral("webpay.png"), QStringLiteral("微信打赏")));
-    lower->addLayout(paymentColumn(this, QStringLiteral("alipay.png"), QStringLiteral("支付宝打赏")));
+    lower->addLayout(paymentColumn(this, QStringLiteral("webpay.png"), tr("微信打赏")));
+    lower->addLayout(paymentColumn(this, QStringLiteral("alipay.png"), tr("支付宝打赏")));
 
     contentLayout()->addLayout(upper);
     contentLayout()->addLayout(lower);

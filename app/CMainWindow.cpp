@@ -29,7 +29,7 @@ CMainWindow::CMainWindow(CParentWindow* topWindow, const CPartitionList::Probes*
     , m_minButton(new QPushButton(this))
     , m_menuButton(new QPushButton(this))
     , m_diskPage(nullptr)
-    , m_titleLabel(new QLabel(QStringLiteral("Tamsel文件恢复工具Beta"), this))
+    , m_titleLabel(new QLabel(tr("Tamsel文件恢复工具Beta"), this))
     , m_logoLabel(new QLabel(this))
     , m_topWindow(topWindow)
     , m_menu(new QMenu(this))
@@ -52,11 +52,11 @@ CMainWindow::CMainWindow(CParentWindow* topWindow, const CPartitionList::Probes*
 
     m_closeButton->setObjectName(QStringLiteral("closeWnd"));
     m_closeButton->setFixedSize(30, 30);
-    m_closeButton->setToolTip(QStringLiteral("退出"));
+    m_closeButton->setToolTip(tr("退出"));
     connect(m_closeButton, &QPushButton::clicked, this, &CMainWindow::onCloseWind);
     m_minButton->setObjectName(QStringLiteral("minWnd"));
     m_minButton->setFixedSize(30, 30);
-    m_minButton->setToolTip(QStringLiteral("最小化"));
+    m_minButton->setToolTip(tr("最小化"));
     connect(m_minButton, &QPushButton::clicked, this, &CMainWindow::onMinWind);
 
     setLayout(m_mainLayout);
@@ -65,13 +65,13 @@ CMainWindow::CMainWindow(CParentWindow* topWindow, const CPartitionList::Probes*
 
     m_menuButton->setFixedSize(30, 30);
     m_menuButton->setObjectName(QStringLiteral("menuBtn"));
-    QMenu* help = m_menu->addMenu(QIcon(CAppResources::path(QStringLiteral("help.png"))), QStringLiteral("帮助"));
+    QMenu* help = m_menu->addMenu(QIcon(CAppResources::path(QStringLiteral("help.png"))), tr("帮助"));
     QAction* qq = help->addAction(QIcon(CAppResources::path(QStringLiteral("QQ.png"))), QStringLiteral("QQ"));
     QAction* weChat =
-        help->addAction(QIcon(CAppResources::path(QStringLiteral("wechat.png"))), QStringLiteral("微信"));
-    QAction* pay = m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("Money.png"))), QStringLiteral("打赏"));
+        help->addAction(QIcon(CAppResources::path(QStringLiteral("wechat.png"))), tr("微信"));
+    QAction* pay = m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("Money.png"))), tr("打赏"));
     QAction* about =
-        m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("about.png"))), QStringLiteral("关于"));
+        m_menu->addAction(QIcon(CAppResources::path(QStringLiteral("about.png"))), tr("关于"));
     connect(qq, &QAction::triggered, this, &CMainWindow::onConnect);
     connect(weChat, &QAction::triggered, this, &CMainWindow::onConnect);
     connect(pay, &QAction::triggered, this, &CMainWindow::onPay);
@@ -155,12 +155,12 @@ bool CMainWindow::confirmQuit()
         return true;
     if (m_resultPage->isRecovering()) {
         CMessageTips tips(this);
-        tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+        tips.setMessage(tr("数据正在恢复，你确定要退出？"));
         if (tips.exec() != 1)
             return false;
     } else if (m_resultPage->isScanning()) {
         CMessageTips tips(this);
-        tips.setMessage(QStringLiteral("磁盘正在扫描，你确定要退出？"));
+        tips.setMessage(tr("磁盘正在扫描，你确定要退出？"));
         if (tips.exec() != 1)
             return false;
     }

@@ -8,8 +8,8 @@
 CMessageTips::CMessageTips(QWidget* parent)
     : PopupWindow(parent)
     , m_message(new QLabel(this))
-    , m_confirm(new QPushButton(QStringLiteral("确认"), this))
-    , m_cancel(new QPushButton(QStringLiteral("取消"), this))
+    , m_confirm(new QPushButton(tr("确认"), this))
+    , m_cancel(new QPushButton(tr("取消"), this))
 {
     setFixedSize(270, 150);
     m_confirm->setFixedSize(60, 25);

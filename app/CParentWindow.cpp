@@ -15,7 +15,7 @@ CParentWindow::CParentWindow(const CPartitionList::Probes* probes)
     , m_mainWindow(nullptr)
 {
     setObjectName(QStringLiteral("mainWindow"));
-    setWindowTitle(QStringLiteral("Tamsel文件恢复工具Beta"));
+    setWindowTitle(tr("Tamsel文件恢复工具Beta"));
     m_layout->setContentsMargins(1, 0, 0, 1);
     m_mainWindow = new CMainWindow(this, probes);
     m_layout->addWidget(m_mainWindow);

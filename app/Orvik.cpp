@@ -9,6 +9,7 @@
 #include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QEvent>
 #include <QDir>
@@ -71,11 +72,11 @@ QString amountText(double bytes)
 QString timeLeftText(double seconds)
 {
     if (seconds < 60.0)
-        return QStringLiteral("不到 1 分钟");
+        return QCoreApplication::translate("Orvik", "不到 1 分钟");
     const qint64 minutes = static_cast<qint64>(seconds / 60.0 + 0.5);
     if (minutes < 60)
-        return QStringLiteral("%1 分钟").arg(minutes);
-    return QStringLiteral("%1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
+        return QCoreApplication::translate("Orvik", "%1 分钟").arg(minutes);
+    return QCoreApplication::translate("Orvik", "%1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
 }
 
 } // namespace
@@ -89,14 +90,14 @@ Orvik::Orvik(QWidget* parent)
     , m_bottomRow(new QHBoxLayout)
     , m_mainLayout(new QVBoxLayout(this))
     , m_detailsRow(new QHBoxLayout)
-    , m_stopButton(new QPushButton(QStringLiteral("停止"), this))
-    , m_recoverButton(commonButton(QStringLiteral("恢复"), this, 100, 30))
-    , m_backButton(commonButton(QStringLiteral("返回"), this, 100, 30))
-    , m_doneMark(rowLabel(QStringLiteral("完成"), this))
+    , m_stopButton(new QPushButton(tr("停止"), this))
+    , m_recoverButton(commonButton(tr("恢复"), this, 100, 30))
+    , m_backButton(commonButton(tr("返回"), this, 100, 30))
+    , m_doneMark(rowLabel(tr("完成"), this))
     , m_busyLabel(new QLabel(this))
     , m_busyMovie(new QMovie(CAppResources::path(QStringLiteral("scaning.gif")), QByteArray(), this))
-    , m_foundCaption(rowLabel(QStringLiteral("找到："), this))
-    , m_tickedCaption(rowLabel(QStringLiteral("勾选："), this))
+    , m_foundCaption(rowLabel(tr("找到："), this))
+    , m_tickedCaption(rowLabel(tr("勾选："), this))
     , m_foundCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
@@ -256,9 +257,9 @@ void Orvik::startScan()
     m_refresher.startScan(m_partition.displayName);
     m_treeView->expandAll();
     if (!hasLiveFilePass(m_partition.fileSystem)) {
-        m_noticeLabel->setText(QStringLiteral("此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。"));
+        m_noticeLabel->setText(tr("此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。"));
         m_noticeLabel->setToolTip(
-            QStringLiteral("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
+            tr("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
         m_noticeLabel->show();
     } else {
         m_noticeLabel->hide();
@@ -292,17 +293,17 @@ void Orvik::offerSavedScan(IVolume& volume)
         if (!notice.isEmpty()) {
             CMessageTips tips(this);
             tips.setNotice(true);
-            tips.setMessage(QStringLiteral("上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
+            tips.setMessage(tr("上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
             tips.setToolTip(notice);
             tips.exec();
         }
         return;
     }
     CMessageTips tips(this);
-    tips.setMessage(state.finished ? QStringLiteral("此卷上次的扫描已完成，可以直接打开它的结果。")
-                                   : QStringLiteral("此卷上次的扫描没有完成，可以从停下的地方继续。"));
-    tips.confirmButton()->setText(state.finished ? QStringLiteral("打开上次的结果") : QStringLiteral("继续上次的扫描"));
-    tips.cancelButton()->setText(QStringLiteral("重新扫描"));
+    tips.setMessage(state.finished ? tr("此卷上次的扫描已完成，可以直接打开它的结果。")
+                                   : tr("此卷上次的扫描没有完成，可以从停下的地方继续。"));
+    tips.confirmButton()->setText(state.finished ? tr("打开上次的结果") : tr("继续上次的扫描"));
+    tips.cancelButton()->setText(tr("重新扫描"));
     if (tips.exec() == 1) {
         m_control.resumeFrom(std::move(state));
     }
@@ -327,7 +328,7 @@ void Orvik::endScan()
     m_scanning = false;
     showStoppedLook();
     // The bar stays where the scan got to.
-    setDoneMark(QStringLiteral("已停止"), false);
+    setDoneMark(tr("已停止"), false);
     showDetails(false);
     m_control.stopScan();
 }
@@ -342,14 +343,14 @@ QString Orvik::progressDetails(qint64 length, long long permille, double seconds
 {
     permille = std::max(0LL, std::min(1000LL, permille));
     const double share = static_cast<double>(permille) / 1000.0;
-    QString text = QStringLiteral("%1%  已扫描 %2 / %3")
+    QString text = tr("%1%  已扫描 %2 / %3")
                        .arg(share * 100.0, 0, 'f', 1)
                        .arg(amountText(static_cast<double>(length) * share), amountText(static_cast<double>(length)));
     // An estimate from the first moments or the first permille would jump
     // about: wait for both.
     if (running && permille > 0 && permille < 1000 && seconds >= 2.0) {
         const double left = seconds * static_cast<double>(1000 - permille) / static_cast<double>(permille);
-        text += QStringLiteral("  剩余 %1").arg(timeLeftText(left));
+        text += tr("  剩余 %1").arg(timeLeftText(left));
     }
     return text;
 }
@@ -373,7 +374,7 @@ void Orvik::updateProcess(long long total, long long current)
     m_progressBar->setValue(static_cast<int>(m_lastPermille));
     if (total == current) {
         m_finished = true;
-        setDoneMark(QStringLiteral("完成"), true);
+        setDoneMark(tr("完成"), true);
         m_doneMark->show();
         m_stopButton->hide();
         m_busyLabel->hide();
@@ -392,14 +393,14 @@ void Orvik::updateProcess(long long total, long long current)
 
 QString Orvik::emptyResultText(const CPartitionInfo& partition, qint64 length)
 {
-    const QString nothing = QStringLiteral("没有找到丢失的文档");
+    const QString nothing = tr("没有找到丢失的文档");
     const QString name = partition.displayName.isEmpty() ? partition.devicePath : partition.displayName;
     if (length < 512)
-        return nothing + QStringLiteral("。\n%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。").arg(name);
+        return nothing + tr("。\n%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。").arg(name);
     if (partition.fileSystem.isEmpty())
-        return nothing + QStringLiteral("。\n%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。")
+        return nothing + tr("。\n%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。")
                              .arg(name);
-    return nothing + QStringLiteral("。");
+    return nothing + tr("。");
 }
 
 void Orvik::showEmptyResult(const QString& text)
@@ -506,9 +507,9 @@ void Orvik::recoveryData()
         warning.cancelButton()->show();
         warning.setMessage(
             same.verdict == CSameVolumeCheck::Verdict::Same
-                ? QStringLiteral("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
+                ? tr("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
                                  "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？")
-                : QStringLiteral("无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
+                : tr("无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
                                  "仍要恢复到这里吗？"));
         if (warning.exec() == 1)
             break;
@@ -550,7 +551,7 @@ void Orvik::backPage()
 {
     if (m_control.isScanning()) {
         CMessageTips tips(this);
-        tips.setMessage(QStringLiteral("正在扫描磁盘，你确定要退出？"));
+        tips.setMessage(tr("正在扫描磁盘，你确定要退出？"));
         if (tips.exec() == 1)
             m_control.stopScan();
         return;
@@ -578,7 +579,7 @@ void Orvik::showFailure(const QString& text)
 {
     m_scanning = false;
     showStoppedLook();
-    setDoneMark(QStringLiteral("已停止"), false);
+    setDoneMark(tr("已停止"), false);
     if (m_failureNotice)
         m_failureNotice->deleteLater();
     m_failureNotice = new CMessageTips(this);
@@ -628,26 +629,26 @@ QString Orvik::openFailureText(const QString& source, const CFileVolume::OpenErr
                   "或把当前用户加入 disk 组后重新登录。")
             .arg(source, serviceAnswerText(error));
     if (error.kind == Kind::Missing || error.error == ENOENT)
-        return QStringLiteral("找不到 %1：没有这个文件或设备。\n请检查路径；移动硬盘或 U 盘可能已被拔出。").arg(source);
+        return tr("找不到 %1：没有这个文件或设备。\n请检查路径；移动硬盘或 U 盘可能已被拔出。").arg(source);
     if (error.kind == Kind::Other && error.error == 0)
-        return QStringLiteral("无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。").arg(source);
+        return tr("无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。").arg(source);
     if (denied && error.privileged)
-        return QStringLiteral("系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。\n"
+        return tr("系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。\n"
                               "这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。")
             .arg(source);
     if (denied && error.kind == Kind::RegularFile)
-        return QStringLiteral("无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。\n"
+        return tr("无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。\n"
                               "请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。")
             .arg(source);
     if (denied)
-        return QStringLiteral("无法打开 %1：没有读取权限。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
+        return tr("无法打开 %1：没有读取权限。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
                               "或把当前用户加入 disk 组后重新登录。")
             .arg(source);
     if (error.error == ENOMEDIUM)
-        return QStringLiteral("无法打开 %1：驱动器中没有介质。\n请插入介质后重试。").arg(source);
+        return tr("无法打开 %1：驱动器中没有介质。\n请插入介质后重试。").arg(source);
     if (error.error != 0)
-        return QStringLiteral("无法打开 %1：%2").arg(source, QString::fromLocal8Bit(std::strerror(error.error)));
-    return QStringLiteral("无法打开 %1。").arg(source);
+        return tr("无法打开 %1：%2").arg(source, QString::fromLocal8Bit(std::strerror(error.error)));
+    return tr("无法打开 %1。").arg(source);
 }
 
 void Orvik::onOpenFailed(const QString&)
@@ -662,5 +663,5 @@ void Orvik::onOpenFailed(const QString&)
 void Orvik::onScanFailed(const QString& reason)
 {
     flushRefresh();
-    showFailure(QStringLiteral("扫描 %1 时出错，已停止；已找到的文档仍可恢复。\n%2").arg(m_partition.devicePath, reason));
+    showFailure(tr("扫描 %1 时出错，已停止；已找到的文档仍可恢复。\n%2").arg(m_partition.devicePath, reason));
 }

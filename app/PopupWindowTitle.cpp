@@ -13,7 +13,7 @@
 PopupWindowTitle::PopupWindowTitle(QWidget* parent)
     : QWidget(parent)
     , m_closeButton(new QPushButton(this))
-    , m_titleLabel(new QLabel(QStringLiteral("Tamsel文件恢复工具Beta"), this))
+    , m_titleLabel(new QLabel(tr("Tamsel文件恢复工具Beta"), this))
 {
     setFixedHeight(33);
     auto* row = new QHBoxLayout(this);

@@ -1,4 +1,5 @@
 #include "app/CAppResources.h"
+#include "app/CLanguage.h"
 #include "app/CParentWindow.h"
 
 #include <QApplication>
@@ -9,6 +10,8 @@ int main(int argc, char** argv)
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
+    CLanguage language;
+    language.install(CLanguage::fromEnvironment());
     int code = 0;
     {
         CParentWindow window;

@@ -3,6 +3,7 @@
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -292,11 +293,11 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
         info->usedPercent = std::min(100, std::max(0, info->usedPercent));
     } else {
         // Not "0GB": that would read as a full volume.
-        info->freeText = QStringLiteral("未知");
+        info->freeText = QCoreApplication::translate("CPartitionList", "未知");
         info->usedPercent = 0;
     }
 
-    info->displayName = (info->label.isEmpty() ? QStringLiteral("本地磁盘") : info->label)
+    info->displayName = (info->label.isEmpty() ? QCoreApplication::translate("CPartitionList", "本地磁盘") : info->label)
         + QLatin1Char('(') + name + QLatin1Char(')');
     m_partitions.push_back(std::move(info));
     return true;

@@ -89,7 +89,7 @@ bool CRecoveryDialog::startRecovery(const QList<CFileNode>& files)
     m_errorLabel->hide();
     m_progressBar->show();
     m_total = files.size();
-    m_statusLabel->setText(QStringLiteral("第1个文件正在恢复，总共%1个文件。").arg(m_total));
+    m_statusLabel->setText(tr("第1个文件正在恢复，总共%1个文件。").arg(m_total));
     m_progressBar->setMaximum(m_total);
     m_progressBar->setValue(0);
     m_files = files;
@@ -103,9 +103,9 @@ bool CRecoveryDialog::startRecovery(const QList<CFileNode>& files)
 void CRecoveryDialog::onRecoveryFinished(int value)
 {
     m_progressBar->setValue(value);
-    m_statusLabel->setText(QStringLiteral("第%1个文件正在恢复,总共%2个文件。").arg(value).arg(m_total));
+    m_statusLabel->setText(tr("第%1个文件正在恢复,总共%2个文件。").arg(value).arg(m_total));
     if (value == m_total) {
-        m_statusLabel->setText(QStringLiteral("恢复完成！"));
+        m_statusLabel->setText(tr("恢复完成！"));
         showFolderLink();
         m_progressBar->hide();
     }
@@ -113,12 +113,12 @@ void CRecoveryDialog::onRecoveryFinished(int value)
 
 void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& reason, bool sourceUnreadable)
 {
-    m_statusLabel->setText(QStringLiteral("恢复失败，已停止。"));
+    m_statusLabel->setText(tr("恢复失败，已停止。"));
     if (sourceUnreadable)
-        m_errorLabel->setText(QStringLiteral("无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。\n%2")
+        m_errorLabel->setText(tr("无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。\n%2")
                                   .arg(QFileInfo(filePath).fileName(), reason));
     else
-        m_errorLabel->setText(QStringLiteral("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
+        m_errorLabel->setText(tr("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
     m_errorLabel->show();
     m_progressBar->hide();
     // The files written before the failure are there to look at; a folder
@@ -146,7 +146,7 @@ void CRecoveryDialog::onCloseWind()
         return;
     }
     CMessageTips tips(this);
-    tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+    tips.setMessage(tr("数据正在恢复，你确定要退出？"));
     if (tips.exec() == 1) {
         m_worker.stopRecovery();
         hide();

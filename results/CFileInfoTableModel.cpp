@@ -47,14 +47,14 @@ QIcon CFileInfoTableModel::iconFor(int typeCode) const
 QString CFileInfoTableModel::damageOf(const CFileNode& r)
 {
     if (r.incomplete)
-        return QStringLiteral("文件记录不完整，恢复出的文件会缺少部分内容");
+        return tr("文件记录不完整，恢复出的文件会缺少部分内容");
     if (r.overwritten <= 0.0)
         return QString();
     if (r.overwritten >= 1.0)
-        return QStringLiteral("已被其他文件覆盖，恢复出的文件不是原来的内容");
+        return tr("已被其他文件覆盖，恢复出的文件不是原来的内容");
     // Never "0%" for a file that is overwritten at all.
     const int percent = std::max(1, std::min(99, static_cast<int>(std::lround(r.overwritten * 100.0))));
-    return QStringLiteral("约 %1% 已被其他文件覆盖，恢复出的文件不完整").arg(percent);
+    return tr("约 %1% 已被其他文件覆盖，恢复出的文件不完整").arg(percent);
 }
 
 QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
@@ -62,16 +62,16 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
     QStringList lines;
     lines << r.displayName();
     if (!r.folder.isEmpty())
-        lines << QStringLiteral("位置：%1").arg(r.folder);
+        lines << tr("位置：%1").arg(r.folder);
     switch (r.origin) {
     case CFileNode::OriginDeletedEntry:
-        lines << QStringLiteral("来源：已删除的文件");
+        lines << tr("来源：已删除的文件");
         break;
     case CFileNode::OriginBoth:
-        lines << QStringLiteral("来源：已删除的文件，按内容也找到");
+        lines << tr("来源：已删除的文件，按内容也找到");
         break;
     default:
-        lines << QStringLiteral("来源：按内容找到");
+        lines << tr("来源：按内容找到");
         break;
     }
     const QString damage = damageOf(r);
@@ -106,7 +106,7 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
         case TimeColumn:
             return r.modified.isValid() ? r.modified.toLocalTime().toString(QLatin1String(kTimeFormat)) : r.timeText;
         case TypeColumn:
-            return r.isDamaged() ? r.typeDescription + QStringLiteral("（已损坏）") : r.typeDescription;
+            return r.isDamaged() ? r.typeDescription + tr("（已损坏）") : r.typeDescription;
         default:
             return QVariant();
         }
@@ -181,13 +181,13 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
     case CheckColumn:
         return QString(QLatin1String(""));
     case NameColumn:
-        return QStringLiteral("名字");
+        return tr("名字");
     case SizeColumn:
-        return QStringLiteral("大小");
+        return tr("大小");
     case TimeColumn:
-        return QStringLiteral("时间");
+        return tr("时间");
     default:
-        return QStringLiteral("类型");
+        return tr("类型");
     }
 }
 

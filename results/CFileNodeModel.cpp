@@ -94,7 +94,7 @@ QVariant CFileNodeModel::data(const QModelIndex& index, int role) const
 QVariant CFileNodeModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
     if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return QStringLiteral("文件格式");
+        return tr("文件格式");
     return QVariant();
 }
 

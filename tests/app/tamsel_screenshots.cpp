@@ -11,6 +11,7 @@
 #include "app/CConnectWnd.h"
 #include "app/CDonation.h"
 #include "app/CFeedBack.h"
+#include "app/CLanguage.h"
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
@@ -80,6 +81,10 @@ int main(int argc, char** argv)
         return 2;
     }
     g_out = QString::fromLocal8Bit(argv[1]);
+    // The window in the language TAMSEL_LANG or the locale picks, as the
+    // program itself does.
+    CLanguage language;
+    language.install(CLanguage::fromEnvironment());
     QDir().mkpath(g_out);
     registerFileNodeMetaType();
 

@@ -1,0 +1,279 @@
+// The window in each language: the choice of language, every page and
+// dialog without a Chinese character in English, no text cut off at
+// 900x550, and Qt's own dialogs in the window's language.
+#include "AppTestSupport.h"
+
+#include "app/CAboutWnd.h"
+#include "app/CAppResources.h"
+#include "app/CChoiceDiskWnd.h"
+#include "app/CConnectWnd.h"
+#include "app/CDonation.h"
+#include "app/CFeedBack.h"
+#include "app/CLanguage.h"
+#include "app/CMainWindow.h"
+#include "app/CMessageTips.h"
+#include "app/CParentWindow.h"
+#include "app/Orvik.h"
+#include "disk/CFileVolume.h"
+#include "disk/CMemoryVolume.h"
+#include "recovery/CRecoveryDialog.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QTextDocument>
+#include <QTreeView>
+#include <QtTest>
+
+#include <cerrno>
+
+namespace {
+
+const QString kFolder = QStringLiteral(TAMSEL_BIN_DIR "/Resources/translations");
+
+bool hasCjk(const QString& text)
+{
+    static const QRegularExpression cjk(QStringLiteral("[\\x{3000}-\\x{303f}\\x{4e00}-\\x{9fff}\\x{ff00}-\\x{ffef}]"));
+    return cjk.match(text).hasMatch();
+}
+
+QString plain(const QString& text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument doc;
+    doc.setHtml(text);
+    return doc.toPlainText();
+}
+
+// Every text a user can see on `top` and its children: what is in the
+// wrong language, and what does not fit its widget.
+struct Findings {
+    QStringList foreign;
+    QStringList clipped;
+};
+
+void inspect(QWidget* top, bool english, Findings* out, const QString& where)
+{
+    auto note = [&](const QString& text, const QString& what) {
+        if (english && hasCjk(text))
+            out->foreign << QStringLiteral("%1 %2: %3").arg(where, what, text);
+    };
+    QList<QWidget*> widgets = top->findChildren<QWidget*>();
+    widgets.prepend(top);
+    note(top->windowTitle(), QStringLiteral("title"));
+    for (QWidget* w : widgets) {
+        const QString name = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char('/') + w->objectName();
+        note(w->toolTip(), name + QStringLiteral(" tooltip"));
+        const bool shown = w->isVisibleTo(top) || w == top;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            note(label->text(), name);
+            if (shown && !label->text().isEmpty() && !label->wordWrap() && !Qt::mightBeRichText(label->text())
+                && label->sizeHint().width() > label->width())
+                out->clipped << QStringLiteral("%1 %2: \"%3\" needs %4, has %5")
+                                    .arg(where, name, label->text())
+                                    .arg(label->sizeHint().width())
+                                    .arg(label->width());
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            note(button->text(), name);
+            const int needed = button->fontMetrics().horizontalAdvance(button->text())
+                               + (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+            if (shown && !button->text().isEmpty() && needed > button->width())
+                out->clipped << QStringLiteral("%1 %2: \"%3\" needs %4, has %5")
+                                    .arg(where, name, button->text())
+                                    .arg(needed)
+                                    .arg(button->width());
+        } else if (auto* menu = qobject_cast<QMenu*>(w)) {
+            for (QAction* action : menu->actions()) {
+                note(action->text(), name + QStringLiteral(" action"));
+                if (action->menu())
+                    for (QAction* sub : action->menu()->actions())
+                        note(sub->text(), name + QStringLiteral(" action"));
+            }
+        } else if (auto* view = qobject_cast<QAbstractItemView*>(w)) {
+            if (QAbstractItemModel* model = view->model()) {
+                for (int c = 0; c < model->columnCount(); ++c)
+                    note(model->headerData(c, Qt::Horizontal).toString(), name + QStringLiteral(" header"));
+                for (int r = 0; r < std::min(model->rowCount(), 20); ++r)
+                    for (int c = 0; c < model->columnCount(); ++c) {
+                        const QModelIndex index = model->index(r, c);
+                        note(model->data(index).toString(), name + QStringLiteral(" cell"));
+                        note(model->data(index, Qt::ToolTipRole).toString(), name + QStringLiteral(" tooltip"));
+                    }
+            }
+        }
+    }
+}
+
+void settle(int ms = 50)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+} // namespace
+
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+private slots:
+    void choiceOfLanguage();
+    void everyPageAndDialog_data();
+    void everyPageAndDialog();
+    void qtDialogsSpeakTheSameLanguage();
+};
+
+void TestLanguage::choiceOfLanguage()
+{
+    using L = CLanguage::Language;
+    QCOMPARE(CLanguage::choose(QString(), QLocale(QStringLiteral("zh_CN"))), L::Chinese);
+    QCOMPARE(CLanguage::choose(QString(), QLocale(QStringLiteral("zh_TW"))), L::Chinese);
+    QCOMPARE(CLanguage::choose(QString(), QLocale(QStringLiteral("en_GB"))), L::English);
+    QCOMPARE(CLanguage::choose(QString(), QLocale(QStringLiteral("de_DE"))), L::English);
+    QCOMPARE(CLanguage::choose(QString(), QLocale::c()), L::English);
+    QCOMPARE(CLanguage::choose(QStringLiteral("zh"), QLocale(QStringLiteral("en_US"))), L::Chinese);
+    QCOMPARE(CLanguage::choose(QStringLiteral("EN "), QLocale(QStringLiteral("zh_CN"))), L::English);
+    // Anything else is not an order.
+    QCOMPARE(CLanguage::choose(QStringLiteral("fr"), QLocale(QStringLiteral("zh_CN"))), L::Chinese);
+}
+
+void TestLanguage::everyPageAndDialog_data()
+{
+    QTest::addColumn<bool>("english");
+    QTest::newRow("en") << true;
+    QTest::newRow("zh") << false;
+}
+
+void TestLanguage::everyPageAndDialog()
+{
+    QFETCH(bool, english);
+    CLanguage language;
+    QVERIFY(language.install(english ? CLanguage::Language::English : CLanguage::Language::Chinese, kFolder));
+    qApp->setStyleSheet(CAppResources::loadStyleSheet(QStringLiteral(TAMSEL_BIN_DIR)));
+    Findings found;
+
+    const CPartitionList::Probes probes = apptest::partitionProbes(5);
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    CMainWindow* main = window.mainWindow();
+    main->diskPage()->table()->setCurrentCell(0, 1);
+    main->diskPage()->scanClickPartion(0, 1);
+    settle();
+    inspect(&window, english, &found, QStringLiteral("disk page"));
+    inspect(main->menu(), english, &found, QStringLiteral("menu"));
+
+    // A scan of a volume without a live-file pass (the note shows), with
+    // documents listed, then stopped.
+    apptest::Gate gate;
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(8 << 20, '\0'), QStringLiteral("/dev/sdb1"));
+    volume->setReadHook(gate.hook());
+    gate.armed = true;
+    CPartitionInfo partition = *main->diskPage()->selectedPartition();
+    partition.fileSystem = QStringLiteral("EXT4");
+    Orvik* page = main->resultPage();
+    main->diskPage()->hide();
+    page->show();
+    page->scanWorker().setWindowSize(1 << 20);
+    page->startWithVolume(partition, volume);
+    CFileNode deleted = apptest::record(QStringLiteral("DOCX"), 40960, 4096);
+    deleted.origin = CFileNode::OriginDeletedEntry;
+    deleted.originalName = QStringLiteral("report.docx");
+    deleted.folder = QStringLiteral("/work");
+    page->scanWorker().relay()->postItem(deleted);
+    for (int i = 0; i < 12; ++i)
+        page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 4096 + i * 1000, 2048 + i * 96));
+    settle(200);
+    page->updateProcess(1000, 420);
+    page->flushRefresh();
+    const QModelIndex volumeRow = page->treeModel().rootRowIndex();
+    page->treeView()->setCurrentIndex(volumeRow);
+    page->showFile(volumeRow);
+    settle();
+    inspect(&window, english, &found, QStringLiteral("scan running"));
+    page->endScan();
+    gate.open = true;
+    settle(200);
+    inspect(&window, english, &found, QStringLiteral("scan stopped"));
+    page->updateProcess(1000, 1000);
+    settle();
+    inspect(&window, english, &found, QStringLiteral("scan finished"));
+    main->switchPage(1, nullptr);
+    settle();
+
+    // The notices the page words itself.
+    CFileVolume::OpenError denied;
+    denied.error = EACCES;
+    const QStringList notices = {
+        Orvik::openFailureText(QStringLiteral("/dev/sdz1"), denied),
+        Orvik::emptyResultText(partition, 100),
+        Orvik::progressDetails(qint64(120) << 30, 420, 100.0, true),
+    };
+    for (const QString& text : notices)
+        if (english && hasCjk(text))
+            found.foreign << text;
+
+    // Dialogs.
+    {
+        CMessageTips tips(main);
+        tips.setMessage(QStringLiteral("-"));
+        tips.show();
+        settle();
+        inspect(&tips, english, &found, QStringLiteral("question"));
+    }
+    {
+        CRecoveryDialog dialog;
+        dialog.show();
+        dialog.onRecoveryFinished(0);
+        settle();
+        inspect(&dialog, english, &found, QStringLiteral("recovery"));
+        dialog.onRecoveryFailed(QStringLiteral("/nowhere/x.pdf"), QStringLiteral("-"), true);
+        settle();
+        inspect(&dialog, english, &found, QStringLiteral("recovery failed"));
+    }
+    CAboutWnd about(main);
+    CDonation donation(main);
+    CConnectWnd qq(0, main);
+    CConnectWnd weChat(1, main);
+    CFeedBack feedback(main);
+    for (QWidget* dialog : std::initializer_list<QWidget*>{&about, &donation, &qq, &weChat, &feedback}) {
+        dialog->show();
+        settle();
+        inspect(dialog, english, &found, QString::fromLatin1(dialog->metaObject()->className()));
+        dialog->hide();
+    }
+    if (!found.foreign.isEmpty())
+        qWarning().noquote() << found.foreign.join(QLatin1Char('\n'));
+    if (!found.clipped.isEmpty())
+        qWarning().noquote() << found.clipped.join(QLatin1Char('\n'));
+    QVERIFY(found.foreign.isEmpty());
+    QVERIFY(found.clipped.isEmpty());
+    qApp->setStyleSheet(QString());
+}
+
+void TestLanguage::qtDialogsSpeakTheSameLanguage()
+{
+    const QString lookIn = QStringLiteral("Look in:");
+    {
+        CLanguage language;
+        QVERIFY(language.install(CLanguage::Language::Chinese, kFolder));
+        QVERIFY(language.qtCatalogueLoaded());
+        QVERIFY(hasCjk(QCoreApplication::translate("QFileDialog", "Look in:")));
+        QVERIFY(hasCjk(QCoreApplication::translate("QPlatformTheme", "Cancel")));
+    }
+    CLanguage language;
+    QVERIFY(language.install(CLanguage::Language::English, kFolder));
+    QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
+    QCOMPARE(QCoreApplication::translate("Orvik", "停止"), QStringLiteral("Stop"));
+}
+
+QTEST_MAIN(TestLanguage)
+#include "tst_language.moc"

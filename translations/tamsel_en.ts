@@ -1,0 +1,425 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>CAboutWnd</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel Document Recovery Beta</translation>
+    </message>
+    <message>
+        <source>&lt;font size=3&gt;只读扫描磁盘，恢复的文件请保存到另一块磁盘。&lt;/font&gt;</source>
+        <translation>&lt;font size=3&gt;Scans disks read-only. Save recovered files to another disk.&lt;/font&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>CChoiceDiskWnd</name>
+    <message>
+        <source>扫描</source>
+        <translation>Scan</translation>
+    </message>
+    <message>
+        <source>打开镜像文件</source>
+        <translation>Open image file</translation>
+    </message>
+    <message>
+        <source>硬盘：</source>
+        <translation>Disks:</translation>
+    </message>
+    <message>
+        <source>请先选择一个磁盘</source>
+        <translation>Select a disk first</translation>
+    </message>
+    <message>
+        <source>扫描一个磁盘镜像文件（例如用 dd 制作的 .img）</source>
+        <translation>Scan a disk image file (for example an .img made with dd)</translation>
+    </message>
+    <message>
+        <source>未知</source>
+        <translation>unknown</translation>
+    </message>
+</context>
+<context>
+    <name>CConnectWnd</name>
+    <message>
+        <source>QQ号:</source>
+        <translation>QQ:</translation>
+    </message>
+    <message>
+        <source>未公开</source>
+        <translation>not published</translation>
+    </message>
+    <message>
+        <source>微信号:</source>
+        <translation>WeChat:</translation>
+    </message>
+</context>
+<context>
+    <name>CDialogFileChooser</name>
+    <message>
+        <source>打开镜像文件</source>
+        <translation>Open image file</translation>
+    </message>
+    <message>
+        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</source>
+        <translation>Disk images (*.img *.dd *.raw *.bin *.iso *.vhd);;All files (*)</translation>
+    </message>
+</context>
+<context>
+    <name>CDiskButton</name>
+    <message>
+        <source>%1可用,共%2</source>
+        <translation>%1 free of %2</translation>
+    </message>
+</context>
+<context>
+    <name>CDonation</name>
+    <message>
+        <source>此软件为免费软件,如果对你有所帮助,请打赏.你的支持,会让软件变得更加完美.谢谢!</source>
+        <translation>This software is free. If it helped you, please consider a tip: your support makes it better. Thank you!</translation>
+    </message>
+    <message>
+        <source>微信打赏</source>
+        <translation>Tip via WeChat</translation>
+    </message>
+    <message>
+        <source>支付宝打赏</source>
+        <translation>Tip via Alipay</translation>
+    </message>
+</context>
+<context>
+    <name>CFileInfoTableModel</name>
+    <message>
+        <source>文件记录不完整，恢复出的文件会缺少部分内容</source>
+        <translation>The file record is incomplete: the recovered file will lack part of its content</translation>
+    </message>
+    <message>
+        <source>已被其他文件覆盖，恢复出的文件不是原来的内容</source>
+        <translation>Overwritten by other files: the recovered file is not the original content</translation>
+    </message>
+    <message>
+        <source>约 %1% 已被其他文件覆盖，恢复出的文件不完整</source>
+        <translation>About %1% overwritten by other files: the recovered file is incomplete</translation>
+    </message>
+    <message>
+        <source>位置：%1</source>
+        <translation>Location: %1</translation>
+    </message>
+    <message>
+        <source>来源：已删除的文件</source>
+        <translation>Source: a deleted file</translation>
+    </message>
+    <message>
+        <source>来源：已删除的文件，按内容也找到</source>
+        <translation>Source: a deleted file, also found by its content</translation>
+    </message>
+    <message>
+        <source>来源：按内容找到</source>
+        <translation>Source: found by its content</translation>
+    </message>
+    <message>
+        <source>（已损坏）</source>
+        <translation> (damaged)</translation>
+    </message>
+    <message>
+        <source>名字</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>类型</source>
+        <translation>Type</translation>
+    </message>
+</context>
+<context>
+    <name>CFileNodeModel</name>
+    <message>
+        <source>文件格式</source>
+        <translation>File types</translation>
+    </message>
+</context>
+<context>
+    <name>CMainWindow</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel Document Recovery Beta</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Quit</translation>
+    </message>
+    <message>
+        <source>最小化</source>
+        <translation>Minimize</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>微信</source>
+        <translation>WeChat</translation>
+    </message>
+    <message>
+        <source>打赏</source>
+        <translation>Tip</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>数据正在恢复，你确定要退出？</source>
+        <translation>Documents are being recovered. Do you really want to quit?</translation>
+    </message>
+    <message>
+        <source>磁盘正在扫描，你确定要退出？</source>
+        <translation>A disk is being scanned. Do you really want to quit?</translation>
+    </message>
+</context>
+<context>
+    <name>CMessageTips</name>
+    <message>
+        <source>确认</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>CParentWindow</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel Document Recovery Beta</translation>
+    </message>
+</context>
+<context>
+    <name>CPartitionList</name>
+    <message>
+        <source>未知</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>本地磁盘</source>
+        <translation>Local disk</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryDialog</name>
+    <message>
+        <source>第1个文件正在恢复，总共%1个文件。</source>
+        <translation>Recovering file 1 of %1.</translation>
+    </message>
+    <message>
+        <source>第%1个文件正在恢复,总共%2个文件。</source>
+        <translation>Recovering file %1 of %2.</translation>
+    </message>
+    <message>
+        <source>恢复完成！</source>
+        <translation>Recovery complete!</translation>
+    </message>
+    <message>
+        <source>恢复失败，已停止。</source>
+        <translation>Recovery failed and was stopped.</translation>
+    </message>
+    <message>
+        <source>无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。
+%2</source>
+        <translation>The data of %1 could not be read from the source disk (the output folder is fine); this file was not saved.
+%2</translation>
+    </message>
+    <message>
+        <source>无法写入 %1
+%2</source>
+        <translation>Cannot write %1
+%2</translation>
+    </message>
+    <message>
+        <source>数据正在恢复，你确定要退出？</source>
+        <translation>Documents are being recovered. Do you really want to quit?</translation>
+    </message>
+</context>
+<context>
+    <name>Orvik</name>
+    <message>
+        <source>不到 1 分钟</source>
+        <translation>under 1 min</translation>
+    </message>
+    <message>
+        <source>%1 分钟</source>
+        <translation>%1 min</translation>
+    </message>
+    <message>
+        <source>%1 小时 %2 分钟</source>
+        <translation>%1 h %2 min</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>Recover</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>Done</translation>
+    </message>
+    <message>
+        <source>找到：</source>
+        <translation>Found:</translation>
+    </message>
+    <message>
+        <source>勾选：</source>
+        <translation>Ticked:</translation>
+    </message>
+    <message>
+        <source>此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。</source>
+        <translation>This volume is not NTFS or FAT32: documents of existing files are listed too.</translation>
+    </message>
+    <message>
+        <source>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
+        <translation>Only on NTFS and FAT32 can the scan tell which documents still belong to existing files; on other volumes every document found is listed.</translation>
+    </message>
+    <message>
+        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
+        <translation>The saved scan is damaged, from another version or of another volume, and is ignored; the volume will be scanned afresh.</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
+        <translation>The last scan of this volume finished: its results can be opened directly.</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
+        <translation>The last scan of this volume did not finish: it can go on from where it stopped.</translation>
+    </message>
+    <message>
+        <source>打开上次的结果</source>
+        <translation>Open last results</translation>
+    </message>
+    <message>
+        <source>继续上次的扫描</source>
+        <translation>Continue last scan</translation>
+    </message>
+    <message>
+        <source>重新扫描</source>
+        <translation>Scan afresh</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>Stopped</translation>
+    </message>
+    <message>
+        <source>%1%  已扫描 %2 / %3</source>
+        <translation>%1%  scanned %2 of %3</translation>
+    </message>
+    <message>
+        <source>  剩余 %1</source>
+        <translation>  %1 left</translation>
+    </message>
+    <message>
+        <source>没有找到丢失的文档</source>
+        <translation>No lost documents were found</translation>
+    </message>
+    <message>
+        <source>。
+%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>.
+%1 is smaller than one sector (512 bytes): it does not look like a disk or a disk image.</translation>
+    </message>
+    <message>
+        <source>。
+%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>.
+%1 holds neither a known file system nor any document: it does not look like a disk or a disk image.</translation>
+    </message>
+    <message>
+        <source>。</source>
+        <translation>.</translation>
+    </message>
+    <message>
+        <source>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
+请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</source>
+        <translation>The chosen folder is on the disk being recovered: writing there overwrites documents not yet recovered.
+Please choose a folder on another disk. Recover here anyway?</translation>
+    </message>
+    <message>
+        <source>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
+仍要恢复到这里吗？</source>
+        <translation>It cannot be told whether the chosen folder is on the disk being recovered; if it is, writing there overwrites documents not yet recovered.
+Recover here anyway?</translation>
+    </message>
+    <message>
+        <source>正在扫描磁盘，你确定要退出？</source>
+        <translation>A disk is being scanned. Do you really want to leave?</translation>
+    </message>
+    <message>
+        <source>找不到 %1：没有这个文件或设备。
+请检查路径；移动硬盘或 U 盘可能已被拔出。</source>
+        <translation>%1 cannot be found: there is no such file or device.
+Check the path; a removable disk or USB stick may have been unplugged.</translation>
+    </message>
+    <message>
+        <source>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</source>
+        <translation>Cannot scan %1: it is neither a disk nor a disk image file.</translation>
+    </message>
+    <message>
+        <source>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
+这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</source>
+        <translation>The system refuses access to %1, although Tamsel runs as administrator.
+The device may be locked or in exclusive use, or Tamsel runs in a container that cannot see it.</translation>
+    </message>
+    <message>
+        <source>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
+请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</source>
+        <translation>Cannot read the image file %1: no permission to read it (it belongs to another user, or only its owner may read it).
+Ask its owner to allow reading (for example chmod a+r), or run Tamsel as a user who can read it.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：没有读取权限。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
+        <translation>Cannot open %1: no permission to read it.
+Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your user to the disk group and log in again.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：驱动器中没有介质。
+请插入介质后重试。</source>
+        <translation>Cannot open %1: there is no medium in the drive.
+Insert the medium and try again.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>Cannot open %1: %2</translation>
+    </message>
+    <message>
+        <source>无法打开 %1。</source>
+        <translation>Cannot open %1.</translation>
+    </message>
+    <message>
+        <source>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
+%2</source>
+        <translation>The scan of %1 stopped on an error; the documents found so far can still be recovered.
+%2</translation>
+    </message>
+</context>
+<context>
+    <name>PopupWindowTitle</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel Document Recovery Beta</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,425 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>CAboutWnd</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel文件恢复工具Beta</translation>
+    </message>
+    <message>
+        <source>&lt;font size=3&gt;只读扫描磁盘，恢复的文件请保存到另一块磁盘。&lt;/font&gt;</source>
+        <translation>&lt;font size=3&gt;只读扫描磁盘，恢复的文件请保存到另一块磁盘。&lt;/font&gt;</translation>
+    </message>
+</context>
+<context>
+    <name>CChoiceDiskWnd</name>
+    <message>
+        <source>扫描</source>
+        <translation>扫描</translation>
+    </message>
+    <message>
+        <source>打开镜像文件</source>
+        <translation>打开镜像文件</translation>
+    </message>
+    <message>
+        <source>硬盘：</source>
+        <translation>硬盘：</translation>
+    </message>
+    <message>
+        <source>请先选择一个磁盘</source>
+        <translation>请先选择一个磁盘</translation>
+    </message>
+    <message>
+        <source>扫描一个磁盘镜像文件（例如用 dd 制作的 .img）</source>
+        <translation>扫描一个磁盘镜像文件（例如用 dd 制作的 .img）</translation>
+    </message>
+    <message>
+        <source>未知</source>
+        <translation>未知</translation>
+    </message>
+</context>
+<context>
+    <name>CConnectWnd</name>
+    <message>
+        <source>QQ号:</source>
+        <translation>QQ号:</translation>
+    </message>
+    <message>
+        <source>未公开</source>
+        <translation>未公开</translation>
+    </message>
+    <message>
+        <source>微信号:</source>
+        <translation>微信号:</translation>
+    </message>
+</context>
+<context>
+    <name>CDialogFileChooser</name>
+    <message>
+        <source>打开镜像文件</source>
+        <translation>打开镜像文件</translation>
+    </message>
+    <message>
+        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</source>
+        <translation>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</translation>
+    </message>
+</context>
+<context>
+    <name>CDiskButton</name>
+    <message>
+        <source>%1可用,共%2</source>
+        <translation>%1可用,共%2</translation>
+    </message>
+</context>
+<context>
+    <name>CDonation</name>
+    <message>
+        <source>此软件为免费软件,如果对你有所帮助,请打赏.你的支持,会让软件变得更加完美.谢谢!</source>
+        <translation>此软件为免费软件,如果对你有所帮助,请打赏.你的支持,会让软件变得更加完美.谢谢!</translation>
+    </message>
+    <message>
+        <source>微信打赏</source>
+        <translation>微信打赏</translation>
+    </message>
+    <message>
+        <source>支付宝打赏</source>
+        <translation>支付宝打赏</translation>
+    </message>
+</context>
+<context>
+    <name>CFileInfoTableModel</name>
+    <message>
+        <source>文件记录不完整，恢复出的文件会缺少部分内容</source>
+        <translation>文件记录不完整，恢复出的文件会缺少部分内容</translation>
+    </message>
+    <message>
+        <source>已被其他文件覆盖，恢复出的文件不是原来的内容</source>
+        <translation>已被其他文件覆盖，恢复出的文件不是原来的内容</translation>
+    </message>
+    <message>
+        <source>约 %1% 已被其他文件覆盖，恢复出的文件不完整</source>
+        <translation>约 %1% 已被其他文件覆盖，恢复出的文件不完整</translation>
+    </message>
+    <message>
+        <source>位置：%1</source>
+        <translation>位置：%1</translation>
+    </message>
+    <message>
+        <source>来源：已删除的文件</source>
+        <translation>来源：已删除的文件</translation>
+    </message>
+    <message>
+        <source>来源：已删除的文件，按内容也找到</source>
+        <translation>来源：已删除的文件，按内容也找到</translation>
+    </message>
+    <message>
+        <source>来源：按内容找到</source>
+        <translation>来源：按内容找到</translation>
+    </message>
+    <message>
+        <source>（已损坏）</source>
+        <translation>（已损坏）</translation>
+    </message>
+    <message>
+        <source>名字</source>
+        <translation>名字</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>时间</translation>
+    </message>
+    <message>
+        <source>类型</source>
+        <translation>类型</translation>
+    </message>
+</context>
+<context>
+    <name>CFileNodeModel</name>
+    <message>
+        <source>文件格式</source>
+        <translation>文件格式</translation>
+    </message>
+</context>
+<context>
+    <name>CMainWindow</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel文件恢复工具Beta</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>最小化</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>微信</source>
+        <translation>微信</translation>
+    </message>
+    <message>
+        <source>打赏</source>
+        <translation>打赏</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>数据正在恢复，你确定要退出？</source>
+        <translation>数据正在恢复，你确定要退出？</translation>
+    </message>
+    <message>
+        <source>磁盘正在扫描，你确定要退出？</source>
+        <translation>磁盘正在扫描，你确定要退出？</translation>
+    </message>
+</context>
+<context>
+    <name>CMessageTips</name>
+    <message>
+        <source>确认</source>
+        <translation>确认</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>CParentWindow</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel文件恢复工具Beta</translation>
+    </message>
+</context>
+<context>
+    <name>CPartitionList</name>
+    <message>
+        <source>未知</source>
+        <translation>未知</translation>
+    </message>
+    <message>
+        <source>本地磁盘</source>
+        <translation>本地磁盘</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryDialog</name>
+    <message>
+        <source>第1个文件正在恢复，总共%1个文件。</source>
+        <translation>第1个文件正在恢复，总共%1个文件。</translation>
+    </message>
+    <message>
+        <source>第%1个文件正在恢复,总共%2个文件。</source>
+        <translation>第%1个文件正在恢复,总共%2个文件。</translation>
+    </message>
+    <message>
+        <source>恢复完成！</source>
+        <translation>恢复完成！</translation>
+    </message>
+    <message>
+        <source>恢复失败，已停止。</source>
+        <translation>恢复失败，已停止。</translation>
+    </message>
+    <message>
+        <source>无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。
+%2</source>
+        <translation>无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。
+%2</translation>
+    </message>
+    <message>
+        <source>无法写入 %1
+%2</source>
+        <translation>无法写入 %1
+%2</translation>
+    </message>
+    <message>
+        <source>数据正在恢复，你确定要退出？</source>
+        <translation>数据正在恢复，你确定要退出？</translation>
+    </message>
+</context>
+<context>
+    <name>Orvik</name>
+    <message>
+        <source>不到 1 分钟</source>
+        <translation>不到 1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 分钟</source>
+        <translation>%1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 小时 %2 分钟</source>
+        <translation>%1 小时 %2 分钟</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>恢复</source>
+        <translation>恢复</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>完成</source>
+        <translation>完成</translation>
+    </message>
+    <message>
+        <source>找到：</source>
+        <translation>找到：</translation>
+    </message>
+    <message>
+        <source>勾选：</source>
+        <translation>勾选：</translation>
+    </message>
+    <message>
+        <source>此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。</source>
+        <translation>此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。</translation>
+    </message>
+    <message>
+        <source>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
+        <translation>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
+    </message>
+    <message>
+        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
+        <translation>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
+        <translation>此卷上次的扫描已完成，可以直接打开它的结果。</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
+        <translation>此卷上次的扫描没有完成，可以从停下的地方继续。</translation>
+    </message>
+    <message>
+        <source>打开上次的结果</source>
+        <translation>打开上次的结果</translation>
+    </message>
+    <message>
+        <source>继续上次的扫描</source>
+        <translation>继续上次的扫描</translation>
+    </message>
+    <message>
+        <source>重新扫描</source>
+        <translation>重新扫描</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>已停止</translation>
+    </message>
+    <message>
+        <source>%1%  已扫描 %2 / %3</source>
+        <translation>%1%  已扫描 %2 / %3</translation>
+    </message>
+    <message>
+        <source>  剩余 %1</source>
+        <translation>  剩余 %1</translation>
+    </message>
+    <message>
+        <source>没有找到丢失的文档</source>
+        <translation>没有找到丢失的文档</translation>
+    </message>
+    <message>
+        <source>。
+%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>。
+%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</translation>
+    </message>
+    <message>
+        <source>。
+%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>。
+%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</translation>
+    </message>
+    <message>
+        <source>。</source>
+        <translation>。</translation>
+    </message>
+    <message>
+        <source>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
+请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</source>
+        <translation>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
+请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</translation>
+    </message>
+    <message>
+        <source>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
+仍要恢复到这里吗？</source>
+        <translation>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
+仍要恢复到这里吗？</translation>
+    </message>
+    <message>
+        <source>正在扫描磁盘，你确定要退出？</source>
+        <translation>正在扫描磁盘，你确定要退出？</translation>
+    </message>
+    <message>
+        <source>找不到 %1：没有这个文件或设备。
+请检查路径；移动硬盘或 U 盘可能已被拔出。</source>
+        <translation>找不到 %1：没有这个文件或设备。
+请检查路径；移动硬盘或 U 盘可能已被拔出。</translation>
+    </message>
+    <message>
+        <source>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</source>
+        <translation>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</translation>
+    </message>
+    <message>
+        <source>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
+这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</source>
+        <translation>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
+这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</translation>
+    </message>
+    <message>
+        <source>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
+请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</source>
+        <translation>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
+请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：没有读取权限。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
+        <translation>无法打开 %1：没有读取权限。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：驱动器中没有介质。
+请插入介质后重试。</source>
+        <translation>无法打开 %1：驱动器中没有介质。
+请插入介质后重试。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+    <message>
+        <source>无法打开 %1。</source>
+        <translation>无法打开 %1。</translation>
+    </message>
+    <message>
+        <source>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
+%2</source>
+        <translation>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
+%2</translation>
+    </message>
+</context>
+<context>
+    <name>PopupWindowTitle</name>
+    <message>
+        <source>Tamsel文件恢复工具Beta</source>
+        <translation>Tamsel文件恢复工具Beta</translation>
+    </message>
+</context>
+</TS>
