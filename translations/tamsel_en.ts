@@ -249,6 +249,57 @@
     </message>
 </context>
 <context>
+    <name>CUDisksOpener</name>
+    <message>
+        <source>Scan again and give your password when asked, or run with sudo.</source>
+        <translation>Scan again and give your password when asked, or run with sudo.</translation>
+    </message>
+    <message>
+        <source>Raw access to a disk needs administrator rights: run with sudo, or add yourself to the &apos;disk&apos; group.</source>
+        <translation>Raw access to a disk needs administrator rights: run with sudo, or add yourself to the &apos;disk&apos; group.</translation>
+    </message>
+    <message>
+        <source>no read permission, and the disk service udisks2 that could grant it is not available</source>
+        <translation>no read permission, and the disk service udisks2 that could grant it is not available</translation>
+    </message>
+    <message>
+        <source>no read permission, and udisks2 does not manage this device</source>
+        <translation>no read permission, and udisks2 does not manage this device</translation>
+    </message>
+    <message>
+        <source>the authorisation was cancelled</source>
+        <translation>the authorisation was cancelled</translation>
+    </message>
+    <message>
+        <source>the authorisation was refused</source>
+        <translation>the authorisation was refused</translation>
+    </message>
+    <message>
+        <source>udisks2 did not answer in time</source>
+        <translation>udisks2 did not answer in time</translation>
+    </message>
+    <message>
+        <source>stopped while waiting for the authorisation</source>
+        <translation>stopped while waiting for the authorisation</translation>
+    </message>
+    <message>
+        <source>udisks2 handed back a descriptor that is not this device opened read-only, so it was not used</source>
+        <translation>udisks2 handed back a descriptor that is not this device opened read-only, so it was not used</translation>
+    </message>
+    <message>
+        <source>udisks2 failed</source>
+        <translation>udisks2 failed</translation>
+    </message>
+    <message>
+        <source>udisks2 failed: %1</source>
+        <translation>udisks2 failed: %1</translation>
+    </message>
+    <message>
+        <source>cannot open %1: %2.</source>
+        <translation>cannot open %1: %2.</translation>
+    </message>
+</context>
+<context>
     <name>Orvik</name>
     <message>
         <source>不到 1 分钟</source>
@@ -414,12 +465,67 @@ Insert the medium and try again.</translation>
         <translation>The scan of %1 stopped on an error; the documents found so far can still be recovered.
 %2</translation>
     </message>
+    <message>
+        <source>没有读取权限，系统磁盘服务 udisks2 也不可用</source>
+        <translation>no permission to read it, and the system disk service udisks2 is not available</translation>
+    </message>
+    <message>
+        <source>没有读取权限，udisks2 也不管理此设备</source>
+        <translation>no permission to read it, and udisks2 does not manage this device</translation>
+    </message>
+    <message>
+        <source>授权被取消</source>
+        <translation>the authorisation was cancelled</translation>
+    </message>
+    <message>
+        <source>授权被拒绝</source>
+        <translation>the authorisation was refused</translation>
+    </message>
+    <message>
+        <source>等待授权超时</source>
+        <translation>no answer to the authorisation in time</translation>
+    </message>
+    <message>
+        <source>等待授权时已停止</source>
+        <translation>stopped while waiting for the authorisation</translation>
+    </message>
+    <message>
+        <source>udisks2 交回的不是此设备的只读描述符，未使用</source>
+        <translation>udisks2 handed back something other than this device opened read-only; it was not used</translation>
+    </message>
+    <message>
+        <source>udisks2 出错</source>
+        <translation>udisks2 failed</translation>
+    </message>
+    <message>
+        <source>udisks2 出错：%1</source>
+        <translation>udisks2 failed: %1</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2。
+请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。</source>
+        <translation>Cannot open %1: %2.
+Scan again and give your password when the system asks, or run Tamsel with sudo.</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
+        <translation>Cannot open %1: %2.
+Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your user to the disk group and log in again.</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
         <translation>Tamsel Document Recovery Beta</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>tamsel: no Resources folder beside the program or in ../share/tamsel; the window is drawn without its images.</source>
+        <translation>tamsel: no Resources folder beside the program or in ../share/tamsel; the window is drawn without its images.</translation>
     </message>
 </context>
 </TS>

@@ -42,14 +42,6 @@ bool hasCjk(const QString& text)
     return cjk.match(text).hasMatch();
 }
 
-QString plain(const QString& text)
-{
-    if (!Qt::mightBeRichText(text))
-        return text;
-    QTextDocument doc;
-    doc.setHtml(text);
-    return doc.toPlainText();
-}
 
 // Every text a user can see on `top` and its children: what is in the
 // wrong language, and what does not fit its widget.
