@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/CDocumentDetails.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -65,6 +67,10 @@ public:
     // entry's layout is cut short): it must never be offered as whole.
     bool isDamaged() const { return overwritten > 0.0 || incomplete; }
 
+    // The modification time to show and to give a recovered file: the file
+    // system's where it kept one, else the one the document itself states.
+    QDateTime bestModified() const { return modified.isValid() ? modified : details.modified; }
+
     qint64 size = 0;
     // 64-bit: volumes beyond 2 TiB have sector numbers past 2^32.
     quint64 startSector = 0;
@@ -102,6 +108,8 @@ public:
     bool incomplete = false;
     // Found in clusters the file system marks in use but no file reaches.
     bool orphaned = false;
+    // What the document says about itself; filled in after it was listed.
+    CDocumentDetails details;
 };
 
 Q_DECLARE_METATYPE(CFileNode)

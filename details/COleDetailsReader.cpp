@@ -1,0 +1,460 @@
+#include "details/COleDetailsReader.h"
+
+#include "disk/LittleEndian.h"
+#include "scan/CDocumentBytes.h"
+#include "scan/CDocumentDetails.h"
+
+#include <QCoreApplication>
+#include <QTextCodec>
+#include <QVector>
+
+#include <algorithm>
+
+namespace {
+
+using namespace le;
+
+constexpr uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr int kHeaderSize = 512;
+constexpr int kSectorShiftAt = 0x1E;
+constexpr int kMiniShiftAt = 0x20;
+constexpr int kFatCountAt = 0x2C;
+constexpr int kFirstDirectoryAt = 0x30;
+constexpr int kMiniCutoffAt = 0x38;
+constexpr int kFirstMiniFatAt = 0x3C;
+constexpr int kFirstDifatAt = 0x44;
+constexpr int kHeaderDifatAt = 0x4C;
+constexpr int kHeaderDifatCount = 109;
+constexpr int kEntrySize = 128;
+constexpr int kEntryNameLengthAt = 0x40;
+constexpr int kEntryTypeAt = 0x42;
+constexpr int kEntryStartAt = 0x74;
+constexpr int kEntrySizeAt = 0x78;
+constexpr uint8_t kTypeStream = 2;
+constexpr uint8_t kTypeRoot = 5;
+constexpr uint32_t kMaxRegular = 0xFFFFFFFA;
+constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
+// A SummaryInformation stream is a few hundred bytes.
+constexpr int64_t kMaxSummary = 256 * 1024;
+
+// Property identifiers and types of the summary property set.
+constexpr uint32_t kPidCodePage = 1;
+constexpr uint32_t kPidTitle = 2;
+constexpr uint32_t kPidAuthor = 4;
+constexpr uint32_t kPidCreated = 12;
+constexpr uint32_t kPidSaved = 13;
+constexpr uint32_t kPidPages = 14;
+constexpr uint32_t kVtI2 = 2;
+constexpr uint32_t kVtI4 = 3;
+constexpr uint32_t kVtLpstr = 0x1E;
+constexpr uint32_t kVtLpwstr = 0x1F;
+constexpr uint32_t kVtFiletime = 0x40;
+constexpr int kMaxPropertyText = 64 * 1024;
+
+QString tr(const char* text)
+{
+    return QCoreApplication::translate("COleDetailsReader", text);
+}
+
+class Compound
+{
+public:
+    Compound(CDocumentBytes& bytes, const CDetailsBudget& budget)
+        : m_bytes(bytes)
+        , m_items(budget.items)
+    {
+    }
+
+    // Reads header, allocation tables and directory. False with `reason`
+    // empty when the budget ran out.
+    bool open(QString* reason);
+    bool checkStreams(QString* reason);
+    QByteArray summary();
+    bool outOfBudget() const { return m_outOfBudget || m_bytes.budgetSpent(); }
+
+private:
+    struct Entry
+    {
+        QString name;
+        uint8_t type = 0;
+        uint32_t start = 0;
+        uint64_t size = 0;
+    };
+    enum class Walk { Ok, Outside, Loop, Short, Budget };
+
+    int64_t sectorPos(uint32_t s) const { return (static_cast<int64_t>(s) + 1) << m_shift; }
+    bool insideDocument(uint32_t s) const { return sectorPos(s) + m_sectorSize <= m_bytes.size(); }
+    // Follows a chain through `table` from `start`; every link checked.
+    Walk walk(const QVector<uint32_t>& table, uint32_t start, bool mini, QVector<uint32_t>* out);
+    bool spend()
+    {
+        if (--m_items < 0)
+            m_outOfBudget = true;
+        return !m_outOfBudget;
+    }
+    QByteArray streamBytes(const Entry& e, int64_t limit);
+
+    CDocumentBytes& m_bytes;
+    int64_t m_items;
+    bool m_outOfBudget = false;
+    int m_shift = 9;
+    int m_sectorSize = 512;
+    int m_miniShift = 6;
+    uint32_t m_cutoff = 4096;
+    QVector<uint32_t> m_fat;
+    QVector<uint32_t> m_miniFat;
+    QVector<Entry> m_entries;
+    QVector<uint32_t> m_miniStream; // the root's chain
+    uint64_t m_miniStreamSize = 0;
+};
+
+Compound::Walk Compound::walk(const QVector<uint32_t>& table, uint32_t start, bool mini, QVector<uint32_t>* out)
+{
+    out->clear();
+    // A chain longer than the table has entries must loop.
+    uint32_t s = start;
+    while (s != kEndOfChain) {
+        if (!spend())
+            return Walk::Budget;
+        if (s > kMaxRegular || s >= static_cast<uint32_t>(table.size()))
+            return Walk::Outside;
+        if (mini) {
+            if ((static_cast<uint64_t>(s) + 1) << m_miniShift > m_miniStreamSize)
+                return Walk::Outside;
+        } else if (!insideDocument(s)) {
+            return Walk::Outside;
+        }
+        out->append(s);
+        if (out->size() > table.size())
+            return Walk::Loop;
+        s = table.at(static_cast<int>(s));
+    }
+    return Walk::Ok;
+}
+
+bool Compound::open(QString* reason)
+{
+    uint8_t h[kHeaderSize];
+    if (!m_bytes.read(0, h, kHeaderSize) || !std::equal(kSignature, kSignature + 8, h)) {
+        *reason = tr("the compound document's header is missing");
+        return false;
+    }
+    m_shift = u16(h + kSectorShiftAt);
+    m_miniShift = u16(h + kMiniShiftAt);
+    if ((m_shift != 9 && m_shift != 12) || m_miniShift != 6) {
+        *reason = tr("the compound document's header is damaged");
+        return false;
+    }
+    m_sectorSize = 1 << m_shift;
+    m_cutoff = u32(h + kMiniCutoffAt);
+    const int64_t sectorsInDocument = m_bytes.size() >> m_shift;
+    const uint32_t fatCount = u32(h + kFatCountAt);
+    if (fatCount == 0 || fatCount > sectorsInDocument) {
+        *reason = tr("the compound document's allocation table is larger than the document");
+        return false;
+    }
+    // Where the allocation table's sectors are: the header's list, then the
+    // DIFAT chain.
+    QVector<uint32_t> fatSectors;
+    for (int i = 0; i < kHeaderDifatCount && fatSectors.size() < static_cast<int>(fatCount); ++i)
+        fatSectors.append(u32(h + kHeaderDifatAt + 4 * i));
+    uint32_t difat = u32(h + kFirstDifatAt);
+    QVector<uint8_t> sector(m_sectorSize);
+    int difatSteps = 0;
+    while (fatSectors.size() < static_cast<int>(fatCount)) {
+        if (difat > kMaxRegular || !insideDocument(difat) || ++difatSteps > sectorsInDocument) {
+            *reason = tr("the compound document's allocation table list runs past the end of the document");
+            return false;
+        }
+        if (!m_bytes.read(sectorPos(difat), sector.data(), m_sectorSize))
+            return false;
+        const int perSector = m_sectorSize / 4 - 1;
+        for (int i = 0; i < perSector && fatSectors.size() < static_cast<int>(fatCount); ++i)
+            fatSectors.append(u32(sector.data() + 4 * i));
+        difat = u32(sector.data() + 4 * perSector);
+    }
+    for (uint32_t fs : fatSectors) {
+        if (!spend())
+            return false;
+        if (fs > kMaxRegular || !insideDocument(fs)) {
+            *reason = tr("the compound document's allocation table lies past the end of the document");
+            return false;
+        }
+        if (!m_bytes.read(sectorPos(fs), sector.data(), m_sectorSize))
+            return false;
+        for (int i = 0; i < m_sectorSize / 4; ++i)
+            m_fat.append(u32(sector.data() + 4 * i));
+    }
+
+    QVector<uint32_t> chain;
+    switch (walk(m_fat, u32(h + kFirstDirectoryAt), false, &chain)) {
+    case Walk::Ok:
+        break;
+    case Walk::Budget:
+        return false;
+    case Walk::Loop:
+        *reason = tr("the compound document's directory chain loops");
+        return false;
+    default:
+        *reason = tr("the compound document's directory runs past the end of the document");
+        return false;
+    }
+    for (uint32_t s : chain) {
+        if (!m_bytes.read(sectorPos(s), sector.data(), m_sectorSize))
+            return false;
+        for (int at = 0; at + kEntrySize <= m_sectorSize; at += kEntrySize) {
+            if (!spend())
+                return false;
+            const uint8_t* e = sector.data() + at;
+            Entry entry;
+            entry.type = e[kEntryTypeAt];
+            const int nameBytes = std::min<int>(u16(e + kEntryNameLengthAt), 64);
+            const int chars = std::max(0, nameBytes / 2 - 1);
+            for (int c = 0; c < chars; ++c)
+                entry.name.append(QChar(u16(e + 2 * c)));
+            entry.start = u32(e + kEntryStartAt);
+            entry.size = m_shift == 9 ? u32(e + kEntrySizeAt) : u64(e + kEntrySizeAt);
+            m_entries.append(entry);
+        }
+    }
+    if (m_entries.isEmpty() || m_entries.first().type != kTypeRoot) {
+        *reason = tr("the compound document's directory has no root entry");
+        return false;
+    }
+
+    // The mini stream (in the root's chain) and its table.
+    const Entry& root = m_entries.first();
+    m_miniStreamSize = root.size;
+    if (root.size > 0) {
+        const Walk w = walk(m_fat, root.start, false, &m_miniStream);
+        if (w == Walk::Budget)
+            return false;
+        if (w != Walk::Ok || (static_cast<uint64_t>(m_miniStream.size()) << m_shift) < root.size) {
+            *reason = tr("the compound document's small-stream container runs past the end of the document");
+            return false;
+        }
+    }
+    const Walk w = walk(m_fat, u32(h + kFirstMiniFatAt), false, &chain);
+    if (w == Walk::Budget)
+        return false;
+    if (w != Walk::Ok) {
+        *reason = tr("the compound document's small-block table runs past the end of the document");
+        return false;
+    }
+    for (uint32_t s : chain) {
+        if (!m_bytes.read(sectorPos(s), sector.data(), m_sectorSize))
+            return false;
+        for (int i = 0; i < m_sectorSize / 4; ++i)
+            m_miniFat.append(u32(sector.data() + 4 * i));
+    }
+    return true;
+}
+
+bool Compound::checkStreams(QString* reason)
+{
+    QVector<uint32_t> chain;
+    for (const Entry& e : m_entries) {
+        if (e.type != kTypeStream)
+            continue;
+        const bool mini = e.size < m_cutoff;
+        if (e.size == 0)
+            continue;
+        const Walk w = walk(mini ? m_miniFat : m_fat, e.start, mini, &chain);
+        if (w == Walk::Budget)
+            return false;
+        if (w == Walk::Loop) {
+            *reason = tr("stream %1's sector chain loops").arg(e.name);
+            return false;
+        }
+        if (w == Walk::Outside) {
+            *reason = tr("stream %1 runs past the end of the document").arg(e.name);
+            return false;
+        }
+        const uint64_t have = static_cast<uint64_t>(chain.size()) << (mini ? m_miniShift : m_shift);
+        if (have < e.size) {
+            *reason = tr("stream %1 is shorter than its stated length (%2 of %3 bytes)")
+                          .arg(e.name)
+                          .arg(have)
+                          .arg(e.size);
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray Compound::streamBytes(const Entry& e, int64_t limit)
+{
+    if (e.size > static_cast<uint64_t>(limit))
+        return QByteArray();
+    const bool mini = e.size < m_cutoff;
+    QVector<uint32_t> chain;
+    if (walk(mini ? m_miniFat : m_fat, e.start, mini, &chain) != Walk::Ok)
+        return QByteArray();
+    QByteArray out;
+    const int unit = mini ? (1 << m_miniShift) : m_sectorSize;
+    for (uint32_t s : chain) {
+        if (static_cast<uint64_t>(out.size()) >= e.size)
+            break;
+        int64_t pos;
+        if (mini) {
+            // Mini sector s lives at byte s*64 of the mini stream.
+            const int64_t inStream = static_cast<int64_t>(s) << m_miniShift;
+            const int64_t index = inStream >> m_shift;
+            if (index >= m_miniStream.size())
+                return QByteArray();
+            pos = sectorPos(m_miniStream.at(static_cast<int>(index))) + (inStream & (m_sectorSize - 1));
+        } else {
+            pos = sectorPos(s);
+        }
+        const QByteArray piece = m_bytes.bytes(pos, unit);
+        if (piece.size() != unit)
+            return QByteArray();
+        out += piece;
+    }
+    out.truncate(static_cast<int>(std::min<uint64_t>(e.size, static_cast<uint64_t>(out.size()))));
+    return out;
+}
+
+QByteArray Compound::summary()
+{
+    for (const Entry& e : m_entries) {
+        if (e.type == kTypeStream && e.name == QLatin1String("\x05SummaryInformation"))
+            return streamBytes(e, kMaxSummary);
+    }
+    return QByteArray();
+}
+
+QTextCodec* codecFor(int codePage)
+{
+    if (codePage == 65001)
+        return QTextCodec::codecForName("UTF-8");
+    if (codePage <= 0)
+        return QTextCodec::codecForName("windows-1252");
+    QTextCodec* codec = QTextCodec::codecForName("windows-" + QByteArray::number(codePage));
+    if (!codec)
+        codec = QTextCodec::codecForName("CP" + QByteArray::number(codePage));
+    return codec ? codec : QTextCodec::codecForName("windows-1252");
+}
+
+QDateTime fromFiletime(uint64_t ticks)
+{
+    // 100 ns units since 1601-01-01 UTC; 0 (and absurd values) mean none.
+    constexpr int64_t kEpochShiftMs = 11644473600000LL;
+    if (ticks == 0 || ticks > 0x0FFFFFFFFFFFFFFFULL)
+        return QDateTime();
+    const int64_t ms = static_cast<int64_t>(ticks / 10000) - kEpochShiftMs;
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+} // namespace
+
+bool COleDetailsReader::readSummary(const QByteArray& stream, CDocumentDetails* d)
+{
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(stream.constData());
+    const size_t n = static_cast<size_t>(stream.size());
+    constexpr size_t kSetCountAt = 24;
+    constexpr size_t kFirstSectionOffsetAt = 44;
+    if (!fits(n, 0, 48) || u16(p) != 0xFFFE || u32(p + kSetCountAt) == 0)
+        return false;
+    const uint32_t section = u32(p + kFirstSectionOffsetAt);
+    if (!fits(n, section, 8))
+        return false;
+    const uint32_t count = u32(p + section + 4);
+    if (count > (n - section) / 8)
+        return false;
+    int codePage = 0;
+    struct Property
+    {
+        uint32_t id;
+        size_t at;
+    };
+    QVector<Property> properties;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = section + 8 + static_cast<size_t>(i) * 8;
+        if (!fits(n, entry, 8))
+            return false;
+        const uint32_t offset = u32(p + entry + 4);
+        if (offset > n - section)
+            continue;
+        const size_t at = section + offset;
+        const uint32_t id = u32(p + entry);
+        if (id == kPidCodePage && fits(n, at, 6) && u32(p + at) == kVtI2)
+            codePage = u16(p + at + 4);
+        properties.append({id, at});
+    }
+    bool any = false;
+    for (const Property& prop : properties) {
+        if (!fits(n, prop.at, 8))
+            continue;
+        const uint32_t type = u32(p + prop.at);
+        if (prop.id == kPidTitle || prop.id == kPidAuthor) {
+            QString text;
+            const uint32_t length = u32(p + prop.at + 4);
+            if (type == kVtLpstr && length <= kMaxPropertyText && fits(n, prop.at + 8, length)) {
+                const char* s = reinterpret_cast<const char*>(p + prop.at + 8);
+                if (codePage == 1200) {
+                    for (uint32_t c = 0; c + 1 < length; c += 2)
+                        text.append(QChar(u16(p + prop.at + 8 + c)));
+                } else {
+                    text = codecFor(codePage)->toUnicode(s, static_cast<int>(length));
+                }
+            } else if (type == kVtLpwstr && length <= kMaxPropertyText / 2 && fits(n, prop.at + 8, 2 * size_t(length))) {
+                for (uint32_t c = 0; c < length; ++c)
+                    text.append(QChar(u16(p + prop.at + 8 + 2 * c)));
+            }
+            const int nul = text.indexOf(QChar(0));
+            if (nul >= 0)
+                text.truncate(nul);
+            text = text.trimmed();
+            QString& field = prop.id == kPidTitle ? d->title : d->author;
+            if (!text.isEmpty() && field.isEmpty()) {
+                field = text;
+                any = true;
+            }
+        } else if ((prop.id == kPidCreated || prop.id == kPidSaved) && type == kVtFiletime && fits(n, prop.at + 4, 8)) {
+            const QDateTime time = fromFiletime(u64(p + prop.at + 4));
+            if (time.isValid()) {
+                (prop.id == kPidCreated ? d->created : d->modified) = time;
+                any = true;
+            }
+        } else if (prop.id == kPidPages && type == kVtI4) {
+            const int32_t pages = static_cast<int32_t>(u32(p + prop.at + 4));
+            if (pages > 0) {
+                d->pages = pages;
+                any = true;
+            }
+        }
+    }
+    return any;
+}
+
+bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* d)
+{
+    Compound doc(bytes, budget);
+    QString reason;
+    if (!doc.open(&reason)) {
+        if (reason.isEmpty() || doc.outOfBudget()) {
+            d->integrity = CDocumentDetails::IntegrityUnchecked;
+            d->integrityReason = QCoreApplication::translate("COleDetailsReader", "too large to check within the budget");
+            return true;
+        }
+        d->integrity = CDocumentDetails::IntegrityDamaged;
+        d->integrityReason = reason;
+        return false;
+    }
+    if (readSummary(doc.summary(), d))
+        d->found = true;
+    if (!doc.checkStreams(&reason)) {
+        if (reason.isEmpty() || doc.outOfBudget()) {
+            d->integrity = CDocumentDetails::IntegrityUnchecked;
+            d->integrityReason = QCoreApplication::translate("COleDetailsReader", "too large to check within the budget");
+            return true;
+        }
+        d->integrity = CDocumentDetails::IntegrityDamaged;
+        d->integrityReason = reason;
+        return false;
+    }
+    d->integrity = CDocumentDetails::IntegrityWhole;
+    d->integrityReason.clear();
+    return false;
+}

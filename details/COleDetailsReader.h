@@ -1,0 +1,22 @@
+#pragma once
+
+#include "details/CDetailsBudget.h"
+
+#include <QByteArray>
+
+class CDocumentBytes;
+class CDocumentDetails;
+
+// A compound document (DOC, XLS, PPT): its allocation table and directory,
+// the title, author, times and page count of its SummaryInformation
+// stream, and whether every stream's sector chain lies inside the document
+// with the length its directory entry states.
+class COleDetailsReader
+{
+public:
+    // Fills `details`. True when the integrity could not be judged within
+    // `budget`.
+    static bool read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* details);
+    // The property set of a SummaryInformation stream (also fuzzed alone).
+    static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
+};

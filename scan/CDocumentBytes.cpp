@@ -1,0 +1,167 @@
+#include "scan/CDocumentBytes.h"
+
+#include "disk/IVolume.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+CDocumentBytes::CDocumentBytes(IVolume* volume, const CFileNode& node, int64_t readBudget)
+    : m_volume(volume)
+    , m_budget(readBudget)
+    , m_blocks(new Block[kCachedBlocks])
+{
+    if (node.hasResidentData) {
+        m_inMemory = true;
+        m_memory = node.residentData.left(static_cast<int>(std::min<int64_t>(std::max<qint64>(node.size, 0),
+                                                                              node.residentData.size())));
+        m_size = m_memory.size();
+        return;
+    }
+    m_runs = runsOf(node);
+    int64_t position = 0;
+    for (const CFileNode::Extent& run : m_runs) {
+        m_runStarts.append(position);
+        position += run.length;
+    }
+    m_size = position;
+}
+
+CDocumentBytes::CDocumentBytes(const QByteArray& bytes, int64_t readBudget)
+    : m_memory(bytes)
+    , m_inMemory(true)
+    , m_size(bytes.size())
+    , m_budget(readBudget)
+    , m_blocks(new Block[kCachedBlocks])
+{
+}
+
+CDocumentBytes::~CDocumentBytes() = default;
+
+QVector<CFileNode::Extent> CDocumentBytes::runsOf(const CFileNode& node)
+{
+    QVector<CFileNode::Extent> runs;
+    if (node.hasResidentData || node.size <= 0)
+        return runs;
+    if (node.extents.isEmpty()) {
+        if (node.startSector > static_cast<quint64>(std::numeric_limits<int64_t>::max() / 512))
+            return runs;
+        runs.append({static_cast<int64_t>(node.startSector) * 512, node.size});
+        return runs;
+    }
+    int64_t left = node.size;
+    for (const CFileNode::Extent& e : node.extents) {
+        if (left <= 0)
+            break;
+        if (e.length <= 0 || (e.offset < 0 && e.offset != CFileNode::Extent::kSparse))
+            break; // a run no reader can follow ends the document here
+        const int64_t length = std::min(e.length, left);
+        runs.append({e.offset, length});
+        left -= length;
+    }
+    return runs;
+}
+
+void CDocumentBytes::setReadBudget(int64_t budget)
+{
+    m_budget = budget;
+    m_fetched = 0;
+    m_budgetSpent = false;
+}
+
+bool CDocumentBytes::charge(int64_t length)
+{
+    if (m_budgetSpent || length > m_budget - m_fetched) {
+        m_budgetSpent = true;
+        return false;
+    }
+    m_fetched += length;
+    return true;
+}
+
+bool CDocumentBytes::fetch(int64_t position, uint8_t* out, int64_t length)
+{
+    if (!charge(length))
+        return false;
+    if (m_inMemory) {
+        std::memcpy(out, m_memory.constData() + position, static_cast<size_t>(length));
+        return true;
+    }
+    // The run holding `position`, then on through the following ones.
+    int k = static_cast<int>(std::upper_bound(m_runStarts.begin(), m_runStarts.end(), position) - m_runStarts.begin())
+        - 1;
+    int64_t done = 0;
+    while (done < length && k >= 0 && k < m_runs.size()) {
+        const CFileNode::Extent& run = m_runs.at(k);
+        const int64_t inRun = position + done - m_runStarts.at(k);
+        const int64_t piece = std::min(length - done, run.length - inRun);
+        if (run.offset == CFileNode::Extent::kSparse) {
+            std::memset(out + done, 0, static_cast<size_t>(piece));
+        } else {
+            if (!m_volume)
+                return false;
+            const IVolume::ReadResult r = m_volume->read(run.offset + inRun, out + done, static_cast<size_t>(piece));
+            if (r.bytes != piece)
+                return false;
+        }
+        done += piece;
+        ++k;
+    }
+    return done == length;
+}
+
+const CDocumentBytes::Block* CDocumentBytes::block(int64_t index)
+{
+    Block* victim = &m_blocks[0];
+    for (int i = 0; i < kCachedBlocks; ++i) {
+        Block& b = m_blocks[i];
+        if (b.index == index) {
+            b.lastUse = ++m_clock;
+            return &b;
+        }
+        if (b.lastUse < victim->lastUse)
+            victim = &b;
+    }
+    const int64_t start = index * kBlockSize;
+    const int length = static_cast<int>(std::min<int64_t>(kBlockSize, m_size - start));
+    victim->index = -1;
+    if (length <= 0 || !fetch(start, victim->data, length))
+        return nullptr;
+    victim->index = index;
+    victim->length = length;
+    victim->lastUse = ++m_clock;
+    return victim;
+}
+
+bool CDocumentBytes::read(int64_t position, void* buffer, int64_t length)
+{
+    if (position < 0 || length < 0 || position > m_size || length > m_size - position)
+        return false;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    if (length >= kBlockSize * 4)
+        return fetch(position, out, length);
+    int64_t done = 0;
+    while (done < length) {
+        const int64_t at = position + done;
+        const Block* b = block(at / kBlockSize);
+        if (!b)
+            return false;
+        const int64_t inBlock = at % kBlockSize;
+        const int64_t piece = std::min<int64_t>(length - done, b->length - inBlock);
+        if (piece <= 0)
+            return false;
+        std::memcpy(out + done, b->data + inBlock, static_cast<size_t>(piece));
+        done += piece;
+    }
+    return true;
+}
+
+QByteArray CDocumentBytes::bytes(int64_t position, int64_t length)
+{
+    if (length < 0 || length > std::numeric_limits<int>::max())
+        return QByteArray();
+    QByteArray out(static_cast<int>(length), Qt::Uninitialized);
+    if (!read(position, out.data(), length))
+        return QByteArray();
+    return out;
+}
