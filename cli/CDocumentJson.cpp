@@ -1,6 +1,7 @@
 #include "cli/CDocumentJson.h"
 
 #include "cli/CJsonLine.h"
+#include "details/CDetailsReader.h"
 #include "scan/CFileNode.h"
 
 #include <cstdlib>
@@ -62,11 +63,21 @@ void CDocumentJson::fields(const CFileNode& node, CJsonLine& line)
         .add("type", node.typeName)
         .add("sector", static_cast<int64_t>(node.startSector))
         .add("size", static_cast<int64_t>(node.size))
-        .addTextOrNull("modified", isoTime(node.modified))
+        .addTextOrNull("modified", isoTime(node.bestModified()))
         .add("origin", originName(node.origin))
         .addRaw("extents", extentsOf(node))
         .addNumber("overwritten", node.overwritten)
         .addRaw("incomplete", node.incomplete ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+    const CDocumentDetails& d = node.details;
+    line.addTextOrNull("title", d.title)
+        .addTextOrNull("author", d.author)
+        .addTextOrNull("created", isoTime(d.created));
+    if (d.pages >= 0)
+        line.add("pages", static_cast<int64_t>(d.pages));
+    else
+        line.addNull("pages");
+    line.add("integrity", CDetailsReader::integrityKey(d.integrity))
+        .addTextOrNull("integrity_reason", d.integrityReason);
 }
 
 QByteArray CDocumentJson::line(const CFileNode& node)

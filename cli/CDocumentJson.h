@@ -16,7 +16,8 @@ class CJsonLine;
 //   "type"        "PDF", "DOCX", ...
 //   "sector"      first sector (512 bytes) on the source
 //   "size"        bytes
-//   "modified"    ISO 8601 local time with its offset, or null
+//   "modified"    ISO 8601 local time with its offset, or null: the file
+//                 system's time where it kept one, else the document's own
 //   "origin"      "carved", "deleted-entry" or "both"
 //   "extents"     [[byte offset, length], ...] on the source, in file
 //                 order; a sparse run (zeros never written) has null as its
@@ -25,6 +26,12 @@ class CJsonLine;
 //                 something else, 0 to 1
 //   "incomplete"  true when the entry's layout could not be followed to
 //                 the end
+//   "title", "author"  what the document says of itself, or null
+//   "created"     the document's own creation time (as "modified"), or null
+//   "pages"       pages, slides or sheets, or null
+//   "integrity"   "whole", "damaged" or "unchecked"
+//   "integrity_reason"  the first damage found, or why it was not checked,
+//                 or null
 // Further keys are added in fields(), each by one call.
 class CDocumentJson
 {

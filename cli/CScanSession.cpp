@@ -3,6 +3,7 @@
 #include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
 #include "cli/CTextAuthAgent.h"
+#include "details/CDetailsWorker.h"
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
@@ -105,6 +106,12 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     // The same tree builder the window fills, so that both list exactly the
     // same documents, in the same order: live files' documents left out.
     CCreateTreeNode builder;
+    // The details pass reads each document as it is listed, as in the
+    // window; the listing waits for it to finish.
+    CDetailsWorker details;
+    details.setVolume(m_volume);
+    connect(&builder, &CCreateTreeNode::documentListed, &details, &CDetailsWorker::enqueue);
+    connect(&details, &CDetailsWorker::detailsReady, &builder, &CCreateTreeNode::applyDetails);
     QEventLoop loop;
     Outcome outcome = Outcome::Finished;
 
@@ -138,6 +145,13 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     control.wait();
     // Deliver whatever the worker posted last before the loop ended.
     QCoreApplication::sendPostedEvents();
+    if (outcome != Outcome::OpenFailed) {
+        QEventLoop detailsLoop;
+        connect(&details, &CDetailsWorker::drained, &detailsLoop, &QEventLoop::quit, Qt::QueuedConnection);
+        details.finishInput();
+        detailsLoop.exec();
+        QCoreApplication::sendPostedEvents();
+    }
     builder.collectAll(m_documents);
     if (progress)
         progress->finish();

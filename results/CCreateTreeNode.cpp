@@ -91,6 +91,8 @@ void CCreateTreeNode::reciveFileItem(const CFileNode& record)
     if (record.origin != CFileNode::OriginCarved) {
         if (CFileNodeItem* carved = takeCounterpart(m_carvedStarts, record)) {
             carved->setRecord(mergedRecord(record, carved->record()));
+            // Now read along the entry's layout, not the carved stretch.
+            listForDetails(carved);
             return;
         }
         CFileNodeItem* item = addItem(record);
@@ -110,7 +112,39 @@ void CCreateTreeNode::reciveFileItem(const CFileNode& record)
     m_carvedStarts.insert(record.byteOffset(), item);
 }
 
+void CCreateTreeNode::listForDetails(CFileNodeItem* item)
+{
+    const quint64 old = m_ticketOf.value(item, 0);
+    if (old != 0)
+        m_tickets.remove(old);
+    const quint64 ticket = m_nextTicket++;
+    m_tickets.insert(ticket, item);
+    m_ticketOf.insert(item, ticket);
+    emit documentListed(ticket, item->record());
+}
+
+void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
+{
+    int applied = 0;
+    for (const CDetailsWorker::Result& r : batch) {
+        CFileNodeItem* item = m_tickets.value(r.ticket, nullptr);
+        if (!item)
+            continue;
+        item->setDetails(r.details);
+        ++applied;
+    }
+    if (applied > 0)
+        emit detailsChanged(applied);
+}
+
 CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)
+{
+    CFileNodeItem* file = addItemOnly(record);
+    listForDetails(file);
+    return file;
+}
+
+CFileNodeItem* CCreateTreeNode::addItemOnly(const CFileNode& record)
 {
     auto* item = new CFileNodeItem(&record);
     if (CFileNodeItem* type = typeItem(item->typeCode())) {

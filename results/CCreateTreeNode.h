@@ -1,5 +1,6 @@
 #pragma once
 
+#include "details/CDetailsWorker.h"
 #include "results/CFileNodeItem.h"
 #include "scan/CFileNode.h"
 
@@ -93,7 +94,22 @@ public:
     // Whether a carved record is a live file's document (see the .cpp).
     bool isDuplicate(const CFileNode& record) const;
 
+    // The file item a details ticket stands for (null once the item's
+    // record was replaced by one with another layout).
+    CFileNodeItem* itemOfTicket(quint64 ticket) const { return m_tickets.value(ticket, nullptr); }
+
+signals:
+    // A document was listed, or its record now describes other bytes (a
+    // carved row turned out to be a deleted file's): the details pass reads
+    // it and answers with `ticket` (CDetailsWorker::enqueue).
+    void documentListed(quint64 ticket, const CFileNode& record);
+    // Details were applied to `count` documents (the refresher repaints).
+    void detailsChanged(int count);
+
 public slots:
+    // The details pass's answers (CDetailsWorker::detailsReady); a ticket
+    // whose item has another record by now is ignored.
+    void applyDetails(const QVector<CDetailsWorker::Result>& batch);
     // One found document: a carved one is added under its type unless a
     // live file owns it; either kind is merged with its counterpart (see
     // above).
@@ -105,6 +121,7 @@ public slots:
 private:
     CFileNodeItem* typeItem(int typeCode) const;
     CFileNodeItem* addItem(const CFileNode& record);
+    CFileNodeItem* addItemOnly(const CFileNode& record);
     // The counterpart waiting in `starts` at the record's first byte, taken
     // out of it, or null.
     static CFileNodeItem* takeCounterpart(QHash<quint64, CFileNodeItem*>& starts, const CFileNode& record);
@@ -119,6 +136,11 @@ private:
     // finds a row of its own only at a sector no entry claimed).
     QHash<quint64, CFileNodeItem*> m_entryStarts;
     QHash<quint64, CFileNodeItem*> m_carvedStarts;
+    // Details tickets of the file items, and the next ticket.
+    QHash<quint64, CFileNodeItem*> m_tickets;
+    QHash<const CFileNodeItem*, quint64> m_ticketOf;
+    quint64 m_nextTicket = 1;
+    void listForDetails(CFileNodeItem* item);
     // The same file items as the types' lists (owned there).
     QList<INode*> m_allFiles;
     ICopyFileNode* m_receiver = nullptr;

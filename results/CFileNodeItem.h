@@ -45,6 +45,9 @@ public:
     // Replaces the record (a carved document turned out to be a deleted
     // file's); the type and the tick stay, the parent's counts follow.
     void setRecord(const CFileNode& record);
+    // What the document says about itself (the details pass); the tick
+    // rules do not depend on it.
+    void setDetails(const CDocumentDetails& details) { m_record.details = details; }
     // Whether ticking the type ticks this file.
     bool isTickedWithType() const { return !m_record.isDamaged(); }
     CFileNodeItem* parent() const { return m_parent; }

@@ -1,0 +1,172 @@
+#include "details/CDetailsWorker.h"
+
+#include "details/CDetailsReader.h"
+#include "disk/IVolume.h"
+#include "scan/CDocumentBytes.h"
+
+#include <QElapsedTimer>
+#include <QMetaObject>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kBatchSize = 256;
+constexpr int kBatchMilliseconds = 100;
+
+// The scan comes first: this thread gets the CPU and the disk only when
+// nothing else wants them.
+void becomeIdle()
+{
+    sched_param param{};
+    param.sched_priority = 0;
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+#ifdef SYS_ioprio_set
+    constexpr int kWhoProcess = 1; // with id 0: the calling thread
+    constexpr int kClassIdle = 3;
+    constexpr int kClassShift = 13;
+    syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift);
+#endif
+}
+
+} // namespace
+
+CDetailsWorker::CDetailsWorker(QObject* parent)
+    : QObject(parent)
+{
+}
+
+CDetailsWorker::~CDetailsWorker()
+{
+    stop();
+}
+
+void CDetailsWorker::setVolume(std::shared_ptr<IVolume> volume)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_volume = std::move(volume);
+}
+
+void CDetailsWorker::setBudgets(const CDetailsBudget& first, const CDetailsBudget& large)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_budget = first;
+    m_largeBudget = large;
+}
+
+int CDetailsWorker::pending() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<int>(m_queue.size() + m_large.size()) + m_busy;
+}
+
+int CDetailsWorker::done() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_done;
+}
+
+bool CDetailsWorker::isDrained() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_inputFinished && m_queue.empty() && m_large.empty() && m_busy == 0;
+}
+
+void CDetailsWorker::enqueue(quint64 ticket, const CFileNode& node)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_stopping)
+        return;
+    m_queue.push_back({ticket, node});
+    m_drainedPosted = false;
+    if (!m_thread.joinable())
+        m_thread = std::thread([this]() { run(); });
+    m_wake.notify_one();
+}
+
+void CDetailsWorker::finishInput()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_inputFinished = true;
+    if (!m_thread.joinable()) {
+        // Nothing was ever queued.
+        m_drainedPosted = true;
+        QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
+        return;
+    }
+    m_wake.notify_one();
+}
+
+void CDetailsWorker::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+        m_queue.clear();
+        m_large.clear();
+        m_wake.notify_one();
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CDetailsWorker::post(QVector<Result>* batch)
+{
+    if (batch->isEmpty())
+        return;
+    const QVector<Result> out = std::move(*batch);
+    batch->clear();
+    QMetaObject::invokeMethod(this, [this, out]() { emit detailsReady(out); }, Qt::QueuedConnection);
+}
+
+void CDetailsWorker::run()
+{
+    becomeIdle();
+    QVector<Result> batch;
+    QElapsedTimer sincePost;
+    sincePost.start();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        if (m_stopping)
+            return;
+        if (m_queue.empty() && m_large.empty()) {
+            lock.unlock();
+            post(&batch);
+            sincePost.restart();
+            lock.lock();
+            if (m_inputFinished && m_queue.empty() && m_large.empty() && !m_drainedPosted && !m_stopping) {
+                m_drainedPosted = true;
+                QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
+            }
+            m_wake.wait(lock, [this]() { return m_stopping || !m_queue.empty() || !m_large.empty(); });
+            continue;
+        }
+        const bool largeTurn = m_queue.empty();
+        Job job = std::move(largeTurn ? m_large.front() : m_queue.front());
+        (largeTurn ? m_large : m_queue).pop_front();
+        const CDetailsBudget budget = largeTurn ? m_largeBudget : m_budget;
+        std::shared_ptr<IVolume> volume = m_volume;
+        ++m_busy;
+        lock.unlock();
+
+        CDocumentBytes bytes(volume.get(), job.node, budget.readBytes);
+        bool larger = false;
+        Result result;
+        result.ticket = job.ticket;
+        result.details = CDetailsReader::read(bytes, job.node.typeName, budget, &larger);
+        batch.append(result);
+        if (batch.size() >= kBatchSize || sincePost.elapsed() >= kBatchMilliseconds) {
+            post(&batch);
+            sincePost.restart();
+        }
+
+        lock.lock();
+        --m_busy;
+        ++m_done;
+        if (larger && !largeTurn)
+            m_large.push_back(std::move(job));
+    }
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "details/CDetailsBudget.h"
+#include "scan/CFileNode.h"
+
+#include <QObject>
+#include <QVector>
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class IVolume;
+
+// The details pass: reads what each found document says about itself and
+// judges its integrity, on a thread of its own at idle CPU and I/O priority,
+// so that the scan's carving pass never waits for it and the interface
+// thread never blocks on it.
+//
+// Documents are queued by ticket as they are listed; results come back in
+// batches (at most every 100 ms, or 256 at once) through detailsReady on the
+// thread that made the worker. A document whose integrity could not be
+// judged within the budget comes back at once with what was read, and is
+// looked at again with the large budget once every document has had its
+// first turn (its ticket then comes back a second time).
+//
+// finishInput() says no more documents will come; drained() follows once
+// everything queued is done. The destructor stops the thread and waits for
+// it (a document in progress costs at most its budget).
+class CDetailsWorker : public QObject
+{
+    Q_OBJECT
+public:
+    struct Result
+    {
+        quint64 ticket = 0;
+        CDocumentDetails details;
+    };
+
+    explicit CDetailsWorker(QObject* parent = nullptr);
+    ~CDetailsWorker() override;
+
+    // Before the first document is queued.
+    void setVolume(std::shared_ptr<IVolume> volume);
+    void setBudgets(const CDetailsBudget& first, const CDetailsBudget& large);
+
+    // Documents still to be read (both turns), and documents read so far.
+    int pending() const;
+    int done() const;
+    bool isDrained() const;
+
+public slots:
+    void enqueue(quint64 ticket, const CFileNode& node);
+    void finishInput();
+    // Drops everything queued and ends the thread.
+    void stop();
+
+signals:
+    void detailsReady(const QVector<CDetailsWorker::Result>& batch);
+    void drained();
+
+private:
+    struct Job
+    {
+        quint64 ticket = 0;
+        CFileNode node;
+    };
+
+    void run();
+    void post(QVector<Result>* batch);
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Job> m_queue;
+    std::deque<Job> m_large;
+    std::shared_ptr<IVolume> m_volume;
+    CDetailsBudget m_budget;
+    CDetailsBudget m_largeBudget = CDetailsBudget::large();
+    bool m_inputFinished = false;
+    bool m_stopping = false;
+    bool m_drainedPosted = false;
+    int m_busy = 0;
+    int m_done = 0;
+    std::thread m_thread;
+};
