@@ -16,6 +16,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
@@ -106,6 +107,7 @@ Orvik::Orvik(QWidget* parent)
     , m_progressBar(new QProgressBar(this))
     , m_treeView(new QTreeView(this))
     , m_tableView(new QTableView(this))
+    , m_filterEdit(new QLineEdit(this))
     , m_refresher(&m_treeBuilder, &m_treeModel, &m_tableModel)
 {
     registerFileNodeMetaType();
@@ -174,6 +176,11 @@ Orvik::Orvik(QWidget* parent)
     auto* treeColumn = new QVBoxLayout;
     treeColumn->addWidget(m_treeView);
     auto* tableColumn = new QVBoxLayout;
+    m_filterEdit->setPlaceholderText(tr("按名字或标题筛选"));
+    m_filterEdit->setClearButtonEnabled(true);
+    m_filterEdit->setFixedHeight(24);
+    connect(m_filterEdit, &QLineEdit::textChanged, &m_tableModel, &CFileInfoTableModel::setFilterText);
+    tableColumn->addWidget(m_filterEdit);
     tableColumn->addWidget(m_tableView);
     // Says so when a scan ends with nothing found, over the empty table.
     m_emptyLabel = new QLabel(m_tableView->viewport());
@@ -199,6 +206,8 @@ Orvik::Orvik(QWidget* parent)
 
     connect(&m_refresher, &CResultRefresher::countersChanged, this, &Orvik::showCounters);
     connect(&m_refresher, &CResultRefresher::typeRowAdded, m_treeView, &QTreeView::expandAll);
+    connect(&m_treeBuilder, &CCreateTreeNode::documentListed, &m_details, &CDetailsWorker::enqueue);
+    connect(&m_details, &CDetailsWorker::detailsReady, &m_treeBuilder, &CCreateTreeNode::applyDetails);
 
     connect(m_stopButton, &QPushButton::clicked, this, &Orvik::endScan);
     connect(&m_control, &CRecoveryControl::notifyProcess, this, &Orvik::updateProcess);
@@ -225,6 +234,7 @@ Orvik::~Orvik()
     // Both workers read the volume and feed the models: they end first.
     m_control.stopScan();
     m_control.wait();
+    m_details.stop();
     m_recoveryDialog.stopAndWait();
 }
 
@@ -276,6 +286,9 @@ void Orvik::startScan()
     } else {
         m_control.beginScan(m_partition.devicePath, m_partition.fileSystem);
     }
+    // Documents reach the builder queued, after this: the details pass
+    // reads them from the volume the scan opened.
+    m_details.setVolume(m_control.diskHandle());
 }
 
 void Orvik::offerSavedScan(IVolume& volume)

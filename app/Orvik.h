@@ -8,6 +8,7 @@
 #include "results/CFileNodeModel.h"
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
+#include "details/CDetailsWorker.h"
 #include "scan/CRecoveryControl.h"
 
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@ class IFileChooser;
 class ITransPage;
 class QHBoxLayout;
 class QLabel;
+class QLineEdit;
 class QMovie;
 class QProgressBar;
 class QPushButton;
@@ -75,6 +77,9 @@ public:
     CRecoveryDialog& recoveryDialog() { return m_recoveryDialog; }
     QTreeView* treeView() const { return m_treeView; }
     QTableView* tableView() const { return m_tableView; }
+    // Narrows the table to names and titles holding its text.
+    QLineEdit* filterEdit() const { return m_filterEdit; }
+    CDetailsWorker& detailsWorker() { return m_details; }
     QPushButton* stopButton() const { return m_stopButton; }
     QPushButton* recoverButton() const { return m_recoverButton; }
     QPushButton* backButton() const { return m_backButton; }
@@ -160,6 +165,7 @@ private:
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;
     QTableView* m_tableView;
+    QLineEdit* m_filterEdit;
 
     // Declaration order is destruction order in reverse: the recovery
     // dialog (and its worker) and the scan worker go first, then what they
@@ -171,6 +177,9 @@ private:
     // most every 100 ms however fast documents arrive.
     CResultRefresher m_refresher;
     CRecoveryControl m_control;
+    // Reads what each listed document says about itself; after the scan
+    // worker in this list, so it stops first.
+    CDetailsWorker m_details;
     CRecoveryDialog m_recoveryDialog;
 
     ITransPage* m_transPage = nullptr;

@@ -105,6 +105,7 @@ void CDetailsWorker::stop()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_stopping = true;
+        m_cancel = true;
         m_queue.clear();
         m_large.clear();
         m_wake.notify_one();
@@ -141,7 +142,9 @@ void CDetailsWorker::run()
                 m_drainedPosted = true;
                 QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
             }
-            m_wake.wait(lock, [this]() { return m_stopping || !m_queue.empty() || !m_large.empty(); });
+            m_wake.wait(lock, [this]() {
+                return m_stopping || !m_queue.empty() || !m_large.empty() || (m_inputFinished && !m_drainedPosted);
+            });
             continue;
         }
         const bool largeTurn = m_queue.empty();
@@ -153,10 +156,13 @@ void CDetailsWorker::run()
         lock.unlock();
 
         CDocumentBytes bytes(volume.get(), job.node, budget.readBytes);
+        bytes.setCancelFlag(&m_cancel);
         bool larger = false;
         Result result;
         result.ticket = job.ticket;
         result.details = CDetailsReader::read(bytes, job.node.typeName, budget, &larger);
+        if (m_cancel)
+            return; // what a cancelled read left is not a result
         batch.append(result);
         if (batch.size() >= kBatchSize || sincePost.elapsed() >= kBatchMilliseconds) {
             post(&batch);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QVector>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -80,6 +81,8 @@ private:
     CDetailsBudget m_largeBudget = CDetailsBudget::large();
     bool m_inputFinished = false;
     bool m_stopping = false;
+    // Raised by stop(): the document being read fails its next read.
+    std::atomic<bool> m_cancel{false};
     bool m_drainedPosted = false;
     int m_busy = 0;
     int m_done = 0;

@@ -2,9 +2,13 @@
 
 #include "disk/IVolume.h"
 #include "recovery/CRecoveryFileName.h"
+#include "recovery/CRecoveryReport.h"
+
+#include <QCryptographicHash>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
@@ -56,9 +60,15 @@ QString writeFailureReason(int error)
     }
 }
 
+// The SHA-256 of the file being written, fed by writeAll (the recovery
+// runs on one thread; the report lists each file's hash).
+thread_local QCryptographicHash* t_fileHash = nullptr;
+
 // Writes all of `length` bytes; 0 or the errno that stopped it.
 int writeAll(int fd, const uint8_t* data, int64_t length)
 {
+    if (t_fileHash)
+        t_fileHash->addData(reinterpret_cast<const char*>(data), static_cast<int>(std::min<int64_t>(length, INT_MAX)));
     int64_t done = 0;
     while (done < length) {
         const size_t chunk = static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30));
@@ -617,8 +627,9 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
 
     // The time the file last had on its own volume, after the last write
     // (the rename below keeps it).
-    if (node.modified.isValid())
-        setModified(out.fd(), node.modified);
+    // (the file system's time, else the one the document states)
+    if (node.bestModified().isValid())
+        setModified(out.fd(), node.bestModified());
 
     int error = out.close();
     if (error != 0) {
@@ -667,22 +678,49 @@ void CRecoveryDataFiles::run()
         return;
     }
 
+    // What was written, for report.xml; written however the run ends once
+    // any file was, so the files in the folder are always accounted for.
+    CRecoveryReport report;
+    if (job.volume)
+        report.setSource(job.volume->name(), job.volume->length());
+    const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
+    const auto writeReport = [&](QString* path, QString* why) {
+        return report.fileCount() == 0 || report.write(folder, path, why);
+    };
+
     for (int i = 0; i < count; ++i) {
-        if (!m_running || m_stopAfterFile)
+        if (!m_running || m_stopAfterFile) {
+            writeReport(&failedPath, &reason);
             return;
+        }
         QString path;
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        t_fileHash = &hash;
         const Outcome outcome = recoverOne(job, i + 1, owner, &path, &reason);
-        if (outcome == Outcome::Stopped)
+        t_fileHash = nullptr;
+        if (outcome == Outcome::Stopped) {
+            writeReport(&failedPath, &reason);
             return;
+        }
         if (outcome != Outcome::Written) {
+            QString reportPath;
+            QString reportReason;
+            writeReport(&reportPath, &reportReason);
             fail(generation, path, reason, outcome == Outcome::SourceUnreadable);
             return;
         }
-        const int written = ++m_written;
-        post(generation, [this, written, path]() { emit sigFileRecovered(written, path); });
+        const QFileInfo written(path);
+        report.addFile(written.fileName(), job.files.at(i), written.size(), hash.result().toHex());
+        const int writtenCount = ++m_written;
+        post(generation, [this, writtenCount, path]() { emit sigFileRecovered(writtenCount, path); });
         // N is kept for the end: it means "complete" to whoever listens.
-        if (written < count)
-            post(generation, [this, written]() { emit sigRecoveryFinished(written); });
+        if (writtenCount < count)
+            post(generation, [this, writtenCount]() { emit sigRecoveryFinished(writtenCount); });
+    }
+    QString reportPath;
+    if (!writeReport(&reportPath, &reason)) {
+        fail(generation, reportPath, reason, false);
+        return;
     }
     post(generation, [this, count]() { emit sigRecoveryFinished(count); });
 }

@@ -32,7 +32,11 @@ class IVolume;
 // extension. So a file under a document's name is always a whole document,
 // whatever ends the program; a leftover of a killed run is recognisable by
 // its name. The file gets the document's modification time where one is
-// known.
+// known (the file system's, else the one the document states).
+//
+// The folder also gets report.xml (CRecoveryReport) listing every file
+// written, however the run ends; a report that cannot be written when
+// everything else was fails the run (sigRecoveryFailed with its path).
 //
 // A run ends in exactly one of three ways:
 //   - completion: sigRecoveryFinished(N), N the number of files, after the

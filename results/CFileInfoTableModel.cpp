@@ -4,6 +4,7 @@
 #include "results/CResultIcons.h"
 
 #include <QBrush>
+#include <QPixmap>
 #include <QCollator>
 #include <QColor>
 #include <QDateTime>
@@ -19,11 +20,17 @@ CFileInfoTableModel::CFileInfoTableModel(QObject* parent)
 {
     for (int code = 1; code <= 8; ++code)
         m_icons.insert(code, CResultIcons::forType(code));
+    m_damagedIcon = QIcon::fromTheme(QStringLiteral("dialog-warning"));
+    if (m_damagedIcon.isNull()) {
+        QPixmap mark(12, 12);
+        mark.fill(QColor(0xc0, 0x39, 0x2b));
+        m_damagedIcon = QIcon(mark);
+    }
 }
 
 int CFileInfoTableModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : m_rows;
+    return parent.isValid() ? 0 : shownRows();
 }
 
 int CFileInfoTableModel::columnCount(const QModelIndex& parent) const
@@ -33,10 +40,13 @@ int CFileInfoTableModel::columnCount(const QModelIndex& parent) const
 
 CFileNodeItem* CFileInfoTableModel::itemAt(int row) const
 {
-    if (!m_fileList || row < 0 || row >= m_rows || row >= m_fileList->size())
+    if (!m_fileList || row < 0 || row >= shownRows())
+        return nullptr;
+    const int at = m_filter.isEmpty() ? row : m_shown.at(row);
+    if (at >= m_fileList->size())
         return nullptr;
     // The list is a type item's children: CFileNodeItem objects only.
-    return static_cast<CFileNodeItem*>(m_fileList->at(row));
+    return static_cast<CFileNodeItem*>(m_fileList->at(at));
 }
 
 QIcon CFileInfoTableModel::iconFor(int typeCode) const
@@ -77,6 +87,33 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
     const QString damage = damageOf(r);
     if (!damage.isEmpty())
         lines << damage;
+    const CDocumentDetails& d = r.details;
+    const auto time = [](const QDateTime& t) { return t.toLocalTime().toString(QLatin1String(kTimeFormat)); };
+    if (!d.title.isEmpty())
+        lines << tr("标题：%1").arg(d.title);
+    if (!d.author.isEmpty())
+        lines << tr("作者：%1").arg(d.author);
+    if (d.created.isValid())
+        lines << tr("创建：%1").arg(time(d.created));
+    if (d.modified.isValid())
+        lines << tr("修改：%1").arg(time(d.modified));
+    if (d.pages >= 0)
+        lines << tr("页数：%1").arg(d.pages);
+    if (d.examined) {
+        switch (d.integrity) {
+        case CDocumentDetails::IntegrityWhole:
+            lines << tr("完整");
+            break;
+        case CDocumentDetails::IntegrityDamaged:
+            lines << tr("损坏：%1").arg(d.integrityReason);
+            break;
+        default:
+            lines << (d.integrityReason.isEmpty() ? tr("未校验") : tr("未校验：%1").arg(d.integrityReason));
+            break;
+        }
+        if (!d.found)
+            lines << tr("无文档信息");
+    }
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -100,11 +137,13 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole) {
         switch (column) {
         case NameColumn:
-            return r.displayName();
+            return r.details.title.isEmpty() ? r.displayName()
+                                             : r.displayName() + QStringLiteral(" — ") + r.details.title;
         case SizeColumn:
             return r.sizeText;
         case TimeColumn:
-            return r.modified.isValid() ? r.modified.toLocalTime().toString(QLatin1String(kTimeFormat)) : r.timeText;
+            return r.bestModified().isValid() ? r.bestModified().toLocalTime().toString(QLatin1String(kTimeFormat))
+                                              : r.timeText;
         case TypeColumn:
             return r.isDamaged() ? r.typeDescription + tr("（已损坏）") : r.typeDescription;
         default:
@@ -120,7 +159,7 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
         case SizeColumn:
             return r.size;
         case TimeColumn:
-            return r.modified;
+            return r.bestModified();
         default:
             return r.typeDescription;
         }
@@ -129,6 +168,14 @@ QVariant CFileInfoTableModel::data(const QModelIndex& index, int role) const
         return toolTipOf(r);
     if (role == Qt::ForegroundRole && r.isDamaged())
         return QBrush(QColor(0x9a, 0x9a, 0x9a));
+    // A document whose own structure is broken: red, and its reason in the
+    // tooltip.
+    if (role == Qt::ForegroundRole && r.details.integrity == CDocumentDetails::IntegrityDamaged)
+        return QBrush(QColor(0xc0, 0x39, 0x2b));
+    if (role == Qt::DecorationRole && column == TypeColumn && r.details.integrity == CDocumentDetails::IntegrityDamaged)
+        return m_damagedIcon;
+    if (role == IntegrityRole)
+        return r.details.integrity;
     if (role == Qt::CheckStateRole && column == CheckColumn)
         return item->isChecked() ? Qt::Checked : Qt::Unchecked;
     return QVariant();
@@ -158,7 +205,7 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
         int ticked = 0;
         int whole = 0;
         int wholeTicked = 0;
-        for (int row = 0; row < m_rows; ++row) {
+        for (int row = 0; row < shownRows(); ++row) {
             const CFileNodeItem* item = itemAt(row);
             if (!item)
                 continue;
@@ -168,9 +215,9 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
                 wholeTicked += item->isChecked() ? 1 : 0;
             }
         }
-        if (m_rows == 0 || ticked == 0)
+        if (shownRows() == 0 || ticked == 0)
             return Qt::Unchecked;
-        const bool all = whole > 0 ? wholeTicked == whole : ticked == m_rows;
+        const bool all = whole > 0 ? wholeTicked == whole : ticked == shownRows();
         return all ? Qt::Checked : Qt::PartiallyChecked;
     }
     if (role == Qt::InitialSortOrderRole)
@@ -221,7 +268,7 @@ bool CFileInfoTableModel::setHeaderData(int section, Qt::Orientation orientation
     // The types whose files changed, each reported once, in the order met.
     QList<int> changedTypes;
     QSet<int> seen;
-    for (int row = 0; row < m_rows; ++row) {
+    for (int row = 0; row < shownRows(); ++row) {
         CFileNodeItem* item = itemAt(row);
         if (!item || item->isChecked() == (state == Qt::Checked))
             continue;
@@ -236,8 +283,8 @@ bool CFileInfoTableModel::setHeaderData(int section, Qt::Orientation orientation
             changedTypes.append(code);
         }
     }
-    if (m_rows > 0)
-        emit dataChanged(index(0, CheckColumn), index(m_rows - 1, CheckColumn), {Qt::CheckStateRole});
+    if (shownRows() > 0)
+        emit dataChanged(index(0, CheckColumn), index(shownRows() - 1, CheckColumn), {Qt::CheckStateRole});
     notifyHeaderCheck();
     for (int code : changedTypes)
         emit checkTableStatus(code);
@@ -308,6 +355,7 @@ void CFileInfoTableModel::sort(int column, Qt::SortOrder order)
     beginResetModel();
     sortList();
     m_rows = m_fileList->size();
+    rebuildShown();
     endResetModel();
 }
 
@@ -328,8 +376,8 @@ void CFileInfoTableModel::sortList()
         break;
     case TimeColumn:
         std::stable_sort(m_fileList->begin(), m_fileList->end(), [&](INode* a, INode* b) {
-            const QDateTime& ta = item(a)->record().modified;
-            const QDateTime& tb = item(b)->record().modified;
+            const QDateTime ta = item(a)->record().bestModified();
+            const QDateTime tb = item(b)->record().bestModified();
             // Documents of unknown time go last either way.
             if (!ta.isValid() || !tb.isValid())
                 return ta.isValid() && !tb.isValid();
@@ -364,6 +412,7 @@ void CFileInfoTableModel::setFileList(QList<INode*>* files)
     // The user's sort stays when another list is shown.
     sortList();
     m_rows = files ? files->size() : 0;
+    rebuildShown();
     endResetModel();
 }
 
@@ -376,6 +425,7 @@ void CFileInfoTableModel::refresh()
 {
     beginResetModel();
     m_rows = m_fileList ? m_fileList->size() : 0;
+    rebuildShown();
     endResetModel();
 }
 
@@ -386,6 +436,22 @@ void CFileInfoTableModel::appendArrivedRows()
     const int size = m_fileList->size();
     if (size <= m_rows)
         return;
+    if (!m_filter.isEmpty()) {
+        // Only the new documents that match join the rows shown.
+        QVector<int> matching;
+        for (int at = m_rows; at < size; ++at) {
+            if (matches(*static_cast<const CFileNodeItem*>(m_fileList->at(at))))
+                matching.append(at);
+        }
+        m_rows = size;
+        if (matching.isEmpty())
+            return;
+        beginInsertRows(QModelIndex(), m_shown.size(), m_shown.size() + matching.size() - 1);
+        m_shown += matching;
+        endInsertRows();
+        notifyHeaderCheck();
+        return;
+    }
     beginInsertRows(QModelIndex(), m_rows, size - 1);
     m_rows = size;
     endInsertRows();
@@ -394,7 +460,57 @@ void CFileInfoTableModel::appendArrivedRows()
 
 void CFileInfoTableModel::refreshTicks()
 {
-    if (m_rows > 0)
-        emit dataChanged(index(0, CheckColumn), index(m_rows - 1, CheckColumn), {Qt::CheckStateRole});
+    if (shownRows() > 0)
+        emit dataChanged(index(0, CheckColumn), index(shownRows() - 1, CheckColumn), {Qt::CheckStateRole});
     notifyHeaderCheck();
+}
+
+int CFileInfoTableModel::shownRows() const
+{
+    return m_filter.isEmpty() ? m_rows : m_shown.size();
+}
+
+bool CFileInfoTableModel::matches(const CFileNodeItem& item) const
+{
+    const CFileNode& r = item.record();
+    return r.displayName().contains(m_filter, Qt::CaseInsensitive)
+        || r.details.title.contains(m_filter, Qt::CaseInsensitive);
+}
+
+void CFileInfoTableModel::rebuildShown()
+{
+    m_shown.clear();
+    if (m_filter.isEmpty() || !m_fileList)
+        return;
+    for (int at = 0; at < m_rows && at < m_fileList->size(); ++at) {
+        if (matches(*static_cast<const CFileNodeItem*>(m_fileList->at(at))))
+            m_shown.append(at);
+    }
+}
+
+void CFileInfoTableModel::setFilterText(const QString& text)
+{
+    const QString filter = text.trimmed();
+    if (filter == m_filter)
+        return;
+    beginResetModel();
+    m_filter = filter;
+    rebuildShown();
+    endResetModel();
+    notifyHeaderCheck();
+}
+
+void CFileInfoTableModel::refreshDetails()
+{
+    if (!m_filter.isEmpty()) {
+        // A title that arrived may make a document match, or a sort key
+        // change: the rows are worked out again.
+        beginResetModel();
+        rebuildShown();
+        endResetModel();
+        notifyHeaderCheck();
+        return;
+    }
+    if (shownRows() > 0)
+        emit dataChanged(index(0, NameColumn), index(shownRows() - 1, ColumnCount - 1));
 }

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QIcon>
 #include <QList>
+#include <QVector>
 
 class CFileNode;
 class CFileNodeItem;
@@ -32,7 +33,11 @@ class INode;
 // one, else their sector names ("2048.PDF"); times are modification times in
 // local time. A row's tooltip says where the file was (its folder) and how
 // it was found; a damaged document (partly overwritten, or its entry cut
-// short) is greyed and says why.
+// short) is greyed and says why. Once the details pass has read a document,
+// its title follows its name ("2048.PDF — 年度报告"), its own modified time
+// stands in where the file system kept none, the tooltip lists what it says
+// about itself, and a document whose structure is broken is red with a
+// warning mark and says why.
 class CFileInfoTableModel : public QAbstractTableModel
 {
     Q_OBJECT
@@ -43,6 +48,8 @@ public:
     // when unknown), the tick (bool).
     static constexpr int SortRole = Qt::UserRole + 1;
     static constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm";
+    // CDocumentDetails::Integrity of the row's document.
+    static constexpr int IntegrityRole = Qt::UserRole + 2;
 
     explicit CFileInfoTableModel(QObject* parent = nullptr);
 
@@ -85,6 +92,15 @@ public:
 
     CFileNodeItem* itemAt(int row) const;
 
+    // Shows only the rows whose name or title contains `text` (any letter
+    // case; empty: every row). Ticks, counts and what ticking a type does
+    // are not affected: they concern every document.
+    void setFilterText(const QString& text);
+    QString filterText() const { return m_filter; }
+    // Details arrived for documents of the list: repaint (and, while
+    // filtered, work out the rows shown again).
+    void refreshDetails();
+
 signals:
     // The user ticked or unticked a file of the type `id`.
     void checkTableStatus(int id);
@@ -97,6 +113,14 @@ private:
     void sortList();
     void notifyHeaderCheck();
 
+    int shownRows() const;
+    bool matches(const CFileNodeItem& item) const;
+    void rebuildShown();
+
+    QString m_filter;
+    // While filtered: the list positions shown, in list order.
+    QVector<int> m_shown;
+    QIcon m_damagedIcon;
     int m_sortColumn = -1;
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     QList<INode*>* m_fileList = nullptr;

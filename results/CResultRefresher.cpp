@@ -15,6 +15,12 @@ CResultRefresher::CResultRefresher(CCreateTreeNode* builder, CFileNodeModel* tre
     m_timer.setSingleShot(true);
     m_timer.setInterval(100);
     connect(&m_timer, &QTimer::timeout, this, &CResultRefresher::flush);
+    // What documents say about themselves arrives in batches too; the rows
+    // are repainted at the next refresh, never once per batch.
+    connect(m_builder, &CCreateTreeNode::detailsChanged, this, [this]() {
+        m_detailsPending = true;
+        schedule();
+    });
 }
 
 void CResultRefresher::startScan(const QString& partitionLabel)
@@ -95,6 +101,10 @@ void CResultRefresher::flush()
     }
     m_pendingTypes.clear();
     m_tableModel->appendArrivedRows();
+    if (m_detailsPending) {
+        m_detailsPending = false;
+        m_tableModel->refreshDetails();
+    }
     ++m_refreshes;
     updateCounters();
     emit refreshed();

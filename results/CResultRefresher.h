@@ -110,6 +110,7 @@ private:
     // refresh.
     QHash<int, QString> m_pendingTypes;
     bool m_firstListPending = true;
+    bool m_detailsPending = false;
     int m_found = 0;
     int m_ticked = 0;
     int m_refreshes = 0;

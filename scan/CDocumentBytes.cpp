@@ -81,7 +81,7 @@ bool CDocumentBytes::charge(int64_t length)
 
 bool CDocumentBytes::fetch(int64_t position, uint8_t* out, int64_t length)
 {
-    if (!charge(length))
+    if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) || !charge(length))
         return false;
     if (m_inMemory) {
         std::memcpy(out, m_memory.constData() + position, static_cast<size_t>(length));

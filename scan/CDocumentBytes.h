@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QVector>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -43,6 +44,9 @@ public:
 
     bool budgetSpent() const { return m_budgetSpent; }
     int64_t bytesFetched() const { return m_fetched; }
+    // Reads fail from the moment `flag` is raised (a stop must not wait for
+    // a large document to be read to its end).
+    void setCancelFlag(const std::atomic<bool>* flag) { m_cancel = flag; }
     // A new budget from now on (a later, larger pass over the same document).
     void setReadBudget(int64_t budget);
 
@@ -76,4 +80,5 @@ private:
     bool m_budgetSpent = false;
     std::unique_ptr<Block[]> m_blocks;
     uint64_t m_clock = 0;
+    const std::atomic<bool>* m_cancel = nullptr;
 };

@@ -149,6 +149,7 @@ private slots:
     void headerSortsAndSelectsAll();
     void liveFileNote();
     void chooserStartFolder();
+    void detailsFilterDamageAndTimes();
 };
 
 void TestWindow::initTestCase()
@@ -1001,3 +1002,79 @@ void TestWindow::headerSortsAndSelectsAll()
 
 QTEST_MAIN(TestWindow)
 #include "tst_window.moc"
+
+void TestWindow::detailsFilterDamageAndTimes()
+{
+    // Three documents of known titles and times, and a copy of the DOCX with
+    // a byte flipped inside a deflated member, on a volume the window scans.
+    const auto data = [](const char* name) {
+        QFile f(QStringLiteral(TAMSEL_TEST_DATA "/") + QLatin1String(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QByteArray broken = data("docx_cjk_core.docx");
+    const int member = broken.indexOf("word/document.xml");
+    QVERIFY(member > 0);
+    broken[member + 217] = char(broken[member + 217] ^ 0x5A);
+    QByteArray bytes(64 * 1024, '\0');
+    for (const QByteArray& doc : {data("pdf_utf16_title.pdf"), data("docx_cjk_core.docx"), data("pdf_xref_stream.pdf"),
+                                  broken}) {
+        QVERIFY(!doc.isEmpty());
+        bytes += doc + QByteArray(64 * 1024 - doc.size() % (64 * 1024), '\0');
+    }
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    window.setFixedSize(900, 550);
+    window.show();
+    Orvik* page = startOnVolume(window.mainWindow(), std::make_shared<CMemoryVolume>(bytes), memoryPartition(QString()));
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    page->showFile(page->treeModel().index(0, 0));
+    CFileInfoTableModel& table = page->tableModel();
+    const auto column = [&](int c) {
+        QStringList texts;
+        for (int row = 0; row < table.rowCount(); ++row)
+            texts << table.index(row, c).data().toString();
+        return texts;
+    };
+    // Every row gets its details; the broken copy is marked, with its reason.
+    QTRY_COMPARE_WITH_TIMEOUT(column(CFileInfoTableModel::NameColumn).filter(QStringLiteral(" — ")).size(), 4, 10000);
+    page->flushRefresh();
+    QCOMPARE(table.rowCount(), 4);
+    int damaged = 0;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        const QModelIndex name = table.index(row, CFileInfoTableModel::NameColumn);
+        if (table.index(row, 0).data(CFileInfoTableModel::IntegrityRole).toInt() != CDocumentDetails::IntegrityDamaged)
+            continue;
+        ++damaged;
+        QVERIFY(name.data(Qt::ToolTipRole).toString().contains(QStringLiteral("损坏：member word/document.xml")));
+        QVERIFY(name.data(Qt::ForegroundRole).isValid());
+        QVERIFY(!table.index(row, CFileInfoTableModel::TypeColumn).data(Qt::DecorationRole).isNull());
+    }
+    QCOMPARE(damaged, 1);
+    QVERIFY(column(CFileInfoTableModel::TimeColumn).contains(
+        QDateTime(QDate(2024, 6, 1), QTime(14, 3), Qt::UTC).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+
+    // The time column sorts by the documents' own times, newest first.
+    page->tableView()->sortByColumn(CFileInfoTableModel::TimeColumn, Qt::DescendingOrder);
+    QStringList times = column(CFileInfoTableModel::TimeColumn);
+    QStringList sorted = times;
+    std::sort(sorted.begin(), sorted.end(), std::greater<QString>());
+    QCOMPARE(times, sorted);
+
+    // The filter narrows to names or titles, any case; the counts stay true.
+    const QString found = page->foundText();
+    page->filterEdit()->setText(QStringLiteral("quarterly"));
+    QCOMPARE(table.rowCount(), 1);
+    QVERIFY(column(CFileInfoTableModel::NameColumn).first().endsWith(QStringLiteral("Quarterly figures")));
+    page->filterEdit()->setText(QStringLiteral("毕业论文"));
+    QCOMPARE(table.rowCount(), 2);
+    QCOMPARE(page->foundText(), found);
+    // Ticking the type while filtered ticks all its documents, shown or not
+    // (the damaged copy too: its file-system record is whole).
+    page->reciveStatusFromTree(page->treeBuilder().typeCodes().first(), Qt::Checked);
+    page->reciveStatusFromTree(-1, Qt::Checked);
+    QCOMPARE(page->tickedText(), found);
+    page->filterEdit()->clear();
+    QCOMPARE(table.rowCount(), 4);
+    QVERIFY(page->filterEdit()->geometry().bottom() < page->tableView()->geometry().top() + 1);
+    QVERIFY(page->filterEdit()->mapTo(&window, QPoint(0, 0)).y() + page->filterEdit()->height() <= 550);
+}

@@ -4,6 +4,12 @@
 #include "scan/CFileTypeCatalogue.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QCryptographicHash>
+#include <QXmlStreamReader>
+
+#include <algorithm>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -17,6 +23,17 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+
+// The files a recovery wrote, without its report.xml.
+static QStringList documentsIn(const QString& path, QDir::Filters filters)
+{
+    QStringList names = QDir(path).entryList(filters);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QString& n) { return n.startsWith(QLatin1String("report")) && n.endsWith(QLatin1String(".xml")); }),
+                names.end());
+    return names;
+}
 
 namespace {
 
@@ -177,7 +194,7 @@ void TestCliRecover::recoversByteIdenticalDocuments()
     const Run first = cli({"recover", image, out, "--fs", "none"});
     QCOMPARE(first.exitCode, 0);
     QVERIFY2(first.err.contains("Recovered") || first.err.contains("No documents"), qPrintable(first.err));
-    const QStringList written = QDir(out).entryList(QDir::Files);
+    const QStringList written = documentsIn(out, QDir::Files);
     QVERIFY2(!written.isEmpty(), qPrintable(first.err));
 
     // Every file is the volume's bytes from its start sector on, and every
@@ -193,11 +210,53 @@ void TestCliRecover::recoversByteIdenticalDocuments()
         QVERIFY(first.out.contains(out + "/" + name));
     }
 
+    // report.xml: DFXML listing each written file with its size, its runs
+    // on the image, and a SHA-256 that matches the file.
+    QFile reportFile(out + "/report.xml");
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&reportFile);
+    const QString dfxml = QStringLiteral("http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML");
+    QStringList reported;
+    QString file;
+    bool sawSource = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("dfxml")) {
+            QCOMPARE(xml.namespaceUri().toString(), dfxml);
+            QCOMPARE(xml.attributes().value("version").toString(), QStringLiteral("1.2.0"));
+        } else if (xml.name() == QLatin1String("image_filename")) {
+            QCOMPARE(xml.readElementText(), image);
+            sawSource = true;
+        } else if (xml.name() == QLatin1String("filename")) {
+            file = xml.readElementText();
+            reported << file;
+        } else if (xml.name() == QLatin1String("filesize")) {
+            QCOMPARE(xml.readElementText().toLongLong(), QFileInfo(out + "/" + file).size());
+        } else if (xml.name() == QLatin1String("byte_run")) {
+            const quint64 sector = file.section('.', 0, 0).toULongLong();
+            QCOMPARE(xml.attributes().value("img_offset").toULongLong(), sector * 512);
+            QCOMPARE(xml.attributes().value("file_offset").toLongLong(), 0);
+        } else if (xml.name() == QLatin1String("hashdigest")) {
+            QCOMPARE(xml.attributes().value("type").toString(), QStringLiteral("sha256"));
+            QCOMPARE(xml.readElementText().toLatin1(),
+                     QCryptographicHash::hash(readAll(out + "/" + file), QCryptographicHash::Sha256).toHex());
+        } else if (xml.name() == QLatin1String("integrity")) {
+            QCOMPARE(xml.attributes().value("state").toString(), QStringLiteral("whole"));
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(sawSource);
+    std::sort(reported.begin(), reported.end());
+    QStringList sortedWritten = written;
+    std::sort(sortedWritten.begin(), sortedWritten.end());
+    QCOMPARE(reported, sortedWritten);
+
     // Again into the same folder, only PDFs: the first run's files stay.
     const Run second = cli({"recover", image, out, "--fs", "none", "--type", "PDF"});
     QCOMPARE(second.exitCode, 0);
     QCOMPARE(readAll(out + "/2048 (1).PDF"), readAll(out + "/2048.PDF"));
-    QCOMPARE(QDir(out).entryList(QDir::Files).size(), written.size() + 1);
+    QCOMPARE(documentsIn(out, QDir::Files).size(), written.size() + 1);
 }
 
 void TestCliRecover::recoversTheDemoImage()
@@ -216,7 +275,7 @@ void TestCliRecover::recoversTheDemoImage()
     const QString out = dir.path() + "/recovered";
     const Run r = cli({"recover", image, out});
     QCOMPARE(r.exitCode, 0);
-    const QStringList written = QDir(out).entryList(QDir::Files);
+    const QStringList written = documentsIn(out, QDir::Files);
     QVERIFY2(!written.isEmpty(), qPrintable(r.err));
 
     QFile volume(image);
@@ -313,7 +372,7 @@ void TestCliRecover::fullDiskExitsOneAndLeavesNoPartialFile()
         code = command.recoverDocuments(volume, mountPoint + "/out", files, 64 * 1024);
         err = capture.errText();
     }
-    const QStringList left = QDir(mountPoint + "/out").entryList(QDir::Files);
+    const QStringList left = documentsIn(mountPoint + "/out", QDir::Files);
     if (mounted)
         ::umount(QFile::encodeName(mountPoint).constData());
     else
@@ -395,7 +454,7 @@ void TestCliRecover::interruptLeavesOnlyWholeFiles()
         QVERIFY2(QRegularExpression("finishing \\d+\\.PDF, press Ctrl-C again to abort").match(err).hasMatch(),
                  err.constData());
     }
-    const QStringList written = QDir(out).entryList(QDir::Files);
+    const QStringList written = documentsIn(out, QDir::Files);
     QVERIFY(!written.isEmpty());
     QFile volume(image);
     QVERIFY(volume.open(QIODevice::ReadOnly));

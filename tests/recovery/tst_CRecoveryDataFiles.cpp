@@ -6,6 +6,8 @@
 #include "scan/CRecoveryControl.h"
 
 #include <QDir>
+
+#include <algorithm>
 #include <QFile>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -18,6 +20,17 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+
+
+// The files a recovery wrote, without its report.xml.
+static QStringList documentsIn(const QString& path, QDir::Filters filters)
+{
+    QStringList names = QDir(path).entryList(filters);
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const QString& n) { return n.startsWith(QLatin1String("report")) && n.endsWith(QLatin1String(".xml")); }),
+                names.end());
+    return names;
+}
 
 namespace {
 
@@ -230,7 +243,7 @@ void TestRecoveryDataFiles::neverOverwritesAndKeepsEarlierRecoveries()
     QCOMPARE(readAll(folder + "/8 (1).PDF"), slice(bytes, files[0]));
     QCOMPARE(readAll(folder + "/8 (3).PDF"), slice(bytes, files[0]));
     QCOMPARE(readAll(folder + "/8 (4).PDF"), slice(bytes, files[1]));
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 7);
+    QCOMPARE(documentsIn(folder, QDir::Files | QDir::Hidden).size(), 7);
 }
 
 void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
@@ -255,7 +268,7 @@ void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
     QVERIFY(run.sourceUnreadable);
     QVERIFY2(run.failure.contains("source memory could not be read at bytes 21480"), qPrintable(run.failure));
     QVERIFY(run.failure.contains("output folder is fine"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"9.PDF"});
+    QCOMPARE(documentsIn(dir.path(), QDir::Files | QDir::Hidden), QStringList{"9.PDF"});
     // No completion after a failure.
     QVERIFY(!run.values.contains(3));
     QCOMPARE(worker.writtenCount(), 1);
@@ -279,7 +292,7 @@ void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
     QCOMPARE(cut.failedFile, dir.path() + "/cut/45.PDF");
     QVERIFY(cut.sourceUnreadable);
     QVERIFY2(cut.failure.contains("at bytes 25600 to 27136 (the source ends there now"), qPrintable(cut.failure));
-    QCOMPARE(QDir(dir.path() + "/cut").entryList(QDir::Files | QDir::Hidden), QStringList{"10.PDF"});
+    QCOMPARE(documentsIn(dir.path() + "/cut", QDir::Files | QDir::Hidden), QStringList{"10.PDF"});
 }
 
 void TestRecoveryDataFiles::recordsOutsideTheVolumeAreRefused()
@@ -296,7 +309,7 @@ void TestRecoveryDataFiles::recordsOutsideTheVolumeAreRefused()
         QVERIFY(!run.failure.isEmpty());
         QVERIFY(run.values.isEmpty());
     }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+    QCOMPARE(documentsIn(dir.path(), QDir::Files).size(), 0);
 }
 
 void TestRecoveryDataFiles::aListGivenDuringARunWaitsForTheNextStart()
@@ -327,7 +340,7 @@ void TestRecoveryDataFiles::aListGivenDuringARunWaitsForTheNextStart()
     worker.wait();
     QCoreApplication::sendPostedEvents(&worker);
     QCOMPARE(values, (QList<int>{1, 2, 3}));
-    QCOMPARE(QDir(dir.path() + "/a").entryList(QDir::Files).size(), 3);
+    QCOMPARE(documentsIn(dir.path() + "/a", QDir::Files).size(), 3);
 
     values.clear();
     worker.start();
@@ -353,7 +366,7 @@ void TestRecoveryDataFiles::stopThenStartAgainRunsToCompletion()
         if (stopped)
             ++readsAfterStop;
         if (offset <= 10 * 512 && !gated.exchange(true)) {
-            seenWhileWriting = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+            seenWhileWriting = documentsIn(dir.path(), QDir::Files | QDir::Hidden);
             entered.release();
             // Never forever: a start() that waits for this run shows as a
             // gate held to its time limit.
@@ -400,7 +413,7 @@ void TestRecoveryDataFiles::stopThenStartAgainRunsToCompletion()
     QCOMPARE(readAll(dir.path() + "/10.PDF"), slice(bytes, files[0]));
     QCOMPARE(readAll(dir.path() + "/20.PDF"), slice(bytes, files[1]));
     QCOMPARE(readAll(dir.path() + "/30.PDF"), slice(bytes, files[2]));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+    QCOMPARE(documentsIn(dir.path(), QDir::Files | QDir::Hidden),
              (QStringList{".20.PDF.partial", "10.PDF", "20.PDF", "30.PDF"}));
     QCOMPARE(readAll(dir.path() + "/.20.PDF.partial"), QByteArray("left by a killed run"));
     // The stopped run read no further window: three files of the new run
@@ -576,7 +589,7 @@ void TestRecoveryDataFiles::deletedFilesComeBackFromTheirLayoutUnderTheirNames()
     refusing.setRecoveryFiles({deletedEntry(QStringLiteral("x.pdf"), 8192, {{4096, 4096}, {bytes.size() - 100, 4096}})});
     const Run bad = runToEnd(refusing);
     QVERIFY(bad.failure.contains(QStringLiteral("past the end")));
-    QVERIFY(QDir(dir.path() + "/bad").entryList(QDir::Files).isEmpty());
+    QVERIFY(documentsIn(dir.path() + "/bad", QDir::Files).isEmpty());
 }
 
 void TestRecoveryDataFiles::hostileNamesStayInsideTheFolder()
@@ -605,8 +618,8 @@ void TestRecoveryDataFiles::hostileNamesStayInsideTheFolder()
     QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
     QCOMPARE(run.written.size(), hostile.size());
     // Nothing was written anywhere but in the folder itself.
-    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"out"});
-    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), hostile.size());
+    QCOMPARE(documentsIn(dir.path(), QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"out"});
+    QCOMPARE(documentsIn(out, QDir::Files | QDir::Hidden).size(), hostile.size());
     for (int i = 0; i < run.written.size(); ++i) {
         const QString& path = run.written[i];
         QCOMPARE(QFileInfo(path).absolutePath(), out);

@@ -1,0 +1,164 @@
+#include "recovery/CRecoveryReport.h"
+
+#include "details/CDetailsReader.h"
+#include "scan/CDocumentBytes.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QXmlStreamWriter>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QString utcTime(const QDateTime& time)
+{
+    return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
+}
+
+} // namespace
+
+void CRecoveryReport::setSource(const QString& name, int64_t length)
+{
+    m_source = name;
+    m_sourceLength = length;
+}
+
+void CRecoveryReport::addFile(const QString& fileName, const CFileNode& node, int64_t size,
+                              const QByteArray& sha256Hex)
+{
+    File f;
+    f.name = fileName;
+    f.node = node;
+    f.node.residentData.clear(); // the report needs only its length
+    f.size = size;
+    f.sha256 = sha256Hex;
+    m_files.append(f);
+}
+
+QByteArray CRecoveryReport::toXml() const
+{
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeDefaultNamespace(QLatin1String(kDfxmlNamespace));
+    xml.writeNamespace(QLatin1String(kOwnNamespace), QStringLiteral("tamsel"));
+    xml.writeNamespace(QStringLiteral("http://purl.org/dc/elements/1.1/"), QStringLiteral("dc"));
+    xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("dfxml"));
+    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.2.0"));
+
+    xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("metadata"));
+    xml.writeTextElement(QStringLiteral("http://purl.org/dc/elements/1.1/"), QStringLiteral("type"),
+                         QStringLiteral("Recovery Report"));
+    xml.writeEndElement();
+
+    xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("creator"));
+    xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("program"), QStringLiteral("Tamsel"));
+    const QString version = QCoreApplication::applicationVersion();
+    xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("version"),
+                         version.isEmpty() ? QStringLiteral(TAMSEL_VERSION) : version);
+    xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("execution_environment"));
+    xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("start_time"),
+                         utcTime(QDateTime::currentDateTimeUtc()));
+    xml.writeEndElement();
+    xml.writeEndElement();
+
+    // The schema's source holds only names; the size rides as our attribute.
+    xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("source"));
+    xml.writeAttribute(QLatin1String(kOwnNamespace), QStringLiteral("image_size"), QString::number(m_sourceLength));
+    xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("image_filename"), m_source);
+    xml.writeEndElement();
+
+    for (const File& f : m_files) {
+        xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("fileobject"));
+        xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("filename"), f.name);
+        xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("filesize"), QString::number(f.size));
+        const QDateTime modified = f.node.bestModified();
+        if (modified.isValid())
+            xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("mtime"), utcTime(modified));
+        xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("byte_runs"));
+        int64_t fileOffset = 0;
+        if (f.node.hasResidentData) {
+            // Kept inside the file system's own record.
+            xml.writeEmptyElement(QLatin1String(kDfxmlNamespace), QStringLiteral("byte_run"));
+            xml.writeAttribute(QStringLiteral("file_offset"), QStringLiteral("0"));
+            xml.writeAttribute(QStringLiteral("len"), QString::number(f.size));
+            xml.writeAttribute(QStringLiteral("type"), QStringLiteral("resident"));
+        }
+        for (const CFileNode::Extent& run : CDocumentBytes::runsOf(f.node)) {
+            xml.writeEmptyElement(QLatin1String(kDfxmlNamespace), QStringLiteral("byte_run"));
+            xml.writeAttribute(QStringLiteral("file_offset"), QString::number(fileOffset));
+            if (run.offset == CFileNode::Extent::kSparse)
+                xml.writeAttribute(QStringLiteral("fill"), QStringLiteral("0"));
+            else
+                xml.writeAttribute(QStringLiteral("img_offset"), QString::number(run.offset));
+            xml.writeAttribute(QStringLiteral("len"), QString::number(run.length));
+            fileOffset += run.length;
+        }
+        xml.writeEndElement();
+        xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("hashdigest"));
+        xml.writeAttribute(QStringLiteral("type"), QStringLiteral("sha256"));
+        xml.writeCharacters(QString::fromLatin1(f.sha256));
+        xml.writeEndElement();
+        const CDocumentDetails& d = f.node.details;
+        xml.writeStartElement(QLatin1String(kOwnNamespace), QStringLiteral("integrity"));
+        xml.writeAttribute(QStringLiteral("state"), CDetailsReader::integrityKey(d.integrity));
+        if (!d.integrityReason.isEmpty())
+            xml.writeCharacters(d.integrityReason);
+        xml.writeEndElement();
+        if (!d.title.isEmpty())
+            xml.writeTextElement(QLatin1String(kOwnNamespace), QStringLiteral("title"), d.title);
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return out;
+}
+
+bool CRecoveryReport::write(const QString& folder, QString* path, QString* reason) const
+{
+    const QByteArray xml = toXml();
+    for (int k = 0; k < 1000; ++k) {
+        const QString name = k == 0 ? QLatin1String(kFileName) : QStringLiteral("report (%1).xml").arg(k);
+        *path = folder + QLatin1Char('/') + name;
+        const QByteArray encoded = QFile::encodeName(*path);
+        const int fd = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            *reason = QStringLiteral("the recovery report cannot be created: %1. The recovered files are complete; "
+                                     "choose a folder you can write to for the report.")
+                          .arg(QString::fromLocal8Bit(std::strerror(errno)));
+            return false;
+        }
+        int64_t done = 0;
+        int error = 0;
+        while (done < xml.size()) {
+            const ssize_t n = ::write(fd, xml.constData() + done, static_cast<size_t>(xml.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : ENOSPC;
+                break;
+            }
+            done += n;
+        }
+        if (::close(fd) != 0 && error == 0 && errno != EINTR)
+            error = errno;
+        if (error != 0) {
+            ::unlink(encoded.constData());
+            *reason = QStringLiteral("the recovery report cannot be written: %1. The recovered files are complete; "
+                                     "free some space on the output disk for the report.")
+                          .arg(QString::fromLocal8Bit(std::strerror(error)));
+            return false;
+        }
+        return true;
+    }
+    *reason = QStringLiteral("the output folder already holds 1000 reports. Choose an empty folder.");
+    return false;
+}

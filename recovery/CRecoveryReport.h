@@ -1,0 +1,46 @@
+#pragma once
+
+#include "scan/CFileNode.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <cstdint>
+
+// The record of one recovery run that goes beside the recovered files as
+// report.xml, in Digital Forensics XML 1.2.0: the program, the source and
+// its size, and for each file written its name, size, modification time,
+// the runs of the source it was copied from, its SHA-256, and whether the
+// document was whole (in the program's own namespace).
+class CRecoveryReport
+{
+public:
+    static constexpr const char* kFileName = "report.xml";
+    static constexpr const char* kDfxmlNamespace = "http://www.forensicswiki.org/wiki/Category:Digital_Forensics_XML";
+    static constexpr const char* kOwnNamespace = "https://tamsel.invalid/dfxml";
+
+    void setSource(const QString& name, int64_t length);
+    // One written file: its name in the folder, the record it came from,
+    // the bytes written and their SHA-256 (hex).
+    void addFile(const QString& fileName, const CFileNode& node, int64_t size, const QByteArray& sha256Hex);
+    int fileCount() const { return m_files.size(); }
+
+    QByteArray toXml() const;
+    // Writes the report into `folder` under report.xml (" (1)" ... when the
+    // name is taken; never replacing anything). False with the errno-based
+    // reason and the path tried.
+    bool write(const QString& folder, QString* path, QString* reason) const;
+
+private:
+    struct File
+    {
+        QString name;
+        CFileNode node;
+        int64_t size = 0;
+        QByteArray sha256;
+    };
+    QString m_source;
+    int64_t m_sourceLength = 0;
+    QList<File> m_files;
+};
