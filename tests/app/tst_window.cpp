@@ -22,6 +22,7 @@
 #include <QTreeView>
 #include <QTableView>
 #include <QFile>
+#include <QLineEdit>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -659,6 +660,8 @@ void TestWindow::stoppedRecoveryNeverBlocksThePage()
     QDirIterator it(out.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
+        if (QFileInfo(path).fileName() == QLatin1String("report.xml"))
+            continue; // the record of what was written
         files << QFileInfo(path).fileName();
         QCOMPARE(QFileInfo(path).size(), qint64(5000));
     }
