@@ -137,6 +137,46 @@
         <source>类型</source>
         <translation>Type</translation>
     </message>
+    <message>
+        <source>标题：%1</source>
+        <translation>Title: %1</translation>
+    </message>
+    <message>
+        <source>作者：%1</source>
+        <translation>Author: %1</translation>
+    </message>
+    <message>
+        <source>创建：%1</source>
+        <translation>Created: %1</translation>
+    </message>
+    <message>
+        <source>修改：%1</source>
+        <translation>Modified: %1</translation>
+    </message>
+    <message>
+        <source>页数：%1</source>
+        <translation>Pages: %1</translation>
+    </message>
+    <message>
+        <source>完整</source>
+        <translation>Whole</translation>
+    </message>
+    <message>
+        <source>损坏：%1</source>
+        <translation>Damaged: %1</translation>
+    </message>
+    <message>
+        <source>未校验</source>
+        <translation>Not checked</translation>
+    </message>
+    <message>
+        <source>未校验：%1</source>
+        <translation>Not checked: %1</translation>
+    </message>
+    <message>
+        <source>无文档信息</source>
+        <translation>No details</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>
@@ -512,6 +552,10 @@ Scan again and give your password when the system asks, or run Tamsel with sudo.
 读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
         <translation>Cannot open %1: %2.
 Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your user to the disk group and log in again.</translation>
+    </message>
+    <message>
+        <source>按名字或标题筛选</source>
+        <translation>Filter by name or title</translation>
     </message>
 </context>
 <context>

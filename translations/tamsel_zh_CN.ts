@@ -137,6 +137,46 @@
         <source>类型</source>
         <translation>类型</translation>
     </message>
+    <message>
+        <source>标题：%1</source>
+        <translation>标题：%1</translation>
+    </message>
+    <message>
+        <source>作者：%1</source>
+        <translation>作者：%1</translation>
+    </message>
+    <message>
+        <source>创建：%1</source>
+        <translation>创建：%1</translation>
+    </message>
+    <message>
+        <source>修改：%1</source>
+        <translation>修改：%1</translation>
+    </message>
+    <message>
+        <source>页数：%1</source>
+        <translation>页数：%1</translation>
+    </message>
+    <message>
+        <source>完整</source>
+        <translation>完整</translation>
+    </message>
+    <message>
+        <source>损坏：%1</source>
+        <translation>损坏：%1</translation>
+    </message>
+    <message>
+        <source>未校验</source>
+        <translation>未校验</translation>
+    </message>
+    <message>
+        <source>未校验：%1</source>
+        <translation>未校验：%1</translation>
+    </message>
+    <message>
+        <source>无文档信息</source>
+        <translation>无文档信息</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>
@@ -512,6 +552,10 @@
 读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
         <translation>无法打开 %1：%2。
 读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
+    </message>
+    <message>
+        <source>按名字或标题筛选</source>
+        <translation>按名字或标题筛选</translation>
     </message>
 </context>
 <context>
