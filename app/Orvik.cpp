@@ -5,6 +5,7 @@
 #include "app/CMessageTips.h"
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
+#include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
@@ -660,7 +661,7 @@ QString Orvik::openFailureText(const QString& source, const CFileVolume::OpenErr
     if (error.error == ENOMEDIUM)
         return tr("无法打开 %1：驱动器中没有介质。\n请插入介质后重试。").arg(source);
     if (error.error != 0)
-        return tr("无法打开 %1：%2").arg(source, QString::fromLocal8Bit(std::strerror(error.error)));
+        return tr("无法打开 %1：%2").arg(source, CErrnoText::text(error.error));
     return tr("无法打开 %1。").arg(source);
 }
 

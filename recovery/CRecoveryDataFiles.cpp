@@ -1,11 +1,13 @@
 #include "recovery/CRecoveryDataFiles.h"
 
+#include "disk/CErrnoText.h"
 #include "disk/IVolume.h"
 #include "recovery/CRecoveryFileName.h"
 #include "recovery/CRecoveryReport.h"
 
 #include <QCryptographicHash>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -29,7 +31,7 @@ namespace {
 
 QString errnoText(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return CErrnoText::text(error);
 }
 
 // The reason for a failed write or creation, with what the user can do.
@@ -38,24 +40,24 @@ QString writeFailureReason(int error)
     switch (error) {
     case ENOSPC:
     case EDQUOT:
-        return QStringLiteral("%1: the disk holding the output folder is full. Free some space there or "
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1: the disk holding the output folder is full. Free some space there or "
                               "choose a folder on another disk.")
             .arg(errnoText(error));
     case EFBIG:
-        return QStringLiteral("%1: the output folder's file system (or a file size limit) does not allow a "
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1: the output folder's file system (or a file size limit) does not allow a "
                               "file this large. Choose a folder on another file system.")
             .arg(errnoText(error));
     case EACCES:
     case EPERM:
-        return QStringLiteral("%1: no permission to write there. Choose a folder you can write to.")
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1: no permission to write there. Choose a folder you can write to.")
             .arg(errnoText(error));
     case EROFS:
-        return QStringLiteral("%1: the output folder is on a read-only file system. Choose another folder.")
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1: the output folder is on a read-only file system. Choose another folder.")
             .arg(errnoText(error));
     case ENAMETOOLONG:
-        return QStringLiteral("%1: choose an output folder with a shorter path.").arg(errnoText(error));
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1: choose an output folder with a shorter path.").arg(errnoText(error));
     default:
-        return QStringLiteral("%1. Check the output disk and choose another folder if the problem stays.")
+        return QCoreApplication::translate("CRecoveryDataFiles", "%1. Check the output disk and choose another folder if the problem stays.")
             .arg(errnoText(error));
     }
 }
@@ -374,7 +376,7 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
 {
     if (folder.trimmed().isEmpty()) {
         *failedPath = folder;
-        *reason = QStringLiteral("no output folder was given. Choose a folder to write the documents into.");
+        *reason = QCoreApplication::translate("CRecoveryDataFiles", "no output folder was given. Choose a folder to write the documents into.");
         return false;
     }
     const QString absolute = QDir::cleanPath(QDir(folder).absolutePath());
@@ -390,7 +392,7 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
             if (S_ISDIR(st.st_mode))
                 continue;
             *failedPath = prefix;
-            *reason = QStringLiteral("it exists and is not a folder. Choose another output folder.");
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "it exists and is not a folder. Choose another output folder.");
             return false;
         }
         if (::mkdir(encoded.constData(), 0777) != 0) {
@@ -398,7 +400,7 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
             if (error == EEXIST && ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode))
                 continue;
             *failedPath = prefix;
-            *reason = QStringLiteral("the folder cannot be created: ") + writeFailureReason(error);
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the folder cannot be created: %1").arg(writeFailureReason(error));
             return false;
         }
         // Only folders made here change hands; an existing one keeps its owner.
@@ -415,7 +417,7 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
 {
     runs->clear();
     if (node.size < 0) {
-        *reason = QStringLiteral("the found document's record is invalid (size %1). Scan the volume again.")
+        *reason = QCoreApplication::translate("CRecoveryDataFiles", "the found document's record is invalid (size %1). Scan the volume again.")
                       .arg(node.size);
         return false;
     }
@@ -425,7 +427,7 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
     if (node.extents.isEmpty()) {
         constexpr int64_t maxSector = std::numeric_limits<int64_t>::max() / kSectorSize;
         if (node.startSector > static_cast<quint64>(maxSector)) {
-            *reason = QStringLiteral("the found document's record is invalid (start sector %1, size %2). "
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the found document's record is invalid (start sector %1, size %2). "
                                      "Scan the volume again.")
                           .arg(node.startSector)
                           .arg(node.size);
@@ -441,7 +443,7 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
             if (left == 0)
                 break;
             if (e.length < 0 || (e.offset < 0 && e.offset != CFileNode::Extent::kSparse)) {
-                *reason = QStringLiteral("the found document's record is invalid (a run of %1 bytes at %2). "
+                *reason = QCoreApplication::translate("CRecoveryDataFiles", "the found document's record is invalid (a run of %1 bytes at %2). "
                                          "Scan the volume again.")
                               .arg(e.length)
                               .arg(e.offset);
@@ -458,12 +460,12 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
         if (run.offset == CFileNode::Extent::kSparse)
             continue;
         if (!volume) {
-            *reason = QStringLiteral("no volume to read from. Scan the volume again, then recover.");
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "no volume to read from. Scan the volume again, then recover.");
             return false;
         }
         const int64_t length = volume->length();
         if (run.offset > length || run.length > length - run.offset) {
-            *reason = QStringLiteral("the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). "
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). "
                                      "Scan the volume again.")
                           .arg(run.offset)
                           .arg(static_cast<qulonglong>(run.offset) + static_cast<qulonglong>(run.length))
@@ -501,8 +503,8 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyStretch(IVolume* volume, int
                 const int64_t from = offset + done + r.bytes;
                 const QString cause =
                     error != 0 ? errnoText(error)
-                               : QStringLiteral("the source ends there now: it was shortened after the scan");
-                *reason = QStringLiteral("the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be "
+                               : QCoreApplication::translate("CRecoveryDataFiles", "the source ends there now: it was shortened after the scan");
+                *reason = QCoreApplication::translate("CRecoveryDataFiles", "the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be "
                                          "incomplete and was not kept. The output folder is fine. Check the "
                                          "source disk; copy it with a tool that retries bad sectors, then "
                                          "recover from the copy.")
@@ -570,17 +572,17 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
                 refusal = error;
                 break;
             }
-            *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(error);
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the file cannot be created: %1").arg(writeFailureReason(error));
             return Outcome::Failed;
         }
         if (out.fd() < 0 && refusal == 0) {
-            *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the output folder already holds %1 files of this name. Choose an empty folder.")
                           .arg(kMaxNameSuffix + 1);
             return Outcome::Failed;
         }
     }
     if (out.fd() < 0) {
-        *reason = QStringLiteral("the file cannot be created: ") + writeFailureReason(refusal);
+        *reason = QCoreApplication::translate("CRecoveryDataFiles", "the file cannot be created: %1").arg(writeFailureReason(refusal));
         return Outcome::Failed;
     }
     // The spelling the partial file took is the first one tried for the
@@ -651,16 +653,16 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
             *path = candidate;
             if (CRecoveryFileName::isNameRefusal(error))
                 break; // the next spelling
-            *reason = QStringLiteral("the finished file cannot be given its name: ") + writeFailureReason(error);
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the finished file cannot be given its name: %1").arg(writeFailureReason(error));
             return Outcome::Failed;
         }
         if (error == EEXIST) {
-            *reason = QStringLiteral("the output folder already holds %1 files of this name. Choose an empty folder.")
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the output folder already holds %1 files of this name. Choose an empty folder.")
                           .arg(kMaxNameSuffix + 1);
             return Outcome::Failed;
         }
     }
-    *reason = QStringLiteral("the finished file cannot be given its name: ") + writeFailureReason(error);
+    *reason = QCoreApplication::translate("CRecoveryDataFiles", "the finished file cannot be given its name: %1").arg(writeFailureReason(error));
     return Outcome::Failed;
 }
 

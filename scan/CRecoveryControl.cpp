@@ -1,6 +1,7 @@
 #include "scan/CRecoveryControl.h"
 
 #include "disk/CDiskMappingPointer.h"
+#include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
 #include "disk/IVolume.h"
@@ -9,6 +10,7 @@
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CSignatureCarver.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QMetaObject>
 
@@ -48,9 +50,9 @@ private:
 
 QString lostDeviceReason(const IVolume& volume, int error)
 {
-    return QStringLiteral("the source %1 can no longer be read (%2): the device was removed or has failed. "
+    return QCoreApplication::translate("CRecoveryControl", "the source %1 can no longer be read (%2): the device was removed or has failed. "
                           "Reconnect it and scan again.")
-        .arg(volume.name(), QString::fromLocal8Bit(std::strerror(error)));
+        .arg(volume.name(), CErrnoText::text(error));
 }
 
 } // namespace
@@ -184,7 +186,7 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
     if (!volume) {
         m_openError = CFileVolume::OpenError();
         m_openError.kind = CFileVolume::SourceKind::Missing;
-        m_openError.reason = QStringLiteral("no source to scan.");
+        m_openError.reason = QCoreApplication::translate("CRecoveryControl", "no source to scan.");
         failOpen(m_openError.reason);
         return false;
     }
@@ -402,10 +404,10 @@ void CRecoveryControl::run()
                 }
             }
         } catch (const std::exception& e) {
-            failure = QStringLiteral("the scan of %1 stopped on an internal error: %2")
+            failure = QCoreApplication::translate("CRecoveryControl", "the scan of %1 stopped on an internal error: %2")
                           .arg(m_volume->name(), QString::fromLocal8Bit(e.what()));
         } catch (...) {
-            failure = QStringLiteral("the scan of %1 stopped on an internal error.").arg(m_volume->name());
+            failure = QCoreApplication::translate("CRecoveryControl", "the scan of %1 stopped on an internal error.").arg(m_volume->name());
         }
         reader.endSequential();
         unreadable = reader.unreadableBytes();
@@ -426,7 +428,7 @@ void CRecoveryControl::run()
             checkpoint(true);
         }
     } catch (const std::exception& e) {
-        failure = QStringLiteral("the scan of %1 could not start: %2")
+        failure = QCoreApplication::translate("CRecoveryControl", "the scan of %1 could not start: %2")
                       .arg(m_volume->name(), QString::fromLocal8Bit(e.what()));
     }
 

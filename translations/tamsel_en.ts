@@ -88,6 +88,89 @@
     </message>
 </context>
 <context>
+    <name>CErrnoText</name>
+    <message>
+        <source>Input/output error</source>
+        <translation>Input/output error</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>No such file or directory</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>Permission denied</translation>
+    </message>
+    <message>
+        <source>Operation not permitted</source>
+        <translation>Operation not permitted</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>No space left on device</translation>
+    </message>
+    <message>
+        <source>Disk quota exceeded</source>
+        <translation>Disk quota exceeded</translation>
+    </message>
+    <message>
+        <source>File too large</source>
+        <translation>File too large</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>Read-only file system</translation>
+    </message>
+    <message>
+        <source>File name too long</source>
+        <translation>File name too long</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>Not a directory</translation>
+    </message>
+    <message>
+        <source>Is a directory</source>
+        <translation>Is a directory</translation>
+    </message>
+    <message>
+        <source>File exists</source>
+        <translation>File exists</translation>
+    </message>
+    <message>
+        <source>No such device or address</source>
+        <translation>No such device or address</translation>
+    </message>
+    <message>
+        <source>No such device</source>
+        <translation>No such device</translation>
+    </message>
+    <message>
+        <source>Device or resource busy</source>
+        <translation>Device or resource busy</translation>
+    </message>
+    <message>
+        <source>No medium found</source>
+        <translation>No medium found</translation>
+    </message>
+    <message>
+        <source>Cannot allocate memory</source>
+        <translation>Cannot allocate memory</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>Too many open files</translation>
+    </message>
+    <message>
+        <source>Invalid argument</source>
+        <translation>Invalid argument</translation>
+    </message>
+    <message>
+        <source>Too many levels of symbolic links</source>
+        <translation>Too many levels of symbolic links</translation>
+    </message>
+</context>
+<context>
     <name>CFileInfoTableModel</name>
     <message>
         <source>文件记录不完整，恢复出的文件会缺少部分内容</source>
@@ -251,6 +334,108 @@
     <message>
         <source>本地磁盘</source>
         <translation>Local disk</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryControl</name>
+    <message>
+        <source>the source %1 can no longer be read (%2): the device was removed or has failed. Reconnect it and scan again.</source>
+        <translation>the source %1 can no longer be read (%2): the device was removed or has failed. Reconnect it and scan again.</translation>
+    </message>
+    <message>
+        <source>no source to scan.</source>
+        <translation>no source to scan.</translation>
+    </message>
+    <message>
+        <source>the scan of %1 stopped on an internal error: %2</source>
+        <translation>the scan of %1 stopped on an internal error: %2</translation>
+    </message>
+    <message>
+        <source>the scan of %1 stopped on an internal error.</source>
+        <translation>the scan of %1 stopped on an internal error.</translation>
+    </message>
+    <message>
+        <source>the scan of %1 could not start: %2</source>
+        <translation>the scan of %1 could not start: %2</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryDataFiles</name>
+    <message>
+        <source>%1: the disk holding the output folder is full. Free some space there or choose a folder on another disk.</source>
+        <translation>%1: the disk holding the output folder is full. Free some space there or choose a folder on another disk.</translation>
+    </message>
+    <message>
+        <source>%1: the output folder&apos;s file system (or a file size limit) does not allow a file this large. Choose a folder on another file system.</source>
+        <translation>%1: the output folder&apos;s file system (or a file size limit) does not allow a file this large. Choose a folder on another file system.</translation>
+    </message>
+    <message>
+        <source>%1: no permission to write there. Choose a folder you can write to.</source>
+        <translation>%1: no permission to write there. Choose a folder you can write to.</translation>
+    </message>
+    <message>
+        <source>%1: the output folder is on a read-only file system. Choose another folder.</source>
+        <translation>%1: the output folder is on a read-only file system. Choose another folder.</translation>
+    </message>
+    <message>
+        <source>%1: choose an output folder with a shorter path.</source>
+        <translation>%1: choose an output folder with a shorter path.</translation>
+    </message>
+    <message>
+        <source>%1. Check the output disk and choose another folder if the problem stays.</source>
+        <translation>%1. Check the output disk and choose another folder if the problem stays.</translation>
+    </message>
+    <message>
+        <source>no output folder was given. Choose a folder to write the documents into.</source>
+        <translation>no output folder was given. Choose a folder to write the documents into.</translation>
+    </message>
+    <message>
+        <source>it exists and is not a folder. Choose another output folder.</source>
+        <translation>it exists and is not a folder. Choose another output folder.</translation>
+    </message>
+    <message>
+        <source>the folder cannot be created: %1</source>
+        <translation>the folder cannot be created: %1</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (size %1). Scan the volume again.</source>
+        <translation>the found document&apos;s record is invalid (size %1). Scan the volume again.</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (start sector %1, size %2). Scan the volume again.</source>
+        <translation>the found document&apos;s record is invalid (start sector %1, size %2). Scan the volume again.</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (a run of %1 bytes at %2). Scan the volume again.</source>
+        <translation>the found document&apos;s record is invalid (a run of %1 bytes at %2). Scan the volume again.</translation>
+    </message>
+    <message>
+        <source>no volume to read from. Scan the volume again, then recover.</source>
+        <translation>no volume to read from. Scan the volume again, then recover.</translation>
+    </message>
+    <message>
+        <source>the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). Scan the volume again.</source>
+        <translation>the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). Scan the volume again.</translation>
+    </message>
+    <message>
+        <source>the source ends there now: it was shortened after the scan</source>
+        <translation>the source ends there now: it was shortened after the scan</translation>
+    </message>
+    <message>
+        <source>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
+        <translation>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</translation>
+    </message>
+    <message>
+        <source>the file cannot be created: %1</source>
+        <translation>the file cannot be created: %1</translation>
+    </message>
+    <message>
+        <source>the output folder already holds %1 files of this name. Choose an empty folder.</source>
+        <translation>the output folder already holds %1 files of this name. Choose an empty folder.</translation>
+    </message>
+    <message>
+        <source>the finished file cannot be given its name: %1</source>
+        <translation>the finished file cannot be given its name: %1</translation>
     </message>
 </context>
 <context>

@@ -88,6 +88,89 @@
     </message>
 </context>
 <context>
+    <name>CErrnoText</name>
+    <message>
+        <source>Input/output error</source>
+        <translation>输入/输出错误</translation>
+    </message>
+    <message>
+        <source>No such file or directory</source>
+        <translation>没有这个文件或目录</translation>
+    </message>
+    <message>
+        <source>Permission denied</source>
+        <translation>权限不够</translation>
+    </message>
+    <message>
+        <source>Operation not permitted</source>
+        <translation>不允许的操作</translation>
+    </message>
+    <message>
+        <source>No space left on device</source>
+        <translation>设备上没有空间</translation>
+    </message>
+    <message>
+        <source>Disk quota exceeded</source>
+        <translation>超出磁盘配额</translation>
+    </message>
+    <message>
+        <source>File too large</source>
+        <translation>文件过大</translation>
+    </message>
+    <message>
+        <source>Read-only file system</source>
+        <translation>只读文件系统</translation>
+    </message>
+    <message>
+        <source>File name too long</source>
+        <translation>文件名过长</translation>
+    </message>
+    <message>
+        <source>Not a directory</source>
+        <translation>不是目录</translation>
+    </message>
+    <message>
+        <source>Is a directory</source>
+        <translation>是一个目录</translation>
+    </message>
+    <message>
+        <source>File exists</source>
+        <translation>文件已存在</translation>
+    </message>
+    <message>
+        <source>No such device or address</source>
+        <translation>没有这个设备或地址</translation>
+    </message>
+    <message>
+        <source>No such device</source>
+        <translation>没有这个设备</translation>
+    </message>
+    <message>
+        <source>Device or resource busy</source>
+        <translation>设备或资源忙</translation>
+    </message>
+    <message>
+        <source>No medium found</source>
+        <translation>找不到介质</translation>
+    </message>
+    <message>
+        <source>Cannot allocate memory</source>
+        <translation>无法分配内存</translation>
+    </message>
+    <message>
+        <source>Too many open files</source>
+        <translation>打开的文件过多</translation>
+    </message>
+    <message>
+        <source>Invalid argument</source>
+        <translation>无效的参数</translation>
+    </message>
+    <message>
+        <source>Too many levels of symbolic links</source>
+        <translation>符号链接的层数过多</translation>
+    </message>
+</context>
+<context>
     <name>CFileInfoTableModel</name>
     <message>
         <source>文件记录不完整，恢复出的文件会缺少部分内容</source>
@@ -251,6 +334,108 @@
     <message>
         <source>本地磁盘</source>
         <translation>本地磁盘</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryControl</name>
+    <message>
+        <source>the source %1 can no longer be read (%2): the device was removed or has failed. Reconnect it and scan again.</source>
+        <translation>源 %1 已无法读取（%2）：设备已被拔出或已损坏。请重新连接后再扫描。</translation>
+    </message>
+    <message>
+        <source>no source to scan.</source>
+        <translation>没有要扫描的源。</translation>
+    </message>
+    <message>
+        <source>the scan of %1 stopped on an internal error: %2</source>
+        <translation>%1 的扫描因内部错误而停止：%2</translation>
+    </message>
+    <message>
+        <source>the scan of %1 stopped on an internal error.</source>
+        <translation>%1 的扫描因内部错误而停止。</translation>
+    </message>
+    <message>
+        <source>the scan of %1 could not start: %2</source>
+        <translation>%1 的扫描无法开始：%2</translation>
+    </message>
+</context>
+<context>
+    <name>CRecoveryDataFiles</name>
+    <message>
+        <source>%1: the disk holding the output folder is full. Free some space there or choose a folder on another disk.</source>
+        <translation>%1：输出文件夹所在的磁盘已满。请腾出空间，或选择另一块磁盘上的文件夹。</translation>
+    </message>
+    <message>
+        <source>%1: the output folder&apos;s file system (or a file size limit) does not allow a file this large. Choose a folder on another file system.</source>
+        <translation>%1：输出文件夹的文件系统（或文件大小限制）不允许这么大的文件。请选择另一个文件系统上的文件夹。</translation>
+    </message>
+    <message>
+        <source>%1: no permission to write there. Choose a folder you can write to.</source>
+        <translation>%1：没有写入权限。请选择一个可以写入的文件夹。</translation>
+    </message>
+    <message>
+        <source>%1: the output folder is on a read-only file system. Choose another folder.</source>
+        <translation>%1：输出文件夹在只读文件系统上。请选择另一个文件夹。</translation>
+    </message>
+    <message>
+        <source>%1: choose an output folder with a shorter path.</source>
+        <translation>%1：请选择路径更短的输出文件夹。</translation>
+    </message>
+    <message>
+        <source>%1. Check the output disk and choose another folder if the problem stays.</source>
+        <translation>%1。请检查输出磁盘；如果问题仍在，请选择另一个文件夹。</translation>
+    </message>
+    <message>
+        <source>no output folder was given. Choose a folder to write the documents into.</source>
+        <translation>没有指定输出文件夹。请选择一个文件夹来保存文档。</translation>
+    </message>
+    <message>
+        <source>it exists and is not a folder. Choose another output folder.</source>
+        <translation>它已存在，但不是文件夹。请选择另一个输出文件夹。</translation>
+    </message>
+    <message>
+        <source>the folder cannot be created: %1</source>
+        <translation>无法创建文件夹：%1</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (size %1). Scan the volume again.</source>
+        <translation>找到的文档记录无效（大小 %1）。请重新扫描此卷。</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (start sector %1, size %2). Scan the volume again.</source>
+        <translation>找到的文档记录无效（起始扇区 %1，大小 %2）。请重新扫描此卷。</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (a run of %1 bytes at %2). Scan the volume again.</source>
+        <translation>找到的文档记录无效（位置 %2 处 %1 字节的片段）。请重新扫描此卷。</translation>
+    </message>
+    <message>
+        <source>no volume to read from. Scan the volume again, then recover.</source>
+        <translation>没有可读取的卷。请重新扫描此卷，然后再恢复。</translation>
+    </message>
+    <message>
+        <source>the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). Scan the volume again.</source>
+        <translation>文档（第 %1 到 %2 字节）超出了卷 %3 的末尾（%4 字节）。请重新扫描此卷。</translation>
+    </message>
+    <message>
+        <source>the source ends there now: it was shortened after the scan</source>
+        <translation>源现在在那里就结束了：扫描之后它被截短了</translation>
+    </message>
+    <message>
+        <source>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
+        <translation>无法读取源 %1 的第 %2 到 %3 字节（%4），因此 %5 会不完整，未保留。输出文件夹没有问题。请检查源磁盘；用能重试坏扇区的工具复制它，再从副本恢复。</translation>
+    </message>
+    <message>
+        <source>the file cannot be created: %1</source>
+        <translation>无法创建文件：%1</translation>
+    </message>
+    <message>
+        <source>the output folder already holds %1 files of this name. Choose an empty folder.</source>
+        <translation>输出文件夹中已有 %1 个同名文件。请选择一个空文件夹。</translation>
+    </message>
+    <message>
+        <source>the finished file cannot be given its name: %1</source>
+        <translation>无法为完成的文件命名：%1</translation>
     </message>
 </context>
 <context>

@@ -14,6 +14,7 @@
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
+#include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
 #include "recovery/CRecoveryDialog.h"
@@ -120,6 +121,8 @@ private slots:
     void everyPageAndDialog_data();
     void everyPageAndDialog();
     void qtDialogsSpeakTheSameLanguage();
+    void engineReasonsInTheWindowsLanguage_data();
+    void engineReasonsInTheWindowsLanguage();
 };
 
 void TestLanguage::choiceOfLanguage()
@@ -265,6 +268,41 @@ void TestLanguage::qtDialogsSpeakTheSameLanguage()
     QVERIFY(language.install(CLanguage::Language::English, kFolder));
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
     QCOMPARE(QCoreApplication::translate("Orvik", "停止"), QStringLiteral("Stop"));
+}
+
+void TestLanguage::engineReasonsInTheWindowsLanguage_data()
+{
+    everyPageAndDialog_data();
+}
+
+// A recovery into a folder that cannot be made (its parent is a file): the
+// notice and the reason under it are in one language.
+void TestLanguage::engineReasonsInTheWindowsLanguage()
+{
+    QFETCH(bool, english);
+    CLanguage language;
+    QVERIFY(language.install(english ? CLanguage::Language::English : CLanguage::Language::Chinese, kFolder));
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("1")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QString folder = blocker.fileName() + QStringLiteral("/2");
+
+    CRecoveryDialog dialog;
+    dialog.setFolderOpener([](const QString&) {});
+    dialog.setRecoveryInfo(folder, std::make_shared<CMemoryVolume>(QByteArray(1 << 20, 'x'), QStringLiteral("/dev/sdb1")));
+    dialog.startRecovery({apptest::record(QStringLiteral("PDF"), 4096, 8)});
+    QTRY_VERIFY(!dialog.errorText().isEmpty());
+    // The paths aside, what the user reads is in the window's language.
+    QString words = dialog.statusText() + dialog.errorText();
+    words.remove(dir.path());
+    if (english) {
+        QVERIFY2(!hasCjk(words), qPrintable(words));
+    } else {
+        QVERIFY2(!words.contains(QRegularExpression(QStringLiteral("[A-Za-z]{3,}"))), qPrintable(words));
+        QVERIFY2(words.contains(QStringLiteral("不是文件夹")), qPrintable(words));
+        QCOMPARE(CErrnoText::text(ENOSPC), QStringLiteral("设备上没有空间"));
+    }
 }
 
 QTEST_MAIN(TestLanguage)
