@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -81,6 +82,8 @@ void inspect(QWidget* top, bool english, Findings* out, const QString& where)
                                     .arg(where, name, button->text())
                                     .arg(needed)
                                     .arg(button->width());
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            note(edit->placeholderText(), name + QStringLiteral(" placeholder"));
         } else if (auto* menu = qobject_cast<QMenu*>(w)) {
             for (QAction* action : menu->actions()) {
                 note(action->text(), name + QStringLiteral(" action"));
