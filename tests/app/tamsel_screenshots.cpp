@@ -16,6 +16,7 @@
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
+#include "disk/CErrnoText.h"
 #include "disk/CMemoryVolume.h"
 #include "recovery/CRecoveryDialog.h"
 
@@ -33,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QTreeView>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -252,7 +254,11 @@ int main(int argc, char** argv)
         settle(200);
         shoot(QStringLiteral("recovery-done"), dialog.frameGeometry());
         dialog.onRecoveryFailed(folder + QStringLiteral("/2148.PDF"),
-                                QStringLiteral("No space left on device. Free some space or choose another disk."));
+                                // The worker's own wording, in the window's language.
+                                QCoreApplication::translate("CRecoveryDataFiles",
+                                                            "%1: the disk holding the output folder is full. Free "
+                                                            "some space there or choose a folder on another disk.")
+                                    .arg(CErrnoText::text(ENOSPC)));
         shoot(QStringLiteral("recovery-failed"), dialog.frameGeometry());
         dialog.hide();
     }
