@@ -6,14 +6,24 @@
 #
 # Images: the corpus at 4096-byte boundaries with zero slack after each
 # document, and the same with older (random) bytes after each end (in both,
-# one document lies across the 32 MiB window edge); and a reused disk: a
-# FAT32 volume made by mkfs.fat over random bytes, the corpus copied onto it
-# with mtools and half of it deleted, so that every file's last cluster
-# keeps older bytes after its end. Each image goes through
-# `tamsel-cli recover`, PhotoRec, foremost and scalpel (Debian packages
-# testdisk, foremost, scalpel). For every tool it counts the documents
-# recovered byte-identical (a PDF may end at its last "%%EOF"), truncated,
-# extended, missed, and the outputs that are no document of the image.
+# one document lies across the 32 MiB window edge); a reused disk: a FAT32
+# volume made by mkfs.fat over random bytes, the corpus copied onto it with
+# mtools and half of it deleted, so that every file's last cluster keeps
+# older bytes after its end; the same with the data area off the 4 KiB grid
+# (mkfs.fat -a -R 37); and a whole disk with an MBR: that FAT32 volume at
+# sector 63 holding half of the corpus, an NTFS one (ntfs-3g, so root) at a
+# 1 MiB boundary holding the other half; and the NTFS volume of deleted
+# documents that the tests build (tests/scripts/make-ntfs-deleted-volume.sh:
+# nested non-ASCII folders, a fragmented PPT, a live PPTX; its documents come
+# from tests/data). Each image goes through `tamsel-cli recover` carving all
+# of it (tamsel, --fs none) and reading its file systems (tamsel-fs: deleted
+# files by name, live documents left out by design, so they count as missed),
+# PhotoRec, foremost, scalpel and The Sleuth Kit's tsk_recover -e (every
+# file, live and deleted, by name; nothing on a raw image) (Debian packages
+# testdisk, foremost, scalpel, sleuthkit). For every tool it counts the
+# documents recovered byte-identical (a PDF may end at its last "%%EOF"),
+# truncated, extended, missed, the outputs that are no document of the image,
+# and the documents recovered byte-identical under their original name.
 # Work files go to $BENCH_DIR (default /tmp/tamsel-accuracy) and are removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,8 +32,8 @@ corpus=${1:-../shared/corpus}
 work=${BENCH_DIR:-/tmp/tamsel-accuracy}
 cli=build/bin/tamsel-cli
 [ -x "$cli" ] || scripts/build.sh build >/dev/null
-for tool in photorec foremost scalpel; do
-    command -v "$tool" >/dev/null || { echo "accuracy: $tool is not installed (apt-get install testdisk foremost scalpel)" >&2; exit 1; }
+for tool in photorec foremost scalpel tsk_recover; do
+    command -v "$tool" >/dev/null || { echo "accuracy: $tool is not installed (apt-get install testdisk foremost scalpel sleuthkit)" >&2; exit 1; }
 done
 free_kib=$(df -Pk /tmp | awk 'NR==2 {print $4}')
 [ "$free_kib" -gt $((512 * 1024)) ] || { echo "accuracy: need 512 MiB free in /tmp" >&2; exit 1; }
@@ -42,7 +52,9 @@ CONF
 run_tool() { # TOOL IMAGE OUT
     local tool=$1 img=$2 out=$3
     case $tool in
-    tamsel) "$cli" recover "$img" "$out" --fs none --allow-same-volume >/dev/null 2>&1 ;;
+    tamsel) "$cli" recover "$img" "$out" --fs none --allow-same-volume >/dev/null 2>&1 || true ;;
+    tamsel-fs) "$cli" recover "$img" "$out" --allow-same-volume >/dev/null 2>&1 || true ;;
+    tsk_recover) mkdir -p "$out"; tsk_recover -e "$img" "$out" >/dev/null 2>&1 || true ;;
     photorec)
         mkdir -p "$out"
         photorec /log /d "$out/recup_dir" /cmd "$img" \
@@ -54,37 +66,93 @@ run_tool() { # TOOL IMAGE OUT
     esac
 }
 
-printf '%-22s %-9s %9s %9s %8s %6s %6s\n' image tool identical truncated extended missed extra
-# reused_fat32 IMAGE EXPECTED
-reused_fat32() {
-    local img=$1 i=0
+printf '%-24s %-11s %9s %9s %8s %6s %6s %6s\n' image tool identical truncated extended missed extra named
+# fat32_volume IMAGE SELECT [mkfs.fat options...]: a FAT32 volume made over
+# older (random) bytes, the corpus documents picked by SELECT (all, even,
+# odd: by their place in the manifest) copied in with mtools, and every
+# second one of them deleted.
+fat32_volume() {
+    local img=$1 select=$2 i=0 n=0
+    shift 2
     # Older bytes where the files will go; the rest of the 300 MiB (4 KiB
     # clusters need 65525 of them) stays sparse.
     head -c $((64 * 1024 * 1024)) /dev/urandom > "$img"
     truncate -s 300M "$img"
-    mkfs.fat -F 32 -s 8 -n REUSED "$img" >/dev/null
+    mkfs.fat -F 32 -s 8 -n REUSED "$@" "$img" >/dev/null
     export MTOOLS_SKIP_CHECK=1
     mmd -i "$img" ::/docs
     for f in $(cut -f1 "$corpus/MANIFEST.tsv" | tail -n +2); do
+        n=$((n + 1))
+        case $select in even) [ $((n % 2)) -eq 0 ] || continue ;; odd) [ $((n % 2)) -eq 1 ] || continue ;; esac
         mcopy -i "$img" "$corpus/$f" "::/docs/$f"
         i=$((i + 1))
         if [ $((i % 2)) -eq 0 ]; then mdel -i "$img" "::/docs/$f"; fi
     done
-    python3 bench/locate_documents.py "$img" "$corpus" "$2"
 }
 
-for kind in zero random fat32; do
+# ntfs_volume IMAGE SELECT: the same on NTFS, through an ntfs-3g mount.
+ntfs_volume() {
+    local img=$1 select=$2 i=0 n=0 mnt
+    head -c $((64 * 1024 * 1024)) /dev/urandom > "$img"
+    mkntfs -F -Q -c 4096 -L REUSED "$img" >/dev/null 2>&1
+    mnt=$(mktemp -d)
+    ntfs-3g "$img" "$mnt"
+    mkdir "$mnt/docs"
+    for f in $(cut -f1 "$corpus/MANIFEST.tsv" | tail -n +2); do
+        n=$((n + 1))
+        case $select in even) [ $((n % 2)) -eq 0 ] || continue ;; odd) [ $((n % 2)) -eq 1 ] || continue ;; esac
+        cp "$corpus/$f" "$mnt/docs/$f"
+        i=$((i + 1))
+        if [ $((i % 2)) -eq 0 ]; then sync; rm "$mnt/docs/$f"; fi
+    done
+    umount "$mnt"
+    rmdir "$mnt"
+}
+
+# mbr_disk IMAGE: a whole disk as Windows XP partitioned it: FAT32 at
+# sector 63 (half the corpus), NTFS at a 1 MiB boundary (the other half).
+mbr_disk() {
+    local img=$1 fat=$work/part-fat32.img ntfs=$work/part-ntfs.img
+    fat32_volume "$fat" odd
+    ntfs_volume "$ntfs" even
+    local fat_sectors=$(( $(stat -c %s "$fat") / 512 )) ntfs_sectors=$(( $(stat -c %s "$ntfs") / 512 ))
+    local ntfs_start=$(( (63 + fat_sectors + 2047) / 2048 * 2048 ))
+    truncate -s $(( (ntfs_start + ntfs_sectors + 2048) * 512 )) "$img"
+    printf 'label: dos\nunit: sectors\nstart=63, size=%d, type=c\nstart=%d, size=%d, type=7\n' \
+        "$fat_sectors" "$ntfs_start" "$ntfs_sectors" | sfdisk --quiet --no-reread --no-tell-kernel "$img" >/dev/null
+    dd if="$fat" of="$img" bs=512 seek=63 conv=notrunc,sparse status=none
+    dd if="$ntfs" of="$img" bs=512 seek="$ntfs_start" conv=notrunc,sparse status=none
+    rm -f "$fat" "$ntfs"
+}
+
+# ntfs_deleted IMAGE EXPECTED: the tests' NTFS volume of deleted documents.
+# The documents expected are those of tests/data that it holds whole (the
+# overwritten one and the small ZIP made on the fly are not counted); the
+# fragmented PPT is not contiguous, so a carver can only cut it short.
+ntfs_deleted() {
+    tests/scripts/make-ntfs-deleted-volume.sh "$1" >/dev/null 2>&1
+    printf '0\t%s\t0\t%s\n' DOCX docx_python-docx.docx PDF pdf_lo_writer_text.pdf DOCX docx_lo_short.docx \
+        XLS xls_3sheets.xls PDF pdf_ghostscript.pdf PPTX pptx_lo_3slides.pptx PPT ppt_2slides.ppt > "$2"
+}
+
+for kind in zero random fat32 unaligned mbr ntfs; do
     img="$work/$kind.img"
+    docs=$corpus
     case $kind in
-    fat32) reused_fat32 "$img" "$work/$kind.tsv"; label="reused FAT32" ;;
+    ntfs) ntfs_deleted "$img" "$work/$kind.tsv"; docs=tests/data; label="NTFS deleted" ;;
+    fat32) fat32_volume "$img" all; label="reused FAT32" ;;
+    unaligned) fat32_volume "$img" all -a -R 37; label="unaligned FAT32" ;;
+    mbr) mbr_disk "$img"; label="MBR disk" ;;
     *) python3 bench/corpus_image.py "$img" "$work/$kind.tsv" "$corpus" --slack "$kind" 2>/dev/null; label="$kind slack" ;;
     esac
+    case $kind in fat32 | unaligned | mbr) python3 bench/locate_documents.py "$img" "$corpus" "$work/$kind.tsv" 2>/dev/null ;; esac
     slack=$kind
     total=$(wc -l < "$work/$kind.tsv")
-    for tool in tamsel photorec foremost scalpel; do
+    for tool in tamsel tamsel-fs photorec foremost scalpel tsk_recover; do
         out="$work/out-$slack-$tool"
         run_tool "$tool" "$img" "$out"
-        read -r same short long missed extra < <(python3 bench/accuracy_compare.py "$work/$slack.tsv" "$corpus" "$out")
-        printf '%-22s %-9s %6s/%-2s %9s %8s %6s %6s\n' "$total docs, $label" "$tool" "$same" "$total" "$short" "$long" "$missed" "$extra"
+        read -r same short long missed extra named < <(python3 bench/accuracy_compare.py "$work/$slack.tsv" "$docs" "$out")
+        printf '%-24s %-11s %6s/%-2s %9s %8s %6s %6s %6s\n' "$total docs, $label" "$tool" "$same" "$total" "$short" "$long" "$missed" "$extra" "$named"
+        rm -rf "$out"
     done
 done

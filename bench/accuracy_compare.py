@@ -7,8 +7,10 @@ EXPECTED.tsv is the file corpus_image.py writes (sector, type, length, file).
 Every file under OUTPUT_DIR is matched by content with the documents: it is
 the document byte for byte (for a PDF, also when it ends at its last
 "%%EOF"), a truncated copy (a shorter prefix), an extended copy (the whole
-document and more), or an extra output that is none of these. Prints one
-line: identical truncated extended missed extra."""
+document and more), or an extra output that is none of these. A document
+recovered byte-identical into a file of its original name also counts as
+named (for the tools that keep names). Prints one line: identical truncated
+extended missed extra named."""
 import os
 import sys
 
@@ -22,7 +24,7 @@ def main():
         forms = {whole}
         if kind == "PDF":
             forms.add(whole[: whole.rindex(b"%%EOF") + 5])
-        docs.append({"name": name, "kind": kind, "whole": whole, "forms": forms, "state": "missed"})
+        docs.append({"name": name, "kind": kind, "whole": whole, "forms": forms, "state": "missed", "named": False})
 
     outputs = []
     for root, _, files in os.walk(out_dir):
@@ -50,6 +52,8 @@ def main():
                 state = "truncated"
             if state:
                 matched = True
+                if state == "identical" and os.path.basename(path) == os.path.basename(d["name"]):
+                    d["named"] = True
                 if rank[state] > rank[d["state"]]:
                     d["state"] = state
                 break
@@ -63,7 +67,8 @@ def main():
         for d in docs:
             if d["state"] != "identical":
                 print("  %-10s %s" % (d["state"], d["name"]), file=sys.stderr)
-    print("%d %d %d %d %d" % (counts["identical"], counts["truncated"], counts["extended"], counts["missed"], extra))
+    named = sum(1 for d in docs if d["named"])
+    print("%d %d %d %d %d %d" % (counts["identical"], counts["truncated"], counts["extended"], counts["missed"], extra, named))
 
 
 if __name__ == "__main__":

@@ -17,7 +17,7 @@ def main():
     for row in read_manifest(corpus):
         doc = open(os.path.join(corpus, row["file"]), "rb").read()
         at = image.find(doc)
-        while at >= 0 and at % 4096:
+        while at >= 0 and at % 512:
             at = image.find(doc, at + 1)
         if at < 0:
             print("%s: not stored whole and contiguous, left out" % row["file"], file=sys.stderr)

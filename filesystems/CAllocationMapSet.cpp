@@ -42,3 +42,13 @@ int64_t CAllocationMapSet::bytesInUse(int64_t offset, int64_t length) const
     }
     return total;
 }
+
+bool CAllocationMapSet::orphaned(int64_t offset) const
+{
+    auto after = std::upper_bound(m_parts.begin(), m_parts.end(), offset,
+                                  [](int64_t o, const Part& p) { return o < p.offset; });
+    if (after == m_parts.begin())
+        return false;
+    const Part& part = *std::prev(after);
+    return offset - part.offset < part.length && part.map->orphaned(offset - part.offset);
+}

@@ -27,6 +27,7 @@ public:
 
     bool inUse(int64_t offset) const override;
     int64_t bytesInUse(int64_t offset, int64_t length) const override;
+    bool orphaned(int64_t offset) const override;
 
 private:
     struct Part

@@ -277,11 +277,16 @@ void CFat32Scanner::scan()
     // the map it hands on; it does not own the volume.
     m_fat.reset(new CFatAllocationMap(std::shared_ptr<IVolume>(m_volume, [](IVolume*) {}), m_geometry));
     m_directoryClusters.reset(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
+    m_reached = std::make_shared<CClusterBitSet>(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
     m_walkBudget = kWalkBudgetPerCluster * (static_cast<uint64_t>(m_geometry.highestCluster) + 1) + kWalkBudgetBase;
     m_cluster.assign(m_geometry.clusterBytes(), 0);
     m_probe.assign(m_geometry.clusterBytes(), 0);
     queueDirectory(m_geometry.rootCluster, true, false, QString());
     walkDirectories();
+    // A walk cut short has not met every live file: what it did not reach
+    // is not known to be lost.
+    if (stopRequested())
+        m_reached.reset();
     m_queue.clear();
     m_directoryClusters.reset(0);
     m_fat.reset();
@@ -291,7 +296,7 @@ std::unique_ptr<IAllocationMap> CFat32Scanner::allocationMap(std::shared_ptr<IVo
 {
     if (!volume || !m_geometryKnown)
         return nullptr;
-    return std::unique_ptr<IAllocationMap>(new CFatAllocationMap(std::move(volume), m_geometry));
+    return std::unique_ptr<IAllocationMap>(new CFatAllocationMap(std::move(volume), m_geometry, m_reached));
 }
 
 bool CFat32Scanner::clusterInUse(uint32_t cluster) const
@@ -322,6 +327,20 @@ void CFat32Scanner::queueDirectory(uint32_t cluster, bool root, bool deleted, co
     node.deleted = deleted;
     node.path = path;
     m_queue.push_back(std::move(node));
+}
+
+void CFat32Scanner::markChain(uint32_t first)
+{
+    uint32_t cluster = first;
+    // No more steps than clusters, and no cluster taken twice.
+    for (uint32_t steps = 0; steps <= m_geometry.highestCluster; ++steps) {
+        if (cluster < kFirstDataCluster || cluster > m_geometry.highestCluster || !m_reached->insert(cluster))
+            return;
+        uint32_t next = 0;
+        if (!m_fat->entry(cluster, next) || next == kFatFree || next == kFatBad || next >= kFatFirstEnd)
+            return;
+        cluster = next;
+    }
 }
 
 std::vector<uint32_t> CFat32Scanner::directoryChain(uint32_t firstCluster)
@@ -391,6 +410,7 @@ void CFat32Scanner::walkDirectories()
         bool stopped = false;
         if (!node.deleted) {
             for (uint32_t cluster : directoryChain(node.firstCluster)) {
+                m_reached->insert(cluster);
                 if (stopRequested())
                     return;
                 readDirectoryCluster(node, cluster, longName, deletedLongName, stopped);
@@ -484,6 +504,7 @@ bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, uint32_t clu
             if (first != '.')
                 queueDirectory(startCluster(entry), false, false, node.path + '/' + liveName(entry, longName).text);
         } else {
+            markChain(startCluster(entry));
             handleFile(entry, longName);
         }
         longName.reset();

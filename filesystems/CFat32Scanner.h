@@ -91,6 +91,8 @@ public:
     // After scan(): the volume's allocation map (its first FAT), read from
     // `volume` (the volume this scanner was given, shared so that the map
     // may outlive the scanner). Null when the boot sector did not decode.
+    // When the directory walk ran to its end, the map knows which clusters
+    // a live entry reaches, and tells lost chains apart as orphaned.
     std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume) const;
 
 private:
@@ -154,6 +156,10 @@ private:
     void queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path);
     uint32_t startCluster(const uint8_t* entry) const;
     bool clusterInUse(uint32_t cluster) const;
+    // Marks the chain of a live file from `first` as reached; stops at its
+    // end, at anything that is not a next cluster, or at a cluster already
+    // reached (a loop, or a chain cross-linked with another).
+    void markChain(uint32_t first);
 
     IVolume* m_volume;
     CNotifyFileNode* m_notifier;
@@ -167,6 +173,10 @@ private:
     // Clusters taken by a directory (queued, or reached by its chain): a
     // tree with cycles or chains that merge is read once.
     CClusterBitSet m_directoryClusters;
+    // Clusters that a live entry's chain reaches (one bit per cluster of
+    // the volume: 32 MiB for the largest FAT32 volume); kept for the map
+    // when the walk ends, so that lost chains can be told apart.
+    std::shared_ptr<CClusterBitSet> m_reached;
     std::vector<uint8_t> m_cluster;
     mutable std::vector<uint8_t> m_probe;
     int m_findings = 0;

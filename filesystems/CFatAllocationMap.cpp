@@ -7,6 +7,8 @@
 namespace {
 
 constexpr uint32_t kFatEntryMask = 0x0FFFFFFF;
+constexpr uint32_t kFatFree = 0;
+constexpr uint32_t kFatBad = 0x0FFFFFF7;
 constexpr int64_t kFatEntryBytes = 4;
 constexpr uint64_t kFirstDataCluster = 2;
 
@@ -29,9 +31,19 @@ CClusterAllocationMap::Layout layoutOf(const CFat32Scanner::Geometry& g)
 
 } // namespace
 
-CFatAllocationMap::CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry)
+CFatAllocationMap::CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry,
+                                     std::shared_ptr<const CClusterBitSet> reached)
     : CClusterAllocationMap(std::move(volume), firstFat(geometry), layoutOf(geometry))
+    , m_reached(std::move(reached))
 {
+}
+
+bool CFatAllocationMap::orphaned(int64_t offset) const
+{
+    uint64_t cluster = 0;
+    uint32_t value = 0;
+    return m_reached && clusterAt(offset, cluster) && entry(cluster, value) && value != kFatFree && value != kFatBad
+        && !m_reached->contains(cluster);
 }
 
 bool CFatAllocationMap::entry(uint64_t cluster, uint32_t& value) const
@@ -59,7 +71,8 @@ uint64_t CFatAllocationMap::countInUse(uint64_t first, uint64_t count) const
         m_table.withBytes(static_cast<int64_t>(cluster) * kFatEntryBytes, [&](const uint8_t* bytes, int64_t available) {
             taken = std::min<uint64_t>(static_cast<uint64_t>(available / kFatEntryBytes), end - cluster);
             for (uint64_t i = 0; i < taken; ++i) {
-                if (le::u32(bytes + i * kFatEntryBytes) & kFatEntryMask)
+                const uint32_t value = le::u32(bytes + i * kFatEntryBytes) & kFatEntryMask;
+                if (value != kFatFree && (!m_reached || value == kFatBad || m_reached->contains(cluster + i)))
                     ++used;
             }
         });

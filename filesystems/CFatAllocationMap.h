@@ -7,11 +7,20 @@
 
 // The allocation map of a FAT32 volume: a cluster is in use when its entry
 // in the first FAT is not zero (part of a chain, its end, or marked bad).
+//
+// Given the clusters that the directory walk reached (every live file's and
+// directory's chain), a cluster whose entry is not zero but that no walk
+// reached is orphaned (a lost chain: allocated, owned by no entry) and not
+// in use; bad clusters stay in use. Without them the table is taken as it
+// is.
 class CFatAllocationMap : public CClusterAllocationMap
 {
 public:
     // `geometry` as CFat32Scanner::decodeBootSector() gave it for `volume`.
-    CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry);
+    CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry,
+                      std::shared_ptr<const CClusterBitSet> reached = nullptr);
+
+    bool orphaned(int64_t offset) const override;
 
     // The FAT entry of `cluster` (its low 28 bits); false when the FAT has
     // no such entry.
@@ -20,8 +29,12 @@ public:
     // How many clusters from `first` on (at most `limit`, and not past the
     // map) are all in use (`used`) or all free, read a table block at a
     // time: the long runs of a volume cost no more than their FAT bytes.
+    // It reads the table as it is, reached clusters or not.
     uint64_t runLength(uint64_t first, uint64_t limit, bool used) const;
 
 protected:
     uint64_t countInUse(uint64_t first, uint64_t count) const override;
+
+private:
+    std::shared_ptr<const CClusterBitSet> m_reached;
 };

@@ -34,4 +34,14 @@ public:
     // How many bytes of [offset, offset + length) lie in clusters marked in
     // use (0 for an empty or negative range).
     virtual int64_t bytesInUse(int64_t offset, int64_t length) const = 0;
+
+    // Whether the byte at `offset` lies in a cluster that the table marks
+    // in use but that no live file reaches (a lost chain after a crash).
+    // Such clusters are not in use for the questions above: what lies there
+    // is lost to its owner. False where the map cannot tell.
+    virtual bool orphaned(int64_t offset) const
+    {
+        (void)offset;
+        return false;
+    }
 };

@@ -84,6 +84,8 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
         lines << tr("来源：按内容找到");
         break;
     }
+    if (r.orphaned)
+        lines << QStringLiteral("在已占用却无文件使用的簇中找到（孤立簇）");
     const QString damage = damageOf(r);
     if (!damage.isEmpty())
         lines << damage;

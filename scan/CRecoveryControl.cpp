@@ -261,8 +261,17 @@ std::shared_ptr<const IAllocationMap> CRecoveryControl::allocationMap() const
 
 void CRecoveryControl::relayCarved(const CFileNode& node)
 {
-    if (m_allocation->inUse(static_cast<int64_t>(node.byteOffset()))) {
+    const int64_t offset = static_cast<int64_t>(node.byteOffset());
+    if (m_allocation->inUse(offset)) {
         ++m_carvedInUse;
+        return;
+    }
+    // Clusters marked in use that no live file reaches: the document there
+    // is lost to its owner, and listed as found in such clusters.
+    if (m_allocation->orphaned(offset)) {
+        CFileNode orphan = node;
+        orphan.orphaned = true;
+        m_relay.postItem(orphan);
         return;
     }
     m_relay.postItem(node);

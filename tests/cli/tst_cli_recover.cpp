@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QCryptographicHash>
 #include <QXmlStreamReader>
 
@@ -147,6 +149,7 @@ private slots:
     void recoversByteIdenticalDocuments();
     void recoversTheDemoImage();
     void recoversDeletedNtfsFilesByNameAndTime();
+    void listsAndRecoversDocumentsOfLostChains();
     void fullDiskExitsOneAndLeavesNoPartialFile();
     void refusesToWriteOntoTheSource();
     void interruptLeavesOnlyWholeFiles();
@@ -342,6 +345,44 @@ void TestCliRecover::recoversDeletedNtfsFilesByNameAndTime()
     const Run all = cli({"recover", image, dir.path() + "/all", "--allow-same-volume", "--include-damaged"});
     QCOMPARE(all.exitCode, 0);
     QVERIFY(QFile::exists(dir.path() + "/all/victim.docx"));
+}
+
+// A document whose clusters stay allocated after its directory entry is
+// gone (a lost chain) is lost to its owner: listed, marked as orphaned, and
+// recovered whole, whether the FAT is read or not; the live document beside
+// it stays out.
+void TestCliRecover::listsAndRecoversDocumentsOfLostChains()
+{
+    if (QStandardPaths::findExecutable("mcopy").isEmpty())
+        QSKIP("mtools is not installed");
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/orphans.img";
+    QProcess make;
+    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-orphan-volume.sh"), {image});
+    QVERIFY(make.waitForFinished(120000));
+    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+
+    const Run scan = cli({"scan", image, "--json"});
+    QCOMPARE(scan.exitCode, 0);
+    const QStringList lines = scan.out.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 1);
+    const QJsonObject o = QJsonDocument::fromJson(lines.first().toUtf8()).object();
+    QCOMPARE(o.value("type").toString(), QStringLiteral("PDF"));
+    QCOMPARE(qint64(o.value("size").toDouble()), qint64(corpus("pdf_ghostscript.pdf").size()));
+    QCOMPARE(o.value("orphaned").toBool(), true);
+
+    for (const QString& fs : {QStringLiteral("auto"), QStringLiteral("none")}) {
+        const QString out = dir.path() + "/out-" + fs;
+        const Run r = cli({"recover", image, out, "--fs", fs});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList written = QDir(out).entryList(QDir::Files);
+        QSet<QByteArray> recovered;
+        for (const QString& name : written)
+            recovered.insert(readAll(out + "/" + name));
+        QVERIFY2(recovered.contains(corpus("pdf_ghostscript.pdf")), qPrintable(fs + ": " + r.err));
+        // Carving everything also finds the live document; the FAT keeps it out.
+        QCOMPARE(recovered.contains(corpus("docx_lo_short.docx")), fs == QLatin1String("none"));
+    }
 }
 
 void TestCliRecover::fullDiskExitsOneAndLeavesNoPartialFile()
