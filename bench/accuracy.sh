@@ -54,7 +54,17 @@ run_tool() { # TOOL IMAGE OUT
     case $tool in
     tamsel) "$cli" recover "$img" "$out" --fs none --allow-same-volume >/dev/null 2>&1 || true ;;
     tamsel-fs) "$cli" recover "$img" "$out" --allow-same-volume >/dev/null 2>&1 || true ;;
-    tsk_recover) mkdir -p "$out"; tsk_recover -e "$img" "$out" >/dev/null 2>&1 || true ;;
+    tsk_recover)
+        mkdir -p "$out"
+        # tsk_recover reads one file system: on a whole disk, each
+        # partition mmls finds, at its start sector.
+        local starts
+        starts=$(mmls "$img" 2>/dev/null | awk '$3 ~ /^[0-9]+$/ && $6 !~ /Unallocated|Table|Extended/ && $2 ~ /^[0-9]/ {print $3 + 0}')
+        if [ -z "$starts" ]; then
+            tsk_recover -e "$img" "$out" >/dev/null 2>&1 || true
+        else
+            for s in $starts; do tsk_recover -e -o "$s" "$img" "$out/p$s" >/dev/null 2>&1 || true; done
+        fi ;;
     photorec)
         mkdir -p "$out"
         photorec /log /d "$out/recup_dir" /cmd "$img" \
@@ -131,8 +141,9 @@ mbr_disk() {
 # fragmented PPT is not contiguous, so a carver can only cut it short.
 ntfs_deleted() {
     tests/scripts/make-ntfs-deleted-volume.sh "$1" >/dev/null 2>&1
-    printf '0\t%s\t0\t%s\n' DOCX docx_python-docx.docx PDF pdf_lo_writer_text.pdf DOCX docx_lo_short.docx \
-        XLS xls_3sheets.xls PDF pdf_ghostscript.pdf PPTX pptx_lo_3slides.pptx PPT ppt_2slides.ppt > "$2"
+    printf '0\t%s\t0\t%s\t%s\n' DOCX docx_python-docx.docx 毕业论文终稿.docx PDF pdf_lo_writer_text.pdf résumé.pdf \
+        DOCX docx_lo_short.docx backup.bak XLS xls_3sheets.xls budget.xls PDF pdf_ghostscript.pdf plan.pdf \
+        PPTX pptx_lo_3slides.pptx live.pptx PPT ppt_2slides.ppt fragmented.ppt > "$2"
 }
 
 for kind in zero random fat32 unaligned mbr ntfs; do

@@ -3,7 +3,9 @@
 
     accuracy_compare.py EXPECTED.tsv CORPUS_DIR OUTPUT_DIR
 
-EXPECTED.tsv is the file corpus_image.py writes (sector, type, length, file).
+EXPECTED.tsv is the file corpus_image.py writes (sector, type, length, file),
+with the document's name on the volume as a fifth column where it is not
+the file's own.
 Every file under OUTPUT_DIR is matched by content with the documents: it is
 the document byte for byte (for a PDF, also when it ends at its last
 "%%EOF"), a truncated copy (a shorter prefix), an extended copy (the whole
@@ -19,12 +21,14 @@ def main():
     expected_tsv, corpus, out_dir = sys.argv[1:4]
     docs = []
     for line in open(expected_tsv):
-        sector, kind, length, name = line.rstrip("\n").split("\t")
+        cols = line.rstrip("\n").split("\t")
+        sector, kind, length, name = cols[:4]
+        original = cols[4] if len(cols) > 4 else os.path.basename(name)
         whole = open(os.path.join(corpus, name), "rb").read()
         forms = {whole}
         if kind == "PDF":
             forms.add(whole[: whole.rindex(b"%%EOF") + 5])
-        docs.append({"name": name, "kind": kind, "whole": whole, "forms": forms, "state": "missed", "named": False})
+        docs.append({"name": name, "kind": kind, "whole": whole, "forms": forms, "state": "missed", "original": original, "named": False})
 
     outputs = []
     for root, _, files in os.walk(out_dir):
@@ -52,7 +56,7 @@ def main():
                 state = "truncated"
             if state:
                 matched = True
-                if state == "identical" and os.path.basename(path) == os.path.basename(d["name"]):
+                if state == "identical" and os.path.basename(path) == d["original"]:
                     d["named"] = True
                 if rank[state] > rank[d["state"]]:
                     d["state"] = state
