@@ -85,7 +85,7 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
         break;
     }
     if (r.orphaned)
-        lines << QStringLiteral("在已占用却无文件使用的簇中找到（孤立簇）");
+        lines << tr("在已占用却无文件使用的簇中找到（孤立簇）");
     const QString damage = damageOf(r);
     if (!damage.isEmpty())
         lines << damage;

@@ -260,6 +260,10 @@
         <source>无文档信息</source>
         <translation>No details</translation>
     </message>
+    <message>
+        <source>在已占用却无文件使用的簇中找到（孤立簇）</source>
+        <translation>Found in clusters in use that no file reaches (orphaned clusters)</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>

@@ -260,6 +260,10 @@
         <source>无文档信息</source>
         <translation>无文档信息</translation>
     </message>
+    <message>
+        <source>在已占用却无文件使用的簇中找到（孤立簇）</source>
+        <translation>在已占用却无文件使用的簇中找到（孤立簇）</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>
