@@ -227,6 +227,9 @@ Orvik::Orvik(QWidget* parent)
 
 Orvik::~Orvik()
 {
+    // The table's viewport is watched; a view half destroyed must not be
+    // asked for it.
+    m_tableView->viewport()->removeEventFilter(this);
     delete m_backButton;
     delete m_treeView;
     delete m_tableView;

@@ -115,8 +115,11 @@ bool TestUDisksAccess::startBus()
                    .toUtf8());
     file.close();
     m_bus.setStandardErrorFile(QProcess::nullDevice());
-    m_bus.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                                                QStringLiteral("--print-address=1")});
+    // setpriv --pdeathsig: the bus and the mock end with this test even
+    // when it dies on a timeout or a sanitizer's abort.
+    m_bus.start(QStringLiteral("setpriv"), {QStringLiteral("--pdeathsig"), QStringLiteral("KILL"), QStringLiteral("--"),
+                                            QStringLiteral("dbus-daemon"), QStringLiteral("--config-file=") + config,
+                                            QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
     if (!m_bus.waitForStarted(5000))
         return false;
     QElapsedTimer clock;
@@ -146,8 +149,9 @@ bool TestUDisksAccess::startMock()
 
     m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_mock.setStandardOutputFile(QProcess::nullDevice());
-    m_mock.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
+    m_mock.start(QStringLiteral("setpriv"),
+                 {QStringLiteral("--pdeathsig"), QStringLiteral("KILL"), QStringLiteral("--"),
+                  QStringLiteral("/usr/bin/python3"), QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--system"),
                   QStringLiteral("--template"), QStringLiteral(TAMSEL_SOURCE_DIR "/tests/disk/udisks2_mock.py"),
                   QStringLiteral("--parameters"), QString::fromUtf8(parameters)});
     if (!m_mock.waitForStarted(5000))
