@@ -59,7 +59,7 @@ run_tool() { # TOOL IMAGE OUT
         # tsk_recover reads one file system: on a whole disk, each
         # partition mmls finds, at its start sector.
         local starts
-        starts=$(mmls "$img" 2>/dev/null | awk '$3 ~ /^[0-9]+$/ && $6 !~ /Unallocated|Table|Extended/ && $2 ~ /^[0-9]/ {print $3 + 0}')
+        starts=$(mmls "$img" 2>/dev/null | awk '$3 ~ /^[0-9]+$/ && $6 !~ /Unallocated|Table|Extended/ && $2 ~ /^[0-9]/ {print $3 + 0}') || true
         if [ -z "$starts" ]; then
             tsk_recover -e "$img" "$out" >/dev/null 2>&1 || true
         else
