@@ -161,7 +161,11 @@ CPartitionInfo CChoiceDiskWnd::describeImage(const QString& path)
     if (std::unique_ptr<CFileVolume> volume = CFileVolume::open(info.devicePath)) {
         info.totalBytes = volume->length();
         info.totalText = CPartitionList::gibText(info.totalBytes);
+        // A volume's image names its file system; a whole disk's image
+        // gets each partition's pass from the scan, which reads its table.
         info.fileSystem = CBootSectorProbe::detect(*volume);
+        if (info.fileSystem.isEmpty())
+            info.fileSystem = CPartitionInfo::autoFileSystem();
     }
     // A source that cannot be opened still goes to the scan page, which
     // says why it cannot be read.

@@ -31,10 +31,12 @@
 
 namespace {
 
-// The file systems whose live files the scan can tell apart.
+// The file systems whose live files the scan can tell apart; "auto" finds
+// out for itself and warns when it finds none.
 bool hasLiveFilePass(const QString& fileSystem)
 {
-    return fileSystem == QLatin1String("NTFS") || fileSystem == QLatin1String("FAT32");
+    return fileSystem == QLatin1String("NTFS") || fileSystem == QLatin1String("FAT32")
+        || fileSystem == CRecoveryControl::autoFileSystem();
 }
 
 QPushButton* commonButton(const QString& text, QWidget* parent, int w, int h)
@@ -223,6 +225,7 @@ Orvik::Orvik(QWidget* parent)
     connect(&m_control, &CRecoveryControl::scanThreadFinish, this, &Orvik::onScanThreadFinish);
     connect(&m_control, &CRecoveryControl::notifyOpenFailed, this, &Orvik::onOpenFailed);
     connect(&m_control, &CRecoveryControl::notifyScanFailed, this, &Orvik::onScanFailed);
+    connect(&m_control, &CRecoveryControl::notifyWarning, this, &Orvik::onScanWarning);
 }
 
 Orvik::~Orvik()
@@ -278,6 +281,8 @@ void Orvik::startScan()
     } else {
         m_noticeLabel->hide();
     }
+    m_warningRank = 0;
+    m_warningDetails.clear();
     // A source this window can open itself is read for its identity, so
     // that the scan is saved as it goes and a saved one can be offered;
     // anything else is opened by the worker as before.
@@ -675,6 +680,37 @@ void Orvik::onOpenFailed(const QString&)
     m_detailsLabel->clear();
     m_progressBar->setValue(0);
     showFailure(openFailureText(m_partition.devicePath, m_control.openError()));
+}
+
+void Orvik::onScanWarning(int kind, const QString& text)
+{
+    // The note names the worst of what happened; its tooltip lists it all.
+    int rank = 0;
+    QString note;
+    QString tip;
+    switch (kind) {
+    case CRecoveryControl::WarningFileSystem:
+        rank = 3;
+        note = tr("无法读取文件系统：现有文件的文档也会列出");
+        break;
+    case CRecoveryControl::WarningPartitionTable:
+        rank = 2;
+        note = tr("分区表已损坏：仍会搜索整个磁盘");
+        break;
+    default:
+        rank = 1;
+        note = tr("此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。");
+        tip = tr("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。");
+        break;
+    }
+    if (kind != CRecoveryControl::WarningNoFileSystem)
+        m_warningDetails << text;
+    if (rank >= m_warningRank) {
+        m_warningRank = rank;
+        m_noticeLabel->setText(note);
+    }
+    m_noticeLabel->setToolTip(m_warningDetails.isEmpty() ? tip : m_warningDetails.join(QLatin1Char('\n')));
+    m_noticeLabel->show();
 }
 
 void Orvik::onScanFailed(const QString& reason)

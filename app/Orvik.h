@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QModelIndex>
 #include <QPointer>
+#include <QStringList>
 #include <QWidget>
 
 #include "app/CMessageTips.h"
@@ -126,6 +127,9 @@ public slots:
     void onScanThreadFinish();
     void onOpenFailed(const QString& reason);
     void onScanFailed(const QString& reason);
+    // A damaged partition table or a file system that could not be read:
+    // the note says so, its tooltip gives the details.
+    void onScanWarning(int kind, const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -185,6 +189,8 @@ private:
     ITransPage* m_transPage = nullptr;
     IFileChooser* m_fileChooser = nullptr;
     CPartitionInfo m_partition;
+    int m_warningRank = 0;
+    QStringList m_warningDetails;
     std::shared_ptr<IVolume> m_presetVolume;
     QPersistentModelIndex m_currentTypeIndex;
     bool m_scanning = true;

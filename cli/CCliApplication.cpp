@@ -100,6 +100,8 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
                 .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
                 .arg(seconds, 0, 'f', 2)
                 .arg(rate, 0, 'f', 1);
+    for (const QString& warning : session.warnings())
+        text += QStringLiteral("Warning: %1\n").arg(warning);
     const QString source = session.volume() ? session.volume()->name() : QString();
     if (session.documents().isEmpty()) {
         // An empty list must not read as a failure to look.
@@ -115,6 +117,8 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
     } else if (session.fileSystem().isEmpty()) {
         text += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are listed too.\n");
     }
+    if (session.fileSystem().contains(QLatin1String("partition")))
+        text += QStringLiteral("File systems read: %1.\n").arg(session.fileSystem());
     if (session.unreadableBytes() > 0)
         text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
                     .arg(session.unreadableBytes());
@@ -184,8 +188,9 @@ QString CCliApplication::usage()
         "Commands:\n"
         "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv | --json] [--resume]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
-        "      the file system is read from the boot sector, so that documents that live\n"
-        "      files still own are left out, and deleted files are listed by their names.\n"
+        "      the file system is read from the boot sector (on a whole disk, that of each\n"
+        "      partition of its MBR or GPT), so that documents that live files still own\n"
+        "      are left out, and deleted files are listed by their names.\n"
         "      --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES (NAME the original name where\n"
         "      known, else the sector name 2048.PDF). --json prints one JSON object a line\n"
         "      with the keys name, folder, type, sector, size, modified, origin (carved,\n"

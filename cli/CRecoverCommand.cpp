@@ -187,6 +187,8 @@ int CRecoverCommand::run(const QStringList& arguments)
         found += QStringLiteral("%1 of them partly overwritten or cut short: left out (--include-damaged writes "
                                 "them too).\n")
                      .arg(damaged);
+    for (const QString& warning : session.warnings())
+        found += QStringLiteral("Warning: %1\n").arg(warning);
     if (session.fileSystem().isEmpty())
         found += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are included.\n");
     if (session.unreadableBytes() > 0)

@@ -61,12 +61,15 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     }
     m_volume = std::shared_ptr<IVolume>(std::move(opened));
 
+    // "auto" is the worker's: it reads the boot sector, or the partition
+    // table and each partition's boot sector.
+    QString requested;
     if (fileSystemOption.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
-        m_fileSystem = CBootSectorProbe::detect(*m_volume);
-    else if (fileSystemOption.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
-        m_fileSystem.clear();
-    else
-        m_fileSystem = fileSystemOption.toUpper();
+        requested = CRecoveryControl::autoFileSystem();
+    else if (fileSystemOption.compare(QLatin1String("none"), Qt::CaseInsensitive) != 0)
+        requested = fileSystemOption.toUpper();
+    m_fileSystem.clear();
+    m_warnings.clear();
 
     CRecoveryControl control;
     // Every scan is saved as it goes, so that one cut short can go on later.
@@ -128,6 +131,12 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         outcome = Outcome::OpenFailed;
         loop.quit();
     });
+    connect(&control, &CRecoveryControl::notifyWarning, this,
+            [this](int kind, const QString& text) {
+                // The summary has its own line for a source without one.
+                if (kind != CRecoveryControl::WarningNoFileSystem)
+                    m_warnings.append(text);
+            });
     connect(&control, &CRecoveryControl::notifyScanFailed, this, [&](const QString& reason) {
         m_failure = reason;
         outcome = Outcome::ScanFailed;
@@ -138,7 +147,7 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
 
     if (progress)
         progress->start(m_volume->length());
-    if (control.beginScan(m_volume, m_fileSystem))
+    if (control.beginScan(m_volume, requested))
         loop.exec();
     else if (outcome != Outcome::OpenFailed)
         loop.exec(); // the queued open failure quits it
@@ -159,5 +168,15 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (!control.sessionError().isEmpty())
         std::fprintf(stderr, "tamsel-cli: the scan could not be saved: %s\n",
                      control.sessionError().toUtf8().constData());
+    // A resumed scan ran no file-system pass: it keeps what was saved.
+    QStringList read;
+    for (const CRecoveryControl::FileSystemPass& pass : control.fileSystemPasses()) {
+        if (!pass.read)
+            continue;
+        read << (pass.partition == 0 ? pass.fileSystem
+                                     : QStringLiteral("%1 (partition %2)").arg(pass.fileSystem).arg(pass.partition));
+    }
+    if (!m_resumed)
+        m_fileSystem = read.join(QStringLiteral(", "));
     return outcome;
 }

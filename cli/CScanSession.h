@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -42,8 +43,12 @@ public:
     // type's documents in arrival order; live files' documents left out.
     const QList<CFileNode>& documents() const { return m_documents; }
     QString failureReason() const { return m_failure; }
-    // The file-system name the scan ran with ("" when none).
+    // The file systems the scan read, "FAT32" or, on a partitioned disk,
+    // "FAT32 (partition 1), NTFS (partition 2)"; "" when none could be read.
     QString fileSystem() const { return m_fileSystem; }
+    // What went wrong on the way without stopping the scan (a damaged
+    // partition table, a file system that could not be read), in English.
+    const QStringList& warnings() const { return m_warnings; }
     std::shared_ptr<IVolume> volume() const { return m_volume; }
     int64_t volumeLength() const;
     int64_t unreadableBytes() const { return m_unreadable; }
@@ -52,6 +57,7 @@ private:
     QList<CFileNode> m_documents;
     QString m_failure;
     QString m_fileSystem;
+    QStringList m_warnings;
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
     bool m_resume = false;

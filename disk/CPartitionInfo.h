@@ -8,6 +8,10 @@
 class CPartitionInfo
 {
 public:
+    // The file-system name of a whole disk or an image: the scan reads its
+    // boot sector, or its partition table and each partition's.
+    static QString autoFileSystem() { return QStringLiteral("auto"); }
+
     // Label, or "本地磁盘", followed by the kernel name in parentheses: Data(sdb1).
     QString displayName;
     // Free space in whole GiB ("37GB"), or "未知" when it is not known (the
@@ -18,7 +22,8 @@ public:
     // The /dev path the scan opens: /dev/sdb1, /dev/mapper/vg-home.
     QString devicePath;
     // The name the scan driver expects: "NTFS", "FAT32", or another file
-    // system's name in capitals ("EXT4"); empty when unknown.
+    // system's name in capitals ("EXT4"); autoFileSystem() for a whole
+    // partitioned disk or an image; empty when unknown.
     QString fileSystem;
     // Used share in whole percent, 0 to 100 (0 when free space is unknown).
     int usedPercent = 0;

@@ -206,13 +206,32 @@ void CPartitionList::walk(const QJsonObject& device, bool parentRemovable, int d
 {
     if (depth > kMaxDepth)
         return;
-    addVolume(device, parentRemovable);
+    // A partitioned disk comes after its partitions: scanning it whole is
+    // the choice for lost partitions and unpartitioned space.
+    const bool partitioned = isPartitionedDisk(device);
+    if (!partitioned)
+        addVolume(device, parentRemovable);
     const bool removable = boolOf(device.value(QStringLiteral("rm")), parentRemovable);
     const QJsonArray children = device.value(QStringLiteral("children")).toArray();
     for (const QJsonValue& child : children) {
         if (child.isObject())
             walk(child.toObject(), removable, depth + 1);
     }
+    if (partitioned)
+        addVolume(device, parentRemovable);
+}
+
+bool CPartitionList::isPartitionedDisk(const QJsonObject& device)
+{
+    const QString type = textOf(device.value(QStringLiteral("type")));
+    if (type != QLatin1String("disk") && type != QLatin1String("loop"))
+        return false;
+    const QJsonArray children = device.value(QStringLiteral("children")).toArray();
+    for (const QJsonValue& child : children) {
+        if (textOf(child.toObject().value(QStringLiteral("type"))) == QLatin1String("part"))
+            return true;
+    }
+    return false;
 }
 
 bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
@@ -230,17 +249,9 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
 
     const QJsonArray children = device.value(QStringLiteral("children")).toArray();
     const QString fsType = textOf(device.value(QStringLiteral("fstype")));
-    if (!children.isEmpty()) {
-        // A partitioned disk is listed through its partitions.
-        if (type == QLatin1String("disk") || type == QLatin1String("loop")) {
-            for (const QJsonValue& child : children) {
-                if (textOf(child.toObject().value(QStringLiteral("type"))) == QLatin1String("part"))
-                    return false;
-            }
-        }
-        if (isContainerFileSystem(fsType))
-            return false;
-    }
+    const bool wholeDisk = isPartitionedDisk(device);
+    if (!children.isEmpty() && !wholeDisk && isContainerFileSystem(fsType))
+        return false;
 
     const int64_t size = int64Of(device.value(QStringLiteral("size")));
     if (size < kMinimumSize)
@@ -274,7 +285,9 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
     }
 
     info->fileSystem = fileSystemName(fsType, textOf(device.value(QStringLiteral("fsver"))));
-    if (fsType.isEmpty() && m_probes.bootSectorFileSystem)
+    if (wholeDisk)
+        info->fileSystem = CPartitionInfo::autoFileSystem();
+    else if (fsType.isEmpty() && m_probes.bootSectorFileSystem)
         info->fileSystem = m_probes.bootSectorFileSystem(path);
 
     int64_t freeBytes = 0;
@@ -297,8 +310,9 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
         info->usedPercent = 0;
     }
 
-    info->displayName = (info->label.isEmpty() ? QCoreApplication::translate("CPartitionList", "本地磁盘") : info->label)
-        + QLatin1Char('(') + name + QLatin1Char(')');
+    const QString unlabelled = wholeDisk ? QCoreApplication::translate("CPartitionList", "整个磁盘")
+                                         : QCoreApplication::translate("CPartitionList", "本地磁盘");
+    info->displayName = (info->label.isEmpty() ? unlabelled : info->label) + QLatin1Char('(') + name + QLatin1Char(')');
     m_partitions.push_back(std::move(info));
     return true;
 }

@@ -14,8 +14,10 @@
 #include <vector>
 
 // The volumes of this machine that can be scanned, in lsblk's order:
-// partitions, whole disks without partitions, LVM volumes, LUKS mappings
-// and md arrays; not CD-ROMs, RAM disks, zram or unused loop devices.
+// partitions, whole disks (a partitioned one after its partitions, named
+// "整个磁盘(sda)" and scanned through its partition table), LVM volumes,
+// LUKS mappings and md arrays; not CD-ROMs, RAM disks, zram or unused loop
+// devices.
 //
 // The list comes from lsblk's JSON (it reads the udev database, so labels
 // and file-system types are known without root). Everything the list asks
@@ -77,6 +79,8 @@ public:
 
 private:
     void walk(const QJsonObject& device, bool parentRemovable, int depth);
+    // A disk or loop device with partitions under it.
+    static bool isPartitionedDisk(const QJsonObject& device);
 
     Probes m_probes;
     FILE* m_diagnostics = nullptr;

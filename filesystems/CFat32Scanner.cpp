@@ -261,16 +261,23 @@ void CFat32Scanner::scan()
     m_findings = 0;
     m_deletedFindings = 0;
     m_geometryKnown = false;
+    m_failure.clear();
     if (!m_volume || stopRequested())
         return;
     m_volumeLength = m_volume->length();
 
     uint8_t boot[kBootSectorSize];
     const IVolume::ReadResult bootRead = m_volume->read(0, boot, sizeof boot);
-    if (bootRead.bytes < static_cast<int64_t>(sizeof boot))
+    if (bootRead.bytes < static_cast<int64_t>(sizeof boot)) {
+        m_failure = QStringLiteral("the FAT32 boot sector cannot be read.");
         return;
-    if (!decodeBootSector(boot, sizeof boot, m_geometry))
-        return; // nothing we can trust about this volume: the raw pass still runs
+    }
+    // Nothing we can trust about this volume: the raw pass still runs, and
+    // the worker says why live files' documents are listed too.
+    if (!decodeBootSector(boot, sizeof boot, m_geometry)) {
+        m_failure = QStringLiteral("the first sector is no FAT32 boot sector that can be decoded.");
+        return;
+    }
     m_geometryKnown = true;
 
     // The scanner's own look-ups go through the same cached FAT reads as

@@ -94,6 +94,9 @@ public:
     // When the directory walk ran to its end, the map knows which clusters
     // a live entry reaches, and tells lost chains apart as orphaned.
     std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume) const;
+    // Why the last scan could not read the file system at all (English,
+    // for a warning); empty when it could, or when it was stopped.
+    QString failure() const { return m_failure; }
 
 private:
     struct DirectoryNode
@@ -184,4 +187,5 @@ private:
     bool m_reportDeleted = true;
     // Clusters the deleted files' data walks may still look at.
     uint64_t m_walkBudget = 0;
+    QString m_failure;
 };

@@ -24,6 +24,7 @@ constexpr size_t kBootSectorSize = 512;
 constexpr size_t kBytesPerSectorField = 0x0B;
 constexpr size_t kSectorsPerClusterField = 0x0D;
 constexpr size_t kMftClusterField = 0x30;
+constexpr size_t kMftMirrorClusterField = 0x38;
 constexpr size_t kClustersPerRecordField = 0x40;
 
 constexpr uint32_t kMinSectorSize = 512;
@@ -182,36 +183,38 @@ void CNtfsScanner::scan()
     m_bitmapState = 0;
     m_bitmapRuns.clear();
     m_bitmapBytes = 0;
+    m_failure.clear();
     if (!m_volume || stopRequested())
         return;
     m_volumeLength = m_volume->length();
 
     uint8_t boot[kBootSectorSize];
     const IVolume::ReadResult bootRead = m_volume->read(0, boot, sizeof boot);
-    if (bootRead.bytes < static_cast<int64_t>(sizeof boot))
+    if (bootRead.bytes < static_cast<int64_t>(sizeof boot)) {
+        m_failure = QStringLiteral("the NTFS boot sector cannot be read.");
         return;
-    if (!decodeBootSector(boot, sizeof boot, m_geometry))
-        return; // nothing we can trust about this volume: the raw pass still runs
+    }
+    // Nothing we can trust about this volume: the raw pass still runs, and
+    // the worker says why live files' documents are listed too.
+    if (!decodeBootSector(boot, sizeof boot, m_geometry)) {
+        m_failure = QStringLiteral("the first sector is no NTFS boot sector that can be decoded.");
+        return;
+    }
 
     // Record 0 is the table's own record: its data runs say where the rest
-    // of the table lies.
-    const int64_t mftOffset = static_cast<int64_t>(m_geometry.mftCluster) * m_geometry.bytesPerCluster;
-    if (mftOffset >= m_volumeLength || m_volumeLength - mftOffset < m_geometry.recordSize)
-        return;
-    std::vector<uint8_t> first(m_geometry.recordSize);
-    const IVolume::ReadResult firstRead = m_volume->read(mftOffset, first.data(), first.size());
-    if (firstRead.bytes < static_cast<int64_t>(first.size()))
-        return;
-
+    // of the table lies. $MFTMirr keeps a copy of the first records for
+    // when the table's own start is damaged.
     CMFTRecord mft;
     mft.setReadUnused(true);
-    if (mft.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster) != CMFTRecord::kStatusOk)
-        return;
-    if (mft.parseRecord(first.data(), static_cast<uint32_t>(first.size()), false) != CMFTRecord::kStatusOk)
-        return;
-    // Anything else at that place means the boot sector points elsewhere.
-    if (mft.name() != QLatin1String(kMftName))
-        return;
+    QString why;
+    if (!readTableRecord(m_geometry.mftCluster, mft, &why)) {
+        const uint64_t mirror = le::u64(boot + kMftMirrorClusterField);
+        QString mirrorWhy = QStringLiteral("is not given");
+        if (mirror == 0 || !readTableRecord(mirror, mft, &mirrorWhy)) {
+            m_failure = QStringLiteral("$MFT record 0 %1, and its copy in $MFTMirr %2.").arg(why, mirrorWhy);
+            return;
+        }
+    }
     m_tableRuns = streamRuns<TableRun>(mft, m_geometry.bytesPerCluster, m_volumeLength);
     m_folders.clear();
     m_deferred.clear();
@@ -248,6 +251,36 @@ void CNtfsScanner::scan()
             return;
     }
     postDeferred();
+}
+
+bool CNtfsScanner::readTableRecord(uint64_t cluster, CMFTRecord& mft, QString* why)
+{
+    if (cluster > static_cast<uint64_t>(m_volumeLength) / m_geometry.bytesPerCluster) {
+        *why = QStringLiteral("lies past the end of the volume");
+        return false;
+    }
+    const int64_t offset = static_cast<int64_t>(cluster) * m_geometry.bytesPerCluster;
+    if (offset >= m_volumeLength || m_volumeLength - offset < m_geometry.recordSize) {
+        *why = QStringLiteral("lies past the end of the volume");
+        return false;
+    }
+    std::vector<uint8_t> record(m_geometry.recordSize);
+    const IVolume::ReadResult read = m_volume->read(offset, record.data(), record.size());
+    if (read.bytes < static_cast<int64_t>(record.size())) {
+        *why = QStringLiteral("cannot be read");
+        return false;
+    }
+    if (mft.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster) != CMFTRecord::kStatusOk
+        || mft.parseRecord(record.data(), static_cast<uint32_t>(record.size()), false) != CMFTRecord::kStatusOk) {
+        *why = QStringLiteral("is damaged");
+        return false;
+    }
+    // Anything else at that place means the boot sector points elsewhere.
+    if (mft.name() != QLatin1String(kMftName)) {
+        *why = QStringLiteral("is not the record of $MFT");
+        return false;
+    }
+    return true;
 }
 
 bool CNtfsScanner::walkRun(int64_t offset, int64_t bytes, int64_t firstNumber)

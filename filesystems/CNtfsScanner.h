@@ -81,6 +81,9 @@ public:
     // live documents, and deleted ones.
     int findings() const { return m_findings; }
     int deletedFindings() const { return m_deletedFindings; }
+    // Why the last scan could not read the file system at all (English,
+    // for a warning); empty when it could, or when it was stopped.
+    QString failure() const { return m_failure; }
 
     // Folder look-ups kept at most (each holds a name); beyond, the cache
     // starts over.
@@ -114,6 +117,9 @@ private:
 
     bool stopRequested() const;
     // Walks the records of one run of the table; false when stopped.
+    // Reads and checks the table's record 0 at `cluster`; false with the
+    // reason in `why` when it is not there or not sound.
+    bool readTableRecord(uint64_t cluster, CMFTRecord& mft, QString* why);
     bool walkRun(int64_t offset, int64_t bytes, int64_t firstNumber);
     void examineRecord(const uint8_t* record, int64_t number, int64_t volumeOffset);
     void examineDeleted(const CMFTRecord& record, int64_t number, int64_t volumeOffset);
@@ -141,6 +147,7 @@ private:
     uint32_t m_windowSize;
     int m_findings = 0;
     int m_deletedFindings = 0;
+    QString m_failure;
     bool m_reportDeleted = true;
 
     void post(CFileNode& node);

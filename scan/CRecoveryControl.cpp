@@ -1,9 +1,12 @@
 #include "scan/CRecoveryControl.h"
 
+#include "disk/CBootSectorProbe.h"
 #include "disk/CDiskMappingPointer.h"
 #include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
+#include "disk/CPartitionTable.h"
+#include "disk/CVolumeView.h"
 #include "disk/IVolume.h"
 #include "filesystems/CAllocationMapSet.h"
 #include "filesystems/CFat32Scanner.h"
@@ -53,6 +56,17 @@ QString lostDeviceReason(const IVolume& volume, int error)
     return QCoreApplication::translate("CRecoveryControl", "the source %1 can no longer be read (%2): the device was removed or has failed. "
                           "Reconnect it and scan again.")
         .arg(volume.name(), CErrnoText::text(error));
+}
+
+// A document a pass found on its partition, placed on the source.
+CFileNode onSource(CFileNode node, int64_t partitionOffset)
+{
+    node.startSector += static_cast<quint64>(partitionOffset / kSectorSize);
+    for (CFileNode::Extent& extent : node.extents) {
+        if (extent.offset != CFileNode::Extent::kSparse)
+            extent.offset += partitionOffset;
+    }
+    return node;
 }
 
 } // namespace
@@ -277,42 +291,138 @@ void CRecoveryControl::relayCarved(const CFileNode& node)
     m_relay.postItem(node);
 }
 
-void CRecoveryControl::runFileSystemPass(bool post)
+std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPasses()
 {
-    // A resumed scan has its list already: the pass runs again only for the
-    // allocation map, and posts nothing.
-    CNotifyFileNode* relay = post ? &m_relay : nullptr;
+    std::vector<FileSystemPass> passes;
+    const int64_t length = m_volume->length();
     // The names are compared exactly: any other spelling gets no pass.
-    if (m_fileSystem == QLatin1String("NTFS")) {
-        CNtfsScanner* scanner = new CNtfsScanner(m_volume.get(), relay, &m_running);
-        if (!post)
-            scanner->setReportDeleted(false);
-        {
-            std::lock_guard<std::mutex> lock(m_passMutex);
-            m_ntfsScanner.reset(scanner);
-            m_activePass = kPassNtfs;
-        }
-        // The scanner also watches m_running, so a stop that came before
-        // the marker was set is not lost.
-        scanner->scan();
-        if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(m_volume))
-            m_allocation->add(0, m_volume->length(), std::move(map));
-    } else if (m_fileSystem == QLatin1String("FAT32")) {
-        CFat32Scanner* scanner = new CFat32Scanner(m_volume.get(), relay, &m_running);
-        // Deleted FAT32 entries stay out of the list until the result tree
-        // makes one row of an entry and the carved document at its start.
-        scanner->setReportDeleted(false);
-        {
-            std::lock_guard<std::mutex> lock(m_passMutex);
-            m_fat32Scanner.reset(scanner);
-            m_activePass = kPassFat32;
-        }
-        scanner->scan();
-        if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(m_volume))
-            m_allocation->add(0, m_volume->length(), std::move(map));
+    if (m_fileSystem == QLatin1String("NTFS") || m_fileSystem == QLatin1String("FAT32")) {
+        passes.push_back({m_fileSystem, 0, length, 0, false});
+        return passes;
     }
-    std::lock_guard<std::mutex> lock(m_passMutex);
-    m_activePass = kPassNone;
+    if (m_fileSystem != autoFileSystem())
+        return passes;
+
+    const QString whole = CBootSectorProbe::detect(*m_volume);
+    if (!whole.isEmpty()) {
+        passes.push_back({whole, 0, length, 0, false});
+        return passes;
+    }
+    const CPartitionTable table = CPartitionTable::read(*m_volume);
+    for (const QString& problem : table.problems()) {
+        emit notifyWarning(WarningPartitionTable,
+                           QStringLiteral("the partition table of %1 is damaged: %2 The whole source is still searched.")
+                               .arg(m_volume->name(), problem));
+    }
+    for (const CPartitionTable::Partition& p : table.partitions()) {
+        CVolumeView view(m_volume, p.offset, p.length);
+        const QString name = CBootSectorProbe::detect(view);
+        if (!name.isEmpty())
+            passes.push_back({name, p.offset, p.length, p.number, false});
+    }
+    if (passes.empty()) {
+        emit notifyWarning(WarningNoFileSystem,
+                           QStringLiteral("no NTFS or FAT32 file system was found on %1: documents of live files "
+                                          "are listed too.")
+                               .arg(m_volume->name()));
+    }
+    return passes;
+}
+
+void CRecoveryControl::runFileSystemPasses(bool post)
+{
+    std::vector<FileSystemPass> passes = planFileSystemPasses();
+    for (FileSystemPass& pass : passes) {
+        if (!m_running)
+            break;
+        runFileSystemPass(pass, post);
+    }
+    std::lock_guard<std::mutex> lock(m_passesMutex);
+    m_passes = passes;
+}
+
+void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
+{
+    // A partition is read through a view, and what its pass posts is moved
+    // onto the source on its way to the relay. A resumed scan has its list
+    // already: the pass runs again only for the allocation map, and posts
+    // nothing.
+    std::shared_ptr<IVolume> volume = m_volume;
+    CNotifyFileNode partitionRelay;
+    CNotifyFileNode* relay = post ? &m_relay : nullptr;
+    if (pass.partition != 0 || pass.offset != 0) {
+        volume = std::make_shared<CVolumeView>(m_volume, pass.offset, pass.length);
+        m_passVolumes.push_back(volume);
+        const int64_t offset = pass.offset;
+        connect(
+            &partitionRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &partitionRelay,
+            [this, offset](const CFileNode& node) { m_relay.postItem(onSource(node, offset)); }, Qt::DirectConnection);
+        connect(
+            &partitionRelay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &partitionRelay,
+            [this, offset](long long sector, int typeCode) { m_relay.postItem(sector + offset / kSectorSize, typeCode); },
+            Qt::DirectConnection);
+        if (post)
+            relay = &partitionRelay;
+    }
+
+    QString failure;
+    try {
+        if (pass.fileSystem == QLatin1String("NTFS")) {
+            CNtfsScanner* scanner = new CNtfsScanner(volume.get(), relay, &m_running);
+            if (!post)
+                scanner->setReportDeleted(false);
+            {
+                std::lock_guard<std::mutex> lock(m_passMutex);
+                m_ntfsScanner.reset(scanner);
+                m_activePass = kPassNtfs;
+            }
+            // The scanner also watches m_running, so a stop that came before
+            // the marker was set is not lost.
+            scanner->scan();
+            failure = scanner->failure();
+            if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(volume))
+                m_allocation->add(pass.offset, volume->length(), std::move(map));
+        } else if (pass.fileSystem == QLatin1String("FAT32")) {
+            CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
+            // Deleted FAT32 entries stay out of the list until the result tree
+            // makes one row of an entry and the carved document at its start.
+            scanner->setReportDeleted(false);
+            {
+                std::lock_guard<std::mutex> lock(m_passMutex);
+                m_fat32Scanner.reset(scanner);
+                m_activePass = kPassFat32;
+            }
+            scanner->scan();
+            failure = scanner->failure();
+            if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(volume))
+                m_allocation->add(pass.offset, volume->length(), std::move(map));
+        }
+    } catch (const std::exception& e) {
+        // The live-file list is a filter, not the goal: a pass that could
+        // not finish (out of memory on a monstrous directory, say) ends
+        // here and the documents are still carved.
+        failure = QStringLiteral("the pass stopped on an internal error: %1").arg(QString::fromLocal8Bit(e.what()));
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_passMutex);
+        m_activePass = kPassNone;
+    }
+    pass.read = failure.isEmpty();
+    if (!failure.isEmpty()) {
+        const QString where = pass.partition == 0
+            ? m_volume->name()
+            : QStringLiteral("partition %1 of %2 (from byte %3)").arg(pass.partition).arg(m_volume->name()).arg(pass.offset);
+        emit notifyWarning(WarningFileSystem,
+                           QStringLiteral("the %1 file system of %2 cannot be read: %3 Documents of its live files "
+                                          "are listed too.")
+                               .arg(pass.fileSystem, where, failure));
+    }
+}
+
+std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::fileSystemPasses() const
+{
+    std::lock_guard<std::mutex> lock(m_passesMutex);
+    return m_passes;
 }
 
 void CRecoveryControl::run()
@@ -323,6 +433,10 @@ void CRecoveryControl::run()
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_entries.clear();
         m_sessionError.clear();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_passesMutex);
+        m_passes.clear();
     }
     m_alreadyCarved.clear();
     std::unique_ptr<CScanJournal::State> resume = std::move(m_resume);
@@ -347,11 +461,10 @@ void CRecoveryControl::run()
     }
 
     try {
-        runFileSystemPass(!resume);
+        runFileSystemPasses(!resume);
     } catch (const std::exception&) {
-        // The live-file list is a filter, not the goal: a pass that could
-        // not finish (out of memory on a monstrous directory, say) ends
-        // here and the documents are still carved.
+        // Reading the partition table ran out of memory, say: the documents
+        // are still carved.
         std::lock_guard<std::mutex> lock(m_passMutex);
         m_activePass = kPassNone;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "disk/CFileVolume.h"
+#include "disk/CPartitionInfo.h"
 #include "scan/CNotifyFileNode.h"
 #include "scan/CScanJournal.h"
 
@@ -13,6 +14,7 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
 class CAllocationMapSet;
 class CFat32Scanner;
@@ -34,6 +36,15 @@ class IVolume;
 // checkpoint interval, when stopped and when finished; see CScanJournal),
 // and resumeFrom() has the next scan go on from such a state.
 //
+// With the file system "auto" the worker reads the source itself: a boot
+// sector of NTFS or FAT32 at its start, or else a partition table, each of
+// whose partitions gets the pass its own boot sector names, run over a view
+// of the source at the partition's offset. The carving pass always reads
+// the whole source once. Everything posted is in source coordinates.
+//
+// A file-system pass that cannot read its volume, and a damaged partition
+// table, are reported through notifyWarning(); the scan goes on.
+//
 // A scan ends in exactly one of four ways: notifyProcess(1000, 1000) after
 // the last window, scanThreadFinish() after a stop, notifyScanFailed() when
 // the pass could not go on (a device that went away, an internal error), or
@@ -46,8 +57,34 @@ class CRecoveryControl : public QThread
 {
     Q_OBJECT
 public:
+    // What notifyWarning() is about.
+    enum WarningKind : int
+    {
+        // A file-system pass could not read its volume: the documents of
+        // live files there are listed too.
+        WarningFileSystem = 1,
+        // The partition table is damaged: some partitions may have had no
+        // file-system pass; the whole source is still carved.
+        WarningPartitionTable = 2,
+        // "auto" found no NTFS or FAT32 file system anywhere on the source.
+        WarningNoFileSystem = 3,
+    };
+
+    // One file-system pass of a scan, in source coordinates.
+    struct FileSystemPass
+    {
+        QString fileSystem; // "NTFS" or "FAT32"
+        int64_t offset = 0; // bytes from the start of the source
+        int64_t length = 0;
+        int partition = 0;  // the partition's number in its table; 0: the whole source
+        bool read = false;  // whether the pass could read the file system
+    };
+
     explicit CRecoveryControl(QObject* parent = nullptr);
     ~CRecoveryControl() override;
+
+    // The file-system name that has the worker find out for itself.
+    static QString autoFileSystem() { return CPartitionInfo::autoFileSystem(); }
 
     // Opens `devicePath` read-only and starts the scan. Returns false when
     // it cannot be opened (notifyOpenFailed follows, queued) or when a scan
@@ -102,17 +139,30 @@ public:
     // Carved documents left out because they start in a cluster in use.
     int carvedInUse() const { return m_carvedInUse.load(); }
 
+    // The file-system passes of the last scan, known once the worker has
+    // finished (or once the raw pass has begun).
+    std::vector<FileSystemPass> fileSystemPasses() const;
+
 signals:
     void notifyProcess(long long total, long long current);
     void scanThreadFinish();
     void notifyOpenFailed(QString reason);
     void notifyScanFailed(QString reason);
+    // `kind` is a WarningKind; `text` a readable English sentence.
+    void notifyWarning(int kind, QString text);
 
 protected:
     void run() override;
 
 private:
-    void runFileSystemPass(bool post);
+    // Which file systems to read where, from the file-system name given
+    // (reads the boot sector and the partition table for "auto").
+    std::vector<FileSystemPass> planFileSystemPasses();
+    // `post`: whether the passes report what they find (not when resuming:
+    // they run again only for the allocation maps).
+    void runFileSystemPasses(bool post);
+    // The one place where a pass runs over its volume.
+    void runFileSystemPass(FileSystemPass& pass, bool post);
     void failOpen(const QString& reason);
     void recordEntry(CScanJournal::Entry entry);
     // Writes the session file: everything before `reached` carved, the pass
@@ -146,6 +196,10 @@ private:
     std::atomic<int> m_activePass{-1};
     std::mutex m_passMutex;
     std::atomic<int64_t> m_unreadable{0};
+    // The views the passes read through, kept as long as their scanners.
+    std::vector<std::shared_ptr<IVolume>> m_passVolumes;
+    std::vector<FileSystemPass> m_passes;
+    mutable std::mutex m_passesMutex;
     uint32_t m_windowSize;
 
     // The session: where it is saved, and everything posted so far.

@@ -7,7 +7,7 @@ packages=(
     cmake make g++ pkg-config
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     qttools5-dev qttools5-dev-tools qttranslations5-l10n
-    dosfstools mtools ntfs-3g util-linux mount
+    dosfstools mtools ntfs-3g util-linux mount fdisk gdisk
     xvfb xauth fonts-wqy-microhei
     sleuthkit
     clang libclang-rt-14-dev

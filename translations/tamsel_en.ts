@@ -339,6 +339,10 @@
         <source>本地磁盘</source>
         <translation>Local disk</translation>
     </message>
+    <message>
+        <source>整个磁盘</source>
+        <translation>Whole disk</translation>
+    </message>
 </context>
 <context>
     <name>CRecoveryControl</name>
@@ -745,6 +749,14 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>按名字或标题筛选</source>
         <translation>Filter by name or title</translation>
+    </message>
+    <message>
+        <source>无法读取文件系统：现有文件的文档也会列出</source>
+        <translation>The file system cannot be read: documents of existing files are listed too</translation>
+    </message>
+    <message>
+        <source>分区表已损坏：仍会搜索整个磁盘</source>
+        <translation>The partition table is damaged: the whole disk is still searched</translation>
     </message>
 </context>
 <context>

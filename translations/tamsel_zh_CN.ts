@@ -339,6 +339,10 @@
         <source>本地磁盘</source>
         <translation>本地磁盘</translation>
     </message>
+    <message>
+        <source>整个磁盘</source>
+        <translation>整个磁盘</translation>
+    </message>
 </context>
 <context>
     <name>CRecoveryControl</name>
@@ -745,6 +749,14 @@
     <message>
         <source>按名字或标题筛选</source>
         <translation>按名字或标题筛选</translation>
+    </message>
+    <message>
+        <source>无法读取文件系统：现有文件的文档也会列出</source>
+        <translation>无法读取文件系统：现有文件的文档也会列出</translation>
+    </message>
+    <message>
+        <source>分区表已损坏：仍会搜索整个磁盘</source>
+        <translation>分区表已损坏：仍会搜索整个磁盘</translation>
     </message>
 </context>
 <context>

@@ -101,11 +101,17 @@ void TestPartitionList::listsWhatCanBeScannedInOrder()
     QStringList paths;
     for (const CPartitionInfo* p : list.partitions())
         paths << p->devicePath;
-    // Not: partitioned disks, the 1 KiB extended-partition link, the CD-ROM,
-    // zram, an unused loop device, the LUKS and LVM containers, a RAID member,
-    // the md array a second time, an empty card reader.
-    QCOMPARE(paths, (QStringList{"/dev/sda1", "/dev/sda2", "/dev/sdb", "/dev/sdc1", "/dev/loop0", "/dev/nvme0n1p1",
-                                 "/dev/mapper/vg-root", "/dev/md0"}));
+    // A partitioned disk comes whole after everything under it. Not: the
+    // 1 KiB extended-partition link, the CD-ROM, zram, an unused loop device,
+    // the LUKS and LVM containers, a RAID member, the md array a second time,
+    // an empty card reader.
+    QCOMPARE(paths, (QStringList{"/dev/sda1", "/dev/sda2", "/dev/sda", "/dev/sdb", "/dev/sdc1", "/dev/sdc",
+                                 "/dev/loop0", "/dev/nvme0n1p1", "/dev/mapper/vg-root", "/dev/nvme0n1", "/dev/md0"}));
+    // The whole disk is named as such, and the scan reads its table.
+    const CPartitionInfo* sda = list.partitions().at(2);
+    QCOMPARE(sda->displayName, QStringLiteral("整个磁盘(sda)"));
+    QCOMPARE(sda->fileSystem, CPartitionInfo::autoFileSystem());
+    QCOMPARE(list.partitions().at(5)->removable, true);
     // Only a device whose type lsblk does not know has its boot sector read.
     QCOMPARE(probed, QStringList());
 
@@ -192,11 +198,11 @@ void TestPartitionList::writesTheDriveTypeTexts()
     lines.removeAll(QString());
     std::fclose(stream);
     std::free(buffer);
-    QCOMPARE(lines.size(), 8);
+    QCOMPARE(lines.size(), 11);
     const QString fixed = CPartitionList::fixedText();
     const QString removable = CPartitionList::removableText();
     QCOMPARE(lines[0], fixed);
-    QCOMPARE(lines[3], removable); // the USB stick's partition
+    QCOMPARE(lines[4], removable); // the USB stick's partition
     QCOMPARE(removable, QStringLiteral(
         "The drive is a type that has removable media,for example:a floppy drive or removable hard disk"));
     QCOMPARE(fixed, QStringLiteral("The drive is a type that cannot be removed, for example,a fixed hard drive"));

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# make-fat32-volume.sh IMAGE [SECTOR_SIZE]: builds a FAT32 volume with
-# mkfs.fat and mtools (no mount), 4096-byte clusters, holding live documents
-# three directories deep, a container under another name, files of no
-# interest, live documents behind other attribute bits (read-only, hidden
+# make-fat32-volume.sh IMAGE [SECTOR_SIZE|unaligned]: builds a FAT32 volume
+# with mkfs.fat and mtools (no mount), 4096-byte clusters, holding live
+# documents three directories deep, a container under another name, files of
+# no interest, live documents behind other attribute bits (read-only, hidden
 # with the archive bit cleared, inside a hidden system directory), a live
-# .txt that holds a PDF, and documents that were copied and then deleted. SECTOR_SIZE is
-# 512 (default) or 4096. The image is sparse: FAT32 needs 65525 clusters,
-# but only the few written ones take room.
+# .txt that holds a PDF, and documents that were copied and then deleted.
+# SECTOR_SIZE is 512 (default) or 4096; "unaligned" lays the volume out as
+# formatters that do not align the data area do (37 reserved sectors, so
+# every cluster starts off the 4 KiB grid). The image is sparse: FAT32 needs
+# 65525 clusters, but only the few written ones take room.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 image=$1
@@ -16,7 +18,9 @@ export MTOOLS_SKIP_CHECK=1
 
 rm -f "$image"
 truncate -s 272M "$image"
-if [ "$sector" = 512 ]; then
+if [ "$sector" = unaligned ]; then
+    mkfs.fat -F 32 -s 8 -a -R 37 -n TAMSEL "$image" >/dev/null
+elif [ "$sector" = 512 ]; then
     mkfs.fat -F 32 -s 8 -n TAMSEL "$image" >/dev/null
 else
     mkfs.fat -F 32 -S "$sector" -s $((4096 / sector)) -n TAMSEL "$image" >/dev/null
