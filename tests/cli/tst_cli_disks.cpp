@@ -244,8 +244,11 @@ void TestCliDisks::recoversTheDeletedDocumentsOfEachPartition()
         QVERIFY2(!name.isEmpty(), qPrintable(file.fileName() + " is no deleted document"));
         found[name] += 1;
     }
+    // Each at least once per partition (a deleted NTFS entry may come as a
+    // record of its own beside the carved copy): every output above, those
+    // copied along an entry's extents too, is the document byte for byte.
     for (const QString& name : originals)
-        QCOMPARE(found.value(name), 2);
+        QVERIFY2(found.value(name) >= 2, qPrintable(name));
 }
 
 QString TestCliDisks::copyOf(const QString& image, const QString& name)
