@@ -384,9 +384,8 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
         } else if (pass.fileSystem == QLatin1String("FAT32")) {
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
-            // Deleted FAT32 entries stay out of the list until the result tree
-            // makes one row of an entry and the carved document at its start.
-            scanner->setReportDeleted(false);
+            if (!post)
+                scanner->setReportDeleted(false);
             {
                 std::lock_guard<std::mutex> lock(m_passMutex);
                 m_fat32Scanner.reset(scanner);
