@@ -1,0 +1,764 @@
+#include "filesystems/CExfatScanner.h"
+
+#include "disk/IVolume.h"
+#include "disk/LittleEndian.h"
+#include "scan/CDocumentSignature.h"
+#include "scan/CFileNode.h"
+#include "scan/CFileTypeCatalogue.h"
+#include "scan/CNotifyFileNode.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Main boot sector.
+constexpr size_t kFileSystemNameField = 3;
+constexpr char kFileSystemName[] = "EXFAT   ";
+constexpr size_t kMustBeZeroField = 11;
+constexpr size_t kMustBeZeroLength = 53;
+constexpr size_t kVolumeLengthField = 72;
+constexpr size_t kFatOffsetField = 80;
+constexpr size_t kFatLengthField = 84;
+constexpr size_t kHeapOffsetField = 88;
+constexpr size_t kClusterCountField = 92;
+constexpr size_t kRootClusterField = 96;
+constexpr size_t kVolumeFlagsField = 106;
+constexpr size_t kSectorShiftField = 108;
+constexpr size_t kClusterShiftField = 109;
+constexpr size_t kFatCountField = 110;
+constexpr size_t kPercentInUseField = 112;
+constexpr size_t kBootSignatureField = 510;
+constexpr uint32_t kMinSectorShift = 9;
+constexpr uint32_t kMaxSectorShift = 12;
+constexpr uint32_t kMaxClusterBytesShift = 25; // 32 MiB clusters
+constexpr uint32_t kMinFatOffset = 24;         // after both boot regions
+constexpr int kChecksumSector = 11;
+
+// FAT.
+constexpr uint32_t kFatEnd = 0xFFFFFFFF;
+
+// Directory entries.
+constexpr size_t kEntrySize = 32;
+constexpr uint8_t kInUse = 0x80;
+constexpr uint8_t kTypeMask = 0x7F;
+constexpr uint8_t kTypeEnd = 0x00;
+constexpr uint8_t kTypeBitmap = 0x81;
+constexpr uint8_t kTypeFile = 0x05;   // 0x85 in use
+constexpr uint8_t kTypeStream = 0x40; // 0xC0 in use
+constexpr uint8_t kTypeName = 0x41;   // 0xC1 in use
+constexpr uint8_t kSecondaryCategory = 0x40;
+constexpr size_t kBitmapFlagsField = 1;
+constexpr size_t kBitmapClusterField = 20;
+constexpr size_t kBitmapLengthField = 24;
+// File entry.
+constexpr size_t kSecondaryCountField = 1;
+constexpr size_t kSetChecksumField = 2;
+constexpr size_t kAttributesField = 4;
+constexpr size_t kModifiedField = 12;
+constexpr size_t kModified10msField = 21;
+constexpr size_t kModifiedOffsetField = 23;
+constexpr uint16_t kAttrDirectory = 0x10;
+constexpr int kMinSecondaries = 2;
+constexpr int kMaxSecondaries = 18;
+// Stream extension entry.
+constexpr size_t kStreamFlagsField = 1;
+constexpr size_t kNameLengthField = 3;
+constexpr size_t kFirstClusterField = 20;
+constexpr size_t kDataLengthField = 24;
+constexpr uint8_t kNoFatChain = 0x02;
+// File name entry.
+constexpr size_t kNameField = 2;
+constexpr int kUnitsPerNameEntry = 15;
+
+constexpr int64_t kReportSectorSize = 512;
+constexpr int kRecordKind = 2;
+constexpr uint64_t kMaxDirectoryBytes = 256ull * 1024 * 1024; // the format's own limit
+constexpr int64_t kBitmapBlock = 64 * 1024;
+constexpr size_t kSignatureSector = 512;
+constexpr int kMaxHeldRecords = 100000;
+
+QDateTime exfatTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset)
+{
+    const QDate date(1980 + static_cast<int>(stamp >> 25), static_cast<int>((stamp >> 21) & 0x0F),
+                     static_cast<int>((stamp >> 16) & 0x1F));
+    const QTime time(static_cast<int>((stamp >> 11) & 0x1F), static_cast<int>((stamp >> 5) & 0x3F),
+                     static_cast<int>(stamp & 0x1F) * 2);
+    if (!date.isValid() || !time.isValid())
+        return QDateTime();
+    const int extraMs = tenMs < 200 ? tenMs * 10 : 0;
+    if (utcOffset & 0x80) {
+        // Seven bits, signed, in quarter hours.
+        int quarters = utcOffset & 0x7F;
+        if (quarters & 0x40)
+            quarters -= 0x80;
+        return QDateTime(date, time, Qt::OffsetFromUTC, quarters * 15 * 60).addMSecs(extraMs);
+    }
+    return QDateTime(date, time, Qt::LocalTime).addMSecs(extraMs);
+}
+
+} // namespace
+
+int64_t CExfatScanner::Geometry::clusterOffset(uint64_t cluster) const
+{
+    return static_cast<int64_t>((uint64_t(heapOffset) << sectorShift) + ((cluster - 2) << (sectorShift + clusterShift)));
+}
+
+CExfatScanner::CExfatScanner(IVolume* volume, CNotifyFileNode* notifier, const std::atomic<bool>* running)
+    : m_volume(volume)
+    , m_notifier(notifier)
+    , m_running(running)
+{
+}
+
+CExfatScanner::~CExfatScanner() = default;
+
+bool CExfatScanner::decodeBootSector(const uint8_t* sector, size_t length, Geometry& g)
+{
+    if (!sector || length < 512)
+        return false;
+    if (std::memcmp(sector + kFileSystemNameField, kFileSystemName, 8) != 0)
+        return false;
+    for (size_t i = 0; i < kMustBeZeroLength; ++i)
+        if (sector[kMustBeZeroField + i] != 0)
+            return false;
+    if (le::u16(sector + kBootSignatureField) != 0xAA55)
+        return false;
+    Geometry d;
+    d.sectorShift = sector[kSectorShiftField];
+    d.clusterShift = sector[kClusterShiftField];
+    d.volumeSectors = le::u64(sector + kVolumeLengthField);
+    d.fatOffset = le::u32(sector + kFatOffsetField);
+    d.fatLength = le::u32(sector + kFatLengthField);
+    d.heapOffset = le::u32(sector + kHeapOffsetField);
+    d.clusterCount = le::u32(sector + kClusterCountField);
+    d.rootCluster = le::u32(sector + kRootClusterField);
+    const uint32_t fats = sector[kFatCountField];
+    if (d.sectorShift < kMinSectorShift || d.sectorShift > kMaxSectorShift)
+        return false;
+    if (d.sectorShift + d.clusterShift > kMaxClusterBytesShift)
+        return false;
+    if (fats != 1 && fats != 2)
+        return false;
+    if (d.clusterCount == 0 || d.clusterCount > 0xFFFFFFF5u)
+        return false;
+    // The FAT holds an entry for every cluster; the heap starts after the
+    // FATs and holds every cluster inside the volume. All in 64 bits.
+    const uint64_t fatBytesNeeded = (uint64_t(d.clusterCount) + 2) * 4;
+    if (d.fatOffset < kMinFatOffset || (uint64_t(d.fatLength) << d.sectorShift) < fatBytesNeeded)
+        return false;
+    if (d.heapOffset < uint64_t(d.fatOffset) + uint64_t(d.fatLength) * fats)
+        return false;
+    if (d.volumeSectors > (uint64_t(1) << 52) >> d.sectorShift)
+        return false;
+    if (d.heapOffset + (uint64_t(d.clusterCount) << d.clusterShift) > d.volumeSectors)
+        return false;
+    if (!d.validCluster(d.rootCluster))
+        return false;
+    g = d;
+    return true;
+}
+
+uint32_t CExfatScanner::bootChecksum(const uint8_t* region, size_t sectorBytes)
+{
+    uint32_t sum = 0;
+    const size_t length = sectorBytes * kChecksumSector;
+    for (size_t i = 0; i < length; ++i) {
+        if (i == kVolumeFlagsField || i == kVolumeFlagsField + 1 || i == kPercentInUseField)
+            continue;
+        sum = ((sum & 1u) ? 0x80000000u : 0u) + (sum >> 1) + region[i];
+    }
+    return sum;
+}
+
+uint16_t CExfatScanner::entrySetChecksum(const uint8_t* entries, size_t count)
+{
+    uint16_t sum = 0;
+    const size_t length = count * kEntrySize;
+    for (size_t i = 0; i < length; ++i) {
+        if (i == kSetChecksumField || i == kSetChecksumField + 1)
+            continue;
+        sum = static_cast<uint16_t>(((sum & 1u) ? 0x8000u : 0u) + (sum >> 1) + entries[i]);
+    }
+    return sum;
+}
+
+QStringList CExfatScanner::problems() const
+{
+    QStringList out;
+    if (m_badSets > 0)
+        out << QStringLiteral("%1 file entry set(s) with a wrong checksum or count were skipped.").arg(m_badSets);
+    if (m_chainLoops > 0)
+        out << QStringLiteral("%1 directory cluster chain(s) loop or leave the volume; they were read up to there.")
+                   .arg(m_chainLoops);
+    if (m_directoriesTwice > 0)
+        out << QStringLiteral("%1 directory cluster(s) are reached from more than one place; they were read once.")
+                   .arg(m_directoriesTwice);
+    if (m_directoriesCut > 0)
+        out << QStringLiteral("%1 directory(ies) could not be read whole.").arg(m_directoriesCut);
+    return out;
+}
+
+bool CExfatScanner::stopRequested() const
+{
+    return m_stop.load() || (m_running && !m_running->load());
+}
+
+bool CExfatScanner::readBootRegionAt(int64_t offset, uint32_t sectorShift)
+{
+    const size_t sectorBytes = size_t(1) << sectorShift;
+    std::vector<uint8_t> region(sectorBytes * kBootRegionSectors);
+    const IVolume::ReadResult r = m_volume->read(offset, region.data(), region.size());
+    if (r.bytes < static_cast<int64_t>(region.size()))
+        return false;
+    Geometry g;
+    if (!decodeBootSector(region.data(), region.size(), g) || g.sectorShift != sectorShift)
+        return false;
+    const uint32_t sum = bootChecksum(region.data(), sectorBytes);
+    const uint8_t* stored = region.data() + sectorBytes * kChecksumSector;
+    for (size_t i = 0; i + 4 <= sectorBytes; i += 4)
+        if (le::u32(stored + i) != sum)
+            return false;
+    m_geometry = g;
+    return true;
+}
+
+bool CExfatScanner::readBootRegion()
+{
+    uint8_t first[512];
+    const IVolume::ReadResult r = m_volume->read(0, first, sizeof first);
+    Geometry g;
+    if (r.bytes == static_cast<int64_t>(sizeof first) && decodeBootSector(first, sizeof first, g)
+        && readBootRegionAt(0, g.sectorShift))
+        return true;
+    // The backup region follows the main one: its place depends on the
+    // sector size, which the damaged main sector may no longer tell.
+    for (uint32_t shift = kMinSectorShift; shift <= kMaxSectorShift; ++shift)
+        if (readBootRegionAt(int64_t(kBootRegionSectors) << shift, shift))
+            return true;
+    return false;
+}
+
+void CExfatScanner::scan()
+{
+    m_findings = 0;
+    m_deletedFindings = 0;
+    m_failure.clear();
+    m_badSets = m_chainLoops = m_directoriesTwice = m_directoriesCut = 0;
+    m_queue.clear();
+    m_byContent.clear();
+    m_claimedStarts.clear();
+    m_directoryClusters.clear();
+    m_bitmapRuns.clear();
+    m_bitmapBytes = 0;
+    m_bitmapBlockIndex = -1;
+    m_fatSectorOffset = -1;
+    if (!m_volume || stopRequested())
+        return;
+    m_volumeLength = m_volume->length();
+    if (!readBootRegion()) {
+        if (!stopRequested())
+            m_failure = QStringLiteral("the exFAT boot region fails its checksum on both copies.");
+        return;
+    }
+    m_fatSector.assign(m_geometry.sectorBytes(), 0);
+    m_walkBudget = uint64_t(m_geometry.clusterCount) * 4 + 1024 * 1024;
+
+    Directory root;
+    root.firstCluster = m_geometry.rootCluster;
+    m_queue.push_back(root);
+    walk();
+    if (!stopRequested())
+        for (const CFileNode& node : m_byContent)
+            if (!m_claimedStarts.contains(node.startSector))
+                post(node);
+    m_queue.clear();
+    m_directoryClusters.clear();
+    m_byContent.clear();
+    m_claimedStarts.clear();
+}
+
+bool CExfatScanner::fatEntry(uint32_t cluster, uint32_t& value)
+{
+    const uint64_t byte = uint64_t(cluster) * 4;
+    const uint64_t sectorIndex = byte >> m_geometry.sectorShift;
+    if (sectorIndex >= m_geometry.fatLength)
+        return false;
+    const int64_t offset = static_cast<int64_t>((uint64_t(m_geometry.fatOffset) + sectorIndex) << m_geometry.sectorShift);
+    if (offset != m_fatSectorOffset) {
+        const IVolume::ReadResult r = m_volume->read(offset, m_fatSector.data(), m_fatSector.size());
+        if (r.bytes < static_cast<int64_t>(m_fatSector.size())) {
+            m_fatSectorOffset = -1;
+            return false;
+        }
+        m_fatSectorOffset = offset;
+    }
+    value = le::u32(m_fatSector.data() + (byte & (m_geometry.sectorBytes() - 1)));
+    return true;
+}
+
+bool CExfatScanner::directoryClusters(const Directory& dir, std::vector<uint32_t>& clusters)
+{
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t maxClusters = std::max<uint64_t>(1, kMaxDirectoryBytes / clusterBytes);
+    uint64_t wanted = dir.dataLength > 0 ? (dir.dataLength + clusterBytes - 1) / clusterBytes : maxClusters;
+    if (wanted > maxClusters) {
+        ++m_directoriesCut;
+        wanted = maxClusters;
+    }
+    if (dir.deleted) {
+        // Its FAT entries may be gone: the data walk of a deleted file
+        // finds where it lay, and a cluster in use now is another file's.
+        std::vector<std::pair<uint32_t, uint32_t>> runs;
+        double overwritten = 0;
+        bool incomplete = false;
+        if (!deletedClusters(dir.firstCluster, wanted * clusterBytes, dir.noFatChain, runs, overwritten, incomplete))
+            return false;
+        for (const auto& run : runs)
+            for (uint32_t i = 0; i < run.second; ++i) {
+                if (clusterInUse(run.first + i))
+                    return true;
+                clusters.push_back(run.first + i);
+            }
+        return true;
+    }
+    if (dir.noFatChain) {
+        for (uint64_t i = 0; i < wanted; ++i) {
+            const uint64_t c = uint64_t(dir.firstCluster) + i;
+            if (!m_geometry.validCluster(c)) {
+                ++m_chainLoops;
+                return false;
+            }
+            clusters.push_back(static_cast<uint32_t>(c));
+        }
+        return true;
+    }
+    std::unordered_set<uint32_t> seen;
+    uint32_t cluster = dir.firstCluster;
+    while (clusters.size() < wanted) {
+        if (!m_geometry.validCluster(cluster) || !seen.insert(cluster).second) {
+            ++m_chainLoops;
+            return false;
+        }
+        clusters.push_back(cluster);
+        uint32_t next = 0;
+        if (!fatEntry(cluster, next))
+            return false;
+        if (next == kFatEnd)
+            break;
+        cluster = next;
+    }
+    return true;
+}
+
+void CExfatScanner::walk()
+{
+    while (!m_queue.empty()) {
+        if (stopRequested())
+            return;
+        Directory dir = std::move(m_queue.front());
+        m_queue.pop_front();
+        readDirectory(dir);
+    }
+}
+
+void CExfatScanner::readDirectory(const Directory& dir)
+{
+    std::vector<uint32_t> clusters;
+    directoryClusters(dir, clusters);
+    // A cluster read as a directory before (a loop through a sub-directory,
+    // two entries sharing a chain) ends this directory there.
+    size_t usable = 0;
+    for (; usable < clusters.size(); ++usable) {
+        if (!m_directoryClusters.insert(clusters[usable]).second) {
+            ++m_directoriesTwice;
+            break;
+        }
+    }
+    clusters.resize(usable);
+    if (clusters.empty())
+        return;
+
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    std::vector<uint8_t> bytes(clusters.size() * clusterBytes, 0);
+    // Neighbouring clusters are read in one go.
+    for (size_t i = 0; i < clusters.size();) {
+        size_t j = i + 1;
+        while (j < clusters.size() && clusters[j] == clusters[j - 1] + 1)
+            ++j;
+        const int64_t offset = m_geometry.clusterOffset(clusters[i]);
+        if (offset < m_volumeLength)
+            m_volume->read(offset, bytes.data() + i * clusterBytes, (j - i) * clusterBytes);
+        i = j;
+        if (stopRequested())
+            return;
+    }
+
+    if (dir.path.isEmpty() && !dir.deleted)
+        findBitmap(bytes);
+
+    const size_t count = bytes.size() / kEntrySize;
+    for (size_t index = 0; index < count;) {
+        if ((index & 1023) == 0 && stopRequested())
+            return;
+        const uint8_t type = bytes[index * kEntrySize];
+        if (type == kTypeEnd)
+            break;
+        if ((type & kTypeMask) != kTypeFile) {
+            ++index;
+            continue;
+        }
+        EntrySet set;
+        index += readEntrySet(bytes, index, dir.deleted, set);
+        if (!set.file)
+            continue;
+        if (set.deleted)
+            handleDeleted(dir, set);
+        else
+            handleLive(dir, set);
+    }
+}
+
+void CExfatScanner::findBitmap(const std::vector<uint8_t>& bytes)
+{
+    if (!m_bitmapRuns.empty())
+        return;
+    for (size_t at = 0; at + kEntrySize <= bytes.size(); at += kEntrySize) {
+        const uint8_t* e = bytes.data() + at;
+        if (e[0] == kTypeEnd)
+            return;
+        // The first bitmap (the second belongs to a second FAT, which
+        // TexFAT alone uses).
+        if (e[0] != kTypeBitmap || (e[kBitmapFlagsField] & 1) != 0)
+            continue;
+        const uint32_t first = le::u32(e + kBitmapClusterField);
+        const uint64_t needed = (uint64_t(m_geometry.clusterCount) + 7) / 8;
+        const uint64_t length = std::min<uint64_t>(le::u64(e + kBitmapLengthField), needed);
+        if (!m_geometry.validCluster(first) || length == 0)
+            return;
+        const uint64_t clusterBytes = m_geometry.clusterBytes();
+        const uint64_t clusters = (length + clusterBytes - 1) / clusterBytes;
+        // Its chain in the FAT; formatters lay it out in one piece, which is
+        // what is taken where the chain breaks.
+        uint32_t cluster = first;
+        std::vector<uint32_t> chain;
+        std::unordered_set<uint32_t> seen;
+        while (chain.size() < clusters && m_geometry.validCluster(cluster) && seen.insert(cluster).second) {
+            chain.push_back(cluster);
+            uint32_t next = 0;
+            if (!fatEntry(cluster, next) || !m_geometry.validCluster(next))
+                break;
+            cluster = next;
+        }
+        if (chain.size() < clusters) {
+            chain.clear();
+            for (uint64_t i = 0; i < clusters && m_geometry.validCluster(uint64_t(first) + i); ++i)
+                chain.push_back(static_cast<uint32_t>(first + i));
+        }
+        uint64_t left = length;
+        for (uint32_t c : chain) {
+            const int64_t take = static_cast<int64_t>(std::min(left, clusterBytes));
+            const int64_t offset = m_geometry.clusterOffset(c);
+            if (!m_bitmapRuns.empty() && m_bitmapRuns.back().volumeOffset + m_bitmapRuns.back().length == offset)
+                m_bitmapRuns.back().length += take;
+            else
+                m_bitmapRuns.push_back({offset, take});
+            left -= static_cast<uint64_t>(take);
+            m_bitmapBytes += take;
+        }
+        return;
+    }
+}
+
+size_t CExfatScanner::readEntrySet(const std::vector<uint8_t>& bytes, size_t index, bool inDeletedDirectory,
+                                   EntrySet& set)
+{
+    const size_t count = bytes.size() / kEntrySize;
+    const uint8_t* file = bytes.data() + index * kEntrySize;
+    const uint8_t inUse = file[0] & kInUse;
+    // Damage is counted for sets in use; deleted sets are often partly
+    // taken by newer ones, which is no damage.
+    auto bad = [&]() -> size_t {
+        if (inUse)
+            ++m_badSets;
+        return 1;
+    };
+    const int secondaries = file[kSecondaryCountField];
+    if (secondaries < kMinSecondaries || secondaries > kMaxSecondaries)
+        return bad();
+    if (index + static_cast<size_t>(secondaries) >= count)
+        return bad();
+    const uint8_t* stream = file + kEntrySize;
+    if ((stream[0] & kInUse) != inUse || (stream[0] & kTypeMask) != kTypeStream)
+        return bad();
+    const int nameLength = stream[kNameLengthField];
+    const int nameEntries = (nameLength + kUnitsPerNameEntry - 1) / kUnitsPerNameEntry;
+    if (nameLength == 0 || nameEntries > secondaries - 1)
+        return bad();
+    for (int k = 2; k <= secondaries; ++k) {
+        const uint8_t t = file[k * kEntrySize];
+        if ((t & kInUse) != inUse || !(t & kSecondaryCategory))
+            return bad();
+        if (k <= nameEntries + 1 && (t & kTypeMask) != kTypeName)
+            return bad();
+    }
+    // The checksum was taken with the in-use bits set.
+    uint8_t copy[(kMaxSecondaries + 1) * kEntrySize];
+    const size_t setEntries = static_cast<size_t>(secondaries) + 1;
+    std::memcpy(copy, file, setEntries * kEntrySize);
+    for (size_t k = 0; k < setEntries; ++k)
+        copy[k * kEntrySize] |= kInUse;
+    if (entrySetChecksum(copy, setEntries) != le::u16(file + kSetChecksumField))
+        return bad();
+
+    std::vector<char16_t> units;
+    units.reserve(static_cast<size_t>(nameLength));
+    for (int k = 0; k < nameEntries; ++k) {
+        const uint8_t* entry = file + (k + 2) * kEntrySize + kNameField;
+        for (int u = 0; u < kUnitsPerNameEntry && static_cast<int>(units.size()) < nameLength; ++u)
+            units.push_back(static_cast<char16_t>(le::u16(entry + u * 2)));
+    }
+    set.file = file;
+    set.stream = stream;
+    set.name = QString::fromUtf16(units.data(), static_cast<int>(units.size()));
+    set.deleted = !inUse || inDeletedDirectory;
+    return setEntries;
+}
+
+void CExfatScanner::queueDirectory(const Directory& parent, const EntrySet& set, bool deleted)
+{
+    Directory dir;
+    dir.firstCluster = le::u32(set.stream + kFirstClusterField);
+    dir.dataLength = le::u64(set.stream + kDataLengthField);
+    dir.noFatChain = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
+    dir.deleted = deleted;
+    dir.path = parent.path + QLatin1Char('/') + set.name;
+    if (!m_geometry.validCluster(dir.firstCluster) || dir.dataLength == 0)
+        return;
+    m_queue.push_back(std::move(dir));
+}
+
+void CExfatScanner::handleLive(const Directory& dir, const EntrySet& set)
+{
+    if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
+        queueDirectory(dir, set, false);
+        return;
+    }
+    const uint32_t first = le::u32(set.stream + kFirstClusterField);
+    if (!m_geometry.validCluster(first) || le::u64(set.stream + kDataLengthField) == 0)
+        return; // an empty file, or a cluster that is not on the volume
+    const QByteArray name = set.name.toUtf8();
+    const int typeCode = CFileTypeCatalogue::typeCodeByExtension(name, false);
+    if (typeCode == CFileTypeCatalogue::NotWanted && !CFileTypeCatalogue::isContainerExtension(name, false))
+        return;
+    ++m_findings;
+    if (m_notifier)
+        m_notifier->postItem(static_cast<long long>(m_geometry.clusterOffset(first) / kReportSectorSize), typeCode);
+}
+
+bool CExfatScanner::clusterInUse(uint32_t cluster)
+{
+    if (m_bitmapRuns.empty() || !m_geometry.validCluster(cluster))
+        return false;
+    const int64_t bit = static_cast<int64_t>(cluster) - 2;
+    const int64_t byte = bit / 8;
+    if (byte >= m_bitmapBytes)
+        return false;
+    const int64_t block = byte / kBitmapBlock;
+    if (block != m_bitmapBlockIndex) {
+        m_bitmapBlock.assign(static_cast<size_t>(kBitmapBlock), 0);
+        // Gather the block from the runs that hold it.
+        int64_t runStart = 0;
+        const int64_t blockStart = block * kBitmapBlock;
+        const int64_t blockEnd = blockStart + kBitmapBlock;
+        for (const BitmapRun& run : m_bitmapRuns) {
+            const int64_t from = std::max(runStart, blockStart);
+            const int64_t to = std::min(runStart + run.length, blockEnd);
+            if (from < to)
+                m_volume->read(run.volumeOffset + (from - runStart), m_bitmapBlock.data() + (from - blockStart),
+                               static_cast<size_t>(to - from));
+            runStart += run.length;
+            if (runStart >= blockEnd)
+                break;
+        }
+        m_bitmapBlockIndex = block;
+    }
+    return (m_bitmapBlock[static_cast<size_t>(byte - block * kBitmapBlock)] >> (bit & 7)) & 1;
+}
+
+bool CExfatScanner::chainSurvives(uint32_t first, uint64_t clusters, std::vector<std::pair<uint32_t, uint32_t>>& runs)
+{
+    std::vector<std::pair<uint32_t, uint32_t>> found;
+    std::unordered_set<uint32_t> seen;
+    uint32_t cluster = first;
+    for (uint64_t i = 0; i < clusters; ++i) {
+        if (m_walkBudget == 0 || !m_geometry.validCluster(cluster) || !seen.insert(cluster).second)
+            return false;
+        --m_walkBudget;
+        if (!found.empty() && found.back().first + found.back().second == cluster)
+            ++found.back().second;
+        else
+            found.push_back({cluster, 1});
+        uint32_t next = 0;
+        if (!fatEntry(cluster, next))
+            return false;
+        if (i + 1 == clusters) {
+            if (next != kFatEnd)
+                return false;
+        } else {
+            cluster = next;
+        }
+    }
+    runs = std::move(found);
+    return true;
+}
+
+bool CExfatScanner::deletedClusters(uint32_t first, uint64_t size, bool noFatChain,
+                                    std::vector<std::pair<uint32_t, uint32_t>>& runs, double& overwritten,
+                                    bool& incomplete)
+{
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
+    if (wanted == 0 || !m_geometry.validCluster(first))
+        return false;
+    const uint64_t end = uint64_t(m_geometry.clusterCount) + 2;
+    overwritten = 0;
+    incomplete = false;
+    runs.clear();
+
+    bool counted = false;
+    if (noFatChain || !chainSurvives(first, wanted, runs)) {
+        runs.clear();
+        if (noFatChain || clusterInUse(first)) {
+            // One piece from the first cluster: what the entry said, or,
+            // with the first cluster taken by another file, what is left.
+            const uint64_t take = std::min(wanted, end - first);
+            runs.push_back({first, static_cast<uint32_t>(take)});
+            incomplete = take < wanted;
+        } else {
+            // Written into the free clusters from the first on: skip those
+            // in use now, as they were then.
+            uint64_t taken = 0;
+            uint64_t cluster = first;
+            while (taken < wanted && cluster < end && m_walkBudget > 0) {
+                --m_walkBudget;
+                if (!clusterInUse(static_cast<uint32_t>(cluster))) {
+                    if (!runs.empty() && runs.back().first + runs.back().second == cluster)
+                        ++runs.back().second;
+                    else
+                        runs.push_back({static_cast<uint32_t>(cluster), 1});
+                    ++taken;
+                }
+                ++cluster;
+            }
+            incomplete = taken < wanted;
+            counted = true; // every cluster taken is free
+        }
+    }
+    if (!counted) {
+        uint64_t total = 0;
+        uint64_t used = 0;
+        for (const auto& run : runs)
+            for (uint32_t i = 0; i < run.second; ++i) {
+                ++total;
+                if (m_walkBudget == 0) {
+                    ++used; // past the budget nothing is taken as whole
+                    continue;
+                }
+                --m_walkBudget;
+                if (clusterInUse(run.first + i))
+                    ++used;
+            }
+        overwritten = total > 0 ? double(used) / double(total) : 0.0;
+    }
+    return !runs.empty();
+}
+
+int CExfatScanner::typeOfContent(int64_t offset, int64_t length)
+{
+    // One sector tells the family; the kind needs more of the start.
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::min<int64_t>(length, int64_t(kSignatureSector))));
+    IVolume::ReadResult r = m_volume->read(offset, bytes.data(), bytes.size());
+    if (r.bytes < static_cast<int64_t>(bytes.size())
+        || CDocumentSignature::typeCodeOf(bytes.data(), bytes.size()) == CFileTypeCatalogue::NotWanted)
+        return CFileTypeCatalogue::NotWanted;
+    bytes.resize(static_cast<size_t>(std::min<int64_t>(length, int64_t(CDocumentSignature::kUsefulPrefix))));
+    r = m_volume->read(offset, bytes.data(), bytes.size());
+    return CDocumentSignature::typeCodeOf(bytes.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+}
+
+void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
+{
+    if (!m_reportDeleted)
+        return;
+    if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
+        queueDirectory(dir, set, true);
+        return;
+    }
+    const uint32_t first = le::u32(set.stream + kFirstClusterField);
+    const uint64_t dataLength = le::u64(set.stream + kDataLengthField);
+    if (dataLength == 0 || dataLength > uint64_t(INT64_MAX) || !m_geometry.validCluster(first))
+        return;
+    const int64_t size = static_cast<int64_t>(dataLength);
+    std::vector<std::pair<uint32_t, uint32_t>> runs;
+    double overwritten = 0;
+    bool incomplete = false;
+    const bool noFatChain = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
+    if (!deletedClusters(first, dataLength, noFatChain, runs, overwritten, incomplete))
+        return;
+
+    const int64_t clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
+    QVector<CFileNode::Extent> extents;
+    int64_t remaining = size;
+    for (const auto& run : runs) {
+        if (remaining <= 0)
+            break;
+        CFileNode::Extent e;
+        e.offset = m_geometry.clusterOffset(run.first);
+        e.length = std::min<int64_t>(remaining, int64_t(run.second) * clusterBytes);
+        remaining -= e.length;
+        extents.append(e);
+    }
+    if (extents.isEmpty())
+        return;
+
+    // The name's extension decides; other names by their first bytes,
+    // unless those now belong to another file.
+    int typeCode = CFileTypeCatalogue::typeCodeByExtension(set.name.toUtf8(), false);
+    const bool byName = typeCode != CFileTypeCatalogue::NotWanted;
+    if (!byName && overwritten == 0.0)
+        typeCode = typeOfContent(extents.front().offset, extents.front().length);
+    if (typeCode == CFileTypeCatalogue::NotWanted)
+        return;
+
+    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
+    CFileNode record(typeName, size, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
+                     set.name, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(size),
+                     CFileTypeCatalogue::description(typeName));
+    record.origin = CFileNode::OriginDeletedEntry;
+    record.originalName = set.name;
+    record.folder = dir.path.isEmpty() ? QStringLiteral("/") : dir.path;
+    record.modified = exfatTime(le::u32(set.file + kModifiedField), set.file[kModified10msField],
+                                set.file[kModifiedOffsetField]);
+    record.extents = extents;
+    record.overwritten = overwritten;
+    record.incomplete = incomplete;
+    if (byName) {
+        if (m_claimedStarts.size() < kMaxHeldRecords)
+            m_claimedStarts.insert(record.startSector);
+        post(record);
+    } else if (m_byContent.size() < size_t(kMaxHeldRecords)) {
+        m_byContent.push_back(std::move(record));
+    } else {
+        post(record);
+    }
+}
+
+void CExfatScanner::post(const CFileNode& node)
+{
+    ++m_deletedFindings;
+    if (m_notifier)
+        m_notifier->postItem(node);
+}
