@@ -2,7 +2,8 @@
 # fuzz.sh TARGET [SECONDS [extra libFuzzer flags...]]
 #
 # Builds the libFuzzer targets with clang (build-fuzz/) and fuzzes TARGET
-# (carver, mft_record, ntfs_scanner, fat32_scanner, details, partition_table) for SECONDS (default 600),
+# (carver, mft_record, ntfs_scanner, fat32_scanner, details, partition_table,
+# exfat_scanner, ext4_scanner) for SECONDS (default 600),
 # starting from fuzz/corpus/TARGET. New interesting inputs go to
 # fuzz/out/TARGET; crashes, leaks and timeouts to fuzz/out/TARGET-findings.
 # Add each finding to fuzz/corpus/TARGET once it is fixed.
