@@ -115,10 +115,16 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
                                    "not look like a disk or a disk image.\n")
                         .arg(source);
     } else if (session.fileSystem().isEmpty()) {
-        text += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are listed too.\n");
+        text += QStringLiteral("No NTFS, FAT32, exFAT or ext4 file system was read: documents of live files are "
+                               "listed too.\n");
     }
     if (session.fileSystem().contains(QLatin1String("partition")))
-        text += QStringLiteral("File systems read: %1.\n").arg(session.fileSystem());
+        text += QStringLiteral("File systems read: %1.
+").arg(session.fileSystem());
+    if (session.fileSystem().contains(QLatin1String("EXT4")))
+        text += QStringLiteral("ext4: deleted files can be found by their content only, without their original "
+                               "names.
+");
     if (session.unreadableBytes() > 0)
         text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
                     .arg(session.unreadableBytes());
@@ -186,7 +192,7 @@ QString CCliApplication::usage()
         "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
         "\n"
         "Commands:\n"
-        "  scan SOURCE [--fs auto|NTFS|FAT32|none] [--tsv | --json] [--resume]\n"
+        "  scan SOURCE [--fs auto|NTFS|FAT32|exFAT|EXT4|none] [--tsv | --json] [--resume]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector (on a whole disk, that of each\n"
         "      partition of its MBR or GPT), so that documents that live files still own\n"

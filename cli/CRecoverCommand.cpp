@@ -53,7 +53,7 @@ void CRecoverCommand::printErr(const QString& text) const
 QString CRecoverCommand::usage()
 {
     return QStringLiteral(
-        "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|none]\n"
+        "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|exFAT|EXT4|none]\n"
         "          [--allow-same-volume] [--include-damaged]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
@@ -190,7 +190,8 @@ int CRecoverCommand::run(const QStringList& arguments)
     for (const QString& warning : session.warnings())
         found += QStringLiteral("Warning: %1\n").arg(warning);
     if (session.fileSystem().isEmpty())
-        found += QStringLiteral("No NTFS or FAT32 file system was read: documents of live files are included.\n");
+        found += QStringLiteral("No NTFS, FAT32, exFAT or ext4 file system was read: documents of live files are "
+                                "included.\n");
     if (session.unreadableBytes() > 0)
         found += QStringLiteral("Warning: %1 byte(s) of the source could not be read.\n")
                      .arg(session.unreadableBytes());

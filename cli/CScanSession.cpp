@@ -31,8 +31,10 @@ QString CScanSession::fileSystemOption(const QString& value)
         return QStringLiteral("auto");
     if (upper == QLatin1String("NONE"))
         return QStringLiteral("none");
-    if (upper == QLatin1String("NTFS") || upper == QLatin1String("FAT32"))
+    if (upper == QLatin1String("NTFS") || upper == QLatin1String("FAT32") || upper == QLatin1String("EXT4"))
         return upper;
+    if (upper == QLatin1String("EXFAT"))
+        return QStringLiteral("exFAT");
     return QString();
 }
 

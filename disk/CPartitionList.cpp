@@ -171,6 +171,8 @@ QString CPartitionList::fileSystemName(const QString& fsType, const QString& fsV
         const QString version = fsVersion.trimmed().toUpper();
         return version.startsWith(QLatin1String("FAT")) ? version : QStringLiteral("FAT");
     }
+    if (type == QLatin1String("exfat"))
+        return QStringLiteral("exFAT");
     return type.toUpper();
 }
 

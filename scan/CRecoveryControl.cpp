@@ -9,6 +9,8 @@
 #include "disk/CVolumeView.h"
 #include "disk/IVolume.h"
 #include "filesystems/CAllocationMapSet.h"
+#include "filesystems/CExfatScanner.h"
+#include "filesystems/CExt4Scanner.h"
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CSignatureCarver.h"
@@ -296,7 +298,8 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
     std::vector<FileSystemPass> passes;
     const int64_t length = m_volume->length();
     // The names are compared exactly: any other spelling gets no pass.
-    if (m_fileSystem == QLatin1String("NTFS") || m_fileSystem == QLatin1String("FAT32")) {
+    if (m_fileSystem == QLatin1String("NTFS") || m_fileSystem == QLatin1String("FAT32")
+        || m_fileSystem == QLatin1String("exFAT") || m_fileSystem == QLatin1String("EXT4")) {
         passes.push_back({m_fileSystem, 0, length, 0, false});
         return passes;
     }
@@ -322,7 +325,7 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
     }
     if (passes.empty()) {
         emit notifyWarning(WarningNoFileSystem,
-                           QStringLiteral("no NTFS or FAT32 file system was found on %1: documents of live files "
+                           QStringLiteral("no NTFS, FAT32, exFAT or ext4 file system was found on %1: documents of live files "
                                           "are listed too.")
                                .arg(m_volume->name()));
     }
@@ -366,6 +369,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
     }
 
     QString failure;
+    QStringList problems;
     try {
         if (pass.fileSystem == QLatin1String("NTFS")) {
             CNtfsScanner* scanner = new CNtfsScanner(volume.get(), relay, &m_running);
@@ -395,6 +399,23 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             failure = scanner->failure();
             if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+        } else if (pass.fileSystem == QLatin1String("exFAT")) {
+            // These passes stop on m_running alone.
+            CExfatScanner scanner(volume.get(), relay, &m_running);
+            if (!post)
+                scanner.setReportDeleted(false);
+            scanner.scan();
+            failure = scanner.failure();
+            problems = scanner.problems();
+            if (std::shared_ptr<const IAllocationMap> map = scanner.allocationMap(volume))
+                m_allocation->add(pass.offset, volume->length(), std::move(map));
+        } else if (pass.fileSystem == QLatin1String("EXT4")) {
+            CExt4Scanner scanner(volume.get(), relay, &m_running);
+            scanner.scan();
+            failure = scanner.failure();
+            problems = scanner.problems();
+            if (std::shared_ptr<const IAllocationMap> map = scanner.allocationMap(volume))
+                m_allocation->add(pass.offset, volume->length(), std::move(map));
         }
     } catch (const std::exception& e) {
         // The live-file list is a filter, not the goal: a pass that could
@@ -407,10 +428,14 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
         m_activePass = kPassNone;
     }
     pass.read = failure.isEmpty();
+    const QString where = pass.partition == 0
+        ? m_volume->name()
+        : QStringLiteral("partition %1 of %2 (from byte %3)").arg(pass.partition).arg(m_volume->name()).arg(pass.offset);
+    // Damage the pass read past: what it skipped may be listed as lost.
+    for (const QString& problem : problems)
+        emit notifyWarning(WarningFileSystem,
+                           QStringLiteral("the %1 file system of %2 is damaged: %3").arg(pass.fileSystem, where, problem));
     if (!failure.isEmpty()) {
-        const QString where = pass.partition == 0
-            ? m_volume->name()
-            : QStringLiteral("partition %1 of %2 (from byte %3)").arg(pass.partition).arg(m_volume->name()).arg(pass.offset);
         emit notifyWarning(WarningFileSystem,
                            QStringLiteral("the %1 file system of %2 cannot be read: %3 Documents of its live files "
                                           "are listed too.")
