@@ -112,7 +112,7 @@ QStringList CExt4Scanner::problems() const
     if (m_badDirectories > 0)
         out << QStringLiteral("%1 directory(ies) could not be read whole.").arg(m_badDirectories);
     if (m_badExtents > 0)
-        out << QStringLiteral("%1 file(s) have a damaged extent tree and were skipped.").arg(m_badExtents);
+        out << QStringLiteral("%1 file(s) have a damaged extent tree (or start with a hole) and were skipped.").arg(m_badExtents);
     if (m_outside > 0)
         out << QStringLiteral("%1 file(s) point outside the volume and were skipped.").arg(m_outside);
     return out;
@@ -241,8 +241,16 @@ void CExt4Scanner::scan()
                 ++m_badExtents;
                 continue;
             }
-            if (physical == 0)
-                continue; // empty, inline data, or a hole at the start
+            if (physical == 0) {
+                // Empty, inline data, a hole at the start, or an extent
+                // tree the library gave up on (a loop it cut): a file that
+                // holds blocks but maps none at its start is told.
+                struct ext2_inode inode;
+                if (ext2fs_read_inode(fs.get(), e.inode, &inode) == 0 && inode.i_blocks != 0
+                    && !(inode.i_flags & EXT4_INLINE_DATA_FL))
+                    ++m_badExtents;
+                continue;
+            }
             if (physical >= m_layout.blocksCount) {
                 ++m_outside;
                 continue;

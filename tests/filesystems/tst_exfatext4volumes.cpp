@@ -1,0 +1,394 @@
+// The exFAT and ext4 passes on volumes made by mkfs.exfat/mkfs.ext4 and
+// filled through a mount (tests/scripts), checked against The Sleuth Kit
+// (exFAT) and debugfs (ext4), then the same volumes damaged: a boot region
+// that fails on both copies, a set with a wrong checksum, a directory chain
+// that loops, a superblock with absurd counts, an extent tree that loops or
+// points outside the volume.
+
+#include "disk/CFileVolume.h"
+#include "disk/CMemoryVolume.h"
+#include "filesystems/CExfatScanner.h"
+#include "filesystems/CExt4Scanner.h"
+#include "scan/CFileTypeCatalogue.h"
+#include "scan/CNotifyFileNode.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+using Finding = QPair<long long, int>;
+
+QString run(const QString& program, const QStringList& args, int* exitCode = nullptr)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TZ", "UTC");
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+    }
+    if (exitCode)
+        *exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+int typeOf(const QString& name)
+{
+    const QByteArray bytes = name.toUtf8();
+    const int code = CFileTypeCatalogue::typeCodeByExtension(bytes, false);
+    if (code != CFileTypeCatalogue::NotWanted || CFileTypeCatalogue::isContainerExtension(bytes, false))
+        return code;
+    return 0;
+}
+
+// What a pass posts.
+struct Posted
+{
+    QList<Finding> live;
+    QMap<QString, CFileNode> deleted; // by folder/name
+};
+
+template <typename Scanner>
+Posted scanWith(IVolume* volume, QString* failure = nullptr, QStringList* problems = nullptr)
+{
+    Posted out;
+    CNotifyFileNode relay;
+    QObject::connect(&relay, qOverload<long long, int>(&CNotifyFileNode::notifyItem),
+                     [&](long long sector, int code) { out.live.append({sector, code}); });
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), [&](const CFileNode& node) {
+        out.deleted.insert(node.folder + (node.folder.endsWith('/') ? "" : "/") + node.originalName, node);
+    });
+    Scanner scanner(volume, &relay);
+    scanner.scan();
+    if (failure)
+        *failure = scanner.failure();
+    if (problems)
+        *problems = scanner.problems();
+    std::sort(out.live.begin(), out.live.end());
+    return out;
+}
+
+QByteArray sha(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+// The documents of tests/data by their hash.
+QMap<QByteArray, QString> dataByHash()
+{
+    QMap<QByteArray, QString> out;
+    const QDir dir(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/data"));
+    for (const QString& name : dir.entryList(QDir::Files)) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            out.insert(sha(f.readAll()), name);
+    }
+    return out;
+}
+
+QByteArray readImage(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray bytesOf(const QByteArray& image, const CFileNode& node)
+{
+    QByteArray out;
+    for (const CFileNode::Extent& e : node.extents)
+        out.append(image.mid(e.offset, e.length));
+    return out;
+}
+
+void putU16(QByteArray& b, qint64 at, quint16 v)
+{
+    b[int(at)] = char(v & 0xFF);
+    b[int(at + 1)] = char(v >> 8);
+}
+
+void putU32(QByteArray& b, qint64 at, quint32 v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[int(at + i)] = char((v >> (8 * i)) & 0xFF);
+}
+
+quint32 u32(const QByteArray& b, qint64 at)
+{
+    quint32 v = 0;
+    for (int i = 3; i >= 0; --i)
+        v = (v << 8) | quint8(b[int(at + i)]);
+    return v;
+}
+
+} // namespace
+
+class TestExfatExt4Volumes : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void exfatMatchesTheSleuthKit();
+    void exfatDamage();
+    void ext4MatchesDebugfs();
+    void ext4Damage();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_exfat;
+    QString m_ext4;
+    QString m_exfatFailure;
+    QString m_ext4Failure;
+};
+
+void TestExfatExt4Volumes::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    m_exfat = m_dir.filePath("exfat.img");
+    m_ext4 = m_dir.filePath("ext4.img");
+    int code = 0;
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-exfat-volume.sh"), {m_exfat});
+    p.waitForFinished(180000);
+    code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (code != 0)
+        m_exfatFailure = QString::fromUtf8(p.readAll());
+    p.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-ext4-volume.sh"), {m_ext4});
+    p.waitForFinished(180000);
+    code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    if (code != 0)
+        m_ext4Failure = QString::fromUtf8(p.readAll());
+}
+
+void TestExfatExt4Volumes::exfatMatchesTheSleuthKit()
+{
+    if (!m_exfatFailure.isEmpty() && !QFile::exists("/dev/loop-control"))
+        QSKIP("no loop devices here: the exFAT test volume cannot be built");
+    QVERIFY2(m_exfatFailure.isEmpty(), qPrintable(m_exfatFailure));
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(m_exfat);
+    QVERIFY(volume);
+    QString failure;
+    QStringList problems;
+    const Posted posted = scanWith<CExfatScanner>(volume.get(), &failure, &problems);
+    QVERIFY(failure.isEmpty());
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(' ')));
+
+    // fls -r -p: "r/r * 643:\tpath" for deleted files.
+    QList<Finding> live;
+    QStringList deleted;
+    const QByteArray image = readImage(m_exfat);
+    const QMap<QByteArray, QString> originals = dataByHash();
+    const QRegularExpression line("^r/r (\\* )?(\\d+):\\t(.+)$");
+    for (const QString& l : run("fls", {"-r", "-p", m_exfat}).split('\n')) {
+        const QRegularExpressionMatch m = line.match(l);
+        if (!m.hasMatch() || m.captured(3).startsWith('$') || m.captured(3).contains("Volume Label"))
+            continue;
+        const QString path = '/' + m.captured(3);
+        const QString meta = run("istat", {m_exfat, m.captured(2)});
+        const long long first = QRegularExpression("Sectors:\\s+(\\d+)").match(meta).captured(1).toLongLong();
+        if (m.captured(1).isEmpty()) {
+            if (typeOf(path))
+                live.append({first, typeOf(path)});
+            continue;
+        }
+        if (path.contains("/fill_"))
+            continue;
+        // Every deleted document comes back under its name, with its
+        // size, time and the bytes that were written.
+        deleted.append(path);
+        QVERIFY2(posted.deleted.contains(path), qPrintable(path));
+        const CFileNode& node = posted.deleted[path];
+        QCOMPARE(node.size, QRegularExpression("Size: (\\d+)").match(meta).captured(1).toLongLong());
+        // The Sleuth Kit leaves out the entry's 10 ms part (up to 1.99 s).
+        const QDateTime tsk = QDateTime::fromString(
+            QRegularExpression("Written:\\s+(\\S+ \\S+)").match(meta).captured(1), "yyyy-MM-dd HH:mm:ss");
+        const qint64 ahead = QDateTime(tsk.date(), tsk.time(), Qt::UTC).msecsTo(node.modified);
+        QVERIFY2(ahead >= 0 && ahead < 2000, qPrintable(path));
+        QCOMPARE(node.startSector, quint64(first));
+        QCOMPARE(node.overwritten, 0.0);
+        QVERIFY(!node.incomplete);
+        QVERIFY2(originals.contains(sha(bytesOf(image, node))), qPrintable(path));
+    }
+    std::sort(live.begin(), live.end());
+    QCOMPARE(posted.live, live);
+    QCOMPARE(live.size(), 4);
+    deleted.sort();
+    QCOMPARE(QStringList(posted.deleted.keys()).join(" | "), deleted.join(" | "));
+    QCOMPARE(deleted.size(), 7);
+    QCOMPARE(posted.deleted["/文档/backup.bak"].typeCode, int(CFileTypeCatalogue::Docx));
+    QCOMPARE(posted.deleted["/文档/pieces.pptx"].extents.size(), 2);
+    QVERIFY(posted.deleted["/旧的/里面/计划.pdf"].modified.offsetFromUtc() == 0);
+}
+
+void TestExfatExt4Volumes::exfatDamage()
+{
+    if (!m_exfatFailure.isEmpty())
+        QSKIP("no exFAT test volume");
+    const QByteArray image = readImage(m_exfat);
+    QVERIFY(!image.isEmpty());
+    CMemoryVolume good(image, image.size(), "exfat");
+    const Posted whole = scanWith<CExfatScanner>(&good);
+
+    // The main boot region fails its checksum: the backup has the same.
+    QByteArray mainBad = image;
+    mainBad[0x70] = char(mainBad[0x70] ^ 0x01); // inside the checksum, not the in-use share
+    mainBad[100] = char(mainBad[100] ^ 0x01);
+    CMemoryVolume backup(mainBad, mainBad.size(), "main region damaged");
+    QString failure;
+    const Posted fromBackup = scanWith<CExfatScanner>(&backup, &failure);
+    QVERIFY(failure.isEmpty());
+    QCOMPARE(fromBackup.live, whole.live);
+    QCOMPARE(fromBackup.deleted.keys(), whole.deleted.keys());
+
+    // Both copies fail: a warning, nothing posted.
+    QByteArray bothBad = mainBad;
+    bothBad[12 * 512 + 100] = char(bothBad[12 * 512 + 100] ^ 0x01);
+    CMemoryVolume none(bothBad, bothBad.size(), "both regions damaged");
+    const Posted nothing = scanWith<CExfatScanner>(&none, &failure);
+    QVERIFY(failure.contains("checksum"));
+    QVERIFY(nothing.live.isEmpty() && nothing.deleted.isEmpty());
+
+    // A live set with a wrong checksum, one with a wrong secondary count,
+    // and the root's chain looped onto itself: each skipped and told.
+    const int sectorShift = quint8(image[108]);
+    const qint64 heap = qint64(u32(image, 88)) << sectorShift;
+    const qint64 cluster = qint64(512) << quint8(image[109]);
+    const quint32 root = u32(image, 96);
+    const qint64 rootAt = heap + (root - 2) * cluster;
+    QByteArray hostile = image;
+    int sets = 0;
+    for (qint64 at = rootAt; at < rootAt + cluster && sets < 2; at += 32) {
+        if (quint8(hostile[int(at)]) != 0x85)
+            continue;
+        if (sets++ == 0)
+            hostile[int(at + 2)] = char(hostile[int(at + 2)] ^ 0x5A); // checksum
+        else
+            hostile[int(at + 1)] = char(40); // secondary count
+    }
+    const qint64 fat = qint64(u32(image, 80)) << sectorShift;
+    putU32(hostile, fat + root * 4, root);
+    CMemoryVolume damaged(hostile, hostile.size(), "hostile");
+    QStringList problems;
+    const Posted partial = scanWith<CExfatScanner>(&damaged, &failure, &problems);
+    QVERIFY(failure.isEmpty());
+    QVERIFY2(problems.join(' ').contains("checksum or count"), qPrintable(problems.join(' ')));
+    // The first two folders of the root are gone with their sets; the
+    // others are still read, though the root's chain loops.
+    QVERIFY(!partial.deleted.contains("/论文/2024/毕业论文终稿.docx"));
+    QVERIFY(!partial.deleted.contains("/文档/slides.ppt"));
+    QVERIFY(partial.deleted.contains("/旧的/预算表.xls"));
+    QVERIFY(partial.deleted.contains("/旧的/里面/计划.pdf"));
+}
+
+void TestExfatExt4Volumes::ext4MatchesDebugfs()
+{
+    if (!m_ext4Failure.isEmpty() && !QFile::exists("/dev/loop-control"))
+        QSKIP("no loop devices here: the ext4 test volume cannot be built");
+    QVERIFY2(m_ext4Failure.isEmpty(), qPrintable(m_ext4Failure));
+    std::unique_ptr<CFileVolume> volume = CFileVolume::open(m_ext4);
+    QVERIFY(volume);
+    QString failure;
+    QStringList problems;
+    const Posted posted = scanWith<CExt4Scanner>(volume.get(), &failure, &problems);
+    QVERIFY(failure.isEmpty());
+    QVERIFY(problems.isEmpty());
+    QVERIFY(posted.deleted.isEmpty());
+
+    // debugfs walks the tree ("ls -p": /inode/mode/uid/gid/name/size/)
+    // and maps each document's first block.
+    QList<Finding> live;
+    QStringList folders{"/"};
+    const long long blockSectors = 4096 / 512;
+    while (!folders.isEmpty()) {
+        const QString folder = folders.takeFirst();
+        for (const QString& l : run("debugfs", {"-R", "ls -p \"" + folder + "\"", m_ext4}).split('\n')) {
+            const QStringList f = l.split('/');
+            if (f.size() < 7 || f[5] == "." || f[5] == ".." || f[1].toInt() == 0)
+                continue;
+            const QString path = folder + (folder.endsWith('/') ? "" : "/") + f[5];
+            const int mode = f[2].toInt(nullptr, 8) & 0170000;
+            if (mode == 0040000)
+                folders.append(path);
+            else if (mode == 0100000 && typeOf(path))
+                live.append({run("debugfs", {"-R", "bmap \"" + path + "\" 0", m_ext4}).trimmed().toLongLong()
+                                 * blockSectors,
+                             typeOf(path)});
+        }
+    }
+    std::sort(live.begin(), live.end());
+    QCOMPARE(live.size(), 5);
+    QCOMPARE(posted.live, live);
+}
+
+void TestExfatExt4Volumes::ext4Damage()
+{
+    if (!m_ext4Failure.isEmpty())
+        QSKIP("no ext4 test volume");
+    const QByteArray image = readImage(m_ext4);
+    QVERIFY(!image.isEmpty());
+    CMemoryVolume good(image, image.size(), "ext4");
+    const Posted whole = scanWith<CExt4Scanner>(&good);
+
+    // Absurd counts: a warning before the library is asked anything.
+    QByteArray absurd = image;
+    putU32(absurd, 1024 + 4, 0xFFFFFFF0u); // blocks
+    CMemoryVolume big(absurd, absurd.size(), "absurd");
+    QString failure;
+    const Posted none = scanWith<CExt4Scanner>(&big, &failure);
+    QVERIFY(failure.contains("absurd"));
+    QVERIFY(none.live.isEmpty());
+
+    // The big PDF's extents: one pointed past the volume, then the inode's
+    // tree made to point at a block that points at itself.
+    const QString imap = run("debugfs", {"-R", "imap \"/Keep/大文件.pdf\"", m_ext4});
+    const QRegularExpressionMatch m = QRegularExpression("block (\\d+), offset (0x[0-9a-f]+)").match(imap);
+    QVERIFY2(m.hasMatch(), qPrintable(imap));
+    const qint64 inodeAt = m.captured(1).toLongLong() * 4096 + m.captured(2).toLongLong(nullptr, 16);
+    const qint64 blockField = inodeAt + 40; // i_block: the extent header, then entries
+    QCOMPARE(quint8(image[int(blockField)]), quint8(0x0A));
+    QByteArray outside = image;
+    putU32(outside, blockField + 12 + 8, 0x7FFFFFF0u); // first extent's start, low half
+    CMemoryVolume pastEnd(outside, outside.size(), "outside");
+    QStringList problems;
+    Posted partial = scanWith<CExt4Scanner>(&pastEnd, &failure, &problems);
+    QVERIFY(failure.isEmpty());
+    QCOMPARE(partial.live.size(), whole.live.size() - 1);
+    QVERIFY2(!problems.isEmpty(), "no problem told");
+
+    QByteArray looped = image;
+    const quint32 spare = quint32(image.size() / 4096 - 1); // the last block, free
+    const qint64 spareAt = qint64(spare) * 4096;
+    // In the inode: depth 1, one index entry to the spare block.
+    putU16(looped, blockField + 2, 1);
+    putU16(looped, blockField + 6, 1);
+    putU32(looped, blockField + 12, 0);
+    putU32(looped, blockField + 12 + 4, spare);
+    putU16(looped, blockField + 12 + 8, 0);
+    // In the spare block: an index node of depth 1 that points at itself.
+    putU16(looped, spareAt, 0xF30A);
+    putU16(looped, spareAt + 2, 1);
+    putU16(looped, spareAt + 4, 340);
+    putU16(looped, spareAt + 6, 1);
+    putU32(looped, spareAt + 12, 0);
+    putU32(looped, spareAt + 16, spare);
+    CMemoryVolume loop(looped, looped.size(), "loop");
+    partial = scanWith<CExt4Scanner>(&loop, &failure, &problems);
+    QVERIFY(failure.isEmpty());
+    QCOMPARE(partial.live.size(), whole.live.size() - 1);
+    QVERIFY(!problems.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestExfatExt4Volumes)
+#include "tst_exfatext4volumes.moc"
