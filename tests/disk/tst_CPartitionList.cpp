@@ -173,7 +173,7 @@ void TestPartitionList::describesEachVolumeAsATileShowsIt()
     QCOMPARE(p[3]->totalText, QStringLiteral("14GB"));
     QCOMPARE(p[3]->freeText, QStringLiteral("0GB"));
     QCOMPARE(p[3]->usedPercent, 100);
-    QCOMPARE(p[3]->fileSystem, QStringLiteral("EXFAT"));
+    QCOMPARE(p[3]->fileSystem, QStringLiteral("exFAT"));
 
     // No type known to lsblk: the boot sector names it.
     QCOMPARE(p[4]->fileSystem, QStringLiteral("FAT32"));
