@@ -2,6 +2,7 @@
 
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
+#include "filesystems/CBitmapAllocationMap.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -761,4 +762,19 @@ void CExfatScanner::post(const CFileNode& node)
     ++m_deletedFindings;
     if (m_notifier)
         m_notifier->postItem(node);
+}
+
+std::unique_ptr<IAllocationMap> CExfatScanner::allocationMap(std::shared_ptr<IVolume> volume) const
+{
+    if (m_bitmapRuns.empty() || m_geometry.clusterCount == 0)
+        return nullptr;
+    std::vector<CAllocationTableCache::Run> runs;
+    for (const BitmapRun& r : m_bitmapRuns)
+        runs.push_back({r.volumeOffset, r.length});
+    CClusterAllocationMap::Layout layout;
+    layout.dataStart = static_cast<int64_t>(uint64_t(m_geometry.heapOffset) << m_geometry.sectorShift);
+    layout.clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
+    layout.firstCluster = 2;
+    layout.lastCluster = uint64_t(m_geometry.clusterCount) + 1;
+    return std::unique_ptr<IAllocationMap>(new CBitmapAllocationMap(std::move(volume), std::move(runs), layout));
 }

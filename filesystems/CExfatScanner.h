@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,6 +15,7 @@
 #include <vector>
 
 class CNotifyFileNode;
+class IAllocationMap;
 class IVolume;
 
 // The file-system pass of an exFAT volume. It reads the boot region (its
@@ -109,6 +111,10 @@ public:
     // (empty when no bitmap entry was found).
     const Geometry& geometry() const { return m_geometry; }
     const std::vector<BitmapRun>& bitmapRuns() const { return m_bitmapRuns; }
+    // After scan(): the volume's allocation map read from `volume` (the
+    // volume this scanner was given, shared so that the map may outlive the
+    // scanner); null without a bitmap.
+    std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume) const;
 
 private:
     struct Directory

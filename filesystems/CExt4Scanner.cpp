@@ -2,6 +2,7 @@
 
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
+#include "filesystems/CBitmapAllocationMap.h"
 #include "filesystems/CExt2fsVolumeIo.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
@@ -264,4 +265,25 @@ void CExt4Scanner::scan()
         if (state.budget == 0)
             break;
     }
+}
+
+std::unique_ptr<IAllocationMap> CExt4Scanner::allocationMap(std::shared_ptr<IVolume> volume) const
+{
+    if (m_layout.bitmapBlocks.empty() || m_layout.blockSize == 0 || m_layout.blocksPerGroup % 8 != 0)
+        return nullptr;
+    // Each group's bits, one after the other: block n of the volume is bit
+    // n - firstDataBlock of the whole.
+    const int64_t groupBytes = m_layout.blocksPerGroup / 8;
+    std::vector<CAllocationTableCache::Run> runs;
+    runs.reserve(m_layout.bitmapBlocks.size());
+    for (uint64_t at : m_layout.bitmapBlocks) {
+        const int64_t offset = at == 0 ? CBitmapAllocationMap::kNowhere : static_cast<int64_t>(at * m_layout.blockSize);
+        runs.push_back({offset, groupBytes});
+    }
+    CClusterAllocationMap::Layout layout;
+    layout.dataStart = static_cast<int64_t>(m_layout.firstDataBlock * m_layout.blockSize);
+    layout.clusterBytes = m_layout.blockSize;
+    layout.firstCluster = m_layout.firstDataBlock;
+    layout.lastCluster = m_layout.blocksCount - 1;
+    return std::unique_ptr<IAllocationMap>(new CBitmapAllocationMap(std::move(volume), std::move(runs), layout));
 }

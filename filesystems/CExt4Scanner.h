@@ -4,11 +4,13 @@
 #include <QStringList>
 
 #include <atomic>
+#include <memory>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 class CNotifyFileNode;
+class IAllocationMap;
 class IVolume;
 
 // The file-system pass of an ext2/3/4 volume, read through libext2fs (the
@@ -71,6 +73,10 @@ public:
     QString failure() const { return m_failure; }
     QStringList problems() const;
     const Layout& layout() const { return m_layout; }
+    // After scan(): the block bitmaps as an allocation map read from
+    // `volume` (this scanner's volume, shared); null when the volume could
+    // not be opened.
+    std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume) const;
 
     // Used by the directory walk's callback.
     struct WalkState;

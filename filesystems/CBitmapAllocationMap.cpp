@@ -1,0 +1,45 @@
+#include "filesystems/CBitmapAllocationMap.h"
+
+#include <algorithm>
+#include <limits>
+
+CBitmapAllocationMap::CBitmapAllocationMap(std::shared_ptr<IVolume> volume,
+                                           std::vector<CAllocationTableCache::Run> bitmapRuns, const Layout& layout)
+    : CClusterAllocationMap(std::move(volume), std::move(bitmapRuns), layout)
+{
+}
+
+uint64_t CBitmapAllocationMap::countInUse(uint64_t first, uint64_t count) const
+{
+    uint64_t used = 0;
+    const uint64_t base = layout().firstCluster;
+    if (first < base)
+        return 0;
+    uint64_t bit = first - base;
+    const uint64_t end = bit + count;
+    while (bit < end) {
+        const uint64_t byte = bit / 8;
+        if (byte > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
+            break;
+        uint64_t taken = 0;
+        m_table.withBytes(static_cast<int64_t>(byte), [&](const uint8_t* bytes, int64_t available) {
+            const uint64_t reach = std::min<uint64_t>((byte + static_cast<uint64_t>(available)) * 8, end);
+            uint64_t b = bit;
+            while (b < reach) {
+                const uint8_t value = bytes[b / 8 - byte];
+                if ((b % 8) == 0 && reach - b >= 8) {
+                    used += static_cast<uint64_t>(__builtin_popcount(value));
+                    b += 8;
+                } else {
+                    used += (value >> (b % 8)) & 1u;
+                    ++b;
+                }
+            }
+            taken = reach - bit;
+        });
+        if (taken == 0)
+            break; // past the bitmap: free
+        bit += taken;
+    }
+    return used;
+}
