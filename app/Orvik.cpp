@@ -280,8 +280,8 @@ void Orvik::startScan()
             tr("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
         m_noticeLabel->show();
     } else if (m_partition.fileSystem == QLatin1String("EXT4")) {
-        m_noticeLabel->setText(QStringLiteral("已删除文件只能按内容找回，没有原文件名"));
-        m_noticeLabel->setToolTip(QStringLiteral("ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。"));
+        m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
+        m_noticeLabel->setToolTip(tr("ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。"));
         m_noticeLabel->show();
     } else {
         m_noticeLabel->hide();

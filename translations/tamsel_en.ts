@@ -579,6 +579,14 @@
         <translation>Only on NTFS and FAT32 can the scan tell which documents still belong to existing files; on other volumes every document found is listed.</translation>
     </message>
     <message>
+        <source>已删除文件只能按内容找回，没有原文件名</source>
+        <translation>Deleted files can be found by their content only, without their original names</translation>
+    </message>
+    <message>
+        <source>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</source>
+        <translation>When ext4 deletes a file it clears where its data lay, so recovered documents are named by their sector.</translation>
+    </message>
+    <message>
         <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
         <translation>The saved scan is damaged, from another version or of another volume, and is ignored; the volume will be scanned afresh.</translation>
     </message>

@@ -579,6 +579,14 @@
         <translation>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
     </message>
     <message>
+        <source>已删除文件只能按内容找回，没有原文件名</source>
+        <translation>已删除文件只能按内容找回，没有原文件名</translation>
+    </message>
+    <message>
+        <source>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</source>
+        <translation>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</translation>
+    </message>
+    <message>
         <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
         <translation>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</translation>
     </message>
