@@ -119,12 +119,10 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
                                "listed too.\n");
     }
     if (session.fileSystem().contains(QLatin1String("partition")))
-        text += QStringLiteral("File systems read: %1.
-").arg(session.fileSystem());
+        text += QStringLiteral("File systems read: %1.\n").arg(session.fileSystem());
     if (session.fileSystem().contains(QLatin1String("EXT4")))
         text += QStringLiteral("ext4: deleted files can be found by their content only, without their original "
-                               "names.
-");
+                               "names.\n");
     if (session.unreadableBytes() > 0)
         text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
                     .arg(session.unreadableBytes());

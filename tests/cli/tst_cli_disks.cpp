@@ -263,7 +263,7 @@ void TestCliDisks::damagedTablesAreReportedAndTheSourceIsStillSearched()
     QCOMPARE(scan.exitCode, 0);
     QVERIFY2(scan.err.contains("Warning: the partition table of " + gpt + " is damaged: both copies of the GPT"),
              qPrintable(scan.err));
-    QVERIFY(scan.err.contains("No NTFS or FAT32 file system was read"));
+    QVERIFY(scan.err.contains("No NTFS, FAT32, exFAT or ext4 file system was read"));
     QCOMPARE(listed(scan), all);
 
     // Only the primary: the backup serves, and the damage is still said.
