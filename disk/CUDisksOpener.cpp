@@ -240,9 +240,9 @@ std::unique_ptr<CFileVolume> CUDisksOpener::open(const QString& path, CFileVolum
                                                           QString::fromLatin1(kManagerPath),
                                                           QString::fromLatin1(kManagerInterface),
                                                           QStringLiteral("ResolveDevice"));
-    QVariantMap spec;
-    spec.insert(QStringLiteral("path"), path);
-    resolve << spec << QVariantMap();
+    QVariantMap device;
+    device.insert(QStringLiteral("path"), path);
+    resolve << device << QVariantMap();
     const CallResult resolved = call(bus, resolve, m_timeoutMs, stopped);
     QString object;
     if (resolved.ok) {

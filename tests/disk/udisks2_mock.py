@@ -98,8 +98,8 @@ def load(mock, parameters):
         else:
             raise ValueError(f'unknown behaviour {behaviour}')
 
-    def resolve_device(_self, spec, _options):
-        path = str(spec.get('path', ''))
+    def resolve_device(_self, devspec, _options):
+        path = str(devspec.get('path', ''))
         return dbus.Array([dbus.ObjectPath(resolved[path])] if path in resolved else [], signature='o')
 
     mock.AddObject(MANAGER_PATH, MANAGER_IFACE, {'Version': dbus.String('2.9.4', variant_level=1)}, [])
