@@ -1046,6 +1046,8 @@ void TestWindow::detailsFilterDamageAndTimes()
     window.show();
     Orvik* page = startOnVolume(window.mainWindow(), std::make_shared<CMemoryVolume>(bytes), memoryPartition(QString()));
     QTRY_VERIFY(!page->scanWorker().isRunning());
+    // What the worker posted before it ended may still wait in the queue.
+    QCoreApplication::sendPostedEvents();
     page->flushRefresh();
     // The volume's own list: every document of every type.
     page->treeBuilder().startLookup(CCreateTreeNode::AllTypes);
@@ -1097,6 +1099,9 @@ void TestWindow::detailsFilterDamageAndTimes()
     QCOMPARE(page->tickedText(), found);
     page->filterEdit()->clear();
     QCOMPARE(table.rowCount(), 4);
+    // The clear button fades out through an animation that deletes itself
+    // when it ends; let it end before the window goes.
+    QTest::qWait(500);
     QVERIFY(page->filterEdit()->geometry().bottom() < page->tableView()->geometry().top() + 1);
     QVERIFY(page->filterEdit()->mapTo(&window, QPoint(0, 0)).y() + page->filterEdit()->height() <= 550);
 }
