@@ -12,6 +12,7 @@
 #include "scan/CScanJournal.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 
 #include <cstdio>
@@ -112,11 +113,13 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     // same documents, in the same order: live files' documents left out.
     CCreateTreeNode builder;
     // The details pass reads each document as it is listed, as in the
-    // window; the listing waits for it to finish.
+    // window, at idle priority beside the scan; the listing waits for it.
     CDetailsWorker details;
-    details.setVolume(m_volume);
-    connect(&builder, &CCreateTreeNode::documentListed, &details, &CDetailsWorker::enqueue);
-    connect(&details, &CDetailsWorker::detailsReady, &builder, &CCreateTreeNode::applyDetails);
+    if (m_readDetails) {
+        details.setVolume(m_volume);
+        connect(&builder, &CCreateTreeNode::documentListed, &details, &CDetailsWorker::enqueue);
+        connect(&details, &CDetailsWorker::detailsReady, &builder, &CCreateTreeNode::applyDetails);
+    }
     QEventLoop loop;
     Outcome outcome = Outcome::Finished;
 
@@ -149,6 +152,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
 
     if (progress)
         progress->start(m_volume->length());
+    QElapsedTimer clock;
+    clock.start();
     if (control.beginScan(m_volume, requested))
         loop.exec();
     else if (outcome != Outcome::OpenFailed)
@@ -156,12 +161,14 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     control.wait();
     // Deliver whatever the worker posted last before the loop ended.
     QCoreApplication::sendPostedEvents();
-    if (outcome != Outcome::OpenFailed) {
+    m_scanSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    if (outcome != Outcome::OpenFailed && m_readDetails) {
         QEventLoop detailsLoop;
         connect(&details, &CDetailsWorker::drained, &detailsLoop, &QEventLoop::quit, Qt::QueuedConnection);
         details.finishInput();
         detailsLoop.exec();
         QCoreApplication::sendPostedEvents();
+        m_detailsSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9 - m_scanSeconds;
     }
     builder.collectAll(m_documents);
     if (progress)

@@ -35,6 +35,10 @@ public:
     void setResume(bool resume) { m_resume = resume; }
     // Whether the last run went on from a saved scan.
     bool resumed() const { return m_resumed; }
+    // Whether each listed document is read for its details (title, times,
+    // integrity) before the list is complete; the listing waits for them.
+    // On by default; a listing that shows none of them turns it off.
+    void setReadDetails(bool read) { m_readDetails = read; }
 
     // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
     Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
@@ -52,6 +56,10 @@ public:
     std::shared_ptr<IVolume> volume() const { return m_volume; }
     int64_t volumeLength() const;
     int64_t unreadableBytes() const { return m_unreadable; }
+    // Wall time of the scan itself (file-system passes and carving), and of
+    // the details that were still being read once it had ended.
+    double scanSeconds() const { return m_scanSeconds; }
+    double detailsSeconds() const { return m_detailsSeconds; }
 
 private:
     QList<CFileNode> m_documents;
@@ -62,4 +70,7 @@ private:
     int64_t m_unreadable = 0;
     bool m_resume = false;
     bool m_resumed = false;
+    bool m_readDetails = true;
+    double m_scanSeconds = 0;
+    double m_detailsSeconds = 0;
 };

@@ -250,13 +250,6 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
     volume[QStringLiteral("size")] = number(state.identity.size);
     volume[QStringLiteral("key")] = state.identity.key;
 
-    QJsonArray entries;
-    for (const Entry& e : state.entries) {
-        if (e.live)
-            entries.append(QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}});
-        else
-            entries.append(nodeObject(e.node));
-    }
     QJsonObject root;
     root[QStringLiteral("program")] = QLatin1String(kProgram);
     root[QStringLiteral("format")] = kFormat;
@@ -266,7 +259,6 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
     root[QStringLiteral("resumeOffset")] = number(state.resumeOffset);
     root[QStringLiteral("reached")] = number(state.reached);
     root[QStringLiteral("finished")] = state.finished;
-    root[QStringLiteral("records")] = entries;
 
     const QFileInfo info(path);
     QDir dir;
@@ -285,7 +277,24 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
         return false;
     }
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Compact));
+    // The records are written one by one, not gathered into one document
+    // first: a scan of a large disk lists tens of thousands of them, and
+    // their JSON at once would cost more memory than the whole scan.
+    QByteArray head = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    head.chop(1); // the closing brace; the records go before it
+    head += root.isEmpty() ? "\"records\":[" : ",\"records\":[";
+    file.write(head);
+    bool first = true;
+    for (const Entry& e : state.entries) {
+        const QJsonObject record = e.live
+            ? QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}}
+            : nodeObject(e.node);
+        if (!first)
+            file.write(",", 1);
+        first = false;
+        file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
+    }
+    file.write("]}", 2);
     if (!file.commit()) {
         if (error)
             *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
