@@ -37,6 +37,7 @@ struct ScanOptions
     bool tsv = false;
     bool json = false;
     bool resume = false;
+    bool whole = false;
     QString error;
 };
 
@@ -51,6 +52,8 @@ ScanOptions parseScanOptions(const QStringList& args)
             o.json = true;
         } else if (a == QLatin1String("--resume")) {
             o.resume = true;
+        } else if (a == QLatin1String("--whole")) {
+            o.whole = true;
         } else if (a == QLatin1String("--fs") || a.startsWith(QLatin1String("--fs="))) {
             QString value;
             if (a == QLatin1String("--fs")) {
@@ -100,6 +103,7 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
                 .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
                 .arg(seconds, 0, 'f', 2)
                 .arg(rate, 0, 'f', 1);
+    text += session.readPlanLine();
     if (session.detailsSeconds() > 0)
         text += QStringLiteral("Titles, times and integrity read in %1 s more.\n").arg(session.detailsSeconds(), 0, 'f', 2);
     for (const QString& warning : session.warnings())
@@ -193,10 +197,13 @@ QString CCliApplication::usage()
         "\n"
         "Commands:\n"
         "  scan SOURCE [--fs auto|NTFS|FAT32|exFAT|EXT4|none] [--tsv | --json] [--resume]\n"
+        "       [--whole]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector (on a whole disk, that of each\n"
         "      partition of its MBR or GPT), so that documents that live files still own\n"
-        "      are left out, and deleted files are listed by their names.\n"
+        "      are left out, and deleted files are listed by their names. Once a file\n"
+        "      system is read, only its unused space is searched (free clusters, lost\n"
+        "      chains, whatever lies outside the file systems); --whole searches every byte.\n"
         "      --tsv prints NAME<TAB>TYPE<TAB>SECTOR<TAB>BYTES (NAME the original name where\n"
         "      known, else the sector name 2048.PDF). --json prints one JSON object a line\n"
         "      with the keys name, folder, type, sector, size, modified, origin (carved,\n"
@@ -270,6 +277,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
     // Only the JSON lines carry titles, times and integrity: the table and
     // the TSV do not wait for them.
     session.setReadDetails(options.json);
+    session.setWholeVolume(options.whole);
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome == CScanSession::Outcome::OpenFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
@@ -288,6 +296,8 @@ int CCliApplication::scanCommand(const QStringList& arguments)
         return ExitFailure;
     }
     const double seconds = session.scanSeconds();
-    printErr(summaryOf(session, seconds, seconds > 0 ? static_cast<double>(session.volumeLength()) / 1e6 / seconds : 0.0));
+    // Reading unused space only, the rate is that of the bytes read.
+    const int64_t read = session.unusedSpaceOnly() ? session.bytesToRead() : session.volumeLength();
+    printErr(summaryOf(session, seconds, seconds > 0 ? static_cast<double>(read) / 1e6 / seconds : 0.0));
     return ExitOk;
 }

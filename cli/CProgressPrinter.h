@@ -13,6 +13,8 @@ public:
     explicit CProgressPrinter(FILE* stream = stderr);
 
     void start(int64_t volumeLength);
+    // The bytes the scan reads, once it knows (unused space only: fewer).
+    void setTotal(int64_t bytes) { m_length = bytes; }
     // `permille` on the 0..1000 scale of the scan worker.
     void update(long long permille);
     // Clears the bar (if one was drawn).

@@ -54,7 +54,7 @@ QString CRecoverCommand::usage()
 {
     return QStringLiteral(
         "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|exFAT|EXT4|none]\n"
-        "          [--allow-same-volume] [--include-damaged]\n"
+        "          [--allow-same-volume] [--include-damaged] [--whole]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named by their original names where deleted entries give them (with their\n"
@@ -80,6 +80,8 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
             o.allowSameVolume = true;
         } else if (a == QLatin1String("--include-damaged")) {
             o.includeDamaged = true;
+        } else if (a == QLatin1String("--whole")) {
+            o.whole = true;
         } else if (optionValue(args, &i, QStringLiteral("--type"), &value, &o.error)) {
             if (!o.error.isEmpty())
                 return o;
@@ -155,6 +157,7 @@ int CRecoverCommand::run(const QStringList& arguments)
 
     CProgressPrinter progress(m_err);
     CScanSession session;
+    session.setWholeVolume(options.whole);
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome != CScanSession::Outcome::Finished) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
@@ -187,6 +190,7 @@ int CRecoverCommand::run(const QStringList& arguments)
         found += QStringLiteral("%1 of them partly overwritten or cut short: left out (--include-damaged writes "
                                 "them too).\n")
                      .arg(damaged);
+    found += session.readPlanLine();
     for (const QString& warning : session.warnings())
         found += QStringLiteral("Warning: %1\n").arg(warning);
     if (session.fileSystem().isEmpty())

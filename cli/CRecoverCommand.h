@@ -34,6 +34,7 @@ public:
         QSet<int> types; // empty: every type
         bool allowSameVolume = false;
         bool includeDamaged = false;
+        bool whole = false;
         QString error;   // a usage error
     };
 

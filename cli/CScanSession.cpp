@@ -9,6 +9,7 @@
 #include "disk/CUDisksOpener.h"
 #include "results/CCreateTreeNode.h"
 #include "scan/CRecoveryControl.h"
+#include "scan/CFileTypeCatalogue.h"
 #include "scan/CScanJournal.h"
 
 #include <QCoreApplication>
@@ -37,6 +38,14 @@ QString CScanSession::fileSystemOption(const QString& value)
     if (upper == QLatin1String("EXFAT"))
         return QStringLiteral("exFAT");
     return QString();
+}
+
+QString CScanSession::readPlanLine() const
+{
+    if (!m_unusedOnly)
+        return QString();
+    return QStringLiteral("Scanning unused space only: %1 of %2 read; --whole scans the whole volume.\n")
+        .arg(CFileTypeCatalogue::sizeText(m_bytesToRead), CFileTypeCatalogue::sizeText(volumeLength()));
 }
 
 int64_t CScanSession::volumeLength() const
@@ -75,6 +84,9 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     m_warnings.clear();
 
     CRecoveryControl control;
+    control.setWholeVolume(m_whole);
+    m_unusedOnly = false;
+    m_bytesToRead = 0;
     // Every scan is saved as it goes, so that one cut short can go on later.
     const CScanJournal::Identity identity = CScanJournal::identify(*m_volume);
     const QString sessionFile = CScanJournal::fileFor(identity);
@@ -131,6 +143,10 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         if (progress)
             progress->update(current);
     });
+    connect(&control, &CRecoveryControl::notifyReadPlan, this, [progress](bool, long long bytes) {
+        if (progress)
+            progress->setTotal(bytes);
+    });
     connect(&control, &CRecoveryControl::notifyOpenFailed, this, [&](const QString& reason) {
         m_failure = reason;
         outcome = Outcome::OpenFailed;
@@ -174,6 +190,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (progress)
         progress->finish();
     m_unreadable = control.unreadableBytes();
+    m_unusedOnly = control.unusedSpaceOnly();
+    m_bytesToRead = control.bytesToRead();
     if (!control.sessionError().isEmpty())
         std::fprintf(stderr, "tamsel-cli: the scan could not be saved: %s\n",
                      control.sessionError().toUtf8().constData());

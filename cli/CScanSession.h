@@ -33,6 +33,15 @@ public:
     // Go on from the scan saved for this volume (see CScanJournal) instead
     // of scanning afresh; a finished one's list is listed without scanning.
     void setResume(bool resume) { m_resume = resume; }
+    // Read the whole source, not only what no live file holds.
+    void setWholeVolume(bool whole) { m_whole = whole; }
+    // Whether the last run read only unused space, and how many bytes its
+    // raw pass had to read.
+    bool unusedSpaceOnly() const { return m_unusedOnly; }
+    int64_t bytesToRead() const { return m_bytesToRead; }
+    // A line that says so, for the summaries ("" when the whole source was
+    // read).
+    QString readPlanLine() const;
     // Whether the last run went on from a saved scan.
     bool resumed() const { return m_resumed; }
     // Whether each listed document is read for its details (title, times,
@@ -69,6 +78,9 @@ private:
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
     bool m_resume = false;
+    bool m_whole = false;
+    bool m_unusedOnly = false;
+    int64_t m_bytesToRead = 0;
     bool m_resumed = false;
     bool m_readDetails = true;
     double m_scanSeconds = 0;

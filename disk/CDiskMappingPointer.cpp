@@ -64,6 +64,18 @@ void CDiskMappingPointer::nextWindow()
     // cached page of the hint), more than it gains cold.
 }
 
+void CDiskMappingPointer::nextWindowAt(int64_t offset, int64_t length)
+{
+    if (!m_halfBuffers[1].data())
+        beginSequential();
+    m_half = halfAt(m_nextHalf);
+    // The same alignment as a window opened there.
+    m_windowBase = std::max<int64_t>(offset, 0) & ~(kBoundary - 1);
+    m_offsetInWindow = std::max<int64_t>(offset, 0) - m_windowBase;
+    fill(m_half + m_offsetInWindow, position(), std::max<int64_t>(0, std::min<int64_t>(length, m_windowSize)));
+    m_nextHalf ^= 1;
+}
+
 void CDiskMappingPointer::endSequential()
 {
     m_half = halfAt(0);

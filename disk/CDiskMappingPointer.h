@@ -52,6 +52,11 @@ public:
     // stream in ascending order on a rotational disk).
     void beginSequential(int streams = 0);
     void nextWindow();
+    // Like nextWindow(), but the next window shows the `length` bytes (at
+    // most W) from `offset` on, for a pass that reads chosen stretches of
+    // the volume in ascending order; what follows them in the window is
+    // none of the volume's.
+    void nextWindowAt(int64_t offset, int64_t length);
     void endSequential();
 
     // Position on a 0..1000 scale (0 when the length is unknown).

@@ -4,12 +4,25 @@
 #include <limits>
 
 CBitmapAllocationMap::CBitmapAllocationMap(std::shared_ptr<IVolume> volume,
-                                           std::vector<CAllocationTableCache::Run> bitmapRuns, const Layout& layout)
+                                           std::vector<CAllocationTableCache::Run> bitmapRuns, const Layout& layout,
+                                           std::shared_ptr<const CClusterBitSet> reached)
     : CClusterAllocationMap(std::move(volume), std::move(bitmapRuns), layout)
+    , m_reached(std::move(reached))
 {
 }
 
+bool CBitmapAllocationMap::orphaned(int64_t offset) const
+{
+    uint64_t cluster = 0;
+    return m_reached && clusterAt(offset, cluster) && countSet(cluster, 1, false) == 1 && !m_reached->contains(cluster);
+}
+
 uint64_t CBitmapAllocationMap::countInUse(uint64_t first, uint64_t count) const
+{
+    return countSet(first, count, m_reached != nullptr);
+}
+
+uint64_t CBitmapAllocationMap::countSet(uint64_t first, uint64_t count, bool reachedOnly) const
 {
     uint64_t used = 0;
     const uint64_t base = layout().firstCluster;
@@ -27,11 +40,12 @@ uint64_t CBitmapAllocationMap::countInUse(uint64_t first, uint64_t count) const
             uint64_t b = bit;
             while (b < reach) {
                 const uint8_t value = bytes[b / 8 - byte];
-                if ((b % 8) == 0 && reach - b >= 8) {
+                if ((b % 8) == 0 && reach - b >= 8 && (!reachedOnly || value == 0)) {
                     used += static_cast<uint64_t>(__builtin_popcount(value));
                     b += 8;
                 } else {
-                    used += (value >> (b % 8)) & 1u;
+                    if (((value >> (b % 8)) & 1u) && (!reachedOnly || m_reached->contains(base + b)))
+                        ++used;
                     ++b;
                 }
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/CClusterAllocationMap.h"
+#include "filesystems/CClusterBitSet.h"
 
 #include <memory>
 #include <vector>
@@ -17,9 +18,20 @@ class CBitmapAllocationMap : public CClusterAllocationMap
 public:
     static constexpr int64_t kNowhere = int64_t(1) << 62;
 
+    // Given the clusters that live entries reach (exFAT's directory walk),
+    // a cluster whose bit is set but that none reaches is orphaned and not
+    // in use; without them the bitmap is taken as it is.
     CBitmapAllocationMap(std::shared_ptr<IVolume> volume, std::vector<CAllocationTableCache::Run> bitmapRuns,
-                         const Layout& layout);
+                         const Layout& layout, std::shared_ptr<const CClusterBitSet> reached = nullptr);
+
+    bool orphaned(int64_t offset) const override;
 
 protected:
     uint64_t countInUse(uint64_t first, uint64_t count) const override;
+
+private:
+    // Bits set among `count` clusters from `first`, reached or not.
+    uint64_t countSet(uint64_t first, uint64_t count, bool reachedOnly) const;
+
+    std::shared_ptr<const CClusterBitSet> m_reached;
 };

@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CBitmapAllocationMap.h"
+#include "filesystems/CClusterBitSet.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -47,6 +48,11 @@ constexpr uint8_t kInUse = 0x80;
 constexpr uint8_t kTypeMask = 0x7F;
 constexpr uint8_t kTypeEnd = 0x00;
 constexpr uint8_t kTypeBitmap = 0x81;
+constexpr uint8_t kTypeUpcase = 0x82;
+// Up to this many clusters the reached clusters are told apart, in a bit
+// set of at most 32 MiB; a volume of more (clusters of 512 bytes on
+// terabytes) trusts its bitmap as it is.
+constexpr uint64_t kMaxReachedClusters = uint64_t(1) << 28;
 constexpr uint8_t kTypeFile = 0x05;   // 0x85 in use
 constexpr uint8_t kTypeStream = 0x40; // 0xC0 in use
 constexpr uint8_t kTypeName = 0x41;   // 0xC1 in use
@@ -267,10 +273,17 @@ void CExfatScanner::scan()
     m_fatSector.assign(m_geometry.sectorBytes(), 0);
     m_walkBudget = uint64_t(m_geometry.clusterCount) * 4 + 1024 * 1024;
 
+    m_reached.reset();
+    if (m_geometry.clusterCount <= kMaxReachedClusters)
+        m_reached = std::make_shared<CClusterBitSet>(uint64_t(m_geometry.clusterCount) + 2);
     Directory root;
     root.firstCluster = m_geometry.rootCluster;
     m_queue.push_back(root);
     walk();
+    // A walk cut short has not met every live file: what it did not reach
+    // is not known to be lost.
+    if (stopRequested())
+        m_reached.reset();
     if (!stopRequested())
         for (const CFileNode& node : m_byContent)
             if (!m_claimedStarts.contains(node.startSector))
@@ -397,8 +410,19 @@ void CExfatScanner::readDirectory(const Directory& dir)
             return;
     }
 
-    if (dir.path.isEmpty() && !dir.deleted)
+    if (dir.path.isEmpty() && !dir.deleted) {
         findBitmap(bytes);
+        for (uint32_t c : clusters) {
+            if (m_reached)
+                m_reached->insert(c);
+        }
+        // The bitmap and the up-case table: the root's critical entries.
+        for (size_t at = 0; at + kEntrySize <= bytes.size() && bytes[at] != kTypeEnd; at += kEntrySize) {
+            const uint8_t* e = bytes.data() + at;
+            if (e[0] == kTypeBitmap || e[0] == kTypeUpcase)
+                markReached(le::u32(e + kFirstClusterField), le::u64(e + kDataLengthField), false);
+        }
+    }
 
     const size_t count = bytes.size() / kEntrySize;
     for (size_t index = 0; index < count;) {
@@ -541,8 +565,36 @@ void CExfatScanner::queueDirectory(const Directory& parent, const EntrySet& set,
     m_queue.push_back(std::move(dir));
 }
 
+void CExfatScanner::markReached(uint32_t first, uint64_t bytes, bool noFatChain)
+{
+    if (!m_reached || bytes == 0)
+        return;
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t clusters = std::min<uint64_t>(bytes / clusterBytes + (bytes % clusterBytes != 0 ? 1 : 0),
+                                                 m_geometry.clusterCount);
+    uint32_t cluster = first;
+    // A cluster reached twice (a loop, a chain cross-linked with another)
+    // ends the walk: at most one step per cluster of the volume in all.
+    for (uint64_t i = 0; i < clusters; ++i) {
+        if (!m_geometry.validCluster(cluster) || !m_reached->insert(cluster))
+            return;
+        if (i + 1 == clusters)
+            return;
+        if (noFatChain) {
+            ++cluster;
+            continue;
+        }
+        uint32_t next = 0;
+        if (!fatEntry(cluster, next))
+            return;
+        cluster = next;
+    }
+}
+
 void CExfatScanner::handleLive(const Directory& dir, const EntrySet& set)
 {
+    markReached(le::u32(set.stream + kFirstClusterField), le::u64(set.stream + kDataLengthField),
+                (set.stream[kStreamFlagsField] & kNoFatChain) != 0);
     if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
         queueDirectory(dir, set, false);
         return;
@@ -776,5 +828,5 @@ std::unique_ptr<IAllocationMap> CExfatScanner::allocationMap(std::shared_ptr<IVo
     layout.clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
     layout.firstCluster = 2;
     layout.lastCluster = uint64_t(m_geometry.clusterCount) + 1;
-    return std::unique_ptr<IAllocationMap>(new CBitmapAllocationMap(std::move(volume), std::move(runs), layout));
+    return std::unique_ptr<IAllocationMap>(new CBitmapAllocationMap(std::move(volume), std::move(runs), layout, m_reached));
 }

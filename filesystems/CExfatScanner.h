@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+class CClusterBitSet;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
@@ -36,6 +37,12 @@ class IVolume;
 // closed by an end mark); else the clusters from the first on, skipping
 // those the bitmap marks in use, until the size is reached. Deleted
 // directories are walked too, as far as their clusters are still free.
+//
+// Every cluster that a live entry reaches (the root and every live
+// directory, every live file by its size, the allocation bitmap and the
+// up-case table) is noted, one bit a cluster; the map handed on tells
+// clusters the bitmap marks in use that none of them reaches apart as
+// orphaned (a lost chain). A walk that was stopped notes nothing.
 //
 // Only entry sets whose checksum holds are believed (a deleted set is
 // checked with its in-use bits put back). Damage (a set with a wrong
@@ -161,6 +168,9 @@ private:
     bool clusterInUse(uint32_t cluster);
     int typeOfContent(int64_t offset, int64_t length);
     void post(const CFileNode& node);
+    // Notes the `bytes` of data from `first` (contiguous, or along the FAT)
+    // as reached by a live entry; ends at a cluster reached already.
+    void markReached(uint32_t first, uint64_t bytes, bool noFatChain);
 
     IVolume* m_volume;
     CNotifyFileNode* m_notifier;
@@ -174,6 +184,8 @@ private:
     // read once.
     std::unordered_set<uint32_t> m_directoryClusters;
     std::vector<BitmapRun> m_bitmapRuns;
+    // Clusters live entries reach; null when orphans are not told apart.
+    std::shared_ptr<CClusterBitSet> m_reached;
     int64_t m_bitmapBytes = 0;
     std::vector<uint8_t> m_bitmapBlock;
     int64_t m_bitmapBlockIndex = -1;

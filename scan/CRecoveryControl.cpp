@@ -13,6 +13,7 @@
 #include "filesystems/CExt4Scanner.h"
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/CNtfsScanner.h"
+#include "scan/CFreeSpaceRuns.h"
 #include "scan/CSignatureCarver.h"
 
 #include <QCoreApplication>
@@ -215,6 +216,8 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
     // keeps it whole.
     m_allocation = std::make_shared<CAllocationMapSet>();
     m_carvedInUse = 0;
+    m_unusedOnly = false;
+    m_bytesToRead = 0;
     m_running = true;
     start(QThread::InheritPriority);
     return true;
@@ -499,18 +502,94 @@ void CRecoveryControl::run()
         return;
     }
 
+    // Only what no live file holds, once a file system says what that is.
+    bool anyRead = false;
+    for (const FileSystemPass& pass : fileSystemPasses())
+        anyRead = anyRead || pass.read;
+    const bool unusedOnly = !m_wholeVolume && anyRead && !m_allocation->empty();
+    const int64_t volumeLength = m_volume->length();
+    const CFreeSpaceRuns freeRuns(*m_allocation, volumeLength);
+    int64_t bytesToRead = std::max<int64_t>(volumeLength, 0);
+    int64_t bytesDone = std::min(start, bytesToRead);
+    if (unusedOnly) {
+        const CFreeSpaceRuns::Totals totals = freeRuns.totals(start);
+        bytesToRead = totals.bytes;
+        bytesDone = totals.before;
+    }
+    m_unusedOnly = unusedOnly;
+    m_bytesToRead = bytesToRead;
+    emit notifyReadPlan(unusedOnly, bytesToRead);
+    auto progress = [&]() -> long long {
+        return bytesToRead <= 0 ? 0
+                                : static_cast<long long>(static_cast<double>(bytesDone) * kProgressTotal
+                                                         / static_cast<double>(bytesToRead));
+    };
+
+    // The stretch of the source that one window shows. The whole source is
+    // read window after window; unused space one run at a time, each run in
+    // windows of at most W, the last of a run ending the run.
+    struct Piece
+    {
+        int64_t offset = 0;
+        int64_t length = 0;
+        int64_t runEnd = 0;
+        bool startsRun = false;
+        bool endsRun = false;
+    };
+    auto roundUp = [](int64_t n) { return n + (kSectorSize - n % kSectorSize) % kSectorSize; };
+
     QString failure;
     int64_t unreadable = 0;
     try {
-        CDiskMappingPointer reader(m_volume.get(), start, m_windowSize);
+        // Reading unused space, the reader opens at the source's end (it
+        // reads nothing there) and each piece is asked for where it lies.
+        CDiskMappingPointer reader(m_volume.get(), unusedOnly ? volumeLength : start, m_windowSize);
         const uint32_t w = reader.windowSize();
-        emit notifyProcess(kProgressTotal, reader.progress());
+        CFreeSpaceRuns::Run run;
+        auto pieceOfRun = [&](int64_t at, const CFreeSpaceRuns::Run& r, bool first) {
+            Piece p;
+            p.offset = at;
+            p.length = std::min<int64_t>(w, r.end() - at);
+            p.runEnd = r.end();
+            p.startsRun = first;
+            p.endsRun = p.offset + p.length >= r.end();
+            return p;
+        };
+        // The piece after `p`, false at the end of the pass.
+        auto following = [&](const Piece& p, Piece& next) {
+            if (!unusedOnly) {
+                next.offset = p.offset + w;
+                next.length = w;
+                return next.offset <= volumeLength;
+            }
+            if (!p.endsRun) {
+                next = pieceOfRun(p.offset + p.length, run, false);
+                return true;
+            }
+            if (!freeRuns.next(p.runEnd, run))
+                return false;
+            next = pieceOfRun(run.offset, run, true);
+            return true;
+        };
+        Piece piece;
+        bool more = true;
+        if (unusedOnly) {
+            more = freeRuns.next(start, run);
+            if (more)
+                piece = pieceOfRun(run.offset, run, true);
+        } else {
+            piece.offset = start;
+            piece.length = w;
+        }
+        emit notifyProcess(kProgressTotal, progress());
 
         m_carver.reset(new CSignatureCarver);
         CSignatureCarver* carver = m_carver.get();
         carver->setVolumeLength(reader.length());
         carver->startAtBlock(static_cast<uint64_t>(start / kSectorSize));
         reader.beginSequential();
+        if (more && unusedOnly)
+            reader.nextWindowAt(piece.offset, roundUp(piece.length));
 
         // Between windows nothing is being carved: everything before the
         // reader's position is done, and the open documents began at or
@@ -522,28 +601,43 @@ void CRecoveryControl::run()
         sinceSave.start();
         bool stopped = false;
         try {
-            while (!reader.atEnd()) {
+            while (more) {
                 if (reader.deviceLost())
                     break;
                 if (sinceSave.elapsed() >= m_checkpointMs) {
                     checkpoint(false);
                     sinceSave.restart();
                 }
-                emit notifyProcess(kProgressTotal, reader.progress());
+                emit notifyProcess(kProgressTotal, progress());
+                if (unusedOnly && piece.startsRun) {
+                    // A document of this run cannot go past its end.
+                    carver->startAtBlock(static_cast<uint64_t>(piece.offset / kSectorSize));
+                    carver->setVolumeLength(piece.runEnd);
+                }
                 const uint8_t* window = reader.pointer();
+                const int64_t carveLength = unusedOnly ? roundUp(piece.length) : w;
+                Piece next;
+                more = following(piece, next);
                 std::exception_ptr carveError;
                 {
                     ScopedThread carving([&]() {
                         try {
-                            carver->carveWindow(&m_carveRelay, window, w, kSectorSize);
+                            carver->carveWindow(&m_carveRelay, window, carveLength, kSectorSize);
+                            if (unusedOnly && piece.endsRun)
+                                carver->endRun(&m_carveRelay);
                         } catch (...) {
                             carveError = std::current_exception();
                         }
                     });
-                    reader.nextWindow();
+                    if (!unusedOnly)
+                        reader.nextWindow();
+                    else if (more)
+                        reader.nextWindowAt(next.offset, roundUp(next.length));
                 }
                 if (carveError)
                     std::rethrow_exception(carveError);
+                bytesDone = std::min(bytesToRead, bytesDone + std::min<int64_t>(piece.length, volumeLength - piece.offset));
+                piece = next;
                 if (!m_running) {
                     stopped = true;
                     break;

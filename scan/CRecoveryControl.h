@@ -39,8 +39,16 @@ class IVolume;
 // With the file system "auto" the worker reads the source itself: a boot
 // sector of NTFS or FAT32 at its start, or else a partition table, each of
 // whose partitions gets the pass its own boot sector names, run over a view
-// of the source at the partition's offset. The carving pass always reads
-// the whole source once. Everything posted is in source coordinates.
+// of the source at the partition's offset. Everything posted is in source
+// coordinates.
+//
+// When a file system was read, the carving pass reads only the bytes that
+// no live file holds (CFreeSpaceRuns over the allocation maps: free and
+// orphaned clusters, everything outside the file systems), in ascending
+// runs; at the end of each run the open documents end as at the end of the
+// volume, since what follows belongs to a live file. setWholeVolume(true),
+// or a source where no file system was read, has it read the whole source
+// once. Progress counts the bytes to read.
 //
 // A file-system pass that cannot read its volume, and a damaged partition
 // table, are reported through notifyWarning(); the scan goes on.
@@ -106,6 +114,17 @@ public:
     CNotifyFileNode* relay() { return &m_relay; }
     QString fileSystem() const { return m_fileSystem; }
 
+    // Whether the carving pass reads the whole source even when a file
+    // system was read (by default it reads only what no live file holds).
+    // Before beginScan().
+    void setWholeVolume(bool whole) { m_wholeVolume = whole; }
+    bool wholeVolume() const { return m_wholeVolume; }
+    // What the raw pass of the last scan reads, known once it has begun
+    // (notifyReadPlan): only unused space or the whole source, and how many
+    // bytes that is.
+    bool unusedSpaceOnly() const { return m_unusedOnly.load(); }
+    int64_t bytesToRead() const { return m_bytesToRead.load(); }
+
     // Window size of the raw pass; tests use small windows.
     void setWindowSize(uint32_t bytes) { m_windowSize = bytes; }
     uint32_t windowSize() const { return m_windowSize; }
@@ -150,6 +169,9 @@ signals:
     void notifyScanFailed(QString reason);
     // `kind` is a WarningKind; `text` a readable English sentence.
     void notifyWarning(int kind, QString text);
+    // The raw pass begins: it reads `bytesToRead` bytes of the source, only
+    // its unused space or all of it.
+    void notifyReadPlan(bool unusedSpaceOnly, long long bytesToRead);
 
 protected:
     void run() override;
@@ -196,6 +218,9 @@ private:
     std::atomic<int> m_activePass{-1};
     std::mutex m_passMutex;
     std::atomic<int64_t> m_unreadable{0};
+    bool m_wholeVolume = false;
+    std::atomic<bool> m_unusedOnly{false};
+    std::atomic<int64_t> m_bytesToRead{0};
     // The views the passes read through, kept as long as their scanners.
     std::vector<std::shared_ptr<IVolume>> m_passVolumes;
     std::vector<FileSystemPass> m_passes;

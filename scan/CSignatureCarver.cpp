@@ -105,6 +105,15 @@ void CSignatureCarver::finishPass(CNotifyFileNode* relay)
     finishPdfsAtCandidates();
 }
 
+void CSignatureCarver::endRun(CNotifyFileNode* relay)
+{
+    finishPass(relay);
+    // What is still open runs into bytes that are not read: a document cut
+    // there is not whole, and is dropped as at the end of the volume.
+    m_open.clear();
+    m_openPdfs = 0;
+}
+
 int CSignatureCarver::detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex)
 {
     (void)offsetInWindow;

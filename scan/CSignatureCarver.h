@@ -60,13 +60,19 @@ public:
     // volume (never after a stop): PDFs still open end at their candidate.
     void finishPass(CNotifyFileNode* relay);
 
+    // The stretch being read ends here and the bytes after it are not read
+    // (a live file holds them): every open document ends as at the end of
+    // the volume, and the next stretch starts with none open
+    // (startAtBlock() then says where it begins).
+    void endRun(CNotifyFileNode* relay);
+
     // The signature check of one block: opens an analyser when the block
     // starts a document and returns its type code (5, 1 or 2), else 100.
     int detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex);
 
     uint64_t blockCounter() const { return m_blockCounter; }
     // A pass that goes on from an earlier scan starts at this block instead
-    // of 0 (before the first window only).
+    // of 0 (before the first window, or after endRun()).
     void startAtBlock(uint64_t block) { m_blockCounter = block; }
     // The first block of the oldest document still followed, or the next
     // block when none is: a pass restarted there finds them all again.
