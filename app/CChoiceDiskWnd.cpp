@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QCheckBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -23,6 +24,7 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     : QWidget(parent)
     , m_scanButton(new QPushButton(tr("扫描"), this))
     , m_imageButton(new QPushButton(tr("打开镜像文件"), this))
+    , m_wholeVolume(new QCheckBox(tr("扫描整个卷"), this))
     , m_transPage(transPage)
     , m_layout(new QVBoxLayout(this))
     , m_upperRow(new QHBoxLayout)
@@ -46,6 +48,8 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_lowerRow->addStretch();
     m_lowerRow->addWidget(m_hint);
     m_lowerRow->addSpacing(20);
+    m_lowerRow->addWidget(m_wholeVolume);
+    m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_imageButton);
     m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_scanButton, 2);
@@ -67,6 +71,8 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_imageButton->setObjectName(QStringLiteral("commonBtn"));
     m_imageButton->setFixedSize(120, 40);
     m_imageButton->setToolTip(tr("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
+    m_wholeVolume->setToolTip(tr("默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；"
+                                 "勾选后逐字节扫描整个卷。"));
 
     connect(m_scanButton, &QPushButton::clicked, this, &CChoiceDiskWnd::nextPage);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &CChoiceDiskWnd::scanPartion);
@@ -130,6 +136,11 @@ void CChoiceDiskWnd::scanPartion(int row, int column)
     const CPartitionInfo* partition = partitionAt(row, column);
     if (partition && m_transPage)
         m_transPage->switchPage(2, partition);
+}
+
+bool CChoiceDiskWnd::wholeVolume() const
+{
+    return m_wholeVolume->isChecked();
 }
 
 void CChoiceDiskWnd::nextPage()

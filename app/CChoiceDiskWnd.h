@@ -10,6 +10,7 @@ class CDiskButton;
 class IFileChooser;
 class ITransPage;
 class QHBoxLayout;
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTableWidget;
@@ -37,6 +38,9 @@ public:
     QLabel* hint() const { return m_hint; }
     const QList<CDiskButton*>& tiles() const { return m_tiles; }
     const CPartitionInfo* selectedPartition() const { return m_selected; }
+    // "扫描整个卷": read every byte, not only what no live file holds.
+    QCheckBox* wholeVolumeBox() const { return m_wholeVolume; }
+    bool wholeVolume() const;
 
     // The description of a disk image file: named after the file, its file
     // system read from its first sector.
@@ -55,6 +59,7 @@ private:
 
     QPushButton* m_scanButton;
     QPushButton* m_imageButton;
+    QCheckBox* m_wholeVolume;
     ITransPage* m_transPage;
     QVBoxLayout* m_layout;
     QHBoxLayout* m_upperRow;

@@ -146,6 +146,7 @@ void CMainWindow::switchPage(int page, const CPartitionInfo* partition)
     m_resultPage->setFixedWidth(900);
     m_diskPage->hide();
     m_resultPage->show();
+    m_resultPage->setWholeVolume(m_diskPage->wholeVolume());
     m_resultPage->startWithPartition(copy);
 }
 

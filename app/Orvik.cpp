@@ -107,6 +107,7 @@ Orvik::Orvik(QWidget* parent)
     , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
     , m_detailsLabel(new QLabel(this))
+    , m_readPlanLabel(new QLabel(tr("只扫描未使用空间"), this))
     , m_emptyLabel(nullptr)
     , m_progressBar(new QProgressBar(this))
     , m_treeView(new QTreeView(this))
@@ -153,6 +154,11 @@ Orvik::Orvik(QWidget* parent)
     m_topRow->addSpacing(20);
     m_topRow->addLayout(m_progressRow, 1);
     m_detailsLabel->setStyleSheet(QStringLiteral("color: #555555;"));
+    m_readPlanLabel->setStyleSheet(QStringLiteral("color: #555555;"));
+    m_readPlanLabel->setToolTip(tr("只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。"
+                                   "要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。"));
+    m_readPlanLabel->hide();
+    m_detailsRow->addWidget(m_readPlanLabel);
     m_detailsRow->addStretch();
     m_detailsRow->addWidget(m_detailsLabel);
 
@@ -227,6 +233,7 @@ Orvik::Orvik(QWidget* parent)
     connect(&m_control, &CRecoveryControl::notifyOpenFailed, this, &Orvik::onOpenFailed);
     connect(&m_control, &CRecoveryControl::notifyScanFailed, this, &Orvik::onScanFailed);
     connect(&m_control, &CRecoveryControl::notifyWarning, this, &Orvik::onScanWarning);
+    connect(&m_control, &CRecoveryControl::notifyReadPlan, this, &Orvik::onReadPlan);
 }
 
 Orvik::~Orvik()
@@ -269,6 +276,9 @@ void Orvik::startScan()
     m_lastPermille = 0;
     m_rawPassClock.invalidate();
     m_detailsLabel->clear();
+    m_readPlanLabel->hide();
+    m_bytesToRead = -1;
+    m_control.setWholeVolume(m_wholeVolume);
     m_emptyLabel->hide();
     m_foundCount->setText(QStringLiteral("0"));
     m_tickedCount->setText(QStringLiteral("0"));
@@ -386,7 +396,14 @@ void Orvik::showDetails(bool running)
 {
     const double seconds =
         m_rawPassClock.isValid() ? static_cast<double>(m_rawPassClock.elapsed()) / 1000.0 : 0.0;
-    m_detailsLabel->setText(progressDetails(sourceLength(), m_lastPermille, seconds, running));
+    const qint64 total = m_bytesToRead >= 0 ? m_bytesToRead : sourceLength();
+    m_detailsLabel->setText(progressDetails(total, m_lastPermille, seconds, running));
+}
+
+void Orvik::onReadPlan(bool unusedSpaceOnly, long long bytesToRead)
+{
+    m_bytesToRead = bytesToRead;
+    m_readPlanLabel->setVisible(unusedSpaceOnly);
 }
 
 void Orvik::updateProcess(long long total, long long current)

@@ -52,6 +52,8 @@ public:
     void startWithPartition(const CPartitionInfo& partition);
     // The same on a volume that is already open (a memory volume in tests).
     void startWithVolume(const CPartitionInfo& partition, std::shared_ptr<IVolume> volume);
+    // The next scans read every byte, not only what no live file holds.
+    void setWholeVolume(bool whole) { m_wholeVolume = whole; }
     bool isScanning() const { return m_control.isScanning(); }
     bool isRecovering() const { return m_recoveryDialog.isRecovering(); }
     // Stops a running recovery after its current file and waits for it.
@@ -90,6 +92,8 @@ public:
     QLabel* noticeLabel() const { return m_noticeLabel; }
     // Share scanned, amount and time left, under the bar.
     QLabel* detailsLabel() const { return m_detailsLabel; }
+    // "只扫描未使用空间", shown while the scan reads only unused space.
+    QLabel* readPlanLabel() const { return m_readPlanLabel; }
     // What the table says when a finished scan found nothing.
     QLabel* emptyLabel() const { return m_emptyLabel; }
     QString foundText() const;
@@ -130,6 +134,7 @@ public slots:
     // A damaged partition table or a file system that could not be read:
     // the note says so, its tooltip gives the details.
     void onScanWarning(int kind, const QString& text);
+    void onReadPlan(bool unusedSpaceOnly, long long bytesToRead);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -165,6 +170,10 @@ private:
     QLabel* m_tickedCount;
     QLabel* m_noticeLabel;
     QLabel* m_detailsLabel;
+    QLabel* m_readPlanLabel;
+    bool m_wholeVolume = false;
+    // Bytes the raw pass reads (-1 until it says): the progress's 100 %.
+    qint64 m_bytesToRead = -1;
     QLabel* m_emptyLabel;
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;

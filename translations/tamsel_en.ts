@@ -38,6 +38,14 @@
         <source>未知</source>
         <translation>unknown</translation>
     </message>
+    <message>
+        <source>扫描整个卷</source>
+        <translation>Scan the whole volume</translation>
+    </message>
+    <message>
+        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</source>
+        <translation>By default only unused space is scanned (what live files hold is not read again, which is much faster); tick this to scan every byte of the volume.</translation>
+    </message>
 </context>
 <context>
     <name>CConnectWnd</name>
@@ -765,6 +773,14 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>分区表已损坏：仍会搜索整个磁盘</source>
         <translation>The partition table is damaged: the whole disk is still searched</translation>
+    </message>
+    <message>
+        <source>只扫描未使用空间</source>
+        <translation>Scanning unused space only</translation>
+    </message>
+    <message>
+        <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
+        <translation>Only what live files do not hold is read: free clusters, lost cluster chains, whatever lies outside the file systems. To scan every byte of the volume, go back and tick “Scan the whole volume”.</translation>
     </message>
 </context>
 <context>

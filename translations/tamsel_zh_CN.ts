@@ -38,6 +38,14 @@
         <source>未知</source>
         <translation>未知</translation>
     </message>
+    <message>
+        <source>扫描整个卷</source>
+        <translation>扫描整个卷</translation>
+    </message>
+    <message>
+        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</source>
+        <translation>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</translation>
+    </message>
 </context>
 <context>
     <name>CConnectWnd</name>
@@ -765,6 +773,14 @@
     <message>
         <source>分区表已损坏：仍会搜索整个磁盘</source>
         <translation>分区表已损坏：仍会搜索整个磁盘</translation>
+    </message>
+    <message>
+        <source>只扫描未使用空间</source>
+        <translation>只扫描未使用空间</translation>
+    </message>
+    <message>
+        <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
+        <translation>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</translation>
     </message>
 </context>
 <context>
