@@ -1,8 +1,11 @@
 #include "app/CAppResources.h"
 
+#include "app/CLanguage.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 QString CAppResources::appDir()
 {
@@ -34,6 +37,15 @@ bool CAppResources::found()
 QString CAppResources::path(const QString& name)
 {
     return root() + QStringLiteral("/Resources/") + name;
+}
+
+QString CAppResources::localName(const QString& name)
+{
+    if (CLanguage::current() != CLanguage::Language::English)
+        return name;
+    const QFileInfo info(name);
+    const QString twin = info.completeBaseName() + QStringLiteral("_en.") + info.suffix();
+    return QFile::exists(path(twin)) ? twin : name;
 }
 
 QPixmap CAppResources::pixmap(const QString& name)

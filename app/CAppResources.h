@@ -21,6 +21,10 @@ public:
     // root() + "/Resources/" + name.
     static QString path(const QString& name);
     static QPixmap pixmap(const QString& name);
+    // The image `name` as the window's language has it: an image with words
+    // on it has an English twin NAME_en.EXT, taken while the window speaks
+    // English (CLanguage::current()); other images are the same in both.
+    static QString localName(const QString& name);
 
     // The style sheet text from the raw bytes of the file: one Latin-1
     // character per byte, cut at the first zero byte, with every

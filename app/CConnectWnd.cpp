@@ -25,7 +25,7 @@ CConnectWnd::CConnectWnd(int mode, QWidget* parent)
     }
     auto* picture = new QLabel(this);
     picture->setObjectName(QStringLiteral("contactImage"));
-    picture->setPixmap(CAppResources::pixmap(m_imageName)
+    picture->setPixmap(CAppResources::pixmap(CAppResources::localName(m_imageName))
                            .scaled(250, 350, Qt::KeepAspectRatio, Qt::FastTransformation));
     m_prefix->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 

@@ -25,6 +25,9 @@ CDiskButton::CDiskButton()
     image->setPixmap(CAppResources::pixmap(QStringLiteral("diskPartion.png")));
     image->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_spaceLabel->setStyleSheet(QStringLiteral("color: #7a8691;"));
+    // "unknown free of 256GB" is wider than the tile's text column: the
+    // English line breaks rather than losing its unit.
+    m_spaceLabel->setWordWrap(true);
     // Clicks belong to the table cell that holds the tile.
     setAttribute(Qt::WA_TransparentForMouseEvents);
 
@@ -36,6 +39,7 @@ CDiskButton::CDiskButton()
     column->addWidget(m_spaceLabel);
     column->addStretch();
     auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(8, 4, 4, 4);
     row->addWidget(image);
     row->addLayout(column);
 }

@@ -13,8 +13,8 @@ QVBoxLayout* paymentColumn(QWidget* owner, const QString& image, const QString& 
     auto* picture = new QLabel(owner);
     picture->setFixedSize(160, 197);
     picture->setStyleSheet(QStringLiteral("border:1px solid blue;"));
-    picture->setPixmap(CAppResources::pixmap(image).scaled(158, 195, Qt::KeepAspectRatio,
-                                                           Qt::SmoothTransformation));
+    picture->setPixmap(CAppResources::pixmap(CAppResources::localName(image))
+                           .scaled(158, 195, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     picture->setAlignment(Qt::AlignCenter);
     auto* text = new QLabel(caption, owner);
     text->setAlignment(Qt::AlignCenter);

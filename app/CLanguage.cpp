@@ -6,6 +6,11 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+namespace {
+// One window, one language: the images that carry words follow it.
+CLanguage::Language g_current = CLanguage::Language::Chinese;
+} // namespace
+
 CLanguage::CLanguage() = default;
 
 CLanguage::~CLanguage()
@@ -42,8 +47,15 @@ void CLanguage::removeAll()
 {
     for (const std::unique_ptr<QTranslator>& translator : m_installed)
         QCoreApplication::removeTranslator(translator.get());
+    if (!m_installed.empty())
+        g_current = Language::Chinese;
     m_installed.clear();
     m_qtLoaded = false;
+}
+
+CLanguage::Language CLanguage::current()
+{
+    return g_current;
 }
 
 bool CLanguage::install(Language language)
@@ -69,5 +81,6 @@ bool CLanguage::install(Language language, const QString& folder)
         return false;
     QCoreApplication::installTranslator(ours.get());
     m_installed.push_back(std::move(ours));
+    g_current = language;
     return true;
 }

@@ -43,6 +43,9 @@ public:
     // The same with the catalogues taken from `folder`.
     bool install(Language language, const QString& folder);
     Language language() const { return m_language; }
+    // The language of the catalogues installed last and still installed:
+    // Chinese when there are none, the sources' own language.
+    static Language current();
     // Whether Qt's catalogue for the language was found (there is none to
     // load for English, whose texts are Qt's own).
     bool qtCatalogueLoaded() const { return m_qtLoaded; }

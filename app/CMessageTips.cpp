@@ -16,6 +16,11 @@ CMessageTips::CMessageTips(QWidget* parent)
     m_cancel->setFixedSize(60, 25);
     m_confirm->setObjectName(QStringLiteral("commonBtn"));
     m_cancel->setObjectName(QStringLiteral("commonBtn"));
+    // A question asked over another dialog keeps its own look: the
+    // recovery dialog's left-aligned text must not reach these buttons.
+    setStyleSheet(QStringLiteral("QPushButton { text-align: center; }"));
+    // A question longer than the dialog is wide (English) takes two lines.
+    m_message->setWordWrap(true);
 
     auto* column = new QVBoxLayout;
     column->addStretch();
@@ -47,7 +52,6 @@ QString CMessageTips::message() const
 void CMessageTips::setNotice(bool notice)
 {
     m_cancel->setVisible(!notice);
-    m_message->setWordWrap(notice);
     m_textLayout->setContentsMargins(notice ? 20 : 50, 0, notice ? 20 : 10, 10);
     if (notice)
         setFixedSize(380, 210);

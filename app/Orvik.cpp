@@ -285,9 +285,9 @@ void Orvik::startScan()
     m_refresher.startScan(m_partition.displayName);
     m_treeView->expandAll();
     if (!hasLiveFilePass(m_partition.fileSystem)) {
-        m_noticeLabel->setText(tr("此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。"));
+        m_noticeLabel->setText(tr("此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。"));
         m_noticeLabel->setToolTip(
-            tr("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
+            tr("只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
         m_noticeLabel->show();
     } else if (m_partition.fileSystem == QLatin1String("EXT4")) {
         m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
@@ -721,8 +721,8 @@ void Orvik::onScanWarning(int kind, const QString& text)
         break;
     default:
         rank = 1;
-        note = tr("此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。");
-        tip = tr("只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。");
+        note = tr("此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。");
+        tip = tr("只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。");
         break;
     }
     if (kind != CRecoveryControl::WarningNoFileSystem)

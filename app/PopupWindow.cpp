@@ -16,6 +16,9 @@ PopupWindow::PopupWindow(QWidget* parent, Qt::WindowFlags flags)
     , m_title(nullptr)
 {
     setLayout(m_outerLayout);
+    // What the task bar and the window switcher name a dialog without a
+    // parent (the recovery dialog) by.
+    setWindowTitle(PopupWindowTitle::programTitle());
     m_title = new PopupWindowTitle(this);
     connect(this, &PopupWindow::sigEnableCloseBtn, m_title, &PopupWindowTitle::EnableClose);
     connect(m_title, &PopupWindowTitle::sigMaxWin, this, &PopupWindow::onMaxWin);

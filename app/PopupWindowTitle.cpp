@@ -13,7 +13,7 @@
 PopupWindowTitle::PopupWindowTitle(QWidget* parent)
     : QWidget(parent)
     , m_closeButton(new QPushButton(this))
-    , m_titleLabel(new QLabel(tr("Tamsel文件恢复工具Beta"), this))
+    , m_titleLabel(new QLabel(programTitle(), this))
 {
     setFixedHeight(33);
     auto* row = new QHBoxLayout(this);
@@ -34,6 +34,11 @@ PopupWindowTitle::PopupWindowTitle(QWidget* parent)
 
     if (auto* dialog = qobject_cast<QDialog*>(parent))
         connect(m_closeButton, &QPushButton::clicked, dialog, &QDialog::reject);
+}
+
+QString PopupWindowTitle::programTitle()
+{
+    return tr("Tamsel文件恢复工具Beta");
 }
 
 void PopupWindowTitle::EnableClose(bool enable)
@@ -59,7 +64,8 @@ void PopupWindowTitle::mouseReleaseEvent(QMouseEvent* event)
 void PopupWindowTitle::mouseMoveEvent(QMouseEvent* event)
 {
     if (event->buttons() == Qt::LeftButton && m_pressed && parentWidget()) {
-        QWidget* popup = parentWidget();
+        // The popup itself, also when the bar sits inside another bar.
+        QWidget* popup = window();
         popup->move(popup->pos() + (event->pos() - m_pressPos));
     }
     QWidget::mouseMoveEvent(event);

@@ -14,6 +14,10 @@ class PopupWindowTitle : public QWidget
 public:
     explicit PopupWindowTitle(QWidget* parent);
 
+    // The program's name in the window's language, as every title bar and
+    // the main window show it.
+    static QString programTitle();
+
     QPushButton* closeButton() const { return m_closeButton; }
 
 public slots:

@@ -24,10 +24,14 @@ png folder 32 32
 png zip 32 32
 png xlsx 32 32
 png pdf 32 32
-png webpay 160 197
-png alipay 160 197
-png qqadd 250 300
-png addwebchant 250 300
+# The cards carry words: each has an English twin (NAME_en), which the
+# window shows when it speaks English.
+for lang in "" _en; do
+    png webpay$lang 160 197
+    png alipay$lang 160 197
+    png qqadd$lang 250 300
+    png addwebchant$lang 250 300
+done
 for b in close close_hover min min_hover menu menu_hover; do png "$b" 30 30; done
 
 # Icons with several sizes in one .ico file.

@@ -579,12 +579,12 @@
         <translation>勾选：</translation>
     </message>
     <message>
-        <source>此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。</source>
-        <translation>此卷不是 NTFS 或 FAT32：现有文件的文档也会列出。</translation>
+        <source>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</source>
+        <translation>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</translation>
     </message>
     <message>
-        <source>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
-        <translation>只有 NTFS 和 FAT32 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
+        <source>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
+        <translation>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
     </message>
     <message>
         <source>已删除文件只能按内容找回，没有原文件名</source>

@@ -90,7 +90,12 @@ int main(int argc, char** argv)
     QDir().mkpath(g_out);
     registerFileNodeMetaType();
 
-    const CPartitionList::Probes probes = apptest::partitionProbes(5);
+    // One tile whose free space cannot be known: its line is the longest.
+    CPartitionList::Probes probes = apptest::partitionProbes(5);
+    probes.freeSpace = [](const QString& mountPoint, int64_t* freeBytes) {
+        *freeBytes = int64_t(40) << 30;
+        return mountPoint != QLatin1String("/mnt/p3");
+    };
     CParentWindow window(&probes);
     window.setFixedSize(900, 550);
     window.move(40, 40);
@@ -197,16 +202,17 @@ int main(int argc, char** argv)
     settle(300);
     shoot(QStringLiteral("scan-nothing-found"), windowArea);
 
-    // Questions and notices.
+    // Questions and notices, in the words (and the language) of the pages
+    // that ask them.
     {
         CMessageTips tips(main);
-        tips.setMessage(QStringLiteral("磁盘正在扫描，你确定要退出？"));
+        tips.setMessage(QCoreApplication::translate("CMainWindow", "磁盘正在扫描，你确定要退出？"));
         tips.move(355, 240);
         shootDialog(&tips, QStringLiteral("confirm-quit-scan"));
     }
     {
         CMessageTips tips(main);
-        tips.setMessage(QStringLiteral("正在扫描磁盘，你确定要退出？"));
+        tips.setMessage(QCoreApplication::translate("Orvik", "正在扫描磁盘，你确定要退出？"));
         tips.move(355, 240);
         shootDialog(&tips, QStringLiteral("confirm-back-scan"));
     }
@@ -217,8 +223,8 @@ int main(int argc, char** argv)
         CMessageTips tips(main);
         tips.setNotice(true);
         tips.cancelButton()->show();
-        tips.setMessage(QStringLiteral("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
-                                       "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？"));
+        tips.setMessage(QCoreApplication::translate("Orvik", "所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
+                                                             "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？"));
         tips.move(300, 200);
         shootDialog(&tips, QStringLiteral("confirm-same-volume"));
     }
@@ -243,7 +249,7 @@ int main(int argc, char** argv)
         shoot(QStringLiteral("recovery-running"), dialog.frameGeometry());
         {
             CMessageTips tips(&dialog);
-            tips.setMessage(QStringLiteral("数据正在恢复，你确定要退出？"));
+            tips.setMessage(QCoreApplication::translate("CRecoveryDialog", "数据正在恢复，你确定要退出？"));
             tips.move(355, 240);
             shootDialog(&tips, QStringLiteral("confirm-close-recovery"));
         }

@@ -14,6 +14,8 @@
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
+#include "app/PopupWindow.h"
+#include "app/PopupWindowTitle.h"
 #include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
@@ -46,11 +48,36 @@ bool hasCjk(const QString& text)
 
 
 // Every text a user can see on `top` and its children: what is in the
-// wrong language, and what does not fit its widget.
+// wrong language, what does not fit its widget, and what a dialog's title
+// strip says other than the program's name.
 struct Findings {
     QStringList foreign;
     QStringList clipped;
+    QStringList titles;
 };
+
+// A dialog names the program, and only the program, in its title strip and
+// to the window system: whatever lies over the strip (a close bar of its
+// own) included.
+void inspectTitle(PopupWindow* dialog, Findings* out, const QString& where)
+{
+    const QString title = PopupWindowTitle::programTitle();
+    if (dialog->windowTitle() != title)
+        out->titles << QStringLiteral("%1 window title: %2").arg(where, dialog->windowTitle());
+    const int strip = dialog->titleBar()->height();
+    for (QWidget* w : dialog->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(dialog) || w->mapTo(dialog, QPoint(0, 0)).y() >= strip)
+            continue;
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w))
+            text = label->text();
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            text = button->text();
+        if (!text.isEmpty() && text != title)
+            out->titles << QStringLiteral("%1 %2 in the title strip: %3")
+                               .arg(where, QString::fromLatin1(w->metaObject()->className()), text);
+    }
+}
 
 void inspect(QWidget* top, bool english, Findings* out, const QString& where)
 {
@@ -61,6 +88,8 @@ void inspect(QWidget* top, bool english, Findings* out, const QString& where)
     QList<QWidget*> widgets = top->findChildren<QWidget*>();
     widgets.prepend(top);
     note(top->windowTitle(), QStringLiteral("title"));
+    if (auto* dialog = qobject_cast<PopupWindow*>(top))
+        inspectTitle(dialog, out, where);
     for (QWidget* w : widgets) {
         const QString name = QString::fromLatin1(w->metaObject()->className()) + QLatin1Char('/') + w->objectName();
         note(w->toolTip(), name + QStringLiteral(" tooltip"));
@@ -73,6 +102,13 @@ void inspect(QWidget* top, bool english, Findings* out, const QString& where)
                                     .arg(where, name, label->text())
                                     .arg(label->sizeHint().width())
                                     .arg(label->width());
+            // A wrapped text is cut off at the bottom instead.
+            if (shown && !label->text().isEmpty() && label->wordWrap()
+                && label->heightForWidth(label->width()) > label->height())
+                out->clipped << QStringLiteral("%1 %2: \"%3\" needs height %4, has %5")
+                                    .arg(where, name, label->text())
+                                    .arg(label->heightForWidth(label->width()))
+                                    .arg(label->height());
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             note(button->text(), name);
             const int needed = button->fontMetrics().horizontalAdvance(button->text())
@@ -157,7 +193,12 @@ void TestLanguage::everyPageAndDialog()
     qApp->setStyleSheet(CAppResources::loadStyleSheet(QStringLiteral(TAMSEL_BIN_DIR)));
     Findings found;
 
-    const CPartitionList::Probes probes = apptest::partitionProbes(5);
+    // One tile whose free space cannot be known: its line is the longest.
+    CPartitionList::Probes probes = apptest::partitionProbes(5);
+    probes.freeSpace = [](const QString& mountPoint, int64_t* freeBytes) {
+        *freeBytes = int64_t(40) << 30;
+        return mountPoint != QLatin1String("/mnt/p3");
+    };
     CParentWindow window(&probes);
     window.setFixedSize(900, 550);
     window.show();
@@ -220,9 +261,12 @@ void TestLanguage::everyPageAndDialog()
             found.foreign << text;
 
     // Dialogs.
-    {
+    // The questions in the words of the pages that ask them.
+    for (const QString& question : {QCoreApplication::translate("CMainWindow", "磁盘正在扫描，你确定要退出？"),
+                                    QCoreApplication::translate("Orvik", "正在扫描磁盘，你确定要退出？"),
+                                    QCoreApplication::translate("CRecoveryDialog", "数据正在恢复，你确定要退出？")}) {
         CMessageTips tips(main);
-        tips.setMessage(QStringLiteral("-"));
+        tips.setMessage(question);
         tips.show();
         settle();
         inspect(&tips, english, &found, QStringLiteral("question"));
@@ -252,8 +296,11 @@ void TestLanguage::everyPageAndDialog()
         qWarning().noquote() << found.foreign.join(QLatin1Char('\n'));
     if (!found.clipped.isEmpty())
         qWarning().noquote() << found.clipped.join(QLatin1Char('\n'));
+    if (!found.titles.isEmpty())
+        qWarning().noquote() << found.titles.join(QLatin1Char('\n'));
     QVERIFY(found.foreign.isEmpty());
     QVERIFY(found.clipped.isEmpty());
+    QVERIFY(found.titles.isEmpty());
     qApp->setStyleSheet(QString());
 }
 

@@ -824,7 +824,7 @@ void TestWindow::liveFileNote()
             QCOMPARE(page->noticeLabel()->text(), QStringLiteral("无法读取文件系统：现有文件的文档也会列出"));
             QVERIFY(page->noticeLabel()->toolTip().contains(fileSystem));
         } else {
-            QVERIFY(page->noticeLabel()->text().contains(QStringLiteral("NTFS 或 FAT32")));
+            QVERIFY(page->noticeLabel()->text().contains(QStringLiteral("exFAT 或 ext4")));
         }
     }
 }
