@@ -2,14 +2,17 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -151,6 +154,19 @@ CFileVolume::CFileVolume(int fd, const QString& path, int64_t length, bool block
     , m_blockDevice(blockDevice)
     , m_rotational(rotational)
 {
+    // Through /proc, so that it is the very file already open, whatever has
+    // happened to the path since; opened read-only like the first.
+    const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
+    const int direct = ::open(self.constData(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (direct >= 0) {
+        struct stat a;
+        struct stat b;
+        if (::fstat(m_fd, &a) == 0 && ::fstat(direct, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino
+            && a.st_rdev == b.st_rdev && (::fcntl(direct, F_GETFL) & O_ACCMODE) == O_RDONLY)
+            m_directFd = direct;
+        else
+            ::close(direct);
+    }
 }
 
 bool CFileVolume::diskRotational(dev_t device)
@@ -181,6 +197,9 @@ CFileVolume::~CFileVolume()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+    const int direct = m_directFd.exchange(-1);
+    if (direct >= 0)
+        ::close(direct);
 }
 
 int CFileVolume::accessMode() const
@@ -212,5 +231,94 @@ IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t lengt
         break;
     }
     result.bytes = static_cast<int64_t>(done);
+    return result;
+}
+
+bool CFileVolume::anyCached(int64_t offset, size_t length) const
+{
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    const int64_t start = offset - offset % page;
+    const size_t span = static_cast<size_t>(offset + static_cast<int64_t>(length) - start);
+    // A read-only view that is never touched: mincore() only looks up
+    // which of its pages the cache holds.
+    void* view = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, m_fd, static_cast<off_t>(start));
+    if (view == MAP_FAILED)
+        return true; // cannot tell: the ordinary read is always right
+    std::vector<unsigned char> pages((span + static_cast<size_t>(page) - 1) / static_cast<size_t>(page));
+    bool cached = true;
+    if (::mincore(view, span, pages.data()) == 0)
+        cached = std::any_of(pages.begin(), pages.end(), [](unsigned char p) { return (p & 1) != 0; });
+    ::munmap(view, span);
+    return cached;
+}
+
+IVolume::ReadResult CFileVolume::readDirect(int64_t offset, uint8_t* buffer, size_t length)
+{
+    ReadResult result;
+    size_t done = 0;
+    while (done < length) {
+        const int fd = m_directFd.load();
+        if (fd < 0) {
+            result.error = EINVAL;
+            break;
+        }
+        const ssize_t n = ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            // A short direct read ends on a block boundary except at the
+            // end of the file; anything else goes on with ordinary reads.
+            if (done % kDirectAlign != 0)
+                break;
+            continue;
+        }
+        if (n == 0)
+            break;
+        if (errno == EINTR)
+            continue;
+        result.error = errno;
+        break;
+    }
+    result.bytes = static_cast<int64_t>(done);
+    return result;
+}
+
+IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t length)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (offset < 0 || m_directFd.load() < 0 || length < 2 * kDirectAlign)
+        return read(offset, buffer, length);
+    // O_DIRECT wants the offset, the length and the memory on the device's
+    // block grid; the edges off that grid are read the ordinary way.
+    const int64_t head = (kDirectAlign - offset % kDirectAlign) % kDirectAlign;
+    const uintptr_t address = reinterpret_cast<uintptr_t>(out) + static_cast<uintptr_t>(head);
+    const size_t middle = (length - static_cast<size_t>(head)) / kDirectAlign * kDirectAlign;
+    if (address % kDirectAlign != 0 || middle == 0 || anyCached(offset, length))
+        return read(offset, buffer, length);
+
+    ReadResult result;
+    if (head > 0) {
+        result = read(offset, out, static_cast<size_t>(head));
+        if (result.bytes < head)
+            return result;
+    }
+    ReadResult direct = readDirect(offset + head, out + head, middle);
+    if (direct.error == EINVAL) {
+        // This source does not take direct reads after all (a file system
+        // that accepted the flag at open): ordinary reads from now on.
+        const int fd = m_directFd.exchange(-1);
+        if (fd >= 0)
+            ::close(fd);
+        direct.error = 0;
+    }
+    if (direct.error != 0) {
+        result.bytes = head + direct.bytes;
+        result.error = direct.error;
+        return result;
+    }
+    // The tail, and whatever a short direct read left.
+    const int64_t got = head + direct.bytes;
+    const ReadResult rest = read(offset + got, out + got, length - static_cast<size_t>(got));
+    result.bytes = got + rest.bytes;
+    result.error = rest.error;
     return result;
 }

@@ -2,6 +2,7 @@
 
 #include "disk/IVolume.h"
 
+#include <atomic>
 #include <memory>
 #include <sys/types.h>
 
@@ -65,12 +66,21 @@ public:
     // True when a failed open() may succeed through udisks2: the only
     // obstacle was the lack of rights.
     static bool refusedForRights(const OpenError& failure);
+    // The grid of direct reads: a page, a multiple of every logical block
+    // size in use (512 and 4096 bytes).
+    static constexpr size_t kDirectAlign = 4096;
 
     ~CFileVolume() override;
     CFileVolume(const CFileVolume&) = delete;
     CFileVolume& operator=(const CFileVolume&) = delete;
 
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
+    // Stretches none of whose pages is cached are read with O_DIRECT (a
+    // second descriptor of the same file, read-only too) straight into the
+    // buffer: no copy through the page cache, and the device's queue is
+    // filled by the request itself. Cached stretches, unaligned edges and
+    // sources that refuse O_DIRECT are read as read() does.
+    ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_path; }
     bool rotational() const override { return m_rotational; }
@@ -89,7 +99,15 @@ private:
     // sysfs, of the whole disk when the number is a partition's).
     static bool diskRotational(dev_t device);
 
+    // Whether any page of [offset, offset + length) is in the page cache.
+    bool anyCached(int64_t offset, size_t length) const;
+    ReadResult readDirect(int64_t offset, uint8_t* buffer, size_t length);
+
     int m_fd = -1;
+    // The same file opened again with O_DIRECT, or -1 where that is not
+    // possible (a descriptor handed over by udisks2, a file system without
+    // direct I/O); cleared for good after the first EINVAL.
+    std::atomic<int> m_directFd{-1};
     QString m_path;
     int64_t m_length = 0;
     bool m_blockDevice = false;

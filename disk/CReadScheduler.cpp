@@ -153,7 +153,7 @@ void CReadScheduler::readPiece(uint8_t* destination, int64_t offset, int64_t len
         m_unreadable += length;
         return;
     }
-    const IVolume::ReadResult r = m_volume->read(offset, destination, static_cast<size_t>(length));
+    const IVolume::ReadResult r = m_volume->readOnce(offset, destination, static_cast<size_t>(length));
     if (r.bytes >= length)
         return;
 

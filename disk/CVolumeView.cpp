@@ -15,6 +15,16 @@ CVolumeView::CVolumeView(std::shared_ptr<IVolume> base, int64_t offset, int64_t 
 
 IVolume::ReadResult CVolumeView::read(int64_t offset, void* buffer, size_t length)
 {
+    return forward(offset, buffer, length, false);
+}
+
+IVolume::ReadResult CVolumeView::readOnce(int64_t offset, void* buffer, size_t length)
+{
+    return forward(offset, buffer, length, true);
+}
+
+IVolume::ReadResult CVolumeView::forward(int64_t offset, void* buffer, size_t length, bool once)
+{
     ReadResult result;
     if (offset < 0) {
         result.error = EINVAL;
@@ -24,7 +34,7 @@ IVolume::ReadResult CVolumeView::read(int64_t offset, void* buffer, size_t lengt
         return result;
     const int64_t room = m_length - offset;
     const size_t wanted = static_cast<uint64_t>(room) < length ? static_cast<size_t>(room) : length;
-    return m_base->read(m_offset + offset, buffer, wanted);
+    return once ? m_base->readOnce(m_offset + offset, buffer, wanted) : m_base->read(m_offset + offset, buffer, wanted);
 }
 
 QString CVolumeView::name() const

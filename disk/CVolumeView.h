@@ -17,12 +17,16 @@ public:
     CVolumeView(std::shared_ptr<IVolume> base, int64_t offset, int64_t length);
 
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
+    ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
+    bool rotational() const override { return m_base && m_base->rotational(); }
     QString name() const override;
 
     int64_t offset() const { return m_offset; }
 
 private:
+    ReadResult forward(int64_t offset, void* buffer, size_t length, bool once);
+
     std::shared_ptr<IVolume> m_base;
     int64_t m_offset = 0;
     int64_t m_length = 0;

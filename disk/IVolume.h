@@ -30,6 +30,15 @@ public:
     // on an error.
     virtual ReadResult read(int64_t offset, void* buffer, size_t length) = 0;
 
+    // The same read, for a stretch that a pass reads once, straight through
+    // (the raw pass's windows): the volume may serve what is not in the
+    // page cache from the device directly, so that the disk streams at its
+    // own speed and the cache is not flooded with bytes read once.
+    virtual ReadResult readOnce(int64_t offset, void* buffer, size_t length)
+    {
+        return read(offset, buffer, length);
+    }
+
     // Length of the volume in bytes (0 when it cannot be known).
     virtual int64_t length() const = 0;
 

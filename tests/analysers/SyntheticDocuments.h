@@ -251,7 +251,8 @@ public:
         if (xrefStream) {
             const QByteArray data(32, '\x01');
             xrefAt = m_out.size();
-            m_out += QByteArray::number(m_next++) + " 0 obj" + m_eol + "<< /Type /XRef /Size "
+            const int number = m_next++;
+            m_out += QByteArray::number(number) + " 0 obj" + m_eol + "<< /Type /XRef /Size "
                 + QByteArray::number(m_next) + " /Length 32 >>" + m_eol + "stream" + m_eol + data + m_eol
                 + "endstream" + m_eol + "endobj" + m_eol;
         } else {

@@ -1,6 +1,7 @@
 #include "disk/CDiskMappingPointer.h"
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
+#include "disk/CWindowBuffer.h"
 
 #include <QTemporaryDir>
 
@@ -11,7 +12,9 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -289,6 +292,76 @@ private slots:
             const char c = out[static_cast<int>(at)];
             QVERIFY(c == bytes[static_cast<int>(at)] || c == '\0');
         }
+    }
+
+    // Stretches read once go around the page cache where none of them is
+    // cached: whatever the offset, length and memory alignment, the bytes
+    // are those an ordinary read gives, and the read leaves the cache as it
+    // was. Checked on a file system of the build tree (direct reads need a
+    // real one).
+    void readsOnceAroundTheCacheGiveTheSameBytes()
+    {
+        QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/direct-XXXXXX"));
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("disk.img"));
+        const QByteArray bytes = patterned(5 * 1024 * 1024 + 777);
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), qint64(bytes.size()));
+            QVERIFY(f.flush());
+            QCOMPARE(::fsync(f.handle()), 0);
+        }
+        const QByteArray encoded = QFile::encodeName(path);
+        const int probe = ::open(encoded.constData(), O_RDONLY | O_DIRECT);
+        const bool directWorks = probe >= 0;
+        if (probe >= 0)
+            ::close(probe);
+        const int fd = ::open(encoded.constData(), O_RDONLY);
+        QVERIFY(fd >= 0);
+        auto evict = [&]() { ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED); };
+        auto cachedPages = [&]() {
+            void* view = ::mmap(nullptr, static_cast<size_t>(bytes.size()), PROT_READ, MAP_SHARED, fd, 0);
+            std::vector<unsigned char> pages(static_cast<size_t>(bytes.size() + 4095) / 4096);
+            const bool ok = view != MAP_FAILED && ::mincore(view, static_cast<size_t>(bytes.size()), pages.data()) == 0;
+            if (view != MAP_FAILED)
+                ::munmap(view, static_cast<size_t>(bytes.size()));
+            return ok ? std::count_if(pages.begin(), pages.end(), [](unsigned char p) { return p & 1; }) : -1;
+        };
+
+        auto volume = CFileVolume::open(path);
+        QVERIFY(volume);
+        // Memory on the page grid plus a skew, so that some stretches are
+        // aligned as direct reads want and others are not.
+        CWindowBuffer memory(3 * 1024 * 1024);
+        const qint64 offsets[] = {0, 1, 511, 4096, 4097, 1024 * 1024 + 3, bytes.size() - 9000};
+        const qint64 lengths[] = {1, 4095, 8192, 1024 * 1024 + 5, 2 * 1024 * 1024 + 4096};
+        for (qint64 offset : offsets) {
+            for (qint64 length : lengths) {
+                for (qint64 skew : {offset % 4096, qint64(0), qint64(1)}) {
+                    evict();
+                    uint8_t* out = memory.data() + skew;
+                    std::memset(out, 0xEE, static_cast<size_t>(length));
+                    const IVolume::ReadResult r = volume->readOnce(offset, out, static_cast<size_t>(length));
+                    const qint64 expected = std::min(length, bytes.size() - offset);
+                    QCOMPARE(r.error, 0);
+                    QCOMPARE(r.bytes, expected);
+                    QVERIFY2(std::memcmp(out, bytes.constData() + offset, static_cast<size_t>(expected)) == 0,
+                             qPrintable(QStringLiteral("offset %1 length %2 skew %3").arg(offset).arg(length).arg(skew)));
+                }
+            }
+        }
+        // A stretch of the middle, cold and aligned, is read from the device
+        // and leaves the cache as it was; a cached one is read as before.
+        evict();
+        const qint64 at = 1024 * 1024;
+        QCOMPARE(volume->readOnce(at, memory.data(), 2 * 1024 * 1024).bytes, qint64(2 * 1024 * 1024));
+        if (directWorks)
+            QCOMPARE(cachedPages(), qint64(0));
+        QCOMPARE(volume->read(at, memory.data(), 4096).bytes, qint64(4096));
+        QCOMPARE(volume->readOnce(at, memory.data(), 2 * 1024 * 1024).bytes, qint64(2 * 1024 * 1024));
+        QVERIFY(std::memcmp(memory.data(), bytes.constData() + at, 2 * 1024 * 1024) == 0);
+        ::close(fd);
     }
 
     void sourcesAreReadOnlyAndOfTheRightKind()
