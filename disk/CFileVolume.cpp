@@ -197,9 +197,8 @@ CFileVolume::~CFileVolume()
 {
     if (m_fd >= 0)
         ::close(m_fd);
-    const int direct = m_directFd.exchange(-1);
-    if (direct >= 0)
-        ::close(direct);
+    if (m_directFd >= 0)
+        ::close(m_directFd);
 }
 
 int CFileVolume::accessMode() const
@@ -208,19 +207,21 @@ int CFileVolume::accessMode() const
     return flags < 0 ? -1 : (flags & O_ACCMODE);
 }
 
-IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t length)
+namespace {
+
+// Positioned reads until `length` bytes are in, the end of the file, or an
+// error. With a `grid` (direct reads), a read that ends off the grid is the
+// end of the file, and the rest is left to the caller.
+IVolume::ReadResult readFully(int fd, int64_t offset, uint8_t* out, size_t length, size_t grid = 0)
 {
-    ReadResult result;
-    if (offset < 0) {
-        result.error = EINVAL;
-        return result;
-    }
-    auto* out = static_cast<uint8_t*>(buffer);
+    IVolume::ReadResult result;
     size_t done = 0;
     while (done < length) {
-        const ssize_t n = ::pread(m_fd, out + done, length - done, static_cast<off_t>(offset + done));
+        const ssize_t n = ::pread(fd, out + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n > 0) {
             done += static_cast<size_t>(n);
+            if (grid != 0 && done % grid != 0)
+                break;
             continue;
         }
         if (n == 0)
@@ -232,6 +233,18 @@ IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t lengt
     }
     result.bytes = static_cast<int64_t>(done);
     return result;
+}
+
+} // namespace
+
+IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t length)
+{
+    if (offset < 0) {
+        ReadResult result;
+        result.error = EINVAL;
+        return result;
+    }
+    return readFully(m_fd, offset, static_cast<uint8_t*>(buffer), length);
 }
 
 bool CFileVolume::anyCached(int64_t offset, size_t length) const
@@ -252,40 +265,10 @@ bool CFileVolume::anyCached(int64_t offset, size_t length) const
     return cached;
 }
 
-IVolume::ReadResult CFileVolume::readDirect(int64_t offset, uint8_t* buffer, size_t length)
-{
-    ReadResult result;
-    size_t done = 0;
-    while (done < length) {
-        const int fd = m_directFd.load();
-        if (fd < 0) {
-            result.error = EINVAL;
-            break;
-        }
-        const ssize_t n = ::pread(fd, buffer + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            // A short direct read ends on a block boundary except at the
-            // end of the file; anything else goes on with ordinary reads.
-            if (done % kDirectAlign != 0)
-                break;
-            continue;
-        }
-        if (n == 0)
-            break;
-        if (errno == EINTR)
-            continue;
-        result.error = errno;
-        break;
-    }
-    result.bytes = static_cast<int64_t>(done);
-    return result;
-}
-
 IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t length)
 {
     auto* out = static_cast<uint8_t*>(buffer);
-    if (offset < 0 || m_directFd.load() < 0 || length < 2 * kDirectAlign)
+    if (offset < 0 || m_directFd < 0 || m_directRefused.load() || length < 2 * kDirectAlign)
         return read(offset, buffer, length);
     // O_DIRECT wants the offset, the length and the memory on the device's
     // block grid; the edges off that grid are read the ordinary way.
@@ -301,13 +284,13 @@ IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t l
         if (result.bytes < head)
             return result;
     }
-    ReadResult direct = readDirect(offset + head, out + head, middle);
+    ReadResult direct = readFully(m_directFd, offset + head, out + head, middle, kDirectAlign);
     if (direct.error == EINVAL) {
         // This source does not take direct reads after all (a file system
-        // that accepted the flag at open): ordinary reads from now on.
-        const int fd = m_directFd.exchange(-1);
-        if (fd >= 0)
-            ::close(fd);
+        // that accepted the flag at open): ordinary reads from now on. The
+        // descriptor stays open until the end, so that no read in flight
+        // on another thread ever meets its number reused.
+        m_directRefused = true;
         direct.error = 0;
     }
     if (direct.error != 0) {

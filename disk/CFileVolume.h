@@ -101,13 +101,13 @@ private:
 
     // Whether any page of [offset, offset + length) is in the page cache.
     bool anyCached(int64_t offset, size_t length) const;
-    ReadResult readDirect(int64_t offset, uint8_t* buffer, size_t length);
 
     int m_fd = -1;
     // The same file opened again with O_DIRECT, or -1 where that is not
     // possible (a descriptor handed over by udisks2, a file system without
-    // direct I/O); cleared for good after the first EINVAL.
-    std::atomic<int> m_directFd{-1};
+    // direct I/O); no longer used after the first EINVAL.
+    int m_directFd = -1;
+    std::atomic<bool> m_directRefused{false};
     QString m_path;
     int64_t m_length = 0;
     bool m_blockDevice = false;
