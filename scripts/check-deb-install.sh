@@ -41,6 +41,13 @@ root=${TAMSEL_DEB12_ROOT:-$work/root}
 mounted=()
 cleanup() {
     for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
+    # Never remove a tree that still has the host's /proc or /sys in it.
+    for m in "${mounted[@]}"; do
+        if mountpoint -q "$m"; then
+            echo "check-deb-install: $m is still mounted; $work is left in place" >&2
+            return
+        fi
+    done
     if [ "${KEEP_ROOT:-0}" = 1 ] || [ -n "${TAMSEL_DEB12_ROOT:-}" ]; then
         echo "the Debian 12 root stays in $root"
         rm -rf "$work/demo.img"
