@@ -4,6 +4,8 @@
 #include "scan/CScanJournal.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -172,6 +174,7 @@ private slots:
             QVERIFY(runToEnd(control));
         }
         QCOMPARE(resumed.lines, whole.lines);
+        QVERIFY(lowest.load() < bytes.size());
         QVERIFY(lowest.load() >= state.resumeOffset - state.resumeOffset % 4096);
 
         // The finished scan's list opens again without reading the volume.
@@ -189,6 +192,100 @@ private slots:
         }
         QCOMPARE(reopened.lines, whole.lines);
         QCOMPARE(lowest.load(), qint64(INT64_MAX));
+    }
+
+    // Reading unused space only, a scan stopped in the middle of its runs
+    // goes on from there to the same list: the byte offset saved is a place
+    // in the same runs, since the same allocation map gives them again.
+    void stoppedUnusedSpaceScanResumesToTheSameList()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("mcopy")).isEmpty())
+            QSKIP("mtools is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("full.img"));
+        QProcess make;
+        make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-full-volume.sh"), {image});
+        QVERIFY(make.waitForFinished(120000));
+        QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+
+        // The lowest offset past the tables that the carving pass read.
+        std::atomic<qint64> lowest{INT64_MAX};
+        std::atomic<CRecoveryControl*> carving{nullptr};
+        auto scan = [&](CMemoryVolume* volume, Posted& posted, CScanJournal::State* resume,
+                        const QString& session = QString()) {
+            std::shared_ptr<IVolume> held(volume);
+            CRecoveryControl control;
+            carving = &control;
+            volume->setReadHook([&](int64_t offset, size_t) {
+                CRecoveryControl* c = carving.load();
+                qint64 seen = lowest.load();
+                while (c && c->bytesToRead() > 0 && offset >= (4 << 20) && offset < seen
+                       && !lowest.compare_exchange_weak(seen, offset)) {
+                }
+            });
+            control.setWindowSize(kWindow);
+            control.setCheckpointInterval(0);
+            if (!session.isEmpty())
+                control.setSessionFile(session, CScanJournal::identify(*volume));
+            if (resume)
+                control.resumeFrom(*resume);
+            posted.attach(control);
+            if (!control.beginScan(held, CRecoveryControl::autoFileSystem()))
+                return false;
+            const bool ended = runToEnd(control);
+            carving = nullptr;
+            if (!ended)
+                return false;
+            return control.unusedSpaceOnly() && control.bytesToRead() < bytes.size() / 3;
+        };
+        Posted whole;
+        QVERIFY(scan(new CMemoryVolume(bytes), whole, nullptr));
+        QVERIFY(whole.lines.size() >= 15);
+
+        // Stopped while it reads past the middle of the volume: far into
+        // the filled part, between two runs or inside one.
+        auto* gated = new CMemoryVolume(bytes);
+        const CScanJournal::Identity identity = CScanJournal::identify(*gated);
+        const QString session = CScanJournal::fileFor(identity, dir.filePath(QStringLiteral("scans")));
+        std::atomic<CRecoveryControl*> running{nullptr};
+        std::atomic<bool> stopped{false};
+        gated->setReadHook([&](int64_t offset, size_t) {
+            // The carving pass's reads only (its plan is known by then).
+            CRecoveryControl* control = running.load();
+            if (offset >= bytes.size() / 2 && control && control->bytesToRead() > 0 && !stopped.exchange(true))
+                control->stopScan();
+        });
+        Posted first;
+        {
+            std::shared_ptr<IVolume> held(gated);
+            CRecoveryControl control;
+            running = &control;
+            control.setWindowSize(kWindow);
+            control.setCheckpointInterval(0);
+            control.setSessionFile(session, identity);
+            first.attach(control);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+            running = nullptr;
+        }
+        QVERIFY(stopped.load());
+        CScanJournal::State state;
+        QString notice;
+        QVERIFY2(CScanJournal::load(session, identity, &state, &notice), qPrintable(notice));
+        QVERIFY(!state.finished);
+        QVERIFY(state.reached >= bytes.size() / 2);
+        QVERIFY(first.lines.size() < whole.lines.size());
+
+        Posted resumed;
+        lowest = INT64_MAX;
+        QVERIFY(scan(new CMemoryVolume(bytes), resumed, &state, session));
+        QCOMPARE(resumed.lines, whole.lines);
+        // It went on from where it stopped, not from the start.
+        QVERIFY(lowest.load() < bytes.size());
+        QVERIFY(lowest.load() >= state.resumeOffset - state.resumeOffset % 4096);
     }
 
     void savedFilesAreNeverTrustedBlindly()
