@@ -8,7 +8,8 @@
 # volume (mkntfs and an ntfs-3g mount: needs root), each about 80 % full of
 # live files of random bytes, with 50 deleted documents (copies of
 # /work/shared/corpus, or of tests/data where that is missing) in the holes
-# between them. Then, with the page cache warm, it times `dd bs=32M` of the
+# between them; the rest of their free space holds random bytes, as old
+# data on a used disk does. Then, with the page cache warm, it times `dd bs=32M` of the
 # whole image, `tamsel-cli scan` (unused space only, the default) and
 # `tamsel-cli scan --whole`, alternately for $ROUNDS rounds (default 5),
 # and prints the fastest of each, the ratios, the bytes each read (rchar),
@@ -33,7 +34,7 @@ fat_img="$dir/free-fat32-2g.img"
 ntfs_img="$dir/free-ntfs-2g.img"
 cleanup() {
     if [ "$keep" -eq 0 ]; then
-        rm -f "$fat_img" "$fat_img.deleted" "$ntfs_img" "$ntfs_img.deleted"
+        rm -f "$fat_img" "$fat_img.deleted" "$fat_img.filled" "$ntfs_img" "$ntfs_img.deleted" "$ntfs_img.filled"
     fi
 }
 trap cleanup EXIT
@@ -85,6 +86,40 @@ PY
     umount "$mnt"
     rmdir "$mnt"
 fi
+
+# The volumes are built in sparse files, so their free space is holes, which
+# read far faster than data. On a disk that has been used, free space holds
+# old bytes: the holes are written with random ones (deleted documents were
+# written, so they are no holes and stay).
+for img in "$fat_img" "$ntfs_img"; do
+    [ -f "$img.filled" ] && continue
+    python3 - "$img" <<'PY'
+import os, sys
+fd = os.open(sys.argv[1], os.O_RDWR)
+end = os.fstat(fd).st_size
+at = 0
+while at < end:
+    try:
+        hole = os.lseek(fd, at, os.SEEK_HOLE)
+    except OSError:
+        break
+    if hole >= end:
+        break
+    try:
+        data = os.lseek(fd, hole, os.SEEK_DATA)
+    except OSError:
+        data = end
+    pos = hole
+    while pos < data:
+        n = min(1 << 20, data - pos)
+        os.pwrite(fd, os.urandom(n), pos)
+        pos += n
+    at = data
+os.fsync(fd)
+os.close(fd)
+PY
+    touch "$img.filled"
+done
 
 python3 - "$cli" "${ROUNDS:-5}" "$fat_img" "$ntfs_img" <<'PY'
 import hashlib, os, subprocess, sys, tempfile, time

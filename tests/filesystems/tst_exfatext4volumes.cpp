@@ -9,6 +9,7 @@
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
+#include "scan/CRecoveryControl.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
 
@@ -141,6 +142,7 @@ private slots:
     void initTestCase();
     void exfatMatchesTheSleuthKit();
     void exfatDamage();
+    void exfatLostChainIsReadAndListed();
     void ext4MatchesDebugfs();
     void ext4Damage();
 
@@ -290,6 +292,56 @@ void TestExfatExt4Volumes::exfatDamage()
     QVERIFY(!partial.deleted.contains("/文档/slides.ppt"));
     QVERIFY(partial.deleted.contains("/旧的/预算表.xls"));
     QVERIFY(partial.deleted.contains("/旧的/里面/计划.pdf"));
+}
+
+// A live file's entry set gone unreadable (its in-use bits cleared and its
+// checksum broken, as a crash mid-write leaves it) while the bitmap keeps
+// its clusters: no entry reaches them, so its document is listed as found
+// in orphaned clusters, whole, whether unused space or every byte is read.
+void TestExfatExt4Volumes::exfatLostChainIsReadAndListed()
+{
+    if (!m_exfatFailure.isEmpty())
+        QSKIP("no exFAT test volume");
+    QByteArray image = readImage(m_exfat);
+    QVERIFY(!image.isEmpty());
+    const QByteArray original = readImage(QStringLiteral(TAMSEL_TEST_DATA "/xlsx_lo_small.xlsx"));
+    const qint64 at = image.indexOf(original);
+    QVERIFY(at > 0 && image.indexOf(original, at + 1) < 0); // the live 预算.xlsx
+    const int sectorShift = quint8(image[108]);
+    const qint64 heap = qint64(u32(image, 88)) << sectorShift;
+    const qint64 cluster = qint64(512) << quint8(image[109]);
+    const quint32 first = quint32((at - heap) / cluster + 2);
+    bool lost = false;
+    for (qint64 e = heap; e + 64 <= image.size() && !lost; e += 32) {
+        if (quint8(image[int(e)]) != 0x85 || quint8(image[int(e + 32)]) != 0xC0 || u32(image, e + 32 + 20) != first)
+            continue;
+        const int entries = quint8(image[int(e + 1)]) + 1;
+        for (int k = 0; k < entries; ++k)
+            image[int(e + 32 * k)] = char(quint8(image[int(e + 32 * k)]) & 0x7F);
+        image[int(e + 2)] = char(image[int(e + 2)] ^ 0x5A);
+        lost = true;
+    }
+    QVERIFY(lost);
+
+    for (const bool whole : {false, true}) {
+        std::shared_ptr<IVolume> volume = std::make_shared<CMemoryVolume>(image, image.size(), "exfat lost chain");
+        QList<CFileNode> found;
+        CRecoveryControl control;
+        control.setWholeVolume(whole);
+        QObject::connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                         [&](const CFileNode& n) { found.append(n); });
+        QVERIFY(control.beginScan(volume, CRecoveryControl::autoFileSystem()));
+        QVERIFY(control.wait(60000));
+        QCoreApplication::processEvents();
+        QCOMPARE(control.unusedSpaceOnly(), !whole);
+        const auto it = std::find_if(found.begin(), found.end(),
+                                     [&](const CFileNode& n) { return qint64(n.startSector) * 512 == at; });
+        QVERIFY2(it != found.end(), whole ? "whole" : "unused space");
+        QVERIFY(it->orphaned);
+        QCOMPARE(image.mid(int(at), int(it->size)), original);
+        // The live documents beside it stay out.
+        QCOMPARE(std::count_if(found.begin(), found.end(), [](const CFileNode& n) { return n.orphaned; }), 1L);
+    }
 }
 
 void TestExfatExt4Volumes::ext4MatchesDebugfs()
