@@ -3,12 +3,14 @@
 // (exFAT) and debugfs (ext4), then the same volumes damaged: a boot region
 // that fails on both copies, a set with a wrong checksum, a directory chain
 // that loops, a superblock with absurd counts, an extent tree that loops or
-// points outside the volume.
+// points outside the volume; and deleted ext4 documents whose extent trees
+// had an index level, as the whole scan sees them.
 
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
+#include "filesystems/IAllocationMap.h"
 #include "scan/CRecoveryControl.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
@@ -17,6 +19,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -145,6 +149,7 @@ private slots:
     void exfatLostChainIsReadAndListed();
     void ext4MatchesDebugfs();
     void ext4Damage();
+    void ext4DeletedInPieces();
 
 private:
     QTemporaryDir m_dir;
@@ -440,6 +445,74 @@ void TestExfatExt4Volumes::ext4Damage()
     QVERIFY(failure.isEmpty());
     QCOMPARE(partial.live.size(), whole.live.size() - 1);
     QVERIFY(!problems.isEmpty());
+}
+
+void TestExfatExt4Volumes::ext4DeletedInPieces()
+{
+    if (!m_ext4Failure.isEmpty())
+        QSKIP("no ext4 test volume");
+    const QByteArray image = readImage(m_ext4);
+    QVERIFY(!image.isEmpty());
+    const qint64 block = 4096;
+    std::shared_ptr<IVolume> volume(CFileVolume::open(m_ext4).release());
+    QVERIFY(volume);
+    CExt4Scanner scanner(volume.get(), nullptr);
+    scanner.scan();
+    QVERIFY(scanner.failure().isEmpty());
+    const std::unique_ptr<IAllocationMap> map = scanner.allocationMap(volume);
+    QVERIFY(map);
+
+    // What the whole scan lists, by first block, in its default mode
+    // (unused space only) and over the whole volume.
+    QList<QMap<qint64, QJsonObject>> scans;
+    for (const QStringList& mode : {QStringList(), QStringList{"--whole"}}) {
+        int code = 0;
+        const QString out = run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"),
+                                QStringList{"scan", m_ext4, "--json"} + mode, &code);
+        QCOMPARE(code, 0);
+        QMap<qint64, QJsonObject> rows;
+        for (const QString& l : out.split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject row = QJsonDocument::fromJson(l.toUtf8()).object();
+            rows.insert(row["sector"].toVariant().toLongLong() * 512 / block, row);
+        }
+        scans.append(rows);
+    }
+
+    // The script wrote each a block at a time, a small live file after
+    // every block, and made sure the tree had an index level before it
+    // deleted them. Their blocks are found by content.
+    for (const char* name : {"doc_tables.doc", "pdf_qpdf_linearized.pdf", "docx_cjk_core.docx"}) {
+        QFile f(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/data/") + name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray doc = f.readAll();
+        QList<qint64> blocks;
+        for (qint64 at = 0; at < doc.size(); at += block) {
+            const QByteArray piece = doc.mid(at, block);
+            for (qint64 b = 0; b * block < image.size(); ++b) {
+                if (image.mid(b * block, piece.size()) == piece) {
+                    blocks.append(b);
+                    break;
+                }
+            }
+        }
+        QCOMPARE(blocks.size(), int((doc.size() + block - 1) / block));
+        int pieces = 1;
+        for (int i = 1; i < blocks.size(); ++i)
+            pieces += blocks[i] != blocks[i - 1] + 1;
+        QVERIFY2(pieces > 4, name);
+        // Its blocks are free; those between them hold live files.
+        for (int i = 0; i < blocks.size(); ++i) {
+            QVERIFY2(!map->inUse(blocks[i] * block), name);
+            if (i + 1 < blocks.size() && blocks[i + 1] != blocks[i] + 1)
+                QVERIFY2(map->inUse((blocks[i] + 1) * block), name);
+        }
+        // Carving finds its first block and reads on through the live
+        // files' blocks: never to be called whole.
+        for (const QMap<qint64, QJsonObject>& rows : scans) {
+            QVERIFY2(rows.contains(blocks[0]), name);
+            QVERIFY2(rows[blocks[0]]["integrity"].toString() != "whole", name);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestExfatExt4Volumes)

@@ -5,7 +5,11 @@
 #   - live documents in nested folders with CJK names, a live ZIP, a live
 #     text file, a large live document (its extent tree grows past the
 #     inode on a volume cut into pieces by fillers);
-#   - deleted documents, a folder deleted with the documents in it.
+#   - deleted documents, a folder deleted with the documents in it;
+#   - deleted documents in pieces (碎片.doc, .pdf, .docx): each written one
+#     block at a time with a small live file after every block, so that it
+#     holds more extents than the inode has room for and its tree gets an
+#     index level (checked with debugfs before they are deleted).
 # Needs root and a loop device.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
@@ -61,6 +65,36 @@ with open(sys.argv[1], "wb") as f:
 PY
 sync
 
-rm "$mnt/论文/2024/毕业论文终稿.docx" "$mnt/文档/子目录/简历.pdf" "$mnt/文档/slides.ppt"
+mkdir "$mnt/small"
+for pair in "doc_tables.doc 碎片.doc" "pdf_qpdf_linearized.pdf 碎片.pdf" "docx_cjk_core.docx 碎片.docx"; do
+    set -- $pair
+    python3 - "$data/$1" "$mnt/文档/$2" "$mnt/small/$2" <<'PY'
+import os, sys
+source, target, small = sys.argv[1:4]
+os.mkdir(small)
+data = open(source, "rb").read()
+with open(target, "wb") as f:
+    for i in range(0, len(data), 4096):
+        f.write(data[i:i + 4096])
+        f.flush()
+        os.fsync(f.fileno())
+        with open(os.path.join(small, "%02d" % (i // 4096)), "wb") as s:
+            s.write(b"small file %d\n" % i)
+            s.flush()
+            os.fsync(s.fileno())
+PY
+done
+# The journal is only replayed by a mount: the image is read for the check
+# once it is unmounted.
+umount "$mnt"
+for name in 碎片.doc 碎片.pdf 碎片.docx; do
+    if ! debugfs -R "ex \"/文档/$name\"" "$image" 2>/dev/null | grep -q '^ *0/ *1 '; then
+        echo "make-ext4-volume: /文档/$name has no index level in its extent tree" >&2
+        exit 1
+    fi
+done
+mount -o loop "$image" "$mnt"
+
+rm "$mnt/论文/2024/毕业论文终稿.docx" "$mnt/文档/子目录/简历.pdf" "$mnt/文档/slides.ppt" "$mnt/文档/"碎片.*
 rm -r "$mnt/旧的"
 sync
