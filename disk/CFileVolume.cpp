@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -247,7 +248,7 @@ IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t lengt
     return readFully(m_fd, offset, static_cast<uint8_t*>(buffer), length);
 }
 
-bool CFileVolume::anyCached(int64_t offset, size_t length) const
+bool CFileVolume::allCached(int64_t offset, size_t length) const
 {
     static const int64_t page = ::sysconf(_SC_PAGESIZE);
     const int64_t start = offset - offset % page;
@@ -260,7 +261,7 @@ bool CFileVolume::anyCached(int64_t offset, size_t length) const
     std::vector<unsigned char> pages((span + static_cast<size_t>(page) - 1) / static_cast<size_t>(page));
     bool cached = true;
     if (::mincore(view, span, pages.data()) == 0)
-        cached = std::any_of(pages.begin(), pages.end(), [](unsigned char p) { return (p & 1) != 0; });
+        cached = std::all_of(pages.begin(), pages.end(), [](unsigned char p) { return (p & 1) != 0; });
     ::munmap(view, span);
     return cached;
 }
@@ -268,40 +269,56 @@ bool CFileVolume::anyCached(int64_t offset, size_t length) const
 IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t length)
 {
     auto* out = static_cast<uint8_t*>(buffer);
-    if (offset < 0 || m_directFd < 0 || m_directRefused.load() || length < 2 * kDirectAlign)
+    constexpr int64_t grid = static_cast<int64_t>(kDirectAlign);
+    // Direct reads put block n of the file at memory on the grid: the
+    // buffer must lie on the grid as the stretch does. A stretch the cache
+    // holds whole is copied from there; one it holds in part is read from
+    // the device whole, since an ordinary read of the missing part would set
+    // the kernel's readahead going over the rest.
+    if (offset < 0 || length == 0 || m_directFd < 0 || m_directRefused.load()
+        || (reinterpret_cast<uintptr_t>(out) - static_cast<uintptr_t>(offset)) % kDirectAlign != 0
+        || allCached(offset, length))
         return read(offset, buffer, length);
-    // O_DIRECT wants the offset, the length and the memory on the device's
-    // block grid; the edges off that grid are read the ordinary way.
-    const int64_t head = (kDirectAlign - offset % kDirectAlign) % kDirectAlign;
-    const uintptr_t address = reinterpret_cast<uintptr_t>(out) + static_cast<uintptr_t>(head);
-    const size_t middle = (length - static_cast<size_t>(head)) / kDirectAlign * kDirectAlign;
-    if (address % kDirectAlign != 0 || middle == 0 || anyCached(offset, length))
+
+    const int64_t end = offset + static_cast<int64_t>(length);
+    const int64_t alignedStart = (offset + grid - 1) / grid * grid;
+    const int64_t alignedEnd = end / grid * grid;
+    std::unique_ptr<uint8_t, decltype(&std::free)> block(
+        static_cast<uint8_t*>(std::aligned_alloc(kDirectAlign, kDirectAlign)), &std::free);
+    if (!block)
         return read(offset, buffer, length);
 
     ReadResult result;
-    if (head > 0) {
-        result = read(offset, out, static_cast<size_t>(head));
-        if (result.bytes < head)
-            return result;
+    // Bytes [from, to) of the stretch through the block of the file that
+    // holds them (the partial blocks at either end).
+    auto throughBlock = [&](int64_t from, int64_t to) {
+        const int64_t blockStart = from - from % grid;
+        const ReadResult r = readFully(m_directFd, blockStart, block.get(), kDirectAlign, kDirectAlign);
+        const int64_t have = std::max<int64_t>(0, std::min<int64_t>(to, blockStart + r.bytes) - from);
+        std::memcpy(out + (from - offset), block.get() + (from - blockStart), static_cast<size_t>(have));
+        result.bytes += have;
+        result.error = have < to - from ? r.error : 0;
+        return have == to - from;
+    };
+    bool whole = true;
+    if (offset < alignedStart)
+        whole = throughBlock(offset, std::min(end, alignedStart));
+    if (whole && alignedStart < alignedEnd) {
+        const ReadResult r = readFully(m_directFd, alignedStart, out + (alignedStart - offset),
+                                       static_cast<size_t>(alignedEnd - alignedStart), kDirectAlign);
+        result.bytes += r.bytes;
+        result.error = r.error;
+        whole = r.bytes == alignedEnd - alignedStart;
     }
-    ReadResult direct = readFully(m_directFd, offset + head, out + head, middle, kDirectAlign);
-    if (direct.error == EINVAL) {
+    if (whole && alignedEnd < end && alignedEnd >= alignedStart)
+        whole = throughBlock(alignedEnd, end);
+    if (result.error == EINVAL) {
         // This source does not take direct reads after all (a file system
         // that accepted the flag at open): ordinary reads from now on. The
         // descriptor stays open until the end, so that no read in flight
         // on another thread ever meets its number reused.
         m_directRefused = true;
-        direct.error = 0;
+        return read(offset, buffer, length);
     }
-    if (direct.error != 0) {
-        result.bytes = head + direct.bytes;
-        result.error = direct.error;
-        return result;
-    }
-    // The tail, and whatever a short direct read left.
-    const int64_t got = head + direct.bytes;
-    const ReadResult rest = read(offset + got, out + got, length - static_cast<size_t>(got));
-    result.bytes = got + rest.bytes;
-    result.error = rest.error;
     return result;
 }

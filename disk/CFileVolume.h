@@ -75,11 +75,12 @@ public:
     CFileVolume& operator=(const CFileVolume&) = delete;
 
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
-    // Stretches none of whose pages is cached are read with O_DIRECT (a
-    // second descriptor of the same file, read-only too) straight into the
-    // buffer: no copy through the page cache, and the device's queue is
-    // filled by the request itself. Cached stretches, unaligned edges and
-    // sources that refuse O_DIRECT are read as read() does.
+    // Stretches that are not wholly in the page cache are read with
+    // O_DIRECT (a second descriptor of the same file, read-only too)
+    // straight into the buffer: no copy through the page cache, no
+    // readahead, and the device's queue is filled by the request itself.
+    // Cached stretches, buffers off the block grid and sources that refuse
+    // O_DIRECT are read as read() does.
     ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_path; }
@@ -99,8 +100,8 @@ private:
     // sysfs, of the whole disk when the number is a partition's).
     static bool diskRotational(dev_t device);
 
-    // Whether any page of [offset, offset + length) is in the page cache.
-    bool anyCached(int64_t offset, size_t length) const;
+    // Whether every page of [offset, offset + length) is in the page cache.
+    bool allCached(int64_t offset, size_t length) const;
 
     int m_fd = -1;
     // The same file opened again with O_DIRECT, or -1 where that is not
