@@ -63,6 +63,19 @@ Run cli(const QStringList& args, int timeoutMs = 120000)
     return r;
 }
 
+// Runs a volume-building script of the repository (a path below it) on
+// `image`; the script's error output when it fails, empty when it worked.
+QString buildVolume(const char* script, const QString& image)
+{
+    QProcess make;
+    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/") + QLatin1String(script), {image});
+    if (!make.waitForFinished(120000))
+        return QStringLiteral("%1 did not finish").arg(QLatin1String(script));
+    if (make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0)
+        return QString::fromUtf8(make.readAllStandardError()) + QStringLiteral(" (%1 failed)").arg(QLatin1String(script));
+    return QString();
+}
+
 QByteArray corpus(const QString& name)
 {
     QFile f(QStringLiteral(TAMSEL_TEST_DATA "/") + name);
@@ -272,10 +285,8 @@ void TestCliRecover::recoversTheDemoImage()
         QSKIP("mtools is not installed");
     QTemporaryDir dir;
     const QString image = dir.path() + "/demo.img";
-    QProcess make;
-    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/scripts/make-demo-image.sh"), {image});
-    QVERIFY(make.waitForFinished(120000));
-    QCOMPARE(make.exitCode(), 0);
+    const QString made = buildVolume("scripts/make-demo-image.sh", image);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
 
     const QString out = dir.path() + "/recovered";
     const Run r = cli({"recover", image, out});
@@ -304,10 +315,8 @@ void TestCliRecover::recoversDeletedNtfsFilesByNameAndTime()
     const bool haveTsk = !QStandardPaths::findExecutable("fls").isEmpty();
     QTemporaryDir dir;
     const QString image = dir.path() + "/deleted.img";
-    QProcess make;
-    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-ntfs-deleted-volume.sh"), {image});
-    QVERIFY(make.waitForFinished(120000));
-    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+    const QString made = buildVolume("tests/scripts/make-ntfs-deleted-volume.sh", image);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
 
     // What The Sleuth Kit says of each deleted file: its modification time.
     QHash<QString, qint64> tskTimes;
@@ -358,10 +367,8 @@ void TestCliRecover::listsAndRecoversDocumentsOfLostChains()
         QSKIP("mtools is not installed");
     QTemporaryDir dir;
     const QString image = dir.path() + "/orphans.img";
-    QProcess make;
-    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-orphan-volume.sh"), {image});
-    QVERIFY(make.waitForFinished(120000));
-    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+    const QString made = buildVolume("tests/scripts/make-fat32-orphan-volume.sh", image);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
 
     const Run scan = cli({"scan", image, "--json"});
     QCOMPARE(scan.exitCode, 0);
@@ -400,10 +407,8 @@ void TestCliRecover::unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument()
         QSKIP("mtools is not installed");
     QTemporaryDir dir;
     const QString image = dir.path() + "/full.img";
-    QProcess make;
-    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-full-volume.sh"), {image});
-    QVERIFY(make.waitForFinished(120000));
-    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+    const QString made = buildVolume("tests/scripts/make-fat32-full-volume.sh", image);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
     QMap<QString, QByteArray> deleted; // name -> content
     for (const QString& line : QString::fromUtf8(readAll(image + ".deleted")).split('\n', Qt::SkipEmptyParts)) {
         const QStringList fields = line.split('\t');
