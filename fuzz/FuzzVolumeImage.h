@@ -21,12 +21,15 @@
 
 #include "disk/CMemoryVolume.h"
 #include "disk/LittleEndian.h"
+#include "scan/CNotifyFileNode.h"
 
 #include <QByteArray>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -79,6 +82,69 @@ inline Image decode(const uint8_t* data, size_t size, int64_t maxLength)
     const int64_t volumeLength = declared > 0 ? declared : reach;
     image.volume.reset(new CMemoryVolume(held, volumeLength, QStringLiteral("fuzz")));
     return image;
+}
+
+// Clears `running` once the volume has been read `count` times (0: never),
+// as a stop pressed in the middle of a pass does.
+class ReadLimit
+{
+public:
+    ReadLimit(CMemoryVolume& volume, unsigned count)
+    {
+        if (count != 0)
+            volume.setReadHook([this, count](int64_t, size_t) {
+                if (++m_reads >= count)
+                    running = false;
+            });
+    }
+    ReadLimit(const ReadLimit&) = delete;
+    ReadLimit& operator=(const ReadLimit&) = delete;
+
+    std::atomic<bool> running{true};
+
+private:
+    unsigned m_reads = 0;
+};
+
+// Every deleted document a pass reports must keep its promises: extents
+// inside the volume and summing to its size, resident bytes of its size, an
+// overwritten share between 0 and 1, a name that is one name. A broken
+// promise aborts.
+inline void checkPromises(CNotifyFileNode& relay, int64_t volumeLength)
+{
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), [volumeLength](const CFileNode& node) {
+        int64_t sum = 0;
+        for (const CFileNode::Extent& e : node.extents) {
+            if (e.length <= 0)
+                std::abort();
+            if (e.offset != CFileNode::Extent::kSparse && (e.offset < 0 || e.offset > volumeLength - e.length))
+                std::abort();
+            sum += e.length;
+        }
+        if (node.hasResidentData ? node.residentData.size() != node.size : sum != node.size)
+            std::abort();
+        if (!(node.overwritten >= 0.0 && node.overwritten <= 1.0))
+            std::abort();
+        if (node.originalName.toUtf8().contains('\0') || node.originalName.contains(QLatin1Char('/')))
+            std::abort();
+    });
+}
+
+// One file-system scanner over a decoded image, as the scan runs it: bits
+// 0-2 of the options byte stop it after that many reads of the volume (0:
+// never). Volumes are at most 512 MiB.
+template <class Scanner>
+int scanImage(const uint8_t* data, size_t size)
+{
+    Image image = decode(data, size, 512 * 1024 * 1024);
+    if (!image.volume)
+        return 0;
+    ReadLimit limit(*image.volume, image.options & 7u);
+    CNotifyFileNode relay;
+    checkPromises(relay, image.volume->length());
+    Scanner scanner(image.volume.get(), &relay, &limit.running);
+    scanner.scan();
+    return 0;
 }
 
 } // namespace fuzzimage

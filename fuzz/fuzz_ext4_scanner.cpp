@@ -2,6 +2,8 @@
 // in-memory volume (fuzz/FuzzVolumeImage.h gives the encoding): the
 // superblock, group descriptors, bitmaps, inode tables, directory and
 // extent blocks.
+// Every deleted document it reports must keep its promises (see
+// fuzzimage::checkPromises).
 //
 // Options byte:
 //   bits 0-2  stop the scan after that many reads of the volume (0: never),
@@ -10,28 +12,8 @@
 #include "FuzzVolumeImage.h"
 
 #include "filesystems/CExt4Scanner.h"
-#include "scan/CNotifyFileNode.h"
-
-#include <atomic>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzzimage::Image image = fuzzimage::decode(data, size, 512 * 1024 * 1024);
-    if (!image.volume)
-        return 0;
-
-    const unsigned stopAfter = image.options & 7u;
-    std::atomic<bool> running{true};
-    unsigned reads = 0;
-    if (stopAfter != 0) {
-        image.volume->setReadHook([&](int64_t, size_t) {
-            if (++reads >= stopAfter)
-                running = false;
-        });
-    }
-
-    CNotifyFileNode relay;
-    CExt4Scanner scanner(image.volume.get(), &relay, &running);
-    scanner.scan();
-    return 0;
+    return fuzzimage::scanImage<CExt4Scanner>(data, size);
 }

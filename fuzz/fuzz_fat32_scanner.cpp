@@ -1,6 +1,8 @@
 // The FAT32 scanner over a sparse in-memory volume (fuzz/FuzzVolumeImage.h
 // gives the encoding): the boot sector, the first FAT, and the directory
 // clusters the tree walk reaches through it.
+// Every deleted document it reports must keep its promises (see
+// fuzzimage::checkPromises).
 //
 // Options byte:
 //   bits 0-2  stop the scan after that many reads of the volume (0: never),
@@ -10,28 +12,8 @@
 #include "FuzzVolumeImage.h"
 
 #include "filesystems/CFat32Scanner.h"
-#include "scan/CNotifyFileNode.h"
-
-#include <atomic>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzzimage::Image image = fuzzimage::decode(data, size, 512 * 1024 * 1024);
-    if (!image.volume)
-        return 0;
-
-    const unsigned stopAfter = image.options & 7u;
-    std::atomic<bool> running{true};
-    unsigned reads = 0;
-    if (stopAfter != 0) {
-        image.volume->setReadHook([&](int64_t, size_t) {
-            if (++reads >= stopAfter)
-                running = false;
-        });
-    }
-
-    CNotifyFileNode relay;
-    CFat32Scanner scanner(image.volume.get(), &relay, &running);
-    scanner.scan();
-    return 0;
+    return fuzzimage::scanImage<CFat32Scanner>(data, size);
 }

@@ -9,16 +9,11 @@
 //             through the worker's running flag
 // The volume is at most 64 MiB long whatever the header says.
 //
-// Every deleted document reported must keep its promises: extents inside
-// the volume and summing to its size, resident bytes of its size, an
-// overwritten share between 0 and 1. A broken promise aborts.
+// Every deleted document reported must keep its promises (see
+// fuzzimage::checkPromises).
 #include "FuzzVolumeImage.h"
 
 #include "filesystems/CNtfsScanner.h"
-#include "scan/CNotifyFileNode.h"
-
-#include <atomic>
-#include <cstdlib>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -30,34 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint32_t window = kWindows[image.options & 3u];
     const unsigned stopAfter = (image.options >> 2) & 7u;
 
-    std::atomic<bool> running{true};
-    unsigned reads = 0;
-    if (stopAfter != 0) {
-        image.volume->setReadHook([&](int64_t, size_t) {
-            if (++reads >= stopAfter)
-                running = false;
-        });
-    }
-
+    fuzzimage::ReadLimit limit(*image.volume, stopAfter);
     CNotifyFileNode relay;
-    const int64_t volumeLength = image.volume->length();
-    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), [volumeLength](const CFileNode& node) {
-        int64_t sum = 0;
-        for (const CFileNode::Extent& e : node.extents) {
-            if (e.length <= 0)
-                std::abort();
-            if (e.offset != CFileNode::Extent::kSparse && (e.offset < 0 || e.offset > volumeLength - e.length))
-                std::abort();
-            sum += e.length;
-        }
-        if (node.hasResidentData ? node.residentData.size() != node.size : sum != node.size)
-            std::abort();
-        if (!(node.overwritten >= 0.0 && node.overwritten <= 1.0))
-            std::abort();
-        if (node.originalName.toUtf8().contains('\0') || node.originalName.contains(QLatin1Char('/')))
-            std::abort();
-    });
-    CNtfsScanner scanner(image.volume.get(), &relay, &running);
+    fuzzimage::checkPromises(relay, image.volume->length());
+    CNtfsScanner scanner(image.volume.get(), &relay, &limit.running);
     if (window != 0)
         scanner.setWindowSize(window);
     scanner.scan();
