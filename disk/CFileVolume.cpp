@@ -58,34 +58,36 @@ QString describeOpenFailure(const QString& path, int error, CFileVolume::SourceK
     }
 }
 
+// Fills `failure`, when the caller asked for it, for a source that cannot
+// be used: `reason` given, or worded from the errno and what the path is.
+std::unique_ptr<CFileVolume> refuse(CFileVolume::OpenError* failure, const QString& path, int error,
+                                    QString reason = QString())
+{
+    if (failure) {
+        const QByteArray encoded = QFile::encodeName(path);
+        failure->error = error;
+        failure->kind = encoded.isEmpty() ? CFileVolume::SourceKind::Missing : kindOf(encoded);
+        failure->privileged = ::geteuid() == 0;
+        failure->reason = reason.isEmpty() ? describeOpenFailure(path, error, failure->kind, failure->privileged)
+                                           : reason;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 std::unique_ptr<CFileVolume> CFileVolume::open(const QString& path, OpenError* failure)
 {
     const QByteArray encoded = QFile::encodeName(path);
-    auto fail = [&](int error, const QString& reason) -> std::unique_ptr<CFileVolume> {
-        if (failure) {
-            failure->error = error;
-            failure->kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
-            failure->privileged = ::geteuid() == 0;
-            failure->reason = reason;
-        }
-        return nullptr;
-    };
-    auto failWith = [&](int error) {
-        const SourceKind kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
-        return fail(error, describeOpenFailure(path, error, kind, ::geteuid() == 0));
-    };
-
     if (encoded.isEmpty())
-        return fail(ENOENT, QStringLiteral("no source given."));
+        return refuse(failure, path, ENOENT, QStringLiteral("no source given."));
 
     // O_NONBLOCK so that a FIFO opens at once and is then refused in adopt()
     // instead of hanging until a writer appears. Never O_EXCL: it fails on a
     // partition that is mounted.
     const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return failWith(errno);
+        return refuse(failure, path, errno);
     return adopt(fd, path, failure);
 }
 
@@ -96,28 +98,17 @@ bool CFileVolume::refusedForRights(const OpenError& failure)
 
 std::unique_ptr<CFileVolume> CFileVolume::adopt(int fd, const QString& path, OpenError* failure)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    auto fail = [&](int error, const QString& reason) -> std::unique_ptr<CFileVolume> {
+    auto fail = [&](int error, const QString& reason = QString()) {
         if (fd >= 0)
             ::close(fd);
-        if (failure) {
-            failure->error = error;
-            failure->kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
-            failure->privileged = ::geteuid() == 0;
-            failure->reason = reason;
-        }
-        return nullptr;
-    };
-    auto failWith = [&](int error) {
-        const SourceKind kind = encoded.isEmpty() ? SourceKind::Missing : kindOf(encoded);
-        return fail(error, describeOpenFailure(path, error, kind, ::geteuid() == 0));
+        return refuse(failure, path, error, reason);
     };
     if (fd < 0)
-        return failWith(EBADF);
+        return fail(EBADF);
 
     struct stat st;
     if (::fstat(fd, &st) != 0)
-        return failWith(errno);
+        return fail(errno);
 
     const bool block = S_ISBLK(st.st_mode);
     if (!block && !S_ISREG(st.st_mode))
