@@ -22,7 +22,7 @@ CDocumentDetails CDetailsReader::read(CDocumentBytes& bytes, const QString& type
              || type == QLatin1String("PPTX"))
         larger = CZipDetailsReader::read(bytes, budget, &d);
     else
-        d.integrityReason = QCoreApplication::translate("CDetailsReader", "no check for this type");
+        d.integrityReason = tr("no check for this type");
     if (needsLargerBudget)
         *needsLargerBudget = larger;
     return d;

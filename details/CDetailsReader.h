@@ -1,6 +1,8 @@
 #pragma once
 
 #include "details/CDetailsBudget.h"
+
+#include <QCoreApplication>
 #include "scan/CDocumentDetails.h"
 
 class CDocumentBytes;
@@ -9,6 +11,8 @@ class CDocumentBytes;
 // ("PDF", "DOC", "DOCX", "ZIP", ...).
 class CDetailsReader
 {
+    Q_DECLARE_TR_FUNCTIONS(CDetailsReader)
+
 public:
     // `needsLargerBudget` (optional) is set when the integrity could not be
     // judged within `budget`.

@@ -51,11 +51,6 @@ constexpr uint32_t kVtLpwstr = 0x1F;
 constexpr uint32_t kVtFiletime = 0x40;
 constexpr int kMaxPropertyText = 64 * 1024;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("COleDetailsReader", text);
-}
-
 class Compound
 {
 public:
@@ -136,13 +131,13 @@ bool Compound::open(QString* reason)
 {
     uint8_t h[kHeaderSize];
     if (!m_bytes.read(0, h, kHeaderSize) || !std::equal(kSignature, kSignature + 8, h)) {
-        *reason = tr("the compound document's header is missing");
+        *reason = COleDetailsReader::tr("the compound document's header is missing");
         return false;
     }
     m_shift = u16(h + kSectorShiftAt);
     m_miniShift = u16(h + kMiniShiftAt);
     if ((m_shift != 9 && m_shift != 12) || m_miniShift != 6) {
-        *reason = tr("the compound document's header is damaged");
+        *reason = COleDetailsReader::tr("the compound document's header is damaged");
         return false;
     }
     m_sectorSize = 1 << m_shift;
@@ -150,7 +145,7 @@ bool Compound::open(QString* reason)
     const int64_t sectorsInDocument = m_bytes.size() >> m_shift;
     const uint32_t fatCount = u32(h + kFatCountAt);
     if (fatCount == 0 || fatCount > sectorsInDocument) {
-        *reason = tr("the compound document's allocation table is larger than the document");
+        *reason = COleDetailsReader::tr("the compound document's allocation table is larger than the document");
         return false;
     }
     // Where the allocation table's sectors are: the header's list, then the
@@ -163,7 +158,7 @@ bool Compound::open(QString* reason)
     int difatSteps = 0;
     while (fatSectors.size() < static_cast<int>(fatCount)) {
         if (difat > kMaxRegular || !insideDocument(difat) || ++difatSteps > sectorsInDocument) {
-            *reason = tr("the compound document's allocation table list runs past the end of the document");
+            *reason = COleDetailsReader::tr("the compound document's allocation table list runs past the end of the document");
             return false;
         }
         if (!m_bytes.read(sectorPos(difat), sector.data(), m_sectorSize))
@@ -177,7 +172,7 @@ bool Compound::open(QString* reason)
         if (!spend())
             return false;
         if (fs > kMaxRegular || !insideDocument(fs)) {
-            *reason = tr("the compound document's allocation table lies past the end of the document");
+            *reason = COleDetailsReader::tr("the compound document's allocation table lies past the end of the document");
             return false;
         }
         if (!m_bytes.read(sectorPos(fs), sector.data(), m_sectorSize))
@@ -193,10 +188,10 @@ bool Compound::open(QString* reason)
     case Walk::Budget:
         return false;
     case Walk::Loop:
-        *reason = tr("the compound document's directory chain loops");
+        *reason = COleDetailsReader::tr("the compound document's directory chain loops");
         return false;
     default:
-        *reason = tr("the compound document's directory runs past the end of the document");
+        *reason = COleDetailsReader::tr("the compound document's directory runs past the end of the document");
         return false;
     }
     for (uint32_t s : chain) {
@@ -218,7 +213,7 @@ bool Compound::open(QString* reason)
         }
     }
     if (m_entries.isEmpty() || m_entries.first().type != kTypeRoot) {
-        *reason = tr("the compound document's directory has no root entry");
+        *reason = COleDetailsReader::tr("the compound document's directory has no root entry");
         return false;
     }
 
@@ -230,7 +225,7 @@ bool Compound::open(QString* reason)
         if (w == Walk::Budget)
             return false;
         if (w != Walk::Ok || (static_cast<uint64_t>(m_miniStream.size()) << m_shift) < root.size) {
-            *reason = tr("the compound document's small-stream container runs past the end of the document");
+            *reason = COleDetailsReader::tr("the compound document's small-stream container runs past the end of the document");
             return false;
         }
     }
@@ -238,7 +233,7 @@ bool Compound::open(QString* reason)
     if (w == Walk::Budget)
         return false;
     if (w != Walk::Ok) {
-        *reason = tr("the compound document's small-block table runs past the end of the document");
+        *reason = COleDetailsReader::tr("the compound document's small-block table runs past the end of the document");
         return false;
     }
     for (uint32_t s : chain) {
@@ -263,16 +258,16 @@ bool Compound::checkStreams(QString* reason)
         if (w == Walk::Budget)
             return false;
         if (w == Walk::Loop) {
-            *reason = tr("stream %1's sector chain loops").arg(e.name);
+            *reason = COleDetailsReader::tr("stream %1's sector chain loops").arg(e.name);
             return false;
         }
         if (w == Walk::Outside) {
-            *reason = tr("stream %1 runs past the end of the document").arg(e.name);
+            *reason = COleDetailsReader::tr("stream %1 runs past the end of the document").arg(e.name);
             return false;
         }
         const uint64_t have = static_cast<uint64_t>(chain.size()) << (mini ? m_miniShift : m_shift);
         if (have < e.size) {
-            *reason = tr("stream %1 is shorter than its stated length (%2 of %3 bytes)")
+            *reason = COleDetailsReader::tr("stream %1 is shorter than its stated length (%2 of %3 bytes)")
                           .arg(e.name)
                           .arg(have)
                           .arg(e.size);
@@ -435,7 +430,7 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     if (!doc.open(&reason)) {
         if (reason.isEmpty() || doc.outOfBudget()) {
             d->integrity = CDocumentDetails::IntegrityUnchecked;
-            d->integrityReason = QCoreApplication::translate("COleDetailsReader", "too large to check within the budget");
+            d->integrityReason = COleDetailsReader::tr("too large to check within the budget");
             return true;
         }
         d->integrity = CDocumentDetails::IntegrityDamaged;
@@ -447,7 +442,7 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     if (!doc.checkStreams(&reason)) {
         if (reason.isEmpty() || doc.outOfBudget()) {
             d->integrity = CDocumentDetails::IntegrityUnchecked;
-            d->integrityReason = QCoreApplication::translate("COleDetailsReader", "too large to check within the budget");
+            d->integrityReason = COleDetailsReader::tr("too large to check within the budget");
             return true;
         }
         d->integrity = CDocumentDetails::IntegrityDamaged;

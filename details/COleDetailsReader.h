@@ -2,6 +2,8 @@
 
 #include "details/CDetailsBudget.h"
 
+#include <QCoreApplication>
+
 #include <QByteArray>
 
 class CDocumentBytes;
@@ -13,6 +15,8 @@ class CDocumentDetails;
 // with the length its directory entry states.
 class COleDetailsReader
 {
+    Q_DECLARE_TR_FUNCTIONS(COleDetailsReader)
+
 public:
     // Fills `details`. True when the integrity could not be judged within
     // `budget`.

@@ -25,11 +25,6 @@ constexpr int kXrefEntryLength = 20;
 constexpr int64_t kMaxObjectNumber = 8388607; // the format's own limit
 constexpr int64_t kMaxXmp = 1 << 20;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("CPdfDetailsReader", text);
-}
-
 struct XrefEntry
 {
     int type = 0;         // 1: at an offset, 2: inside an object stream
@@ -97,7 +92,7 @@ bool Pdf::load(QString* reason)
     const int mark = tail.lastIndexOf("startxref");
     if (mark < 0) {
         if (!m_bytes.budgetSpent())
-            *reason = tr("the document has no startxref (its end is missing)");
+            *reason = CPdfDetailsReader::tr("the document has no startxref (its end is missing)");
         return false;
     }
     int at = mark + 9;
@@ -105,7 +100,7 @@ bool Pdf::load(QString* reason)
     int64_t parseBudget = 4;
     if (!CPdfObject::parse(tail.constData(), tail.size(), &at, &start, &parseBudget) || !start.isInteger()
         || start.integer() < 0 || start.integer() >= size) {
-        *reason = tr("startxref points outside the document");
+        *reason = CPdfDetailsReader::tr("startxref points outside the document");
         return false;
     }
     QList<int64_t> pending{start.integer()};
@@ -115,7 +110,7 @@ bool Pdf::load(QString* reason)
         if (seen.contains(position))
             continue;
         if (seen.size() >= kMaxSections) {
-            *reason = tr("the document has too many cross-reference sections");
+            *reason = CPdfDetailsReader::tr("the document has too many cross-reference sections");
             return false;
         }
         seen.insert(position);
@@ -128,7 +123,7 @@ bool Pdf::load(QString* reason)
 bool Pdf::loadSection(int64_t position, QString* reason, QList<int64_t>* next)
 {
     if (position < 0 || position >= m_bytes.size()) {
-        *reason = tr("a cross-reference section lies outside the document");
+        *reason = CPdfDetailsReader::tr("a cross-reference section lies outside the document");
         return false;
     }
     const QByteArray w = window(position, kObjectWindow);
@@ -145,7 +140,7 @@ bool Pdf::loadSection(int64_t position, QString* reason, QList<int64_t>* next)
         if (!objectAt(position, -1, &trailer, &streamPos) || trailer.type != CPdfObject::Dictionary
             || trailer.get("Type").text != "XRef" || streamPos < 0) {
             if (!outOfBudget())
-                *reason = tr("startxref or /Prev points to byte %1, where no cross-reference section is")
+                *reason = CPdfDetailsReader::tr("startxref or /Prev points to byte %1, where no cross-reference section is")
                               .arg(position);
             return false;
         }
@@ -181,7 +176,7 @@ bool Pdf::loadTable(int64_t position, QString* reason, CPdfObject* trailer)
             if (!CPdfObject::parse(t.constData(), t.size(), &tat, trailer, &m_items)
                 || trailer->type != CPdfObject::Dictionary) {
                 if (!outOfBudget())
-                    *reason = tr("the trailer after the cross-reference table cannot be read");
+                    *reason = CPdfDetailsReader::tr("the trailer after the cross-reference table cannot be read");
                 return false;
             }
             return true;
@@ -192,7 +187,7 @@ bool Pdf::loadTable(int64_t position, QString* reason, CPdfObject* trailer)
             || !CPdfObject::parse(w.constData(), w.size(), &at, &count, &m_items) || !first.isInteger()
             || !count.isInteger() || first.integer() < 0 || count.integer() < 0) {
             if (!outOfBudget())
-                *reason = tr("the cross-reference table at byte %1 cannot be read").arg(position - 4);
+                *reason = CPdfDetailsReader::tr("the cross-reference table at byte %1 cannot be read").arg(position - 4);
             return false;
         }
         // The entries start on the next line.
@@ -208,14 +203,14 @@ bool Pdf::loadTable(int64_t position, QString* reason, CPdfObject* trailer)
         const QByteArray entries = n > 0 ? window(entriesPos, static_cast<int>(n * kXrefEntryLength)) : QByteArray();
         if (entries.size() != n * kXrefEntryLength) {
             if (!outOfBudget())
-                *reason = tr("the cross-reference table at byte %1 is cut short").arg(position - 4);
+                *reason = CPdfDetailsReader::tr("the cross-reference table at byte %1 is cut short").arg(position - 4);
             return false;
         }
         for (int64_t k = 0; k < n; ++k) {
             const char* e = entries.constData() + k * kXrefEntryLength;
             const char kind = e[17];
             if (kind != 'n' && kind != 'f') {
-                *reason = tr("the cross-reference table at byte %1 has a damaged entry").arg(position - 4);
+                *reason = CPdfDetailsReader::tr("the cross-reference table at byte %1 has a damaged entry").arg(position - 4);
                 return false;
             }
             XrefEntry entry;
@@ -233,12 +228,12 @@ bool Pdf::loadStream(const CPdfObject& dict, int64_t dataPos, QString* reason)
     QByteArray data;
     if (!streamData(dict, dataPos, std::min<int64_t>(m_inflateLeft, int64_t(64) << 20), &data, 0)) {
         if (!outOfBudget())
-            *reason = tr("the cross-reference stream does not decode");
+            *reason = CPdfDetailsReader::tr("the cross-reference stream does not decode");
         return false;
     }
     const CPdfObject& widths = dict.get("W");
     if (widths.type != CPdfObject::Array || widths.items.size() != 3) {
-        *reason = tr("the cross-reference stream does not decode");
+        *reason = CPdfDetailsReader::tr("the cross-reference stream does not decode");
         return false;
     }
     int w[3];
@@ -246,13 +241,13 @@ bool Pdf::loadStream(const CPdfObject& dict, int64_t dataPos, QString* reason)
     for (int i = 0; i < 3; ++i) {
         w[i] = static_cast<int>(widths.items.at(i).integer());
         if (w[i] < 0 || w[i] > 8) {
-            *reason = tr("the cross-reference stream does not decode");
+            *reason = CPdfDetailsReader::tr("the cross-reference stream does not decode");
             return false;
         }
         rowLength += w[i];
     }
     if (rowLength == 0) {
-        *reason = tr("the cross-reference stream does not decode");
+        *reason = CPdfDetailsReader::tr("the cross-reference stream does not decode");
         return false;
     }
     QList<int64_t> index;
@@ -476,7 +471,7 @@ bool Pdf::checkOffsets(QString* reason)
         if (o.first == 0 && o.second == 0)
             continue;
         if (o.first < 0 || o.first >= m_bytes.size()) {
-            *reason = tr("object %1 is placed at byte %2, past the end of the document").arg(o.second).arg(o.first);
+            *reason = CPdfDetailsReader::tr("object %1 is placed at byte %2, past the end of the document").arg(o.second).arg(o.first);
             return false;
         }
         const QByteArray w = window(o.first, 48);
@@ -492,7 +487,7 @@ bool Pdf::checkOffsets(QString* reason)
             && gen.isInteger() && CPdfObject::parse(w.constData(), w.size(), &at, &keyword, &budget)
             && keyword.text == "obj";
         if (!ok) {
-            *reason = tr("object %1 is not at byte %2 where the cross-reference table puts it").arg(o.second).arg(o.first);
+            *reason = CPdfDetailsReader::tr("object %1 is not at byte %2 where the cross-reference table puts it").arg(o.second).arg(o.first);
             return false;
         }
     }
@@ -630,6 +625,6 @@ bool CPdfDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         return false;
     }
     d->integrity = CDocumentDetails::IntegrityUnchecked;
-    d->integrityReason = tr("too large to check within the budget");
+    d->integrityReason = CPdfDetailsReader::tr("too large to check within the budget");
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "details/CDetailsBudget.h"
 
+#include <QCoreApplication>
+
 #include <QByteArray>
 #include <QDateTime>
 
@@ -14,6 +16,8 @@ class CDocumentDetails;
 // and whether every in-use object sits where the cross-reference says.
 class CPdfDetailsReader
 {
+    Q_DECLARE_TR_FUNCTIONS(CPdfDetailsReader)
+
 public:
     // Fills `details`. True when the integrity could not be judged within
     // `budget`.

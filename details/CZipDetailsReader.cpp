@@ -36,11 +36,6 @@ constexpr uint16_t kFlagEncrypted = 0x0001;
 // Metadata members are a few KiB; more is not metadata.
 constexpr int64_t kMaxMetadataMember = 1 << 20;
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("CZipDetailsReader", text);
-}
-
 struct Member
 {
     QString name;
@@ -66,12 +61,12 @@ int64_t dataOf(CDocumentBytes& bytes, const Directory& dir, const Member& m, QSt
     uint8_t header[kLocalSize];
     if (!bytes.read(local, header, kLocalSize) || u32(header) != kLocalSignature) {
         if (!bytes.budgetSpent())
-            *reason = tr("member %1 has no local header where the directory puts it").arg(m.name);
+            *reason = CZipDetailsReader::tr("member %1 has no local header where the directory puts it").arg(m.name);
         return -1;
     }
     const int64_t data = local + kLocalSize + u16(header + 26) + u16(header + 28);
     if (m.compressed > static_cast<uint64_t>(bytes.size()) || data > bytes.size() - static_cast<int64_t>(m.compressed)) {
-        *reason = tr("member %1 runs past the end of the document").arg(m.name);
+        *reason = CZipDetailsReader::tr("member %1 runs past the end of the document").arg(m.name);
         return -1;
     }
     return data;
@@ -93,7 +88,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         }
     }
     if (end < 0) {
-        *reason = tr("the archive has no end of central directory (it is cut short)");
+        *reason = CZipDetailsReader::tr("the archive has no end of central directory (it is cut short)");
         return false;
     }
     const int64_t endPos = size - tailLength + end;
@@ -106,12 +101,12 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         uint8_t end64[kZip64EndSize];
         if (endPos < kZip64LocatorSize || !bytes.read(endPos - kZip64LocatorSize, locator, kZip64LocatorSize)
             || u32(locator) != kZip64LocatorSignature) {
-            *reason = tr("the archive's ZIP64 locator is missing");
+            *reason = CZipDetailsReader::tr("the archive's ZIP64 locator is missing");
             return false;
         }
         const int64_t recordPos = endPos - kZip64LocatorSize - kZip64EndSize;
         if (recordPos < 0 || !bytes.read(recordPos, end64, kZip64EndSize) || u32(end64) != kZip64EndSignature) {
-            *reason = tr("the archive's ZIP64 end record is missing");
+            *reason = CZipDetailsReader::tr("the archive's ZIP64 end record is missing");
             return false;
         }
         count = u64(end64 + 32);
@@ -120,13 +115,13 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         directoryEnd = recordPos;
     }
     if (cdSize > static_cast<uint64_t>(directoryEnd) || cdOffset > static_cast<uint64_t>(directoryEnd)) {
-        *reason = tr("the central directory lies outside the document");
+        *reason = CZipDetailsReader::tr("the central directory lies outside the document");
         return false;
     }
     dir->start = directoryEnd - static_cast<int64_t>(cdSize);
     dir->base = dir->start - static_cast<int64_t>(cdOffset);
     if (dir->base < 0) {
-        *reason = tr("the central directory lies outside the document");
+        *reason = CZipDetailsReader::tr("the central directory lies outside the document");
         return false;
     }
     if (static_cast<int64_t>(cdSize) > budget.readBytes || static_cast<int64_t>(count) > budget.items)
@@ -138,7 +133,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
     int at = 0;
     for (uint64_t k = 0; k < count; ++k) {
         if (at + kCentralSize > cd.size() || u32(p + at) != kCentralSignature) {
-            *reason = tr("the central directory is damaged at entry %1").arg(k + 1);
+            *reason = CZipDetailsReader::tr("the central directory is damaged at entry %1").arg(k + 1);
             return false;
         }
         Member m;
@@ -153,7 +148,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         m.localOffset = u32(p + at + 42);
         const int next = at + kCentralSize + nameLength + extraLength + commentLength;
         if (next > cd.size()) {
-            *reason = tr("the central directory is damaged at entry %1").arg(k + 1);
+            *reason = CZipDetailsReader::tr("the central directory is damaged at entry %1").arg(k + 1);
             return false;
         }
         m.name = QString::fromUtf8(cd.constData() + at + kCentralSize, nameLength);
@@ -213,7 +208,7 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
             return false;
         }
         d->integrity = CDocumentDetails::IntegrityUnchecked;
-        d->integrityReason = tr("too large to check within the budget");
+        d->integrityReason = CZipDetailsReader::tr("too large to check within the budget");
         return true;
     }
 
@@ -255,12 +250,12 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
             continue;
         if (m.flags & kFlagEncrypted) {
             if (unchecked.isEmpty())
-                unchecked = tr("member %1 is encrypted and was not checked").arg(m.name);
+                unchecked = CZipDetailsReader::tr("member %1 is encrypted and was not checked").arg(m.name);
             continue;
         }
         if (m.method != kMethodStored && m.method != kMethodDeflated) {
             if (unchecked.isEmpty())
-                unchecked = tr("member %1 uses compression method %2, which is not checked").arg(m.name).arg(m.method);
+                unchecked = CZipDetailsReader::tr("member %1 uses compression method %2, which is not checked").arg(m.name).arg(m.method);
             continue;
         }
         const int64_t data = dataOf(bytes, dir, m, &reason);
@@ -278,7 +273,7 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         bool damaged = false;
         if (m.method == kMethodStored) {
             if (m.size != m.compressed) {
-                reason = tr("member %1 is stored with two different sizes").arg(m.name);
+                reason = CZipDetailsReader::tr("member %1 is stored with two different sizes").arg(m.name);
                 damaged = true;
             }
             for (int64_t done = 0; !damaged && done < static_cast<int64_t>(m.compressed);) {
@@ -312,22 +307,22 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
             }
             inflateLeft -= std::min<int64_t>(produced, inflateLeft);
             if (r == CInflater::Result::OverBudget) {
-                reason = tr("member %1 inflates to more than its stated size").arg(m.name);
+                reason = CZipDetailsReader::tr("member %1 inflates to more than its stated size").arg(m.name);
                 damaged = true;
             } else if (r != CInflater::Result::Ok) {
-                reason = tr("member %1 does not inflate (its compressed data is damaged)").arg(m.name);
+                reason = CZipDetailsReader::tr("member %1 does not inflate (its compressed data is damaged)").arg(m.name);
                 damaged = true;
             }
         }
         if (!damaged && produced != static_cast<int64_t>(m.size)) {
-            reason = tr("member %1 inflates to %2 bytes, not the %3 its directory states")
+            reason = CZipDetailsReader::tr("member %1 inflates to %2 bytes, not the %3 its directory states")
                          .arg(m.name)
                          .arg(produced)
                          .arg(m.size);
             damaged = true;
         }
         if (!damaged && crc != m.crc) {
-            reason = tr("member %1 fails its CRC-32 check").arg(m.name);
+            reason = CZipDetailsReader::tr("member %1 fails its CRC-32 check").arg(m.name);
             damaged = true;
         }
         if (damaged) {
@@ -338,7 +333,7 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     }
     if (overBudget) {
         d->integrity = CDocumentDetails::IntegrityUnchecked;
-        d->integrityReason = tr("too large to check within the budget");
+        d->integrityReason = CZipDetailsReader::tr("too large to check within the budget");
         return true;
     }
     if (!unchecked.isEmpty()) {

@@ -2,6 +2,8 @@
 
 #include "details/CDetailsBudget.h"
 
+#include <QCoreApplication>
+
 class CDocumentBytes;
 class CDocumentDetails;
 
@@ -11,6 +13,8 @@ class CDocumentDetails;
 // member's CRC-32 against its inflated bytes.
 class CZipDetailsReader
 {
+    Q_DECLARE_TR_FUNCTIONS(CZipDetailsReader)
+
 public:
     // Fills `details`. True when the integrity could not be judged within
     // `budget` (a larger budget may judge it).

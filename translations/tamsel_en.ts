@@ -63,6 +63,13 @@
     </message>
 </context>
 <context>
+    <name>CDetailsReader</name>
+    <message>
+        <source>no check for this type</source>
+        <translation>no check for this type</translation>
+    </message>
+</context>
+<context>
     <name>CDialogFileChooser</name>
     <message>
         <source>打开镜像文件</source>
@@ -331,6 +338,65 @@
     </message>
 </context>
 <context>
+    <name>COleDetailsReader</name>
+    <message>
+        <source>the compound document&apos;s header is missing</source>
+        <translation>the compound document&apos;s header is missing</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s header is damaged</source>
+        <translation>the compound document&apos;s header is damaged</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table is larger than the document</source>
+        <translation>the compound document&apos;s allocation table is larger than the document</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table list runs past the end of the document</source>
+        <translation>the compound document&apos;s allocation table list runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table lies past the end of the document</source>
+        <translation>the compound document&apos;s allocation table lies past the end of the document</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory chain loops</source>
+        <translation>the compound document&apos;s directory chain loops</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory runs past the end of the document</source>
+        <translation>the compound document&apos;s directory runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory has no root entry</source>
+        <translation>the compound document&apos;s directory has no root entry</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s small-stream container runs past the end of the document</source>
+        <translation>the compound document&apos;s small-stream container runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s small-block table runs past the end of the document</source>
+        <translation>the compound document&apos;s small-block table runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>stream %1&apos;s sector chain loops</source>
+        <translation>stream %1&apos;s sector chain loops</translation>
+    </message>
+    <message>
+        <source>stream %1 runs past the end of the document</source>
+        <translation>stream %1 runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>stream %1 is shorter than its stated length (%2 of %3 bytes)</source>
+        <translation>stream %1 is shorter than its stated length (%2 of %3 bytes)</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>too large to check within the budget</translation>
+    </message>
+</context>
+<context>
     <name>CParentWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -350,6 +416,61 @@
     <message>
         <source>整个磁盘</source>
         <translation>Whole disk</translation>
+    </message>
+</context>
+<context>
+    <name>CPdfDetailsReader</name>
+    <message>
+        <source>the document has no startxref (its end is missing)</source>
+        <translation>the document has no startxref (its end is missing)</translation>
+    </message>
+    <message>
+        <source>startxref points outside the document</source>
+        <translation>startxref points outside the document</translation>
+    </message>
+    <message>
+        <source>the document has too many cross-reference sections</source>
+        <translation>the document has too many cross-reference sections</translation>
+    </message>
+    <message>
+        <source>a cross-reference section lies outside the document</source>
+        <translation>a cross-reference section lies outside the document</translation>
+    </message>
+    <message>
+        <source>startxref or /Prev points to byte %1, where no cross-reference section is</source>
+        <translation>startxref or /Prev points to byte %1, where no cross-reference section is</translation>
+    </message>
+    <message>
+        <source>the trailer after the cross-reference table cannot be read</source>
+        <translation>the trailer after the cross-reference table cannot be read</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 cannot be read</source>
+        <translation>the cross-reference table at byte %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 is cut short</source>
+        <translation>the cross-reference table at byte %1 is cut short</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 has a damaged entry</source>
+        <translation>the cross-reference table at byte %1 has a damaged entry</translation>
+    </message>
+    <message>
+        <source>the cross-reference stream does not decode</source>
+        <translation>the cross-reference stream does not decode</translation>
+    </message>
+    <message>
+        <source>object %1 is placed at byte %2, past the end of the document</source>
+        <translation>object %1 is placed at byte %2, past the end of the document</translation>
+    </message>
+    <message>
+        <source>object %1 is not at byte %2 where the cross-reference table puts it</source>
+        <translation>object %1 is not at byte %2 where the cross-reference table puts it</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>too large to check within the budget</translation>
     </message>
 </context>
 <context>
@@ -538,6 +659,69 @@
     <message>
         <source>cannot open %1: %2.</source>
         <translation>cannot open %1: %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CZipDetailsReader</name>
+    <message>
+        <source>member %1 has no local header where the directory puts it</source>
+        <translation>member %1 has no local header where the directory puts it</translation>
+    </message>
+    <message>
+        <source>member %1 runs past the end of the document</source>
+        <translation>member %1 runs past the end of the document</translation>
+    </message>
+    <message>
+        <source>the archive has no end of central directory (it is cut short)</source>
+        <translation>the archive has no end of central directory (it is cut short)</translation>
+    </message>
+    <message>
+        <source>the archive&apos;s ZIP64 locator is missing</source>
+        <translation>the archive&apos;s ZIP64 locator is missing</translation>
+    </message>
+    <message>
+        <source>the archive&apos;s ZIP64 end record is missing</source>
+        <translation>the archive&apos;s ZIP64 end record is missing</translation>
+    </message>
+    <message>
+        <source>the central directory lies outside the document</source>
+        <translation>the central directory lies outside the document</translation>
+    </message>
+    <message>
+        <source>the central directory is damaged at entry %1</source>
+        <translation>the central directory is damaged at entry %1</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>too large to check within the budget</translation>
+    </message>
+    <message>
+        <source>member %1 is encrypted and was not checked</source>
+        <translation>member %1 is encrypted and was not checked</translation>
+    </message>
+    <message>
+        <source>member %1 uses compression method %2, which is not checked</source>
+        <translation>member %1 uses compression method %2, which is not checked</translation>
+    </message>
+    <message>
+        <source>member %1 is stored with two different sizes</source>
+        <translation>member %1 is stored with two different sizes</translation>
+    </message>
+    <message>
+        <source>member %1 inflates to more than its stated size</source>
+        <translation>member %1 inflates to more than its stated size</translation>
+    </message>
+    <message>
+        <source>member %1 does not inflate (its compressed data is damaged)</source>
+        <translation>member %1 does not inflate (its compressed data is damaged)</translation>
+    </message>
+    <message>
+        <source>member %1 inflates to %2 bytes, not the %3 its directory states</source>
+        <translation>member %1 inflates to %2 bytes, not the %3 its directory states</translation>
+    </message>
+    <message>
+        <source>member %1 fails its CRC-32 check</source>
+        <translation>member %1 fails its CRC-32 check</translation>
     </message>
 </context>
 <context>

@@ -63,6 +63,13 @@
     </message>
 </context>
 <context>
+    <name>CDetailsReader</name>
+    <message>
+        <source>no check for this type</source>
+        <translation>此类型不做校验</translation>
+    </message>
+</context>
+<context>
     <name>CDialogFileChooser</name>
     <message>
         <source>打开镜像文件</source>
@@ -331,6 +338,65 @@
     </message>
 </context>
 <context>
+    <name>COleDetailsReader</name>
+    <message>
+        <source>the compound document&apos;s header is missing</source>
+        <translation>复合文档的文件头缺失</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s header is damaged</source>
+        <translation>复合文档的文件头已损坏</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table is larger than the document</source>
+        <translation>复合文档的分配表比文档本身还大</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table list runs past the end of the document</source>
+        <translation>复合文档的分配表列表超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s allocation table lies past the end of the document</source>
+        <translation>复合文档的分配表位于文档末尾之外</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory chain loops</source>
+        <translation>复合文档的目录扇区链成环</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory runs past the end of the document</source>
+        <translation>复合文档的目录超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s directory has no root entry</source>
+        <translation>复合文档的目录没有根条目</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s small-stream container runs past the end of the document</source>
+        <translation>复合文档的小流容器超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>the compound document&apos;s small-block table runs past the end of the document</source>
+        <translation>复合文档的小块分配表超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>stream %1&apos;s sector chain loops</source>
+        <translation>流 %1 的扇区链成环</translation>
+    </message>
+    <message>
+        <source>stream %1 runs past the end of the document</source>
+        <translation>流 %1 超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>stream %1 is shorter than its stated length (%2 of %3 bytes)</source>
+        <translation>流 %1 比其声明的长度短（%2 / %3 字节）</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>文档太大，未在限额内完成校验</translation>
+    </message>
+</context>
+<context>
     <name>CParentWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -350,6 +416,61 @@
     <message>
         <source>整个磁盘</source>
         <translation>整个磁盘</translation>
+    </message>
+</context>
+<context>
+    <name>CPdfDetailsReader</name>
+    <message>
+        <source>the document has no startxref (its end is missing)</source>
+        <translation>文档没有 startxref（结尾缺失）</translation>
+    </message>
+    <message>
+        <source>startxref points outside the document</source>
+        <translation>startxref 指向文档之外</translation>
+    </message>
+    <message>
+        <source>the document has too many cross-reference sections</source>
+        <translation>文档的交叉引用段过多</translation>
+    </message>
+    <message>
+        <source>a cross-reference section lies outside the document</source>
+        <translation>有交叉引用段位于文档之外</translation>
+    </message>
+    <message>
+        <source>startxref or /Prev points to byte %1, where no cross-reference section is</source>
+        <translation>startxref 或 /Prev 指向第 %1 字节，那里没有交叉引用段</translation>
+    </message>
+    <message>
+        <source>the trailer after the cross-reference table cannot be read</source>
+        <translation>交叉引用表之后的 trailer 无法读取</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 cannot be read</source>
+        <translation>第 %1 字节处的交叉引用表无法读取</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 is cut short</source>
+        <translation>第 %1 字节处的交叉引用表不完整</translation>
+    </message>
+    <message>
+        <source>the cross-reference table at byte %1 has a damaged entry</source>
+        <translation>第 %1 字节处的交叉引用表有损坏的条目</translation>
+    </message>
+    <message>
+        <source>the cross-reference stream does not decode</source>
+        <translation>交叉引用流无法解码</translation>
+    </message>
+    <message>
+        <source>object %1 is placed at byte %2, past the end of the document</source>
+        <translation>对象 %1 位于第 %2 字节，超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>object %1 is not at byte %2 where the cross-reference table puts it</source>
+        <translation>对象 %1 不在交叉引用表所指的第 %2 字节处</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>文档太大，未在限额内完成校验</translation>
     </message>
 </context>
 <context>
@@ -538,6 +659,69 @@
     <message>
         <source>cannot open %1: %2.</source>
         <translation>无法打开 %1：%2。</translation>
+    </message>
+</context>
+<context>
+    <name>CZipDetailsReader</name>
+    <message>
+        <source>member %1 has no local header where the directory puts it</source>
+        <translation>成员 %1 在目录所指位置没有本地文件头</translation>
+    </message>
+    <message>
+        <source>member %1 runs past the end of the document</source>
+        <translation>成员 %1 超出了文档末尾</translation>
+    </message>
+    <message>
+        <source>the archive has no end of central directory (it is cut short)</source>
+        <translation>压缩包没有中央目录结束记录（文件不完整）</translation>
+    </message>
+    <message>
+        <source>the archive&apos;s ZIP64 locator is missing</source>
+        <translation>压缩包的 ZIP64 定位记录缺失</translation>
+    </message>
+    <message>
+        <source>the archive&apos;s ZIP64 end record is missing</source>
+        <translation>压缩包的 ZIP64 结束记录缺失</translation>
+    </message>
+    <message>
+        <source>the central directory lies outside the document</source>
+        <translation>中央目录位于文档之外</translation>
+    </message>
+    <message>
+        <source>the central directory is damaged at entry %1</source>
+        <translation>中央目录在第 %1 个条目处损坏</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>文档太大，未在限额内完成校验</translation>
+    </message>
+    <message>
+        <source>member %1 is encrypted and was not checked</source>
+        <translation>成员 %1 已加密，未校验</translation>
+    </message>
+    <message>
+        <source>member %1 uses compression method %2, which is not checked</source>
+        <translation>成员 %1 使用压缩方法 %2，未校验</translation>
+    </message>
+    <message>
+        <source>member %1 is stored with two different sizes</source>
+        <translation>成员 %1 以存储方式保存，却记有两个不同的大小</translation>
+    </message>
+    <message>
+        <source>member %1 inflates to more than its stated size</source>
+        <translation>成员 %1 解压后超过其声明的大小</translation>
+    </message>
+    <message>
+        <source>member %1 does not inflate (its compressed data is damaged)</source>
+        <translation>成员 %1 无法解压（压缩数据已损坏）</translation>
+    </message>
+    <message>
+        <source>member %1 inflates to %2 bytes, not the %3 its directory states</source>
+        <translation>成员 %1 解压后为 %2 字节，而不是目录声明的 %3 字节</translation>
+    </message>
+    <message>
+        <source>member %1 fails its CRC-32 check</source>
+        <translation>成员 %1 的 CRC-32 校验未通过</translation>
     </message>
 </context>
 <context>

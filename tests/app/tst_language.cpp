@@ -16,10 +16,14 @@
 #include "app/Orvik.h"
 #include "app/PopupWindow.h"
 #include "app/PopupWindowTitle.h"
+#include "details/CDetailsReader.h"
 #include "disk/CErrnoText.h"
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
 #include "recovery/CRecoveryDialog.h"
+#include "results/CFileInfoTableModel.h"
+#include "results/CFileNodeItem.h"
+#include "scan/CDocumentBytes.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -352,6 +356,28 @@ void TestLanguage::engineReasonsInTheWindowsLanguage()
         QVERIFY2(!words.contains(QRegularExpression(QStringLiteral("[A-Za-z]{3,}"))), qPrintable(words));
         QVERIFY2(words.contains(QStringLiteral("不是文件夹")), qPrintable(words));
         QCOMPARE(CErrnoText::text(ENOSPC), QStringLiteral("设备上没有空间"));
+    }
+
+    // A document the details pass finds damaged: the reason it words, and
+    // so the row's tooltip, in the window's language too.
+    CFileNode cut = apptest::record(QStringLiteral("ZIP"), 4096, 8);
+    QByteArray archive("PK\x03\x04");
+    archive.append(QByteArray(600, 'z'));
+    CDocumentBytes bytes(archive);
+    cut.details = CDetailsReader::read(bytes, QStringLiteral("ZIP"), CDetailsBudget());
+    QCOMPARE(cut.details.integrity, int(CDocumentDetails::IntegrityDamaged));
+    const QString reason = cut.details.integrityReason;
+    CFileNodeItem type;
+    type.appendChild(new CFileNodeItem(&cut));
+    CFileInfoTableModel table;
+    table.setFileList(&type.children());
+    QCOMPARE(table.rowCount(), 1);
+    const QString tip = table.index(0, CFileInfoTableModel::NameColumn).data(Qt::ToolTipRole).toString();
+    QVERIFY2(tip.contains(reason), qPrintable(tip));
+    if (english) {
+        QCOMPARE(reason, QStringLiteral("the archive has no end of central directory (it is cut short)"));
+    } else {
+        QCOMPARE(reason, QStringLiteral("压缩包没有中央目录结束记录（文件不完整）"));
     }
 }
 

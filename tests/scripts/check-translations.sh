@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp "$src"/translations/tamsel_*.ts "$work"/
 cd "$src"
-"$lupdate" -silent -locations none -no-obsolete app recovery results disk scan filesystems analysers \
+"$lupdate" -silent -locations none -no-obsolete app recovery results disk scan filesystems analysers details \
     -ts "$work"/tamsel_en.ts "$work"/tamsel_zh_CN.ts 2>/dev/null
 status=0
 for ts in "$work"/tamsel_*.ts; do
