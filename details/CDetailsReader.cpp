@@ -5,7 +5,15 @@
 #include "details/CZipDetailsReader.h"
 #include "scan/CDocumentBytes.h"
 
-#include <QCoreApplication>
+#include <algorithm>
+
+namespace {
+
+// The most read into memory at once (per thread, kept between documents).
+constexpr int64_t kPreloadLimit = int64_t(1) << 20;
+constexpr int64_t kCompoundPreloadLimit = 128 * 1024;
+
+} // namespace
 
 CDocumentDetails CDetailsReader::read(CDocumentBytes& bytes, const QString& typeName, const CDetailsBudget& budget,
                                       bool* needsLargerBudget)
@@ -14,15 +22,24 @@ CDocumentDetails CDetailsReader::read(CDocumentBytes& bytes, const QString& type
     d.examined = true;
     const QString type = typeName.toUpper();
     bool larger = false;
-    if (type == QLatin1String("PDF"))
+    // A small document is read whole in one go: a ZIP's check reads every
+    // byte and a PDF's a little at every object, so dozens of small reads
+    // cost more than one of the whole. A compound document's check reads
+    // only its tables, spread over it: whole only when it is small.
+    const int64_t preloadLimit = std::min(budget.readBytes, kPreloadLimit);
+    if (type == QLatin1String("PDF")) {
+        bytes.preload(preloadLimit);
         larger = CPdfDetailsReader::read(bytes, budget, &d);
-    else if (type == QLatin1String("DOC") || type == QLatin1String("XLS") || type == QLatin1String("PPT"))
+    } else if (type == QLatin1String("DOC") || type == QLatin1String("XLS") || type == QLatin1String("PPT")) {
+        bytes.preload(std::min(preloadLimit, kCompoundPreloadLimit));
         larger = COleDetailsReader::read(bytes, budget, &d);
-    else if (type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
-             || type == QLatin1String("PPTX"))
+    } else if (type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
+               || type == QLatin1String("PPTX")) {
+        bytes.preload(preloadLimit);
         larger = CZipDetailsReader::read(bytes, budget, &d);
-    else
+    } else {
         d.integrityReason = tr("no check for this type");
+    }
     if (needsLargerBudget)
         *needsLargerBudget = larger;
     return d;

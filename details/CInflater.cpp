@@ -2,6 +2,7 @@
 
 #include "scan/CDocumentBytes.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -12,38 +13,81 @@ namespace {
 
 constexpr int kChunk = 64 * 1024;
 
-// RAII for a z_stream set up for inflation.
+// A z_stream and its buffers, kept per thread from one stream to the next:
+// setting zlib up (its state and 32 KiB window) and zeroing two 64 KiB
+// buffers for every archive member and PDF stream cost more than inflating
+// the small ones. A stream begun while another runs on the same thread (a
+// sink that inflates) gets one of its own.
 class Stream
 {
 public:
     explicit Stream(CInflater::Format format)
     {
-        m_ok = inflateInit2(&m_z, format == CInflater::Format::Raw ? -MAX_WBITS : MAX_WBITS) == Z_OK;
+        const int bits = format == CInflater::Format::Raw ? -MAX_WBITS : MAX_WBITS;
+        State*& spare = spareState();
+        if (spare) {
+            m_state.reset(spare);
+            spare = nullptr;
+            m_ok = inflateReset2(&m_state->z, bits) == Z_OK;
+        } else {
+            m_state = std::make_unique<State>();
+            m_state->ready = inflateInit2(&m_state->z, bits) == Z_OK;
+            m_ok = m_state->ready;
+        }
     }
     ~Stream()
     {
-        if (m_ok)
-            inflateEnd(&m_z);
+        State*& spare = spareState();
+        if (!spare && m_state->ready)
+            spare = m_state.release();
     }
     Stream(const Stream&) = delete;
     Stream& operator=(const Stream&) = delete;
     bool ok() const { return m_ok; }
-    z_stream* z() { return &m_z; }
+    z_stream* z() { return &m_state->z; }
+    uint8_t* out() { return m_state->out.get(); }
+    uint8_t* in() { return m_state->in.get(); }
 
 private:
-    z_stream m_z{};
+    struct State
+    {
+        z_stream z{};
+        bool ready = false;
+        std::unique_ptr<uint8_t[]> out{new uint8_t[kChunk]};
+        std::unique_ptr<uint8_t[]> in{new uint8_t[kChunk]};
+        State() = default;
+        State(const State&) = delete;
+        State& operator=(const State&) = delete;
+        ~State()
+        {
+            if (ready)
+                inflateEnd(&z);
+        }
+    };
+    // This thread's idle state, owned by the holder below.
+    static State*& spareState()
+    {
+        struct Holder
+        {
+            State* state = nullptr;
+            ~Holder() { delete state; }
+        };
+        thread_local Holder holder;
+        return holder.state;
+    }
+
+    std::unique_ptr<State> m_state;
     bool m_ok = false;
 };
 
 // Runs the stream over input pieces handed by `next` (empty: no more).
-CInflater::Result run(CInflater::Format format, const std::function<bool(const uint8_t**, int*)>& next,
-                      int64_t maxOutput, const std::function<bool(const uint8_t*, int)>& sink, int64_t* produced)
+CInflater::Result run(Stream& stream, const std::function<bool(const uint8_t**, int*)>& next, int64_t maxOutput,
+                      const std::function<bool(const uint8_t*, int)>& sink, int64_t* produced)
 {
     *produced = 0;
-    Stream stream(format);
     if (!stream.ok())
         return CInflater::Result::Corrupt;
-    std::vector<uint8_t> out(kChunk);
+    uint8_t* const out = stream.out();
     z_stream* z = stream.z();
     bool inputLeft = true;
     // Each turn either consumes input or produces output; zlib never makes
@@ -61,17 +105,17 @@ CInflater::Result run(CInflater::Format format, const std::function<bool(const u
                 z->avail_in = static_cast<uInt>(length);
             }
         }
-        z->next_out = out.data();
-        z->avail_out = static_cast<uInt>(out.size());
+        z->next_out = out;
+        z->avail_out = static_cast<uInt>(kChunk);
         const int status = ::inflate(z, Z_NO_FLUSH);
-        const int made = static_cast<int>(out.size() - z->avail_out);
+        const int made = static_cast<int>(kChunk - z->avail_out);
         if (made > 0) {
             if (made > maxOutput - *produced) {
                 *produced = maxOutput + 1;
                 return CInflater::Result::OverBudget;
             }
             *produced += made;
-            if (!sink(out.data(), made))
+            if (!sink(out, made))
                 return CInflater::Result::OverBudget;
         }
         if (status == Z_STREAM_END)
@@ -100,22 +144,30 @@ CInflater::Result CInflater::inflate(CDocumentBytes& bytes, int64_t position, in
 {
     if (position < 0 || inputLength < 0 || position > bytes.size() || inputLength > bytes.size() - position)
         return Result::Truncated;
-    std::vector<uint8_t> in(kChunk);
+    Stream stream(format);
     int64_t done = 0;
+    // Piece by piece, each charged as it is taken, as zlib asks for more;
+    // a document in memory is read in place.
     const auto next = [&](const uint8_t** piece, int* length) {
         const int64_t n = std::min<int64_t>(kChunk, inputLength - done);
         if (n <= 0) {
             *length = 0;
             return true;
         }
-        if (!bytes.read(position + done, in.data(), n))
-            return false;
+        if (bytes.inMemory()) {
+            *piece = bytes.view(position + done, n);
+            if (!*piece)
+                return false;
+        } else {
+            if (!bytes.read(position + done, stream.in(), n))
+                return false;
+            *piece = stream.in();
+        }
         done += n;
-        *piece = in.data();
         *length = static_cast<int>(n);
         return true;
     };
-    return run(format, next, maxOutput, sink, produced);
+    return run(stream, next, maxOutput, sink, produced);
 }
 
 CInflater::Result CInflater::inflateToArray(CDocumentBytes& bytes, int64_t position, int64_t inputLength,
@@ -142,10 +194,56 @@ CInflater::Result CInflater::inflateArray(const QByteArray& input, Format format
         return true;
     };
     int64_t produced = 0;
-    return run(format, next, maxOutput,
+    Stream stream(format);
+    return run(stream, next, maxOutput,
                [out](const uint8_t* data, int length) {
                    out->append(reinterpret_cast<const char*>(data), length);
                    return true;
                },
                &produced);
+}
+
+CInflater::Result CInflater::inflateWhole(const uint8_t* input, int64_t inputLength, int64_t outCapacity,
+                                          const uint8_t** out, int64_t* produced)
+{
+    *produced = 0;
+    *out = nullptr;
+    if (!input || inputLength < 0 || outCapacity < 0 || outCapacity > kMaxWhole)
+        return Result::Corrupt;
+    // One decompressor and one output buffer per thread, kept (grown, never
+    // shrunk past kMaxWhole) from one member to the next.
+    struct Scratch
+    {
+        libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+        std::vector<uint8_t> buffer;
+        Scratch() = default;
+        Scratch(const Scratch&) = delete;
+        Scratch& operator=(const Scratch&) = delete;
+        ~Scratch() { libdeflate_free_decompressor(decompressor); }
+    };
+    thread_local Scratch scratch;
+    if (!scratch.decompressor)
+        return Result::Corrupt;
+    const size_t capacity = static_cast<size_t>(outCapacity);
+    if (scratch.buffer.size() < std::max<size_t>(capacity, 1))
+        scratch.buffer.resize(std::max<size_t>(capacity, 1));
+    size_t used = 0;
+    size_t made = 0;
+    const libdeflate_result r = libdeflate_deflate_decompress_ex(scratch.decompressor, input,
+                                                                 static_cast<size_t>(inputLength),
+                                                                 scratch.buffer.data(), capacity, &used, &made);
+    if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+        *produced = outCapacity + 1;
+        return Result::OverBudget;
+    }
+    if (r != LIBDEFLATE_SUCCESS)
+        return Result::Corrupt;
+    *out = scratch.buffer.data();
+    *produced = static_cast<int64_t>(made);
+    return Result::Ok;
+}
+
+uint32_t CInflater::crc32(uint32_t crc, const uint8_t* data, size_t length)
+{
+    return libdeflate_crc32(crc, data, length);
 }

@@ -8,7 +8,7 @@
 class CDocumentBytes;
 
 // zlib inflation of a stretch of a document, fed from positioned reads and
-// bounded in what it produces.
+// bounded in what it produces; libdeflate for whole buffers and CRC-32.
 class CInflater
 {
 public:
@@ -27,4 +27,14 @@ public:
                                  int64_t maxOutput, QByteArray* out);
     // Inflates bytes already in memory.
     static Result inflateArray(const QByteArray& input, Format format, int64_t maxOutput, QByteArray* out);
+    // Inflates a whole raw deflate stream already in memory at once (faster
+    // than streaming) into this thread's buffer of `outCapacity` bytes
+    // (at most kMaxWhole); `*out` points at what was produced, valid until
+    // the next call on this thread. OverBudget: it makes more than
+    // `outCapacity`; Corrupt covers a stream cut short as well.
+    static constexpr int64_t kMaxWhole = int64_t(16) << 20;
+    static Result inflateWhole(const uint8_t* input, int64_t inputLength, int64_t outCapacity, const uint8_t** out,
+                               int64_t* produced);
+    // CRC-32 (ZIP's), going on from `crc` (0 to start).
+    static uint32_t crc32(uint32_t crc, const uint8_t* data, size_t length);
 };

@@ -51,10 +51,18 @@ public:
     bool outOfBudget() const { return m_items < 0 || m_inflateLeft < 0 || m_bytes.budgetSpent(); }
 
 private:
+    // Up to `length` bytes at `position`; in place (no copy) when the
+    // document is in memory, so valid only while it is.
     QByteArray window(int64_t position, int length)
     {
         const int64_t n = std::min<int64_t>(length, m_bytes.size() - position);
-        return n > 0 ? m_bytes.bytes(position, n) : QByteArray();
+        if (n <= 0)
+            return QByteArray();
+        if (m_bytes.inMemory()) {
+            const uint8_t* p = m_bytes.view(position, n);
+            return p ? QByteArray::fromRawData(reinterpret_cast<const char*>(p), static_cast<int>(n)) : QByteArray();
+        }
+        return m_bytes.bytes(position, n);
     }
     bool loadSection(int64_t position, QString* reason, QList<int64_t>* next);
     bool loadTable(int64_t position, QString* reason, CPdfObject* trailer);

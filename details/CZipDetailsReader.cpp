@@ -9,8 +9,6 @@
 #include <QCoreApplication>
 #include <QVector>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <vector>
 
@@ -35,6 +33,8 @@ constexpr uint16_t kMethodDeflated = 8;
 constexpr uint16_t kFlagEncrypted = 0x0001;
 // Metadata members are a few KiB; more is not metadata.
 constexpr int64_t kMaxMetadataMember = 1 << 20;
+// How much of a stored member is checked at once.
+constexpr int64_t kPiece = 64 * 1024;
 
 struct Member
 {
@@ -53,6 +53,16 @@ struct Directory
     int64_t start = 0;
     QVector<Member> members;
 };
+
+// `length` bytes at `position`: in place when the document is in memory,
+// else read into `copy`. Null on failure.
+const uint8_t* viewOrCopy(CDocumentBytes& bytes, int64_t position, int64_t length, QByteArray* copy)
+{
+    if (bytes.inMemory())
+        return bytes.view(position, length);
+    *copy = bytes.bytes(position, length);
+    return copy->size() == length ? reinterpret_cast<const uint8_t*>(copy->constData()) : nullptr;
+}
 
 // The position of the member's data in the document, or -1 (reason set).
 int64_t dataOf(CDocumentBytes& bytes, const Directory& dir, const Member& m, QString* reason)
@@ -76,13 +86,14 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
 {
     const int64_t size = bytes.size();
     const int64_t tailLength = std::min<int64_t>(size, kEndSize + kMaxComment);
-    const QByteArray tail = bytes.bytes(size - tailLength, tailLength);
-    if (tail.isEmpty() && tailLength > 0)
+    QByteArray copy;
+    const uint8_t* t = viewOrCopy(bytes, size - tailLength, tailLength, &copy);
+    if (!t && tailLength > 0)
         return false;
-    const uint8_t* t = reinterpret_cast<const uint8_t*>(tail.constData());
+    const int tailSize = static_cast<int>(tailLength);
     int end = -1;
-    for (int i = tail.size() - kEndSize; i >= 0; --i) {
-        if (u32(t + i) == kEndSignature && i + kEndSize + u16(t + i + 20) <= tail.size()) {
+    for (int i = tailSize - kEndSize; i >= 0; --i) {
+        if (u32(t + i) == kEndSignature && i + kEndSize + u16(t + i + 20) <= tailSize) {
             end = i;
             break;
         }
@@ -126,13 +137,14 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
     }
     if (static_cast<int64_t>(cdSize) > budget.readBytes || static_cast<int64_t>(count) > budget.items)
         return false; // too large for this budget; reason stays empty
-    const QByteArray cd = bytes.bytes(dir->start, static_cast<int64_t>(cdSize));
-    if (cd.size() != static_cast<int>(cdSize))
+    const int cdLength = static_cast<int>(cdSize);
+    const uint8_t* p = viewOrCopy(bytes, dir->start, cdLength, &copy);
+    if (!p && cdLength > 0)
         return false;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(cd.constData());
+    dir->members.reserve(static_cast<int>(std::min<uint64_t>(count, cdSize / kCentralSize)));
     int at = 0;
     for (uint64_t k = 0; k < count; ++k) {
-        if (at + kCentralSize > cd.size() || u32(p + at) != kCentralSignature) {
+        if (at + kCentralSize > cdLength || u32(p + at) != kCentralSignature) {
             *reason = CZipDetailsReader::tr("the central directory is damaged at entry %1").arg(k + 1);
             return false;
         }
@@ -147,11 +159,11 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         const int commentLength = u16(p + at + 32);
         m.localOffset = u32(p + at + 42);
         const int next = at + kCentralSize + nameLength + extraLength + commentLength;
-        if (next > cd.size()) {
+        if (next > cdLength) {
             *reason = CZipDetailsReader::tr("the central directory is damaged at entry %1").arg(k + 1);
             return false;
         }
-        m.name = QString::fromUtf8(cd.constData() + at + kCentralSize, nameLength);
+        m.name = QString::fromUtf8(reinterpret_cast<const char*>(p + at + kCentralSize), nameLength);
         // ZIP64 sizes and offset, in this order, for the fields that say 0xFFFFFFFF.
         int e = at + kCentralSize + nameLength;
         const int extraEnd = e + extraLength;
@@ -238,7 +250,9 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     // Every member against its CRC-32. The first damage wins; a member that
     // cannot be checked leaves the archive unchecked unless another is damaged.
     QString unchecked;
-    std::vector<uint8_t> buffer(64 * 1024);
+    std::vector<uint8_t> buffer;
+    if (!bytes.inMemory())
+        buffer.resize(kPiece);
     bool overBudget = false;
     int64_t items = budget.items;
     for (const Member& m : dir.members) {
@@ -268,7 +282,7 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
             d->integrityReason = reason;
             return false;
         }
-        uLong crc = crc32(0L, Z_NULL, 0);
+        uint32_t crc = 0;
         int64_t produced = 0;
         bool damaged = false;
         if (m.method == kMethodStored) {
@@ -277,10 +291,14 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
                 damaged = true;
             }
             for (int64_t done = 0; !damaged && done < static_cast<int64_t>(m.compressed);) {
-                const int64_t n = std::min<int64_t>(buffer.size(), static_cast<int64_t>(m.compressed) - done);
-                if (!bytes.read(data + done, buffer.data(), n))
-                    break;
-                crc = crc32(crc, buffer.data(), static_cast<uInt>(n));
+                const int64_t n = std::min<int64_t>(kPiece, static_cast<int64_t>(m.compressed) - done);
+                const uint8_t* piece = bytes.inMemory() ? bytes.view(data + done, n) : nullptr;
+                if (!piece) {
+                    if (bytes.inMemory() || !bytes.read(data + done, buffer.data(), n))
+                        break;
+                    piece = buffer.data();
+                }
+                crc = CInflater::crc32(crc, piece, static_cast<size_t>(n));
                 done += n;
                 produced = done;
             }
@@ -293,14 +311,28 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
                 overBudget = true;
                 break;
             }
-            const CInflater::Result r = CInflater::inflate(
-                bytes, data, static_cast<int64_t>(m.compressed), CInflater::Format::Raw,
-                static_cast<int64_t>(m.size),
-                [&crc](const uint8_t* p, int n) {
-                    crc = crc32(crc, p, static_cast<uInt>(n));
-                    return true;
-                },
-                &produced);
+            CInflater::Result r;
+            if (bytes.inMemory() && static_cast<int64_t>(m.size) <= CInflater::kMaxWhole) {
+                // The whole member at once, in place.
+                const uint8_t* in = bytes.view(data, static_cast<int64_t>(m.compressed));
+                if (!in) {
+                    overBudget = true;
+                    break;
+                }
+                const uint8_t* out = nullptr;
+                r = CInflater::inflateWhole(in, static_cast<int64_t>(m.compressed), static_cast<int64_t>(m.size), &out,
+                                            &produced);
+                if (r == CInflater::Result::Ok)
+                    crc = CInflater::crc32(crc, out, static_cast<size_t>(produced));
+            } else {
+                r = CInflater::inflate(bytes, data, static_cast<int64_t>(m.compressed), CInflater::Format::Raw,
+                                       static_cast<int64_t>(m.size),
+                                       [&crc](const uint8_t* p, int n) {
+                                           crc = CInflater::crc32(crc, p, static_cast<size_t>(n));
+                                           return true;
+                                       },
+                                       &produced);
+            }
             if (bytes.budgetSpent()) {
                 overBudget = true;
                 break;

@@ -6,15 +6,35 @@
 #include <cstring>
 #include <limits>
 
+std::unique_ptr<CDocumentBytes::Scratch>& CDocumentBytes::spareScratch()
+{
+    thread_local std::unique_ptr<Scratch> spare;
+    return spare;
+}
+
+std::unique_ptr<CDocumentBytes::Scratch> CDocumentBytes::takeScratch()
+{
+    std::unique_ptr<Scratch> scratch = std::move(spareScratch());
+    if (!scratch)
+        return std::make_unique<Scratch>();
+    for (int i = 0; i < kCachedBlocks; ++i) {
+        scratch->blocks[i].index = -1;
+        scratch->blocks[i].lastUse = 0;
+        scratch->blocks[i].length = 0;
+    }
+    return scratch;
+}
+
 CDocumentBytes::CDocumentBytes(IVolume* volume, const CFileNode& node, int64_t readBudget)
     : m_volume(volume)
     , m_budget(readBudget)
-    , m_blocks(new Block[kCachedBlocks])
+    , m_scratch(takeScratch())
+    , m_blocks(m_scratch->blocks.get())
 {
     if (node.hasResidentData) {
-        m_inMemory = true;
         m_memory = node.residentData.left(static_cast<int>(std::min<int64_t>(std::max<qint64>(node.size, 0),
                                                                               node.residentData.size())));
+        m_data = reinterpret_cast<const uint8_t*>(m_memory.constData());
         m_size = m_memory.size();
         return;
     }
@@ -29,14 +49,22 @@ CDocumentBytes::CDocumentBytes(IVolume* volume, const CFileNode& node, int64_t r
 
 CDocumentBytes::CDocumentBytes(const QByteArray& bytes, int64_t readBudget)
     : m_memory(bytes)
-    , m_inMemory(true)
+    , m_data(reinterpret_cast<const uint8_t*>(m_memory.constData()))
     , m_size(bytes.size())
     , m_budget(readBudget)
-    , m_blocks(new Block[kCachedBlocks])
+    , m_scratch(takeScratch())
+    , m_blocks(m_scratch->blocks.get())
 {
 }
 
-CDocumentBytes::~CDocumentBytes() = default;
+CDocumentBytes::~CDocumentBytes()
+{
+    // Kept for the next document on this thread, unless another one already
+    // gave one back.
+    std::unique_ptr<Scratch>& spare = spareScratch();
+    if (!spare)
+        spare = std::move(m_scratch);
+}
 
 QVector<CFileNode::Extent> CDocumentBytes::runsOf(const CFileNode& node)
 {
@@ -81,12 +109,17 @@ bool CDocumentBytes::charge(int64_t length)
 
 bool CDocumentBytes::fetch(int64_t position, uint8_t* out, int64_t length)
 {
-    if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) || !charge(length))
+    if (cancelled() || !charge(length))
         return false;
-    if (m_inMemory) {
-        std::memcpy(out, m_memory.constData() + position, static_cast<size_t>(length));
+    if (m_data) {
+        std::memcpy(out, m_data + position, static_cast<size_t>(length));
         return true;
     }
+    return fetchFromVolume(position, out, length);
+}
+
+bool CDocumentBytes::fetchFromVolume(int64_t position, uint8_t* out, int64_t length)
+{
     // The run holding `position`, then on through the following ones.
     int k = static_cast<int>(std::upper_bound(m_runStarts.begin(), m_runStarts.end(), position) - m_runStarts.begin())
         - 1;
@@ -164,4 +197,29 @@ QByteArray CDocumentBytes::bytes(int64_t position, int64_t length)
     if (!read(position, out.data(), length))
         return QByteArray();
     return out;
+}
+
+const uint8_t* CDocumentBytes::view(int64_t position, int64_t length)
+{
+    if (!m_data || position < 0 || length < 0 || position > m_size || length > m_size - position || cancelled()
+        || !charge(length))
+        return nullptr;
+    return m_data + position;
+}
+
+bool CDocumentBytes::preload(int64_t maxSize)
+{
+    if (m_data)
+        return true;
+    if (m_size <= 0 || m_size > maxSize || m_size > m_budget - m_fetched || m_size > INT32_MAX || cancelled())
+        return false;
+    std::vector<uint8_t>& buffer = m_scratch->preloaded;
+    // Grown, never shrunk: the next document is as likely to be as large.
+    if (buffer.size() < static_cast<size_t>(m_size))
+        buffer.resize(static_cast<size_t>(m_size));
+    if (!fetchFromVolume(0, buffer.data(), m_size))
+        return false;
+    m_data = buffer.data();
+    // The blocks read so far hold the same bytes; they stay valid.
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class IVolume;
 
@@ -20,6 +21,13 @@ class IVolume;
 // Every byte fetched counts against a read budget; once it is spent every
 // read fails, so a hostile document costs at most that much I/O however its
 // parser is led around.
+//
+// A small document can be preloaded: one read of the whole instead of
+// dozens of small ones, after which view() hands out its bytes without a
+// copy. Reads are charged against the budget the same way either way. The
+// block cache and the preload buffer are kept per thread from one document
+// to the next (the details pass reads thousands in a row; allocating and
+// returning them each time cost more than the reading).
 class CDocumentBytes
 {
 public:
@@ -41,6 +49,15 @@ public:
     bool read(int64_t position, void* buffer, int64_t length);
     // The same into a byte array (empty on failure).
     QByteArray bytes(int64_t position, int64_t length);
+    // `length` bytes at `position`, charged as a read, without a copy: only
+    // while the document is in memory (null otherwise, or on failure). Valid
+    // as long as this object.
+    const uint8_t* view(int64_t position, int64_t length);
+    bool inMemory() const { return m_data != nullptr; }
+    // Reads the whole document into memory when it is at most `maxSize`
+    // bytes (and the read budget allows that much): true when it is in
+    // memory afterwards. The one read is not charged; later reads are.
+    bool preload(int64_t maxSize);
 
     bool budgetSpent() const { return m_budgetSpent; }
     int64_t bytesFetched() const { return m_fetched; }
@@ -64,13 +81,26 @@ private:
         uint8_t data[kBlockSize];
     };
 
+    // What is kept from one document to the next on a thread.
+    struct Scratch
+    {
+        std::unique_ptr<Block[]> blocks{new Block[kCachedBlocks]};
+        std::vector<uint8_t> preloaded;
+    };
+    // This thread's spare scratch (empty while a document holds it).
+    static std::unique_ptr<Scratch>& spareScratch();
+    static std::unique_ptr<Scratch> takeScratch();
+
     bool fetch(int64_t position, uint8_t* out, int64_t length);
+    bool fetchFromVolume(int64_t position, uint8_t* out, int64_t length);
     bool charge(int64_t length);
+    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
     const Block* block(int64_t index);
 
     IVolume* m_volume = nullptr;
     QByteArray m_memory;
-    bool m_inMemory = false;
+    // The document's bytes when in memory (m_memory's or the preload's).
+    const uint8_t* m_data = nullptr;
     QVector<CFileNode::Extent> m_runs;
     // File position at which each run starts.
     QVector<int64_t> m_runStarts;
@@ -78,7 +108,8 @@ private:
     int64_t m_budget = 0;
     int64_t m_fetched = 0;
     bool m_budgetSpent = false;
-    std::unique_ptr<Block[]> m_blocks;
+    std::unique_ptr<Scratch> m_scratch;
+    Block* m_blocks = nullptr;
     uint64_t m_clock = 0;
     const std::atomic<bool>* m_cancel = nullptr;
 };

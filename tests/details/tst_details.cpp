@@ -93,6 +93,7 @@ private slots:
     void hostileInputsStayInBudget_data();
     void hostileInputsStayInBudget();
     void readsFollowExtentsAndHoles();
+    void inPlaceAndStreamedChecksAgree();
 };
 
 void tst_details::knownDocuments_data()
@@ -275,6 +276,53 @@ void tst_details::readsFollowExtentsAndHoles()
     CDocumentBytes resident(nullptr, node, 1 << 20);
     QCOMPARE(resident.bytes(0, resident.size()), pdf);
     QCOMPARE(CDocumentBytes::runsOf(node).size(), 0);
+}
+
+// A small document is checked in memory (whole members inflated in place);
+// one too large to preload is streamed through zlib from the volume. Both
+// must judge alike, damaged or whole, stored or deflated members.
+void tst_details::inPlaceAndStreamedChecksAgree()
+{
+    QByteArray deflatedDamaged = readData(QStringLiteral("docx_cjk_core.docx"));
+    const int member = deflatedDamaged.indexOf("word/document.xml");
+    deflatedDamaged[member + 17 + 200] = char(deflatedDamaged[member + 17 + 200] ^ 0x5A);
+    // The first file of a package that stores its members: a byte of its
+    // data flipped.
+    QByteArray storedDamaged = readData(QStringLiteral("pptx_pptxgenjs.pptx"));
+    QByteArray firstName;
+    for (int at = 0; firstName.isEmpty() && at + 30 < storedDamaged.size();) {
+        const char* h = storedDamaged.constData() + at;
+        const int length = int(qFromLittleEndian<quint32>(h + 18));
+        const int data = at + 30 + qFromLittleEndian<quint16>(h + 26) + qFromLittleEndian<quint16>(h + 28);
+        if (length > 10) {
+            firstName = storedDamaged.mid(at + 30, qFromLittleEndian<quint16>(h + 26));
+            storedDamaged[data + 5] = char(storedDamaged[data + 5] ^ 0x5A);
+        }
+        at = data + length;
+    }
+    const QList<QByteArray> archives = {readData(QStringLiteral("docx_cjk_core.docx")), deflatedDamaged,
+                                        readData(QStringLiteral("pptx_pptxgenjs.pptx")), storedDamaged};
+    for (const QByteArray& archive : archives) {
+        const CDocumentDetails inMemory = detailsOf(archive, QStringLiteral("ZIP"));
+        // 1.5 MiB of something else before the archive (as before a
+        // self-extractor's): its offsets still hold, and it is too large to
+        // read whole.
+        const QByteArray padded = QByteArray(3 << 19, '\x11') + archive;
+        CMemoryVolume disk(QByteArray(4096, '\0') + padded);
+        CFileNode node;
+        node.typeName = QStringLiteral("ZIP");
+        node.startSector = 8;
+        node.size = padded.size();
+        const CDetailsBudget budget;
+        CDocumentBytes bytes(&disk, node, budget.readBytes);
+        const CDocumentDetails streamed = CDetailsReader::read(bytes, node.typeName, budget);
+        QVERIFY(!bytes.inMemory());
+        QCOMPARE(streamed.integrity, inMemory.integrity);
+        QCOMPARE(streamed.integrityReason, inMemory.integrityReason);
+        QCOMPARE(streamed.title, inMemory.title);
+    }
+    QCOMPARE(detailsOf(storedDamaged, QStringLiteral("ZIP")).integrityReason,
+             QStringLiteral("member %1 fails its CRC-32 check").arg(QString::fromUtf8(firstName)));
 }
 
 QTEST_GUILESS_MAIN(tst_details)
