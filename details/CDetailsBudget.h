@@ -15,6 +15,9 @@ struct CDetailsBudget
     // Parsed items of any kind (dictionary keys, cross-reference entries,
     // directory entries, archive members, chain steps).
     int64_t items = 200000;
+    // A document up to this size is read whole at once and parsed in place
+    // (not charged; its reads still are). 0: always read piece by piece.
+    int64_t preloadBytes = int64_t(1) << 20;
 
     // The budget of the later pass that checks documents too large for the
     // first: enough for an archive or a PDF of a few hundred MiB.

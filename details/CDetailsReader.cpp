@@ -9,8 +9,6 @@
 
 namespace {
 
-// The most read into memory at once (per thread, kept between documents).
-constexpr int64_t kPreloadLimit = int64_t(1) << 20;
 constexpr int64_t kCompoundPreloadLimit = 128 * 1024;
 
 } // namespace
@@ -26,7 +24,7 @@ CDocumentDetails CDetailsReader::read(CDocumentBytes& bytes, const QString& type
     // byte and a PDF's a little at every object, so dozens of small reads
     // cost more than one of the whole. A compound document's check reads
     // only its tables, spread over it: whole only when it is small.
-    const int64_t preloadLimit = std::min(budget.readBytes, kPreloadLimit);
+    const int64_t preloadLimit = std::min(budget.readBytes, budget.preloadBytes);
     if (type == QLatin1String("PDF")) {
         bytes.preload(preloadLimit);
         larger = CPdfDetailsReader::read(bytes, budget, &d);
