@@ -375,9 +375,10 @@ bool Pdf::resolveNumber(int number, CPdfObject* out, int64_t* streamPos, int dep
             return false;
         if (num.integer() != number)
             continue;
-        int valueAt = static_cast<int>(first + std::max<int64_t>(0, offset.integer()));
-        if (valueAt >= data.size())
+        const int64_t value = first + std::max<int64_t>(0, offset.integer());
+        if (value >= data.size())
             return false;
+        int valueAt = static_cast<int>(value);
         return CPdfObject::parse(data.constData(), data.size(), &valueAt, out, &m_items);
     }
     return false;

@@ -25,8 +25,13 @@ public:
 
     // The value of a dictionary key, or a Null value.
     const CPdfObject& get(const char* key) const;
-    bool isInteger() const { return type == Number && number == static_cast<double>(static_cast<int64_t>(number)); }
-    int64_t integer() const { return type == Number ? static_cast<int64_t>(number) : -1; }
+    // A number written with 40 digits (or 1e300) is no integer any field
+    // could hold; converting it would be undefined.
+    bool isInteger() const
+    {
+        return type == Number && fitsInteger() && number == static_cast<double>(static_cast<int64_t>(number));
+    }
+    int64_t integer() const { return type == Number && fitsInteger() ? static_cast<int64_t>(number) : -1; }
 
     // Parses one value at `*at` of `data[0..length)`, moving `*at` past it.
     // `budget` is decremented per value made; false on a syntax error, an
@@ -38,5 +43,7 @@ public:
     static QString textOf(const QByteArray& bytes);
 
 private:
+    // Inside int64_t's range (and not NaN).
+    bool fitsInteger() const { return number > -9.2e18 && number < 9.2e18; }
     static bool parseValue(const char* d, int n, int* at, CPdfObject* out, int64_t* budget, int depth);
 };

@@ -206,6 +206,9 @@ void tst_details::hostileInputsStayInBudget_data()
         keys += " /K" + QByteArray::number(k) + " 1";
     QTest::newRow("info of a million keys") << pdfWithInfo(keys + " /Title (late) >>") << "PDF"
                                             << int(CDocumentDetails::IntegrityWhole);
+    // No integer field holds it (converting it would be undefined).
+    QTest::newRow("startxref past any integer") << QByteArray("%PDF-1.4\n1 0 obj\n<< >>\nendobj\nstartxref\n1e300\n%%EOF\n")
+                                                << "PDF" << int(CDocumentDetails::IntegrityDamaged);
     QTest::newRow("string that never ends") << pdfWithInfo("<< /Title (" + QByteArray(8 << 20, 'a') + " >>")
                                             << "PDF" << int(CDocumentDetails::IntegrityWhole);
 
