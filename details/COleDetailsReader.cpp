@@ -36,6 +36,12 @@ constexpr uint32_t kMaxRegular = 0xFFFFFFFA;
 constexpr uint32_t kEndOfChain = 0xFFFFFFFE;
 // A SummaryInformation stream is a few hundred bytes.
 constexpr int64_t kMaxSummary = 256 * 1024;
+// The part of a workbook stream read for its sheet list (the list comes
+// early in the globals, before the shared strings).
+constexpr int64_t kMaxWorkbookGlobals = 64 * 1024;
+// The part of a presentation's stream read for its slide list (the document
+// container comes first in it).
+constexpr int64_t kMaxPresentationStart = 256 * 1024;
 
 // Property identifiers and types of the summary property set.
 constexpr uint32_t kPidCodePage = 1;
@@ -64,7 +70,9 @@ public:
     // empty when the budget ran out.
     bool open(QString* reason);
     bool checkStreams(QString* reason);
-    QByteArray summary();
+    // The named stream (up to `limit` bytes; only its first `limit` bytes
+    // when `prefix`, else nothing when it is longer).
+    QByteArray stream(const QString& name, int64_t limit, bool prefix = false);
     bool outOfBudget() const { return m_outOfBudget || m_bytes.budgetSpent(); }
 
 private:
@@ -87,7 +95,7 @@ private:
             m_outOfBudget = true;
         return !m_outOfBudget;
     }
-    QByteArray streamBytes(const Entry& e, int64_t limit);
+    QByteArray streamBytes(const Entry& e, int64_t limit, bool prefix);
 
     CDocumentBytes& m_bytes;
     int64_t m_items;
@@ -277,10 +285,11 @@ bool Compound::checkStreams(QString* reason)
     return true;
 }
 
-QByteArray Compound::streamBytes(const Entry& e, int64_t limit)
+QByteArray Compound::streamBytes(const Entry& e, int64_t limit, bool prefix)
 {
-    if (e.size > static_cast<uint64_t>(limit))
+    if (e.size > static_cast<uint64_t>(limit) && !prefix)
         return QByteArray();
+    const uint64_t wanted = std::min<uint64_t>(e.size, static_cast<uint64_t>(limit));
     const bool mini = e.size < m_cutoff;
     QVector<uint32_t> chain;
     if (walk(mini ? m_miniFat : m_fat, e.start, mini, &chain) != Walk::Ok)
@@ -288,7 +297,7 @@ QByteArray Compound::streamBytes(const Entry& e, int64_t limit)
     QByteArray out;
     const int unit = mini ? (1 << m_miniShift) : m_sectorSize;
     for (uint32_t s : chain) {
-        if (static_cast<uint64_t>(out.size()) >= e.size)
+        if (static_cast<uint64_t>(out.size()) >= wanted)
             break;
         int64_t pos;
         if (mini) {
@@ -306,17 +315,140 @@ QByteArray Compound::streamBytes(const Entry& e, int64_t limit)
             return QByteArray();
         out += piece;
     }
-    out.truncate(static_cast<int>(std::min<uint64_t>(e.size, static_cast<uint64_t>(out.size()))));
+    out.truncate(static_cast<int>(std::min<uint64_t>(wanted, static_cast<uint64_t>(out.size()))));
     return out;
 }
 
-QByteArray Compound::summary()
+QByteArray Compound::stream(const QString& name, int64_t limit, bool prefix)
 {
     for (const Entry& e : m_entries) {
-        if (e.type == kTypeStream && e.name == QLatin1String("\x05SummaryInformation"))
-            return streamBytes(e, kMaxSummary);
+        if (e.type == kTypeStream && e.name == name)
+            return streamBytes(e, limit, prefix);
     }
     return QByteArray();
+}
+
+// The first section of a property set stream: its offset, and the count
+// of its properties; false when the stream is no property set.
+bool firstSection(const uint8_t* p, size_t n, uint32_t* section, uint32_t* count)
+{
+    constexpr size_t kSetCountAt = 24;
+    constexpr size_t kFirstSectionOffsetAt = 44;
+    if (!fits(n, 0, 48) || u16(p) != 0xFFFE || u32(p + kSetCountAt) == 0)
+        return false;
+    *section = u32(p + kFirstSectionOffsetAt);
+    if (!fits(n, *section, 8))
+        return false;
+    *count = u32(p + *section + 4);
+    return *count <= (n - *section) / 8;
+}
+
+// PIDDSI_SLIDECOUNT of a DocumentSummaryInformation stream, or -1.
+int slideCount(const QByteArray& stream)
+{
+    constexpr uint32_t kPidSlides = 7;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(stream.constData());
+    const size_t n = static_cast<size_t>(stream.size());
+    uint32_t section = 0;
+    uint32_t count = 0;
+    if (!firstSection(p, n, &section, &count))
+        return -1;
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t entry = section + 8 + static_cast<size_t>(i) * 8;
+        if (!fits(n, entry, 8) || u32(p + entry) != kPidSlides)
+            continue;
+        const uint32_t offset = u32(p + entry + 4);
+        if (offset > n - section || !fits(n, section + offset, 8) || u32(p + section + offset) != kVtI4)
+            return -1;
+        const int32_t slides = static_cast<int32_t>(u32(p + section + offset + 4));
+        return slides > 0 ? slides : -1;
+    }
+    return -1;
+}
+
+// The sheets a workbook's globals substream lists (BoundSheet8 records of
+// worksheets and chart sheets, which follow each other), or -1. Only the
+// records up to the end of that run are needed, not the shared strings
+// after them.
+int sheetCount(const QByteArray& workbook)
+{
+    constexpr uint16_t kRecordBof = 0x0809;
+    constexpr uint16_t kRecordEof = 0x000A;
+    constexpr uint16_t kRecordBoundSheet = 0x0085;
+    constexpr int kSheetTypeAt = 5; // in the record's data: lbPlyPos (4), hsState (1), dt (1)
+    constexpr uint8_t kWorksheet = 0;
+    constexpr uint8_t kChart = 2;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(workbook.constData());
+    const size_t n = static_cast<size_t>(workbook.size());
+    if (!fits(n, 0, 4) || u16(p) != kRecordBof)
+        return -1;
+    int sheets = 0;
+    bool inRun = false;
+    // Each step moves on by at least the 4-byte record header.
+    for (size_t at = 0; fits(n, at, 4);) {
+        const uint16_t type = u16(p + at);
+        const size_t length = u16(p + at + 2);
+        if (type == kRecordBoundSheet) {
+            inRun = true;
+            if (length > kSheetTypeAt && fits(n, at + 4, length)) {
+                const uint8_t kind = p[at + 4 + kSheetTypeAt];
+                sheets += kind == kWorksheet || kind == kChart ? 1 : 0;
+            }
+        } else if (inRun || type == kRecordEof) {
+            return sheets > 0 ? sheets : -1;
+        }
+        at += 4 + length;
+    }
+    return -1;
+}
+
+// The slides a presentation's document container lists (the
+// SlidePersistAtom records of its slide list), or -1 when the container is
+// not within `stream`.
+int slideList(const QByteArray& stream)
+{
+    constexpr uint16_t kDocument = 0x03E8;
+    constexpr uint16_t kSlideList = 0x0FF0;
+    constexpr uint16_t kSlidePersist = 0x03F3;
+    constexpr uint16_t kContainer = 0xF;
+    constexpr size_t kHeader = 8;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(stream.constData());
+    const size_t n = static_cast<size_t>(stream.size());
+    // Records inside [from, to): (version, instance, type, data start, data end).
+    struct Record
+    {
+        uint16_t version, instance, type;
+        size_t data, end;
+    };
+    const auto at = [&](size_t pos, size_t to, Record* r) {
+        if (!fits(to, pos, kHeader))
+            return false;
+        const uint16_t head = u16(p + pos);
+        r->version = head & 0xF;
+        r->instance = head >> 4;
+        r->type = u16(p + pos + 2);
+        r->data = pos + kHeader;
+        r->end = r->data + std::min<size_t>(u32(p + pos + 4), to - r->data);
+        return true;
+    };
+    // Every step moves on by at least a header.
+    Record top;
+    for (size_t pos = 0; at(pos, n, &top); pos = top.end) {
+        if (top.type != kDocument || top.version != kContainer)
+            continue;
+        Record child;
+        for (size_t c = top.data; at(c, top.end, &child); c = child.end) {
+            if (child.type != kSlideList || child.version != kContainer || child.instance != 0)
+                continue;
+            int slides = 0;
+            Record atom;
+            for (size_t a = child.data; at(a, child.end, &atom); a = atom.end)
+                slides += atom.type == kSlidePersist ? 1 : 0;
+            return slides;
+        }
+        return -1;
+    }
+    return -1;
 }
 
 QTextCodec* codecFor(int codePage)
@@ -437,8 +569,22 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         d->integrityReason = reason;
         return false;
     }
-    if (readSummary(doc.summary(), d))
+    if (readSummary(doc.stream(QStringLiteral("\x05SummaryInformation"), kMaxSummary), d))
         d->found = true;
+    // Where the summary gives no page count: a workbook's sheets, or a
+    // presentation's slides as its document summary states them.
+    if (d->pages < 0) {
+        const QByteArray workbook = doc.stream(QStringLiteral("Workbook"), kMaxWorkbookGlobals, true);
+        if (!workbook.isEmpty()) {
+            d->pages = sheetCount(workbook);
+        } else {
+            d->pages = slideCount(doc.stream(QStringLiteral("\x05DocumentSummaryInformation"), kMaxSummary));
+            if (d->pages < 0)
+                d->pages = slideList(doc.stream(QStringLiteral("PowerPoint Document"), kMaxPresentationStart, true));
+        }
+        if (d->pages >= 0)
+            d->found = true;
+    }
     if (!doc.checkStreams(&reason)) {
         if (reason.isEmpty() || doc.outOfBudget()) {
             d->integrity = CDocumentDetails::IntegrityUnchecked;

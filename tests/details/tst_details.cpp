@@ -115,6 +115,11 @@ void tst_details::knownDocuments_data()
                                     << "2026-12-07T07:15:12Z" << 4;
     QTest::newRow("pdf ghostscript") << "pdf_ghostscript.pdf" << "Untitled" << "" << "2026-12-07T07:15:12Z" << 3;
     QTest::newRow("pdf linearized") << "pdf_qpdf_linearized.pdf" << "" << "" << "" << 2;
+    // No summary page count: the workbook's sheet list, the presentation's
+    // slide list.
+    QTest::newRow("xls sheets") << "xls_3sheets.xls" << "" << "" << "" << 3;
+    QTest::newRow("xls one sheet") << "xls_small.xls" << "" << "" << "" << 1;
+    QTest::newRow("ppt slides") << "ppt_2slides.ppt" << "" << "" << "" << 2;
 }
 
 void tst_details::knownDocuments()
