@@ -17,18 +17,23 @@ namespace {
 constexpr int kBatchSize = 256;
 constexpr int kBatchMilliseconds = 100;
 
-// The scan comes first: this thread gets the CPU and the disk only when
-// nothing else wants them.
-void becomeIdle()
+// While the scan runs it comes first: this thread gets the CPU and the disk
+// only when nothing else wants them. Once the scan has ended the user waits
+// for what is left, and then the thread takes its ordinary turn (at idle
+// class it would wait for every other program on the machine).
+void setIdle(bool idle)
 {
     sched_param param{};
     param.sched_priority = 0;
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+    pthread_setschedparam(pthread_self(), idle ? SCHED_IDLE : SCHED_OTHER, &param);
 #ifdef SYS_ioprio_set
     constexpr int kWhoProcess = 1; // with id 0: the calling thread
+    constexpr int kClassBestEffort = 2;
     constexpr int kClassIdle = 3;
     constexpr int kClassShift = 13;
-    syscall(SYS_ioprio_set, kWhoProcess, 0, kClassIdle << kClassShift);
+    constexpr int kBestEffortDefault = 4;
+    syscall(SYS_ioprio_set, kWhoProcess, 0,
+            idle ? kClassIdle << kClassShift : (kClassBestEffort << kClassShift) | kBestEffortDefault);
 #endif
 }
 
@@ -125,7 +130,8 @@ void CDetailsWorker::post(QVector<Result>* batch)
 
 void CDetailsWorker::run()
 {
-    becomeIdle();
+    setIdle(true);
+    bool idle = true;
     QVector<Result> batch;
     QElapsedTimer sincePost;
     sincePost.start();
@@ -146,6 +152,10 @@ void CDetailsWorker::run()
                 return m_stopping || !m_queue.empty() || !m_large.empty() || (m_inputFinished && !m_drainedPosted);
             });
             continue;
+        }
+        if (idle && m_inputFinished) {
+            setIdle(false);
+            idle = false;
         }
         const bool largeTurn = m_queue.empty();
         Job job = std::move(largeTurn ? m_large.front() : m_queue.front());

@@ -27,8 +27,9 @@ class IVolume;
 // looked at again with the large budget once every document has had its
 // first turn (its ticket then comes back a second time).
 //
-// finishInput() says no more documents will come; drained() follows once
-// everything queued is done. The destructor stops the thread and waits for
+// finishInput() says no more documents will come (the scan has ended): the
+// thread leaves the idle class for what is left, which the user now waits
+// for; drained() follows once everything queued is done. The destructor stops the thread and waits for
 // it (a document in progress costs at most its budget).
 class CDetailsWorker : public QObject
 {
