@@ -5,6 +5,7 @@
 #include "scan/CDocumentDetails.h"
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QTextCodec>
 #include <QVector>
 
@@ -451,7 +452,7 @@ int slideList(const QByteArray& stream)
     return -1;
 }
 
-QTextCodec* codecFor(int codePage)
+QTextCodec* lookUpCodec(int codePage)
 {
     if (codePage == 65001)
         return QTextCodec::codecForName("UTF-8");
@@ -461,6 +462,20 @@ QTextCodec* codecFor(int codePage)
     if (!codec)
         codec = QTextCodec::codecForName("CP" + QByteArray::number(codePage));
     return codec ? codec : QTextCodec::codecForName("windows-1252");
+}
+
+// Looking a codec up by name walks every name ICU knows; documents use a
+// handful of code pages, so each is looked up once per thread.
+QTextCodec* codecFor(int codePage)
+{
+    thread_local QHash<int, QTextCodec*> known;
+    const auto it = known.constFind(codePage);
+    if (it != known.constEnd())
+        return *it;
+    QTextCodec* codec = lookUpCodec(codePage);
+    if (known.size() < 64)
+        known.insert(codePage, codec);
+    return codec;
 }
 
 QDateTime fromFiletime(uint64_t ticks)
