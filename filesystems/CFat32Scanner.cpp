@@ -178,6 +178,17 @@ QDateTime dosTime(uint16_t date, uint16_t time)
     return QDateTime(d, t, Qt::LocalTime);
 }
 
+// `name` with its extension replaced by that of `typeCode`, in the old
+// one's case ("_OST00~2.DOC" -> "_OST00~2.DOCX", "notes.doc" -> "notes.docx").
+QString withExtension(const QString& name, int typeCode)
+{
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString old = dot < 0 ? QString() : name.mid(dot + 1);
+    const QString extension = CFileTypeCatalogue::typeName(typeCode);
+    const bool upper = !old.isEmpty() && old == old.toUpper();
+    return (dot < 0 ? name + QLatin1Char('.') : name.left(dot + 1)) + (upper ? extension : extension.toLower());
+}
+
 // The units of a long name up to its end (a NUL or the 0xFFFF padding).
 QString unitsText(const std::vector<char16_t>& units)
 {
@@ -485,7 +496,9 @@ bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, uint32_t clu
                 // entry deleted before.
                 if (deletedLongName.pieces.size() >= static_cast<size_t>(kLongMaxOrdinal))
                     deletedLongName.pieces.erase(deletedLongName.pieces.begin());
-                deletedLongName.pieces.push_back(entry);
+                std::array<uint8_t, kEntrySize> piece;
+                std::memcpy(piece.data(), entry, kEntrySize);
+                deletedLongName.pieces.push_back(piece);
             } else {
                 handleDeletedEntry(node, entry, deletedName(entry, deletedLongName));
                 deletedLongName.reset();
@@ -559,22 +572,40 @@ CFat32Scanner::EntryName CFat32Scanner::liveName(const uint8_t* entry, const Lon
 CFat32Scanner::EntryName CFat32Scanner::deletedName(const uint8_t* entry, const DeletedLongName& deleted) const
 {
     EntryName name;
-    const size_t count = deleted.pieces.size();
+    // The name is the run of pieces next to the short entry that carry the
+    // checksum of the one beside it (0xE5 took their order numbers, so
+    // nothing else tells where the name starts). The piece holding the
+    // name's end (its NUL) is the name's last piece and lies first; pieces
+    // before it, or of another checksum, or malformed, are what is left of
+    // a name deleted before.
+    size_t count = 0;
+    uint8_t checksum = 0;
+    if (!deleted.pieces.empty())
+        checksum = deleted.pieces.back()[kLongChecksumField];
+    while (count < deleted.pieces.size()) {
+        const uint8_t* piece = deleted.pieces[deleted.pieces.size() - 1 - count].data();
+        if (piece[kLongTypeField] != 0 || le::u16(piece + kLongClusterField) != 0
+            || piece[kLongChecksumField] != checksum)
+            break;
+        ++count;
+        bool ends = false;
+        for (size_t offset : kLongUnitOffsets)
+            ends = ends || le::u16(piece + offset) == 0;
+        if (ends)
+            break;
+    }
     if (count > 0) {
-        const uint8_t checksum = deleted.pieces.front()[kLongChecksumField];
-        bool wellFormed = true;
+        const size_t skipped = deleted.pieces.size() - count;
         std::vector<char16_t> units(count * kLongUnitsPerEntry, 0);
-        for (size_t j = 0; j < count && wellFormed; ++j) {
-            const uint8_t* piece = deleted.pieces[j];
-            wellFormed = piece[kLongTypeField] == 0 && le::u16(piece + kLongClusterField) == 0
-                && piece[kLongChecksumField] == checksum;
+        for (size_t j = 0; j < count; ++j) {
+            const uint8_t* piece = deleted.pieces[skipped + j].data();
             // The pieces lie last first: the one next to the short entry
             // holds the name's start.
             const size_t base = (count - 1 - j) * kLongUnitsPerEntry;
             for (int i = 0; i < kLongUnitsPerEntry; ++i)
                 units[base + i] = static_cast<char16_t>(le::u16(piece + kLongUnitOffsets[i]));
         }
-        const QString text = wellFormed ? unitsText(units) : QString();
+        const QString text = unitsText(units);
         if (!text.isEmpty()) {
             // The short name's first byte, as a formatter derives it from
             // the long name: its first character (leading dots and spaces
@@ -725,32 +756,42 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     if (extents.isEmpty())
         return;
 
-    // Which document: the name's extension, else the first bytes (a
-    // deleted "backup.bak" that is a DOCX is a DOCX). An overwritten start
-    // holds another file's bytes: only the name can tell.
-    int typeCode = CFileTypeCatalogue::typeCodeByExtension(name.text.toUtf8(), false);
-    if (typeCode == CFileTypeCatalogue::NotWanted && !startTaken) {
+    // Which document: the first bytes and the name's extension together
+    // (CDocumentSignature::typeOfNamedFile). A deleted "backup.bak" that is
+    // a DOCX is a DOCX, and so is one that only its short name
+    // "REPORT~1.DOC" still names. An overwritten start holds another
+    // file's bytes: only the name can tell.
+    const int byName = CFileTypeCatalogue::typeCodeByExtension(name.text.toUtf8(), false);
+    int typeCode = byName;
+    if (!startTaken) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(
             {size, static_cast<int64_t>(CDocumentSignature::kUsefulPrefix), static_cast<int64_t>(m_probe.size())}));
         const size_t first = std::min(want, kSignatureSector);
         IVolume::ReadResult r = m_volume->read(extents.front().offset, m_probe.data(), first);
-        if (r.bytes == static_cast<int64_t>(first)
-            && CDocumentSignature::typeCodeOf(m_probe.data(), first) != CFileTypeCatalogue::NotWanted) {
+        int byContent = r.bytes == static_cast<int64_t>(first) ? CDocumentSignature::typeCodeOf(m_probe.data(), first)
+                                                               : int(CFileTypeCatalogue::NotWanted);
+        if (CDocumentSignature::kindMatters(byName, CFileTypeCatalogue::family(byContent)) && want > first) {
             // The family is known; more of the first cluster tells the kind.
             r = m_volume->read(extents.front().offset, m_probe.data(),
                                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), extents.front().length)));
-            typeCode = CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+            byContent = CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
         }
+        typeCode = CDocumentSignature::typeOfNamedFile(byName, byContent);
     }
     if (typeCode == CFileTypeCatalogue::NotWanted)
         return;
+    // A name whose extension says another of our types is given the one its
+    // bytes say, so that the document is recovered as what it is.
+    const QString fileName = byName == CFileTypeCatalogue::NotWanted || typeCode == byName
+        ? name.text
+        : withExtension(name.text, typeCode);
 
     const QString typeName = CFileTypeCatalogue::typeName(typeCode);
     CFileNode record(typeName, size, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
-                     name.text, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(size),
+                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(size),
                      CFileTypeCatalogue::description(typeName));
     record.origin = CFileNode::OriginDeletedEntry;
-    record.originalName = name.text;
+    record.originalName = fileName;
     record.folder = node.path.isEmpty() ? QStringLiteral("/") : node.path;
     record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
     record.extents = extents;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +29,10 @@ class IVolume;
 //  - a CFileNode (origin OriginDeletedEntry) for every deleted file that is
 //    one of our documents by its name or by its first bytes: its name, its
 //    folder, its size and modification time, and the byte runs its data is
-//    taken from (see postDeletedFile()).
+//    taken from (see postDeletedFile()). Where the first bytes say another
+//    of our types than the name's extension (a DOCX known only by its short
+//    name "REPORT~1.DOC"), the bytes decide, and the name is given their
+//    extension.
 //
 // The name that decides is the long name when valid long-name entries
 // (their checksum matching the short entry) precede the short entry, and the
@@ -123,10 +127,12 @@ private:
     };
 
     // Deleted long-name pieces in the order they lie (the last piece of the
-    // name first); their order numbers are gone.
+    // name first); their order numbers are gone. Copies, not pointers into
+    // the cluster buffer: a name may begin at the end of one directory
+    // cluster and end in the next one of the chain, read into that buffer.
     struct DeletedLongName
     {
-        std::vector<const uint8_t*> pieces;
+        std::vector<std::array<uint8_t, 32>> pieces;
         void reset() { pieces.clear(); }
     };
 

@@ -84,3 +84,23 @@ int CDocumentSignature::typeCodeOf(const uint8_t* bytes, size_t length)
         return oleKind(bytes, length);
     return CFileTypeCatalogue::NotWanted;
 }
+
+int CDocumentSignature::typeOfNamedFile(int byName, int byContent)
+{
+    if (byContent == CFileTypeCatalogue::NotWanted)
+        return byName;
+    if (byName == CFileTypeCatalogue::NotWanted)
+        return byContent;
+    const int family = CFileTypeCatalogue::family(byName);
+    if (family != CFileTypeCatalogue::family(byContent) || byName == family)
+        return byContent;
+    return byName;
+}
+
+bool CDocumentSignature::kindMatters(int byName, int familyByContent)
+{
+    if (familyByContent == CFileTypeCatalogue::NotWanted || familyByContent == CFileTypeCatalogue::Pdf)
+        return false;
+    const int family = CFileTypeCatalogue::family(byName);
+    return byName == CFileTypeCatalogue::NotWanted || family != familyByContent || byName == family;
+}

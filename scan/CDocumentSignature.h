@@ -21,4 +21,16 @@ public:
 
     // A type code of CFileTypeCatalogue, or NotWanted (100).
     static int typeCodeOf(const uint8_t* bytes, size_t length);
+
+    // The type of a file whose name says `byName` and whose first bytes say
+    // `byContent` (either may be NotWanted). The bytes decide where they are
+    // of another family than the name (a DOCX behind the short name
+    // "REPORT~1.DOC", whose extension lost its fourth letter), or where the
+    // name gives only the family's plain type (ZIP, DOC) and the bytes a
+    // kind; otherwise the name, which knows the kind better than a prefix.
+    static int typeOfNamedFile(int byName, int byContent);
+    // Whether more than the first sector (which tells the family) can change
+    // what typeOfNamedFile answers: whether the kind within the family is
+    // still open.
+    static bool kindMatters(int byName, int familyByContent);
 };

@@ -400,7 +400,10 @@ void TestCliRecover::listsAndRecoversDocumentsOfLostChains()
 // A volume 80 % full of live files with deleted documents in the holes
 // between them: the default scan reads about a fifth of it, and finds every
 // deleted document by carving as well as by its entry, byte for byte, as
-// the whole-volume scan does.
+// the whole-volume scan does. Each is one row under its name (its long name
+// wherever one was written, even split over two directory clusters; else
+// its 8.3 name with the first letter lost, as fls shows it) and of the type
+// its extension says, and is recovered under that name.
 void TestCliRecover::unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument()
 {
     if (QStandardPaths::findExecutable("mcopy").isEmpty())
@@ -422,9 +425,11 @@ void TestCliRecover::unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument()
         const Run scan = cli(QStringList{"scan", image, "--json"} + extra);
         QCOMPARE(scan.exitCode, 0);
         QSet<qint64> carved, entries;
+        QMap<QString, QString> listed; // name -> "TYPE origin"
         for (const QString& line : scan.out.split('\n', Qt::SkipEmptyParts)) {
             const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
             const QString origin = o.value("origin").toString();
+            listed.insert(o.value("name").toString(), o.value("type").toString() + ' ' + origin);
             const qint64 sector = static_cast<qint64>(o.value("sector").toDouble());
             if (origin != QLatin1String("deleted-entry"))
                 carved.insert(sector);
@@ -446,8 +451,12 @@ void TestCliRecover::unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument()
         QSet<QByteArray> recovered;
         for (const QString& name : documentsIn(out, QDir::Files))
             recovered.insert(readAll(out + "/" + name));
-        for (auto it = deleted.cbegin(); it != deleted.cend(); ++it)
+        for (auto it = deleted.cbegin(); it != deleted.cend(); ++it) {
             QVERIFY2(recovered.contains(it.value()), qPrintable(it.key() + (whole ? " (whole)" : " (unused)")));
+            const QString name = listed.contains(it.key()) ? it.key() : '_' + it.key().mid(1);
+            QCOMPARE(listed.value(name), it.key().section('.', -1).toUpper() + " both");
+            QCOMPARE(readAll(out + "/" + name), it.value());
+        }
         // Every one of them was read by the carving pass too, not only
         // listed by its entry: documents without entries are found the same
         // way.

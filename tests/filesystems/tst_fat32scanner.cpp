@@ -71,6 +71,7 @@ private slots:
     void stopDuringTheWalkEmitsNothingMore();
     void deletedEntriesNamesAndData();
     void deletedDirectoriesAndHostileEntries();
+    void deletedLongNamesAcrossClustersAndTypesFromBytes();
 };
 
 void TestFat32Scanner::rootEntriesAndNames()
@@ -419,6 +420,75 @@ void TestFat32Scanner::deletedDirectoriesAndHostileEntries()
     QCOMPARE(found.size(), 128);
     for (const CFileNode& n : found)
         QVERIFY(n.incomplete);
+}
+
+// Deleted long names whose pieces lie at the end of one root cluster and
+// their short entry at the start of the next one of the chain (not the next
+// on the volume), after a stale piece of another name; and deleted entries
+// whose names and first bytes disagree: the bytes decide across families
+// (a DOCX whose 8.3 extension kept only "DOC") and where the name gives a
+// family's plain type, the name where it is the more specific.
+void TestFat32Scanner::deletedLongNamesAcrossClustersAndTypesFromBytes()
+{
+    FatBuilder f;
+    f.start();
+    f.setFat(2, 7);
+    f.setFat(7, 0x0FFFFFFF);
+    for (int k = 0; k < 126; ++k)
+        f.entry(2, k, "\xE5ILLER  TXT", 0x20, 0);
+    const auto checksum = [](const char* name11) {
+        return CFat32Scanner::shortNameChecksum(reinterpret_cast<const uint8_t*>(name11));
+    };
+    // A ZIP whose first member is `first` (with `pad` bytes of data), then
+    // `second`: the kind may lie past the first sector.
+    const auto zip = [&](uint32_t cluster, const QByteArray& first, int pad, const QByteArray& second) {
+        QByteArray b;
+        for (const QByteArray& member : {first, second}) {
+            if (member.isEmpty())
+                continue;
+            QByteArray h(30, '\0');
+            h.replace(0, 4, "PK\x03\x04");
+            put16(h, 26, uint16_t(member.size()));
+            b += h + member + QByteArray(member == first ? pad : 0, 'z');
+        }
+        f.image.replace(int(f.clusterOffset(cluster)), b.size(), b);
+    };
+
+    // Two pieces in the last slots of cluster 2, the short entry in slot 0
+    // of cluster 7.
+    QCOMPARE(f.longName(2, 126, QStringLiteral("Quarterly report.docx"), checksum("QUARTE~1DOC")), 128);
+    f.entry(7, 0, "QUARTE~1DOC", 0x20, 100);
+    setSize(f, 7, 0, 4096);
+    zip(100, "[Content_Types].xml", 1200, "word/document.xml");
+    for (int k : {126, 127})
+        f.image[int(f.clusterOffset(2) + k * 32)] = char(0xE5);
+    markDeleted(f, 7, 0);
+    // A stale piece of a name deleted before, then this entry's own piece;
+    // its bytes are a plain ZIP, so the name says the kind.
+    f.longName(7, 1, QStringLiteral("old.pdf"), 0x11);
+    QCOMPARE(f.longName(7, 2, QStringLiteral("Budget.xlsx"), checksum("BUDGET~1XLS")), 3);
+    f.entry(7, 3, "BUDGET~1XLS", 0x20, 104);
+    zip(104, "mimetype", 10, QByteArray());
+    markDeleted(f, 7, 3, 2);
+    // Short names only: a PPTX (lower-case flags), a DOCX whose kind lies
+    // past the first sector, and a compound document of no telling kind
+    // behind an .XLS, which stays one.
+    f.entry(7, 4, "SLIDES~1PPT", 0x20, 108, 0x18);
+    zip(108, "ppt/presentation.xml", 0, QByteArray());
+    markDeleted(f, 7, 4);
+    f.entry(7, 5, "MEMO~1  DOC", 0x20, 112);
+    setSize(f, 7, 5, 4096);
+    zip(112, "[Content_Types].xml", 1200, "word/document.xml");
+    markDeleted(f, 7, 5);
+    f.entry(7, 6, "TABLE   XLS", 0x20, 116);
+    f.image.replace(int(f.clusterOffset(116)), 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1");
+    markDeleted(f, 7, 6);
+
+    QStringList seen;
+    for (const CFileNode& n : deletedRecords(f.image))
+        seen << n.originalName + ' ' + CFileTypeCatalogue::typeName(n.typeCode) + ' ' + n.typeName;
+    QCOMPARE(seen, QStringList({"Quarterly report.docx DOCX DOCX", "Budget.xlsx XLSX XLSX", "_lides~1.pptx PPTX PPTX",
+                                "_EMO~1.DOCX DOCX DOCX", "_ABLE.XLS XLS XLS"}));
 }
 
 QTEST_APPLESS_MAIN(TestFat32Scanner)
