@@ -4,12 +4,15 @@
     fuzz/make_seeds.py NTFS_IMAGE FAT32_IMAGE [FAT32_4K_IMAGE ...]
     fuzz/make_seeds.py --ntfs-deleted NTFS_DELETED_IMAGE
     fuzz/make_seeds.py --fat32 NAME FAT32_IMAGE
+    fuzz/make_seeds.py --fat32-chains NAME FAT32_IMAGE
 
 Writes fuzz/corpus/mft_record (the table's records, as stored and with their
 update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
 (boot sector and table) and fuzz/corpus/fat32_scanner (boot sector, first
 FAT, every directory cluster, the first clusters of deleted directories and
-the first sector of deleted files), in the sparse encoding of
+the first sector of deleted files; with --fat32-chains only the FAT entries
+of the directories' chains, for a full volume whose FAT is large), in the
+sparse encoding of
 fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change.
 
 After a run of scripts/fuzz.sh TARGET, what it found is merged into the
@@ -173,7 +176,7 @@ def fat_chain(image, fat, cluster, highest):
     return chain
 
 
-def fat32_seeds(path, name):
+def fat32_seeds(path, name, chains_only=False):
     with open(path, "rb") as f:
         image = f.read()
     boot = image[:512]
@@ -191,7 +194,9 @@ def fat32_seeds(path, name):
     def offset_of(c):
         return data_start + (c - 2) * cluster_bytes
 
-    chunks = [(0, boot)] + nonzero_runs(image[fat:fat + spf * bps], fat, bps)
+    chunks = [(0, boot)]
+    if not chains_only:
+        chunks += nonzero_runs(image[fat:fat + spf * bps], fat, bps)
     queue = [(root, False)]
     seen = set()
     while queue:
@@ -201,6 +206,8 @@ def fat32_seeds(path, name):
         seen.add(first)
         # A deleted directory's clusters follow one another; two are plenty.
         clusters = [first, first + 1] if deleted else fat_chain(image, fat, first, highest)
+        if chains_only and not deleted:
+            chunks += [(fat + 4 * c, image[fat + 4 * c:fat + 4 * c + 4]) for c in clusters]
         for c in clusters:
             block = image[offset_of(c):offset_of(c) + cluster_bytes]
             chunks.append((offset_of(c), block.rstrip(b"\0") or b"\0"))
@@ -223,8 +230,8 @@ def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--ntfs-deleted":
         ntfs_deleted_seeds(sys.argv[2])
         return
-    if len(sys.argv) == 4 and sys.argv[1] == "--fat32":
-        fat32_seeds(sys.argv[3], sys.argv[2])
+    if len(sys.argv) == 4 and sys.argv[1] in ("--fat32", "--fat32-chains"):
+        fat32_seeds(sys.argv[3], sys.argv[2], sys.argv[1] == "--fat32-chains")
         return
     if len(sys.argv) < 3:
         sys.exit(__doc__)
