@@ -2,7 +2,6 @@
 
 #include "scan/CDocumentBytes.h"
 
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -208,35 +207,44 @@ CInflater::Result CInflater::inflateWhole(const uint8_t* input, int64_t inputLen
 {
     *produced = 0;
     *out = nullptr;
-    if (!input || inputLength < 0 || outCapacity < 0 || outCapacity > kMaxWhole)
+    if (!input || inputLength < 0 || inputLength > kMaxWhole * 64 || outCapacity < 0 || outCapacity > kMaxWhole)
         return Result::Corrupt;
-    // One decompressor and one output buffer per thread, kept (grown, never
-    // shrunk past kMaxWhole) from one member to the next.
+    // One raw-deflate stream and one output buffer per thread, kept
+    // (reset, grown, never shrunk past kMaxWhole) from one member to the next.
     struct Scratch
     {
-        libdeflate_decompressor* decompressor = libdeflate_alloc_decompressor();
+        z_stream stream{};
+        bool ready = false;
         std::vector<uint8_t> buffer;
-        Scratch() = default;
+        Scratch() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
         Scratch(const Scratch&) = delete;
         Scratch& operator=(const Scratch&) = delete;
-        ~Scratch() { libdeflate_free_decompressor(decompressor); }
+        ~Scratch()
+        {
+            if (ready)
+                inflateEnd(&stream);
+        }
     };
     thread_local Scratch scratch;
-    if (!scratch.decompressor)
+    if (!scratch.ready || inflateReset(&scratch.stream) != Z_OK)
         return Result::Corrupt;
     const size_t capacity = static_cast<size_t>(outCapacity);
-    if (scratch.buffer.size() < std::max<size_t>(capacity, 1))
-        scratch.buffer.resize(std::max<size_t>(capacity, 1));
-    size_t used = 0;
-    size_t made = 0;
-    const libdeflate_result r = libdeflate_deflate_decompress_ex(scratch.decompressor, input,
-                                                                 static_cast<size_t>(inputLength),
-                                                                 scratch.buffer.data(), capacity, &used, &made);
-    if (r == LIBDEFLATE_INSUFFICIENT_SPACE) {
+    if (scratch.buffer.size() < capacity + 1)
+        scratch.buffer.resize(capacity + 1);
+    // One byte of room past the capacity tells a stream that makes more
+    // than it from one that fills it exactly.
+    z_stream& z = scratch.stream;
+    z.next_in = const_cast<Bytef*>(input);
+    z.avail_in = static_cast<uInt>(inputLength);
+    z.next_out = scratch.buffer.data();
+    z.avail_out = static_cast<uInt>(capacity + 1);
+    const int r = ::inflate(&z, Z_FINISH);
+    const size_t made = capacity + 1 - z.avail_out;
+    if (made > capacity) {
         *produced = outCapacity + 1;
         return Result::OverBudget;
     }
-    if (r != LIBDEFLATE_SUCCESS)
+    if (r != Z_STREAM_END)
         return Result::Corrupt;
     *out = scratch.buffer.data();
     *produced = static_cast<int64_t>(made);
@@ -245,5 +253,5 @@ CInflater::Result CInflater::inflateWhole(const uint8_t* input, int64_t inputLen
 
 uint32_t CInflater::crc32(uint32_t crc, const uint8_t* data, size_t length)
 {
-    return libdeflate_crc32(crc, data, length);
+    return static_cast<uint32_t>(crc32_z(crc, data, length));
 }

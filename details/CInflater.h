@@ -8,7 +8,7 @@
 class CDocumentBytes;
 
 // zlib inflation of a stretch of a document, fed from positioned reads and
-// bounded in what it produces; libdeflate for whole buffers and CRC-32.
+// bounded in what it produces, or of a whole member already in memory.
 class CInflater
 {
 public:

@@ -13,7 +13,7 @@ packages=(
     sleuthkit
     clang libclang-rt-14-dev
     coreutils file python3
-    zlib1g-dev libdeflate-dev
+    zlib1g-dev
     dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
 )
 
