@@ -692,7 +692,16 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
         return;
     const int64_t size = le::u32(entry + kSizeField);
     const uint32_t start = startCluster(entry);
-    if (size == 0 || start < kFirstDataCluster || start > m_geometry.highestCluster)
+    // A boot sector may claim more clusters than the volume holds (an
+    // image cut short): a file's data is looked for only in clusters that
+    // lie wholly on it.
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    const int64_t dataStart = m_geometry.clusterOffset(kFirstDataCluster);
+    if (m_volumeLength - dataStart < clusterBytes)
+        return;
+    const uint64_t last = std::min<uint64_t>(m_geometry.highestCluster,
+                                             kFirstDataCluster + (m_volumeLength - dataStart) / clusterBytes - 1);
+    if (size == 0 || start < kFirstDataCluster || start > last)
         return; // no data, or none on this volume
 
     // Where the data is: the clusters from the start cluster on, skipping
@@ -700,13 +709,12 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     // written into the free clusters after its first). A start cluster in
     // use belongs to another file now: the file is overwritten, and the
     // stretch it would have had from there is what is left of it.
-    const int64_t clusterBytes = m_geometry.clusterBytes();
     QVector<CFileNode::Extent> extents;
     double overwritten = 0.0;
     bool incomplete = false;
     const bool startTaken = clusterInUse(start);
     if (startTaken) {
-        const int64_t available = static_cast<int64_t>(m_geometry.highestCluster - start + 1) * clusterBytes;
+        const int64_t available = static_cast<int64_t>(last - start + 1) * clusterBytes;
         const int64_t length = std::min(size, available);
         incomplete = length < size;
         CFileNode::Extent e;
@@ -725,20 +733,20 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     } else {
         int64_t remaining = size;
         uint64_t cluster = start;
-        while (remaining > 0 && cluster <= m_geometry.highestCluster) {
+        while (remaining > 0 && cluster <= last) {
             // Runs, not clusters: a walk over a long stretch in use, or a
             // large file, costs its FAT bytes. Every cluster looked at is
             // paid for from the scan's budget, so entries that all claim
             // the whole volume cannot make the pass quadratic.
-            const uint64_t left = m_geometry.highestCluster - cluster + 1;
+            const uint64_t left = last - cluster + 1;
             const uint64_t skipped = m_fat->runLength(cluster, std::min(left, m_walkBudget), true);
             cluster += skipped;
             m_walkBudget -= skipped;
-            if (cluster > m_geometry.highestCluster || m_walkBudget == 0)
+            if (cluster > last || m_walkBudget == 0)
                 break;
             const uint64_t wanted = static_cast<uint64_t>((remaining + clusterBytes - 1) / clusterBytes);
             const uint64_t free = m_fat->runLength(
-                cluster, std::min({wanted, m_geometry.highestCluster - cluster + 1, m_walkBudget}), false);
+                cluster, std::min({wanted, last - cluster + 1, m_walkBudget}), false);
             if (free == 0)
                 break; // unreadable or out of budget
             m_walkBudget -= free;
@@ -755,6 +763,11 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     }
     if (extents.isEmpty())
         return;
+    // What is listed and written is what was found: a file cut short says
+    // so (incomplete) and is as long as its extents.
+    int64_t found = 0;
+    for (const CFileNode::Extent& e : extents)
+        found += e.length;
 
     // Which document: the first bytes and the name's extension together
     // (CDocumentSignature::typeOfNamedFile). A deleted "backup.bak" that is
@@ -787,8 +800,8 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
         : withExtension(name.text, typeCode);
 
     const QString typeName = CFileTypeCatalogue::typeName(typeCode);
-    CFileNode record(typeName, size, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
-                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(size),
+    CFileNode record(typeName, found, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
+                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(found),
                      CFileTypeCatalogue::description(typeName));
     record.origin = CFileNode::OriginDeletedEntry;
     record.originalName = fileName;

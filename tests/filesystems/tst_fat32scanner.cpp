@@ -420,6 +420,28 @@ void TestFat32Scanner::deletedDirectoriesAndHostileEntries()
     QCOMPARE(found.size(), 128);
     for (const CFileNode& n : found)
         QVERIFY(n.incomplete);
+
+    // An image cut short of what its boot sector claims: a deleted file
+    // that ran past the cut keeps what is on the image, says it is cut
+    // short and is as long as its extents; one that began past the cut is
+    // not listed (its clusters are not on the image).
+    FatBuilder c;
+    c.start();
+    c.entry(2, 0, "\xE5UT     PDF", 0x20, 100);
+    setSize(c, 2, 0, 20 * 4096);
+    c.entry(2, 1, "\xE5" "AST    PDF", 0x20, 250);
+    setSize(c, 2, 1, 4096);
+    c.image.replace(int(c.clusterOffset(100)), 8, "%PDF-1.4");
+    const int64_t cut = c.clusterOffset(105) + 1000;
+    c.image.truncate(int(cut));
+    found = deletedRecords(c.image);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found[0].originalName, QStringLiteral("_UT.PDF"));
+    QVERIFY(found[0].incomplete);
+    QCOMPARE(found[0].extents.size(), 1);
+    QCOMPARE(found[0].extents[0].offset, c.clusterOffset(100));
+    QCOMPARE(found[0].extents[0].length, qint64(5 * 4096));
+    QCOMPARE(found[0].size, qint64(5 * 4096));
 }
 
 // Deleted long names whose pieces lie at the end of one root cluster and
