@@ -95,6 +95,9 @@ bool isLongNamePiece(uint8_t attribute)
     return (attribute & kAttrLongNameMask) == kAttrLongName;
 }
 
+// What a unit of a long name that is no character becomes.
+constexpr char16_t kReplacementCharacter = 0xFFFD;
+
 // First bytes that end the reading of a root directory cluster: the end
 // marker, control bytes and characters no short name may hold.
 bool endsRootCluster(uint8_t first)
@@ -155,7 +158,7 @@ QString shortNameText(const uint8_t* entry, int firstByte)
                 byte = firstByte;
             else if (i == 0 && byte == kEntryKanjiE5)
                 byte = kEntryDeleted;
-            text.append(byte >= 0x20 && byte < 0x7F ? QChar(byte) : QChar('_'));
+            text.append(byte >= 0x20 && byte < 0x7F && byte != '/' ? QChar(byte) : QChar('_'));
         }
         while (text.endsWith(' '))
             text.chop(1);
@@ -189,13 +192,23 @@ QString withExtension(const QString& name, int typeCode)
     return (dot < 0 ? name + QLatin1Char('.') : name.left(dot + 1)) + (upper ? extension : extension.toLower());
 }
 
-// The units of a long name up to its end (a NUL or the 0xFFFF padding).
+// The units of a long name up to its end (a NUL or the 0xFFFF padding). A
+// "/" (which would make it a path) and a half of a surrogate pair (which is
+// no character) become U+FFFD: names come from whatever the disk holds.
 QString unitsText(const std::vector<char16_t>& units)
 {
     size_t length = 0;
     while (length < units.size() && units[length] != 0 && units[length] != 0xFFFF)
         ++length;
-    return QString::fromUtf16(units.data(), static_cast<int>(length));
+    std::vector<char16_t> text(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(length));
+    for (size_t i = 0; i < length; ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
+            ++i; // a whole pair
+        else if ((c >= 0xD800 && c <= 0xDFFF) || c == u'/')
+            text[i] = kReplacementCharacter;
+    }
+    return QString::fromUtf16(text.data(), static_cast<int>(length));
 }
 
 } // namespace

@@ -297,6 +297,26 @@ void TestExfatExt4Volumes::exfatDamage()
     QVERIFY(!partial.deleted.contains("/文档/slides.ppt"));
     QVERIFY(partial.deleted.contains("/旧的/预算表.xls"));
     QVERIFY(partial.deleted.contains("/旧的/里面/计划.pdf"));
+
+    // A deleted set whose name holds a "/" (its checksum made right): the
+    // name stays one name.
+    QByteArray slash = image;
+    const QByteArray units = QByteArray("b\0a\0c\0k\0u\0p\0", 12);
+    const int at = slash.indexOf(units);
+    QVERIFY(at > 0);
+    slash[at + 8] = '/';
+    qint64 set = (at - 2) / 32 * 32;
+    while (set > 0 && quint8(slash[int(set)]) != 0x05)
+        set -= 32;
+    const int count = quint8(slash[int(set + 1)]) + 1;
+    QByteArray entries = slash.mid(int(set), count * 32);
+    for (int k = 0; k < count; ++k)
+        entries[k * 32] = char(quint8(entries[k * 32]) | 0x80);
+    putU16(slash, set + 2, CExfatScanner::entrySetChecksum(reinterpret_cast<const uint8_t*>(entries.constData()), count));
+    CMemoryVolume named(slash, slash.size(), "slash");
+    const Posted renamed = scanWith<CExfatScanner>(&named);
+    QVERIFY(!renamed.deleted.contains("/文档/backup.bak"));
+    QVERIFY2(renamed.deleted.contains(QStringLiteral("/文档/back\uFFFDp.bak")), qPrintable(renamed.deleted.keys().join(' ')));
 }
 
 // A live file's entry set gone unreadable (its in-use bits cleared and its

@@ -442,6 +442,20 @@ void TestFat32Scanner::deletedDirectoriesAndHostileEntries()
     QCOMPARE(found[0].extents[0].offset, c.clusterOffset(100));
     QCOMPARE(found[0].extents[0].length, qint64(5 * 4096));
     QCOMPARE(found[0].size, qint64(5 * 4096));
+
+    // Names are whatever the disk holds: a "/" in a long or a short name,
+    // or half of a surrogate pair, never makes a name a path.
+    FatBuilder n;
+    n.start();
+    int s = n.longName(2, 0, QStringLiteral("a/b") + QChar(0xD800) + QStringLiteral(".pdf"),
+                       CFat32Scanner::shortNameChecksum(reinterpret_cast<const uint8_t*>("AB~1    PDF")));
+    n.entry(2, s, "AB~1    PDF", 0x20, 100);
+    markDeleted(n, 2, s, s);
+    n.entry(2, s + 1, "\xE5" "/../X  PDF", 0x20, 110);
+    found = deletedRecords(n.image);
+    QCOMPARE(found.size(), 2);
+    QCOMPARE(found[0].originalName, QStringLiteral("a\uFFFDb\uFFFD.pdf"));
+    QCOMPARE(found[1].originalName, QStringLiteral("__.._X.PDF"));
 }
 
 // Deleted long names whose pieces lie at the end of one root cluster and
