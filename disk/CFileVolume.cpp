@@ -239,22 +239,32 @@ IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t lengt
     return readFully(m_fd, offset, static_cast<uint8_t*>(buffer), length);
 }
 
-bool CFileVolume::allCached(int64_t offset, size_t length) const
+bool CFileVolume::cached(int64_t offset, int64_t length) const
 {
     static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    if (offset < 0 || length <= 0)
+        return false;
     const int64_t start = offset - offset % page;
-    const size_t span = static_cast<size_t>(offset + static_cast<int64_t>(length) - start);
+    const size_t span = static_cast<size_t>(offset + length - start);
+    const int64_t pages = (static_cast<int64_t>(span) + page - 1) / page;
     // A read-only view that is never touched: mincore() only looks up
     // which of its pages the cache holds.
     void* view = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, m_fd, static_cast<off_t>(start));
     if (view == MAP_FAILED)
         return true; // cannot tell: the ordinary read is always right
-    std::vector<unsigned char> pages((span + static_cast<size_t>(page) - 1) / static_cast<size_t>(page));
-    bool cached = true;
-    if (::mincore(view, span, pages.data()) == 0)
-        cached = std::all_of(pages.begin(), pages.end(), [](unsigned char p) { return (p & 1) != 0; });
+    constexpr int64_t kSamples = 64;
+    const int64_t stride = std::max<int64_t>(1, pages / kSamples);
+    bool held = true;
+    unsigned char state = 0;
+    for (int64_t i = 0;; i += stride) {
+        i = std::min(i, pages - 1); // the last page is always looked at
+        auto* at = static_cast<uint8_t*>(view) + i * page;
+        held = ::mincore(at, static_cast<size_t>(page), &state) == 0 && (state & 1) != 0;
+        if (!held || i == pages - 1)
+            break;
+    }
     ::munmap(view, span);
-    return cached;
+    return held;
 }
 
 IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t length)
@@ -268,7 +278,7 @@ IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t l
     // the kernel's readahead going over the rest.
     if (offset < 0 || length == 0 || m_directFd < 0 || m_directRefused.load()
         || (reinterpret_cast<uintptr_t>(out) - static_cast<uintptr_t>(offset)) % kDirectAlign != 0
-        || allCached(offset, length))
+        || cached(offset, static_cast<int64_t>(length)))
         return read(offset, buffer, length);
 
     const int64_t end = offset + static_cast<int64_t>(length);

@@ -32,8 +32,10 @@ CReadScheduler::~CReadScheduler()
 void CReadScheduler::startWorkers()
 {
     m_quit = false;
-    // The caller reads too, so one thread fewer than streams.
-    for (int i = 1; i < m_streams; ++i)
+    // The caller reads too, so one thread fewer than streams. Reading in
+    // order, the helpers copy only windows the cache holds.
+    const int streams = m_ascending ? kDefaultStreams : m_streams;
+    for (int i = 1; i < streams; ++i)
         m_workers.emplace_back([this]() { workerLoop(); });
 }
 
@@ -83,7 +85,11 @@ void CReadScheduler::read(uint8_t* destination, int64_t offset, int64_t length)
     const int64_t firstEnd = (offset / m_pieceSize + 1) * m_pieceSize;
     job.pieces = 1 + (offset + length > firstEnd ? (offset + length - firstEnd + m_pieceSize - 1) / m_pieceSize : 0);
 
-    if (m_streams == 1 || job.pieces == 1) {
+    // A stretch the page cache holds is copied from memory: several copies
+    // at once, whatever the disk under it.
+    const bool parallel = job.pieces > 1 && !m_workers.empty()
+        && (!m_ascending || (m_volume && m_volume->cached(offset, length)));
+    if (!parallel) {
         drain(job);
         return;
     }

@@ -37,6 +37,13 @@ IVolume::ReadResult CVolumeView::forward(int64_t offset, void* buffer, size_t le
     return once ? m_base->readOnce(m_offset + offset, buffer, wanted) : m_base->read(m_offset + offset, buffer, wanted);
 }
 
+bool CVolumeView::cached(int64_t offset, int64_t length) const
+{
+    if (!m_base || offset < 0 || length <= 0 || offset >= m_length)
+        return false;
+    return m_base->cached(m_offset + offset, std::min(length, m_length - offset));
+}
+
 QString CVolumeView::name() const
 {
     const QString base = m_base ? m_base->name() : QString();

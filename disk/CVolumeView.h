@@ -20,6 +20,7 @@ public:
     ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     bool rotational() const override { return m_base && m_base->rotational(); }
+    bool cached(int64_t offset, int64_t length) const override;
     QString name() const override;
 
     int64_t offset() const { return m_offset; }

@@ -39,6 +39,16 @@ public:
         return read(offset, buffer, length);
     }
 
+    // Whether the page cache holds [offset, offset + length), as far as a
+    // sample of its pages tells: such a stretch is read from memory, so the
+    // order of its reads does not matter even on a rotational disk.
+    virtual bool cached(int64_t offset, int64_t length) const
+    {
+        (void)offset;
+        (void)length;
+        return false;
+    }
+
     // Length of the volume in bytes (0 when it cannot be known).
     virtual int64_t length() const = 0;
 
