@@ -103,6 +103,23 @@ bool CFreeSpaceRuns::next(int64_t from, Run& run) const
     return true;
 }
 
+bool CFreeSpaceRuns::nextUnused(int64_t from, Run& run) const
+{
+    // As in next(): nothing lies past an end off the grid.
+    if (from >= m_length)
+        return false;
+    int64_t start = std::max<int64_t>(from, 0);
+    start -= start % kUnit;
+    // Past units with any byte in use; each turn moves on by a unit at least.
+    while (start < m_length && !uniform(start, std::min(kUnit, m_length - start), false))
+        start = std::max(start + kUnit, nextChange(start, true));
+    if (start >= m_length)
+        return false;
+    run.offset = start;
+    run.length = nextChange(start, false) - start;
+    return true;
+}
+
 CFreeSpaceRuns::Totals CFreeSpaceRuns::totals(int64_t offset) const
 {
     Totals t;

@@ -51,6 +51,12 @@ public:
     // there, or else the first run after it; false when none is left.
     bool next(int64_t from, Run& run) const;
 
+    // The stretch that no live file holds which begins at `from` (taken
+    // down to the grid), or else the first one after it, as far as it goes:
+    // what of a run may be carved, since a run also reads through short
+    // stretches in use. False when none is left.
+    bool nextUnused(int64_t from, Run& run) const;
+
     // One walk over every run: their bytes, and those before `offset`.
     Totals totals(int64_t offset = 0) const;
 

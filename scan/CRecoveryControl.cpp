@@ -597,6 +597,26 @@ void CRecoveryControl::run()
         auto checkpoint = [&](bool finished) {
             saveSession(static_cast<int64_t>(carver->earliestOpenBlock()) * kSectorSize, reader.position(), finished);
         };
+        // A run is read through short stretches that live files hold, but
+        // only what no live file holds is carved: a document that runs into
+        // a live file's clusters ends there, as at the end of a run, and is
+        // not whole. `window` shows the bytes from `from` on.
+        auto carveUnused = [&](int64_t from, int64_t to, const uint8_t* window) {
+            CFreeSpaceRuns::Run part;
+            // Each turn carves a stretch and moves past it: bounded by `to`.
+            for (int64_t at = from; at < to && freeRuns.nextUnused(at, part) && part.offset < to; at = part.end()) {
+                const uint64_t block = static_cast<uint64_t>(part.offset / kSectorSize);
+                if (block != carver->blockCounter()) {
+                    // Bytes in use lay between: what is open ends before them.
+                    carver->endRun(&m_carveRelay);
+                    carver->startAtBlock(block);
+                }
+                // A document of this stretch cannot go past its end.
+                carver->setVolumeLength(part.end());
+                const int64_t length = std::min(part.end(), to) - part.offset;
+                carver->carveWindow(&m_carveRelay, window + (part.offset - from), roundUp(length), kSectorSize);
+            }
+        };
         QElapsedTimer sinceSave;
         sinceSave.start();
         bool stopped = false;
@@ -609,20 +629,17 @@ void CRecoveryControl::run()
                     sinceSave.restart();
                 }
                 emit notifyProcess(kProgressTotal, progress());
-                if (unusedOnly && piece.startsRun) {
-                    // A document of this run cannot go past its end.
-                    carver->startAtBlock(static_cast<uint64_t>(piece.offset / kSectorSize));
-                    carver->setVolumeLength(piece.runEnd);
-                }
                 const uint8_t* window = reader.pointer();
-                const int64_t carveLength = unusedOnly ? roundUp(piece.length) : w;
                 Piece next;
                 more = following(piece, next);
                 std::exception_ptr carveError;
                 {
                     ScopedThread carving([&]() {
                         try {
-                            carver->carveWindow(&m_carveRelay, window, carveLength, kSectorSize);
+                            if (unusedOnly)
+                                carveUnused(piece.offset, piece.offset + piece.length, window);
+                            else
+                                carver->carveWindow(&m_carveRelay, window, w, kSectorSize);
                             if (unusedOnly && piece.endsRun)
                                 carver->endRun(&m_carveRelay);
                         } catch (...) {

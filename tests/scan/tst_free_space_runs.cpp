@@ -103,7 +103,8 @@ private slots:
     // Random layouts (long and short stretches, a source whose length is off
     // the grid): the runs are exactly the free stretches joined over short
     // ones in use, from the start and from any offset a resumed scan gives,
-    // and the totals add them up.
+    // and the totals add them up; the stretches carved inside them are the
+    // free ones alone.
     void matchesUnitByUnitReference()
     {
         std::mt19937 random(12345);
@@ -138,6 +139,13 @@ private slots:
                 bytes += r.second - r.first;
                 before += std::max<int64_t>(0, std::min(r.second, from) - r.first);
             }
+            // What is carved: the unused stretches alone, never joined.
+            Runs unused;
+            CFreeSpaceRuns::Run part;
+            for (int64_t at = 0; unused.size() < 100000 && runs.nextUnused(at, part); at = part.end())
+                unused.push_back({part.offset, part.end()});
+            QCOMPARE(unused, expected(used, length, 0));
+
             const CFreeSpaceRuns::Totals t = runs.totals(from);
             QCOMPARE(t.bytes, bytes);
             QCOMPARE(t.before, before);
