@@ -94,7 +94,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     m_resumed = false;
     CScanJournal::State saved;
     QString notice;
-    const bool haveSaved = CScanJournal::load(sessionFile, identity, &saved, &notice);
+    // The saved list itself is read only to go on with it.
+    const bool haveSaved = CScanJournal::load(sessionFile, identity, &saved, &notice, m_resume);
     if (!notice.isEmpty())
         std::fprintf(stderr, "tamsel-cli: %s\n", notice.toUtf8().constData());
     if (m_resume && haveSaved) {

@@ -24,6 +24,11 @@
 
 namespace {
 
+// What opens the list of records in a saved scan; nothing before it in the
+// file is a record.
+const char kRecordsKey[] = ",\"records\":[";
+
+
 constexpr int kIdentityBytes = 64 * 1024;
 constexpr int kBootSector = 512;
 constexpr int kNtfsSerialOffset = 0x48;  // 8 bytes
@@ -282,7 +287,7 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
     // their JSON at once would cost more memory than the whole scan.
     QByteArray head = QJsonDocument(root).toJson(QJsonDocument::Compact);
     head.chop(1); // the closing brace; the records go before it
-    head += root.isEmpty() ? "\"records\":[" : ",\"records\":[";
+    head += root.isEmpty() ? "\"records\":[" : kRecordsKey;
     file.write(head);
     bool first = true;
     for (const Entry& e : state.entries) {
@@ -304,7 +309,7 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
     return true;
 }
 
-bool CScanJournal::load(const QString& path, const Identity& expected, State* state, QString* notice)
+bool CScanJournal::load(const QString& path, const Identity& expected, State* state, QString* notice, bool records)
 {
     auto refuse = [&](const QString& why) {
         if (notice)
@@ -319,8 +324,18 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
     if (!file.open(QIODevice::ReadOnly))
         return refuse(file.errorString() + QLatin1Char('.'));
 
+    QByteArray text = file.readAll();
+    if (!records) {
+        // save() writes the list last: what comes before it is the rest of
+        // the object.
+        const int list = text.indexOf(kRecordsKey);
+        if (list > 0) {
+            text.truncate(list);
+            text += '}';
+        }
+    }
     QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument doc = QJsonDocument::fromJson(text, &parseError);
     if (doc.isNull() || !doc.isObject())
         return refuse(QStringLiteral("it is damaged or cut short (%1).").arg(parseError.errorString()));
     const QJsonObject root = doc.object();
@@ -348,10 +363,14 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
         return refuse(QStringLiteral("its position is not a place on this volume."));
     s.finished = finished.toBool();
 
-    const QJsonValue records = root.value(QStringLiteral("records"));
-    if (!records.isArray())
+    if (!records) {
+        *state = std::move(s);
+        return true;
+    }
+    const QJsonValue recordList = root.value(QStringLiteral("records"));
+    if (!recordList.isArray())
         return refuse(QStringLiteral("it is damaged (no records)."));
-    const QJsonArray list = records.toArray();
+    const QJsonArray list = recordList.toArray();
     s.entries.reserve(static_cast<size_t>(list.size()));
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();

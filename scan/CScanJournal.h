@@ -74,7 +74,11 @@ public:
     // Reads `path` for the volume `expected`. False when there is no usable
     // state; `notice` then says why in a readable English sentence (empty
     // when there simply is no file).
-    static bool load(const QString& path, const Identity& expected, State* state, QString* notice);
+    // Without `records`, only what the scan was (its volume, position and
+    // whether it finished) is read, not its list: a look at a large saved
+    // scan before every new one costs next to nothing.
+    static bool load(const QString& path, const Identity& expected, State* state, QString* notice,
+                     bool records = true);
 
     // The program version written into and required of every file.
     static QString programVersion();
