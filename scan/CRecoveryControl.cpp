@@ -133,8 +133,11 @@ void CRecoveryControl::recordEntry(CScanJournal::Entry entry)
 {
     if (m_sessionPath.isEmpty())
         return;
+    // Written down here, on the posting thread while the reads go on, not
+    // all at once when the scan is saved.
+    QByteArray record = CScanJournal::record(entry);
     std::lock_guard<std::mutex> lock(m_sessionMutex);
-    m_entries.push_back(std::move(entry));
+    m_records.push_back(std::move(record));
 }
 
 void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool finished)
@@ -152,12 +155,9 @@ void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool f
     state.resumeOffset = resumeOffset - resumeOffset % kSectorSize;
     state.reached = reached;
     state.finished = finished;
-    // Moved out and back: no copy of a long list on every checkpoint.
-    state.entries = std::move(m_entries);
     QString error;
-    if (!CScanJournal::save(m_sessionPath, state, &error))
+    if (!CScanJournal::save(m_sessionPath, state, m_records, &error))
         m_sessionError = error;
-    m_entries = std::move(state.entries);
 }
 
 CRecoveryControl::~CRecoveryControl()
@@ -458,7 +458,7 @@ void CRecoveryControl::run()
         return;
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
-        m_entries.clear();
+        m_records.clear();
         m_sessionError.clear();
     }
     {

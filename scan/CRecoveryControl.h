@@ -234,7 +234,8 @@ private:
     std::unique_ptr<CScanJournal::State> m_resume;
     // Documents the resumed state holds already: (sector, type code).
     std::set<std::pair<quint64, int>> m_alreadyCarved;
-    std::vector<CScanJournal::Entry> m_entries;
+    // Everything posted so far, as the records of the session file.
+    std::vector<QByteArray> m_records;
     mutable std::mutex m_sessionMutex;
     QString m_sessionError;
     // The carving pass posts here; what it finds again after a resume is

@@ -248,7 +248,24 @@ QString CScanJournal::fileFor(const Identity& identity, const QString& folder)
     return folder + QLatin1Char('/') + QString::fromLatin1(hash) + QStringLiteral(".json");
 }
 
+QByteArray CScanJournal::record(const Entry& e)
+{
+    const QJsonObject o = e.live ? QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}}
+                                 : nodeObject(e.node);
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
 bool CScanJournal::save(const QString& path, const State& state, QString* error)
+{
+    std::vector<QByteArray> records;
+    records.reserve(state.entries.size());
+    for (const Entry& e : state.entries)
+        records.push_back(record(e));
+    return save(path, state, records, error);
+}
+
+bool CScanJournal::save(const QString& path, const State& state, const std::vector<QByteArray>& records,
+                        QString* error)
 {
     QJsonObject volume;
     volume[QStringLiteral("path")] = state.identity.path;
@@ -290,14 +307,11 @@ bool CScanJournal::save(const QString& path, const State& state, QString* error)
     head += root.isEmpty() ? "\"records\":[" : kRecordsKey;
     file.write(head);
     bool first = true;
-    for (const Entry& e : state.entries) {
-        const QJsonObject record = e.live
-            ? QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}}
-            : nodeObject(e.node);
+    for (const QByteArray& r : records) {
         if (!first)
             file.write(",", 1);
         first = false;
-        file.write(QJsonDocument(record).toJson(QJsonDocument::Compact));
+        file.write(r);
     }
     file.write("]}", 2);
     if (!file.commit()) {

@@ -2,6 +2,7 @@
 
 #include "scan/CFileNode.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -70,6 +71,13 @@ public:
     // Writes `state` to `path` through a temporary file. False with a
     // readable reason on failure.
     static bool save(const QString& path, const State& state, QString* error = nullptr);
+    // The same with the entries already written as records (record()),
+    // `state.entries` left aside: a scan writes each down as it is found,
+    // so that a save costs no more than writing the file.
+    static bool save(const QString& path, const State& state, const std::vector<QByteArray>& records,
+                     QString* error = nullptr);
+    // One entry as the record a saved scan holds (compact JSON).
+    static QByteArray record(const Entry& entry);
 
     // Reads `path` for the volume `expected`. False when there is no usable
     // state; `notice` then says why in a readable English sentence (empty
