@@ -27,10 +27,47 @@ CDiskMappingPointer::CDiskMappingPointer(IVolume* volume, int64_t offset, uint32
     m_length = m_volume ? m_volume->length() : 0;
     m_reader.reset(new CReadScheduler(m_volume, 1));
 
-    fill(m_half, m_windowBase, m_windowSize + m_offsetInWindow);
+    m_half = show(0, m_windowBase, m_windowSize + m_offsetInWindow);
 }
 
-CDiskMappingPointer::~CDiskMappingPointer() = default;
+CDiskMappingPointer::~CDiskMappingPointer()
+{
+    releaseView(0);
+    releaseView(1);
+}
+
+const uint8_t* CDiskMappingPointer::show(int slot, int64_t from, int64_t length)
+{
+    releaseView(slot);
+    const int64_t span = from - m_windowBase + length;
+    if (m_volume && length > 0 && !m_reader->deviceLost() && span <= m_length - m_windowBase) {
+        if (const uint8_t* view = m_volume->mapView(m_windowBase, span)) {
+            m_views[slot] = {view, span};
+            return view;
+        }
+    }
+    uint8_t* half = halfAt(slot);
+    fill(half + (from - m_windowBase), from, length);
+    return half;
+}
+
+void CDiskMappingPointer::releaseView(int slot)
+{
+    View& v = m_views[slot];
+    if (v.data && m_volume)
+        m_viewLost += m_volume->releaseView(v.data, v.length);
+    v = View();
+}
+
+int64_t CDiskMappingPointer::unreadableBytes() const
+{
+    int64_t lost = m_reader->unreadableBytes() + m_viewLost;
+    for (const View& v : m_views) {
+        if (v.data && m_volume)
+            lost += m_volume->viewLostBytes(v.data);
+    }
+    return lost;
+}
 
 uint8_t* CDiskMappingPointer::halfAt(int index) const
 {
@@ -55,9 +92,8 @@ void CDiskMappingPointer::nextWindow()
 {
     if (!m_halfBuffers[1].data())
         beginSequential();
-    m_half = halfAt(m_nextHalf);
     m_windowBase += m_windowSize;
-    fill(m_half + m_offsetInWindow, position(), m_windowSize);
+    m_half = show(m_nextHalf, position(), m_windowSize);
     m_nextHalf ^= 1;
     // No WILLNEED hint for the window after this one: measured on a warm
     // page cache it costs a fifth of the scan's speed (the kernel walks every
@@ -68,11 +104,10 @@ void CDiskMappingPointer::nextWindowAt(int64_t offset, int64_t length)
 {
     if (!m_halfBuffers[1].data())
         beginSequential();
-    m_half = halfAt(m_nextHalf);
     // The same alignment as a window opened there.
     m_windowBase = std::max<int64_t>(offset, 0) & ~(kBoundary - 1);
     m_offsetInWindow = std::max<int64_t>(offset, 0) - m_windowBase;
-    fill(m_half + m_offsetInWindow, position(), std::max<int64_t>(0, std::min<int64_t>(length, m_windowSize)));
+    m_half = show(m_nextHalf, position(), std::max<int64_t>(0, std::min<int64_t>(length, m_windowSize)));
     m_nextHalf ^= 1;
 }
 

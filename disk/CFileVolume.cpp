@@ -1,5 +1,7 @@
 #include "disk/CFileVolume.h"
 
+#include "disk/CMappedViews.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -322,4 +324,39 @@ IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t l
         return read(offset, buffer, length);
     }
     return result;
+}
+
+const uint8_t* CFileVolume::mapView(int64_t offset, int64_t length)
+{
+    static const int64_t page = ::sysconf(_SC_PAGESIZE);
+    if (offset < 0 || length <= 0 || offset % page != 0 || length > m_length - offset || !cached(offset, length))
+        return nullptr;
+    // An image cut since it was opened is read, so that what is gone is
+    // told as a read tells it.
+    struct stat st;
+    if (!m_blockDevice && (::fstat(m_fd, &st) != 0 || st.st_size < offset + length))
+        return nullptr;
+    void* view = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED | MAP_POPULATE, m_fd,
+                        static_cast<off_t>(offset));
+    if (view == MAP_FAILED)
+        return nullptr;
+    if (!CMappedViews::add(static_cast<const uint8_t*>(view), static_cast<size_t>(length))) {
+        ::munmap(view, static_cast<size_t>(length));
+        return nullptr;
+    }
+    return static_cast<const uint8_t*>(view);
+}
+
+int64_t CFileVolume::viewLostBytes(const uint8_t* view) const
+{
+    return CMappedViews::lost(view);
+}
+
+int64_t CFileVolume::releaseView(const uint8_t* view, int64_t length)
+{
+    if (!view || length <= 0)
+        return 0;
+    const int64_t lost = CMappedViews::remove(view);
+    ::munmap(const_cast<uint8_t*>(view), static_cast<size_t>(length));
+    return lost;
 }

@@ -86,6 +86,11 @@ public:
     // over the stretch and its last page: a look-up per page of a 4 MiB
     // stretch cost a tenth of a warm scan.
     bool cached(int64_t offset, int64_t length) const override;
+    // A shared read-only mapping of the stretch, its pages put in place at
+    // once (MAP_POPULATE), listed with CMappedViews.
+    const uint8_t* mapView(int64_t offset, int64_t length) override;
+    int64_t viewLostBytes(const uint8_t* view) const override;
+    int64_t releaseView(const uint8_t* view, int64_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_path; }
     bool rotational() const override { return m_rotational; }

@@ -49,6 +49,32 @@ public:
         return false;
     }
 
+    // A read-only view of [offset, offset + length) straight on the page
+    // cache, for a stretch inside the volume that the cache holds, so that a
+    // pass reads it in place instead of copying it; null where that cannot
+    // be (then read()). `offset` on the 4 KiB grid. A byte of the view that
+    // can no longer be read (the source was cut short since, or the disk
+    // fails on a page that had left the cache) reads as zero and is counted
+    // by viewLostBytes(). Each view is given back with releaseView(), which
+    // returns that count.
+    virtual const uint8_t* mapView(int64_t offset, int64_t length)
+    {
+        (void)offset;
+        (void)length;
+        return nullptr;
+    }
+    virtual int64_t viewLostBytes(const uint8_t* view) const
+    {
+        (void)view;
+        return 0;
+    }
+    virtual int64_t releaseView(const uint8_t* view, int64_t length)
+    {
+        (void)view;
+        (void)length;
+        return 0;
+    }
+
     // Length of the volume in bytes (0 when it cannot be known).
     virtual int64_t length() const = 0;
 

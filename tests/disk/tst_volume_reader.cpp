@@ -367,6 +367,55 @@ private slots:
         ::close(fd);
     }
 
+    // A window the cache holds is read in place through a view; when the
+    // source is cut short while the view is in use, what is gone reads as
+    // zeros and is counted, as an unreadable read is, instead of killing
+    // the program with SIGBUS.
+    void viewsOfASourceCutShortReadZerosAndCountThem()
+    {
+        QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/view-XXXXXX"));
+        QVERIFY(dir.isValid());
+        const QString path = dir.filePath(QStringLiteral("disk.img"));
+        const QByteArray bytes = patterned(4 * 1024 * 1024);
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(bytes), qint64(bytes.size()));
+        }
+        auto volume = CFileVolume::open(path);
+        QVERIFY(volume);
+        QVERIFY(volume->read(0, CWindowBuffer(bytes.size()).data(), static_cast<size_t>(bytes.size())).bytes
+                == bytes.size()); // in the cache
+        const uint8_t* view = volume->mapView(0, bytes.size());
+        if (!view)
+            QSKIP("this file system gives no views of its files");
+        QVERIFY(std::memcmp(view, bytes.constData(), static_cast<size_t>(bytes.size())) == 0);
+        QVERIFY(!volume->mapView(4096, bytes.size())); // past the end
+        QVERIFY(!volume->mapView(100, 4096));          // off the grid
+
+        QVERIFY(QFile::resize(path, 1024 * 1024));
+        QVERIFY(std::memcmp(view, bytes.constData(), 1024 * 1024) == 0);
+        bool zeros = true;
+        for (qint64 at = 1024 * 1024; at < bytes.size(); at += 512)
+            zeros = zeros && view[at] == 0;
+        QVERIFY(zeros);
+        QCOMPARE(volume->viewLostBytes(view), qint64(3 * 1024 * 1024));
+        QCOMPARE(volume->releaseView(view, bytes.size()), qint64(3 * 1024 * 1024));
+
+        // Through the window reader: the cut is counted as unreadable.
+        QVERIFY(QFile::resize(path, bytes.size()));
+        auto again = CFileVolume::open(path);
+        QVERIFY(again);
+        CWindowBuffer warm(bytes.size());
+        QCOMPARE(again->read(0, warm.data(), static_cast<size_t>(bytes.size())).bytes, qint64(bytes.size()));
+        CDiskMappingPointer r(again.get(), 0, 2 * 1024 * 1024);
+        QVERIFY(QFile::resize(path, 1024 * 1024));
+        QVERIFY(std::memcmp(r.pointer(), bytes.constData(), 1024 * 1024) == 0);
+        const QByteArray gone(1024 * 1024, '\0');
+        QVERIFY(std::memcmp(r.pointer() + 1024 * 1024, gone.constData(), static_cast<size_t>(gone.size())) == 0);
+        QCOMPARE(r.unreadableBytes(), qint64(1024 * 1024));
+    }
+
     void sourcesAreReadOnlyAndOfTheRightKind()
     {
         QTemporaryDir dir;
