@@ -574,7 +574,9 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
 {
     Compound doc(bytes, budget);
     QString reason;
-    if (!doc.open(&reason)) {
+    // A step that failed: for want of budget the document is not checked
+    // (and may be looked at again with more), else it is damaged.
+    auto failed = [&]() {
         if (reason.isEmpty() || doc.outOfBudget()) {
             d->integrity = CDocumentDetails::IntegrityUnchecked;
             d->integrityReason = COleDetailsReader::tr("too large to check within the budget");
@@ -583,7 +585,9 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         d->integrity = CDocumentDetails::IntegrityDamaged;
         d->integrityReason = reason;
         return false;
-    }
+    };
+    if (!doc.open(&reason))
+        return failed();
     if (readSummary(doc.stream(QStringLiteral("\x05SummaryInformation"), kMaxSummary), d))
         d->found = true;
     // Where the summary gives no page count: a workbook's sheets, or a
@@ -600,16 +604,8 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         if (d->pages >= 0)
             d->found = true;
     }
-    if (!doc.checkStreams(&reason)) {
-        if (reason.isEmpty() || doc.outOfBudget()) {
-            d->integrity = CDocumentDetails::IntegrityUnchecked;
-            d->integrityReason = COleDetailsReader::tr("too large to check within the budget");
-            return true;
-        }
-        d->integrity = CDocumentDetails::IntegrityDamaged;
-        d->integrityReason = reason;
-        return false;
-    }
+    if (!doc.checkStreams(&reason))
+        return failed();
     d->integrity = CDocumentDetails::IntegrityWhole;
     d->integrityReason.clear();
     return false;

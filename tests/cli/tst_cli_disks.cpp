@@ -14,35 +14,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "cli/CliTestSupport.h"
+
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-Run cli(const QStringList& args)
-{
-    return run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
-}
+using clitest::Run;
+using clitest::cli;
+using clitest::run;
 
 QString script(const QString& name)
 {

@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "cli/CliTestSupport.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,28 +42,8 @@ static QStringList documentsIn(const QString& path, QDir::Filters filters)
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& args, int timeoutMs = 120000)
-{
-    QProcess p;
-    p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using clitest::Run;
+using clitest::cli;
 
 // Runs a volume-building script of the repository (a path below it) on
 // `image`; the script's error output when it fails, empty when it worked.

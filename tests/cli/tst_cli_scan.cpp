@@ -10,32 +10,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include "cli/CliTestSupport.h"
+
 #include <sys/stat.h>
 
 namespace {
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run cli(const QStringList& args)
-{
-    QProcess p;
-    p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
-    Run r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using clitest::Run;
+using clitest::cli;
 
 QJsonObject parsedLine(const QByteArray& line)
 {
