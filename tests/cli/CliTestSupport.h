@@ -4,7 +4,8 @@
 #include <QString>
 #include <QStringList>
 
-// Running a program, tamsel-cli above all, to its end and keeping what it said.
+// Running a program, tamsel-cli above all, to its end and keeping what it
+// said (the CLI tests, and the hardening tests through HardeningSupport.h).
 namespace clitest {
 
 struct Run
@@ -22,11 +23,12 @@ inline Run run(const QString& program, const QStringList& args, int timeoutMs = 
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished();
+        r.err = QStringLiteral("%1 did not end within %2 s").arg(program).arg(timeoutMs / 1000);
         return r;
     }
     r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
+    r.err += QString::fromUtf8(p.readAllStandardError());
     return r;
 }
 

@@ -3,6 +3,8 @@
 // Helpers shared by the tests of damaged volumes and of the read-only
 // promise: tamsel-cli runs, image patching, hashes.
 
+#include "cli/CliTestSupport.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFile>
@@ -14,33 +16,18 @@
 
 namespace hardening {
 
-struct Run
-{
-    int exitCode = -1; // -1: crashed, killed or never ended
-    QString out;
-    QString err;
-};
+using clitest::Run;
 
+// Volumes made to be damaged take their time: four minutes before a run
+// counts as hung.
 inline Run run(const QString& program, const QStringList& args, int timeoutMs = 240000)
 {
-    QProcess p;
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        r.err = QStringLiteral("%1 did not end within %2 s").arg(program).arg(timeoutMs / 1000);
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err += QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return clitest::run(program, args, timeoutMs);
 }
 
 inline Run cli(const QStringList& args)
 {
-    return run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), args);
+    return clitest::cli(args, 240000);
 }
 
 // What a sanitizer prints when it finds something (the suite's sanitizer
