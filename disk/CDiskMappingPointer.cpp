@@ -40,7 +40,7 @@ const uint8_t* CDiskMappingPointer::show(int slot, int64_t from, int64_t length)
 {
     releaseView(slot);
     const int64_t span = from - m_windowBase + length;
-    if (m_volume && length > 0 && !m_reader->deviceLost() && span <= m_length - m_windowBase) {
+    if (m_volume && length > 0 && !m_reader->deviceLost()) {
         if (const uint8_t* view = m_volume->mapView(m_windowBase, span)) {
             m_views[slot] = {view, span};
             return view;

@@ -329,18 +329,35 @@ IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t l
 const uint8_t* CFileVolume::mapView(int64_t offset, int64_t length)
 {
     static const int64_t page = ::sysconf(_SC_PAGESIZE);
-    if (offset < 0 || length <= 0 || offset % page != 0 || length > m_length - offset || !cached(offset, length))
+    if (offset < 0 || length <= 0 || offset % page != 0)
+        return nullptr;
+    const int64_t inside = std::max<int64_t>(0, std::min(length, m_length - offset));
+    if (inside > 0 && !cached(offset, inside))
         return nullptr;
     // An image cut since it was opened is read, so that what is gone is
     // told as a read tells it.
     struct stat st;
-    if (!m_blockDevice && (::fstat(m_fd, &st) != 0 || st.st_size < offset + length))
+    if (inside > 0 && !m_blockDevice && (::fstat(m_fd, &st) != 0 || st.st_size < offset + inside))
         return nullptr;
-    void* view = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_SHARED | MAP_POPULATE, m_fd,
-                        static_cast<off_t>(offset));
+    // The whole span first, as anonymous memory that is only ever read:
+    // zeros, with no page of its own. The volume's part is then mapped over
+    // its start (the bytes of its last page past the end read as zeros too).
+    void* view = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                        -1, 0);
     if (view == MAP_FAILED)
         return nullptr;
-    if (!CMappedViews::add(static_cast<const uint8_t*>(view), static_cast<size_t>(length))) {
+    // Reading a page of it maps the shared zero page; the huge zero page
+    // spares the faults of 4 KiB ones (a whole window past the end, else,
+    // costs a carving pass 8,192 of them).
+    const int64_t zerosFrom = (inside + page - 1) / page * page;
+    if (zerosFrom < length)
+        ::madvise(static_cast<uint8_t*>(view) + zerosFrom, static_cast<size_t>(length - zerosFrom), MADV_HUGEPAGE);
+    if (inside == 0)
+        return static_cast<const uint8_t*>(view);
+    void* onVolume = ::mmap(view, static_cast<size_t>(inside), PROT_READ, MAP_SHARED | MAP_FIXED | MAP_POPULATE, m_fd,
+                            static_cast<off_t>(offset));
+    if (onVolume == MAP_FAILED
+        || !CMappedViews::add(static_cast<const uint8_t*>(view), static_cast<size_t>(inside))) {
         ::munmap(view, static_cast<size_t>(length));
         return nullptr;
     }

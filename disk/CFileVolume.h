@@ -87,7 +87,9 @@ public:
     // stretch cost a tenth of a warm scan.
     bool cached(int64_t offset, int64_t length) const override;
     // A shared read-only mapping of the stretch, its pages put in place at
-    // once (MAP_POPULATE), listed with CMappedViews.
+    // once (MAP_POPULATE), listed with CMappedViews; past the end of the
+    // volume, untouched anonymous memory (the kernel's zero page: nothing
+    // is allocated or cleared for it).
     const uint8_t* mapView(int64_t offset, int64_t length) override;
     int64_t viewLostBytes(const uint8_t* view) const override;
     int64_t releaseView(const uint8_t* view, int64_t length) override;

@@ -50,13 +50,14 @@ public:
     }
 
     // A read-only view of [offset, offset + length) straight on the page
-    // cache, for a stretch inside the volume that the cache holds, so that a
-    // pass reads it in place instead of copying it; null where that cannot
-    // be (then read()). `offset` on the 4 KiB grid. A byte of the view that
-    // can no longer be read (the source was cut short since, or the disk
-    // fails on a page that had left the cache) reads as zero and is counted
-    // by viewLostBytes(). Each view is given back with releaseView(), which
-    // returns that count.
+    // cache, for a stretch that the cache holds, so that a pass reads it in
+    // place instead of copying it; null where that cannot be (then read()).
+    // `offset` on the 4 KiB grid. What lies past the end of the volume reads
+    // as zeros, as it does through read() callers, so the last window of a
+    // pass is viewed too. A byte of the view that can no longer be read (the
+    // source was cut short since, or the disk fails on a page that had left
+    // the cache) reads as zero and is counted by viewLostBytes(). Each view
+    // is given back with releaseView(), which returns that count.
     virtual const uint8_t* mapView(int64_t offset, int64_t length)
     {
         (void)offset;
