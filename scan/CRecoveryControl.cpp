@@ -15,6 +15,7 @@
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CFreeSpaceRuns.h"
 #include "scan/CSignatureCarver.h"
+#include "scan/CWindowCarver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -583,10 +584,12 @@ void CRecoveryControl::run()
         }
         emit notifyProcess(kProgressTotal, progress());
 
-        m_carver.reset(new CSignatureCarver);
-        CSignatureCarver* carver = m_carver.get();
-        carver->setVolumeLength(reader.length());
-        carver->startAtBlock(static_cast<uint64_t>(start / kSectorSize));
+        // Long windows are carved in two halves at once (see CWindowCarver);
+        // the carver whose state runs on may change from window to window.
+        m_carver.reset(new CWindowCarver);
+        auto carver = [this]() -> CSignatureCarver& { return m_carver->carver(); };
+        carver().setVolumeLength(reader.length());
+        carver().startAtBlock(static_cast<uint64_t>(start / kSectorSize));
         reader.beginSequential();
         if (more && unusedOnly)
             reader.nextWindowAt(piece.offset, roundUp(piece.length));
@@ -595,26 +598,28 @@ void CRecoveryControl::run()
         // reader's position is done, and the open documents began at or
         // after the carver's earliest open block.
         auto checkpoint = [&](bool finished) {
-            saveSession(static_cast<int64_t>(carver->earliestOpenBlock()) * kSectorSize, reader.position(), finished);
+            saveSession(static_cast<int64_t>(carver().earliestOpenBlock()) * kSectorSize, reader.position(), finished);
         };
         // A run is read through short stretches that live files hold, but
         // only what no live file holds is carved: a document that runs into
         // a live file's clusters ends there, as at the end of a run, and is
-        // not whole. `window` shows the bytes from `from` on.
-        auto carveUnused = [&](int64_t from, int64_t to, const uint8_t* window) {
+        // not whole. `window` shows the bytes from `windowStart` on.
+        auto carveUnused = [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to,
+                               const uint8_t* window, int64_t windowStart) {
             CFreeSpaceRuns::Run part;
             // Each turn carves a stretch and moves past it: bounded by `to`.
             for (int64_t at = from; at < to && freeRuns.nextUnused(at, part) && part.offset < to; at = part.end()) {
-                const uint64_t block = static_cast<uint64_t>(part.offset / kSectorSize);
-                if (block != carver->blockCounter()) {
+                const int64_t partStart = std::max(part.offset, from);
+                const uint64_t block = static_cast<uint64_t>(partStart / kSectorSize);
+                if (block != c.blockCounter()) {
                     // Bytes in use lay between: what is open ends before them.
-                    carver->endRun(&m_carveRelay);
-                    carver->startAtBlock(block);
+                    c.endRun(relay);
+                    c.startAtBlock(block);
                 }
                 // A document of this stretch cannot go past its end.
-                carver->setVolumeLength(part.end());
-                const int64_t length = std::min(part.end(), to) - part.offset;
-                carver->carveWindow(&m_carveRelay, window + (part.offset - from), roundUp(length), kSectorSize);
+                c.setVolumeLength(part.end());
+                const int64_t length = std::min(part.end(), to) - partStart;
+                c.carveWindow(relay, window + (partStart - windowStart), roundUp(length), kSectorSize);
             }
         };
         QElapsedTimer sinceSave;
@@ -636,12 +641,21 @@ void CRecoveryControl::run()
                 {
                     ScopedThread carving([&]() {
                         try {
-                            if (unusedOnly)
-                                carveUnused(piece.offset, piece.offset + piece.length, window);
-                            else
-                                carver->carveWindow(&m_carveRelay, window, w, kSectorSize);
+                            const int64_t windowStart = piece.offset;
+                            if (unusedOnly) {
+                                m_carver->carve(&m_carveRelay, piece.offset, piece.offset + piece.length,
+                                                [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to) {
+                                                    carveUnused(c, relay, from, to, window, windowStart);
+                                                });
+                            } else {
+                                m_carver->carve(&m_carveRelay, piece.offset, piece.offset + w,
+                                                [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to) {
+                                                    c.carveWindow(relay, window + (from - windowStart), to - from,
+                                                                  kSectorSize);
+                                                });
+                            }
                             if (unusedOnly && piece.endsRun)
-                                carver->endRun(&m_carveRelay);
+                                carver().endRun(&m_carveRelay);
                         } catch (...) {
                             carveError = std::current_exception();
                         }
@@ -681,7 +695,7 @@ void CRecoveryControl::run()
             checkpoint(false);
         }
         if (failure.isEmpty()) {
-            carver->finishPass(&m_carveRelay);
+            carver().finishPass(&m_carveRelay);
             checkpoint(true);
         }
     } catch (const std::exception& e) {

@@ -19,7 +19,7 @@
 class CAllocationMapSet;
 class CFat32Scanner;
 class CNtfsScanner;
-class CSignatureCarver;
+class CWindowCarver;
 class IAllocationMap;
 class IVolume;
 
@@ -198,7 +198,7 @@ private:
     CNotifyFileNode m_relay;
     std::shared_ptr<CAllocationMapSet> m_allocation;
     std::atomic<int> m_carvedInUse{0};
-    std::unique_ptr<CSignatureCarver> m_carver;
+    std::unique_ptr<CWindowCarver> m_carver;
     std::atomic<bool> m_running{true};
     // The file-system scanners, kept until the worker goes. Stored and
     // reached only under m_passMutex, and stored before the active-pass

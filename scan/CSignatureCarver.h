@@ -52,6 +52,7 @@ public:
     // Length of the volume in bytes: a document that would end past it is
     // cut by the end of the device and is not reported. 0: unknown.
     void setVolumeLength(int64_t length) { m_volumeLength = length; }
+    int64_t volumeLength() const { return m_volumeLength; }
 
     // Analyses one window of `windowLength` bytes in blocks of `blockSize`.
     void carveWindow(CNotifyFileNode* relay, const uint8_t* window, int64_t windowLength, int blockSize);
@@ -78,6 +79,13 @@ public:
     // block when none is: a pass restarted there finds them all again.
     uint64_t earliestOpenBlock() const;
     int openAnalysers() const { return static_cast<int>(m_open.size()); }
+    // Whether a new carver started at `block` would be in this one's state
+    // there: no document is followed, and no PDF end-marker scan ran on the
+    // block before (whose last bytes the next scan would carry over).
+    bool idleAt(uint64_t block) const
+    {
+        return m_open.empty() && m_markers.blockIndex() + 1 != static_cast<int64_t>(block);
+    }
 
 private:
     struct Open

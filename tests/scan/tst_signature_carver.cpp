@@ -4,7 +4,9 @@
 #include "analysers/CarvingFixtures.h"
 #include "analysers/SyntheticDocuments.h"
 #include "scan/CFileTypeCatalogue.h"
+#include "scan/CWindowCarver.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 using namespace fixtures;
@@ -40,6 +42,38 @@ QByteArray smallPdf(int length)
     std::memcpy(b.data(), "%PDF-1.4\n", 9);
     std::memcpy(b.data() + length - 6, "%%EOF", 5);
     return b + "\n";
+}
+
+// The carving pass of carve(), with each window carved by a CWindowCarver
+// that splits every window of two blocks or more.
+QList<CFileNode> carveInHalves(const QByteArray& image, int64_t windowLength, CWindowCarver& halves)
+{
+    CNotifyFileNode relay;
+    QList<CFileNode> found;
+    QObject::connect(&relay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                     [&found](const CFileNode& n) { found.append(n); });
+    halves.setMinimumSplit(2 * kBlock);
+    halves.carver().setVolumeLength(image.size());
+    for (int64_t at = 0; at <= image.size(); at += windowLength) {
+        std::unique_ptr<uint8_t[]> window(new uint8_t[static_cast<size_t>(windowLength)]());
+        const int64_t n = std::min<int64_t>(windowLength, image.size() - at);
+        if (n > 0)
+            std::memcpy(window.get(), image.constData() + at, static_cast<size_t>(n));
+        halves.carve(&relay, at, at + windowLength,
+                     [&](CSignatureCarver& c, CNotifyFileNode* r, int64_t from, int64_t to) {
+                         c.carveWindow(r, window.get() + (from - at), to - from, kBlock);
+                     });
+    }
+    halves.carver().finishPass(&relay);
+    return found;
+}
+
+QStringList listed(const QList<CFileNode>& found)
+{
+    QStringList rows;
+    for (const CFileNode& n : found)
+        rows << QStringLiteral("%1 %2 %3").arg(n.startSector).arg(n.typeCode).arg(n.size);
+    return rows;
 }
 
 } // namespace
@@ -279,6 +313,50 @@ private slots:
         // Ending exactly at the end of the volume is fine.
         QByteArray whole = img.bytes().left(kBoundary + doc.size());
         QCOMPARE(carve(whole, kSmallWindow).size(), 1);
+    }
+
+    // A window's second half carved at once by a fresh carver, which takes
+    // over when nothing crosses the middle: the same documents in the same
+    // order as one carver, wherever the middles fall (inside documents, on
+    // their first or last block, right after a PDF whose end is only a
+    // candidate, between two documents that touch).
+    void halvesCarvedAtOnceFindTheSame()
+    {
+        QRandomGenerator rng(20261207);
+        const std::vector<Golden>& goldens = goldenDocuments();
+        int64_t split = 0;
+        int64_t takenOver = 0;
+        for (int round = 0; round < 16; ++round) {
+            Image img;
+            int64_t at = 0;
+            for (int k = 0; k < 40; ++k) {
+                const int gapBlocks = static_cast<int>(rng.bounded(24));
+                if (rng.bounded(2) == 0) {
+                    QByteArray noise(gapBlocks * kBlock, '\0');
+                    for (char& c : noise)
+                        c = static_cast<char>(rng.bounded(256));
+                    img.putAt(noise, at);
+                }
+                at += gapBlocks * kBlock;
+                const QByteArray doc = rng.bounded(4) == 0
+                    ? smallPdf(1500 + static_cast<int>(rng.bounded(3000)))
+                    : readData(QString::fromLatin1(goldens[rng.bounded(static_cast<quint32>(goldens.size()))].file));
+                img.putAt(doc, at);
+                // Some documents touch the next; others end mid-block.
+                at = roundUp(at + doc.size(), kBlock);
+            }
+            img.padTo(kBlock);
+            const int64_t window = (4 + rng.bounded(60)) * kBlock;
+            CWindowCarver halves;
+            const QStringList once = listed(carve(img.bytes(), window));
+            QCOMPARE(listed(carveInHalves(img.bytes(), window, halves)), once);
+            QVERIFY(!once.isEmpty());
+            split += halves.windowsSplit();
+            takenOver += halves.halvesTakenOver();
+        }
+        // Both ways out of a split were taken.
+        QVERIFY(takenOver > 0);
+        QVERIFY(takenOver < split);
     }
 
     void nullArgumentsDoNothing()
