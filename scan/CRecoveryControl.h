@@ -28,9 +28,11 @@ class IVolume;
 // First the file-system pass reports the documents that live files still
 // own and leaves the volume's allocation map behind; then the raw pass
 // reads the volume window by window (double buffered) and hands each window
-// to the carving pass on a carving thread while the next one is read. Everything found goes out through relay(),
-// except carved documents whose first byte lies in a cluster the file system
-// marks in use: those belong to a live file, whatever it is named.
+// to the carving pass on a carving thread while the next one is read (in two
+// halves at once, see CWindowCarver). Everything found goes out through
+// relay(), except carved documents whose first byte lies in a cluster the
+// file system marks in use: those belong to a live file, whatever it is
+// named.
 //
 // With a session file set, the worker saves what it has done (every
 // checkpoint interval, when stopped and when finished; see CScanJournal),
