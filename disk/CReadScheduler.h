@@ -16,10 +16,10 @@ class IVolume;
 // The stretch is cut into pieces on a fixed grid of the volume; a few
 // threads (the caller among them) take the pieces in ascending order until
 // none is left. On a rotational disk the reads must never step back, or the
-// head seeks to and fro: there one thread reads the pieces in order, and
-// the kernel's own readahead keeps the disk's queue full while every request
-// still moves forward. A stretch the page cache already holds involves no
-// disk at all: it is copied by several threads whatever the disk.
+// head seeks to and fro: there one thread reads the whole stretch with one
+// read, which the kernel cuts into requests that are in flight together and
+// move only forward. A stretch the page cache already holds involves no
+// disk at all: it is copied in pieces by several threads whatever the disk.
 //
 // Each piece is read as the single reader always did: a read error is
 // retried in 64 KiB pieces, readable pieces are kept and unreadable ones
