@@ -243,9 +243,14 @@ IVolume::ReadResult CFileVolume::read(int64_t offset, void* buffer, size_t lengt
 
 bool CFileVolume::cached(int64_t offset, int64_t length) const
 {
+    return heldShare(offset, length, true) >= 1.0;
+}
+
+double CFileVolume::heldShare(int64_t offset, int64_t length, bool stopAtMiss) const
+{
     static const int64_t page = ::sysconf(_SC_PAGESIZE);
     if (offset < 0 || length <= 0)
-        return false;
+        return 0.0;
     const int64_t start = offset - offset % page;
     const size_t span = static_cast<size_t>(offset + length - start);
     const int64_t pages = (static_cast<int64_t>(span) + page - 1) / page;
@@ -253,20 +258,23 @@ bool CFileVolume::cached(int64_t offset, int64_t length) const
     // which of its pages the cache holds.
     void* view = ::mmap(nullptr, span, PROT_READ, MAP_SHARED, m_fd, static_cast<off_t>(start));
     if (view == MAP_FAILED)
-        return true; // cannot tell: the ordinary read is always right
+        return 1.0; // cannot tell: the ordinary read is always right
     constexpr int64_t kSamples = 64;
     const int64_t stride = std::max<int64_t>(1, pages / kSamples);
-    bool held = true;
+    int64_t looked = 0;
+    int64_t held = 0;
     unsigned char state = 0;
     for (int64_t i = 0;; i += stride) {
         i = std::min(i, pages - 1); // the last page is always looked at
         auto* at = static_cast<uint8_t*>(view) + i * page;
-        held = ::mincore(at, static_cast<size_t>(page), &state) == 0 && (state & 1) != 0;
-        if (!held || i == pages - 1)
+        const bool in = ::mincore(at, static_cast<size_t>(page), &state) == 0 && (state & 1) != 0;
+        ++looked;
+        held += in ? 1 : 0;
+        if ((!in && stopAtMiss) || i == pages - 1)
             break;
     }
     ::munmap(view, span);
-    return held;
+    return static_cast<double>(held) / static_cast<double>(looked);
 }
 
 IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t length)
@@ -332,7 +340,11 @@ const uint8_t* CFileVolume::mapView(int64_t offset, int64_t length)
     if (offset < 0 || length <= 0 || offset % page != 0)
         return nullptr;
     const int64_t inside = std::max<int64_t>(0, std::min(length, m_length - offset));
-    if (inside > 0 && !cached(offset, inside))
+    // A stretch the cache holds in the main is viewed too: the pages it has
+    // lost (the kernel reclaims pages not touched for a while) are read in
+    // when the view is made, as an ordinary read would read them, instead
+    // of the whole stretch going to the device.
+    if (inside > 0 && heldShare(offset, inside, false) < kViewedShare)
         return nullptr;
     // An image cut since it was opened is read, so that what is gone is
     // told as a read tells it.

@@ -87,9 +87,10 @@ public:
     // stretch cost a tenth of a warm scan.
     bool cached(int64_t offset, int64_t length) const override;
     // A shared read-only mapping of the stretch, its pages put in place at
-    // once (MAP_POPULATE), listed with CMappedViews; past the end of the
-    // volume, untouched anonymous memory (the kernel's zero page: nothing
-    // is allocated or cleared for it).
+    // once (MAP_POPULATE), listed with CMappedViews, for a stretch of which
+    // the cache holds at least kViewedShare (the rest is read in as the view
+    // is made); past the end of the volume, untouched anonymous memory (the
+    // kernel's zero page: nothing is allocated or cleared for it).
     const uint8_t* mapView(int64_t offset, int64_t length) override;
     int64_t viewLostBytes(const uint8_t* view) const override;
     int64_t releaseView(const uint8_t* view, int64_t length) override;
@@ -110,7 +111,13 @@ private:
     // Whether the disk under a device number spins (queue/rotational in
     // sysfs, of the whole disk when the number is a partition's).
     static bool diskRotational(dev_t device);
+    // The share of the sampled pages of the stretch that the cache holds
+    // (the sample of cached(); with `stopAtMiss` the look stops at the first
+    // page it lacks, and the share is then below 1).
+    double heldShare(int64_t offset, int64_t length, bool stopAtMiss) const;
 
+    // A stretch the cache holds at least this share of is viewed, not read.
+    static constexpr double kViewedShare = 0.5;
 
     int m_fd = -1;
     // The same file opened again with O_DIRECT, or -1 where that is not

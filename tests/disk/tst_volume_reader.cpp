@@ -384,6 +384,30 @@ private slots:
         QVERIFY(volume);
         QVERIFY(volume->read(0, CWindowBuffer(bytes.size()).data(), static_cast<size_t>(bytes.size())).bytes
                 == bytes.size()); // in the cache
+        {
+            // A stretch the cache holds in the main is viewed, the pages it
+            // lost read in; one it has lost in the main is read instead.
+            const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::fsync(fd), 0); // dirty pages are not dropped
+            // Three quarters back in the cache, without readahead.
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+            CWindowBuffer some(3 * 1024 * 1024);
+            QCOMPARE(::pread(fd, some.data(), some.size(), 0), ssize_t(some.size()));
+            if (!volume->cached(bytes.size() - 4096, 4096)) {
+                const uint8_t* most = volume->mapView(0, bytes.size());
+                QVERIFY(most);
+                QVERIFY(std::memcmp(most, bytes.constData(), static_cast<size_t>(bytes.size())) == 0);
+                QCOMPARE(volume->releaseView(most, bytes.size()), qint64(0));
+            }
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+            if (!volume->cached(0, 4096)) // the kernel did drop them
+                QVERIFY(!volume->mapView(0, bytes.size()));
+            ::close(fd);
+            QCOMPARE(volume->read(0, CWindowBuffer(bytes.size()).data(), static_cast<size_t>(bytes.size())).bytes,
+                     bytes.size());
+        }
         const uint8_t* view = volume->mapView(0, bytes.size());
         if (!view)
             QSKIP("this file system gives no views of its files");
