@@ -4,8 +4,9 @@
 #include "disk/IVolume.h"
 #include "scan/CDocumentBytes.h"
 
-#include <QElapsedTimer>
 #include <QMetaObject>
+
+#include <algorithm>
 
 #include <pthread.h>
 #include <sched.h>
@@ -87,8 +88,12 @@ void CDetailsWorker::enqueue(quint64 ticket, const CFileNode& node)
         return;
     m_queue.push_back({ticket, node});
     m_drainedPosted = false;
-    if (!m_thread.joinable())
-        m_thread = std::thread([this]() { run(); });
+    if (m_threads.empty()) {
+        m_sincePost.start();
+        const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+        for (int i = 0; i < threads; ++i)
+            m_threads.emplace_back([this]() { run(); });
+    }
     m_wake.notify_one();
 }
 
@@ -96,13 +101,9 @@ void CDetailsWorker::finishInput()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_inputFinished = true;
-    if (!m_thread.joinable()) {
-        // Nothing was ever queued.
-        m_drainedPosted = true;
-        QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
-        return;
-    }
-    m_wake.notify_one();
+    // Everything may be done already (or nothing was ever queued).
+    postDrainedIfDoneLocked();
+    m_wake.notify_all();
 }
 
 void CDetailsWorker::stop()
@@ -113,44 +114,45 @@ void CDetailsWorker::stop()
         m_cancel = true;
         m_queue.clear();
         m_large.clear();
-        m_wake.notify_one();
+        m_wake.notify_all();
     }
-    if (m_thread.joinable())
-        m_thread.join();
+    for (std::thread& t : m_threads) {
+        if (t.joinable())
+            t.join();
+    }
 }
 
-void CDetailsWorker::post(QVector<Result>* batch)
+void CDetailsWorker::postLocked()
 {
-    if (batch->isEmpty())
+    m_sincePost.restart();
+    if (m_batch.isEmpty())
         return;
-    const QVector<Result> out = std::move(*batch);
-    batch->clear();
+    const QVector<Result> out = std::move(m_batch);
+    m_batch.clear();
     QMetaObject::invokeMethod(this, [this, out]() { emit detailsReady(out); }, Qt::QueuedConnection);
+}
+
+void CDetailsWorker::postDrainedIfDoneLocked()
+{
+    if (!m_inputFinished || m_stopping || m_drainedPosted || !m_queue.empty() || !m_large.empty() || m_busy > 0)
+        return;
+    postLocked();
+    m_drainedPosted = true;
+    QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
 }
 
 void CDetailsWorker::run()
 {
     setIdle(true);
     bool idle = true;
-    QVector<Result> batch;
-    QElapsedTimer sincePost;
-    sincePost.start();
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         if (m_stopping)
             return;
         if (m_queue.empty() && m_large.empty()) {
-            lock.unlock();
-            post(&batch);
-            sincePost.restart();
-            lock.lock();
-            if (m_inputFinished && m_queue.empty() && m_large.empty() && !m_drainedPosted && !m_stopping) {
-                m_drainedPosted = true;
-                QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
-            }
-            m_wake.wait(lock, [this]() {
-                return m_stopping || !m_queue.empty() || !m_large.empty() || (m_inputFinished && !m_drainedPosted);
-            });
+            // Nothing to read now: what was read goes out at once.
+            postLocked();
+            m_wake.wait(lock, [this]() { return m_stopping || !m_queue.empty() || !m_large.empty(); });
             continue;
         }
         if (idle && m_inputFinished) {
@@ -171,18 +173,19 @@ void CDetailsWorker::run()
         Result result;
         result.ticket = job.ticket;
         result.details = CDetailsReader::read(bytes, job.node.typeName, budget, &larger);
-        if (m_cancel)
-            return; // what a cancelled read left is not a result
-        batch.append(result);
-        if (batch.size() >= kBatchSize || sincePost.elapsed() >= kBatchMilliseconds) {
-            post(&batch);
-            sincePost.restart();
-        }
 
         lock.lock();
         --m_busy;
+        if (m_cancel)
+            return; // what a cancelled read left is not a result
         ++m_done;
-        if (larger && !largeTurn)
+        m_batch.append(std::move(result));
+        if (larger && !largeTurn) {
             m_large.push_back(std::move(job));
+            m_wake.notify_one();
+        }
+        if (m_batch.size() >= kBatchSize || m_sincePost.elapsed() >= kBatchMilliseconds)
+            postLocked();
+        postDrainedIfDoneLocked();
     }
 }

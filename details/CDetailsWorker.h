@@ -3,6 +3,7 @@
 #include "details/CDetailsBudget.h"
 #include "scan/CFileNode.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QVector>
 
@@ -12,13 +13,14 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class IVolume;
 
 // The details pass: reads what each found document says about itself and
-// judges its integrity, on a thread of its own at idle CPU and I/O priority,
-// so that the scan's carving pass never waits for it and the interface
-// thread never blocks on it.
+// judges its integrity, on threads of its own (one per core, at most
+// kMaxThreads) at idle CPU and I/O priority, so that the scan's carving pass
+// never waits for it and the interface thread never blocks on it.
 //
 // Documents are queued by ticket as they are listed; results come back in
 // batches (at most every 100 ms, or 256 at once) through detailsReady on the
@@ -28,9 +30,10 @@ class IVolume;
 // first turn (its ticket then comes back a second time).
 //
 // finishInput() says no more documents will come (the scan has ended): the
-// thread leaves the idle class for what is left, which the user now waits
-// for; drained() follows once everything queued is done. The destructor stops the thread and waits for
-// it (a document in progress costs at most its budget).
+// threads leave the idle class for what is left, which the user now waits
+// for; drained() follows once everything queued is done, after the last
+// batch. The destructor stops the threads and waits for them (a document in
+// progress costs at most its budget).
 class CDetailsWorker : public QObject
 {
     Q_OBJECT
@@ -40,6 +43,8 @@ public:
         quint64 ticket = 0;
         CDocumentDetails details;
     };
+
+    static constexpr int kMaxThreads = 4;
 
     explicit CDetailsWorker(QObject* parent = nullptr);
     ~CDetailsWorker() override;
@@ -71,7 +76,10 @@ private:
     };
 
     void run();
-    void post(QVector<Result>* batch);
+    // Under m_mutex: the batch goes out, and then drained() if all is done
+    // (so that it comes after every result).
+    void postLocked();
+    void postDrainedIfDoneLocked();
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
@@ -87,5 +95,8 @@ private:
     bool m_drainedPosted = false;
     int m_busy = 0;
     int m_done = 0;
-    std::thread m_thread;
+    // Results not yet posted, from every thread.
+    QVector<Result> m_batch;
+    QElapsedTimer m_sincePost;
+    std::vector<std::thread> m_threads;
 };
