@@ -3,6 +3,7 @@
 #include "scan/CNotifyFileNode.h"
 
 #include <exception>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -39,13 +40,20 @@ void CWindowCarver::carve(CNotifyFileNode* relay, int64_t from, int64_t to, cons
     std::exception_ptr secondError;
     std::exception_ptr firstError;
     {
-        std::thread second([&]() {
-            try {
-                carveRange(*fresh, &held, middle, to);
-            } catch (...) {
-                secondError = std::current_exception();
-            }
-        });
+        std::thread second;
+        try {
+            second = std::thread([&]() {
+                try {
+                    carveRange(*fresh, &held, middle, to);
+                } catch (...) {
+                    secondError = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: the window is carved on this one.
+            carveRange(*m_carver, relay, from, to);
+            return;
+        }
         try {
             carveRange(*m_carver, relay, from, middle);
         } catch (...) {
