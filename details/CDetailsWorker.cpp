@@ -43,6 +43,7 @@ void setIdle(bool idle)
 CDetailsWorker::CDetailsWorker(QObject* parent)
     : QObject(parent)
 {
+    m_sincePost.start();
 }
 
 CDetailsWorker::~CDetailsWorker()
@@ -89,7 +90,6 @@ void CDetailsWorker::enqueue(quint64 ticket, const CFileNode& node)
     m_queue.push_back({ticket, node});
     m_drainedPosted = false;
     if (m_threads.empty()) {
-        m_sincePost.start();
         const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
         for (int i = 0; i < threads; ++i)
             m_threads.emplace_back([this]() { run(); });
