@@ -33,6 +33,11 @@ public:
             m_state->ready = inflateInit2(&m_state->z, bits) == Z_OK;
             m_ok = m_state->ready;
         }
+        // A reset leaves the input where the last stream stopped (a stream
+        // that ended before its input did, or failed): none of it is this
+        // stream's.
+        m_state->z.next_in = nullptr;
+        m_state->z.avail_in = 0;
     }
     ~Stream()
     {

@@ -1,4 +1,5 @@
 #include "details/CDetailsReader.h"
+#include "details/CInflater.h"
 #include "details/COleDetailsReader.h"
 #include "details/CPdfDetailsReader.h"
 #include "disk/CMemoryVolume.h"
@@ -94,6 +95,7 @@ private slots:
     void hostileInputsStayInBudget();
     void readsFollowExtentsAndHoles();
     void inPlaceAndStreamedChecksAgree();
+    void streamsOnOneThreadKeepToTheirOwnInput();
 };
 
 void tst_details::knownDocuments_data()
@@ -331,6 +333,25 @@ void tst_details::inPlaceAndStreamedChecksAgree()
     }
     QCOMPARE(detailsOf(storedDamaged, QStringLiteral("ZIP")).integrityReason,
              QStringLiteral("member %1 fails its CRC-32 check").arg(QString::fromUtf8(firstName)));
+}
+
+// zlib's state is kept per thread from one stream to the next: a stream that
+// ends before its input does (a PDF's /Length past the data), or fails,
+// must leave none of that input to the next one.
+void tst_details::streamsOnOneThreadKeepToTheirOwnInput()
+{
+    const QByteArray text("the document's own words, the document's own words");
+    const QByteArray packed = qCompress(text).mid(4); // zlib format, without Qt's length
+    QByteArray out;
+    QCOMPARE(CInflater::inflateArray(packed + "\nendstream", CInflater::Format::Zlib, 1 << 20, &out),
+             CInflater::Result::Ok);
+    QCOMPARE(out, text);
+    QCOMPARE(CInflater::inflateArray(packed, CInflater::Format::Zlib, 1 << 20, &out), CInflater::Result::Ok);
+    QCOMPARE(out, text);
+    QVERIFY(CInflater::inflateArray(QByteArray("\x78\x9c\xff\xff\xff", 5), CInflater::Format::Zlib, 1 << 20, &out)
+            != CInflater::Result::Ok);
+    QCOMPARE(CInflater::inflateArray(packed, CInflater::Format::Zlib, 1 << 20, &out), CInflater::Result::Ok);
+    QCOMPARE(out, text);
 }
 
 QTEST_GUILESS_MAIN(tst_details)
