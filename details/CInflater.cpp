@@ -158,15 +158,9 @@ CInflater::Result CInflater::inflate(CDocumentBytes& bytes, int64_t position, in
             *length = 0;
             return true;
         }
-        if (bytes.inMemory()) {
-            *piece = bytes.view(position + done, n);
-            if (!*piece)
-                return false;
-        } else {
-            if (!bytes.read(position + done, stream.in(), n))
-                return false;
-            *piece = stream.in();
-        }
+        *piece = bytes.viewOrRead(position + done, n, stream.in());
+        if (!*piece)
+            return false;
         done += n;
         *length = static_cast<int>(n);
         return true;
@@ -214,44 +208,31 @@ CInflater::Result CInflater::inflateWhole(const uint8_t* input, int64_t inputLen
     *out = nullptr;
     if (!input || inputLength < 0 || inputLength > kMaxWhole * 64 || outCapacity < 0 || outCapacity > kMaxWhole)
         return Result::Corrupt;
-    // One raw-deflate stream and one output buffer per thread, kept
-    // (reset, grown, never shrunk past kMaxWhole) from one member to the next.
-    struct Scratch
-    {
-        z_stream stream{};
-        bool ready = false;
-        std::vector<uint8_t> buffer;
-        Scratch() { ready = inflateInit2(&stream, -MAX_WBITS) == Z_OK; }
-        Scratch(const Scratch&) = delete;
-        Scratch& operator=(const Scratch&) = delete;
-        ~Scratch()
-        {
-            if (ready)
-                inflateEnd(&stream);
-        }
-    };
-    thread_local Scratch scratch;
-    if (!scratch.ready || inflateReset(&scratch.stream) != Z_OK)
+    // This thread's stream (see Stream), and an output buffer kept (grown,
+    // never past kMaxWhole) from one member to the next.
+    Stream stream(Format::Raw);
+    if (!stream.ok())
         return Result::Corrupt;
+    thread_local std::vector<uint8_t> buffer;
     const size_t capacity = static_cast<size_t>(outCapacity);
-    if (scratch.buffer.size() < capacity + 1)
-        scratch.buffer.resize(capacity + 1);
+    if (buffer.size() < capacity + 1)
+        buffer.resize(capacity + 1);
     // One byte of room past the capacity tells a stream that makes more
     // than it from one that fills it exactly.
-    z_stream& z = scratch.stream;
-    z.next_in = const_cast<Bytef*>(input);
-    z.avail_in = static_cast<uInt>(inputLength);
-    z.next_out = scratch.buffer.data();
-    z.avail_out = static_cast<uInt>(capacity + 1);
-    const int r = ::inflate(&z, Z_FINISH);
-    const size_t made = capacity + 1 - z.avail_out;
+    z_stream* z = stream.z();
+    z->next_in = const_cast<Bytef*>(input);
+    z->avail_in = static_cast<uInt>(inputLength);
+    z->next_out = buffer.data();
+    z->avail_out = static_cast<uInt>(capacity + 1);
+    const int r = ::inflate(z, Z_FINISH);
+    const size_t made = capacity + 1 - z->avail_out;
     if (made > capacity) {
         *produced = outCapacity + 1;
         return Result::OverBudget;
     }
     if (r != Z_STREAM_END)
         return Result::Corrupt;
-    *out = scratch.buffer.data();
+    *out = buffer.data();
     *produced = static_cast<int64_t>(made);
     return Result::Ok;
 }

@@ -54,16 +54,6 @@ struct Directory
     QVector<Member> members;
 };
 
-// `length` bytes at `position`: in place when the document is in memory,
-// else read into `copy`. Null on failure.
-const uint8_t* viewOrCopy(CDocumentBytes& bytes, int64_t position, int64_t length, QByteArray* copy)
-{
-    if (bytes.inMemory())
-        return bytes.view(position, length);
-    *copy = bytes.bytes(position, length);
-    return copy->size() == length ? reinterpret_cast<const uint8_t*>(copy->constData()) : nullptr;
-}
-
 // The position of the member's data in the document, or -1 (reason set).
 int64_t dataOf(CDocumentBytes& bytes, const Directory& dir, const Member& m, QString* reason)
 {
@@ -87,7 +77,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
     const int64_t size = bytes.size();
     const int64_t tailLength = std::min<int64_t>(size, kEndSize + kMaxComment);
     QByteArray copy;
-    const uint8_t* t = viewOrCopy(bytes, size - tailLength, tailLength, &copy);
+    const uint8_t* t = bytes.viewOrCopy(size - tailLength, tailLength, &copy);
     if (!t && tailLength > 0)
         return false;
     const int tailSize = static_cast<int>(tailLength);
@@ -138,7 +128,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
     if (static_cast<int64_t>(cdSize) > budget.readBytes || static_cast<int64_t>(count) > budget.items)
         return false; // too large for this budget; reason stays empty
     const int cdLength = static_cast<int>(cdSize);
-    const uint8_t* p = viewOrCopy(bytes, dir->start, cdLength, &copy);
+    const uint8_t* p = bytes.viewOrCopy(dir->start, cdLength, &copy);
     if (!p && cdLength > 0)
         return false;
     dir->members.reserve(static_cast<int>(std::min<uint64_t>(count, cdSize / kCentralSize)));
@@ -292,12 +282,9 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
             }
             for (int64_t done = 0; !damaged && done < static_cast<int64_t>(m.compressed);) {
                 const int64_t n = std::min<int64_t>(kPiece, static_cast<int64_t>(m.compressed) - done);
-                const uint8_t* piece = bytes.inMemory() ? bytes.view(data + done, n) : nullptr;
-                if (!piece) {
-                    if (bytes.inMemory() || !bytes.read(data + done, buffer.data(), n))
-                        break;
-                    piece = buffer.data();
-                }
+                const uint8_t* piece = bytes.viewOrRead(data + done, n, buffer.data());
+                if (!piece)
+                    break;
                 crc = CInflater::crc32(crc, piece, static_cast<size_t>(n));
                 done += n;
                 produced = done;

@@ -207,6 +207,21 @@ const uint8_t* CDocumentBytes::view(int64_t position, int64_t length)
     return m_data + position;
 }
 
+const uint8_t* CDocumentBytes::viewOrRead(int64_t position, int64_t length, uint8_t* buffer)
+{
+    if (m_data)
+        return view(position, length);
+    return read(position, buffer, length) ? buffer : nullptr;
+}
+
+const uint8_t* CDocumentBytes::viewOrCopy(int64_t position, int64_t length, QByteArray* copy)
+{
+    if (m_data)
+        return view(position, length);
+    *copy = bytes(position, length);
+    return copy->size() == length ? reinterpret_cast<const uint8_t*>(copy->constData()) : nullptr;
+}
+
 bool CDocumentBytes::preload(int64_t maxSize)
 {
     if (m_data)

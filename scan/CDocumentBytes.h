@@ -53,6 +53,11 @@ public:
     // while the document is in memory (null otherwise, or on failure). Valid
     // as long as this object.
     const uint8_t* view(int64_t position, int64_t length);
+    // `length` bytes at `position`, charged as a read: in place while the
+    // document is in memory, else read into `buffer` (room for `length`
+    // bytes) or into `copy`. Null on failure.
+    const uint8_t* viewOrRead(int64_t position, int64_t length, uint8_t* buffer);
+    const uint8_t* viewOrCopy(int64_t position, int64_t length, QByteArray* copy);
     bool inMemory() const { return m_data != nullptr; }
     // Reads the whole document into memory when it is at most `maxSize`
     // bytes (and the read budget allows that much): true when it is in
