@@ -10,7 +10,7 @@ class IVolume;
 
 // Presents the bytes of a volume through a large in-memory window.
 //
-// A window the page cache holds whole is shown in place, through a
+// A window the page cache holds (in the main) is shown in place, through a
 // read-only view of the volume (IVolume::mapView), rather than copied into
 // a half: the copy was most of the cost of a scan on a warm cache.
 //

@@ -534,7 +534,6 @@ void CRecoveryControl::run()
         int64_t offset = 0;
         int64_t length = 0;
         int64_t runEnd = 0;
-        bool startsRun = false;
         bool endsRun = false;
     };
     auto roundUp = [](int64_t n) { return n + (kSectorSize - n % kSectorSize) % kSectorSize; };
@@ -547,12 +546,11 @@ void CRecoveryControl::run()
         CDiskMappingPointer reader(m_volume.get(), unusedOnly ? volumeLength : start, m_windowSize);
         const uint32_t w = reader.windowSize();
         CFreeSpaceRuns::Run run;
-        auto pieceOfRun = [&](int64_t at, const CFreeSpaceRuns::Run& r, bool first) {
+        auto pieceOfRun = [&](int64_t at, const CFreeSpaceRuns::Run& r) {
             Piece p;
             p.offset = at;
             p.length = std::min<int64_t>(w, r.end() - at);
             p.runEnd = r.end();
-            p.startsRun = first;
             p.endsRun = p.offset + p.length >= r.end();
             return p;
         };
@@ -564,12 +562,12 @@ void CRecoveryControl::run()
                 return next.offset <= volumeLength;
             }
             if (!p.endsRun) {
-                next = pieceOfRun(p.offset + p.length, run, false);
+                next = pieceOfRun(p.offset + p.length, run);
                 return true;
             }
             if (!freeRuns.next(p.runEnd, run))
                 return false;
-            next = pieceOfRun(run.offset, run, true);
+            next = pieceOfRun(run.offset, run);
             return true;
         };
         Piece piece;
@@ -577,7 +575,7 @@ void CRecoveryControl::run()
         if (unusedOnly) {
             more = freeRuns.next(start, run);
             if (more)
-                piece = pieceOfRun(run.offset, run, true);
+                piece = pieceOfRun(run.offset, run);
         } else {
             piece.offset = start;
             piece.length = w;
@@ -641,19 +639,16 @@ void CRecoveryControl::run()
                 {
                     ScopedThread carving([&]() {
                         try {
+                            // A piece of the whole source is a whole window.
                             const int64_t windowStart = piece.offset;
-                            if (unusedOnly) {
-                                m_carver->carve(&m_carveRelay, piece.offset, piece.offset + piece.length,
-                                                [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to) {
+                            m_carver->carve(&m_carveRelay, piece.offset, piece.offset + piece.length,
+                                            [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to) {
+                                                if (unusedOnly)
                                                     carveUnused(c, relay, from, to, window, windowStart);
-                                                });
-                            } else {
-                                m_carver->carve(&m_carveRelay, piece.offset, piece.offset + w,
-                                                [&](CSignatureCarver& c, CNotifyFileNode* relay, int64_t from, int64_t to) {
+                                                else
                                                     c.carveWindow(relay, window + (from - windowStart), to - from,
                                                                   kSectorSize);
-                                                });
-                            }
+                                            });
                             if (unusedOnly && piece.endsRun)
                                 carver().endRun(&m_carveRelay);
                         } catch (...) {

@@ -28,7 +28,6 @@ namespace {
 // file is a record.
 const char kRecordsKey[] = ",\"records\":[";
 
-
 constexpr int kIdentityBytes = 64 * 1024;
 constexpr int kBootSector = 512;
 constexpr int kNtfsSerialOffset = 0x48;  // 8 bytes
@@ -304,7 +303,7 @@ bool CScanJournal::save(const QString& path, const State& state, const std::vect
     // their JSON at once would cost more memory than the whole scan.
     QByteArray head = QJsonDocument(root).toJson(QJsonDocument::Compact);
     head.chop(1); // the closing brace; the records go before it
-    head += root.isEmpty() ? "\"records\":[" : kRecordsKey;
+    head += kRecordsKey; // after the other keys, of which there are always some
     file.write(head);
     bool first = true;
     for (const QByteArray& r : records) {
