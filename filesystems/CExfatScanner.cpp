@@ -4,6 +4,7 @@
 #include "disk/LittleEndian.h"
 #include "filesystems/CBitmapAllocationMap.h"
 #include "filesystems/CClusterBitSet.h"
+#include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -15,9 +16,6 @@
 #include <cstring>
 
 namespace {
-
-// What a unit of a name that is no character becomes.
-constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 // Main boot sector.
 constexpr size_t kFileSystemNameField = 3;
@@ -550,17 +548,9 @@ size_t CExfatScanner::readEntrySet(const std::vector<uint8_t>& bytes, size_t ind
     }
     set.file = file;
     set.stream = stream;
-    // The format allows neither NUL nor "/" in a name, and a half of a
-    // surrogate pair is no character: such units, from a damaged or hostile
-    // set, become U+FFFD so that a name never turns into a path.
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t c = units[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
-            ++i; // a whole pair
-        else if ((c >= 0xD800 && c <= 0xDFFF) || c == 0 || c == u'/')
-            units[i] = kReplacementCharacter;
-    }
-    set.name = QString::fromUtf16(units.data(), static_cast<int>(units.size()));
+    // The format allows neither NUL nor "/" in a name: a damaged or hostile
+    // set's name is made safe all the same.
+    set.name = CFileNameText::fromUnits(units.data(), units.size());
     set.deleted = !inUse || inDeletedDirectory;
     return setEntries;
 }

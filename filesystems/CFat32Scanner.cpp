@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CFatAllocationMap.h"
+#include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -94,9 +95,6 @@ bool isLongNamePiece(uint8_t attribute)
 {
     return (attribute & kAttrLongNameMask) == kAttrLongName;
 }
-
-// What a unit of a long name that is no character becomes.
-constexpr char16_t kReplacementCharacter = 0xFFFD;
 
 // First bytes that end the reading of a root directory cluster: the end
 // marker, control bytes and characters no short name may hold.
@@ -192,23 +190,14 @@ QString withExtension(const QString& name, int typeCode)
     return (dot < 0 ? name + QLatin1Char('.') : name.left(dot + 1)) + (upper ? extension : extension.toLower());
 }
 
-// The units of a long name up to its end (a NUL or the 0xFFFF padding). A
-// "/" (which would make it a path) and a half of a surrogate pair (which is
-// no character) become U+FFFD: names come from whatever the disk holds.
+// The units of a long name up to its end (a NUL or the 0xFFFF padding),
+// made safe (CFileNameText).
 QString unitsText(const std::vector<char16_t>& units)
 {
     size_t length = 0;
     while (length < units.size() && units[length] != 0 && units[length] != 0xFFFF)
         ++length;
-    std::vector<char16_t> text(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(length));
-    for (size_t i = 0; i < length; ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            ++i; // a whole pair
-        else if ((c >= 0xD800 && c <= 0xDFFF) || c == u'/')
-            text[i] = kReplacementCharacter;
-    }
-    return QString::fromUtf16(text.data(), static_cast<int>(length));
+    return CFileNameText::fromUnits(units.data(), length);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "filesystems/CMFTRecord.h"
 
 #include "disk/LittleEndian.h"
+#include "filesystems/CFileNameText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -330,23 +331,10 @@ void CMFTRecord::readDataRuns(const uint8_t* attribute, uint32_t attributeLength
 
 QString CMFTRecord::nameFromUnits(const uint8_t* units, unsigned count)
 {
-    constexpr char16_t kReplacement = 0xFFFD;
     std::vector<char16_t> text(count);
     for (unsigned i = 0; i < count; ++i)
         text[i] = static_cast<char16_t>(le::u16(units + 2 * i));
-    for (unsigned i = 0; i < count; ++i) {
-        const char16_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 < count && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-                ++i; // a whole pair
-                continue;
-            }
-            text[i] = kReplacement;
-        } else if ((c >= 0xDC00 && c <= 0xDFFF) || c == 0 || c == u'/') {
-            text[i] = kReplacement;
-        }
-    }
-    return QString::fromUtf16(text.data(), static_cast<int>(count));
+    return CFileNameText::fromUnits(text.data(), text.size());
 }
 
 void CMFTRecord::readDataPiece(const uint8_t* attribute, uint32_t attributeLength)

@@ -145,9 +145,9 @@ public:
     bool attributeListNonResident() const { return m_attributeListNonResident; }
     const std::vector<ListEntry>& attributeList() const { return m_listEntries; }
 
-    // Builds a file name from its UTF-16 units: an unpaired surrogate, a NUL
-    // or a "/" (none of which a name may hold) becomes U+FFFD, so that the
-    // name always converts to valid UTF-8 and never reads as a path.
+    // Builds a file name from its little-endian UTF-16 units, made safe as
+    // CFileNameText makes every name (an unpaired surrogate, a NUL or a "/"
+    // becomes U+FFFD).
     static QString nameFromUnits(const uint8_t* units, unsigned count);
     uint32_t bytesPerCluster() const { return m_bytesPerCluster; }
 
