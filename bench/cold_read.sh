@@ -68,10 +68,7 @@ if [ ! -f "$img" ]; then
         echo "cold_read: need $((need_kib / 1024)) MiB free in $dir, have $((free_kib / 1024)) MiB" >&2
         exit 1
     fi
-    echo "building $img ($size_mib MiB of random, zero and document regions)" >&2
-    docs=$(python3 bench/mixed_image.py "$img" "$size_mib" tests/data/*.pdf tests/data/*.doc tests/data/*.xls \
-        tests/data/*.ppt tests/data/*.docx tests/data/*.xlsx tests/data/*.pptx tests/data/*.zip)
-    echo "placed $docs documents" >&2
+    bench/ensure_mixed_image.sh "$img" "$size_mib"
 fi
 bytes=$(stat -c %s "$img")
 half=$(( bytes / 2 / 1048576 * 1048576 ))

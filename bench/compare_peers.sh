@@ -67,12 +67,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ ! -f "$img" ] || [ "$(stat -c %s "$img")" -ne $((size_mib * 1024 * 1024)) ]; then
-    echo "building $img ($size_mib MiB of random, zero and document regions)" >&2
-    docs=$(python3 bench/mixed_image.py "$img" "$size_mib" tests/data/*.pdf tests/data/*.doc tests/data/*.xls \
-        tests/data/*.ppt tests/data/*.docx tests/data/*.xlsx tests/data/*.pptx tests/data/*.zip)
-    echo "placed $docs documents" >&2
-fi
+bench/ensure_mixed_image.sh "$img" "$size_mib"
 bytes=$(stat -c %s "$img")
 
 scalpel_conf=$dir/scalpel.conf

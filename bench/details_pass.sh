@@ -36,10 +36,7 @@ if [ ! -f "$mixed_img" ] || [ "$(stat -c %s "$mixed_img")" -ne $((size_mib * 102
         echo "details_pass: need $((size_mib + 128)) MiB free in $dir" >&2
         exit 1
     fi
-    echo "building $mixed_img ($size_mib MiB of random, zero and document regions)" >&2
-    docs=$(python3 bench/mixed_image.py "$mixed_img" "$size_mib" tests/data/*.pdf tests/data/*.doc tests/data/*.xls \
-        tests/data/*.ppt tests/data/*.docx tests/data/*.xlsx tests/data/*.pptx tests/data/*.zip)
-    echo "$docs documents placed" >&2
+    bench/ensure_mixed_image.sh "$mixed_img" "$size_mib"
 fi
 
 cat "$mixed_img" > /dev/null

@@ -48,12 +48,7 @@ if [ ! -f "$random_img" ] || [ "$(stat -c %s "$random_img")" -ne $((size_mib * 1
     head -c $((size_mib * 1024 * 1024)) /dev/urandom > "$random_img"
 fi
 
-if [ ! -f "$mixed_img" ] || [ "$(stat -c %s "$mixed_img")" -ne $((size_mib * 1024 * 1024)) ]; then
-    echo "building $mixed_img ($size_mib MiB of random, zero and document regions)" >&2
-    docs=$(python3 bench/mixed_image.py "$mixed_img" "$size_mib" tests/data/*.pdf tests/data/*.doc tests/data/*.xls \
-        tests/data/*.ppt tests/data/*.docx tests/data/*.xlsx tests/data/*.pptx tests/data/*.zip)
-    echo "$docs documents placed" >&2
-fi
+bench/ensure_mixed_image.sh "$mixed_img" "$size_mib"
 
 now() { date +%s.%N; }
 
