@@ -57,6 +57,13 @@ void CDetailsWorker::setVolume(std::shared_ptr<IVolume> volume)
     m_volume = std::move(volume);
 }
 
+void CDetailsWorker::setPieceSearch(const CPieceSearch::Settings& settings, bool enabled)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pieceSettings = settings;
+    m_piecesEnabled = enabled;
+}
+
 void CDetailsWorker::setBudgets(const CDetailsBudget& first, const CDetailsBudget& large)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -79,7 +86,8 @@ int CDetailsWorker::done() const
 bool CDetailsWorker::isDrained() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_inputFinished && m_queue.empty() && m_large.empty() && m_busy == 0;
+    return m_inputFinished && m_queue.empty() && m_large.empty() && m_busy == 0
+        && (m_piecesTurn == PiecesTurn::Done || m_threads.empty());
 }
 
 void CDetailsWorker::enqueue(quint64 ticket, const CFileNode& node)
@@ -89,6 +97,8 @@ void CDetailsWorker::enqueue(quint64 ticket, const CFileNode& node)
         return;
     m_queue.push_back({ticket, node});
     m_drainedPosted = false;
+    if (m_piecesTurn == PiecesTurn::Done)
+        m_piecesTurn = PiecesTurn::Pending;
     if (m_threads.empty()) {
         const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
         for (int i = 0; i < threads; ++i)
@@ -136,9 +146,37 @@ void CDetailsWorker::postDrainedIfDoneLocked()
 {
     if (!m_inputFinished || m_stopping || m_drainedPosted || !m_queue.empty() || !m_large.empty() || m_busy > 0)
         return;
+    // The search for pieces comes last (no thread was ever started when no
+    // document came).
+    if (m_piecesTurn != PiecesTurn::Done && !m_threads.empty())
+        return;
     postLocked();
     m_drainedPosted = true;
     QMetaObject::invokeMethod(this, [this]() { emit drained(); }, Qt::QueuedConnection);
+}
+
+QVector<CDetailsWorker::Result> CDetailsWorker::searchPieces()
+{
+    QVector<Result> out;
+    CPiecesPass pass;
+    std::shared_ptr<IVolume> volume;
+    CPieceSearch::Settings settings;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_piecesEnabled || !m_pieces.hasBroken())
+            return out;
+        pass = m_pieces;
+        volume = m_volume;
+        settings = m_pieceSettings;
+    }
+    for (const CPiecesPass::Found& f : pass.run(volume.get(), settings, &m_cancel)) {
+        Result r;
+        r.ticket = f.ticket;
+        r.details = f.outcome.details;
+        r.pieces = f.outcome.pieces;
+        out.append(r);
+    }
+    return out;
 }
 
 void CDetailsWorker::run()
@@ -146,13 +184,42 @@ void CDetailsWorker::run()
     setIdle(true);
     bool idle = true;
     std::unique_lock<std::mutex> lock(m_mutex);
+    const auto piecesDue = [this]() {
+        return m_inputFinished && m_piecesTurn == PiecesTurn::Pending && m_queue.empty() && m_large.empty()
+            && m_busy == 0;
+    };
     for (;;) {
         if (m_stopping)
             return;
+        if (piecesDue()) {
+            m_piecesTurn = PiecesTurn::Running;
+            ++m_busy;
+            if (idle) {
+                setIdle(false);
+                idle = false;
+            }
+            lock.unlock();
+            QVector<Result> found = searchPieces();
+            lock.lock();
+            --m_busy;
+            if (m_cancel)
+                return;
+            m_piecesTurn = PiecesTurn::Done;
+            m_done += found.size();
+            m_batch += found;
+            // A document that came meanwhile has its turn, then the search again.
+            if (!m_queue.empty())
+                m_piecesTurn = PiecesTurn::Pending;
+            postLocked();
+            postDrainedIfDoneLocked();
+            continue;
+        }
         if (m_queue.empty() && m_large.empty()) {
             // Nothing to read now: what was read goes out at once.
             postLocked();
-            m_wake.wait(lock, [this]() { return m_stopping || !m_queue.empty() || !m_large.empty(); });
+            m_wake.wait(lock, [this, &piecesDue]() {
+                return m_stopping || !m_queue.empty() || !m_large.empty() || piecesDue();
+            });
             continue;
         }
         if (idle && m_inputFinished) {
@@ -179,6 +246,7 @@ void CDetailsWorker::run()
         if (m_cancel)
             return; // what a cancelled read left is not a result
         ++m_done;
+        m_pieces.note(job.ticket, job.node, result.details);
         m_batch.append(std::move(result));
         if (larger && !largeTurn) {
             m_large.push_back(std::move(job));
@@ -186,6 +254,8 @@ void CDetailsWorker::run()
         }
         if (m_batch.size() >= kBatchSize || m_sincePost.elapsed() >= kBatchMilliseconds)
             postLocked();
+        if (piecesDue())
+            m_wake.notify_all();
         postDrainedIfDoneLocked();
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "details/CDetailsBudget.h"
+#include "details/CPiecesPass.h"
 #include "scan/CFileNode.h"
 
 #include <QElapsedTimer>
@@ -29,6 +30,11 @@ class IVolume;
 // looked at again with the large budget once every document has had its
 // first turn (its ticket then comes back a second time).
 //
+// Once every document had its turns and no more will come, the carved
+// documents whose structure broke are searched for their other pieces
+// (CPieceSearch): one that is found whole comes back a last time, with its
+// pieces; whole documents' stretches are never taken for another's piece.
+//
 // finishInput() says no more documents will come (the scan has ended): the
 // threads leave the idle class for what is left, which the user now waits
 // for; drained() follows once everything queued is done, after the last
@@ -42,6 +48,10 @@ public:
     {
         quint64 ticket = 0;
         CDocumentDetails details;
+        // Not empty: the document was found to lie in these pieces of the
+        // source, in order (its size is their sum), and `details` are the
+        // assembly's.
+        QVector<CFileNode::Extent> pieces;
     };
 
     static constexpr int kMaxThreads = 4;
@@ -52,6 +62,10 @@ public:
     // Before the first document is queued.
     void setVolume(std::shared_ptr<IVolume> volume);
     void setBudgets(const CDetailsBudget& first, const CDetailsBudget& large);
+    // How carved documents that break are searched for their other pieces
+    // once every document was read (the cluster grid, the reach); off with
+    // `enabled` false.
+    void setPieceSearch(const CPieceSearch::Settings& settings, bool enabled = true);
 
     // Documents still to be read (both turns), and documents read so far.
     int pending() const;
@@ -76,6 +90,8 @@ private:
     };
 
     void run();
+    // The search for broken documents' pieces, on one thread, unlocked.
+    QVector<Result> searchPieces();
     // Under m_mutex: the batch goes out, and then drained() if all is done
     // (so that it comes after every result).
     void postLocked();
@@ -93,6 +109,18 @@ private:
     // Raised by stop(): the document being read fails its next read.
     std::atomic<bool> m_cancel{false};
     bool m_drainedPosted = false;
+    CPieceSearch::Settings m_pieceSettings;
+    bool m_piecesEnabled = true;
+    // Pending, running, or done once the input finished.
+    enum class PiecesTurn
+    {
+        Pending,
+        Running,
+        Done,
+    };
+    PiecesTurn m_piecesTurn = PiecesTurn::Pending;
+    // What the search for pieces needs of every document read.
+    CPiecesPass m_pieces;
     int m_busy = 0;
     int m_done = 0;
     // Results not yet posted, from every thread.

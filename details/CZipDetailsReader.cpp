@@ -36,23 +36,8 @@ constexpr int64_t kMaxMetadataMember = 1 << 20;
 // How much of a stored member is checked at once.
 constexpr int64_t kPiece = 64 * 1024;
 
-struct Member
-{
-    QString name;
-    uint16_t flags = 0;
-    uint16_t method = 0;
-    uint32_t crc = 0;
-    uint64_t compressed = 0;
-    uint64_t size = 0;
-    uint64_t localOffset = 0;
-};
-
-struct Directory
-{
-    int64_t base = 0; // where the archive's offset 0 lies in the document
-    int64_t start = 0;
-    QVector<Member> members;
-};
+using Member = CZipDetailsReader::Member;
+using Directory = CZipDetailsReader::Directory;
 
 // The position of the member's data in the document, or -1 (reason set).
 int64_t dataOf(CDocumentBytes& bytes, const Directory& dir, const Member& m, QString* reason)
@@ -72,7 +57,10 @@ int64_t dataOf(CDocumentBytes& bytes, const Directory& dir, const Member& m, QSt
     return data;
 }
 
-bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Directory* dir, QString* reason)
+} // namespace
+
+bool CZipDetailsReader::readDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Directory* dir,
+                                      QString* reason)
 {
     const int64_t size = bytes.size();
     const int64_t tailLength = std::min<int64_t>(size, kEndSize + kMaxComment);
@@ -93,6 +81,7 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
         return false;
     }
     const int64_t endPos = size - tailLength + end;
+    dir->end = endPos + kEndSize + u16(t + end + 20);
     uint64_t count = u16(t + end + 10);
     uint64_t cdSize = u32(t + end + 12);
     uint64_t cdOffset = u32(t + end + 16);
@@ -179,6 +168,8 @@ bool findDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Director
     return true;
 }
 
+namespace {
+
 // The member's bytes, inflated, up to `limit`; empty on any failure.
 QByteArray memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member& m, int64_t limit)
 {
@@ -199,11 +190,95 @@ QByteArray memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member
 
 } // namespace
 
+CZipDetailsReader::MemberCheck CZipDetailsReader::checkMember(CDocumentBytes& bytes, const Directory& dir,
+                                                             const Member& m, int64_t* inflateLeft,
+                                                             std::vector<uint8_t>* buffer, QString* reason)
+{
+    if (m.flags & kFlagEncrypted) {
+        *reason = CZipDetailsReader::tr("member %1 is encrypted and was not checked").arg(m.name);
+        return MemberCheck::Unchecked;
+    }
+    if (m.method != kMethodStored && m.method != kMethodDeflated) {
+        *reason = CZipDetailsReader::tr("member %1 uses compression method %2, which is not checked").arg(m.name).arg(m.method);
+        return MemberCheck::Unchecked;
+    }
+    if (!bytes.inMemory() && buffer->size() < static_cast<size_t>(kPiece))
+        buffer->resize(kPiece);
+    const int64_t data = dataOf(bytes, dir, m, reason);
+    if (data < 0)
+        return bytes.budgetSpent() ? MemberCheck::OverBudget : MemberCheck::Damaged;
+    uint32_t crc = 0;
+    int64_t produced = 0;
+    bool damaged = false;
+    if (m.method == kMethodStored) {
+        if (m.size != m.compressed) {
+            *reason = CZipDetailsReader::tr("member %1 is stored with two different sizes").arg(m.name);
+            damaged = true;
+        }
+        for (int64_t done = 0; !damaged && done < static_cast<int64_t>(m.compressed);) {
+            const int64_t n = std::min<int64_t>(kPiece, static_cast<int64_t>(m.compressed) - done);
+            const uint8_t* piece = bytes.viewOrRead(data + done, n, buffer->data());
+            if (!piece)
+                break;
+            crc = CInflater::crc32(crc, piece, static_cast<size_t>(n));
+            done += n;
+            produced = done;
+        }
+        if (bytes.budgetSpent())
+            return MemberCheck::OverBudget;
+    } else {
+        if (static_cast<int64_t>(std::min<uint64_t>(m.size, INT64_MAX)) > *inflateLeft)
+            return MemberCheck::OverBudget;
+        CInflater::Result r;
+        if (bytes.inMemory() && static_cast<int64_t>(m.size) <= CInflater::kMaxWhole) {
+            // The whole member at once, in place.
+            const uint8_t* in = bytes.view(data, static_cast<int64_t>(m.compressed));
+            if (!in)
+                return MemberCheck::OverBudget;
+            const uint8_t* out = nullptr;
+            r = CInflater::inflateWhole(in, static_cast<int64_t>(m.compressed), static_cast<int64_t>(m.size), &out,
+                                        &produced);
+            if (r == CInflater::Result::Ok)
+                crc = CInflater::crc32(crc, out, static_cast<size_t>(produced));
+        } else {
+            r = CInflater::inflate(bytes, data, static_cast<int64_t>(m.compressed), CInflater::Format::Raw,
+                                   static_cast<int64_t>(m.size),
+                                   [&crc](const uint8_t* p, int n) {
+                                       crc = CInflater::crc32(crc, p, static_cast<size_t>(n));
+                                       return true;
+                                   },
+                                   &produced);
+        }
+        if (bytes.budgetSpent())
+            return MemberCheck::OverBudget;
+        *inflateLeft -= std::min<int64_t>(produced, *inflateLeft);
+        if (r == CInflater::Result::OverBudget) {
+            *reason = CZipDetailsReader::tr("member %1 inflates to more than its stated size").arg(m.name);
+            damaged = true;
+        } else if (r != CInflater::Result::Ok) {
+            *reason = CZipDetailsReader::tr("member %1 does not inflate (its compressed data is damaged)").arg(m.name);
+            damaged = true;
+        }
+    }
+    if (!damaged && produced != static_cast<int64_t>(m.size)) {
+        *reason = CZipDetailsReader::tr("member %1 inflates to %2 bytes, not the %3 its directory states")
+                     .arg(m.name)
+                     .arg(produced)
+                     .arg(m.size);
+        damaged = true;
+    }
+    if (!damaged && crc != m.crc) {
+        *reason = CZipDetailsReader::tr("member %1 fails its CRC-32 check").arg(m.name);
+        damaged = true;
+    }
+    return damaged ? MemberCheck::Damaged : MemberCheck::Good;
+}
+
 bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* d)
 {
     Directory dir;
     QString reason;
-    if (!findDirectory(bytes, budget, &dir, &reason)) {
+    if (!readDirectory(bytes, budget, &dir, &reason)) {
         if (!reason.isEmpty()) {
             d->integrity = CDocumentDetails::IntegrityDamaged;
             d->integrityReason = reason;
@@ -241,8 +316,6 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     // cannot be checked leaves the archive unchecked unless another is damaged.
     QString unchecked;
     std::vector<uint8_t> buffer;
-    if (!bytes.inMemory())
-        buffer.resize(kPiece);
     bool overBudget = false;
     int64_t items = budget.items;
     for (const Member& m : dir.members) {
@@ -252,103 +325,23 @@ bool CZipDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
         }
         if (m.size == 0 && m.compressed == 0 && m.name.endsWith(QLatin1Char('/')))
             continue;
-        if (m.flags & kFlagEncrypted) {
+        switch (checkMember(bytes, dir, m, &inflateLeft, &buffer, &reason)) {
+        case MemberCheck::Good:
+            break;
+        case MemberCheck::Unchecked:
             if (unchecked.isEmpty())
-                unchecked = CZipDetailsReader::tr("member %1 is encrypted and was not checked").arg(m.name);
-            continue;
-        }
-        if (m.method != kMethodStored && m.method != kMethodDeflated) {
-            if (unchecked.isEmpty())
-                unchecked = CZipDetailsReader::tr("member %1 uses compression method %2, which is not checked").arg(m.name).arg(m.method);
-            continue;
-        }
-        const int64_t data = dataOf(bytes, dir, m, &reason);
-        if (data < 0) {
-            if (bytes.budgetSpent()) {
-                overBudget = true;
-                break;
-            }
+                unchecked = reason;
+            break;
+        case MemberCheck::OverBudget:
+            overBudget = true;
+            break;
+        case MemberCheck::Damaged:
             d->integrity = CDocumentDetails::IntegrityDamaged;
             d->integrityReason = reason;
             return false;
         }
-        uint32_t crc = 0;
-        int64_t produced = 0;
-        bool damaged = false;
-        if (m.method == kMethodStored) {
-            if (m.size != m.compressed) {
-                reason = CZipDetailsReader::tr("member %1 is stored with two different sizes").arg(m.name);
-                damaged = true;
-            }
-            for (int64_t done = 0; !damaged && done < static_cast<int64_t>(m.compressed);) {
-                const int64_t n = std::min<int64_t>(kPiece, static_cast<int64_t>(m.compressed) - done);
-                const uint8_t* piece = bytes.viewOrRead(data + done, n, buffer.data());
-                if (!piece)
-                    break;
-                crc = CInflater::crc32(crc, piece, static_cast<size_t>(n));
-                done += n;
-                produced = done;
-            }
-            if (bytes.budgetSpent()) {
-                overBudget = true;
-                break;
-            }
-        } else {
-            if (static_cast<int64_t>(std::min<uint64_t>(m.size, INT64_MAX)) > inflateLeft) {
-                overBudget = true;
-                break;
-            }
-            CInflater::Result r;
-            if (bytes.inMemory() && static_cast<int64_t>(m.size) <= CInflater::kMaxWhole) {
-                // The whole member at once, in place.
-                const uint8_t* in = bytes.view(data, static_cast<int64_t>(m.compressed));
-                if (!in) {
-                    overBudget = true;
-                    break;
-                }
-                const uint8_t* out = nullptr;
-                r = CInflater::inflateWhole(in, static_cast<int64_t>(m.compressed), static_cast<int64_t>(m.size), &out,
-                                            &produced);
-                if (r == CInflater::Result::Ok)
-                    crc = CInflater::crc32(crc, out, static_cast<size_t>(produced));
-            } else {
-                r = CInflater::inflate(bytes, data, static_cast<int64_t>(m.compressed), CInflater::Format::Raw,
-                                       static_cast<int64_t>(m.size),
-                                       [&crc](const uint8_t* p, int n) {
-                                           crc = CInflater::crc32(crc, p, static_cast<size_t>(n));
-                                           return true;
-                                       },
-                                       &produced);
-            }
-            if (bytes.budgetSpent()) {
-                overBudget = true;
-                break;
-            }
-            inflateLeft -= std::min<int64_t>(produced, inflateLeft);
-            if (r == CInflater::Result::OverBudget) {
-                reason = CZipDetailsReader::tr("member %1 inflates to more than its stated size").arg(m.name);
-                damaged = true;
-            } else if (r != CInflater::Result::Ok) {
-                reason = CZipDetailsReader::tr("member %1 does not inflate (its compressed data is damaged)").arg(m.name);
-                damaged = true;
-            }
-        }
-        if (!damaged && produced != static_cast<int64_t>(m.size)) {
-            reason = CZipDetailsReader::tr("member %1 inflates to %2 bytes, not the %3 its directory states")
-                         .arg(m.name)
-                         .arg(produced)
-                         .arg(m.size);
-            damaged = true;
-        }
-        if (!damaged && crc != m.crc) {
-            reason = CZipDetailsReader::tr("member %1 fails its CRC-32 check").arg(m.name);
-            damaged = true;
-        }
-        if (damaged) {
-            d->integrity = CDocumentDetails::IntegrityDamaged;
-            d->integrityReason = reason;
-            return false;
-        }
+        if (overBudget)
+            break;
     }
     if (overBudget) {
         d->integrity = CDocumentDetails::IntegrityUnchecked;

@@ -130,6 +130,20 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
         CFileNodeItem* item = m_tickets.value(r.ticket, nullptr);
         if (!item)
             continue;
+        if (!r.pieces.isEmpty()) {
+            // Found in pieces: the record now reads them, in order.
+            CFileNode record = item->record();
+            int64_t size = 0;
+            for (const CFileNode::Extent& e : r.pieces)
+                size += e.length;
+            record.extents = r.pieces;
+            record.size = size;
+            record.sizeText = CFileTypeCatalogue::sizeText(size);
+            record.details = r.details;
+            item->setRecord(record);
+            ++applied;
+            continue;
+        }
         item->setDetails(r.details);
         ++applied;
     }

@@ -86,6 +86,8 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
     }
     if (r.orphaned)
         lines << tr("在已占用却无文件使用的簇中找到（孤立簇）");
+    if (r.origin == CFileNode::OriginCarved && r.extents.size() > 1)
+        lines << tr("分 %1 段").arg(r.extents.size());
     const QString damage = damageOf(r);
     if (!damage.isEmpty())
         lines << damage;

@@ -13,6 +13,17 @@
     </message>
 </context>
 <context>
+    <name>CAssemblyCheck</name>
+    <message>
+        <source>the pieces hold no bytes</source>
+        <translation>the pieces hold no bytes</translation>
+    </message>
+    <message>
+        <source>the archive does not end where its pieces end</source>
+        <translation>the archive does not end where its pieces end</translation>
+    </message>
+</context>
+<context>
     <name>CChoiceDiskWnd</name>
     <message>
         <source>扫描</source>
@@ -279,6 +290,10 @@
         <source>在已占用却无文件使用的簇中找到（孤立簇）</source>
         <translation>Found in clusters in use that no file reaches (orphaned clusters)</translation>
     </message>
+    <message>
+        <source>分 %1 段</source>
+        <translation>in %1 pieces</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>
@@ -471,6 +486,13 @@
     <message>
         <source>too large to check within the budget</source>
         <translation>too large to check within the budget</translation>
+    </message>
+</context>
+<context>
+    <name>CPieceSearch</name>
+    <message>
+        <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
+        <translation>%1; %2 different assemblies of its pieces pass every check, so none is taken</translation>
     </message>
 </context>
 <context>

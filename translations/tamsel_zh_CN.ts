@@ -13,6 +13,17 @@
     </message>
 </context>
 <context>
+    <name>CAssemblyCheck</name>
+    <message>
+        <source>the pieces hold no bytes</source>
+        <translation>这些片段不含任何字节</translation>
+    </message>
+    <message>
+        <source>the archive does not end where its pieces end</source>
+        <translation>压缩包的结尾与片段的结尾不一致</translation>
+    </message>
+</context>
+<context>
     <name>CChoiceDiskWnd</name>
     <message>
         <source>扫描</source>
@@ -279,6 +290,10 @@
         <source>在已占用却无文件使用的簇中找到（孤立簇）</source>
         <translation>在已占用却无文件使用的簇中找到（孤立簇）</translation>
     </message>
+    <message>
+        <source>分 %1 段</source>
+        <translation>分 %1 段</translation>
+    </message>
 </context>
 <context>
     <name>CFileNodeModel</name>
@@ -471,6 +486,13 @@
     <message>
         <source>too large to check within the budget</source>
         <translation>文档太大，未在限额内完成校验</translation>
+    </message>
+</context>
+<context>
+    <name>CPieceSearch</name>
+    <message>
+        <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
+        <translation>%1；其片段有 %2 种不同的拼合都通过了全部校验，因此一种也不采用</translation>
     </message>
 </context>
 <context>

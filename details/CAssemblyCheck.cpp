@@ -1,0 +1,68 @@
+#include "details/CAssemblyCheck.h"
+
+#include "details/CDetailsReader.h"
+#include "details/CZipDetailsReader.h"
+#include "scan/CDocumentBytes.h"
+
+#include <limits>
+
+namespace {
+
+bool isZipFamily(const QString& type)
+{
+    return type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
+        || type == QLatin1String("PPTX");
+}
+
+} // namespace
+
+CFileNode CAssemblyCheck::nodeOf(const QString& typeName, const QVector<CFileNode::Extent>& pieces)
+{
+    CFileNode node;
+    node.typeName = typeName;
+    int64_t size = 0;
+    for (const CFileNode::Extent& e : pieces) {
+        if (e.length <= 0 || e.length > std::numeric_limits<int64_t>::max() - size)
+            return CFileNode(); // size 0: nothing to read
+        size += e.length;
+    }
+    node.size = size;
+    node.extents = pieces;
+    if (!pieces.isEmpty() && pieces.first().offset >= 0)
+        node.startSector = static_cast<quint64>(pieces.first().offset / 512);
+    return node;
+}
+
+CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
+                                       const QVector<CFileNode::Extent>& pieces, const CDetailsBudget& budget,
+                                       const std::atomic<bool>* cancel)
+{
+    const CFileNode node = nodeOf(typeName, pieces);
+    CDocumentDetails d;
+    d.examined = true;
+    if (node.size <= 0) {
+        d.integrity = CDocumentDetails::IntegrityDamaged;
+        d.integrityReason = tr("the pieces hold no bytes");
+        return d;
+    }
+    CDocumentBytes bytes(volume, node, budget.readBytes);
+    bytes.setCancelFlag(cancel);
+    d = CDetailsReader::read(bytes, typeName.toUpper(), budget);
+    if (d.integrity != CDocumentDetails::IntegrityWhole)
+        return d;
+    // A whole archive tolerates bytes after its end record (a carved
+    // stretch may run on); an assembly must end exactly there, at offset 0
+    // of the archive, or it holds bytes that are not the document's.
+    if (isZipFamily(typeName.toUpper())) {
+        CDocumentBytes again(volume, node, budget.readBytes);
+        again.setCancelFlag(cancel);
+        CZipDetailsReader::Directory dir;
+        QString reason;
+        if (!CZipDetailsReader::readDirectory(again, budget, &dir, &reason) || dir.base != 0
+            || dir.end != node.size) {
+            d.integrity = CDocumentDetails::IntegrityDamaged;
+            d.integrityReason = tr("the archive does not end where its pieces end");
+        }
+    }
+    return d;
+}

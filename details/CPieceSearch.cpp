@@ -1,0 +1,246 @@
+#include "details/CPieceSearch.h"
+
+#include "details/CAssemblyCheck.h"
+#include "details/CZipReassembler.h"
+#include "disk/IVolume.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+// The reach is read in chunks of this size; a signature across two chunks
+// is found through the overlap.
+constexpr int64_t kChunk = int64_t(1) << 20;
+constexpr int kSignature = 4;
+constexpr uint8_t kZipEnd[kSignature] = {'P', 'K', 5, 6};
+constexpr uint8_t kZipLocal[kSignature] = {'P', 'K', 3, 4};
+
+bool isZipFamily(const QString& type)
+{
+    return type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
+        || type == QLatin1String("PPTX");
+}
+
+int64_t floorMod(int64_t a, int64_t m)
+{
+    const int64_t r = a % m;
+    return r < 0 ? r + m : r;
+}
+
+} // namespace
+
+CPieceSearch::CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel)
+    : m_volume(volume)
+    , m_settings(settings)
+    , m_cancel(cancel)
+{
+    if (settings.cluster > 0)
+        setCluster(settings.cluster, settings.clusterOrigin);
+}
+
+void CPieceSearch::setCluster(int64_t cluster, int64_t origin)
+{
+    if (cluster <= 0)
+        return;
+    m_cluster = cluster;
+    m_origin = floorMod(origin, cluster);
+}
+
+int64_t CPieceSearch::inferCluster(const QVector<int64_t>& starts)
+{
+    constexpr int kFewest = 8;
+    constexpr int64_t kDefault = 4096;
+    constexpr int64_t kSmallest = 512;
+    constexpr int64_t kLargest = 64 * 1024;
+    if (starts.size() < kFewest)
+        return kDefault;
+    for (int64_t c = kLargest; c > kSmallest; c /= 2) {
+        QHash<int64_t, int> residues;
+        int best = 0;
+        for (int64_t s : starts)
+            best = std::max(best, ++residues[floorMod(s, c)]);
+        if (int64_t(best) * 10 >= int64_t(starts.size()) * 9)
+            return c;
+    }
+    return kSmallest;
+}
+
+void CPieceSearch::setOwned(QVector<CFileNode::Extent> owned)
+{
+    std::sort(owned.begin(), owned.end(),
+              [](const CFileNode::Extent& a, const CFileNode::Extent& b) { return a.offset < b.offset; });
+    m_owned.clear();
+    for (const CFileNode::Extent& e : owned) {
+        if (e.offset < 0 || e.length <= 0)
+            continue;
+        if (!m_owned.isEmpty() && e.offset <= m_owned.last().offset + m_owned.last().length) {
+            CFileNode::Extent& last = m_owned.last();
+            last.length = std::max(last.offset + last.length, e.offset + e.length) - last.offset;
+        } else {
+            m_owned.append(e);
+        }
+    }
+}
+
+bool CPieceSearch::owned(int64_t offset, int64_t length) const
+{
+    // The first owned stretch that ends after `offset`.
+    auto it = std::upper_bound(m_owned.begin(), m_owned.end(), offset,
+                               [](int64_t at, const CFileNode::Extent& e) { return at < e.offset + e.length; });
+    return it != m_owned.end() && it->offset < offset + length;
+}
+
+bool CPieceSearch::onGrid(int64_t offset) const
+{
+    return floorMod(offset, m_cluster) == m_origin;
+}
+
+bool CPieceSearch::read(int64_t offset, void* buffer, int64_t length) const
+{
+    if (offset < 0 || length < 0 || !m_volume || cancelled())
+        return false;
+    const IVolume::ReadResult r = m_volume->read(offset, buffer, static_cast<size_t>(length));
+    return r.error == 0 && r.bytes == length;
+}
+
+void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
+{
+    for (std::vector<int64_t>& list : m_anchors)
+        list.clear();
+    const int64_t volumeLength = m_volume ? m_volume->length() : 0;
+    // The reaches, merged.
+    QVector<CFileNode::Extent> reach;
+    QVector<int64_t> sorted = starts;
+    std::sort(sorted.begin(), sorted.end());
+    for (int64_t s : sorted) {
+        const int64_t from = std::max<int64_t>(0, s - m_settings.distance);
+        const int64_t to = std::min(volumeLength, s > volumeLength - m_settings.distance ? volumeLength
+                                                                                         : s + m_settings.distance);
+        if (from >= to)
+            continue;
+        if (!reach.isEmpty() && from <= reach.last().offset + reach.last().length)
+            reach.last().length = std::max(reach.last().offset + reach.last().length, to) - reach.last().offset;
+        else
+            reach.append({from, to - from});
+    }
+    std::vector<uint8_t> buffer(static_cast<size_t>(kChunk + kSignature));
+    for (const CFileNode::Extent& r : reach) {
+        for (int64_t at = r.offset; at < r.offset + r.length; at += kChunk) {
+            if (cancelled())
+                return;
+            const int64_t want = std::min<int64_t>(kChunk + kSignature - 1, r.offset + r.length - at);
+            const IVolume::ReadResult got = m_volume->read(at, buffer.data(), static_cast<size_t>(want));
+            if (got.bytes < kSignature)
+                continue;
+            const uint8_t* p = buffer.data();
+            const int64_t last = std::min<int64_t>(got.bytes, kChunk + kSignature - 1) - kSignature;
+            for (int64_t i = 0; i <= last && i < kChunk;) {
+                const void* hit = std::memchr(p + i, 'P', static_cast<size_t>(std::min<int64_t>(last, kChunk - 1) - i + 1));
+                if (!hit)
+                    break;
+                i = static_cast<const uint8_t*>(hit) - p;
+                if (p[i + 1] == 'K') {
+                    if (std::memcmp(p + i, kZipEnd, kSignature) == 0)
+                        m_anchors[ZipEnd].push_back(at + i);
+                    else if (std::memcmp(p + i, kZipLocal, kSignature) == 0)
+                        m_anchors[ZipLocal].push_back(at + i);
+                }
+                ++i;
+            }
+        }
+    }
+}
+
+QVector<int64_t> CPieceSearch::anchors(Anchor kind, int64_t from, int64_t to) const
+{
+    QVector<int64_t> out;
+    const std::vector<int64_t>& list = m_anchors[kind];
+    for (auto it = std::lower_bound(list.begin(), list.end(), from); it != list.end() && *it < to; ++it)
+        out.append(*it);
+    return out;
+}
+
+void CPieceSearch::begin(const CFileNode& node)
+{
+    m_node = node;
+    m_offered = 0;
+    m_passed.clear();
+    m_details = CDocumentDetails();
+}
+
+bool CPieceSearch::admissible(const QVector<CFileNode::Extent>& pieces) const
+{
+    if (pieces.isEmpty() || pieces.size() > m_settings.maxPieces)
+        return false;
+    const int64_t start = m_node.firstByteOffset();
+    const int64_t volumeLength = m_volume ? m_volume->length() : 0;
+    for (int i = 0; i < pieces.size(); ++i) {
+        const CFileNode::Extent& p = pieces[i];
+        if (p.offset < 0 || p.length <= 0 || p.offset > volumeLength - p.length)
+            return false;
+        if (p.offset + p.length < start - m_settings.distance || p.offset > start + m_settings.distance)
+            return false;
+        if (owned(p.offset, p.length))
+            return false;
+        for (int j = 0; j < i; ++j) {
+            const CFileNode::Extent& q = pieces[j];
+            if (p.offset < q.offset + q.length && q.offset < p.offset + p.length)
+                return false;
+        }
+    }
+    return true;
+}
+
+bool CPieceSearch::offer(const QVector<CFileNode::Extent>& pieces)
+{
+    if (cancelled() || m_offered >= m_settings.maxCandidates)
+        return false;
+    if (!admissible(pieces))
+        return true;
+    for (const QVector<CFileNode::Extent>& p : m_passed) {
+        if (p == pieces)
+            return true;
+    }
+    ++m_offered;
+    const CDocumentDetails d = CAssemblyCheck::check(m_volume, m_node.typeName, pieces, m_settings.budget, m_cancel);
+    if (d.integrity == CDocumentDetails::IntegrityWhole) {
+        m_passed.append(pieces);
+        if (m_passed.size() == 1)
+            m_details = d;
+    }
+    return true;
+}
+
+CPieceSearch::Outcome CPieceSearch::outcome() const
+{
+    Outcome o;
+    if (m_passed.size() == 1) {
+        o.kind = Outcome::Whole;
+        o.pieces = m_passed.first();
+        o.details = m_details;
+    } else if (m_passed.size() > 1) {
+        o.kind = Outcome::Ambiguous;
+        o.details = m_node.details;
+        o.details.integrity = CDocumentDetails::IntegrityDamaged;
+        o.details.integrityReason =
+            tr("%1; %2 different assemblies of its pieces pass every check, so none is taken")
+                .arg(m_node.details.integrityReason)
+                .arg(m_passed.size());
+    }
+    return o;
+}
+
+CPieceSearch::Outcome CPieceSearch::reassemble(const CFileNode& node)
+{
+    begin(node);
+    if (node.firstByteOffset() < 0 || node.hasLayout())
+        return outcome();
+    const QString type = node.typeName.toUpper();
+    if (isZipFamily(type))
+        CZipReassembler::search(*this);
+    return outcome();
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "details/CDetailsBudget.h"
+#include "scan/CDocumentDetails.h"
+#include "scan/CFileNode.h"
+
+#include <QCoreApplication>
+#include <QVector>
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+class IVolume;
+
+// What the search for a broken document's pieces may use and must respect,
+// shared by the formats' searches: the volume and its cluster grid, the
+// stretches that whole documents own (no piece of another document lies
+// there), how far from the document a piece may lie, and the positions of
+// the record signatures found in that reach (read once for all documents).
+//
+// A search proposes assemblies; offer() proves each over its assembled
+// bytes (CAssemblyCheck) and keeps those that pass. Exactly one is the
+// document; two that both pass leave it as it was, saying so.
+class CPieceSearch
+{
+    Q_DECLARE_TR_FUNCTIONS(CPieceSearch)
+
+public:
+    struct Settings
+    {
+        // Pieces lie within this many bytes before or after the document's
+        // first byte.
+        int64_t distance = int64_t(64) << 20;
+        int maxPieces = 3;
+        // Cluster size and where the clusters begin on the source; 0: from
+        // where the documents start.
+        int64_t cluster = 0;
+        int64_t clusterOrigin = 0;
+        // Assemblies proved per document at most.
+        int maxCandidates = 4096;
+        CDetailsBudget budget = CDetailsBudget::large();
+    };
+
+    // Signatures the formats anchor on, found anywhere in the reach.
+    enum Anchor
+    {
+        ZipEnd = 0,   // "PK\5\6", a ZIP end record
+        ZipLocal = 1, // "PK\3\4", a ZIP local header
+        AnchorKinds = 2,
+    };
+
+    CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel = nullptr);
+
+    // Stretches that belong to documents proved whole.
+    void setOwned(QVector<CFileNode::Extent> owned);
+    void setCluster(int64_t cluster, int64_t origin);
+    // The cluster size the documents' first bytes tell: the largest power
+    // of two from 512 B to 64 KiB on which nine in ten of them lie at the
+    // same place; 4096 when too few documents tell.
+    static int64_t inferCluster(const QVector<int64_t>& starts);
+    // Reads the reach of every document starting at `starts` once and
+    // records where the anchors lie.
+    void indexAnchors(const QVector<int64_t>& starts);
+    // Anchors of `kind` within [from, to), ascending.
+    QVector<int64_t> anchors(Anchor kind, int64_t from, int64_t to) const;
+
+    IVolume* volume() const { return m_volume; }
+    const Settings& settings() const { return m_settings; }
+    int64_t cluster() const { return m_cluster; }
+    // Whether `offset` lies on the cluster grid.
+    bool onGrid(int64_t offset) const;
+    bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
+    // Exactly `length` bytes of the volume at `offset`.
+    bool read(int64_t offset, void* buffer, int64_t length) const;
+
+    // One document's search.
+    struct Outcome
+    {
+        enum Kind
+        {
+            NotFound,
+            Whole,     // `pieces` is the document; `details` its proof
+            Ambiguous, // two assemblies both passed; `details` says so
+        };
+        Kind kind = NotFound;
+        QVector<CFileNode::Extent> pieces;
+        CDocumentDetails details;
+    };
+    void begin(const CFileNode& node);
+    const CFileNode& node() const { return m_node; }
+    // Proves an assembly of the document begun; false once no more may be
+    // offered (the candidates are spent or the search was stopped).
+    bool offer(const QVector<CFileNode::Extent>& pieces);
+    // Whether the pieces may be the document's at all: on the volume,
+    // apart from each other and from what whole documents own, within the
+    // reach, at most the most pieces.
+    bool admissible(const QVector<CFileNode::Extent>& pieces) const;
+    Outcome outcome() const;
+
+    // Finds the pieces of one broken document of a type it knows.
+    Outcome reassemble(const CFileNode& node);
+
+private:
+    bool owned(int64_t offset, int64_t length) const;
+
+    IVolume* m_volume = nullptr;
+    Settings m_settings;
+    const std::atomic<bool>* m_cancel = nullptr;
+    int64_t m_cluster = 4096;
+    int64_t m_origin = 0;
+    QVector<CFileNode::Extent> m_owned;
+    std::vector<int64_t> m_anchors[AnchorKinds];
+
+    CFileNode m_node;
+    int m_offered = 0;
+    QVector<QVector<CFileNode::Extent>> m_passed;
+    CDocumentDetails m_details;
+};

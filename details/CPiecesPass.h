@@ -1,0 +1,46 @@
+#pragma once
+
+#include "details/CPieceSearch.h"
+#include "scan/CDocumentDetails.h"
+#include "scan/CFileNode.h"
+
+#include <QHash>
+#include <QVector>
+
+#include <atomic>
+
+class IVolume;
+
+// The search for broken documents' pieces over one scan's documents, once
+// all of them were read: the stretches of the whole ones are off limits,
+// the reach of the broken ones is read once for the anchors, and each
+// broken one is searched in turn.
+class CPiecesPass
+{
+public:
+    struct Found
+    {
+        quint64 ticket = 0;
+        CFileNode node;
+        CPieceSearch::Outcome outcome;
+        // What its search took.
+        double seconds = 0;
+    };
+
+    // What one document's read found (a later read of the same ticket
+    // replaces it). Only carved documents of a type whose pieces can be
+    // searched for, and whose structure broke, are searched.
+    void note(quint64 ticket, const CFileNode& node, const CDocumentDetails& details);
+    static bool searchable(const QString& typeName);
+    bool hasBroken() const { return !m_broken.isEmpty(); }
+
+    // Searches every broken document; only those with an outcome (whole, or
+    // two assemblies passing) come back. `indexSeconds` gets the time spent
+    // reading the reach for anchors.
+    QVector<Found> run(IVolume* volume, const CPieceSearch::Settings& settings, const std::atomic<bool>* cancel,
+                       double* indexSeconds = nullptr) const;
+
+private:
+    QHash<quint64, QVector<CFileNode::Extent>> m_wholeRuns;
+    QHash<quint64, CFileNode> m_broken;
+};

@@ -1,0 +1,234 @@
+// The search for the pieces of a broken document, over volumes laid out by
+// hand from the documents in tests/data: what it must find, and what it
+// must refuse to call whole.
+#include "details/CAssemblyCheck.h"
+#include "details/CPieceSearch.h"
+#include "disk/CMemoryVolume.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+namespace {
+
+using Extent = CFileNode::Extent;
+constexpr int kCluster = 4096;
+
+QByteArray readData(const QString& name)
+{
+    QFile f(QStringLiteral(TAMSEL_TEST_DATA "/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A volume laid down cluster by cluster: pieces of documents, noise, zeros.
+class Layout
+{
+public:
+    int64_t put(const QByteArray& bytes)
+    {
+        const int64_t at = m_bytes.size();
+        m_bytes += bytes;
+        m_bytes += QByteArray(int((kCluster - m_bytes.size() % kCluster) % kCluster), '\0');
+        return at;
+    }
+    void noise(int clusters)
+    {
+        QByteArray b(clusters * kCluster, '\0');
+        for (char& c : b)
+            c = char(m_random.bounded(256));
+        m_bytes += b;
+    }
+    const QByteArray& bytes() const { return m_bytes; }
+
+private:
+    QByteArray m_bytes;
+    QRandomGenerator m_random{24};
+};
+
+CFileNode brokenAt(int64_t offset, const QString& type)
+{
+    CFileNode node;
+    node.typeName = type;
+    node.startSector = quint64(offset / 512);
+    node.size = kCluster;
+    node.details.examined = true;
+    node.details.integrity = CDocumentDetails::IntegrityDamaged;
+    node.details.integrityReason = QStringLiteral("cut short");
+    return node;
+}
+
+CPieceSearch::Outcome search(const QByteArray& volumeBytes, const CFileNode& node,
+                             const QVector<Extent>& owned = {})
+{
+    CMemoryVolume volume(volumeBytes);
+    CPieceSearch::Settings settings;
+    settings.cluster = kCluster;
+    CPieceSearch s(&volume, settings);
+    s.setOwned(owned);
+    s.indexAnchors({node.firstByteOffset()});
+    return s.reassemble(node);
+}
+
+QByteArray assembled(const QByteArray& volume, const QVector<Extent>& pieces)
+{
+    QByteArray out;
+    for (const Extent& e : pieces)
+        out += volume.mid(int(e.offset), int(e.length));
+    return out;
+}
+
+} // namespace
+
+class tst_pieces : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Two and three pieces, the later ones before or after the first, with
+    // noise and other documents between: found, and exactly the document.
+    void findsZipPieces_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QVector<int>>("cuts"); // in clusters
+        QTest::addColumn<bool>("laterFirst");
+        QTest::newRow("docx, 2 pieces") << "docx_python-docx.docx" << "DOCX" << QVector<int>{3} << false;
+        QTest::newRow("docx, 2 pieces, second first") << "docx_python-docx.docx" << "DOCX" << QVector<int>{5} << true;
+        QTest::newRow("pptx stored, 3 pieces") << "pptx_pptxgenjs.pptx" << "PPTX" << QVector<int>{4, 11} << false;
+        QTest::newRow("pptx descriptors, 3 pieces, reversed")
+            << "pptx_lo_3slides.pptx" << "PPTX" << QVector<int>{2, 5} << true;
+        QTest::newRow("zip, directory across the cut") << "zip_deflated.zip" << "ZIP" << QVector<int>{1} << false;
+    }
+    void findsZipPieces()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, type);
+        QFETCH(QVector<int>, cuts);
+        QFETCH(bool, laterFirst);
+        const QByteArray doc = readData(name);
+        QVERIFY(!doc.isEmpty());
+        QVector<QByteArray> parts;
+        int from = 0;
+        for (int c : cuts) {
+            parts.append(doc.mid(from, c * kCluster - from));
+            from = c * kCluster;
+        }
+        parts.append(doc.mid(from));
+
+        Layout layout;
+        layout.noise(2);
+        QVector<int64_t> at(parts.size());
+        if (laterFirst) {
+            for (int i = parts.size() - 1; i >= 1; --i) {
+                at[i] = layout.put(parts[i]);
+                layout.put(readData(QStringLiteral("zip_deflated.zip")));
+            }
+            layout.noise(1);
+            at[0] = layout.put(parts[0]);
+        } else {
+            at[0] = layout.put(parts[0]);
+            for (int i = 1; i < parts.size(); ++i) {
+                layout.noise(1 + i);
+                layout.put(readData(QStringLiteral("zip_stored.zip")).left(kCluster + 100));
+                at[i] = layout.put(parts[i]);
+            }
+        }
+        layout.noise(1);
+
+        const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(at[0], type));
+        QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::Whole));
+        QCOMPARE(o.pieces.size(), parts.size());
+        for (int i = 0; i < parts.size(); ++i)
+            QCOMPARE(o.pieces[i].offset, at[i]);
+        QCOMPARE(assembled(layout.bytes(), o.pieces), doc);
+        QCOMPARE(o.details.integrity, int(CDocumentDetails::IntegrityWhole));
+    }
+
+    // What must never be called whole: two equally good continuations (a
+    // copy of the last piece), a continuation that a whole document owns,
+    // another version's last piece, and pieces cut off the cluster grid.
+    void refusesWhatItCannotProve()
+    {
+        const QByteArray doc = readData(QStringLiteral("docx_python-docx.docx"));
+        const QByteArray head = doc.left(3 * kCluster);
+        const QByteArray tail = doc.mid(3 * kCluster);
+
+        {
+            Layout layout;
+            const int64_t first = layout.put(head);
+            layout.noise(2);
+            layout.put(tail);
+            layout.noise(1);
+            layout.put(tail);
+            const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("DOCX")));
+            QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::Ambiguous));
+            QCOMPARE(o.details.integrity, int(CDocumentDetails::IntegrityDamaged));
+            QVERIFY2(o.details.integrityReason.startsWith(QLatin1String("cut short; 2 different assemblies")),
+                     qPrintable(o.details.integrityReason));
+        }
+        {
+            Layout layout;
+            const int64_t first = layout.put(head);
+            layout.noise(2);
+            const int64_t second = layout.put(tail);
+            const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("DOCX")),
+                                                   {{second + kCluster, kCluster}});
+            QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::NotFound));
+        }
+        {
+            // The same package with one member changed: its directory names
+            // other offsets and CRCs, so its tail cannot finish this head.
+            QByteArray other = doc;
+            const int at = other.indexOf("word/document.xml", 3 * kCluster);
+            QVERIFY(at > 0);
+            other[at + 5] = 'D'; // the directory now names a member this head lacks
+            Layout layout;
+            const int64_t first = layout.put(head);
+            layout.noise(1);
+            layout.put(other.mid(3 * kCluster));
+            const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("DOCX")));
+            QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::NotFound));
+        }
+        {
+            // The second piece 512 bytes off the grid is not a candidate.
+            Layout layout;
+            const int64_t first = layout.put(head);
+            layout.noise(1);
+            layout.put(QByteArray(512, '\0') + tail);
+            const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("DOCX")));
+            QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::NotFound));
+        }
+    }
+
+    // The check others call for their own continuations: the right pieces
+    // pass; one byte too many at the end, or a wrong middle, do not.
+    void assemblyCheck()
+    {
+        const QByteArray doc = readData(QStringLiteral("xlsx_xlsxwriter.xlsx"));
+        Layout layout;
+        const int64_t a = layout.put(doc.left(2 * kCluster));
+        layout.noise(1);
+        const int64_t b = layout.put(doc.mid(2 * kCluster));
+        CMemoryVolume volume(layout.bytes());
+        const int64_t rest = doc.size() - 2 * kCluster;
+        QVERIFY(CAssemblyCheck::isWhole(&volume, QStringLiteral("XLSX"), {{a, 2 * kCluster}, {b, rest}}));
+        QVERIFY(!CAssemblyCheck::isWhole(&volume, QStringLiteral("XLSX"), {{a, 2 * kCluster}, {b, rest + 1}}));
+        QVERIFY(!CAssemblyCheck::isWhole(&volume, QStringLiteral("XLSX"),
+                                         {{a, kCluster}, {b - kCluster, kCluster}, {b, rest}}));
+    }
+
+    void inferredCluster()
+    {
+        QVector<int64_t> starts;
+        for (int i = 0; i < 20; ++i)
+            starts.append(1048576 + int64_t(i) * 3 * 4096 + (i == 7 ? 512 : 0));
+        QCOMPARE(CPieceSearch::inferCluster(starts), int64_t(4096));
+        QCOMPARE(CPieceSearch::inferCluster(starts.mid(0, 3)), int64_t(4096)); // too few to tell
+        for (int64_t& s : starts)
+            s = s / 4096 * 16384 + 2048;
+        QCOMPARE(CPieceSearch::inferCluster(starts), int64_t(16384));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_pieces)
+#include "tst_pieces.moc"

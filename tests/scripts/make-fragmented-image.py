@@ -1,0 +1,200 @@
+#!/usr/bin/env python3
+"""Builds a raw image of documents of which many lie in two or three pieces.
+
+  make-fragmented-image.py IMAGE MANIFEST [--seed N] [--data DIR] [--rounds N]
+
+Every document of DIR (tests/data by default) at least two clusters long is
+laid down, in each round, cut at random 4 KiB cluster boundaries into two and
+into three pieces, and once whole as a control; shorter ones whole only. The
+pieces of all documents are interleaved at random (so the gap after a piece
+often holds other documents' pieces), with gaps of random bytes or zeros
+between them, and some second pieces lie before the first. Decoys that must
+never be taken for a piece: a second copy of a document's last piece (that
+document has two equally good assemblies, so it must be left damaged), and
+the last piece of another version of a ZIP document (its directory names
+other bytes).
+
+MANIFEST gets one JSON object a line: name, type, pieces (1, 2, 3),
+offset (of the first byte on the image), sha256, and decoy (true for a
+document whose last piece was copied: it is expected not whole).
+"""
+import argparse
+import hashlib
+import io
+import json
+import os
+import random
+import sys
+import zipfile
+
+CLUSTER = 4096
+TYPES = {
+    ".pdf": "PDF", ".zip": "ZIP", ".doc": "DOC", ".xls": "XLS", ".ppt": "PPT",
+    ".docx": "DOCX", ".xlsx": "XLSX", ".pptx": "PPTX",
+}
+
+
+def clusters(n):
+    return (n + CLUSTER - 1) // CLUSTER
+
+
+def cut(data, k, rng):
+    """k pieces at distinct random cluster boundaries."""
+    count = clusters(len(data))
+    points = sorted(rng.sample(range(1, count), k - 1))
+    bounds = [0] + [p * CLUSTER for p in points] + [len(data)]
+    return [data[bounds[i]:bounds[i + 1]] for i in range(k)]
+
+
+class _Unseekable(io.RawIOBase):
+    """Makes zipfile write data descriptors, as a writer to a pipe does."""
+
+    def __init__(self, sink):
+        self.sink = sink
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.sink.write(b)
+        return len(b)
+
+
+def unique_copy(data, typ, n):
+    """Another document of the same kind, different in content from every
+    other copy (identical copies would be two equally good continuations of
+    each other). ZIPs: every XML member gets a comment, written as the original
+    was (data descriptors or not); PDFs: the binary comment line."""
+    if n == 0:
+        return data
+    if typ in ("ZIP", "DOCX", "XLSX", "PPTX"):
+        src = zipfile.ZipFile(io.BytesIO(data))
+        infos = src.infolist()
+        descriptors = any(i.flag_bits & 0x08 for i in infos)
+        out = io.BytesIO()
+        with zipfile.ZipFile(_Unseekable(out) if descriptors else out, "w") as dst:
+            for info in infos:
+                body = src.read(info)
+                if info.filename.endswith((".xml", ".rels", ".fodt")):
+                    body += b"<!-- copy %d -->" % n
+                fresh = zipfile.ZipInfo(info.filename, info.date_time)
+                fresh.compress_type = info.compress_type
+                fresh.external_attr = info.external_attr
+                dst.writestr(fresh, body)
+        return out.getvalue()
+    if typ == "PDF":
+        end = data.find(b"\n", 9)
+        if data[9:10] == b"%" and end > 13 and all(c >= 0x80 for c in data[10:14]):
+            mark = bytes(0x80 + ((n >> (7 * k)) & 0x7F) for k in range(4))
+            return data[:10] + mark + data[14:]
+    return data
+
+
+def other_version(data):
+    """The same archive with one member's text changed: another version."""
+    src = zipfile.ZipFile(io.BytesIO(data))
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as dst:
+        changed = False
+        for info in src.infolist():
+            body = src.read(info)
+            if not changed and info.filename.endswith(".xml") and len(body) > 200:
+                body = body.replace(b"<", b"< ", 1)
+                changed = True
+            dst.writestr(info, body, compress_type=info.compress_type)
+    return out.getvalue()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("image")
+    ap.add_argument("manifest")
+    ap.add_argument("--seed", type=int, default=24)
+    ap.add_argument("--rounds", type=int, default=1)
+    ap.add_argument("--data", default=os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data"))
+    args = ap.parse_args()
+    rng = random.Random(args.seed)
+
+    docs = []
+    for name in sorted(os.listdir(args.data)):
+        ext = os.path.splitext(name)[1].lower()
+        if ext in TYPES:
+            with open(os.path.join(args.data, name), "rb") as f:
+                docs.append((name, TYPES[ext], f.read()))
+
+    # Each placed document: its pieces, in document order.
+    placed = []
+    copies = {}
+    for _ in range(args.rounds):
+        for name, typ, original in docs:
+            for k in (1, 2, 3):
+                if clusters(len(original)) < k:
+                    continue
+                n = copies[name] = copies.get(name, -1) + 1
+                data = unique_copy(original, typ, n)
+                placed.append({"name": name, "type": typ, "parts": cut(data, k, rng) if k > 1 else [data],
+                               "data": data})
+
+    # Decoys: a copy of a last piece, and another version's last piece.
+    extra = []
+    multi = [p for p in placed if len(p["parts"]) > 1]
+    for p in rng.sample(multi, max(1, len(multi) // 12)):
+        p["decoy"] = True
+        extra.append(p["parts"][-1])
+    for p in multi:
+        if p["type"] in ("DOCX", "XLSX", "PPTX") and not p.get("decoy") and len(p["parts"]) == 2:
+            try:
+                v2 = other_version(p["data"])
+            except zipfile.BadZipFile:
+                continue
+            extra.append(cut(v2, 2, rng)[-1] if clusters(len(v2)) >= 2 else v2)
+            p["version_decoy"] = True
+            break
+
+    # The order pieces are laid down in: a random interleaving that keeps
+    # each document's order, except that some second pieces come first.
+    queues = []
+    for p in placed:
+        order = list(range(len(p["parts"])))
+        if len(order) >= 2 and rng.random() < 0.2:
+            order[0], order[1] = order[1], order[0]
+        queues.append([(p, i) for i in order])
+    for piece in extra:
+        queues.append([(None, piece)])
+
+    image = bytearray(CLUSTER * 16)  # a little zeroed space first
+    live = [q for q in queues if q]
+    while live:
+        q = rng.choice(live)
+        p, i = q.pop(0)
+        if not q:
+            live.remove(q)
+        # A gap: nothing, random bytes or zeros.
+        gap = rng.choice((0, 0, 1, 1, 2, 3))
+        if gap:
+            kind = rng.random()
+            image += rng.randbytes(gap * CLUSTER) if kind < 0.6 else bytes(gap * CLUSTER)
+        body = i if p is None else p["parts"][i]
+        if p is not None:
+            p.setdefault("at", {})[i] = len(image)
+        image += body
+        # The rest of the last cluster: what was there before.
+        tail = (-len(image)) % CLUSTER
+        image += rng.randbytes(tail) if rng.random() < 0.5 else bytes(tail)
+    image += bytes(CLUSTER * 16)
+
+    with open(args.image, "wb") as f:
+        f.write(image)
+    with open(args.manifest, "w") as f:
+        for p in placed:
+            f.write(json.dumps({
+                "name": p["name"], "type": p["type"], "pieces": len(p["parts"]),
+                "offset": p["at"][0], "sha256": hashlib.sha256(p["data"]).hexdigest(),
+                "extents": [[p["at"][i], len(p["parts"][i])] for i in range(len(p["parts"]))],
+                "decoy": bool(p.get("decoy")),
+            }) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
