@@ -29,6 +29,15 @@ constexpr int kHeaderDifatCount = 109;
 constexpr int kEntrySize = 128;
 constexpr int kEntryNameLengthAt = 0x40;
 constexpr int kEntryTypeAt = 0x42;
+constexpr int kEntryColorAt = 0x43;
+constexpr int kEntryLeftAt = 0x44;
+constexpr int kEntryRightAt = 0x48;
+constexpr int kEntryChildAt = 0x4C;
+constexpr int kEntryNameBytes = 64;
+constexpr uint8_t kTypeUnused = 0;
+constexpr uint8_t kTypeStorage = 1;
+constexpr uint8_t kBlack = 1;
+constexpr uint32_t kNoEntry = 0xFFFFFFFFu;
 constexpr int kEntryStartAt = 0x74;
 constexpr int kEntrySizeAt = 0x78;
 constexpr uint8_t kTypeStream = 2;
@@ -83,6 +92,10 @@ private:
         uint8_t type = 0;
         uint32_t start = 0;
         uint64_t size = 0;
+        // Whether the entry's own fields are ones a writer puts there; and
+        // the entries it names in the directory's tree.
+        bool wellFormed = true;
+        uint32_t links[3] = {kNoEntry, kNoEntry, kNoEntry};
     };
     enum class Walk { Ok, Outside, Loop, Short, Budget };
 
@@ -218,12 +231,39 @@ bool Compound::open(QString* reason)
                 entry.name.append(QChar(u16(e + 2 * c)));
             entry.start = u32(e + kEntryStartAt);
             entry.size = m_shift == 9 ? u32(e + kEntrySizeAt) : u64(e + kEntrySizeAt);
+            if (entry.type != kTypeUnused) {
+                const int declared = u16(e + kEntryNameLengthAt);
+                entry.wellFormed = (entry.type == kTypeStorage || entry.type == kTypeStream || entry.type == kTypeRoot)
+                    && declared >= 2 && declared <= kEntryNameBytes && declared % 2 == 0
+                    && u16(e + declared - 2) == 0 && e[kEntryColorAt] <= kBlack;
+                entry.links[0] = u32(e + kEntryLeftAt);
+                entry.links[1] = u32(e + kEntryRightAt);
+                entry.links[2] = u32(e + kEntryChildAt);
+            } else {
+                entry.wellFormed = true;
+            }
             m_entries.append(entry);
         }
     }
     if (m_entries.isEmpty() || m_entries.first().type != kTypeRoot) {
         *reason = COleDetailsReader::tr("the compound document's directory has no root entry");
         return false;
+    }
+    // Every entry in use says what a writer says, and names only entries in
+    // use: a directory sector that holds other bytes (a document in pieces
+    // carved as one stretch, a sector overwritten) fails this, zeros too.
+    for (int i = 0; i < m_entries.size(); ++i) {
+        const Entry& entry = m_entries[i];
+        bool good = entry.wellFormed;
+        for (uint32_t link : entry.links) {
+            good = good
+                && (link == kNoEntry
+                    || (link < static_cast<uint32_t>(m_entries.size()) && m_entries[int(link)].type != kTypeUnused));
+        }
+        if (!good) {
+            *reason = COleDetailsReader::tr("the compound document's directory entry %1 is damaged").arg(i);
+            return false;
+        }
     }
 
     // The mini stream (in the root's chain) and its table.

@@ -410,6 +410,10 @@
         <source>too large to check within the budget</source>
         <translation>too large to check within the budget</translation>
     </message>
+    <message>
+        <source>the compound document&apos;s directory entry %1 is damaged</source>
+        <translation>the compound document&apos;s directory entry %1 is damaged</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

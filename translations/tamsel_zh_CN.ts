@@ -410,6 +410,10 @@
         <source>too large to check within the budget</source>
         <translation>文档太大，未在限额内完成校验</translation>
     </message>
+    <message>
+        <source>the compound document&apos;s directory entry %1 is damaged</source>
+        <translation>复合文档的目录项 %1 已损坏</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>
