@@ -217,6 +217,25 @@ private slots:
                                          {{a, kCluster}, {b - kCluster, kCluster}, {b, rest}}));
     }
 
+    // A compound document carved as one stretch whose last cluster lay in
+    // another piece: its second directory sector is other bytes (noise or
+    // zeros) and it must not be called whole.
+    void compoundStretchAcrossPieces()
+    {
+        const QByteArray doc = readData(QStringLiteral("doc_short.doc"));
+        QCOMPARE(doc.size(), 12800); // its directory's second sector is the last
+        Layout noise;
+        noise.noise(1);
+        for (const QByteArray& other : {noise.bytes().left(512), QByteArray(512, '\0')}) {
+            CMemoryVolume volume(doc.left(12288) + other);
+            const CDocumentDetails d = CAssemblyCheck::check(&volume, QStringLiteral("DOC"), {{0, 12800}});
+            QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+            QVERIFY2(d.integrityReason.contains(QLatin1String("directory entry")), qPrintable(d.integrityReason));
+        }
+        CMemoryVolume volume(doc);
+        QVERIFY(CAssemblyCheck::isWhole(&volume, QStringLiteral("DOC"), {{0, 12800}}));
+    }
+
     void inferredCluster()
     {
         QVector<int64_t> starts;
