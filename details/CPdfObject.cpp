@@ -6,6 +6,28 @@
 
 namespace {
 
+// PDFDocEncoding is Latin-1 but for the spacing accents at 0x18-0x1F, the
+// typographic marks, ligatures and East-European letters at 0x80-0x9E and
+// the euro sign at 0xA0; the codes it leaves undefined (control codes,
+// 0x7F, 0x9F, 0xAD) become U+FFFD rather than invisible characters.
+QChar pdfDocEncodingChar(uint8_t c)
+{
+    static constexpr char16_t kAccents[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
+    static constexpr char16_t kHigh[32] = {
+        0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039, 0x203A, 0x2212,
+        0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141,
+        0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0xFFFD};
+    if (c >= 0x18 && c <= 0x1F)
+        return QChar(static_cast<ushort>(kAccents[c - 0x18]));
+    if (c >= 0x80 && c <= 0x9F)
+        return QChar(static_cast<ushort>(kHigh[c - 0x80]));
+    if (c == 0xA0)
+        return QChar(static_cast<ushort>(0x20AC));
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F || c == 0xAD)
+        return QChar(QChar::ReplacementCharacter);
+    return QChar(static_cast<ushort>(c));
+}
+
 constexpr int kMaxDepth = 32;
 
 bool isSpace(char c)
@@ -268,6 +290,9 @@ QString CPdfObject::textOf(const QByteArray& b)
     if (b.size() >= 3 && static_cast<uint8_t>(b[0]) == 0xEF && static_cast<uint8_t>(b[1]) == 0xBB
         && static_cast<uint8_t>(b[2]) == 0xBF)
         return QString::fromUtf8(b.mid(3));
-    // PDFDocEncoding matches Latin-1 in its printable range.
-    return QString::fromLatin1(b);
+    QString s;
+    s.reserve(b.size());
+    for (char c : b)
+        s.append(pdfDocEncodingChar(static_cast<uint8_t>(c)));
+    return s;
 }

@@ -89,6 +89,7 @@ class tst_details : public QObject
 private slots:
     void knownDocuments_data();
     void knownDocuments();
+    void pdfDocEncodingTitles();
     void everyTestDocumentIsWhole();
     void damagedCopies();
     void hostileInputsStayInBudget_data();
@@ -138,6 +139,18 @@ void tst_details::knownDocuments()
     QCOMPARE(d.modified.toUTC().toString(Qt::ISODate), modified);
     QCOMPARE(d.pages, pages);
     QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityWhole));
+}
+
+void tst_details::pdfDocEncodingTitles()
+{
+    // Without a byte order mark a text string is PDFDocEncoding, whose
+    // 0x80-0xA0 are not Latin-1: 0x90 is a right quote, 0x84 an em dash,
+    // 0xA0 the euro sign; 0x9F is undefined.
+    const CDocumentDetails d = detailsOf(
+        pdfWithInfo("<< /Title (Smith\\220s Report \\204 2024) /Author <A03130309F9395> >>"), QStringLiteral("PDF"));
+    QVERIFY(d.found);
+    QCOMPARE(d.title, QStringLiteral("Smith\u2019s Report \u2014 2024"));
+    QCOMPARE(d.author, QStringLiteral("\u20AC100\uFFFD\uFB01\u0141"));
 }
 
 void tst_details::everyTestDocumentIsWhole()
