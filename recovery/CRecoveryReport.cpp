@@ -20,6 +20,33 @@ QString utcTime(const QDateTime& time)
     return time.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ssZ"));
 }
 
+// Names, titles and paths come from the scanned volume and its documents:
+// anything the XML 1.0 Char production does not allow (half a surrogate
+// pair, control codes other than tab and line ends, U+FFFE and U+FFFF)
+// becomes U+FFFD, visibly, instead of being dropped by the writer or
+// breaking the encoding of the rest of the report.
+QString xmlText(const QString& text)
+{
+    QString out = text;
+    const int n = out.size();
+    for (int i = 0; i < n; ++i) {
+        const ushort c = out.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(out.at(i + 1).unicode())) {
+            ++i;
+            continue;
+        }
+        const bool control = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        if (control || QChar::isSurrogate(c) || c == 0xFFFE || c == 0xFFFF)
+            out[i] = QChar(QChar::ReplacementCharacter);
+    }
+    return out;
+}
+
+void textElement(QXmlStreamWriter& xml, const QString& ns, const QString& name, const QString& text)
+{
+    xml.writeTextElement(ns, name, xmlText(text));
+}
+
 } // namespace
 
 void CRecoveryReport::setSource(const QString& name, int64_t length)
@@ -44,6 +71,7 @@ QByteArray CRecoveryReport::toXml() const
 {
     QByteArray out;
     QXmlStreamWriter xml(&out);
+    xml.setCodec("UTF-8");
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeDefaultNamespace(QLatin1String(kDfxmlNamespace));
@@ -71,12 +99,12 @@ QByteArray CRecoveryReport::toXml() const
     // The schema's source holds only names; the size rides as our attribute.
     xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("source"));
     xml.writeAttribute(QLatin1String(kOwnNamespace), QStringLiteral("image_size"), QString::number(m_sourceLength));
-    xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("image_filename"), m_source);
+    textElement(xml, QLatin1String(kDfxmlNamespace), QStringLiteral("image_filename"), m_source);
     xml.writeEndElement();
 
     for (const File& f : m_files) {
         xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("fileobject"));
-        xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("filename"), f.name);
+        textElement(xml, QLatin1String(kDfxmlNamespace), QStringLiteral("filename"), f.name);
         xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("filesize"), QString::number(f.size));
         const QDateTime modified = f.node.bestModified();
         if (modified.isValid())
@@ -109,20 +137,30 @@ QByteArray CRecoveryReport::toXml() const
         xml.writeStartElement(QLatin1String(kOwnNamespace), QStringLiteral("integrity"));
         xml.writeAttribute(QStringLiteral("state"), CDetailsReader::integrityKey(d.integrity));
         if (!d.integrityReason.isEmpty())
-            xml.writeCharacters(d.integrityReason);
+            xml.writeCharacters(xmlText(d.integrityReason));
         xml.writeEndElement();
         if (!d.title.isEmpty())
-            xml.writeTextElement(QLatin1String(kOwnNamespace), QStringLiteral("title"), d.title);
+            textElement(xml, QLatin1String(kOwnNamespace), QStringLiteral("title"), d.title);
         xml.writeEndElement();
     }
     xml.writeEndElement();
     xml.writeEndDocument();
+    // The writer drops what it cannot encode and goes on: a report with a
+    // hole in it is no record, so none is returned.
+    if (xml.hasError())
+        return QByteArray();
     return out;
 }
 
 bool CRecoveryReport::write(const QString& folder, QString* path, QString* reason) const
 {
     const QByteArray xml = toXml();
+    if (xml.isEmpty()) {
+        *path = folder + QLatin1Char('/') + QLatin1String(kFileName);
+        *reason = QStringLiteral("the recovery report could not be put into XML, so none was written. The recovered "
+                                 "files are complete; please report this as a fault of the program.");
+        return false;
+    }
     for (int k = 0; k < 1000; ++k) {
         const QString name = k == 0 ? QLatin1String(kFileName) : QStringLiteral("report (%1).xml").arg(k);
         *path = folder + QLatin1Char('/') + name;

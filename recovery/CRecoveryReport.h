@@ -26,10 +26,11 @@ public:
     void addFile(const QString& fileName, const CFileNode& node, int64_t size, const QByteArray& sha256Hex);
     int fileCount() const { return m_files.size(); }
 
+    // Empty when the XML writer reported an error.
     QByteArray toXml() const;
     // Writes the report into `folder` under report.xml (" (1)" ... when the
     // name is taken; never replacing anything). False with the errno-based
-    // reason and the path tried.
+    // reason and the path tried, or when the XML could not be made.
     bool write(const QString& folder, QString* path, QString* reason) const;
 
 private:

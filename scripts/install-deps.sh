@@ -12,7 +12,7 @@ packages=(
     xvfb xauth fonts-wqy-microhei
     sleuthkit
     clang libclang-rt-14-dev
-    coreutils file python3
+    coreutils file python3 libxml2-utils
     zlib1g-dev
     dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
 )

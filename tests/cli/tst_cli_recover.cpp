@@ -143,6 +143,7 @@ private slots:
     void initTestCase() { std::signal(SIGXFSZ, SIG_IGN); }
     void optionsAreCheckedBeforeAnythingIsRead();
     void recoversByteIdenticalDocuments();
+    void reportStaysXmlWhateverTheTitles();
     void recoversTheDemoImage();
     void recoversDeletedNtfsFilesByNameAndTime();
     void listsAndRecoversDocumentsOfLostChains();
@@ -257,6 +258,59 @@ void TestCliRecover::recoversByteIdenticalDocuments()
     QCOMPARE(second.exitCode, 0);
     QCOMPARE(readAll(out + "/2048 (1).PDF"), readAll(out + "/2048.PDF"));
     QCOMPARE(documentsIn(out, QDir::Files).size(), written.size() + 1);
+}
+
+void TestCliRecover::reportStaysXmlWhateverTheTitles()
+{
+    if (QStandardPaths::findExecutable("xmllint").isEmpty())
+        QSKIP("xmllint (libxml2-utils) is not installed");
+    // The title's nine UTF-16 units rewritten in place (the offsets stay):
+    // half a surrogate pair at each end, control codes and U+FFFE.
+    QByteArray hostile = corpus("pdf_utf16_title.pdf");
+    const QByteArray title = "feff5e745ea662a5544a00200032003000320034";
+    QVERIFY(hostile.contains(title));
+    hostile.replace(title, "feffd800004100010042001bfffe0044000bdc00");
+    QVERIFY(hostile.size() == corpus("pdf_utf16_title.pdf").size());
+
+    // A control code in the image's own path, written as the source's name.
+    QTemporaryDir dir;
+    const QString image = dir.path() + QString::fromUtf8("/disk\x01.img");
+    {
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.resize(4 * 1024 * 1024));
+        f.seek(2048 * 512);
+        f.write(hostile);
+        f.seek(4096 * 512);
+        f.write(corpus("pdf_xref_stream.pdf"));
+    }
+    const QString out = dir.path() + "/out";
+    const Run r = cli({"recover", image, out, "--fs", "none"});
+    QCOMPARE(r.exitCode, 0);
+
+    QProcess lint;
+    lint.start("xmllint", {"--noout", out + "/report.xml"});
+    QVERIFY(lint.waitForFinished(60000));
+    QVERIFY2(lint.exitCode() == 0, lint.readAllStandardError().constData());
+
+    // What cannot be XML shows as U+FFFD; the file after it is all there.
+    QFile reportFile(out + "/report.xml");
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&reportFile);
+    QStringList titles;
+    QString source;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("title"))
+            titles << xml.readElementText();
+        else if (xml.name() == QLatin1String("image_filename"))
+            source = xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QCOMPARE(source, dir.path() + QString::fromUtf8("/disk\xEF\xBF\xBD.img"));
+    QCOMPARE(titles, QStringList({QString::fromUtf8("\xEF\xBF\xBD" "A\xEF\xBF\xBD" "B\xEF\xBF\xBD\xEF\xBF\xBD"
+                                                    "D\xEF\xBF\xBD\xEF\xBF\xBD"),
+                                  QStringLiteral("Quarterly figures")}));
 }
 
 void TestCliRecover::recoversTheDemoImage()
