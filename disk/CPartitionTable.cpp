@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <set>
 
 namespace {
@@ -82,6 +83,7 @@ CPartitionTable CPartitionTable::read(IVolume& volume)
     } else {
         table.readMbr(volume, sector.data());
     }
+    table.mergeSameStarts();
     table.checkOverlaps();
     return table;
 }
@@ -343,6 +345,36 @@ void CPartitionTable::addPartition(int64_t firstSector, int64_t sectors, int sec
         p.length = sectors * sectorSize;
     }
     m_partitions.push_back(p);
+}
+
+void CPartitionTable::mergeSameStarts()
+{
+    // Two entries that start on the same sector name the same boot sector,
+    // hence the same file system: read twice, every deleted file of it would
+    // be listed twice. The first entry in table order stands for both, as
+    // long as the longest of them, so that a file system reaching past the
+    // shorter entry is still read whole.
+    std::vector<Partition> kept;
+    std::map<int64_t, size_t> byStart; // into kept
+    for (const Partition& p : m_partitions) {
+        const auto found = byStart.emplace(p.offset, kept.size());
+        if (found.second) {
+            kept.push_back(p);
+            continue;
+        }
+        Partition* same = &kept[found.first->second];
+        if (p.length == same->length) {
+            m_problems << QStringLiteral("partition %1 repeats partition %2; it is read once.").arg(p.number).arg(same->number);
+        } else {
+            m_problems << QStringLiteral("partitions %1 and %2 start on the same sector with different lengths; they are "
+                                         "one volume, read once over the longer (%3 bytes).")
+                              .arg(same->number)
+                              .arg(p.number)
+                              .arg(std::max(p.length, same->length));
+            same->length = std::max(p.length, same->length);
+        }
+    }
+    m_partitions.swap(kept);
 }
 
 void CPartitionTable::checkOverlaps()

@@ -17,9 +17,11 @@ class IVolume;
 //
 // Reading never fails: what cannot be trusted is left out and said in
 // problems(), so the caller can still scan the whole source. Entries that
-// reach past the end of the source are cut there; entries that overlap are
-// kept (each one's boot sector decides whether a file system is there) but
-// reported.
+// reach past the end of the source are cut there. Entries that start on
+// the same sector are one volume, listed once (over the longest of them);
+// entries that overlap from different starts are kept, since each has a
+// boot sector of its own that decides whether a file system is there (one
+// inside another's file, say), and reported.
 class CPartitionTable
 {
 public:
@@ -90,6 +92,7 @@ private:
     bool readGpt(IVolume& volume, bool announced);
     bool readGptCopy(IVolume& volume, int sectorSize, int64_t lba, QString* why);
     void addPartition(int64_t firstSector, int64_t sectors, int sectorSize, int number, uint8_t type);
+    void mergeSameStarts();
     void checkOverlaps();
 
     Scheme m_scheme = Scheme::None;

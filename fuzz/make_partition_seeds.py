@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes fuzz/corpus/partition_table: small disks whose tables sfdisk and
-sgdisk wrote (an MBR with primaries and a chain of logical partitions, a
-GPT, a GPT whose primary header is damaged), in the sparse encoding of
+sgdisk wrote (an MBR with primaries and a chain of logical partitions, the
+same with an entry repeated, a GPT, a GPT whose primary header is damaged), in the sparse encoding of
 fuzz/FuzzVolumeImage.h. Run it by hand when the reader changes.
 
     fuzz/make_partition_seeds.py
@@ -46,6 +46,12 @@ def main():
     mbr = disk(lambda p: subprocess.run(["sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", p],
                                         input=MBR, check=True, stdout=subprocess.DEVNULL))
     seed("mbr-logical", mbr)
+    # Primary 2 repeated in the free fourth slot, then with another length.
+    repeated = bytearray(mbr)
+    repeated[446 + 48:446 + 64] = mbr[446 + 16:446 + 32]
+    seed("mbr-repeated", repeated)
+    repeated[446 + 48 + 12:446 + 64] = (4000).to_bytes(4, "little")
+    seed("mbr-same-start", repeated)
     gpt = disk(lambda p: subprocess.run(["sgdisk"] + GPT + [p], check=True, stdout=subprocess.DEVNULL))
     seed("gpt", gpt)
     gpt[512 + 40] ^= 1

@@ -132,6 +132,7 @@ private slots:
     void recoversTheDeletedDocumentsOfEachPartition();
     void damagedTablesAreReportedAndTheSourceIsStillSearched();
     void fileSystemsThatCannotBeReadAreReported();
+    void aRepeatedEntryIsReadOnce();
 
 private:
     QString copyOf(const QString& image, const QString& name);
@@ -297,6 +298,21 @@ void TestCliDisks::fileSystemsThatCannotBeReadAreReported()
     scan = cli({"scan", m_unaligned, "--fs", "NTFS"});
     QVERIFY2(scan.err.contains("Warning: the NTFS file system of " + m_unaligned + " cannot be read"),
              qPrintable(scan.err));
+}
+
+void TestCliDisks::aRepeatedEntryIsReadOnce()
+{
+    // The FAT32 entry of sfdisk's table copied into the free fourth slot:
+    // one file system, whose deleted documents are each listed once.
+    const QString mbr = copyOf(m_mbr, "mbr-repeated.img");
+    QVERIFY(patch(mbr, 446 + 3 * 16, readAt(m_mbr, 446, 16)));
+    const Run scan = cli({"scan", mbr, "--tsv"});
+    QCOMPARE(scan.exitCode, 0);
+    QVERIFY2(scan.err.contains("partition 4 repeats partition 1; it is read once."), qPrintable(scan.err));
+    const QStringList rows = scan.out.split('\n', Qt::SkipEmptyParts);
+    const QSet<QString> expected = tskDeletedDocuments(m_mbr);
+    QCOMPARE(rows.size(), expected.size());
+    QCOMPARE(listed(scan), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliDisks)

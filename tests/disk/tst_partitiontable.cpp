@@ -183,6 +183,21 @@ void TestPartitionTable::damagedMbrIsReportedAndWhatIsSoundIsKept()
         QCOMPARE(numbersOf(table), (QList<int>{2, 5, 6, 7}));
         QVERIFY(table.problems().join(' ').contains(QStringLiteral("partition 1 starts past the end")));
     }
+    {
+        // Primary 2 repeated in the free fourth slot: one volume. Then the
+        // copy longer: still one, over the longer length.
+        QByteArray repeated = image;
+        repeated.replace(int(mbrEntry(0, 3)), CPartitionTable::kMbrEntrySize,
+                         image.mid(int(mbrEntry(0, 1)), CPartitionTable::kMbrEntrySize));
+        CPartitionTable table = readTable(repeated);
+        QCOMPARE(layoutOf(table), layoutOf(readTable(image)));
+        QCOMPARE(table.problems(), QStringList{QStringLiteral("partition 4 repeats partition 2; it is read once.")});
+        putU32(repeated, mbrEntry(0, 3) + CPartitionTable::kMbrCountField, 4000);
+        table = readTable(repeated);
+        QCOMPARE(numbersOf(table), (QList<int>{1, 2, 5, 6, 7}));
+        QCOMPARE(layoutOf(table).at(1), (QPair<int64_t, int64_t>(2048, 4000)));
+        QVERIFY(table.problems().join(' ').contains(QStringLiteral("partitions 2 and 4 start on the same sector")));
+    }
 }
 
 void TestPartitionTable::readsGptAndFallsBackToItsBackup()
