@@ -74,6 +74,7 @@ constexpr int kMaxSecondaries = 18;
 // Stream extension entry.
 constexpr size_t kStreamFlagsField = 1;
 constexpr size_t kNameLengthField = 3;
+constexpr size_t kValidDataLengthField = 8;
 constexpr size_t kFirstClusterField = 20;
 constexpr size_t kDataLengthField = 24;
 constexpr uint8_t kNoFatChain = 0x02;
@@ -765,9 +766,16 @@ void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
     if (!deletedClusters(first, dataLength, noFatChain, runs, overwritten, incomplete))
         return;
 
+    // Past ValidDataLength the file reads as zeros, whatever its clusters
+    // hold (space allocated ahead, never written): those bytes are a hole,
+    // as past an NTFS stream's initialized size. Nothing valid, nothing to
+    // recover.
+    const int64_t valid = static_cast<int64_t>(std::min(le::u64(set.stream + kValidDataLengthField), dataLength));
+    if (valid == 0)
+        return;
     const int64_t clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
     QVector<CFileNode::Extent> extents;
-    int64_t remaining = size;
+    int64_t remaining = valid;
     for (const auto& run : runs) {
         if (remaining <= 0)
             break;
@@ -779,6 +787,8 @@ void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
     }
     if (extents.isEmpty())
         return;
+    if (remaining <= 0 && valid < size)
+        extents.append({CFileNode::Extent::kSparse, size - valid});
 
     // The name's extension decides; other names by their first bytes,
     // unless those now belong to another file.

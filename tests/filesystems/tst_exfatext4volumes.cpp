@@ -11,6 +11,7 @@
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
 #include "filesystems/IAllocationMap.h"
+#include "scan/CDocumentBytes.h"
 #include "scan/CRecoveryControl.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
@@ -147,6 +148,7 @@ private slots:
     void exfatMatchesTheSleuthKit();
     void exfatDamage();
     void exfatLostChainIsReadAndListed();
+    void exfatBytesPastValidDataLengthAreZeros();
     void ext4MatchesDebugfs();
     void ext4Damage();
     void ext4DeletedInPieces();
@@ -367,6 +369,39 @@ void TestExfatExt4Volumes::exfatLostChainIsReadAndListed()
         // The live documents beside it stay out.
         QCOMPARE(std::count_if(found.begin(), found.end(), [](const CFileNode& n) { return n.orphaned; }), 1L);
     }
+}
+
+// A deleted file whose ValidDataLength stops short of its size (space
+// allocated ahead of the writes, as Windows does): what lies past it in the
+// clusters is no part of the file, which reads as zeros there.
+void TestExfatExt4Volumes::exfatBytesPastValidDataLengthAreZeros()
+{
+    if (!m_exfatFailure.isEmpty())
+        QSKIP("no exFAT test volume");
+    QByteArray image = readImage(m_exfat);
+    const QByteArray original = readImage(QStringLiteral(TAMSEL_TEST_DATA "/pdf_lo_writer_text.pdf"));
+    const QString name = QStringLiteral("简历.pdf");
+    const int at = image.indexOf(QByteArray(reinterpret_cast<const char*>(name.utf16()), name.size() * 2));
+    QVERIFY(at > 0);
+    qint64 set = (at - 2) / 32 * 32;
+    while (set > 0 && quint8(image[int(set)]) != 0x05)
+        set -= 32;
+    QCOMPARE(quint8(image[int(set + 32)]), quint8(0x40)); // its stream extension, deleted
+    const quint32 valid = 5000;
+    putU32(image, set + 32 + 8, valid);
+    putU32(image, set + 32 + 12, 0);
+    const int count = quint8(image[int(set + 1)]) + 1;
+    QByteArray entries = image.mid(int(set), count * 32);
+    for (int k = 0; k < count; ++k)
+        entries[k * 32] = char(quint8(entries[k * 32]) | 0x80);
+    putU16(image, set + 2, CExfatScanner::entrySetChecksum(reinterpret_cast<const uint8_t*>(entries.constData()), count));
+
+    CMemoryVolume volume(image, image.size(), "exfat valid length");
+    const Posted posted = scanWith<CExfatScanner>(&volume);
+    const CFileNode node = posted.deleted.value("/文档/子目录/简历.pdf");
+    QCOMPARE(node.size, qint64(original.size()));
+    CDocumentBytes bytes(&volume, node, node.size);
+    QCOMPARE(bytes.bytes(0, node.size), original.left(valid) + QByteArray(original.size() - int(valid), '\0'));
 }
 
 void TestExfatExt4Volumes::ext4MatchesDebugfs()
