@@ -24,12 +24,17 @@ constexpr size_t kInodesCountField = 0;
 constexpr size_t kBlocksCountLoField = 4;
 constexpr size_t kFirstDataBlockField = 20;
 constexpr size_t kLogBlockSizeField = 24;
+constexpr size_t kLogClusterSizeField = 28;
 constexpr size_t kBlocksPerGroupField = 32;
+constexpr size_t kClustersPerGroupField = 36;
 constexpr size_t kInodesPerGroupField = 40;
 constexpr size_t kIncompatField = 96;
+constexpr size_t kRoCompatField = 100;
 constexpr size_t kBlocksCountHiField = 0x150;
 constexpr uint32_t kIncompat64Bit = 0x80;
+constexpr uint32_t kRoCompatBigalloc = 0x200;
 constexpr uint32_t kMaxLogBlockSize = 6; // 64 KiB blocks
+constexpr uint32_t kMaxLogClusterSize = 20; // 1 GiB clusters, the format's limit
 constexpr uint64_t kMaxGroups = uint64_t(1) << 24;
 
 constexpr int64_t kReportSectorSize = 512;
@@ -138,7 +143,18 @@ bool CExt4Scanner::checkSuperblock(const uint8_t* sb, size_t length, int64_t vol
     const uint64_t firstData = le::u32(sb + kFirstDataBlockField);
     const uint64_t perGroup = le::u32(sb + kBlocksPerGroupField);
     const uint64_t inodesPerGroup = le::u32(sb + kInodesPerGroupField);
-    if (perGroup < 8 || perGroup > blockSize * 8 || inodesPerGroup == 0 || inodesPerGroup > blockSize * 8)
+    // With bigalloc the block bitmap has a bit per cluster of 2^n blocks:
+    // it is the clusters of a group that one bitmap block bounds.
+    uint64_t clustersPerGroup = perGroup;
+    if (le::u32(sb + kRoCompatField) & kRoCompatBigalloc) {
+        const uint32_t logClusterSize = le::u32(sb + kLogClusterSizeField);
+        if (logClusterSize < logBlockSize || logClusterSize > kMaxLogClusterSize)
+            return fail("the superblock's cluster size is absurd.");
+        clustersPerGroup = le::u32(sb + kClustersPerGroupField);
+        if (clustersPerGroup << (logClusterSize - logBlockSize) != perGroup)
+            return fail("the superblock's counts per group are absurd.");
+    }
+    if (clustersPerGroup < 8 || clustersPerGroup > blockSize * 8 || inodesPerGroup == 0 || inodesPerGroup > blockSize * 8)
         return fail("the superblock's counts per group are absurd.");
     if (blocks <= firstData || firstData > 1)
         return fail("the superblock's block count is absurd.");
@@ -188,6 +204,9 @@ void CExt4Scanner::scan()
     m_layout.firstDataBlock = fs->super->s_first_data_block;
     m_layout.blocksPerGroup = fs->super->s_blocks_per_group;
     m_layout.blocksCount = ext2fs_blocks_count(fs->super);
+    const bool bigalloc = ext2fs_has_feature_bigalloc(fs->super);
+    m_layout.blocksPerCluster = bigalloc ? EXT2FS_CLUSTER_RATIO(fs.get()) : 1;
+    m_layout.clustersPerGroup = bigalloc ? fs->super->s_clusters_per_group : fs->super->s_blocks_per_group;
     m_layout.bitmapBlocks.reserve(fs->group_desc_count);
     for (dgrp_t g = 0; g < fs->group_desc_count; ++g) {
         const bool uninit = ext2fs_has_group_desc_csum(fs.get()) && ext2fs_bg_flags_test(fs.get(), g, EXT2_BG_BLOCK_UNINIT);
@@ -269,11 +288,13 @@ void CExt4Scanner::scan()
 
 std::unique_ptr<IAllocationMap> CExt4Scanner::allocationMap(std::shared_ptr<IVolume> volume) const
 {
-    if (m_layout.bitmapBlocks.empty() || m_layout.blockSize == 0 || m_layout.blocksPerGroup % 8 != 0)
+    if (m_layout.bitmapBlocks.empty() || m_layout.blockSize == 0 || m_layout.blocksPerCluster == 0
+        || m_layout.clustersPerGroup % 8 != 0 || m_layout.blocksCount <= m_layout.firstDataBlock)
         return nullptr;
-    // Each group's bits, one after the other: block n of the volume is bit
-    // n - firstDataBlock of the whole.
-    const int64_t groupBytes = m_layout.blocksPerGroup / 8;
+    // Each group's bits, one after the other: the cluster of blocksPerCluster
+    // blocks from block firstDataBlock + n * blocksPerCluster is bit n of the
+    // whole (a cluster is a block unless the volume has bigalloc).
+    const int64_t groupBytes = m_layout.clustersPerGroup / 8;
     std::vector<CAllocationTableCache::Run> runs;
     runs.reserve(m_layout.bitmapBlocks.size());
     for (uint64_t at : m_layout.bitmapBlocks) {
@@ -281,9 +302,10 @@ std::unique_ptr<IAllocationMap> CExt4Scanner::allocationMap(std::shared_ptr<IVol
         runs.push_back({offset, groupBytes});
     }
     CClusterAllocationMap::Layout layout;
+    const uint64_t dataBlocks = m_layout.blocksCount - m_layout.firstDataBlock;
     layout.dataStart = static_cast<int64_t>(m_layout.firstDataBlock * m_layout.blockSize);
-    layout.clusterBytes = m_layout.blockSize;
-    layout.firstCluster = m_layout.firstDataBlock;
-    layout.lastCluster = m_layout.blocksCount - 1;
+    layout.clusterBytes = static_cast<int64_t>(m_layout.blockSize) * m_layout.blocksPerCluster;
+    layout.firstCluster = 0;
+    layout.lastCluster = (dataBlocks + m_layout.blocksPerCluster - 1) / m_layout.blocksPerCluster - 1;
     return std::unique_ptr<IAllocationMap>(new CBitmapAllocationMap(std::move(volume), std::move(runs), layout));
 }

@@ -49,6 +49,10 @@ public:
         uint64_t firstDataBlock = 0;
         uint32_t blocksPerGroup = 0;
         uint64_t blocksCount = 0;
+        // A bit of a block bitmap stands for a cluster of this many blocks
+        // (more than one with bigalloc); a group has this many clusters.
+        uint32_t blocksPerCluster = 1;
+        uint32_t clustersPerGroup = 0;
         // The block holding each group's block bitmap; 0 for a group
         // whose bitmap was never written (BLOCK_UNINIT: nothing in use but
         // its own metadata).

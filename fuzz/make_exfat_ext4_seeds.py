@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Cuts fuzz seeds out of the exFAT and ext4 test volumes.
 
-    fuzz/make_exfat_ext4_seeds.py EXFAT_IMAGE EXT4_IMAGE
+    fuzz/make_exfat_ext4_seeds.py EXFAT_IMAGE EXT4_IMAGE [EXT4_BIGALLOC_IMAGE]
 
-(images made by tests/scripts/make-exfat-volume.sh and make-ext4-volume.sh).
+(images made by tests/scripts/make-exfat-volume.sh and make-ext4-volume.sh,
+the third by make-ext4-volume.sh IMAGE bigalloc).
 Writes fuzz/corpus/exfat_scanner (both boot regions, the FAT, the clusters
 that hold directory entries whole, and the first sector of every cluster
 that starts with a document's signature, so that deleted files still show
@@ -77,7 +78,7 @@ def ext4_seed(path):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         sys.exit(__doc__)
     exfat = exfat_seed(sys.argv[1])
     write("exfat_scanner", "seed-exfat", exfat)
@@ -85,6 +86,8 @@ def main():
     ext4 = ext4_seed(sys.argv[2])
     write("ext4_scanner", "seed-ext4", ext4)
     write("ext4_scanner", "seed-ext4-stop", bytes([5]) + ext4[1:])
+    if len(sys.argv) == 4:
+        write("ext4_scanner", "seed-ext4-bigalloc", ext4_seed(sys.argv[3]))
     for target in ("exfat_scanner", "ext4_scanner"):
         folder = os.path.join(CORPUS, target)
         for name in sorted(os.listdir(folder)):

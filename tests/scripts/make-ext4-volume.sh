@@ -10,15 +10,24 @@
 #     block at a time with a small live file after every block, so that it
 #     holds more extents than the inode has room for and its tree gets an
 #     index level (checked with debugfs before they are deleted).
+# make-ext4-volume.sh IMAGE bigalloc: a 64 MiB volume with bigalloc (1 KiB
+# blocks in 4 KiB clusters, two groups of 8192 clusters) holding the same
+# live and deleted documents, without the pieces.
 # Needs root and a loop device.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 image=$1
+mode=${2:-}
 data="$here/tests/data"
 
 rm -f "$image"
-truncate -s 32M "$image"
-mkfs.ext4 -q -F -b 4096 -g 2048 -G 4 -O 64bit,flex_bg,extent,metadata_csum -E lazy_itable_init=1 -L TAMSEL "$image"
+if [ "$mode" = bigalloc ]; then
+    truncate -s 64M "$image"
+    mkfs.ext4 -q -F -b 1024 -C 4096 -O bigalloc,64bit,flex_bg,extent,metadata_csum -E lazy_itable_init=1 -L TAMSEL "$image"
+else
+    truncate -s 32M "$image"
+    mkfs.ext4 -q -F -b 4096 -g 2048 -G 4 -O 64bit,flex_bg,extent,metadata_csum -E lazy_itable_init=1 -L TAMSEL "$image"
+fi
 
 mnt=$(mktemp -d)
 cleanup() {
@@ -40,6 +49,12 @@ cp "$data/xls_3sheets.xls" "$mnt/旧的/预算表.xls"
 cp "$data/pdf_ghostscript.pdf" "$mnt/旧的/里面/计划.pdf"
 cp "$data/ppt_2slides.ppt" "$mnt/文档/slides.ppt"
 sync
+if [ "$mode" = bigalloc ]; then
+    rm "$mnt/论文/2024/毕业论文终稿.docx" "$mnt/文档/子目录/简历.pdf" "$mnt/文档/slides.ppt"
+    rm -r "$mnt/旧的"
+    sync
+    exit 0
+fi
 # A live document in many pieces: every other 4 KiB filler removed, then
 # a file written into the holes, so its extents spill out of the inode
 # into a tree block.
