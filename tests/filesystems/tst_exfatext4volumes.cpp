@@ -620,6 +620,20 @@ void TestExfatExt4Volumes::ext4BigallocCountsClusters()
         QVERIFY2(at > 0 && at % 4096 == 0, name);
         deleted.insert(at / 512);
     }
+    // Every block of a live document's first cluster is in use, of a
+    // deleted one's free: the map answers in clusters, group after group.
+    std::shared_ptr<IVolume> shared(CFileVolume::open(image).release());
+    CExt4Scanner scanner(shared.get(), nullptr);
+    scanner.scan();
+    const std::unique_ptr<IAllocationMap> map = scanner.allocationMap(shared);
+    QVERIFY(map);
+    for (qint64 block = 0; block < 4; ++block) {
+        for (const Finding& f : live)
+            QVERIFY2(map->inUse(f.first * 512 + block * 1024), qPrintable(QString::number(f.first)));
+        for (qint64 sector : deleted)
+            QVERIFY2(!map->inUse(sector * 512 + block * 1024), qPrintable(QString::number(sector)));
+    }
+
     int code = 0;
     const QString out = run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), {"scan", image, "--json"}, &code);
     QCOMPARE(code, 0);
