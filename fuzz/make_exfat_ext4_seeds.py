@@ -8,7 +8,8 @@ the third by make-ext4-volume.sh IMAGE bigalloc).
 Writes fuzz/corpus/exfat_scanner (both boot regions, the FAT, the clusters
 that hold directory entries whole, and the first sector of every cluster
 that starts with a document's signature, so that deleted files still show
-their types) and
+their types; again with a deleted file's ValidDataLength short of its
+size) and
 fuzz/corpus/ext4_scanner (the volume's metadata as `e2image -r` gives it:
 superblock, descriptors, bitmaps, inode tables, directory and extent
 blocks), in the sparse encoding of fuzz/FuzzVolumeImage.h. Each target also
@@ -63,6 +64,41 @@ def exfat_seed(path):
     return encode(0, len(image), chunks)
 
 
+def set_checksum(entries):
+    total = 0
+    for i, b in enumerate(entries):
+        if i in (2, 3):
+            continue
+        total = ((0x8000 if total & 1 else 0) + (total >> 1) + b) & 0xFFFF
+    return total
+
+
+def short_valid_length(path):
+    """The image with the first deleted file's ValidDataLength cut to half
+    its DataLength (the set's checksum made right, as it was while in use),
+    as Windows leaves a file whose space was allocated ahead of its writes."""
+    image = bytearray(open(path, "rb").read())
+    at = 0
+    while True:
+        at = image.find(b"\x05", at)
+        if at < 0:
+            sys.exit("no deleted file entry set in " + path)
+        if at % 32 == 0 and image[at + 32] == 0x40:
+            length = struct.unpack_from("<Q", image, at + 32 + 24)[0]
+            if length > 4096 and struct.unpack_from("<H", image, at + 4)[0] & 0x10 == 0:
+                break
+        at += 1
+    struct.pack_into("<Q", image, at + 32 + 8, length // 2)
+    count = image[at + 1] + 1
+    entries = bytearray(image[at:at + 32 * count])
+    for k in range(count):
+        entries[k * 32] |= 0x80
+    struct.pack_into("<H", image, at + 2, set_checksum(entries))
+    with tempfile.NamedTemporaryFile(delete=False) as f:
+        f.write(image)
+    return f.name
+
+
 def ext4_seed(path):
     with tempfile.TemporaryDirectory() as tmp:
         meta = os.path.join(tmp, "meta.img")
@@ -83,6 +119,9 @@ def main():
     exfat = exfat_seed(sys.argv[1])
     write("exfat_scanner", "seed-exfat", exfat)
     write("exfat_scanner", "seed-exfat-stop", bytes([5]) + exfat[1:])
+    short = short_valid_length(sys.argv[1])
+    write("exfat_scanner", "seed-exfat-short-valid-length", exfat_seed(short))
+    os.unlink(short)
     ext4 = ext4_seed(sys.argv[2])
     write("ext4_scanner", "seed-ext4", ext4)
     write("ext4_scanner", "seed-ext4-stop", bytes([5]) + ext4[1:])
