@@ -4,17 +4,27 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 
 // Tells whether writing into a folder may overwrite the volume being
 // recovered, so that a recovery never destroys the data it is saving.
 //
 // The output folder is followed down to everything it is built on: its file
-// system's device (for btrfs, FUSE and the like, what /proc/self/mountinfo
-// names as the mount's source: a block device, or for ntfs-3g on an image
-// the image file itself), then through /sys/dev/block/MAJ:MIN the disk
-// holding a partition, the slaves of an LVM, LUKS or md device, and the
-// backing file of a loop device; a backing or source file leads on to the
-// device that holds it, recursively.
+// system's device; for btrfs every device of the file system (found by its
+// UUID in /sys/fs/btrfs, since each subvolume has a device number of its own
+// that no table lists); for an overlay every layer folder (upper, work and
+// lower: the kernel may copy up into the upper one, and all are walked on
+// in turn); for FUSE and the like what /proc/self/mountinfo names as the
+// mount's source (a block device, or for ntfs-3g on an image the image file
+// itself). Then through /sys/dev/block/MAJ:MIN the disk holding a
+// partition, the slaves of an LVM, LUKS or md device, and the backing file
+// of a loop device; a backing or source file leads on to the device that
+// holds it, recursively.
+//
+// Whatever step cannot be resolved (a device number no table lists, a mount
+// whose source is neither a device nor a file, a layer folder that cannot
+// be looked up) leaves the answer Unknown, never Different: a wrong
+// "different" lets a recovery overwrite what it saves.
 //
 // A block device source overlaps when the output is built on it, when it is
 // built on the output's device (scanning /dev/sdb while writing to
@@ -73,11 +83,22 @@ public:
     struct Stack
     {
         QSet<QString> devices;
+        // The block devices a write may reach anywhere on: those a file
+        // system, a file or a mapping spreads over. The disk reached from a
+        // partition is in `devices` only: a write lands inside the
+        // partition, never on its sister partitions.
+        QSet<QString> spread;
         QHash<QString, QString> files; // "DEV:INO" -> path
         bool complete = true;          // every step could be looked up
         bool notOnDisk = false;        // a file system on no local disk
     };
     Stack stackUnder(const QString& device) const;
+    // The same, for the file system holding `path` (which exists).
+    Stack stackUnderPath(const QString& path) const;
+
+    // The devices of the btrfs file system holding `path`, as "MAJ:MIN";
+    // empty when it is not btrfs or they cannot be read.
+    QStringList btrfsDevices(const QString& path, bool* isBtrfs) const;
 
     // The kernel name of a device (sdb1), or the number when unknown.
     QString deviceName(const QString& device) const;
@@ -87,10 +108,25 @@ private:
     {
         QString device;     // "MAJ:MIN" of a block device
         QString file;       // a regular file (FUSE on an image)
+        QString type;       // the file system's type
+        QString mountPoint;
+        QStringList layers; // an overlay's upper, work and lower folders
         bool found = false;
         bool notOnDisk = false;
     };
     MountSource mountSource(const QString& mountDevice) const;
+
+    // One step of the walk down: a device number or a path on a file
+    // system, and whether a write may reach anywhere on it.
+    struct Step
+    {
+        QString device;
+        QString path;
+        bool spread = true;
+        bool top = false; // the output's own file system
+    };
+    void walk(Stack* stack, QList<Step> queue) const;
+    Result verdict(const QString& source, const Stack& below) const;
     QByteArray mountInfo() const;
     QString sysDeviceDir(const QString& device) const;
 

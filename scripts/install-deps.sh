@@ -8,7 +8,7 @@ packages=(
     qtbase5-dev qtbase5-dev-tools libqt5svg5-dev
     qttools5-dev qttools5-dev-tools qttranslations5-l10n
     dosfstools mtools ntfs-3g util-linux mount fdisk gdisk
-    libext2fs-dev e2fsprogs exfatprogs exfat-fuse
+    libext2fs-dev e2fsprogs exfatprogs exfat-fuse btrfs-progs
     xvfb xauth fonts-wqy-microhei
     sleuthkit
     clang libclang-rt-14-dev

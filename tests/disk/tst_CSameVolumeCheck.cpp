@@ -1,5 +1,6 @@
 #include "disk/CSameVolumeCheck.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -116,6 +117,15 @@ public:
         m_undo.append({"losetup", {"--detach", c.out}});
         return c.out;
     }
+    // mount(8) with `args`, the mount point last.
+    bool mount(const QStringList& args)
+    {
+        QDir().mkpath(args.last());
+        if (runCommand("mount", args).exitCode != 0)
+            return false;
+        m_undo.append({"umount", {"--lazy", args.last()}});
+        return true;
+    }
     bool mountNtfs(const QString& source, const QString& folder)
     {
         QDir().mkpath(folder);
@@ -129,13 +139,25 @@ private:
     QList<QPair<QString, QStringList>> m_undo;
 };
 
-bool makeNtfs(const QString& image, int mebibytes)
+bool makeImage(const QString& image, int mebibytes, const QString& program, const QStringList& args)
 {
     QFile f(image);
     if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(mebibytes) << 20))
         return false;
     f.close();
-    return runCommand("mkntfs", {"-q", "-F", "-f", image}).exitCode == 0;
+    return runCommand(program, args + QStringList{image}).exitCode == 0;
+}
+
+bool makeNtfs(const QString& image, int mebibytes)
+{
+    return makeImage(image, mebibytes, "mkntfs", {"-q", "-F", "-f"});
+}
+
+QByteArray digestOf(const QString& path)
+{
+    QFile f(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && hash.addData(&f) ? hash.result() : QByteArray();
 }
 
 } // namespace
@@ -150,6 +172,7 @@ private slots:
     void mountTableNamesWhatAnonymousDevicesHold();
     void realFoldersAgainstRealSources();
     void realLoopDevicesAndFuseMounts();
+    void realOverlayAndBtrfsMounts();
 };
 
 void TestSameVolumeCheck::expandsPartitionsAndStackedDevices()
@@ -213,6 +236,16 @@ void TestSameVolumeCheck::imagesOverlapOnlyThroughTheirLoopDevice()
     // Beside the image on a disk: its bytes are not touched.
     QCOMPARE(check.checkDevices(image, "8:17", false).verdict, Verdict::Different);
     QCOMPARE(check.checkDevices(image, "9:9", false).verdict, Verdict::Unknown);
+
+    // An anonymous number the mount table does not list, an overlay whose
+    // layers are not named or cannot be found, a mount whose source is no
+    // path: nothing says the image is not below, so it may be.
+    check.setMountInfo("50 27 0:60 / /mnt/a rw - overlay overlay rw,uuid=on\n"
+                       "51 27 0:61 / /mnt/b rw - overlay overlay rw,lowerdir=/nonexistent/l,upperdir="
+                       + QFile::encodeName(dir.path()) + ",workdir=" + QFile::encodeName(dir.path()) + "\n"
+                       "52 27 0:62 / /mnt/c rw - fuse.mystery mystery rw\n");
+    for (const char* anonymous : {"0:4000", "0:60", "0:61", "0:62"})
+        QVERIFY2(check.checkDevices(image, anonymous, false).verdict == Verdict::Unknown, anonymous);
 }
 
 void TestSameVolumeCheck::mountTableNamesWhatAnonymousDevicesHold()
@@ -334,6 +367,77 @@ void TestSameVolumeCheck::realLoopDevicesAndFuseMounts()
     QVERIFY(!QFileInfo::exists(d + "/fuse/out"));
     const Command beside = runCommand(cli, {"recover", d + "/ntfs.img", d + "/out"});
     QVERIFY2(beside.exitCode == 0, qPrintable(beside.err));
+}
+
+void TestSameVolumeCheck::realOverlayAndBtrfsMounts()
+{
+    if (::geteuid() != 0)
+        QSKIP("loop devices and mounts need root");
+    if (QStandardPaths::findExecutable("mkfs.btrfs").isEmpty() || QStandardPaths::findExecutable("mkfs.ext4").isEmpty())
+        QSKIP("mkfs.btrfs or mkfs.ext4 is missing (scripts/install-deps.sh installs btrfs-progs and e2fsprogs)");
+    QTemporaryDir dir;
+    const QString d = dir.path();
+    Stack stack;
+    QVERIFY(makeImage(d + "/e.img", 16, "mkfs.ext4", {"-q", "-F"}));
+    QVERIFY(makeImage(d + "/b.img", 128, "mkfs.btrfs", {"-q", "-f"}));
+    const QString extLoop = stack.attach(d + "/e.img");
+    const QString btrfsLoop = stack.attach(d + "/b.img");
+    if (extLoop.isEmpty() || btrfsLoop.isEmpty())
+        QSKIP("no loop device can be made here (a container without loop devices)");
+    QVERIFY(stack.mount({extLoop, d + "/ext"}));
+    for (const char* folder : {"/ext/upper", "/ext/work", "/ext/lower", "/lower", "/upper", "/work"})
+        QVERIFY(QDir().mkpath(d + folder));
+    // The overlay writes into its upper folder on the image; the second
+    // one only reads a lower folder there, but every layer counts.
+    if (!stack.mount({"-t", "overlay", "overlay", "-o",
+                      "lowerdir=" + d + "/lower,upperdir=" + d + "/ext/upper,workdir=" + d + "/ext/work",
+                      d + "/merged"})
+        || !stack.mount({"-t", "overlay", "overlay", "-o",
+                         "lowerdir=" + d + "/ext/lower,upperdir=" + d + "/upper,workdir=" + d + "/work",
+                         d + "/merged2"}))
+        QSKIP("this kernel cannot mount an overlay");
+    if (!stack.mount({"-t", "btrfs", btrfsLoop, d + "/btrfs"}))
+        QSKIP("this kernel cannot mount btrfs");
+    // A subvolume has a device number of its own that no table lists.
+    QVERIFY(runCommand("btrfs", {"subvolume", "create", d + "/btrfs/sub"}).exitCode == 0);
+
+    const CSameVolumeCheck check;
+    struct Case
+    {
+        QString source;
+        QString output;
+        Verdict verdict;
+    };
+    const QList<Case> cases = {
+        {d + "/e.img", d + "/merged/out", Verdict::Same},
+        {d + "/e.img", d + "/merged2/out", Verdict::Same},
+        {extLoop, d + "/merged/out", Verdict::Same},
+        {d + "/b.img", d + "/btrfs/out", Verdict::Same},
+        {d + "/b.img", d + "/btrfs/sub/out", Verdict::Same},
+        {btrfsLoop, d + "/btrfs/sub/deeper/out", Verdict::Same},
+        {d + "/b.img", d + "/merged/out", Verdict::Different},
+        // Unrelated sources onto btrfs: nothing to refuse.
+        {d + "/e.img", d + "/btrfs/sub/out", Verdict::Different},
+        {extLoop, d + "/btrfs/sub/out", Verdict::Different},
+        {extLoop, d + "/btrfs/out", Verdict::Different},
+    };
+    for (const Case& c : cases) {
+        const CSameVolumeCheck::Result r = check.check(c.source, c.output);
+        QVERIFY2(r.verdict == c.verdict,
+                 qPrintable(QStringLiteral("%1 -> %2: %3").arg(c.source, c.output, r.detail)));
+    }
+
+    // The command line refuses before the image is touched, and recovers
+    // from an unrelated device onto btrfs without being told it may.
+    const QString cli = QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli");
+    const QByteArray before = digestOf(d + "/e.img");
+    const Command refused = runCommand(cli, {"recover", d + "/e.img", d + "/merged/out"});
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.err.contains("refusing to recover into " + d + "/merged/out"), qPrintable(refused.err));
+    QVERIFY(!QFileInfo::exists(d + "/merged/out"));
+    QCOMPARE(digestOf(d + "/e.img"), before);
+    const Command onBtrfs = runCommand(cli, {"recover", extLoop, d + "/btrfs/sub/out", "--fs", "none"});
+    QVERIFY2(onBtrfs.exitCode == 0, qPrintable(onBtrfs.err));
 }
 
 QTEST_GUILESS_MAIN(TestSameVolumeCheck)
