@@ -281,7 +281,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome == CScanSession::Outcome::OpenFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
-        return ExitFailure;
+        return CInterruptWatch::interrupted() ? ExitInterrupted : ExitFailure;
     }
 
     printDocuments(session.documents(), options);

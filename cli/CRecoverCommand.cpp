@@ -161,7 +161,7 @@ int CRecoverCommand::run(const QStringList& arguments)
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome != CScanSession::Outcome::Finished) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
-        return CCliApplication::ExitFailure;
+        return CInterruptWatch::interrupted() ? CCliApplication::ExitInterrupted : CCliApplication::ExitFailure;
     }
 
     if (CInterruptWatch::interrupted()) {

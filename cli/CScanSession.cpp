@@ -63,9 +63,11 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     std::unique_ptr<CFileVolume> opened = CFileVolume::open(source, &error);
     // Without the rights, udisks2 may still grant read access after a
     // password (polkit's agent asks, in the terminal when no desktop does).
-    if (!opened && CFileVolume::refusedForRights(error)) {
+    // Only a device: udisks2 opens nothing else, and the bus is not
+    // reached for an image. Ctrl-C or SIGTERM ends the wait.
+    if (!opened && CFileVolume::refusedForRights(error) && error.kind == CFileVolume::SourceKind::BlockDevice) {
         CTextAuthAgent agent;
-        opened = CUDisksOpener().open(source, &error);
+        opened = CUDisksOpener().open(source, &error, []() { return CInterruptWatch::interrupted(); });
     }
     if (!opened) {
         m_failure = error.reason;

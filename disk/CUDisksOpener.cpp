@@ -1,5 +1,7 @@
 #include "disk/CUDisksOpener.h"
 
+#include "disk/CSystemBusProbe.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusError>
@@ -13,6 +15,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -225,9 +228,28 @@ std::unique_ptr<CFileVolume> CUDisksOpener::open(const QString& path, CFileVolum
     };
 
     // What the path names now: the descriptor must be this very object.
+    // udisks2 opens block devices only, so for anything else the bus is
+    // not even reached.
     struct stat asked;
-    if (::stat(QFile::encodeName(path).constData(), &asked) != 0)
+    if (::stat(QFile::encodeName(path).constData(), &asked) != 0 || !S_ISBLK(asked.st_mode))
         return fail(Answer::UnknownDevice, QString());
+
+    // The bus library's connect has no deadline and cannot be stopped:
+    // only a bus that has just answered is handed to it.
+    const int connectTimeoutMs = std::min(m_timeoutMs, kConnectTimeoutMs);
+    const CSystemBusProbe::Outcome reached = CSystemBusProbe().probe(connectTimeoutMs, stopped);
+    switch (reached) {
+    case CSystemBusProbe::Outcome::Answered:
+    case CSystemBusProbe::Outcome::NotProbed:
+        break;
+    case CSystemBusProbe::Outcome::Stopped:
+        return fail(Answer::Stopped, QString());
+    case CSystemBusProbe::Outcome::Silent:
+        return fail(Answer::Failed, CSystemBusProbe::outcomeText(reached, connectTimeoutMs));
+    case CSystemBusProbe::Outcome::Refused:
+    case CSystemBusProbe::Outcome::Unreachable:
+        return fail(Answer::Missing, CSystemBusProbe::outcomeText(reached, connectTimeoutMs));
+    }
 
     PrivateBus connection;
     QDBusConnection& bus = connection.bus();

@@ -13,15 +13,22 @@
 // The descriptor is trusted only after checking it: opened read-only, and
 // the very object the path names (the same device number for a device).
 //
+// Only block devices are asked for: udisks2 opens nothing else, so for an
+// image file the system bus is never reached.
+//
 // open() blocks the calling thread until udisks2 answers or the timeout
 // passes, so the window calls it on the scan thread; `stopped` ends the
-// wait early when the user gives up.
+// wait early when the user gives up (the window's stop, the command line's
+// Ctrl-C or SIGTERM), while connecting to the bus as well.
 class CUDisksOpener
 {
 public:
     // Typing a password takes a person a while; a service that never
     // answers must still not keep the scan waiting for ever.
     static constexpr int kDefaultTimeoutMs = 180000;
+    // A bus that is up answers its opening within milliseconds; one that
+    // does not within this is taken for hung.
+    static constexpr int kConnectTimeoutMs = 10000;
 
     explicit CUDisksOpener(int timeoutMs = kDefaultTimeoutMs);
 

@@ -2,11 +2,12 @@
 // with python-dbusmock on a private system bus that this test starts.
 //
 // The suite runs as root, for whom every open succeeds. So that our own
-// open fails the way a user's does, the device stand-ins are image files of
-// mode 0000, and this process gives up the capabilities that override file
-// permissions (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) in its effective set;
-// the command line runs under setpriv without them. The mock, started
-// before, keeps them and opens the images as udisks2 opens a device.
+// open fails the way a user's does, the devices are nodes of mode 0000 made
+// for two loop devices (one holding documents, one blank), and this process
+// gives up the capabilities that override file permissions
+// (CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH) in its effective set; the command
+// line runs under setpriv without them. The mock, started before, keeps
+// them and opens the nodes as udisks2 opens a device.
 
 #include "app/CChoiceDiskWnd.h"
 #include "app/CMainWindow.h"
@@ -29,10 +30,16 @@
 #include <QtTest>
 
 #include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -55,7 +62,7 @@ bool dropPermissionOverride()
     return ::syscall(SYS_capset, &header, data) == 0;
 }
 
-bool writeDevice(const QString& path, bool withDocuments)
+bool writeImage(const QString& path, bool withDocuments)
 {
     QByteArray bytes(kDeviceBytes, '\0');
     if (withDocuments) {
@@ -68,8 +75,104 @@ bool writeDevice(const QString& path, bool withDocuments)
         }
     }
     QFile out(path);
-    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() &&
-           out.setPermissions(QFileDevice::Permissions());
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+}
+
+// A loop device of an image, detached however the test ends.
+class LoopDevice
+{
+public:
+    explicit LoopDevice(const QString& image)
+    {
+        QProcess losetup;
+        losetup.start(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), image});
+        if (losetup.waitForFinished(30000) && losetup.exitCode() == 0)
+            m_path = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+    }
+    ~LoopDevice()
+    {
+        if (!m_path.isEmpty())
+            QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("--detach"), m_path});
+    }
+    LoopDevice(const LoopDevice&) = delete;
+    LoopDevice& operator=(const LoopDevice&) = delete;
+    QString path() const { return m_path; }
+
+private:
+    QString m_path;
+};
+
+// A node of mode 0000 for the block device at `device`.
+bool makeNode(const QString& path, const QString& device)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(device).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return false;
+    const QByteArray name = QFile::encodeName(path);
+    return ::mknod(name.constData(), S_IFBLK, st.st_rdev) == 0 && ::chmod(name.constData(), 0) == 0;
+}
+
+// A system bus that takes connections and never says a word: a listening
+// socket nobody accepts on, and whatever connects is held, unanswered.
+class SilentBus
+{
+public:
+    explicit SilentBus(const QString& path)
+        : m_path(path)
+        , m_fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        struct sockaddr_un where = {};
+        where.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        if (m_fd < 0 || name.size() >= int(sizeof where.sun_path))
+            return;
+        std::memcpy(where.sun_path, name.constData(), size_t(name.size()));
+        if (::bind(m_fd, reinterpret_cast<struct sockaddr*>(&where), sizeof where) != 0 || ::listen(m_fd, 16) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~SilentBus()
+    {
+        for (const int fd : m_held)
+            ::close(fd);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        QFile::remove(m_path);
+    }
+    SilentBus(const SilentBus&) = delete;
+    SilentBus& operator=(const SilentBus&) = delete;
+
+    bool isListening() const { return m_fd >= 0; }
+    QString address() const { return QStringLiteral("unix:path=") + m_path; }
+    // Takes a connection waiting within `ms`; false when none came.
+    bool takeConnection(int ms)
+    {
+        struct pollfd p = {m_fd, POLLIN, 0};
+        if (::poll(&p, 1, ms) != 1)
+            return false;
+        const int fd = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return false;
+        m_held.append(fd);
+        return true;
+    }
+    int connections() const { return m_held.size(); }
+
+private:
+    QString m_path;
+    int m_fd;
+    QList<int> m_held;
+};
+
+// The command line as a user without the rights to read the devices.
+QStringList asUser(const QStringList& cliArguments)
+{
+    QStringList args;
+    if (::geteuid() == 0)
+        args << QStringLiteral("setpriv") << QStringLiteral("--bounding-set=-dac_override,-dac_read_search")
+             << QStringLiteral("--");
+    return args << QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli") << cliArguments;
 }
 
 } // namespace
@@ -81,6 +184,8 @@ class TestUDisksAccess : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
+    // First: a silent bus must be the first this process meets.
+    void silentBusEndsTheWait();
     void answers_data();
     void answers();
     void stopEndsTheWait();
@@ -93,6 +198,8 @@ private:
     bool startMock();
 
     QTemporaryDir m_dir;
+    std::unique_ptr<LoopDevice> m_documents;
+    std::unique_ptr<LoopDevice> m_blank;
     QProcess m_bus;
     QProcess m_mock;
     QString m_address;
@@ -145,6 +252,7 @@ bool TestUDisksAccess::startMock()
     add("writable", "writable");
     add("other", "other", device("granted"));
     add("hanging", "hang");
+    // "unknown" is a device the mock does not manage.
     const QByteArray parameters = QJsonDocument(QJsonObject{{QStringLiteral("devices"), devices}}).toJson();
 
     m_mock.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -174,8 +282,21 @@ bool TestUDisksAccess::startMock()
 void TestUDisksAccess::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    for (const char* name : {"granted", "old", "dismissed", "writable", "other", "hanging"})
-        QVERIFY(writeDevice(device(name), qstrcmp(name, "granted") == 0 || qstrcmp(name, "old") == 0));
+    if (::geteuid() != 0)
+        QSKIP("needs root: the devices are nodes made for loop devices");
+    QVERIFY(writeImage(m_dir.filePath(QStringLiteral("documents.img")), true));
+    QVERIFY(writeImage(m_dir.filePath(QStringLiteral("blank.img")), false));
+    m_documents.reset(new LoopDevice(m_dir.filePath(QStringLiteral("documents.img"))));
+    m_blank.reset(new LoopDevice(m_dir.filePath(QStringLiteral("blank.img"))));
+    if (m_documents->path().isEmpty() || m_blank->path().isEmpty())
+        QSKIP("no loop device can be made here (a container without loop devices)");
+    for (const char* name : {"granted", "old", "dismissed", "writable", "other", "hanging", "unknown"}) {
+        const bool withDocuments = qstrcmp(name, "granted") == 0 || qstrcmp(name, "old") == 0;
+        if (!makeNode(device(name), (withDocuments ? m_documents : m_blank)->path()))
+            QSKIP("device nodes cannot be made here (a file system mounted nodev?)");
+    }
+    // An image file refused to the user, as a device is.
+    QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("documents.img")), QFileDevice::Permissions()));
     QVERIFY2(startBus(), "dbus-daemon did not start");
     // Read by the bus library when this process first connects.
     qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_address.toUtf8());
@@ -210,7 +331,7 @@ void TestUDisksAccess::answers_data()
     QTest::newRow("password dialog cancelled") << "dismissed" << int(Answer::Dismissed) << "cancelled";
     QTest::newRow("writable descriptor") << "writable" << int(Answer::UnsafeDescriptor) << "read-only";
     QTest::newRow("another object") << "other" << int(Answer::UnsafeDescriptor) << "read-only";
-    QTest::newRow("unknown to udisks2") << "missing" << int(Answer::UnknownDevice) << "does not manage";
+    QTest::newRow("unknown to udisks2") << "unknown" << int(Answer::UnknownDevice) << "does not manage";
     QTest::newRow("never answers") << "hanging" << int(Answer::TimedOut) << "in time";
 }
 
@@ -219,12 +340,7 @@ void TestUDisksAccess::answers()
     QFETCH(QString, name);
     QFETCH(int, answer);
     QFETCH(QString, words);
-    QString path = m_dir.filePath(name);
-    if (name == QLatin1String("missing")) {
-        // A file udisks2 does not know, refused to us all the same.
-        path = m_dir.filePath(QStringLiteral("bus.conf"));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
-    }
+    const QString path = m_dir.filePath(name);
 
     constexpr int timeoutMs = 600;
     QElapsedTimer clock;
@@ -303,11 +419,8 @@ void TestUDisksAccess::commandLineScansThroughTheService()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), m_address);
     cli.setProcessEnvironment(env);
-    QStringList args;
-    if (::geteuid() == 0)
-        args << QStringLiteral("setpriv") << QStringLiteral("--bounding-set=-dac_override,-dac_read_search") << QStringLiteral("--");
-    args << QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli") << QStringLiteral("scan") << device("granted")
-         << QStringLiteral("--fs") << QStringLiteral("none") << QStringLiteral("--tsv");
+    QStringList args = asUser({QStringLiteral("scan"), device("granted"), QStringLiteral("--fs"), QStringLiteral("none"),
+                               QStringLiteral("--tsv")});
     cli.start(args.takeFirst(), args);
     QVERIFY(cli.waitForFinished(60000));
     const QString out = QString::fromUtf8(cli.readAllStandardOutput());
@@ -321,20 +434,78 @@ void TestUDisksAccess::commandLineScansThroughTheService()
                  lines[1].split(QLatin1Char('\t')).contains(QString::number(kOffsets[1] / 512)),
              qPrintable(out));
 
-    // Without a udisks2 to ask, an image file's own reason stands (its
-    // permissions), not talk of a disk service that serves devices only.
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), QStringLiteral("unix:path=") + m_dir.filePath(QStringLiteral("none")));
+    // An image file: udisks2 opens devices only, so the bus is not even
+    // reached (a silent one here, that would hold a connect for ever), and
+    // the file's own reason stands (its permissions).
+    SilentBus silent(m_dir.filePath(QStringLiteral("silent_for_image")));
+    QVERIFY(silent.isListening());
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), silent.address());
     cli.setProcessEnvironment(env);
-    args = QStringList{QStringLiteral("setpriv"), QStringLiteral("--bounding-set=-dac_override,-dac_read_search"),
-                       QStringLiteral("--"), QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), QStringLiteral("scan"),
-                       device("granted")};
-    if (::geteuid() != 0)
-        args = args.mid(3);
+    const QString image = m_dir.filePath(QStringLiteral("documents.img"));
+    args = asUser({QStringLiteral("scan"), image});
     cli.start(args.takeFirst(), args);
-    QVERIFY(cli.waitForFinished(60000));
+    QVERIFY2(cli.waitForFinished(60000), "tamsel-cli waited on the bus for an image file");
     QCOMPARE(cli.exitCode(), 1);
     const QString err = QString::fromUtf8(cli.readAllStandardError());
-    QVERIFY2(err.contains(device("granted")) && !err.contains(QStringLiteral("udisks2")), qPrintable(err));
+    QVERIFY2(err.contains(image) && !err.contains(QStringLiteral("udisks2")), qPrintable(err));
+    QVERIFY(!silent.takeConnection(0));
+}
+
+void TestUDisksAccess::silentBusEndsTheWait()
+{
+    // The bus library keeps the first address it reads for the whole
+    // process, so this runs before anything here has reached the mock.
+    SilentBus silent(m_dir.filePath(QStringLiteral("silent")));
+    QVERIFY(silent.isListening());
+    const QByteArray mockBus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", silent.address().toUtf8());
+    struct Restore
+    {
+        QByteArray address;
+        ~Restore() { qputenv("DBUS_SYSTEM_BUS_ADDRESS", address); }
+    } restore{mockBus};
+
+    // The window's worker: a stop while connecting ends the wait, with no
+    // failure notice.
+    {
+        CRecoveryControl control;
+        control.setServiceTimeout(60000);
+        QSignalSpy finished(&control, &CRecoveryControl::scanThreadFinish);
+        QSignalSpy failed(&control, &CRecoveryControl::notifyOpenFailed);
+        QVERIFY(control.beginScan(device("granted"), QString()));
+        QVERIFY(silent.takeConnection(20000));
+        control.stopScan();
+        QVERIFY(control.wait(5000));
+        QTRY_COMPARE(finished.count(), 1);
+        QCOMPARE(failed.count(), 0);
+    }
+
+    // Alone, the wait ends at the timeout with words that say what is wrong.
+    {
+        constexpr int timeoutMs = 600;
+        QElapsedTimer clock;
+        clock.start();
+        CFileVolume::OpenError failure;
+        QVERIFY(!CUDisksOpener(timeoutMs).open(device("granted"), &failure));
+        QVERIFY(clock.elapsed() < timeoutMs + 4000);
+        QVERIFY2(failure.reason.contains(QStringLiteral("did not answer")), qPrintable(failure.reason));
+    }
+
+    // The command line: SIGTERM ends the wait (its own timeout is far off).
+    SilentBus cliBus(m_dir.filePath(QStringLiteral("silent_cli")));
+    QVERIFY(cliBus.isListening());
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), cliBus.address());
+    cli.setProcessEnvironment(env);
+    QStringList args = asUser({QStringLiteral("scan"), device("granted")});
+    cli.start(args.takeFirst(), args);
+    QVERIFY(cli.waitForStarted(20000) && cli.processId() > 0);
+    QVERIFY(cliBus.takeConnection(20000));
+    ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+    QVERIFY2(cli.waitForFinished(CUDisksOpener::kConnectTimeoutMs / 2), "SIGTERM did not end the wait");
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 130);
 }
 
 QTEST_MAIN(TestUDisksAccess)
