@@ -78,7 +78,9 @@ bool writeImage(const QString& path, bool withDocuments)
     return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
 }
 
-// A loop device of an image, detached however the test ends.
+// A loop device of an image, gone however the test ends: detached while
+// this descriptor holds it open, the kernel clears it at the last close,
+// which a killed process does too.
 class LoopDevice
 {
 public:
@@ -86,13 +88,18 @@ public:
     {
         QProcess losetup;
         losetup.start(QStringLiteral("losetup"), {QStringLiteral("--find"), QStringLiteral("--show"), image});
-        if (losetup.waitForFinished(30000) && losetup.exitCode() == 0)
-            m_path = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+        if (!losetup.waitForFinished(30000) || losetup.exitCode() != 0)
+            return;
+        const QString path = QString::fromUtf8(losetup.readAllStandardOutput()).trimmed();
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("--detach"), path});
+        if (m_fd >= 0)
+            m_path = path;
     }
     ~LoopDevice()
     {
-        if (!m_path.isEmpty())
-            QProcess::execute(QStringLiteral("losetup"), {QStringLiteral("--detach"), m_path});
+        if (m_fd >= 0)
+            ::close(m_fd);
     }
     LoopDevice(const LoopDevice&) = delete;
     LoopDevice& operator=(const LoopDevice&) = delete;
@@ -100,6 +107,7 @@ public:
 
 private:
     QString m_path;
+    int m_fd = -1;
 };
 
 // A node of mode 0000 for the block device at `device`.
