@@ -1,5 +1,6 @@
 #include "disk/CSystemBusProbe.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QList>
 #include <QtEndian>
@@ -264,14 +265,18 @@ QString CSystemBusProbe::outcomeText(Outcome outcome, int timeoutMs)
     const QString where = QString::fromLocal8Bit(address());
     switch (outcome) {
     case Outcome::Silent:
-        return QStringLiteral("the system bus (%1) accepted the connection but did not answer within %2 s; "
-                              "it may be hung (restarting dbus, or the computer, mends that)")
+        return QCoreApplication::translate("CSystemBusProbe",
+                                           "the system bus (%1) accepted the connection but did not answer "
+                                           "within %2 s; it may be hung (restarting dbus, or the computer, "
+                                           "mends that)")
             .arg(where)
             .arg((timeoutMs + 999) / 1000);
     case Outcome::Refused:
-        return QStringLiteral("the system bus (%1) refused the connection").arg(where);
+        return QCoreApplication::translate("CSystemBusProbe", "the system bus (%1) refused the connection")
+            .arg(where);
     case Outcome::Unreachable:
-        return QStringLiteral("nothing listens at the system bus address %1").arg(where);
+        return QCoreApplication::translate("CSystemBusProbe", "nothing listens at the system bus address %1")
+            .arg(where);
     case Outcome::Stopped:
     case Outcome::Answered:
     case Outcome::NotProbed:

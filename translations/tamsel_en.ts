@@ -637,6 +637,21 @@
     </message>
 </context>
 <context>
+    <name>CSystemBusProbe</name>
+    <message>
+        <source>the system bus (%1) accepted the connection but did not answer within %2 s; it may be hung (restarting dbus, or the computer, mends that)</source>
+        <translation>the system bus (%1) accepted the connection but did not answer within %2 s; it may be hung (restarting dbus, or the computer, mends that)</translation>
+    </message>
+    <message>
+        <source>the system bus (%1) refused the connection</source>
+        <translation>the system bus (%1) refused the connection</translation>
+    </message>
+    <message>
+        <source>nothing listens at the system bus address %1</source>
+        <translation>nothing listens at the system bus address %1</translation>
+    </message>
+</context>
+<context>
     <name>CUDisksOpener</name>
     <message>
         <source>Scan again and give your password when asked, or run with sudo.</source>

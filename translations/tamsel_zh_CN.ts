@@ -637,6 +637,21 @@
     </message>
 </context>
 <context>
+    <name>CSystemBusProbe</name>
+    <message>
+        <source>the system bus (%1) accepted the connection but did not answer within %2 s; it may be hung (restarting dbus, or the computer, mends that)</source>
+        <translation>系统总线（%1）接受了连接，但 %2 秒内没有应答；它可能已挂起（重启 dbus 或重启电脑即可恢复）</translation>
+    </message>
+    <message>
+        <source>the system bus (%1) refused the connection</source>
+        <translation>系统总线（%1）拒绝了连接</translation>
+    </message>
+    <message>
+        <source>nothing listens at the system bus address %1</source>
+        <translation>系统总线地址 %1 上没有服务在监听</translation>
+    </message>
+</context>
+<context>
     <name>CUDisksOpener</name>
     <message>
         <source>Scan again and give your password when asked, or run with sudo.</source>
