@@ -330,7 +330,8 @@ bool CExfatScanner::directoryClusters(const Directory& dir, std::vector<uint32_t
         std::vector<std::pair<uint32_t, uint32_t>> runs;
         double overwritten = 0;
         bool incomplete = false;
-        if (!deletedClusters(dir.firstCluster, wanted * clusterBytes, dir.noFatChain, runs, overwritten, incomplete))
+        const uint64_t bytes = wanted * clusterBytes;
+        if (!deletedClusters(dir.firstCluster, bytes, bytes, dir.noFatChain, runs, overwritten, incomplete))
             return false;
         for (const auto& run : runs)
             for (uint32_t i = 0; i < run.second; ++i) {
@@ -672,12 +673,13 @@ bool CExfatScanner::chainSurvives(uint32_t first, uint64_t clusters, std::vector
     return true;
 }
 
-bool CExfatScanner::deletedClusters(uint32_t first, uint64_t size, bool noFatChain,
+bool CExfatScanner::deletedClusters(uint32_t first, uint64_t size, uint64_t validBytes, bool noFatChain,
                                     std::vector<std::pair<uint32_t, uint32_t>>& runs, double& overwritten,
                                     bool& incomplete)
 {
     const uint64_t clusterBytes = m_geometry.clusterBytes();
     const uint64_t wanted = (size + clusterBytes - 1) / clusterBytes;
+    const uint64_t holdingData = (std::min(validBytes, size) + clusterBytes - 1) / clusterBytes;
     if (wanted == 0 || !m_geometry.validCluster(first))
         return false;
     const uint64_t end = uint64_t(m_geometry.clusterCount) + 2;
@@ -718,7 +720,7 @@ bool CExfatScanner::deletedClusters(uint32_t first, uint64_t size, bool noFatCha
         uint64_t total = 0;
         uint64_t used = 0;
         for (const auto& run : runs)
-            for (uint32_t i = 0; i < run.second; ++i) {
+            for (uint32_t i = 0; i < run.second && total < holdingData; ++i) {
                 ++total;
                 if (m_walkBudget == 0) {
                     ++used; // past the budget nothing is taken as whole
@@ -759,19 +761,19 @@ void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
     if (dataLength == 0 || dataLength > uint64_t(INT64_MAX) || !m_geometry.validCluster(first))
         return;
     const int64_t size = static_cast<int64_t>(dataLength);
+    // Past ValidDataLength the file reads as zeros, whatever its clusters
+    // hold (space allocated ahead, never written): those bytes are a hole,
+    // as past an NTFS stream's initialized size, and whether another file
+    // took those clusters since does not matter. Nothing valid, nothing to
+    // recover.
+    const int64_t valid = static_cast<int64_t>(std::min(le::u64(set.stream + kValidDataLengthField), dataLength));
+    if (valid == 0)
+        return;
     std::vector<std::pair<uint32_t, uint32_t>> runs;
     double overwritten = 0;
     bool incomplete = false;
     const bool noFatChain = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
-    if (!deletedClusters(first, dataLength, noFatChain, runs, overwritten, incomplete))
-        return;
-
-    // Past ValidDataLength the file reads as zeros, whatever its clusters
-    // hold (space allocated ahead, never written): those bytes are a hole,
-    // as past an NTFS stream's initialized size. Nothing valid, nothing to
-    // recover.
-    const int64_t valid = static_cast<int64_t>(std::min(le::u64(set.stream + kValidDataLengthField), dataLength));
-    if (valid == 0)
+    if (!deletedClusters(first, dataLength, static_cast<uint64_t>(valid), noFatChain, runs, overwritten, incomplete))
         return;
     const int64_t clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
     QVector<CFileNode::Extent> extents;

@@ -159,9 +159,11 @@ private:
     void handleDeleted(const Directory& dir, const EntrySet& set);
     void queueDirectory(const Directory& parent, const EntrySet& set, bool deleted);
     // Data runs of a deleted file, in clusters; `overwritten` gets the
-    // share in use, `incomplete` whether the size could not be reached.
-    bool deletedClusters(uint32_t first, uint64_t size, bool noFatChain, std::vector<std::pair<uint32_t, uint32_t>>& runs,
-                         double& overwritten, bool& incomplete);
+    // share in use of those holding its first `validBytes` (the rest read
+    // as zeros, whoever owns them now), `incomplete` whether the size could
+    // not be reached.
+    bool deletedClusters(uint32_t first, uint64_t size, uint64_t validBytes, bool noFatChain,
+                         std::vector<std::pair<uint32_t, uint32_t>>& runs, double& overwritten, bool& incomplete);
     bool chainSurvives(uint32_t first, uint64_t clusters, std::vector<std::pair<uint32_t, uint32_t>>& runs);
     // The bitmap's bit of a cluster; false (free) when there is no bitmap
     // or its byte cannot be read.

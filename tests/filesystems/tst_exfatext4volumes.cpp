@@ -422,6 +422,18 @@ void TestExfatExt4Volumes::exfatBytesPastValidDataLengthAreZeros()
     for (int k = 0; k < count; ++k)
         entries[k * 32] = char(quint8(entries[k * 32]) | 0x80);
     putU16(image, set + 2, CExfatScanner::entrySetChecksum(reinterpret_cast<const uint8_t*>(entries.constData()), count));
+    // Its last cluster, past the valid bytes, taken by another file since.
+    const int sectorShift = quint8(image[108]);
+    const qint64 heap = qint64(u32(image, 88)) << sectorShift;
+    const qint64 cluster = qint64(512) << quint8(image[109]);
+    const qint64 rootAt = heap + (qint64(u32(image, 96)) - 2) * cluster;
+    qint64 bitmap = 0;
+    for (qint64 e = rootAt; e < rootAt + cluster && bitmap == 0; e += 32)
+        if (quint8(image[int(e)]) == 0x81)
+            bitmap = heap + (qint64(u32(image, e + 20)) - 2) * cluster;
+    QVERIFY(bitmap > 0);
+    const qint64 last = (image.indexOf(original) + original.size() - 1 - heap) / cluster; // bit of cluster last + 2
+    image[int(bitmap + last / 8)] = char(quint8(image[int(bitmap + last / 8)]) | (1 << (last % 8)));
 
     CMemoryVolume volume(image, image.size(), "exfat valid length");
     const Posted posted = scanWith<CExfatScanner>(&volume);
@@ -429,6 +441,7 @@ void TestExfatExt4Volumes::exfatBytesPastValidDataLengthAreZeros()
     QCOMPARE(node.size, qint64(original.size()));
     CDocumentBytes bytes(&volume, node, node.size);
     QCOMPARE(bytes.bytes(0, node.size), original.left(valid) + QByteArray(original.size() - int(valid), '\0'));
+    QCOMPARE(node.overwritten, 0.0);
 }
 
 void TestExfatExt4Volumes::ext4MatchesDebugfs()
