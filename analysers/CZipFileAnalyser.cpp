@@ -508,14 +508,20 @@ bool CZipFileAnalyser::resumeScan(size_t collected)
     return processBytes(again, from, count);
 }
 
-void CZipFileAnalyser::checkName(const uint8_t* name, size_t length)
+int CZipFileAnalyser::typeCodeOfMember(const char* name, size_t length)
 {
     if (length == 0 || length > kNameCapacity)
-        return;
+        return 0;
     for (const MemberName& member : kMemberNames) {
-        if (std::strlen(member.name) == length && std::memcmp(member.name, name, length) == 0) {
-            m_typeCode = member.typeCode;
-            return;
-        }
+        if (std::strlen(member.name) == length && std::memcmp(member.name, name, length) == 0)
+            return member.typeCode;
     }
+    return 0;
+}
+
+void CZipFileAnalyser::checkName(const uint8_t* name, size_t length)
+{
+    const int code = typeCodeOfMember(reinterpret_cast<const char*>(name), length);
+    if (code != 0)
+        m_typeCode = code;
 }

@@ -37,6 +37,9 @@ public:
 
     // Longest member name that can decide the type.
     static constexpr size_t kNameCapacity = 32;
+    // The type a member of this name makes its archive (DOCX, XLSX, PPTX),
+    // or 0 when the name says nothing.
+    static int typeCodeOfMember(const char* name, size_t length);
     // How much of a local header's extra field is kept (enough for the
     // ZIP64 sizes, which come first in what writers produce).
     static constexpr size_t kExtraCapacity = 256;

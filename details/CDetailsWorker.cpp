@@ -174,6 +174,10 @@ QVector<CDetailsWorker::Result> CDetailsWorker::searchPieces()
         r.ticket = f.ticket;
         r.details = f.outcome.details;
         r.pieces = f.outcome.pieces;
+        if (f.newDocument) {
+            r.newDocument = true;
+            r.node = f.node;
+        }
         out.append(r);
     }
     return out;

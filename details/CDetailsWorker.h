@@ -52,6 +52,10 @@ public:
         // source, in order (its size is their sum), and `details` are the
         // assembly's.
         QVector<CFileNode::Extent> pieces;
+        // A document that was not listed (ticket 0): the whole record, found
+        // in pieces by the search.
+        bool newDocument = false;
+        CFileNode node;
     };
 
     static constexpr int kMaxThreads = 4;

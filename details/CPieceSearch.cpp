@@ -234,6 +234,11 @@ CPieceSearch::Outcome CPieceSearch::outcome() const
     return o;
 }
 
+QString CPieceSearch::contradictionReason(int64_t start)
+{
+    return tr("some of its clusters hold a piece of the document at byte %1, which its checks prove whole").arg(start);
+}
+
 CPieceSearch::Outcome CPieceSearch::reassemble(const CFileNode& node)
 {
     begin(node);

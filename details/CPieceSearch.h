@@ -54,6 +54,8 @@ public:
 
     // Stretches that belong to documents proved whole.
     void setOwned(QVector<CFileNode::Extent> owned);
+    // A document found whole meanwhile owns its pieces too.
+    void addOwned(const QVector<CFileNode::Extent>& pieces) { setOwned(m_owned + pieces); }
     void setCluster(int64_t cluster, int64_t origin);
     // The cluster size the documents' first bytes tell: the largest power
     // of two from 512 B to 64 KiB on which nine in ten of them lie at the
@@ -70,6 +72,8 @@ public:
     int64_t cluster() const { return m_cluster; }
     // Whether `offset` lies on the cluster grid.
     bool onGrid(int64_t offset) const;
+    // Whether a document found whole owns the byte at `offset`.
+    bool isOwned(int64_t offset) const { return owned(offset, 1); }
     bool cancelled() const { return m_cancel && m_cancel->load(std::memory_order_relaxed); }
     // Exactly `length` bytes of the volume at `offset`.
     bool read(int64_t offset, void* buffer, int64_t length) const;
@@ -82,6 +86,7 @@ public:
             NotFound,
             Whole,     // `pieces` is the document; `details` its proof
             Ambiguous, // two assemblies both passed; `details` says so
+            Contradicted, // called whole, but a document proved whole holds some of its bytes
         };
         Kind kind = NotFound;
         QVector<CFileNode::Extent> pieces;
@@ -97,6 +102,12 @@ public:
     // reach, at most the most pieces.
     bool admissible(const QVector<CFileNode::Extent>& pieces) const;
     Outcome outcome() const;
+    // Assemblies that passed so far.
+    int passed() const { return m_passed.size(); }
+
+    // Why a document is damaged whose bytes hold a piece of the document
+    // found whole at `start`.
+    static QString contradictionReason(int64_t start);
 
     // Finds the pieces of one broken document of a type it knows.
     Outcome reassemble(const CFileNode& node);

@@ -1,10 +1,14 @@
 #include "details/CZipReassembler.h"
 
+#include "analysers/CZipFileAnalyser.h"
 #include "details/CAssemblyCheck.h"
+#include "details/CInflateProbe.h"
 #include "details/CPieceSearch.h"
 #include "details/CZipDetailsReader.h"
+#include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "scan/CDocumentBytes.h"
+#include "scan/CFileTypeCatalogue.h"
 
 #include <QHash>
 #include <QSet>
@@ -30,6 +34,7 @@ constexpr int kLocalNameLength = 26;
 constexpr int kLocalExtraLength = 28;
 constexpr uint32_t kLocalSignature = 0x04034b50;
 constexpr uint16_t kFlagDescriptor = 0x0008;
+constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;
 constexpr uint16_t kZip64Count = 0xFFFF;
 
@@ -69,6 +74,10 @@ private:
     // Whether each member whose data one of `cuts` splits checks out.
     bool splitMembersCheck(const QVector<Extent>& pieces, const QVector<int64_t>& cuts);
     bool offer(const QVector<Extent>& pieces, const QVector<int64_t>& cuts);
+    // A middle piece that holds no header: the member the first piece ends
+    // in is inflated to its cut, and every cluster in reach is tried as
+    // what follows it.
+    void probeMiddle(const QVector<int64_t>& first, int64_t low1, int64_t high1, int64_t lowK, int64_t highK);
 
     int64_t ceilC(int64_t x) const { return (x + m_cluster - 1) / m_cluster * m_cluster; }
     int64_t floorC(int64_t x) const { return x / m_cluster * m_cluster; }
@@ -224,10 +233,13 @@ void ZipSearch::tryAssemblies()
     const int64_t highK = offsetOf(g);
 
     if (f >= g - 1) {
+        const int passed = m_s.passed();
         for (int64_t p : boundaries(std::max(low1, lowK), std::min(high1, highK))) {
             if (!offer({{m_start, p}, {m_shift + p, m_length - p}}, {p}))
                 return;
         }
+        if (m_s.passed() == passed && m_s.settings().maxPieces >= 3)
+            probeMiddle(first, low1, high1, lowK, highK);
     }
     if (f >= g || m_s.settings().maxPieces < 3)
         return;
@@ -277,6 +289,68 @@ void ZipSearch::tryAssemblies()
     }
 }
 
+void ZipSearch::probeMiddle(const QVector<int64_t>& first, int64_t low1, int64_t high1, int64_t lowK, int64_t highK)
+{
+    // A member's compressed data larger than this is not inflated again for
+    // every cut tried.
+    constexpr int64_t kMaxPrefix = int64_t(16) << 20;
+    constexpr int kMaxSurvivors = 8;
+    constexpr int64_t kChunk = int64_t(1) << 20;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t volumeLength = m_s.volume() ? m_s.volume()->length() : 0;
+    CInflateProbe probe;
+    std::vector<uint8_t> chunk;
+    for (int64_t p1 : boundaries(low1, std::min(high1, highK - m_cluster))) {
+        if (m_stop || m_s.cancelled())
+            return;
+        // The member whose data the cut splits, its header in the first piece.
+        int s = -1;
+        for (int i = 0; i < m_entries.size(); ++i) {
+            if (m_entries[i].offset < p1 && p1 < m_entries[i].spanEnd)
+                s = i;
+        }
+        if (s < 0 || first[s] == 0 || m_dir.members[m_entries[s].memberIndex].method != kMethodDeflated)
+            continue;
+        const int64_t data = m_entries[s].offset + first[s];
+        if (data >= p1 || p1 - data > kMaxPrefix)
+            continue;
+        QByteArray prefix(static_cast<int>(p1 - data), '\0');
+        if (!m_s.read(m_start + data, prefix.data(), prefix.size())
+            || !probe.start(reinterpret_cast<const uint8_t*>(prefix.constData()), static_cast<size_t>(prefix.size())))
+            continue;
+        // Every cluster in reach, read a chunk at a time in volume order.
+        QVector<int64_t> survivors;
+        // On the grid the document starts on.
+        const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
+        const int64_t to = std::min(volumeLength, m_start + reach);
+        for (int64_t at = from; at < to && survivors.size() <= kMaxSurvivors; at += kChunk) {
+            if (m_s.cancelled())
+                return;
+            const int64_t length = std::min(kChunk, to - at) / m_cluster * m_cluster;
+            if (length <= 0)
+                break;
+            chunk.resize(static_cast<size_t>(length));
+            if (!m_s.read(at, chunk.data(), length))
+                continue;
+            for (int64_t c = 0; c < length; c += m_cluster) {
+                const int64_t m = at + c;
+                if (!m_s.admissible({{m_start, p1}, {m, m_cluster}}))
+                    continue;
+                if (probe.accepts(chunk.data() + c, static_cast<size_t>(m_cluster)))
+                    survivors.append(m);
+            }
+        }
+        if (survivors.size() > kMaxSurvivors)
+            continue; // the member's data says too little to tell the clusters apart
+        for (int64_t m : survivors) {
+            for (int64_t p2 : boundaries(std::max(lowK, p1 + m_cluster), highK)) {
+                if (!offer({{m_start, p1}, {m, p2 - p1}, {m_shift + p2, m_length - p2}}, {p1, p2}))
+                    return;
+            }
+        }
+    }
+}
+
 bool ZipSearch::splitMembersCheck(const QVector<Extent>& pieces, const QVector<int64_t>& cuts)
 {
     const CFileNode node = CAssemblyCheck::nodeOf(m_s.node().typeName, pieces);
@@ -314,4 +388,22 @@ bool ZipSearch::offer(const QVector<Extent>& pieces, const QVector<int64_t>& cut
 void CZipReassembler::search(CPieceSearch& search)
 {
     ZipSearch(search).run();
+}
+
+QString CZipReassembler::typeOf(CPieceSearch& search, const QVector<Extent>& pieces)
+{
+    const CFileNode node = CAssemblyCheck::nodeOf(QStringLiteral("ZIP"), pieces);
+    CDocumentBytes bytes(search.volume(), node, search.settings().budget.readBytes);
+    Directory dir;
+    QString reason;
+    int code = 0;
+    if (CZipDetailsReader::readDirectory(bytes, search.settings().budget, &dir, &reason)) {
+        for (const Member& m : dir.members) {
+            const QByteArray name = m.name.toUtf8();
+            code = CZipFileAnalyser::typeCodeOfMember(name.constData(), static_cast<size_t>(name.size()));
+            if (code != 0)
+                break;
+        }
+    }
+    return code != 0 ? CFileTypeCatalogue::typeName(code) : QStringLiteral("ZIP");
 }

@@ -1,5 +1,10 @@
 #pragma once
 
+#include "scan/CFileNode.h"
+
+#include <QString>
+#include <QVector>
+
 class CPieceSearch;
 
 // Finds the pieces of a ZIP archive (DOCX, XLSX, PPTX) whose carved
@@ -16,4 +21,7 @@ class CZipReassembler
 {
 public:
     static void search(CPieceSearch& search);
+    // The type the members of an archive in these pieces make it: DOCX,
+    // XLSX, PPTX or ZIP.
+    static QString typeOf(CPieceSearch& search, const QVector<CFileNode::Extent>& pieces);
 };

@@ -127,6 +127,16 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
 {
     int applied = 0;
     for (const CDetailsWorker::Result& r : batch) {
+        if (r.newDocument) {
+            // Found in pieces where nothing was listed: a row of its own,
+            // already read, unless a live file or a row starts there.
+            if (isDuplicate(r.node) || m_carvedStarts.contains(r.node.byteOffset())
+                || m_entryStarts.contains(r.node.byteOffset()))
+                continue;
+            m_carvedStarts.insert(r.node.byteOffset(), addItemOnly(r.node));
+            ++applied;
+            continue;
+        }
         CFileNodeItem* item = m_tickets.value(r.ticket, nullptr);
         if (!item)
             continue;

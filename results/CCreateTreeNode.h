@@ -108,7 +108,8 @@ signals:
 
 public slots:
     // The details pass's answers (CDetailsWorker::detailsReady); a ticket
-    // whose item has another record by now is ignored.
+    // whose item has another record by now is ignored. A document it found
+    // in pieces where nothing was listed is added, read already.
     void applyDetails(const QVector<CDetailsWorker::Result>& batch);
     // One found document: a carved one is added under its type unless a
     // live file owns it; either kind is merged with its counterpart (see

@@ -498,6 +498,10 @@
         <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
         <translation>%1; %2 different assemblies of its pieces pass every check, so none is taken</translation>
     </message>
+    <message>
+        <source>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</source>
+        <translation>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</translation>
+    </message>
 </context>
 <context>
     <name>CRecoveryControl</name>

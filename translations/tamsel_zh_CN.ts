@@ -498,6 +498,10 @@
         <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
         <translation>%1；其片段有 %2 种不同的拼合都通过了全部校验，因此一种也不采用</translation>
     </message>
+    <message>
+        <source>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</source>
+        <translation>其中一些簇存放着位于字节 %1 处的文档的片段，而该文档经校验证明是完整的</translation>
+    </message>
 </context>
 <context>
     <name>CRecoveryControl</name>

@@ -97,6 +97,8 @@ private slots:
         QTest::newRow("pptx stored, 3 pieces") << "pptx_pptxgenjs.pptx" << "PPTX" << QVector<int>{4, 11} << false;
         QTest::newRow("pptx descriptors, 3 pieces, reversed")
             << "pptx_lo_3slides.pptx" << "PPTX" << QVector<int>{2, 5} << true;
+        QTest::newRow("xlsx, a middle piece inside one member")
+            << "xlsx_xlsxwriter.xlsx" << "XLSX" << QVector<int>{1, 3} << false;
         QTest::newRow("zip, directory across the cut") << "zip_deflated.zip" << "ZIP" << QVector<int>{1} << false;
     }
     void findsZipPieces()
