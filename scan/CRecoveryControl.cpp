@@ -21,6 +21,7 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -321,11 +322,39 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
                            QStringLiteral("the partition table of %1 is damaged: %2 The whole source is still searched.")
                                .arg(m_volume->name(), problem));
     }
+    // Entries on the same first sector are one already (the table merges
+    // them). An entry that starts inside another partition on a sector
+    // that repeats that partition's boot sector starts on its backup copy
+    // (FAT32 keeps one at sector 6, exFAT at 12, NTFS at the last): read
+    // from there, the file system's offsets would all be off, and what it
+    // listed would be the same deleted files again at wrong places.
+    const auto firstSector = [this](int64_t offset) {
+        QByteArray sector(kSectorSize, '\0');
+        const IVolume::ReadResult r = m_volume->read(offset, reinterpret_cast<uint8_t*>(sector.data()), kSectorSize);
+        return r.bytes == kSectorSize ? sector : QByteArray();
+    };
     for (const CPartitionTable::Partition& p : table.partitions()) {
         CVolumeView view(m_volume, p.offset, p.length);
         const QString name = CBootSectorProbe::detect(view);
-        if (!name.isEmpty())
-            passes.push_back({name, p.offset, p.length, p.number, false});
+        if (name.isEmpty())
+            continue;
+        const QByteArray boot = firstSector(p.offset);
+        const auto copied = std::find_if(table.partitions().begin(), table.partitions().end(),
+                                         [&](const CPartitionTable::Partition& other) {
+                                             return other.offset < p.offset && p.offset - other.offset < other.length
+                                                 && !boot.isEmpty() && firstSector(other.offset) == boot;
+                                         });
+        if (copied != table.partitions().end()) {
+            emit notifyWarning(WarningPartitionTable,
+                               QStringLiteral("the partition table of %1 is damaged: partition %2 starts on the backup "
+                                              "copy of the boot sector of partition %3; it was left out. The whole "
+                                              "source is still searched.")
+                                   .arg(m_volume->name())
+                                   .arg(p.number)
+                                   .arg(copied->number));
+            continue;
+        }
+        passes.push_back({name, p.offset, p.length, p.number, false});
     }
     if (passes.empty()) {
         emit notifyWarning(WarningNoFileSystem,

@@ -313,6 +313,21 @@ void TestCliDisks::aRepeatedEntryIsReadOnce()
     const QSet<QString> expected = tskDeletedDocuments(m_mbr);
     QCOMPARE(rows.size(), expected.size());
     QCOMPARE(listed(scan), expected);
+
+    // The fourth slot moved onto the FAT32 volume's backup boot sector
+    // (its sector 6): no volume of its own, left out and said.
+    const QByteArray entry = readAt(m_mbr, 446, 16);
+    QByteArray shifted = entry;
+    qToLittleEndian<quint32>(quint32(le(entry, 8, 4) + 6), shifted.data() + 8);
+    qToLittleEndian<quint32>(quint32(le(entry, 12, 4) - 6), shifted.data() + 12);
+    QVERIFY(patch(mbr, 446 + 3 * 16, shifted));
+    const Run backup = cli({"scan", mbr, "--tsv"});
+    QCOMPARE(backup.exitCode, 0);
+    QVERIFY2(backup.err.contains("partition 4 starts on the backup copy of the boot sector of partition 1"),
+             qPrintable(backup.err));
+    QVERIFY2(backup.err.contains("File systems read: FAT32 (partition 1), NTFS (partition 5).\n"), qPrintable(backup.err));
+    QCOMPARE(backup.out.split('\n', Qt::SkipEmptyParts).size(), expected.size());
+    QCOMPARE(listed(backup), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCliDisks)
