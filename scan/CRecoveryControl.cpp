@@ -19,9 +19,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QMetaObject>
 
-#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -327,24 +327,39 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
     // that repeats that partition's boot sector starts on its backup copy
     // (FAT32 keeps one at sector 6, exFAT at 12, NTFS at the last): read
     // from there, the file system's offsets would all be off, and what it
-    // listed would be the same deleted files again at wrong places.
-    const auto firstSector = [this](int64_t offset) {
+    // listed would be the same deleted files again at wrong places. Each
+    // first sector is read once; only partitions with the same one are
+    // compared.
+    const std::vector<CPartitionTable::Partition>& partitions = table.partitions();
+    std::vector<QByteArray> boots(partitions.size());
+    QHash<QByteArray, std::vector<size_t>> byBoot;
+    for (size_t i = 0; i < partitions.size(); ++i) {
         QByteArray sector(kSectorSize, '\0');
-        const IVolume::ReadResult r = m_volume->read(offset, reinterpret_cast<uint8_t*>(sector.data()), kSectorSize);
-        return r.bytes == kSectorSize ? sector : QByteArray();
-    };
-    for (const CPartitionTable::Partition& p : table.partitions()) {
+        const IVolume::ReadResult r
+            = m_volume->read(partitions[i].offset, reinterpret_cast<uint8_t*>(sector.data()), kSectorSize);
+        if (r.bytes == kSectorSize) {
+            boots[i] = sector;
+            byBoot[sector].push_back(i);
+        }
+    }
+    for (size_t i = 0; i < partitions.size(); ++i) {
+        const CPartitionTable::Partition& p = partitions[i];
         CVolumeView view(m_volume, p.offset, p.length);
         const QString name = CBootSectorProbe::detect(view);
         if (name.isEmpty())
             continue;
-        const QByteArray boot = firstSector(p.offset);
-        const auto copied = std::find_if(table.partitions().begin(), table.partitions().end(),
-                                         [&](const CPartitionTable::Partition& other) {
-                                             return other.offset < p.offset && p.offset - other.offset < other.length
-                                                 && !boot.isEmpty() && firstSector(other.offset) == boot;
-                                         });
-        if (copied != table.partitions().end()) {
+        const CPartitionTable::Partition* copied = nullptr;
+        const auto same = byBoot.constFind(boots[i]);
+        if (!boots[i].isEmpty() && same != byBoot.constEnd()) {
+            for (size_t j : *same) {
+                const CPartitionTable::Partition& other = partitions[j];
+                if (other.offset < p.offset && p.offset - other.offset < other.length) {
+                    copied = &other;
+                    break;
+                }
+            }
+        }
+        if (copied) {
             emit notifyWarning(WarningPartitionTable,
                                QStringLiteral("the partition table of %1 is damaged: partition %2 starts on the backup "
                                               "copy of the boot sector of partition %3; it was left out. The whole "
