@@ -336,9 +336,25 @@ void Orvik::offerSavedScan(IVolume& volume)
         }
         return;
     }
+    // The saved scan goes on, or opens, the way it was made (the worker
+    // follows its settings): say so where they differ from today's.
+    QString message = state.finished ? tr("此卷上次的扫描已完成，可以直接打开它的结果。")
+                                     : tr("此卷上次的扫描没有完成，可以从停下的地方继续。");
+    const auto noFileSystem = [](const QString& name) {
+        return name.isEmpty() || name.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0;
+    };
+    if (noFileSystem(state.fileSystem) && !noFileSystem(m_partition.fileSystem))
+        message += QLatin1Char('\n') + tr("上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。");
+    else if (state.fileSystem == CRecoveryControl::autoFileSystem() && m_partition.fileSystem != state.fileSystem)
+        message += QLatin1Char('\n') + tr("上次的扫描自动识别文件系统；继续或打开时照旧。");
+    else if (!noFileSystem(state.fileSystem) && state.fileSystem != m_partition.fileSystem)
+        message += QLatin1Char('\n') + tr("上次的扫描按 %1 读取文件系统；继续或打开时照旧。").arg(state.fileSystem);
+    if (state.wholeVolumeSaved && state.wholeVolume != m_wholeVolume)
+        message += QLatin1Char('\n')
+            + (state.wholeVolume ? tr("上次的扫描读取了整个卷；继续或打开时照旧。")
+                                 : tr("上次的扫描只读取了未使用空间；继续或打开时照旧。"));
     CMessageTips tips(this);
-    tips.setMessage(state.finished ? tr("此卷上次的扫描已完成，可以直接打开它的结果。")
-                                   : tr("此卷上次的扫描没有完成，可以从停下的地方继续。"));
+    tips.setMessage(message);
     tips.confirmButton()->setText(state.finished ? tr("打开上次的结果") : tr("继续上次的扫描"));
     tips.cancelButton()->setText(tr("重新扫描"));
     if (tips.exec() == 1) {
@@ -718,6 +734,10 @@ void Orvik::onScanWarning(int kind, const QString& text)
     case CRecoveryControl::WarningPartitionTable:
         rank = 2;
         note = tr("分区表已损坏：仍会搜索整个磁盘");
+        break;
+    case CRecoveryControl::WarningSession:
+        rank = 1;
+        note = tr("扫描进度无法保存：扫描照常进行，但中断后不能继续");
         break;
     default:
         rank = 1;

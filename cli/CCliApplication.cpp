@@ -34,6 +34,7 @@ struct ScanOptions
 {
     QString source;
     QString fileSystem = QStringLiteral("auto");
+    bool fileSystemGiven = false;
     bool tsv = false;
     bool json = false;
     bool resume = false;
@@ -66,6 +67,7 @@ ScanOptions parseScanOptions(const QStringList& args)
                 value = a.mid(5);
             }
             o.fileSystem = CScanSession::fileSystemOption(value);
+            o.fileSystemGiven = true;
             if (o.fileSystem.isEmpty()) {
                 o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
                 return o;
@@ -214,7 +216,9 @@ QString CCliApplication::usage()
         "      scan has found it, so --json takes a little longer than the table.\n"
         "      Every scan is saved as it goes (every 30 s and when it stops) under\n"
         "      $XDG_DATA_HOME/tamsel/scans/. --resume goes on from the scan saved for\n"
-        "      SOURCE, or lists a finished one again without scanning.\n")
+        "      SOURCE, or lists a finished one again without scanning, always the way it\n"
+        "      was made: --fs and --whole left out follow the saved scan, and either given\n"
+        "      differently refuses it (exit status 2).\n")
         + CRecoverCommand::usage() + CListCommand::usage()
         + QStringLiteral(
             "\n"
@@ -274,6 +278,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
     CProgressPrinter progress;
     CScanSession session;
     session.setResume(options.resume);
+    session.setFileSystemGiven(options.fileSystemGiven);
     // Only the JSON lines carry titles, times and integrity: the table and
     // the TSV do not wait for them.
     session.setReadDetails(options.json);
@@ -282,6 +287,10 @@ int CCliApplication::scanCommand(const QStringList& arguments)
     if (outcome == CScanSession::Outcome::OpenFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
         return CInterruptWatch::interrupted() ? ExitInterrupted : ExitFailure;
+    }
+    if (outcome == CScanSession::Outcome::ResumeRefused) {
+        printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
+        return ExitUsage;
     }
 
     printDocuments(session.documents(), options);

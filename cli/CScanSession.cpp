@@ -18,6 +18,28 @@
 
 #include <cstdio>
 
+namespace {
+
+// A --fs value as the command line spells it; the worker takes "" (the
+// command line's "none") and "none" alike.
+QString fileSystemWords(const QString& requested)
+{
+    if (requested.isEmpty() || requested.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("--fs none");
+    return QStringLiteral("--fs ") + requested;
+}
+
+// How a saved scan was made, in the options that make it.
+QString settingsWords(const CScanJournal::State& saved)
+{
+    QString words = fileSystemWords(saved.fileSystem);
+    if (saved.wholeVolumeSaved)
+        words += saved.wholeVolume ? QStringLiteral(" --whole") : QStringLiteral(" without --whole");
+    return words;
+}
+
+} // namespace
+
 CScanSession::CScanSession(QObject* parent)
     : QObject(parent)
 {
@@ -101,14 +123,33 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (!notice.isEmpty())
         std::fprintf(stderr, "tamsel-cli: %s\n", notice.toUtf8().constData());
     if (m_resume && haveSaved) {
+        // The saved list and the rest of the scan must be made the same
+        // way: a setting asked for that differs is refused, not mixed in.
+        QStringList differing;
+        if (m_fileSystemGiven
+            && fileSystemWords(requested).compare(fileSystemWords(saved.fileSystem), Qt::CaseInsensitive) != 0)
+            differing << fileSystemWords(requested);
+        if (m_whole && saved.wholeVolumeSaved && !saved.wholeVolume)
+            differing << QStringLiteral("--whole");
+        if (!differing.isEmpty()) {
+            const QString given = differing.join(QLatin1Char(' '));
+            m_failure = QStringLiteral("the scan of %1 saved before was made with %2, and --resume goes on with it "
+                                       "only the way it was made. Leave out %3 to go on with it, or scan afresh "
+                                       "without --resume.")
+                            .arg(source, settingsWords(saved), given);
+            return Outcome::ResumeRefused;
+        }
         m_resumed = true;
         m_fileSystem = saved.fileSystem;
+        const QByteArray made = settingsWords(saved).toUtf8();
         if (saved.finished)
-            std::fprintf(stderr, "tamsel-cli: listing the finished scan of %s saved before, without scanning.\n",
-                         source.toUtf8().constData());
+            std::fprintf(stderr,
+                         "tamsel-cli: listing the finished scan of %s saved before (made with %s), without "
+                         "scanning.\n",
+                         source.toUtf8().constData(), made.constData());
         else
-            std::fprintf(stderr, "tamsel-cli: going on with the scan of %s saved before, from byte %lld.\n",
-                         source.toUtf8().constData(), static_cast<long long>(saved.resumeOffset));
+            std::fprintf(stderr, "tamsel-cli: going on with the scan of %s saved before (made with %s), from byte %lld.\n",
+                         source.toUtf8().constData(), made.constData(), static_cast<long long>(saved.resumeOffset));
         control.resumeFrom(std::move(saved));
     } else if (m_resume) {
         std::fprintf(stderr, "tamsel-cli: no saved scan of %s to go on with; scanning it afresh.\n",
@@ -157,6 +198,12 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     });
     connect(&control, &CRecoveryControl::notifyWarning, this,
             [this](int kind, const QString& text) {
+                // Said at once: the scan may yet be cut short.
+                if (kind == CRecoveryControl::WarningSession) {
+                    std::fprintf(stderr, "tamsel-cli: warning: %s\n", text.toUtf8().constData());
+                    std::fflush(stderr);
+                    return;
+                }
                 // The summary has its own line for a source without one.
                 if (kind != CRecoveryControl::WarningNoFileSystem)
                     m_warnings.append(text);
@@ -195,9 +242,6 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     m_unreadable = control.unreadableBytes();
     m_unusedOnly = control.unusedSpaceOnly();
     m_bytesToRead = control.bytesToRead();
-    if (!control.sessionError().isEmpty())
-        std::fprintf(stderr, "tamsel-cli: the scan could not be saved: %s\n",
-                     control.sessionError().toUtf8().constData());
     // A resumed scan ran no file-system pass: it keeps what was saved.
     QStringList read;
     for (const CRecoveryControl::FileSystemPass& pass : control.fileSystemPasses()) {

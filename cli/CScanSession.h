@@ -20,7 +20,9 @@ class CScanSession : public QObject
 {
     Q_OBJECT
 public:
-    enum class Outcome { Finished, OpenFailed, ScanFailed };
+    // ResumeRefused: a setting given with --resume differs from how the
+    // saved scan was made (failureReason() names it); nothing was scanned.
+    enum class Outcome { Finished, OpenFailed, ScanFailed, ResumeRefused };
 
     explicit CScanSession(QObject* parent = nullptr);
     ~CScanSession() override;
@@ -32,7 +34,11 @@ public:
 
     // Go on from the scan saved for this volume (see CScanJournal) instead
     // of scanning afresh; a finished one's list is listed without scanning.
+    // It goes on as it was made (file system, whole volume): settings left
+    // out follow the saved scan, and one given that differs refuses it.
     void setResume(bool resume) { m_resume = resume; }
+    // Whether --fs was given, rather than taken as "auto".
+    void setFileSystemGiven(bool given) { m_fileSystemGiven = given; }
     // Read the whole source, not only what no live file holds.
     void setWholeVolume(bool whole) { m_whole = whole; }
     // Whether the last run read only unused space, and how many bytes its
@@ -78,6 +84,7 @@ private:
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
     bool m_resume = false;
+    bool m_fileSystemGiven = false;
     bool m_whole = false;
     bool m_unusedOnly = false;
     int64_t m_bytesToRead = 0;

@@ -1,6 +1,7 @@
 #include "recovery/CRecoveryDataFiles.h"
 
 #include "disk/CErrnoText.h"
+#include "disk/CInvokingUser.h"
 #include "disk/IVolume.h"
 #include "recovery/CRecoveryFileName.h"
 #include "recovery/CRecoveryReport.h"
@@ -21,7 +22,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -168,32 +168,6 @@ int renameNoReplace(const QByteArray& from, const QByteArray& to)
         return error;
     }
     return 0;
-}
-
-bool parseId(const QByteArray& text, unsigned int* value)
-{
-    if (text.isEmpty())
-        return false;
-    bool ok = false;
-    const qulonglong v = text.toULongLong(&ok, 10);
-    if (!ok || v > std::numeric_limits<unsigned int>::max() - 1u)
-        return false;
-    *value = static_cast<unsigned int>(v);
-    return true;
-}
-
-bool primaryGroupOf(unsigned int uid, unsigned int* gid)
-{
-    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-    if (size <= 0 || size > (1 << 20))
-        size = 16384;
-    std::vector<char> buffer(static_cast<size_t>(size));
-    struct passwd entry;
-    struct passwd* found = nullptr;
-    if (::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
-        return false;
-    *gid = static_cast<unsigned int>(found->pw_gid);
-    return true;
 }
 
 // The longest name, in bytes, that the folder's file system takes.
@@ -350,24 +324,12 @@ void CRecoveryDataFiles::fail(uint64_t generation, const QString& path, const QS
 CRecoveryDataFiles::Owner CRecoveryDataFiles::invokingUser()
 {
     Owner owner;
-    if (::geteuid() != 0)
+    const CInvokingUser user = CInvokingUser::find();
+    if (!user.valid())
         return owner;
-    unsigned int uid = 0;
-    unsigned int gid = 0;
-    if (parseId(qgetenv("SUDO_UID"), &uid)) {
-        if (!parseId(qgetenv("SUDO_GID"), &gid) && !primaryGroupOf(uid, &gid))
-            gid = static_cast<unsigned int>(-1);
-    } else if (parseId(qgetenv("PKEXEC_UID"), &uid)) {
-        if (!primaryGroupOf(uid, &gid))
-            gid = static_cast<unsigned int>(-1);
-    } else {
-        return owner;
-    }
-    if (uid == 0)
-        return owner; // root asked for it: root keeps it
     owner.valid = true;
-    owner.uid = uid;
-    owner.gid = gid;
+    owner.uid = static_cast<unsigned int>(user.uid());
+    owner.gid = static_cast<unsigned int>(user.gid());
     return owner;
 }
 
@@ -395,18 +357,16 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
             *reason = QCoreApplication::translate("CRecoveryDataFiles", "it exists and is not a folder. Choose another output folder.");
             return false;
         }
-        if (::mkdir(encoded.constData(), 0777) != 0) {
-            const int error = errno;
+        // Only folders made here change hands, through their descriptor; an
+        // existing one, or a link put in place of a new one, keeps its owner.
+        const CInvokingUser user = owner.valid ? CInvokingUser(owner.uid, owner.gid) : CInvokingUser();
+        const int error = user.makeFolder(encoded);
+        if (error != 0) {
             if (error == EEXIST && ::stat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode))
                 continue;
             *failedPath = prefix;
             *reason = QCoreApplication::translate("CRecoveryDataFiles", "the folder cannot be created: %1").arg(writeFailureReason(error));
             return false;
-        }
-        // Only folders made here change hands; an existing one keeps its owner.
-        if (owner.valid && ::chown(encoded.constData(), owner.uid, owner.gid) != 0) {
-            // A file system without owners (FAT) refuses; the folder is
-            // still usable.
         }
     }
     return true;

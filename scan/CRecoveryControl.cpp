@@ -19,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QHash>
 #include <QMetaObject>
 
@@ -125,6 +126,17 @@ void CRecoveryControl::resumeFrom(CScanJournal::State state)
     m_resume.reset(new CScanJournal::State(std::move(state)));
 }
 
+void CRecoveryControl::followResumedScan()
+{
+    // The rest of a scan read another way would list a mixture: the live
+    // files' documents in one part of the volume and not in the other.
+    if (!m_resume)
+        return;
+    m_fileSystem = m_resume->fileSystem;
+    if (m_resume->wholeVolumeSaved)
+        m_wholeVolume = m_resume->wholeVolume;
+}
+
 QString CRecoveryControl::sessionError() const
 {
     std::lock_guard<std::mutex> lock(m_sessionMutex);
@@ -146,20 +158,34 @@ void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool f
 {
     if (m_sessionPath.isEmpty())
         return;
-    std::lock_guard<std::mutex> lock(m_sessionMutex);
-    CScanJournal::State state;
-    state.identity = m_identity;
-    state.fileSystem = m_fileSystem;
-    // The last window runs past the end of the volume.
-    const int64_t length = m_volume ? m_volume->length() : 0;
-    reached = std::min(reached, length);
-    resumeOffset = std::min(resumeOffset, reached);
-    state.resumeOffset = resumeOffset - resumeOffset % kSectorSize;
-    state.reached = reached;
-    state.finished = finished;
     QString error;
-    if (!CScanJournal::save(m_sessionPath, state, m_records, &error))
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        CScanJournal::State state;
+        state.identity = m_identity;
+        state.fileSystem = m_fileSystem;
+        state.wholeVolume = m_wholeVolume;
+        state.wholeVolumeSaved = true;
+        // The last window runs past the end of the volume.
+        const int64_t length = m_volume ? m_volume->length() : 0;
+        reached = std::min(reached, length);
+        resumeOffset = std::min(resumeOffset, reached);
+        state.resumeOffset = resumeOffset - resumeOffset % kSectorSize;
+        state.reached = reached;
+        state.finished = finished;
+        if (CScanJournal::save(m_sessionPath, state, m_records, &error))
+            return;
+        first = m_sessionError.isEmpty();
         m_sessionError = error;
+    }
+    // Said once: a scan of hours tries again at every checkpoint.
+    if (first) {
+        emit notifyWarning(WarningSession,
+                           QStringLiteral("the scan is not being saved, so it cannot be resumed if it is cut short: "
+                                          "%1 It goes on; to have it saved, make %2 a folder you may write to.")
+                               .arg(error, QFileInfo(m_sessionPath).absolutePath()));
+    }
 }
 
 CRecoveryControl::~CRecoveryControl()
@@ -178,6 +204,7 @@ bool CRecoveryControl::beginScan(const QString& devicePath, const QString& fileS
         // udisks2 may grant it, after a password: asked on the worker so
         // that the window stays alive meanwhile.
         m_fileSystem = fileSystem;
+        followResumedScan();
         m_servicePath = devicePath;
         m_openError = error;
         {
@@ -202,6 +229,7 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
     if (isRunning())
         return false;
     m_fileSystem = fileSystem;
+    followResumedScan();
     if (!volume) {
         m_openError = CFileVolume::OpenError();
         m_openError.kind = CFileVolume::SourceKind::Missing;

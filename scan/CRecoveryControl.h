@@ -78,6 +78,8 @@ public:
         WarningPartitionTable = 2,
         // "auto" found no NTFS or FAT32 file system anywhere on the source.
         WarningNoFileSystem = 3,
+        // The session file cannot be written: the scan goes on unsaved.
+        WarningSession = 4,
     };
 
     // One file-system pass of a scan, in source coordinates.
@@ -143,6 +145,9 @@ public:
     // the file-system pass does not run again, and the raw pass restarts at
     // the oldest document that was still being followed (what it finds
     // again there is not posted twice). A finished state only posts.
+    // The scan goes on as the state says it was made (its file system and
+    // whole-volume settings take the place of those given), so that its
+    // list is the one a single scan made that way gives.
     void resumeFrom(CScanJournal::State state);
     // The reason the last save failed ("" when none did).
     QString sessionError() const;
@@ -188,6 +193,8 @@ private:
     // The one place where a pass runs over its volume.
     void runFileSystemPass(FileSystemPass& pass, bool post);
     void failOpen(const QString& reason);
+    // Takes the settings of the state to resume, if any.
+    void followResumedScan();
     void recordEntry(CScanJournal::Entry entry);
     // Writes the session file: everything before `reached` carved, the pass
     // to go on from `resumeOffset`.

@@ -1,6 +1,8 @@
 #include "scan/CScanJournal.h"
 
 #include "disk/CBootSectorProbe.h"
+#include "disk/CInvokingUser.h"
+#include "disk/CUserFileAccess.h"
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 
@@ -14,8 +16,6 @@
 #include <QSaveFile>
 
 #include <cstdlib>
-#include <pwd.h>
-#include <unistd.h>
 #include <vector>
 
 #ifndef TAMSEL_VERSION
@@ -36,32 +36,6 @@ constexpr int64_t kSector = 512;
 // JSON numbers are doubles: integers beyond 2^53 would not come back.
 constexpr double kLargestExact = 9007199254740992.0;
 const char kProgram[] = "tamsel-scan";
-
-// The user a root process works for: the one who ran sudo or pkexec.
-uid_t realUser()
-{
-    if (::geteuid() != 0)
-        return ::geteuid();
-    for (const char* variable : {"SUDO_UID", "PKEXEC_UID"}) {
-        const QByteArray value = qgetenv(variable);
-        bool ok = false;
-        const uint uid = value.toUInt(&ok);
-        if (ok && uid != 0)
-            return static_cast<uid_t>(uid);
-    }
-    return 0;
-}
-
-// Files written for another user under sudo are given to that user, so that
-// a later scan without root can read and replace them.
-void giveToRealUser(const QString& path)
-{
-    const uid_t uid = realUser();
-    if (::geteuid() != 0 || uid == 0)
-        return;
-    if (const passwd* pw = ::getpwuid(uid))
-        (void)::chown(QFile::encodeName(path).constData(), uid, pw->pw_gid);
-}
 
 QJsonValue number(int64_t value)
 {
@@ -228,12 +202,9 @@ QString CScanJournal::folder()
     if (!xdg.isEmpty() && QDir::isAbsolutePath(QFile::decodeName(xdg))) {
         base = QFile::decodeName(xdg);
     } else {
-        QString home = QDir::homePath();
-        const uid_t uid = realUser();
-        if (uid != ::geteuid()) {
-            if (const passwd* pw = ::getpwuid(uid))
-                home = QFile::decodeName(pw->pw_dir);
-        }
+        QString home = CInvokingUser::find().home();
+        if (home.isEmpty())
+            home = QDir::homePath();
         base = home + QStringLiteral("/.local/share");
     }
     return base + QStringLiteral("/tamsel/scans");
@@ -280,7 +251,17 @@ bool CScanJournal::save(const QString& path, const State& state, const std::vect
     root[QStringLiteral("resumeOffset")] = number(state.resumeOffset);
     root[QStringLiteral("reached")] = number(state.reached);
     root[QStringLiteral("finished")] = state.finished;
+    root[QStringLiteral("wholeVolume")] = state.wholeVolume;
 
+    // Under sudo or pkexec the folders and the file are made as the user
+    // who ran it, in the places that user chose: they end up theirs, and a
+    // link there leads nowhere they could not write themselves.
+    const CUserFileAccess access(CInvokingUser::find());
+    if (!access.ok()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1 as the user who ran this program through sudo or pkexec.").arg(path);
+        return false;
+    }
     const QFileInfo info(path);
     QDir dir;
     if (!dir.mkpath(info.absolutePath())) {
@@ -288,14 +269,11 @@ bool CScanJournal::save(const QString& path, const State& state, const std::vect
             *error = QStringLiteral("cannot create the folder %1.").arg(info.absolutePath());
         return false;
     }
-    // The folders this program owns go to the real user too.
-    giveToRealUser(info.absolutePath());
-    giveToRealUser(QFileInfo(info.absolutePath()).absolutePath());
 
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("cannot write %1: %2.").arg(path, file.errorString());
         return false;
     }
     // The records are written one by one, not gathered into one document
@@ -315,10 +293,9 @@ bool CScanJournal::save(const QString& path, const State& state, const std::vect
     file.write("]}", 2);
     if (!file.commit()) {
         if (error)
-            *error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+            *error = QStringLiteral("cannot write %1: %2.").arg(path, file.errorString());
         return false;
     }
-    giveToRealUser(path);
     return true;
 }
 
@@ -331,6 +308,10 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
     };
     if (notice)
         notice->clear();
+    // Read with the rights of the user it is kept for, like it was written.
+    const CUserFileAccess access(CInvokingUser::find());
+    if (!access.ok())
+        return refuse(QStringLiteral("it cannot be read as the user who ran this program through sudo or pkexec."));
     QFile file(path);
     if (!file.exists())
         return false;
@@ -375,6 +356,14 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
         || s.resumeOffset % kSector != 0)
         return refuse(QStringLiteral("its position is not a place on this volume."));
     s.finished = finished.toBool();
+    // Files from before the setting was kept say nothing of it.
+    const QJsonValue whole = root.value(QStringLiteral("wholeVolume"));
+    if (!whole.isUndefined()) {
+        if (!whole.isBool())
+            return refuse(QStringLiteral("it is damaged (a setting out of place)."));
+        s.wholeVolume = whole.toBool();
+        s.wholeVolumeSaved = true;
+    }
 
     if (!records) {
         *state = std::move(s);

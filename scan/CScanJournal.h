@@ -15,7 +15,8 @@ class IVolume;
 // can be opened again without scanning.
 //
 // One JSON file per volume under $XDG_DATA_HOME/tamsel/scans/ (the real
-// user's folder when run through sudo or pkexec), named after the volume's
+// user's folder when run through sudo or pkexec, read and written with that
+// user's rights, never root's), named after the volume's
 // identity: its path, its size, and the serial number of its file system or,
 // for a raw volume, a hash of its first 64 KiB. It is written to a temporary
 // file and renamed, so a crash leaves the previous state whole.
@@ -50,7 +51,14 @@ public:
     struct State
     {
         Identity identity;
+        // How the scan was made, which decides what it lists; a resumed
+        // scan goes on the same way. The file system asked for ("auto", a
+        // name, or "" / "none" for none), and whether the whole volume was
+        // read even where a file system says which bytes are unused.
         QString fileSystem;
+        bool wholeVolume = false;
+        // False for a file written before the whole-volume setting was kept.
+        bool wholeVolumeSaved = false;
         // The raw pass goes on from here: the start of the oldest document
         // still being followed when the state was taken (or `reached`).
         int64_t resumeOffset = 0;

@@ -1011,6 +1011,30 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
         <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
         <translation>Only what live files do not hold is read: free clusters, lost cluster chains, whatever lies outside the file systems. To scan every byte of the volume, go back and tick “Scan the whole volume”.</translation>
     </message>
+    <message>
+        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
+        <translation>The last scan read no file system, so documents of live files are listed too; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
+        <translation>The last scan found the file systems itself; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
+        <translation>The last scan read the file system as %1; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
+        <translation>The last scan read the whole volume; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
+        <translation>The last scan read unused space only; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
+        <translation>The scan cannot be saved: it goes on, but cannot be resumed if interrupted</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

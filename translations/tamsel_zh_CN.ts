@@ -1011,6 +1011,30 @@
         <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
         <translation>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</translation>
     </message>
+    <message>
+        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
+        <translation>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
+        <translation>上次的扫描自动识别文件系统；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
+        <translation>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
+        <translation>上次的扫描读取了整个卷；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
+        <translation>上次的扫描只读取了未使用空间；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
+        <translation>扫描进度无法保存：扫描照常进行，但中断后不能继续</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -1,12 +1,16 @@
 #include "cli/CDocumentJson.h"
+#include "disk/CFileVolume.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
+#include "scan/CScanJournal.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -163,6 +167,80 @@ private slots:
         QCOMPARE(fresh.out, tsv.out);
         QVERIFY2(fresh.err.contains(QStringLiteral("is ignored: it is damaged")), qPrintable(fresh.err));
         QVERIFY(fresh.err.contains(QStringLiteral("scanning it afresh")));
+    }
+
+    // --resume goes on the way the saved scan was made: what is left out
+    // follows it, and a setting given differently is refused, by name.
+    void resumeKeepsHowTheScanWasMade()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("mcopy")).isEmpty())
+            QSKIP("mtools is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("fat.img"));
+        const Run made = clitest::run(QStringLiteral("bash"),
+                                      {QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-volume.sh"), image});
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+
+        // Without a file-system pass, live files' documents are listed too.
+        const Run live = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--fs"),
+                              QStringLiteral("none")});
+        QCOMPARE(live.exitCode, 0);
+        const Run lost = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv")});
+        QCOMPARE(lost.exitCode, 0);
+        QVERIFY(live.out.count(QLatin1Char('\n')) > lost.out.count(QLatin1Char('\n')));
+
+        // The scan saved is the last one (auto, unused space only): --whole
+        // with --resume is refused, and the saved scan stays as it was.
+        const std::unique_ptr<CFileVolume> volume = CFileVolume::open(image);
+        QVERIFY(volume);
+        QFile sessionFile(CScanJournal::fileFor(CScanJournal::identify(*volume)));
+        QVERIFY(sessionFile.open(QIODevice::ReadOnly));
+        const QByteArray before = sessionFile.readAll();
+        sessionFile.close();
+        const Run whole = cli({QStringLiteral("scan"), image, QStringLiteral("--resume"), QStringLiteral("--whole")});
+        QCOMPARE(whole.exitCode, 2);
+        QVERIFY2(whole.err.contains(QStringLiteral("made with --fs auto without --whole"))
+                     && whole.err.contains(QStringLiteral("Leave out --whole")),
+                 qPrintable(whole.err));
+        QVERIFY(whole.out.isEmpty());
+        QVERIFY(sessionFile.open(QIODevice::ReadOnly));
+        QCOMPARE(sessionFile.readAll(), before);
+        sessionFile.close();
+
+        // A scan made with --fs none, cut short before it had carved
+        // anything: going on, it still lists what --fs none lists.
+        QCOMPARE(cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--fs"),
+                      QStringLiteral("none")})
+                     .exitCode,
+                 0);
+        QVERIFY(sessionFile.open(QIODevice::ReadOnly));
+        QByteArray text = sessionFile.readAll();
+        sessionFile.close();
+        text.replace("\"finished\":true", "\"finished\":false");
+        const QRegularExpression position(QStringLiteral("\"(reached|resumeOffset)\":\\d+"));
+        QString rewritten = QString::fromUtf8(text).replace(position, QStringLiteral("\"\\1\":0"));
+        rewritten.replace(QRegularExpression(QStringLiteral(",\"records\":\\[.*\\]\\}$")),
+                          QStringLiteral(",\"records\":[]}"));
+        QVERIFY(sessionFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        sessionFile.write(rewritten.toUtf8());
+        sessionFile.close();
+        const Run resumed = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--resume")});
+        QCOMPARE(resumed.exitCode, 0);
+        QVERIFY2(resumed.err.contains(QStringLiteral("going on with the scan")), qPrintable(resumed.err));
+        QVERIFY2(resumed.err.contains(QStringLiteral("made with --fs none")), qPrintable(resumed.err));
+        QCOMPARE(resumed.out, live.out);
+
+        // The file system given differently is refused by name.
+        const Run other = cli({QStringLiteral("scan"), image, QStringLiteral("--resume"), QStringLiteral("--fs"),
+                               QStringLiteral("fat32")});
+        QCOMPARE(other.exitCode, 2);
+        QVERIFY2(other.err.contains(QStringLiteral("made with --fs none")) && other.err.contains(QStringLiteral("Leave out --fs FAT32")),
+                 qPrintable(other.err));
+        // Given the same, it goes on (here: lists the finished scan).
+        const Run same = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--resume"),
+                              QStringLiteral("--fs"), QStringLiteral("none")});
+        QCOMPARE(same.exitCode, 0);
+        QCOMPARE(same.out, live.out);
     }
 
     void emptyVolumeScansCleanly()

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -288,6 +289,61 @@ private slots:
         QVERIFY(lowest.load() >= state.resumeOffset - state.resumeOffset % 4096);
     }
 
+    // A resumed scan goes on the way it was made, whatever it is started
+    // with: the rest of a scan without a file-system pass, or of a whole
+    // volume, read as unused space only would list a mixture.
+    void resumedScansGoOnAsTheyWereMade()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("mcopy")).isEmpty())
+            QSKIP("mtools is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("full.img"));
+        QProcess make;
+        make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-full-volume.sh"),
+                   {image, QStringLiteral("40"), QStringLiteral(TAMSEL_SOURCE_DIR "/tests/data/pdf_ghostscript.pdf")});
+        QVERIFY(make.waitForFinished(120000));
+        QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        auto* probe = new CMemoryVolume(bytes);
+        std::shared_ptr<IVolume> probeHeld(probe);
+        const CScanJournal::Identity identity = CScanJournal::identify(*probe);
+
+        struct Made
+        {
+            const char* fileSystem;
+            bool whole;
+        };
+        for (const Made& made : {Made{"none", false}, Made{"auto", true}}) {
+            // Nothing carved yet: everything after this follows the state.
+            CScanJournal::State state;
+            state.identity = identity;
+            state.fileSystem = QLatin1String(made.fileSystem);
+            state.wholeVolume = made.whole;
+            state.wholeVolumeSaved = true;
+            const QString session = dir.filePath(QStringLiteral("%1.json").arg(QLatin1String(made.fileSystem)));
+            std::shared_ptr<IVolume> held(new CMemoryVolume(bytes));
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.setSessionFile(session, identity);
+            control.resumeFrom(state);
+            control.setWholeVolume(false);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+            QVERIFY2(!control.unusedSpaceOnly(), made.fileSystem);
+            QCOMPARE(control.bytesToRead(), qint64(bytes.size()));
+            // And the scan saved says so again, for the next resume.
+            CScanJournal::State saved;
+            QString notice;
+            QVERIFY2(CScanJournal::load(session, identity, &saved, &notice, false), qPrintable(notice));
+            QVERIFY(saved.finished);
+            QCOMPARE(saved.fileSystem, state.fileSystem);
+            QVERIFY(saved.wholeVolumeSaved);
+            QCOMPARE(saved.wholeVolume, made.whole);
+        }
+    }
+
     void savedFilesAreNeverTrustedBlindly()
     {
         QTemporaryDir dir;
@@ -298,6 +354,7 @@ private slots:
         CScanJournal::State state;
         state.identity = identity;
         state.fileSystem = QStringLiteral("NTFS");
+        state.wholeVolume = true;
         state.resumeOffset = 4096;
         state.reached = 65536;
         CScanJournal::Entry live;
@@ -320,6 +377,7 @@ private slots:
         QString notice;
         QVERIFY(CScanJournal::load(path, identity, &back, &notice));
         QCOMPARE(back.fileSystem, state.fileSystem);
+        QVERIFY(back.wholeVolume && back.wholeVolumeSaved);
         QCOMPARE(back.resumeOffset, state.resumeOffset);
         QCOMPARE(back.entries.size(), size_t(3));
         QVERIFY(back.entries[0].live);
@@ -368,6 +426,25 @@ private slots:
         QByteArray outside = good;
         outside.replace("\"sector\":96", "\"sector\":4096");
         QVERIFY(refused(outside, identity, "out of place"));
+        QByteArray badSetting = good;
+        badSetting.replace("\"wholeVolume\":true", "\"wholeVolume\":\"yes\"");
+        QVERIFY(refused(badSetting, identity, "setting"));
+        // A file from before the setting was kept loads, saying it does not
+        // know it (the scan resumed from it keeps the setting it is given).
+        QByteArray older = good;
+        QVERIFY(older.contains(",\"wholeVolume\":true"));
+        older.replace(",\"wholeVolume\":true", "");
+        {
+            const QString oldPath = dir.filePath(QStringLiteral("old.json"));
+            QFile out(oldPath);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(older);
+            out.close();
+            CScanJournal::State s;
+            QVERIFY2(CScanJournal::load(oldPath, identity, &s, &notice), qPrintable(notice));
+            QVERIFY(!s.wholeVolumeSaved && !s.wholeVolume);
+            QCOMPARE(s.entries.size(), size_t(3));
+        }
         QByteArray badResume = good;
         badResume.replace("\"resumeOffset\":4096", "\"resumeOffset\":4097");
         QVERIFY(refused(badResume, identity, "position"));
@@ -395,6 +472,99 @@ private slots:
         }
         if (!xdg.isEmpty())
             qputenv("XDG_DATA_HOME", xdg);
+    }
+
+    // Run as root for a user (sudo's variables), the scan keeps its files
+    // in the user's folder as the user would: a link there to a folder of
+    // root's is refused, not handed over, and the scan itself still ends.
+    void underSudoALinkedDataFolderIsNeverGivenAway()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to act for another user");
+        const passwd* nobody = ::getpwnam("nobody");
+        if (!nobody)
+            QSKIP("no user 'nobody'");
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+
+        QTemporaryDir dir;
+        QVERIFY(::chmod(QFile::encodeName(dir.path()).constData(), 0755) == 0);
+        const QString data = dir.filePath(QStringLiteral("data"));
+        const QString roots = dir.filePath(QStringLiteral("roots"));
+        QVERIFY(QDir().mkdir(data) && QDir().mkdir(roots));
+        QVERIFY(::chown(QFile::encodeName(data).constData(), uid, gid) == 0);
+        QVERIFY(QFile::link(roots, data + QStringLiteral("/tamsel")));
+
+        // The environment as sudo leaves it, put back however the test ends.
+        struct Environment
+        {
+            QByteArray xdg = qgetenv("XDG_DATA_HOME");
+            ~Environment()
+            {
+                qputenv("XDG_DATA_HOME", xdg);
+                qunsetenv("SUDO_UID");
+                qunsetenv("SUDO_GID");
+            }
+        } environment;
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        qputenv("SUDO_UID", QByteArray::number(uid));
+        qputenv("SUDO_GID", QByteArray::number(gid));
+
+        const QByteArray bytes = documentsVolume();
+        auto scan = [&](Posted& posted, QStringList& warnings, QString* error) {
+            std::shared_ptr<IVolume> held(new CMemoryVolume(bytes));
+            const CScanJournal::Identity identity = CScanJournal::identify(*held);
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.setCheckpointInterval(0);
+            control.setSessionFile(CScanJournal::fileFor(identity), identity);
+            posted.attach(control);
+            bool ended = false;
+            QObject::connect(&control, &CRecoveryControl::notifyWarning, [&](int kind, const QString& text) {
+                if (kind == CRecoveryControl::WarningSession)
+                    warnings << text;
+            });
+            QObject::connect(&control, &CRecoveryControl::notifyProcess,
+                             [&](long long total, long long current) { ended = total > 0 && current == total; });
+            if (!control.beginScan(held, QStringLiteral("none")) || !runToEnd(control))
+                return false;
+            *error = control.sessionError();
+            return ended;
+        };
+
+        Posted refused;
+        QStringList warnings;
+        QString error;
+        QVERIFY(scan(refused, warnings, &error));
+        QVERIFY(refused.lines.size() >= 2 * int(fixtures::goldenDocuments().size()));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings[0].contains(QStringLiteral("cannot be resumed")), qPrintable(warnings[0]));
+        struct stat st;
+        QCOMPARE(::lstat(QFile::encodeName(roots).constData(), &st), 0);
+        QCOMPARE(st.st_uid, uid_t(0));
+        QVERIFY(QDir(roots).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+
+        // A folder of the user's own: every folder and file made there is
+        // theirs, and the scan reads back.
+        QVERIFY(QFile::remove(data + QStringLiteral("/tamsel")));
+        Posted saved;
+        warnings.clear();
+        QVERIFY(scan(saved, warnings, &error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY(warnings.isEmpty());
+        QCOMPARE(saved.lines, refused.lines);
+        const QStringList made = {data + QStringLiteral("/tamsel"), CScanJournal::folder()};
+        std::shared_ptr<IVolume> again(new CMemoryVolume(bytes));
+        const CScanJournal::Identity identity = CScanJournal::identify(*again);
+        for (const QString& path : made + QStringList{CScanJournal::fileFor(identity)}) {
+            QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+            QVERIFY2(st.st_uid == uid && st.st_gid == gid, qPrintable(path));
+        }
+        CScanJournal::State state;
+        QString notice;
+        QVERIFY2(CScanJournal::load(CScanJournal::fileFor(identity), identity, &state, &notice), qPrintable(notice));
+        QVERIFY(state.finished);
     }
 };
 
