@@ -104,7 +104,8 @@ int CInvokingUser::makeFolder(const QByteArray& path) const
     const QByteArray name = path.mid(slash + 1);
     if (name.isEmpty() || name == "." || name == "..")
         return EINVAL;
-    const Descriptor parentFd(::open(parent.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // O_PATH: making a folder needs no right to list the parent.
+    const Descriptor parentFd(::open(parent.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (parentFd.fd < 0)
         return errno;
     if (::mkdirat(parentFd.fd, name.constData(), 0777) != 0)
