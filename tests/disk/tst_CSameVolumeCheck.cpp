@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -98,8 +100,10 @@ Command runCommand(const QString& program, const QStringList& args, int timeoutM
     return c;
 }
 
-// Loop devices and mounts made by a test, undone in reverse order however
-// the test ends.
+// Loop devices and mounts made by a test, undone in reverse order when it
+// ends. Should it be killed instead, the mounts go with its private mount
+// namespace (see initTestCase), and a mounted loop device, detached while
+// in use, is cleared by the kernel once unmounted.
 class Stack
 {
 public:
@@ -124,6 +128,7 @@ public:
         if (runCommand("mount", args).exitCode != 0)
             return false;
         m_undo.append({"umount", {"--lazy", args.last()}});
+        detachInUse(args);
         return true;
     }
     bool mountNtfs(const QString& source, const QString& folder)
@@ -132,10 +137,19 @@ public:
         if (runCommand("ntfs-3g", {source, folder}).exitCode != 0)
             return false;
         m_undo.append({"umount", {"--lazy", folder}});
+        detachInUse({source});
         return true;
     }
 
 private:
+    // A busy loop device is only marked to clear itself at its last close.
+    void detachInUse(const QStringList& args)
+    {
+        for (const QString& arg : args)
+            if (arg.startsWith("/dev/loop"))
+                runCommand("losetup", {"--detach", arg});
+    }
+
     QList<QPair<QString, QStringList>> m_undo;
 };
 
@@ -166,6 +180,7 @@ class TestSameVolumeCheck : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void expandsPartitionsAndStackedDevices();
     void blockSourcesOverlapOnlyAlongTheirStack();
     void imagesOverlapOnlyThroughTheirLoopDevice();
@@ -174,6 +189,15 @@ private slots:
     void realLoopDevicesAndFuseMounts();
     void realOverlayAndBtrfsMounts();
 };
+
+void TestSameVolumeCheck::initTestCase()
+{
+    // Mounts made from here on live in a mount namespace of this process
+    // (and of the programs it runs), so that none outlives it. Where that
+    // cannot be had, the tests still undo their mounts as they end.
+    if (::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0)
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr);
+}
 
 void TestSameVolumeCheck::expandsPartitionsAndStackedDevices()
 {
