@@ -1,9 +1,11 @@
 #include "details/CAssemblyCheck.h"
 
 #include "details/CDetailsReader.h"
+#include "details/CPdfDetailsReader.h"
 #include "details/CZipDetailsReader.h"
 #include "scan/CDocumentBytes.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -53,6 +55,25 @@ CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
     // A whole archive tolerates bytes after its end record (a carved
     // stretch may run on); an assembly must end exactly there, at offset 0
     // of the archive, or it holds bytes that are not the document's.
+    if (typeName.toUpper() == QLatin1String("PDF")) {
+        // Between the objects the offsets place, only the streams' own
+        // checks tell the assembled bytes from others; and the assembly
+        // ends with the end-of-file marker's line.
+        CDocumentBytes again(volume, node, budget.readBytes);
+        again.setCancelFlag(cancel);
+        QString reason;
+        constexpr int kTail = 16;
+        const QByteArray tail = again.bytes(std::max<int64_t>(0, node.size - kTail), std::min<int64_t>(kTail, node.size));
+        const int eof = tail.lastIndexOf("%%EOF");
+        if (eof < 0 || !tail.mid(eof + 5).trimmed().isEmpty()) {
+            d.integrity = CDocumentDetails::IntegrityDamaged;
+            d.integrityReason = tr("the document does not end where its pieces end");
+        } else if (!CPdfDetailsReader::checkStreams(again, budget, &reason)) {
+            d.integrity = reason.isEmpty() ? CDocumentDetails::IntegrityUnchecked : CDocumentDetails::IntegrityDamaged;
+            d.integrityReason = reason.isEmpty() ? tr("too large to check within the budget") : reason;
+        }
+        return d;
+    }
     if (isZipFamily(typeName.toUpper())) {
         CDocumentBytes again(volume, node, budget.readBytes);
         again.setCancelFlag(cancel);

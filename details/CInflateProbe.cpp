@@ -58,10 +58,10 @@ int feed(z_stream* z, const uint8_t* data, size_t length)
 
 } // namespace
 
-bool CInflateProbe::start(const uint8_t* prefix, size_t length)
+bool CInflateProbe::start(const uint8_t* prefix, size_t length, bool zlibWrapped)
 {
     m_kept = std::make_unique<State>();
-    m_kept->ready = inflateInit2(&m_kept->z, -MAX_WBITS) == Z_OK;
+    m_kept->ready = inflateInit2(&m_kept->z, zlibWrapped ? MAX_WBITS : -MAX_WBITS) == Z_OK;
     return m_kept->ready && length <= UINT32_MAX && feed(&m_kept->z, prefix, length) == Z_OK;
 }
 

@@ -17,9 +17,10 @@ public:
     CInflateProbe(const CInflateProbe&) = delete;
     CInflateProbe& operator=(const CInflateProbe&) = delete;
 
-    // Starts the stream and feeds it `prefix`: false when that is already
-    // not deflate data, or ends the stream.
-    bool start(const uint8_t* prefix, size_t length);
+    // Starts the stream (raw deflate, or with the zlib wrapper when
+    // `zlibWrapped`) and feeds it `prefix`: false when that is already not
+    // deflate data, or ends the stream.
+    bool start(const uint8_t* prefix, size_t length, bool zlibWrapped = false);
     // Whether `more` continues what was fed: it inflates without an error
     // (ending the stream within it counts as continuing). The kept state is
     // not changed.

@@ -46,6 +46,11 @@ public:
     // the budget ran out.
     bool load(QString* reason);
     bool checkOffsets(QString* reason);
+    // Every stream ends where its /Length says ("endstream" there), and
+    // every Flate stream inflates to its end with a good Adler-32.
+    bool checkStreams(QString* reason);
+    // The objects at an offset, in offset order: (offset, number).
+    std::vector<std::pair<int64_t, int>> placedObjects() const;
     void details(CDocumentDetails* d);
     void refill(int64_t items) { m_items = items; }
     bool outOfBudget() const { return m_items < 0 || m_inflateLeft < 0 || m_bytes.budgetSpent(); }
@@ -465,6 +470,67 @@ bool Pdf::streamData(const CPdfObject& dict, int64_t dataPos, int64_t maxOutput,
     return true;
 }
 
+std::vector<std::pair<int64_t, int>> Pdf::placedObjects() const
+{
+    std::vector<std::pair<int64_t, int>> objects;
+    for (auto it = m_xref.constBegin(); it != m_xref.constEnd(); ++it) {
+        if (it->type == 1 && !(it->offset == 0 && it.key() == 0))
+            objects.emplace_back(it->offset, it.key());
+    }
+    std::sort(objects.begin(), objects.end());
+    return objects;
+}
+
+bool Pdf::checkStreams(QString* reason)
+{
+    constexpr int kEndLength = 9; // "endstream"
+    for (const auto& o : placedObjects()) {
+        if (--m_items < 0)
+            return false;
+        CPdfObject dict;
+        int64_t data = -1;
+        if (!objectAt(o.first, o.second, &dict, &data))
+            return false; // checkOffsets says why
+        if (data < 0 || dict.type != CPdfObject::Dictionary)
+            continue;
+        CPdfObject lengthValue;
+        int64_t length = -1;
+        if (resolve(dict.get("Length"), &lengthValue) && lengthValue.isInteger())
+            length = lengthValue.integer();
+        if (length < 0 || data > m_bytes.size() || length > m_bytes.size() - data) {
+            if (outOfBudget())
+                return false;
+            *reason = CPdfDetailsReader::tr("the stream of object %1 has no length inside the document").arg(o.second);
+            return false;
+        }
+        const QByteArray end = window(data + length, kEndLength + 2);
+        const int at = end.indexOf("endstream");
+        if (at < 0 || at > 2 || !end.left(at).trimmed().isEmpty()) {
+            *reason = CPdfDetailsReader::tr("the stream of object %1 does not end where its /Length says").arg(o.second);
+            return false;
+        }
+        CPdfObject filter = dict.get("Filter");
+        if (filter.type == CPdfObject::Array && !filter.items.isEmpty())
+            filter = filter.items.first();
+        if (filter.type != CPdfObject::Name || filter.text != "FlateDecode")
+            continue;
+        int64_t produced = 0;
+        const CInflater::Result r = CInflater::inflate(m_bytes, data, length, CInflater::Format::Zlib,
+                                                       std::max<int64_t>(0, m_inflateLeft),
+                                                       [](const uint8_t*, int) { return true; }, &produced);
+        m_inflateLeft -= produced;
+        if (r == CInflater::Result::OverBudget || r == CInflater::Result::Unreadable || m_bytes.budgetSpent()) {
+            m_inflateLeft = -1;
+            return false;
+        }
+        if (r != CInflater::Result::Ok) {
+            *reason = CPdfDetailsReader::tr("the stream of object %1 does not inflate (its data is damaged)").arg(o.second);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Pdf::checkOffsets(QString* reason)
 {
     // In offset order, so the reads walk the document forwards once.
@@ -611,6 +677,23 @@ bool CPdfDetailsReader::readInfo(const QByteArray& text, CDocumentDetails* d, in
             d->modified = pdfDate(e.second.text);
     }
     return any(*d);
+}
+
+bool CPdfDetailsReader::checkStreams(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason)
+{
+    Pdf pdf(bytes, budget);
+    return pdf.load(reason) && pdf.checkStreams(reason);
+}
+
+bool CPdfDetailsReader::placedObjects(CDocumentBytes& bytes, const CDetailsBudget& budget,
+                                      QVector<QPair<int64_t, int>>* objects, QString* reason)
+{
+    Pdf pdf(bytes, budget);
+    if (!pdf.load(reason))
+        return false;
+    for (const auto& o : pdf.placedObjects())
+        objects->append({o.first, o.second});
+    return true;
 }
 
 bool CPdfDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* d)

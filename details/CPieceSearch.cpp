@@ -1,6 +1,7 @@
 #include "details/CPieceSearch.h"
 
 #include "details/CAssemblyCheck.h"
+#include "details/CPdfReassembler.h"
 #include "details/CZipReassembler.h"
 #include "disk/IVolume.h"
 
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string.h>
 #include <limits>
 
 namespace {
@@ -15,9 +17,8 @@ namespace {
 // The reach is read in chunks of this size; a signature across two chunks
 // is found through the overlap.
 constexpr int64_t kChunk = int64_t(1) << 20;
-constexpr int kSignature = 4;
-constexpr uint8_t kZipEnd[kSignature] = {'P', 'K', 5, 6};
-constexpr uint8_t kZipLocal[kSignature] = {'P', 'K', 3, 4};
+// Longer than the longest signature looked for.
+constexpr int64_t kOverlap = 16;
 
 bool isZipFamily(const QString& type)
 {
@@ -127,32 +128,38 @@ void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
         else
             reach.append({from, to - from});
     }
-    std::vector<uint8_t> buffer(static_cast<size_t>(kChunk + kSignature));
+    std::vector<uint8_t> buffer(static_cast<size_t>(kChunk + kOverlap));
     for (const CFileNode::Extent& r : reach) {
         for (int64_t at = r.offset; at < r.offset + r.length; at += kChunk) {
             if (cancelled())
                 return;
-            const int64_t want = std::min<int64_t>(kChunk + kSignature - 1, r.offset + r.length - at);
+            const int64_t want = std::min<int64_t>(kChunk + kOverlap, r.offset + r.length - at);
             const IVolume::ReadResult got = m_volume->read(at, buffer.data(), static_cast<size_t>(want));
-            if (got.bytes < kSignature)
-                continue;
             const uint8_t* p = buffer.data();
-            const int64_t last = std::min<int64_t>(got.bytes, kChunk + kSignature - 1) - kSignature;
-            for (int64_t i = 0; i <= last && i < kChunk;) {
-                const void* hit = std::memchr(p + i, 'P', static_cast<size_t>(std::min<int64_t>(last, kChunk - 1) - i + 1));
-                if (!hit)
-                    break;
-                i = static_cast<const uint8_t*>(hit) - p;
-                if (p[i + 1] == 'K') {
-                    if (std::memcmp(p + i, kZipEnd, kSignature) == 0)
-                        m_anchors[ZipEnd].push_back(at + i);
-                    else if (std::memcmp(p + i, kZipLocal, kSignature) == 0)
-                        m_anchors[ZipLocal].push_back(at + i);
+            const int64_t n = got.bytes;
+            // A signature is recorded in the chunk it starts in.
+            const auto note = [&](const char* text, size_t length, Anchor kind, int64_t back) {
+                for (int64_t i = 0; i + int64_t(length) <= n;) {
+                    const void* hit = memmem(p + i, static_cast<size_t>(n - i), text, length);
+                    if (!hit)
+                        break;
+                    i = static_cast<const uint8_t*>(hit) - p;
+                    if (i >= kChunk)
+                        break;
+                    if (i >= back)
+                        m_anchors[kind].push_back(at + i - back);
+                    ++i;
                 }
-                ++i;
-            }
+            };
+            note("PK\x05\x06", 4, ZipEnd, 0);
+            note("PK\x03\x04", 4, ZipLocal, 0);
+            note("startxref", 9, PdfStartxref, 0);
+            note(" obj", 4, PdfObject, 0);
+            note("%PDF-", 5, PdfHeader, 0);
         }
     }
+    for (std::vector<int64_t>& list : m_anchors)
+        std::sort(list.begin(), list.end());
 }
 
 QVector<int64_t> CPieceSearch::anchors(Anchor kind, int64_t from, int64_t to) const
@@ -247,5 +254,7 @@ CPieceSearch::Outcome CPieceSearch::reassemble(const CFileNode& node)
     const QString type = node.typeName.toUpper();
     if (isZipFamily(type))
         CZipReassembler::search(*this);
+    else if (type == QLatin1String("PDF"))
+        CPdfReassembler::search(*this);
     return outcome();
 }

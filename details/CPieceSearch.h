@@ -47,7 +47,10 @@ public:
     {
         ZipEnd = 0,   // "PK\5\6", a ZIP end record
         ZipLocal = 1, // "PK\3\4", a ZIP local header
-        AnchorKinds = 2,
+        PdfStartxref = 2, // "startxref", near a PDF's end
+        PdfObject = 3,    // " obj", after an object's number and generation
+        PdfHeader = 4,    // "%PDF-", a PDF's first bytes
+        AnchorKinds = 5,
     };
 
     CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel = nullptr);

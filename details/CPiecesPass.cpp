@@ -27,7 +27,7 @@ bool CPiecesPass::searchable(const QString& typeName)
 {
     const QString type = typeName.toUpper();
     return type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
-        || type == QLatin1String("PPTX");
+        || type == QLatin1String("PPTX") || type == QLatin1String("PDF");
 }
 
 void CPiecesPass::note(quint64 ticket, const CFileNode& node, const CDocumentDetails& details)
@@ -102,36 +102,44 @@ QVector<CPiecesPass::Found> CPiecesPass::run(IVolume* volume, const CPieceSearch
         if (!runs.isEmpty())
             listedStarts.insert(runs.first().offset);
     }
-    for (int64_t start : search.anchors(CPieceSearch::ZipLocal, 0, std::numeric_limits<int64_t>::max())) {
-        if (cancel && cancel->load(std::memory_order_relaxed))
-            break;
-        if (!search.onGrid(start) || listedStarts.contains(start) || search.isOwned(start))
-            continue;
-        clock.restart();
-        CFileNode node(QStringLiteral("ZIP"), 0, static_cast<quint64>(start / 512), QString(),
-                       QString::number(start / 512), QString(), CFileTypeCatalogue::Zip, kCarvedKind,
-                       QString(), QString());
-        node.details.examined = true;
-        node.details.integrity = CDocumentDetails::IntegrityDamaged;
-        const CPieceSearch::Outcome o = search.reassemble(node);
-        if (o.kind != CPieceSearch::Outcome::Whole)
-            continue;
-        search.addOwned(o.pieces);
-        Found f;
-        f.newDocument = true;
-        f.outcome = o;
-        f.seconds = clock.nsecsElapsed() / 1e9;
-        node.typeName = CZipReassembler::typeOf(search, o.pieces);
-        node.typeCode = CFileTypeCatalogue::typeCodeByName(node.typeName);
-        node.typeDescription = CFileTypeCatalogue::description(node.typeName);
-        node.extents = o.pieces;
-        node.size = 0;
-        for (const CFileNode::Extent& e : o.pieces)
-            node.size += e.length;
-        node.sizeText = CFileTypeCatalogue::sizeText(node.size);
-        node.details = o.details;
-        f.node = node;
-        out.append(f);
+    struct Kind
+    {
+        CPieceSearch::Anchor anchor;
+        const char* type;
+    };
+    for (const Kind& kind : {Kind{CPieceSearch::ZipLocal, "ZIP"}, Kind{CPieceSearch::PdfHeader, "PDF"}}) {
+        const QString type = QLatin1String(kind.type);
+        for (int64_t start : search.anchors(kind.anchor, 0, std::numeric_limits<int64_t>::max())) {
+            if (cancel && cancel->load(std::memory_order_relaxed))
+                break;
+            if (!search.onGrid(start) || listedStarts.contains(start) || search.isOwned(start))
+                continue;
+            clock.restart();
+            CFileNode node(type, 0, static_cast<quint64>(start / 512), QString(), QString::number(start / 512),
+                           QString(), CFileTypeCatalogue::typeCodeByName(type), kCarvedKind, QString(), QString());
+            node.details.examined = true;
+            node.details.integrity = CDocumentDetails::IntegrityDamaged;
+            const CPieceSearch::Outcome o = search.reassemble(node);
+            if (o.kind != CPieceSearch::Outcome::Whole)
+                continue;
+            search.addOwned(o.pieces);
+            Found f;
+            f.newDocument = true;
+            f.outcome = o;
+            f.seconds = clock.nsecsElapsed() / 1e9;
+            if (type == QLatin1String("ZIP"))
+                node.typeName = CZipReassembler::typeOf(search, o.pieces);
+            node.typeCode = CFileTypeCatalogue::typeCodeByName(node.typeName);
+            node.typeDescription = CFileTypeCatalogue::description(node.typeName);
+            node.extents = o.pieces;
+            node.size = 0;
+            for (const CFileNode::Extent& e : o.pieces)
+                node.size += e.length;
+            node.sizeText = CFileTypeCatalogue::sizeText(node.size);
+            node.details = o.details;
+            f.node = node;
+            out.append(f);
+        }
     }
 
     // A compound document whose stretch holds a piece of one proved whole

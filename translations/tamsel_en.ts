@@ -22,6 +22,14 @@
         <source>the archive does not end where its pieces end</source>
         <translation>the archive does not end where its pieces end</translation>
     </message>
+    <message>
+        <source>the document does not end where its pieces end</source>
+        <translation>the document does not end where its pieces end</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>too large to check within the budget</translation>
+    </message>
 </context>
 <context>
     <name>CChoiceDiskWnd</name>
@@ -490,6 +498,18 @@
     <message>
         <source>too large to check within the budget</source>
         <translation>too large to check within the budget</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 has no length inside the document</source>
+        <translation>the stream of object %1 has no length inside the document</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 does not end where its /Length says</source>
+        <translation>the stream of object %1 does not end where its /Length says</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 does not inflate (its data is damaged)</source>
+        <translation>the stream of object %1 does not inflate (its data is damaged)</translation>
     </message>
 </context>
 <context>

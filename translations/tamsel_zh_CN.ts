@@ -22,6 +22,14 @@
         <source>the archive does not end where its pieces end</source>
         <translation>压缩包的结尾与片段的结尾不一致</translation>
     </message>
+    <message>
+        <source>the document does not end where its pieces end</source>
+        <translation>文档的结尾与片段的结尾不一致</translation>
+    </message>
+    <message>
+        <source>too large to check within the budget</source>
+        <translation>文档太大，未在限额内完成校验</translation>
+    </message>
 </context>
 <context>
     <name>CChoiceDiskWnd</name>
@@ -490,6 +498,18 @@
     <message>
         <source>too large to check within the budget</source>
         <translation>文档太大，未在限额内完成校验</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 has no length inside the document</source>
+        <translation>对象 %1 的数据流没有位于文档之内的长度</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 does not end where its /Length says</source>
+        <translation>对象 %1 的数据流没有在其 /Length 所示之处结束</translation>
+    </message>
+    <message>
+        <source>the stream of object %1 does not inflate (its data is damaged)</source>
+        <translation>对象 %1 的数据流无法解压（数据已损坏）</translation>
     </message>
 </context>
 <context>

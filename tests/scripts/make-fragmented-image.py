@@ -24,6 +24,7 @@ import io
 import json
 import os
 import random
+import re
 import sys
 import zipfile
 
@@ -64,7 +65,7 @@ def unique_copy(data, typ, n):
     """Another document of the same kind, different in content from every
     other copy (identical copies would be two equally good continuations of
     each other). ZIPs: every XML member gets a comment, written as the original
-    was (data descriptors or not); PDFs: the binary comment line."""
+    was (data descriptors or not); PDFs: a comment line that moves every object."""
     if n == 0:
         return data
     if typ in ("ZIP", "DOCX", "XLSX", "PPTX"):
@@ -82,11 +83,18 @@ def unique_copy(data, typ, n):
                 fresh.external_attr = info.external_attr
                 dst.writestr(fresh, body)
         return out.getvalue()
-    if typ == "PDF":
-        end = data.find(b"\n", 9)
-        if data[9:10] == b"%" and end > 13 and all(c >= 0x80 for c in data[10:14]):
-            mark = bytes(0x80 + ((n >> (7 * k)) & 0x7F) for k in range(4))
-            return data[:10] + mark + data[14:]
+    if typ == "PDF" and b"/Type /XRef" not in data and b"/Type/XRef" not in data:
+        # A comment line of a length of its own after the header moves every
+        # object: the cross-reference tables, startxref and /Prev follow.
+        line_end = data.index(b"\n") + 1
+        comment = b"%" + b"c" * n + b"\n"
+        delta = len(comment)
+        body = data[:line_end] + comment + data[line_end:]
+        body = re.sub(rb"(?m)^(\d{10}) (\d{5}) n",
+                      lambda m: b"%010d %s n" % (int(m.group(1)) + delta, m.group(2)), body)
+        body = re.sub(rb"startxref(\s+)(\d+)", lambda m: b"startxref" + m.group(1) + str(int(m.group(2)) + delta).encode(), body)
+        body = re.sub(rb"/Prev (\d+)", lambda m: b"/Prev " + str(int(m.group(1)) + delta).encode(), body)
+        return body
     return data
 
 
