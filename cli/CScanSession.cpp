@@ -103,7 +103,7 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (fileSystemOption.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
         requested = CRecoveryControl::autoFileSystem();
     else if (fileSystemOption.compare(QLatin1String("none"), Qt::CaseInsensitive) != 0)
-        requested = fileSystemOption.toUpper();
+        requested = CScanSession::fileSystemOption(fileSystemOption); // the worker's spelling: "exFAT", not "EXFAT"
     m_fileSystem.clear();
     m_warnings.clear();
 

@@ -241,6 +241,11 @@ private slots:
                               QStringLiteral("--fs"), QStringLiteral("none")});
         QCOMPARE(same.exitCode, 0);
         QCOMPARE(same.out, live.out);
+
+        // --fs in any letter case names the pass the worker knows.
+        const Run exfat = cli({QStringLiteral("scan"), image, QStringLiteral("--tsv"), QStringLiteral("--fs"),
+                               QStringLiteral("exfat")});
+        QVERIFY2(exfat.err.contains(QStringLiteral("the exFAT file system of")), qPrintable(exfat.err));
     }
 
     void emptyVolumeScansCleanly()
