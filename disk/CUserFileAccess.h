@@ -4,10 +4,13 @@
 
 #include <sys/types.h>
 
+#include <vector>
+
 // While it lives, the calling thread's file accesses are checked as those
 // of `user` and what it creates belongs to them (the thread's file-system
-// ids, setfsuid/setfsgid; other threads keep root's rights, so a scan reads
-// its source meanwhile).
+// ids, setfsuid/setfsgid, and its supplementary groups cut to the user's
+// group; other threads keep root's rights, so a scan reads its source
+// meanwhile).
 //
 // For the files a root process keeps in a user's home: the user decides
 // what the folders there are, links included, so the program goes there
@@ -28,6 +31,8 @@ public:
 private:
     bool m_switched = false;
     bool m_ok = true;
+    bool m_groupsChanged = false;
+    std::vector<gid_t> m_oldGroups;
     uid_t m_oldUid = 0;
     gid_t m_oldGid = 0;
 };

@@ -9,12 +9,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <grp.h>
 #include <mutex>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -493,19 +496,37 @@ private slots:
         const QString roots = dir.filePath(QStringLiteral("roots"));
         QVERIFY(QDir().mkdir(data) && QDir().mkdir(roots));
         QVERIFY(::chown(QFile::encodeName(data).constData(), uid, gid) == 0);
+        // Root's, and open to root's group, which the user is not in.
+        QVERIFY(::chown(QFile::encodeName(roots).constData(), 0, 0) == 0);
+        QVERIFY(::chmod(QFile::encodeName(roots).constData(), 0775) == 0);
         QVERIFY(QFile::link(roots, data + QStringLiteral("/tamsel")));
 
-        // The environment as sudo leaves it, put back however the test ends.
+        // The environment as sudo leaves it (root in root's group), put
+        // back however the test ends.
         struct Environment
         {
             QByteArray xdg = qgetenv("XDG_DATA_HOME");
+            std::vector<gid_t> groups;
+            bool grouped = false;
+            Environment()
+            {
+                const int count = ::getgroups(0, nullptr);
+                groups.resize(static_cast<size_t>(std::max(count, 0)));
+                if (count >= 0 && ::getgroups(count, groups.data()) == count) {
+                    const gid_t root = 0;
+                    grouped = ::setgroups(1, &root) == 0;
+                }
+            }
             ~Environment()
             {
                 qputenv("XDG_DATA_HOME", xdg);
                 qunsetenv("SUDO_UID");
                 qunsetenv("SUDO_GID");
+                if (grouped)
+                    (void)::setgroups(groups.size(), groups.data());
             }
         } environment;
+        QVERIFY(environment.grouped);
         qputenv("XDG_DATA_HOME", QFile::encodeName(data));
         qputenv("SUDO_UID", QByteArray::number(uid));
         qputenv("SUDO_GID", QByteArray::number(gid));
