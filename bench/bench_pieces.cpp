@@ -98,11 +98,13 @@ int main(int argc, char** argv)
     }
     int whole = 0;
     for (const CPiecesPass::Found& f : bestFound) {
+        if (f.outcome.kind == CPieceSearch::Outcome::Contradicted)
+            continue; // a compound document found to hold another's piece: no search of its own
         whole += f.outcome.kind == CPieceSearch::Outcome::Whole;
-        std::printf("  %-5s sector %10llu  %-9s %d pieces  %8.2f ms\n", qPrintable(f.node.typeName),
+        std::printf("  %-5s sector %10llu  %-9s %d pieces  %8.2f ms%s\n", qPrintable(f.node.typeName),
                     static_cast<unsigned long long>(f.node.startSector),
                     f.outcome.kind == CPieceSearch::Outcome::Whole ? "whole" : "ambiguous", f.outcome.pieces.size(),
-                    f.seconds * 1e3);
+                    f.seconds * 1e3, f.newDocument ? "  (not listed by the carving)" : "");
     }
     std::printf("scan %.4f s, details %.4f s for %d documents; pieces: anchors %.4f s, search %.4f s in total for %d "
                 "broken documents (%d found whole, %.2f ms each); search/scan %.3f\n",

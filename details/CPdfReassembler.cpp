@@ -127,12 +127,29 @@ void PdfSearch::tryStartxref(int64_t at)
     if (end < n && text[end] == '\n')
         ++end;
     const int64_t endPosition = at + end;
-    // The section on the grid the document starts on, before "startxref".
+    // Where the section may lie: a table's "xref", or an object (a
+    // cross-reference stream) before this "startxref", on the grid the
+    // document starts on.
     const int64_t phase = ((m_start + section) % m_cluster + m_cluster) % m_cluster;
+    const auto onPhase = [this, phase](int64_t v) { return ((v % m_cluster) + m_cluster) % m_cluster == phase; };
     const int64_t lowest = std::max<int64_t>(0, at - kMaxSection);
-    int64_t v = at - ((at - phase) % m_cluster + m_cluster) % m_cluster;
-    for (; v >= lowest && !m_stop; v -= m_cluster) {
-        // v - section is a shift on the grid; v is where the section would be.
+    QVector<int64_t> places;
+    for (int64_t x : m_s.anchors(CPieceSearch::PdfXref, lowest, at)) {
+        if (onPhase(x))
+            places.append(x);
+    }
+    // A cross-reference stream is the last object, a little before.
+    constexpr int64_t kMaxStreamSection = 64 * 1024;
+    for (int64_t keyword : m_s.anchors(CPieceSearch::PdfObject, std::max(lowest, at - kMaxStreamSection), at)) {
+        // The header "N G" before " obj" is at most this long.
+        constexpr int64_t kLongestNumbers = 20;
+        const int64_t v = keyword - ((keyword - phase) % m_cluster + m_cluster) % m_cluster;
+        if (keyword - v <= kLongestNumbers && v >= 0)
+            places.append(v);
+    }
+    for (int64_t v : places) {
+        if (m_stop)
+            return;
         char probe[8];
         if (!m_s.read(v, probe, sizeof probe))
             continue;
@@ -224,10 +241,22 @@ void PdfSearch::tryAssemblies()
     for (int i = f; i < g; ++i)
         byNumber.insert(m_objects[i].number, i);
     QSet<int64_t> tried;
+    // Where on the grid the headers of those objects fall: a header found
+    // elsewhere is of no use unless it falls there too.
+    QSet<int64_t> residues;
+    for (int i = f; i < g; ++i)
+        residues.insert(m_objects[i].offset % m_cluster);
+    const auto residue = [this](int64_t x) { return ((x - m_start) % m_cluster + m_cluster) % m_cluster; };
     const int64_t reach = m_s.settings().distance;
     for (int64_t keyword : m_s.anchors(CPieceSearch::PdfObject, m_start - reach, m_start + reach)) {
         if (m_stop || m_s.cancelled())
             return;
+        constexpr int kShortestNumbers = 3; // "N G"
+        bool near = false;
+        for (int k = kShortestNumbers; k < kHeaderWindow && !near; ++k)
+            near = residues.contains(residue(keyword - k));
+        if (!near)
+            continue;
         // Back over " G" and "N" to the header's first byte.
         char w[kHeaderWindow];
         const int64_t from = std::max<int64_t>(0, keyword - (kHeaderWindow - 1));

@@ -138,7 +138,8 @@ void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
             const uint8_t* p = buffer.data();
             const int64_t n = got.bytes;
             // A signature is recorded in the chunk it starts in.
-            const auto note = [&](const char* text, size_t length, Anchor kind, int64_t back) {
+            // `unless`: a byte that, right before the text, makes it another word.
+            const auto note = [&](const char* text, size_t length, Anchor kind, int unless) {
                 for (int64_t i = 0; i + int64_t(length) <= n;) {
                     const void* hit = memmem(p + i, static_cast<size_t>(n - i), text, length);
                     if (!hit)
@@ -146,16 +147,17 @@ void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
                     i = static_cast<const uint8_t*>(hit) - p;
                     if (i >= kChunk)
                         break;
-                    if (i >= back)
-                        m_anchors[kind].push_back(at + i - back);
+                    if (unless < 0 || i == 0 || p[i - 1] != unless)
+                        m_anchors[kind].push_back(at + i);
                     ++i;
                 }
             };
-            note("PK\x05\x06", 4, ZipEnd, 0);
-            note("PK\x03\x04", 4, ZipLocal, 0);
-            note("startxref", 9, PdfStartxref, 0);
-            note(" obj", 4, PdfObject, 0);
-            note("%PDF-", 5, PdfHeader, 0);
+            note("PK\x05\x06", 4, ZipEnd, -1);
+            note("PK\x03\x04", 4, ZipLocal, -1);
+            note("startxref", 9, PdfStartxref, -1);
+            note(" obj", 4, PdfObject, -1);
+            note("%PDF-", 5, PdfHeader, -1);
+            note("xref", 4, PdfXref, 't');
         }
     }
     for (std::vector<int64_t>& list : m_anchors)

@@ -50,7 +50,8 @@ public:
         PdfStartxref = 2, // "startxref", near a PDF's end
         PdfObject = 3,    // " obj", after an object's number and generation
         PdfHeader = 4,    // "%PDF-", a PDF's first bytes
-        AnchorKinds = 5,
+        PdfXref = 5,      // "xref" (not of "startxref"), a cross-reference table
+        AnchorKinds = 6,
     };
 
     CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel = nullptr);

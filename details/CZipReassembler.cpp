@@ -14,6 +14,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -33,6 +34,8 @@ constexpr int kLocalCrc = 14;
 constexpr int kLocalNameLength = 26;
 constexpr int kLocalExtraLength = 28;
 constexpr uint32_t kLocalSignature = 0x04034b50;
+// Member names longer than this are not matched (none of a document's are).
+constexpr int kMaxNameRead = 512;
 constexpr uint16_t kFlagDescriptor = 0x0008;
 constexpr uint16_t kMethodDeflated = 8;
 constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;
@@ -98,16 +101,17 @@ private:
 
 int64_t ZipSearch::headerAt(int64_t position, const Entry& e) const
 {
-    uint8_t h[kLocalSize];
-    if (!m_s.read(position, h, kLocalSize) || le::u32(h) != kLocalSignature)
+    // The header and the name the directory expects, in one read.
+    uint8_t h[kLocalSize + kMaxNameRead];
+    const int want = kLocalSize + static_cast<int>(std::min<int64_t>(e.name.size(), kMaxNameRead));
+    if (e.name.size() > kMaxNameRead || !m_s.read(position, h, want) || le::u32(h) != kLocalSignature)
         return 0;
     const int nameLength = le::u16(h + kLocalNameLength);
     if (nameLength != e.name.size())
         return 0;
     if (!e.descriptor && !(le::u16(h + kLocalFlags) & kFlagDescriptor) && le::u32(h + kLocalCrc) != e.crc)
         return 0;
-    QByteArray name(nameLength, '\0');
-    if (!m_s.read(position + kLocalSize, name.data(), nameLength) || name != e.name)
+    if (std::memcmp(h + kLocalSize, e.name.constData(), static_cast<size_t>(nameLength)) != 0)
         return 0;
     return kLocalSize + nameLength + le::u16(h + kLocalExtraLength);
 }
@@ -245,13 +249,20 @@ void ZipSearch::tryAssemblies()
         return;
     // A middle piece: where a header that neither piece holds lies in reach.
     QHash<QByteArray, int> byName;
-    for (int i = f; i < g; ++i)
+    // Where on the grid those headers fall: one found elsewhere in reach
+    // is of no use unless it falls there too.
+    QSet<int64_t> residues;
+    for (int i = f; i < g; ++i) {
         byName.insert(m_entries[i].name, i);
+        residues.insert(m_entries[i].offset % m_cluster);
+    }
     QSet<int64_t> tried;
     const int64_t reach = m_s.settings().distance;
     for (int64_t h : m_s.anchors(CPieceSearch::ZipLocal, m_start - reach, m_start + reach)) {
         if (m_stop || m_s.cancelled())
             return;
+        if (!residues.contains(((h - m_start) % m_cluster + m_cluster) % m_cluster))
+            continue;
         uint8_t header[kLocalSize];
         if (!m_s.read(h, header, kLocalSize))
             continue;

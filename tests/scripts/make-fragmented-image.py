@@ -83,7 +83,7 @@ def unique_copy(data, typ, n):
                 fresh.external_attr = info.external_attr
                 dst.writestr(fresh, body)
         return out.getvalue()
-    if typ == "PDF" and b"/Type /XRef" not in data and b"/Type/XRef" not in data:
+    if typ == "PDF" and b"/Type /XRef" not in data and b"/Type/XRef" not in data and b"/Linearized" not in data:
         # A comment line of a length of its own after the header moves every
         # object: the cross-reference tables, startxref and /Prev follow.
         line_end = data.index(b"\n") + 1
