@@ -59,9 +59,10 @@ if [ "$peers" -eq 1 ]; then
     fi
     rm -rf "$dir/photorec" "$dir/foremost"
     start=$(date +%s.%N)
-    photorec /log /d "$dir/photorec/out" /cmd "$img" \
+    # PhotoRec leaves its session and log files in the current folder.
+    (cd "$dir" && photorec /log /d "$dir/photorec/out" /cmd "$img" \
         partition_none,options,paranoid,fileopt,everything,disable,pdf,enable,zip,enable,doc,enable,search \
-        >/dev/null 2>&1 || true
+        >/dev/null 2>&1) || true
     echo "photorec: $(echo "$(date +%s.%N) - $start" | bc) s"
     start=$(date +%s.%N)
     foremost -Q -t pdf,ole,zip -i "$img" -o "$dir/foremost" >/dev/null 2>&1 || true
