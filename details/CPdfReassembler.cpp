@@ -25,7 +25,6 @@ constexpr int kStartxrefWindow = 64;
 constexpr int kHeaderWindow = 32;
 constexpr int kMaxSurvivors = 8;
 constexpr int64_t kMaxPrefix = int64_t(16) << 20;
-constexpr int64_t kChunk = int64_t(1) << 20;
 
 struct Object
 {
@@ -308,10 +307,7 @@ void PdfSearch::tryAssemblies()
 
 void PdfSearch::probeMiddle(int64_t low1, int64_t high1, int64_t lowK, int64_t highK)
 {
-    const int64_t reach = m_s.settings().distance;
-    const int64_t volumeLength = m_s.volume() ? m_s.volume()->length() : 0;
     CInflateProbe probe;
-    std::vector<uint8_t> chunk;
     for (int64_t p1 : boundaries(low1, std::min(high1, highK - m_cluster))) {
         if (m_stop || m_s.cancelled())
             return;
@@ -341,27 +337,7 @@ void PdfSearch::probeMiddle(int64_t low1, int64_t high1, int64_t lowK, int64_t h
             || !probe.start(reinterpret_cast<const uint8_t*>(prefix.constData()), static_cast<size_t>(prefix.size()),
                             true))
             continue;
-        QVector<int64_t> survivors;
-        const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
-        const int64_t to = std::min(volumeLength, m_start + reach);
-        for (int64_t at = from; at < to && survivors.size() <= kMaxSurvivors; at += kChunk) {
-            if (m_s.cancelled())
-                return;
-            const int64_t length = std::min(kChunk, to - at) / m_cluster * m_cluster;
-            if (length <= 0)
-                break;
-            chunk.resize(static_cast<size_t>(length));
-            if (!m_s.read(at, chunk.data(), length))
-                continue;
-            for (int64_t c = 0; c < length; c += m_cluster) {
-                if (!m_s.admissible({{m_start, p1}, {at + c, m_cluster}}))
-                    continue;
-                if (probe.accepts(chunk.data() + c, static_cast<size_t>(m_cluster)))
-                    survivors.append(at + c);
-            }
-        }
-        if (survivors.size() > kMaxSurvivors)
-            continue;
+        const QVector<int64_t> survivors = m_s.continuations(probe, p1, kMaxSurvivors);
         for (int64_t m : survivors) {
             for (int64_t p2 : boundaries(std::max(lowK, p1 + m_cluster), highK)) {
                 if (!offer({{m_start, p1}, {m, p2 - p1}, {m_shift + p2, m_length - p2}}))

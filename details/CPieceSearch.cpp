@@ -1,6 +1,7 @@
 #include "details/CPieceSearch.h"
 
 #include "details/CAssemblyCheck.h"
+#include "details/CInflateProbe.h"
 #include "details/CPdfReassembler.h"
 #include "details/CZipReassembler.h"
 #include "disk/IVolume.h"
@@ -241,6 +242,49 @@ CPieceSearch::Outcome CPieceSearch::outcome() const
                 .arg(m_passed.size());
     }
     return o;
+}
+
+QVector<int64_t> CPieceSearch::continuations(CInflateProbe& probe, int64_t firstLength, int most)
+{
+    const int64_t start = m_node.firstByteOffset();
+    const int64_t volumeLength = m_volume ? m_volume->length() : 0;
+    const int64_t from = start - std::min(start, m_settings.distance) / m_cluster * m_cluster;
+    const int64_t to = std::min(volumeLength, start + m_settings.distance);
+    // Survivors by a digest of their bytes: how many share it, and the first.
+    QHash<uint, QPair<int, int64_t>> byContent;
+    int distinct = 0;
+    std::vector<uint8_t> chunk;
+    for (int64_t at = from; at < to; at += kChunk) {
+        if (cancelled())
+            return {};
+        const int64_t length = std::min(kChunk, to - at) / m_cluster * m_cluster;
+        if (length <= 0)
+            break;
+        chunk.resize(static_cast<size_t>(length));
+        if (!read(at, chunk.data(), length))
+            continue;
+        for (int64_t c = 0; c < length; c += m_cluster) {
+            if (!admissible({{start, firstLength}, {at + c, m_cluster}}))
+                continue;
+            if (!probe.accepts(chunk.data() + c, static_cast<size_t>(m_cluster)))
+                continue;
+            QPair<int, int64_t>& entry = byContent[qHashBits(chunk.data() + c, static_cast<size_t>(m_cluster))];
+            if (entry.first++ == 0) {
+                entry.second = at + c;
+                if (++distinct > 4 * most)
+                    return {}; // the stream's bytes say too little to tell clusters apart
+            }
+        }
+    }
+    QVector<int64_t> out;
+    for (const QPair<int, int64_t>& entry : qAsConst(byContent)) {
+        if (entry.first == 1)
+            out.append(entry.second);
+    }
+    if (out.size() > most)
+        return {};
+    std::sort(out.begin(), out.end());
+    return out;
 }
 
 QString CPieceSearch::contradictionReason(int64_t start)

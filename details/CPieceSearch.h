@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <vector>
 
+class CInflateProbe;
 class IVolume;
 
 // What the search for a broken document's pieces may use and must respect,
@@ -108,6 +109,13 @@ public:
     Outcome outcome() const;
     // Assemblies that passed so far.
     int passed() const { return m_passed.size(); }
+
+    // The clusters in reach (on the document's grid, apart from the first
+    // piece [start, start + firstLength) and from what is owned) whose
+    // bytes `probe` accepts as the continuation of the stream it holds.
+    // Clusters of the same bytes (zeros, copies) are left out: no proof
+    // could tell them apart. Empty when more than `most` remain.
+    QVector<int64_t> continuations(CInflateProbe& probe, int64_t firstLength, int most);
 
     // Why a document is damaged whose bytes hold a piece of the document
     // found whole at `start`.

@@ -306,11 +306,7 @@ void ZipSearch::probeMiddle(const QVector<int64_t>& first, int64_t low1, int64_t
     // every cut tried.
     constexpr int64_t kMaxPrefix = int64_t(16) << 20;
     constexpr int kMaxSurvivors = 8;
-    constexpr int64_t kChunk = int64_t(1) << 20;
-    const int64_t reach = m_s.settings().distance;
-    const int64_t volumeLength = m_s.volume() ? m_s.volume()->length() : 0;
     CInflateProbe probe;
-    std::vector<uint8_t> chunk;
     for (int64_t p1 : boundaries(low1, std::min(high1, highK - m_cluster))) {
         if (m_stop || m_s.cancelled())
             return;
@@ -329,30 +325,7 @@ void ZipSearch::probeMiddle(const QVector<int64_t>& first, int64_t low1, int64_t
         if (!m_s.read(m_start + data, prefix.data(), prefix.size())
             || !probe.start(reinterpret_cast<const uint8_t*>(prefix.constData()), static_cast<size_t>(prefix.size())))
             continue;
-        // Every cluster in reach, read a chunk at a time in volume order.
-        QVector<int64_t> survivors;
-        // On the grid the document starts on.
-        const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
-        const int64_t to = std::min(volumeLength, m_start + reach);
-        for (int64_t at = from; at < to && survivors.size() <= kMaxSurvivors; at += kChunk) {
-            if (m_s.cancelled())
-                return;
-            const int64_t length = std::min(kChunk, to - at) / m_cluster * m_cluster;
-            if (length <= 0)
-                break;
-            chunk.resize(static_cast<size_t>(length));
-            if (!m_s.read(at, chunk.data(), length))
-                continue;
-            for (int64_t c = 0; c < length; c += m_cluster) {
-                const int64_t m = at + c;
-                if (!m_s.admissible({{m_start, p1}, {m, m_cluster}}))
-                    continue;
-                if (probe.accepts(chunk.data() + c, static_cast<size_t>(m_cluster)))
-                    survivors.append(m);
-            }
-        }
-        if (survivors.size() > kMaxSurvivors)
-            continue; // the member's data says too little to tell the clusters apart
+        const QVector<int64_t> survivors = m_s.continuations(probe, p1, kMaxSurvivors);
         for (int64_t m : survivors) {
             for (int64_t p2 : boundaries(std::max(lowK, p1 + m_cluster), highK)) {
                 if (!offer({{m_start, p1}, {m, p2 - p1}, {m_shift + p2, m_length - p2}}, {p1, p2}))

@@ -101,6 +101,7 @@ private slots:
             << "xlsx_xlsxwriter.xlsx" << "XLSX" << QVector<int>{1, 3} << false;
         QTest::newRow("pdf, 2 pieces, second first") << "pdf_lo_writer_text.pdf" << "PDF" << QVector<int>{4} << true;
         QTest::newRow("pdf, 3 pieces") << "pdf_pdfunite.pdf" << "PDF" << QVector<int>{2, 8} << false;
+        QTest::newRow("pdf, a one-cluster middle") << "pdf_lo_writer_text.pdf" << "PDF" << QVector<int>{1, 2} << false;
         QTest::newRow("pdf, a middle piece inside one stream")
             << "pdf_ghostscript.pdf" << "PDF" << QVector<int>{1, 2} << false;
         QTest::newRow("zip, directory across the cut") << "zip_deflated.zip" << "ZIP" << QVector<int>{1} << false;
