@@ -14,6 +14,7 @@
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CFreeSpaceRuns.h"
+#include "scan/CRunContinuation.h"
 #include "scan/CSignatureCarver.h"
 #include "scan/CWindowCarver.h"
 
@@ -106,6 +107,13 @@ CRecoveryControl::CRecoveryControl(QObject* parent)
     connect(
         &m_carveRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_carveRelay,
         [this](const CFileNode& node) {
+            // A document cut by bytes in use waits for the end of the pass,
+            // to be carried on past them.
+            if (CSignatureCarver::isCut(node)) {
+                std::lock_guard<std::mutex> lock(m_cutsMutex);
+                m_cuts.push_back(node);
+                return;
+            }
             if (m_alreadyCarved.count({node.startSector, node.typeCode}) == 0)
                 relayCarved(node);
         },
@@ -659,6 +667,29 @@ void CRecoveryControl::run()
         m_carver.reset(new CWindowCarver);
         auto carver = [this]() -> CSignatureCarver& { return m_carver->carver(); };
         carver().setVolumeLength(reader.length());
+        carver().setReportCuts(unusedOnly);
+        {
+            std::lock_guard<std::mutex> lock(m_cutsMutex);
+            m_cuts.clear();
+        }
+        // The documents that ran into bytes in use: carried on past them
+        // where that proves whole (`resolve`), else posted as they would
+        // have been without trying.
+        auto settleCuts = [&](bool resolve) {
+            std::vector<CFileNode> cuts;
+            {
+                std::lock_guard<std::mutex> lock(m_cutsMutex);
+                cuts.swap(m_cuts);
+            }
+            CRunContinuation continuation(m_volume.get(), freeRuns, &m_running);
+            for (const CFileNode& cut : cuts) {
+                CFileNode record;
+                const bool post = resolve && m_running ? continuation.resolve(cut, record)
+                                                       : CRunContinuation::fallbackOf(cut, record);
+                if (post)
+                    m_carveRelay.postItem(record);
+            }
+        };
         carver().startAtBlock(static_cast<uint64_t>(start / kSectorSize));
         reader.beginSequential();
         if (more && unusedOnly)
@@ -752,17 +783,20 @@ void CRecoveryControl::run()
         m_unreadable = unreadable;
 
         if (stopped) {
+            settleCuts(false);
             checkpoint(false);
             emit scanThreadFinish();
             return;
         }
         if (failure.isEmpty() && reader.deviceLost()) {
             failure = lostDeviceReason(*m_volume, reader.lastError());
+            settleCuts(false);
             // Once the device is back, the scan goes on from here.
             checkpoint(false);
         }
         if (failure.isEmpty()) {
             carver().finishPass(&m_carveRelay);
+            settleCuts(true);
             checkpoint(true);
         }
     } catch (const std::exception& e) {

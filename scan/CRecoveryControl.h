@@ -250,4 +250,8 @@ private:
     // The carving pass posts here; what it finds again after a resume is
     // left out on the way to m_relay.
     CNotifyFileNode m_carveRelay;
+    // Carved documents cut by bytes in use, posted from the carving threads
+    // and settled at the end of the raw pass.
+    std::vector<CFileNode> m_cuts;
+    std::mutex m_cutsMutex;
 };

@@ -105,8 +105,45 @@ void CSignatureCarver::finishPass(CNotifyFileNode* relay)
     finishPdfsAtCandidates();
 }
 
+bool CSignatureCarver::isCut(const CFileNode& node)
+{
+    return node.origin == CFileNode::OriginCarved && node.incomplete && node.extents.size() == 1;
+}
+
+void CSignatureCarver::postCut(int code, uint64_t startBlock, int64_t readEnd, CFileNode* fallback)
+{
+    const int64_t startByte = static_cast<int64_t>(startBlock) * m_blockSize;
+    if (!m_relay || readEnd <= startByte)
+        return;
+    CFileNode cut;
+    if (fallback) {
+        cut = *fallback;
+    } else {
+        const bool known = code >= CFileTypeCatalogue::Zip && code <= CFileTypeCatalogue::Xlsx;
+        cut = CFileNode(known ? m_typeNames[code] : QString(), 0, startBlock, QString(), QString::number(startBlock),
+                        QString(), known ? code : 0, kRecordKind, QString(), QString());
+    }
+    cut.incomplete = true;
+    cut.extents = {CFileNode::Extent{startByte, readEnd - startByte}};
+    m_relay->postItem(cut);
+}
+
 void CSignatureCarver::endRun(CNotifyFileNode* relay)
 {
+    if (m_reportCuts && relay && !m_open.empty()) {
+        m_relay = relay;
+        m_cutAt = static_cast<int64_t>(m_blockCounter) * m_blockSize;
+        // A PDF that has seen its end marker is posted as cut with the
+        // record it would be there; the others as cut alone.
+        finishPdfsAtCandidates();
+        for (const Open& o : m_open)
+            postCut(o.analyser->typeCode(), static_cast<uint64_t>(std::max<int64_t>(0, o.analyser->startBlock())),
+                    m_cutAt, nullptr);
+        m_cutAt = -1;
+        m_open.clear();
+        m_openPdfs = 0;
+        return;
+    }
     finishPass(relay);
     // What is still open runs into bytes that are not read: a document cut
     // there is not whole, and is dropped as at the end of the volume.
@@ -239,9 +276,18 @@ bool CSignatureCarver::settle(IAnalyser* analyser)
     const bool longEnough = length >= kMinimumLength || (length > 0 && analyser->structureComplete());
     if (longEnough && insideVolume && !swallows && m_relay) {
         const QString& name = m_typeNames[code];
-        m_relay->postItem(CFileNode(name, length, start, QString(), QString::number(start), QString(), code,
-                                    kRecordKind, CFileTypeCatalogue::sizeText(length),
-                                    CFileTypeCatalogue::description(name)));
+        CFileNode node(name, length, start, QString(), QString::number(start), QString(), code, kRecordKind,
+                       CFileTypeCatalogue::sizeText(length), CFileTypeCatalogue::description(name));
+        if (m_cutAt >= 0)
+            postCut(code, start, m_cutAt, &node);
+        else
+            m_relay->postItem(node);
+    } else if (m_cutAt >= 0) {
+        postCut(code, start, m_cutAt, nullptr);
+    } else if (m_reportCuts && !insideVolume && static_cast<uint64_t>(m_volumeLength) > startByte) {
+        // Longer than the stretch it lies in: the rest may lie past the
+        // bytes in use after it.
+        postCut(code, start, m_volumeLength, nullptr);
     }
     // A PDF fenced by this document learns where it ended (where it gave
     // up, when it did: nothing of it lies beyond).

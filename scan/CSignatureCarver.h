@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+class CFileNode;
 class CNotifyFileNode;
 class CPdfAnalyser;
 class IAnalyser;
@@ -67,6 +68,17 @@ public:
     // (startAtBlock() then says where it begins).
     void endRun(CNotifyFileNode* relay);
 
+    // A pass over unused space has documents that run into bytes not read
+    // (the end of a run, bytes in use inside one, or a length past the
+    // stretch they lie in) posted as cut instead of dropped, so that the
+    // pass can try them on past those bytes. A cut is a carved record
+    // marked incomplete whose one extent holds the bytes read of it; its
+    // size is that of the record it would have been posted as there (a PDF
+    // ending at its candidate), 0 when none. Off by default.
+    void setReportCuts(bool on) { m_reportCuts = on; }
+    bool reportsCuts() const { return m_reportCuts; }
+    static bool isCut(const CFileNode& node);
+
     // The signature check of one block: opens an analyser when the block
     // starts a document and returns its type code (5, 1 or 2), else 100.
     int detectSignature(const uint8_t* block, int64_t offsetInWindow, uint64_t blockIndex);
@@ -109,6 +121,10 @@ private:
     // overwritten) would swallow it.
     bool endsOnANewerPdfsMarker(const IAnalyser* pdf) const;
     void remove(IAnalyser* analyser);
+    // Posts the document from `startBlock` as cut where the bytes read end
+    // (`readEnd`, a volume offset), with the record it would have been
+    // (`fallback`, may be null).
+    void postCut(int code, uint64_t startBlock, int64_t readEnd, CFileNode* fallback);
 
     std::vector<Open> m_open; // oldest first
     int m_openPdfs = 0;
@@ -119,4 +135,7 @@ private:
     uint64_t m_blockCounter = 0;
     int64_t m_volumeLength = 0;
     int m_blockSize = 512;
+    bool m_reportCuts = false;
+    // Where the bytes read end while endRun() posts cuts; -1 otherwise.
+    int64_t m_cutAt = -1;
 };

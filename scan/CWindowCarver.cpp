@@ -29,6 +29,7 @@ void CWindowCarver::carve(CNotifyFileNode* relay, int64_t from, int64_t to, cons
 
     auto fresh = std::make_unique<CSignatureCarver>();
     fresh->setVolumeLength(m_carver->volumeLength());
+    fresh->setReportCuts(m_carver->reportsCuts());
     fresh->startAtBlock(middleBlock);
     // What the fresh carver finds waits here until it is known to count.
     std::vector<CFileNode> found;
