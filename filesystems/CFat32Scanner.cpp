@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CFatAllocationMap.h"
+#include "filesystems/CFatDeletedLayout.h"
 #include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
@@ -85,6 +86,7 @@ constexpr size_t kSignatureSector = 512;
 // a few times over at most.
 constexpr uint64_t kWalkBudgetPerCluster = 16;
 constexpr uint64_t kWalkBudgetBase = uint64_t(1) << 22;
+
 
 bool isPowerOfTwo(uint64_t v)
 {
@@ -301,8 +303,12 @@ void CFat32Scanner::scan()
     m_walkBudget = kWalkBudgetPerCluster * (static_cast<uint64_t>(m_geometry.highestCluster) + 1) + kWalkBudgetBase;
     m_cluster.assign(m_geometry.clusterBytes(), 0);
     m_probe.assign(m_geometry.clusterBytes(), 0);
+    m_deletedLayout.reset(new CFatDeletedLayout(*m_fat, m_geometry, lastWholeCluster(), &m_walkBudget));
+    m_pendingDeleted.clear();
     queueDirectory(m_geometry.rootCluster, true, false, QString());
     walkDirectories();
+    settleDeleted();
+    m_deletedLayout.reset();
     // A walk cut short has not met every live file: what it did not reach
     // is not known to be lost.
     if (stopRequested())
@@ -317,6 +323,19 @@ std::unique_ptr<IAllocationMap> CFat32Scanner::allocationMap(std::shared_ptr<IVo
     if (!volume || !m_geometryKnown)
         return nullptr;
     return std::unique_ptr<IAllocationMap>(new CFatAllocationMap(std::move(volume), m_geometry, m_reached));
+}
+
+uint64_t CFat32Scanner::lastWholeCluster() const
+{
+    // A boot sector may claim more clusters than the volume holds (an
+    // image cut short): a file's data is looked for only in clusters that
+    // lie wholly on it. 0 when none does.
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    const int64_t dataStart = m_geometry.clusterOffset(kFirstDataCluster);
+    if (m_volumeLength - dataStart < clusterBytes)
+        return 0;
+    return std::min<uint64_t>(m_geometry.highestCluster,
+                              kFirstDataCluster + (m_volumeLength - dataStart) / clusterBytes - 1);
 }
 
 bool CFat32Scanner::clusterInUse(uint32_t cluster) const
@@ -694,23 +713,17 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
         return;
     const int64_t size = le::u32(entry + kSizeField);
     const uint32_t start = startCluster(entry);
-    // A boot sector may claim more clusters than the volume holds (an
-    // image cut short): a file's data is looked for only in clusters that
-    // lie wholly on it.
     const int64_t clusterBytes = m_geometry.clusterBytes();
-    const int64_t dataStart = m_geometry.clusterOffset(kFirstDataCluster);
-    if (m_volumeLength - dataStart < clusterBytes)
-        return;
-    const uint64_t last = std::min<uint64_t>(m_geometry.highestCluster,
-                                             kFirstDataCluster + (m_volumeLength - dataStart) / clusterBytes - 1);
+    const uint64_t last = lastWholeCluster();
     if (size == 0 || start < kFirstDataCluster || start > last)
         return; // no data, or none on this volume
 
     // Where the data is: the clusters from the start cluster on, skipping
     // those the FAT marks in use, until the size is reached (a file is
-    // written into the free clusters after its first). A start cluster in
-    // use belongs to another file now: the file is overwritten, and the
-    // stretch it would have had from there is what is left of it.
+    // written into the free clusters after its first; see
+    // CFatDeletedLayout). A start cluster in use belongs to another file
+    // now: the file is overwritten, and the stretch it would have had from
+    // there is what is left of it.
     QVector<CFileNode::Extent> extents;
     double overwritten = 0.0;
     bool incomplete = false;
@@ -723,7 +736,7 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
         e.offset = m_geometry.clusterOffset(start);
         e.length = length;
         extents.append(e);
-        // Paid for like the walks below; past the budget the share is not
+        // Paid for like the walks; past the budget the share is not
         // counted and the file is taken as wholly overwritten.
         const uint64_t clusters = static_cast<uint64_t>((length + clusterBytes - 1) / clusterBytes);
         if (clusters <= m_walkBudget) {
@@ -733,35 +746,12 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
             overwritten = 1.0;
         }
     } else {
-        int64_t remaining = size;
-        uint64_t cluster = start;
-        while (remaining > 0 && cluster <= last) {
-            // Runs, not clusters: a walk over a long stretch in use, or a
-            // large file, costs its FAT bytes. Every cluster looked at is
-            // paid for from the scan's budget, so entries that all claim
-            // the whole volume cannot make the pass quadratic.
-            const uint64_t left = last - cluster + 1;
-            const uint64_t skipped = m_fat->runLength(cluster, std::min(left, m_walkBudget), true);
-            cluster += skipped;
-            m_walkBudget -= skipped;
-            if (cluster > last || m_walkBudget == 0)
-                break;
-            const uint64_t wanted = static_cast<uint64_t>((remaining + clusterBytes - 1) / clusterBytes);
-            const uint64_t free = m_fat->runLength(
-                cluster, std::min({wanted, last - cluster + 1, m_walkBudget}), false);
-            if (free == 0)
-                break; // unreadable or out of budget
-            m_walkBudget -= free;
-            const int64_t take = std::min(remaining, static_cast<int64_t>(free) * clusterBytes);
-            const int64_t offset = m_geometry.clusterOffset(static_cast<uint32_t>(cluster));
-            CFileNode::Extent e;
-            e.offset = offset;
-            e.length = take;
-            extents.append(e);
-            remaining -= take;
-            cluster += free;
-        }
-        incomplete = remaining > 0;
+        // Every deleted file's claim counts for the walks around them, our
+        // documents' or not.
+        m_deletedLayout->addClaim(start, size);
+        const CFatDeletedLayout::Layout layout = m_deletedLayout->walk(start, size);
+        extents = layout.extents;
+        incomplete = layout.incomplete;
     }
     if (extents.isEmpty())
         return;
@@ -812,7 +802,23 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     record.extents = extents;
     record.overwritten = overwritten;
     record.incomplete = incomplete;
-    ++m_deletedFindings;
-    if (m_notifier)
-        m_notifier->postItem(record);
+    // Posted once every deleted entry's claim is known (settleDeleted()).
+    m_pendingDeleted.push_back({std::move(record), start, size, startTaken});
+}
+
+void CFat32Scanner::settleDeleted()
+{
+    if (!m_deletedLayout)
+        return;
+    m_deletedLayout->sealClaims();
+    for (PendingDeleted& p : m_pendingDeleted) {
+        // A walk through another deleted file's clusters is put right
+        // where the document's bytes prove how.
+        if (!p.startTaken && !stopRequested())
+            m_deletedLayout->settle(m_volume, p.record, p.start, p.size, m_running);
+        ++m_deletedFindings;
+        if (m_notifier)
+            m_notifier->postItem(p.record);
+    }
+    m_pendingDeleted.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "filesystems/CClusterBitSet.h"
+#include "scan/CFileNode.h"
 
 #include <QByteArray>
 #include <QString>
@@ -14,7 +15,7 @@
 #include <vector>
 
 class CFatAllocationMap;
-class CFileNode;
+class CFatDeletedLayout;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
@@ -159,7 +160,13 @@ private:
     void collectLongName(const uint8_t* entry, LongName& longName) const;
     void handleFile(const uint8_t* entry, const LongName& longName);
     void handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
+    // Finds a deleted file's data and type; the record waits for
+    // settleDeleted().
     void postDeletedFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
+    // After the walk, when every deleted entry's claim is known: settles
+    // each waiting record's layout and posts it.
+    void settleDeleted();
+    uint64_t lastWholeCluster() const;
     EntryName liveName(const uint8_t* entry, const LongName& longName) const;
     EntryName deletedName(const uint8_t* entry, const DeletedLongName& pieces) const;
     void queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path);
@@ -193,5 +200,15 @@ private:
     bool m_reportDeleted = true;
     // Clusters the deleted files' data walks may still look at.
     uint64_t m_walkBudget = 0;
+    // The walks, and every deleted file's claim, during a scan.
+    std::unique_ptr<CFatDeletedLayout> m_deletedLayout;
+    struct PendingDeleted
+    {
+        CFileNode record;
+        uint32_t start = 0;
+        int64_t size = 0;
+        bool startTaken = false;
+    };
+    std::vector<PendingDeleted> m_pendingDeleted;
     QString m_failure;
 };

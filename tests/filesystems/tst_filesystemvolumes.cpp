@@ -4,6 +4,7 @@
 
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
+#include "CliScanRows.h"
 #include "filesystems/CFat32Scanner.h"
 #include "filesystems/IAllocationMap.h"
 #include "filesystems/CNtfsScanner.h"
@@ -227,6 +228,7 @@ private slots:
     void fat32DeletedEntriesMatchTheSleuthKit();
     void cliListsDeletedDocumentsAndNoLiveOne_data();
     void cliListsDeletedDocumentsAndNoLiveOne();
+    void fat32DeletedPiecesComeBackWhole();
     void damagedNtfsScanEnds();
     void damagedFat32ScanEnds();
     void imagesCutInHalfScanEnds();
@@ -563,6 +565,39 @@ void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne_data()
     QTest::newRow("NTFS") << 0;
     QTest::newRow("FAT32") << 1;
     QTest::newRow("FAT32, 4096-byte sectors") << 2;
+}
+
+// Deleted documents written around live files (into the holes of files
+// removed before, whose entries claim clusters the document took) and
+// around a file deleted afterwards (whose clusters are free again), and
+// the same documents whole: each comes back under its name, byte for byte,
+// and nothing whose bytes differ from what was written is called whole.
+void TestFileSystemVolumes::fat32DeletedPiecesComeBackWhole()
+{
+    const QString image = m_dir.filePath("fat32-pieces.img");
+    const QString failure = build("make-fat32-pieces-volume.sh", image);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QString error;
+    const QList<CliScanRow> rows = cliScanRows(image, {}, &error);
+    QVERIFY2(!rows.isEmpty(), qPrintable(error));
+    const QMap<QByteArray, QString> originals = testDataByHash();
+
+    QMap<QString, CliScanRow> byPath;
+    for (const CliScanRow& row : rows) {
+        if (row.whole())
+            QVERIFY2(originals.contains(sha256(row.bytes)), qPrintable(row.json["name"].toString()));
+        const QString folder = row.json["folder"].toString();
+        if (folder == "/around-live" || folder == "/around-deleted" || folder == "/control-copies")
+            byPath.insert(folder + '/' + row.json["name"].toString(), row);
+    }
+    QCOMPARE(byPath.size(), 16);
+    for (auto it = byPath.constBegin(); it != byPath.constEnd(); ++it) {
+        const QString name = it.key().section('/', -1);
+        QVERIFY2(it.value().whole(), qPrintable(it.key()));
+        QVERIFY2(originals.value(sha256(it.value().bytes)) == name, qPrintable(it.key()));
+        // Written around other files: in pieces; the control in one.
+        QVERIFY2((it.value().pieces() > 1) == !it.key().startsWith("/control-copies"), qPrintable(it.key()));
+    }
 }
 
 void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne()
