@@ -650,3 +650,17 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     d->integrityReason.clear();
     return false;
 }
+
+bool COleDetailsReader::readStreams(CDocumentBytes& bytes, const CDetailsBudget& budget, const QStringList& names,
+                                    int64_t limit, QHash<QString, QByteArray>* streams, QString* reason)
+{
+    Compound doc(bytes, budget);
+    if (!doc.open(reason))
+        return false;
+    for (const QString& name : names) {
+        const QByteArray stream = doc.stream(name, limit, true);
+        if (!stream.isEmpty())
+            streams->insert(name, stream);
+    }
+    return true;
+}

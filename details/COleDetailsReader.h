@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 
 #include <QByteArray>
+#include <QHash>
+#include <QStringList>
 
 class CDocumentBytes;
 class CDocumentDetails;
@@ -21,6 +23,12 @@ public:
     // Fills `details`. True when the integrity could not be judged within
     // `budget`.
     static bool read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* details);
+    // The first `limit` bytes of each of the named streams the document
+    // holds whole (one missing or cut short is left out). False with
+    // `reason` set when the compound structure itself is broken (empty when
+    // the budget ran out).
+    static bool readStreams(CDocumentBytes& bytes, const CDetailsBudget& budget, const QStringList& names,
+                            int64_t limit, QHash<QString, QByteArray>* streams, QString* reason);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
 };

@@ -168,10 +168,7 @@ bool CZipDetailsReader::readDirectory(CDocumentBytes& bytes, const CDetailsBudge
     return true;
 }
 
-namespace {
-
-// The member's bytes, inflated, up to `limit`; empty on any failure.
-QByteArray memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member& m, int64_t limit)
+QByteArray CZipDetailsReader::memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member& m, int64_t limit)
 {
     QString ignored;
     const int64_t data = dataOf(bytes, dir, m, &ignored);
@@ -188,7 +185,6 @@ QByteArray memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member
     return out;
 }
 
-} // namespace
 
 CZipDetailsReader::MemberCheck CZipDetailsReader::checkMember(CDocumentBytes& bytes, const Directory& dir,
                                                              const Member& m, int64_t* inflateLeft,

@@ -51,6 +51,9 @@ public:
     // structure is broken, with it empty when the budget did not reach.
     static bool readDirectory(CDocumentBytes& bytes, const CDetailsBudget& budget, Directory* dir, QString* reason);
 
+    // The member's bytes, inflated, up to `limit`; empty on any failure.
+    static QByteArray memberBytes(CDocumentBytes& bytes, const Directory& dir, const Member& m, int64_t limit);
+
     enum class MemberCheck
     {
         Good,
