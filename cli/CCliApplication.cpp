@@ -2,6 +2,7 @@
 
 #include "cli/CDocumentJson.h"
 #include "cli/CListCommand.h"
+#include "cli/CPreviewCommand.h"
 #include "cli/CRecoverCommand.h"
 #include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
@@ -219,7 +220,7 @@ QString CCliApplication::usage()
         "      SOURCE, or lists a finished one again without scanning, always the way it\n"
         "      was made: --fs and --whole left out follow the saved scan, and either given\n"
         "      differently refuses it (exit status 2).\n")
-        + CRecoverCommand::usage() + CListCommand::usage()
+        + CRecoverCommand::usage() + CPreviewCommand::usage() + CListCommand::usage()
         + QStringLiteral(
             "\n"
             "Raw access to a disk needs root or membership of the 'disk' group.\n"
@@ -263,6 +264,8 @@ int CCliApplication::execute(const QStringList& arguments)
         return CRecoverCommand().run(rest);
     if (command == QLatin1String("list"))
         return CListCommand().run(rest);
+    if (command == QLatin1String("preview"))
+        return CPreviewCommand().run(rest);
     printErr(QStringLiteral("tamsel-cli: unknown command '%1'\n\n").arg(command) + usage());
     return ExitUsage;
 }

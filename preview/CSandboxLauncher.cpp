@@ -246,8 +246,11 @@ CSandboxLauncher::Result runProcess(const QString& program, const QStringList& a
 {
     CSandboxLauncher::Result result;
     result.reduced = !bubblewrap;
-    if (!QFileInfo(program).isAbsolute()) {
-        result.error = QStringLiteral("%1 is not an absolute path").arg(program);
+    // Bound into the sandbox by its real path (/bin may be a link into
+    // /usr, which cannot be bound over).
+    const QString real = QFileInfo(program).canonicalFilePath();
+    if (!QFileInfo(program).isAbsolute() || real.isEmpty()) {
+        result.error = QStringLiteral("%1 is not the absolute path of a program").arg(program);
         return result;
     }
     std::vector<char> filter;
@@ -270,7 +273,7 @@ CSandboxLauncher::Result runProcess(const QString& program, const QStringList& a
     QStringList env{QStringLiteral("PATH=/usr/bin:/bin"), QStringLiteral("LANG=C.UTF-8")};
     if (bubblewrap) {
         path = bubblewrapProgram();
-        argv << path << bubblewrapArguments(program, environment) << arguments;
+        argv << path << bubblewrapArguments(real, environment) << arguments;
     } else {
         argv << program << arguments;
         env << environment;
