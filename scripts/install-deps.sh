@@ -14,7 +14,7 @@ packages=(
     clang libclang-rt-14-dev
     coreutils file python3 libxml2-utils
     zlib1g-dev
-    bubblewrap libpoppler-qt5-dev libseccomp-dev
+    bubblewrap libpoppler-qt5-dev libseccomp-dev poppler-utils
     dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
 )
 
