@@ -159,6 +159,7 @@ void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
             note(" obj", 4, PdfObject, -1);
             note("%PDF-", 5, PdfHeader, -1);
             note("xref", 4, PdfXref, 't');
+            note("PK\x01\x02", 4, ZipCentral, -1);
         }
     }
     for (std::vector<int64_t>& list : m_anchors)

@@ -52,7 +52,8 @@ public:
         PdfObject = 3,    // " obj", after an object's number and generation
         PdfHeader = 4,    // "%PDF-", a PDF's first bytes
         PdfXref = 5,      // "xref" (not of "startxref"), a cross-reference table
-        AnchorKinds = 6,
+        ZipCentral = 6,   // "PK\1\2", a ZIP central directory entry
+        AnchorKinds = 7,
     };
 
     CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel = nullptr);

@@ -71,6 +71,11 @@ private:
     // when one is there that says what the directory says of it, else 0.
     int64_t headerAt(int64_t position, const Entry& e) const;
     bool tryEnd(int64_t endPosition);
+    // m_entries from m_dir: false when it is another archive's directory.
+    bool takeDirectory();
+    // The directory begins in a middle piece: found by its first entry's
+    // header in reach, where it falls on the grid.
+    void tryDirectoryInMiddle(int64_t endOffset);
     void tryAssemblies();
     // Boundaries between pieces on the grid in [low, high] (archive offsets).
     QVector<int64_t> boundaries(int64_t low, int64_t high) const;
@@ -132,6 +137,77 @@ void ZipSearch::run()
     }
 }
 
+bool ZipSearch::takeDirectory()
+{
+    m_entries.clear();
+    for (int i = 0; i < m_dir.members.size(); ++i) {
+        const Member& m = m_dir.members[i];
+        if (m.localOffset >= uint64_t(m_directoryOffset))
+            return false;
+        Entry en;
+        en.offset = static_cast<int64_t>(m.localOffset);
+        en.name = m.name.toUtf8();
+        en.crc = m.crc;
+        en.descriptor = (m.flags & kFlagDescriptor) != 0;
+        en.memberIndex = i;
+        m_entries.append(en);
+    }
+    std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
+    for (int i = 0; i < m_entries.size(); ++i)
+        m_entries[i].spanEnd = i + 1 < m_entries.size() ? m_entries[i + 1].offset : m_directoryOffset;
+    // Another archive's end, unless its first member is this one's.
+    return !m_entries.isEmpty() && m_entries.first().offset == 0 && m_entries.first().name == m_firstName;
+}
+
+void ZipSearch::tryDirectoryInMiddle(int64_t endOffset)
+{
+    if (m_s.settings().maxPieces < 3)
+        return;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t residue = m_directoryOffset % m_cluster;
+    for (int64_t c : m_s.anchors(CPieceSearch::ZipCentral, m_start - reach, m_start + reach)) {
+        if (m_stop || m_s.cancelled())
+            return;
+        const int64_t middle = c - m_directoryOffset;
+        if (((c - m_start) % m_cluster + m_cluster) % m_cluster != residue || middle == m_start || middle == m_shift)
+            continue;
+        for (int64_t p2 : boundaries(m_directoryOffset + 1, endOffset)) {
+            const QVector<Extent> tail{{Extent::kSparse, m_directoryOffset},
+                                       {c, p2 - m_directoryOffset},
+                                       {m_shift + p2, m_length - p2}};
+            const CFileNode tailNode = CAssemblyCheck::nodeOf(m_s.node().typeName, tail);
+            CDocumentBytes bytes(m_s.volume(), tailNode, m_s.settings().budget.readBytes);
+            QString reason;
+            m_dir = Directory();
+            if (!CZipDetailsReader::readDirectory(bytes, m_s.settings().budget, &m_dir, &reason) || m_dir.base != 0
+                || m_dir.end != m_length || !takeDirectory())
+                continue;
+            // The first piece holds a prefix of the headers, the middle one
+            // the rest (one cut by the first boundary in neither).
+            const int n = m_entries.size();
+            QVector<int64_t> first(n, 0);
+            int f = 0;
+            while (f < n && (first[f] = headerAt(m_start + m_entries[f].offset, m_entries[f])) > 0)
+                ++f;
+            if (f == 0)
+                continue;
+            int a = n;
+            while (a > f && headerAt(middle + m_entries[a - 1].offset, m_entries[a - 1]) > 0)
+                --a;
+            const int64_t low = std::max(m_entries[f - 1].offset + first[f - 1],
+                                         a > 0 ? m_entries[a - 1].offset + 1 : int64_t(0));
+            const int64_t high1 = f < n ? m_entries[f].offset + kLocalSize + m_entries[f].name.size() - 1
+                                        : m_directoryOffset;
+            const int64_t highM = a < n ? m_entries[a].offset : m_directoryOffset;
+            for (int64_t p1 : boundaries(low, std::min(high1, highM))) {
+                if (p1 < p2
+                    && !offer({{m_start, p1}, {middle + p1, p2 - p1}, {m_shift + p2, m_length - p2}}, {p1, p2}))
+                    return;
+            }
+        }
+    }
+}
+
 bool ZipSearch::tryEnd(int64_t endPosition)
 {
     uint8_t e[kEndSize];
@@ -162,6 +238,7 @@ bool ZipSearch::tryEnd(int64_t endPosition)
         || m_dir.end != m_length || m_dir.members.isEmpty()) {
         // The directory may begin in the first piece: then the boundary
         // lies inside it, and only the whole assembly can tell.
+        // Or in a middle piece.
         if (!reason.isEmpty() || m_dir.members.isEmpty()) {
             for (int64_t p : boundaries(m_directoryOffset + 1, endOffset)) {
                 if (!m_s.admissible({{m_start, p}, {m_shift + p, m_length - p}}))
@@ -171,28 +248,14 @@ bool ZipSearch::tryEnd(int64_t endPosition)
                     break;
                 }
             }
+            if (!m_stop)
+                tryDirectoryInMiddle(endOffset);
         }
         return false;
     }
 
-    m_entries.clear();
-    for (int i = 0; i < m_dir.members.size(); ++i) {
-        const Member& m = m_dir.members[i];
-        if (m.localOffset >= uint64_t(m_directoryOffset))
-            return false;
-        Entry en;
-        en.offset = static_cast<int64_t>(m.localOffset);
-        en.name = m.name.toUtf8();
-        en.crc = m.crc;
-        en.descriptor = (m.flags & kFlagDescriptor) != 0;
-        en.memberIndex = i;
-        m_entries.append(en);
-    }
-    std::sort(m_entries.begin(), m_entries.end(), [](const Entry& a, const Entry& b) { return a.offset < b.offset; });
-    for (int i = 0; i < m_entries.size(); ++i)
-        m_entries[i].spanEnd = i + 1 < m_entries.size() ? m_entries[i + 1].offset : m_directoryOffset;
-    if (m_entries.first().offset != 0 || m_entries.first().name != m_firstName)
-        return false; // another archive's end
+    if (!takeDirectory())
+        return false;
     tryAssemblies();
     return true;
 }

@@ -104,6 +104,8 @@ private slots:
         QTest::newRow("pdf, a one-cluster middle") << "pdf_lo_writer_text.pdf" << "PDF" << QVector<int>{1, 2} << false;
         QTest::newRow("pdf, a middle piece inside one stream")
             << "pdf_ghostscript.pdf" << "PDF" << QVector<int>{1, 2} << false;
+        QTest::newRow("xlsx, 3 pieces, directory across the second cut")
+            << "xlsx_xlsxwriter.xlsx" << "XLSX" << QVector<int>{1, 4} << false;
         QTest::newRow("zip, directory across the cut") << "zip_deflated.zip" << "ZIP" << QVector<int>{1} << false;
     }
     void findsZipPieces()
