@@ -250,6 +250,8 @@ void CRecoveryDataFiles::stopRecovery()
 
 void CRecoveryDataFiles::stopAfterCurrentFile()
 {
+    // A start waiting for this run would otherwise undo the stop.
+    m_startQueued = false;
     m_stopAfterFile = true;
 }
 

@@ -81,7 +81,8 @@ public:
     // Ends the run at its next read window; the unfinished file is removed.
     // A start that waits for the run to end is dropped too.
     void stopRecovery();
-    // Lets the file being copied finish, then ends the run.
+    // Lets the file being copied finish, then ends the run. A start that
+    // waits for the run to end is dropped too.
     void stopAfterCurrentFile();
 
     // Starts a run with what the setters were given. Never blocks: a

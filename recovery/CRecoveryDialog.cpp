@@ -45,11 +45,10 @@ CRecoveryDialog::CRecoveryDialog(uint32_t windowSize)
     m_errorLabel->setStyleSheet(QStringLiteral("color: #d93025;"));
     m_errorLabel->hide();
 
+    // In no layout: it sits at the top-left corner, over the popup's own
+    // title bar, whose cross would close without asking.
     m_closeBar = new CPopParentWind(this);
-    m_closeBar->setAutoFillBackground(true);
-    m_closeBar->setPalette(QPalette(Qt::white));
-    // Inside the blue frame, over the popup's own title bar.
-    m_closeBar->setGeometry(1, 1, 398, 32);
+    m_closeBar->setGeometry(0, 0, width(), m_closeBar->sizeHint().height());
 
     m_layout->addWidget(m_statusLabel);
     m_layout->addWidget(m_progressBar);
@@ -118,7 +117,7 @@ void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& r
         m_errorLabel->setText(tr("无法读取源磁盘上 %1 的数据（输出文件夹没有问题），此文件未保存。\n%2")
                                   .arg(QFileInfo(filePath).fileName(), reason));
     else
-        m_errorLabel->setText(tr("无法写入 %1\n%2").arg(QDir::toNativeSeparators(filePath), reason));
+        m_errorLabel->setText(tr("无法写入 %1：\n%2").arg(QDir::toNativeSeparators(filePath), reason));
     m_errorLabel->show();
     m_progressBar->hide();
     // The files written before the failure are there to look at; a folder
@@ -147,10 +146,15 @@ void CRecoveryDialog::onCloseWind()
     }
     CMessageTips tips(this);
     tips.setMessage(tr("数据正在恢复，你确定要退出？"));
-    if (tips.exec() == 1) {
-        m_worker.stopRecovery();
-        hide();
-    }
+    // A recovery that ends while the question is open answers it: the
+    // result (or the failure) stays in view, and no confirm closes it unseen.
+    connect(&m_worker, &QThread::finished, &tips, &PopupWindow::reject);
+    if (tips.exec() != 1 || !m_worker.isBusy())
+        return;
+    // The file being copied is finished, then the run ends. (Quitting the
+    // program meanwhile gives up on that file too: see stopAndWait.)
+    m_worker.stopAfterCurrentFile();
+    hide();
 }
 
 void CRecoveryDialog::reject()

@@ -650,14 +650,14 @@
 %2</translation>
     </message>
     <message>
-        <source>无法写入 %1
-%2</source>
-        <translation>Cannot write %1
-%2</translation>
+        <source>数据正在恢复，你确定要退出？</source>
+        <translation>Documents are being recovered. Stop recovering?</translation>
     </message>
     <message>
-        <source>数据正在恢复，你确定要退出？</source>
-        <translation>Documents are being recovered. Do you really want to quit?</translation>
+        <source>无法写入 %1：
+%2</source>
+        <translation>Cannot write %1:
+%2</translation>
     </message>
 </context>
 <context>

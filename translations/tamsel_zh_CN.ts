@@ -650,14 +650,14 @@
 %2</translation>
     </message>
     <message>
-        <source>无法写入 %1
-%2</source>
-        <translation>无法写入 %1
-%2</translation>
-    </message>
-    <message>
         <source>数据正在恢复，你确定要退出？</source>
         <translation>数据正在恢复，你确定要退出？</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：
+%2</source>
+        <translation>无法写入 %1：
+%2</translation>
     </message>
 </context>
 <context>

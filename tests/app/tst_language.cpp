@@ -12,6 +12,7 @@
 #include "app/CLanguage.h"
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
+#include "app/CPopParentWind.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
 #include "app/PopupWindow.h"
@@ -61,8 +62,8 @@ struct Findings {
 };
 
 // A dialog names the program, and only the program, in its title strip and
-// to the window system: whatever lies over the strip (a close bar of its
-// own) included.
+// to the window system. The recovery dialog's close bar over its strip
+// ("Orvik" and "close") is the one exception.
 void inspectTitle(PopupWindow* dialog, Findings* out, const QString& where)
 {
     const QString title = PopupWindowTitle::programTitle();
@@ -70,7 +71,8 @@ void inspectTitle(PopupWindow* dialog, Findings* out, const QString& where)
         out->titles << QStringLiteral("%1 window title: %2").arg(where, dialog->windowTitle());
     const int strip = dialog->titleBar()->height();
     for (QWidget* w : dialog->findChildren<QWidget*>()) {
-        if (!w->isVisibleTo(dialog) || w->mapTo(dialog, QPoint(0, 0)).y() >= strip)
+        if (!w->isVisibleTo(dialog) || w->mapTo(dialog, QPoint(0, 0)).y() >= strip
+            || qobject_cast<CPopParentWind*>(w->parentWidget()))
             continue;
         QString text;
         if (auto* label = qobject_cast<QLabel*>(w))

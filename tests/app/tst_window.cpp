@@ -545,17 +545,45 @@ void TestWindow::closeDuringRecoveryAsks()
     QVERIFY(!dialog.isVisible());
     gate.open = true;
     QVERIFY(dialog.worker().wait(10000));
-    // The run ended at its next window: the file being copied was removed
-    // and the next one never begun.
-    QCOMPARE(dialog.worker().writtenCount(), 0);
-    QCOMPARE(QDir(out.filePath(QStringLiteral("r"))).entryList(QDir::Files | QDir::Hidden), QStringList());
+    // The file being copied was finished, whole, and the next one never
+    // begun: a stop leaves no half file.
+    QCOMPARE(dialog.worker().writtenCount(), 1);
+    QCOMPARE(QDir(out.filePath(QStringLiteral("r"))).entryList(QDir::Files | QDir::Hidden),
+             QStringList({QStringLiteral("0.PDF"), QStringLiteral("report.xml")}));
+    QCOMPARE(QFileInfo(out.filePath(QStringLiteral("r/0.PDF"))).size(), 20000);
 
-    // Closing after the end asks nothing.
+    {
+        // Closing after the end asks nothing.
+        dialog.show();
+        BoxAnswerer none(false);
+        dialog.closeBar()->closeButton()->click();
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(none.answered(), 0);
+    }
+
+    // The recovery ends while the question is open: the question goes, and
+    // the result stays in view with its folder link.
+    gate.open = false;
+    dialog.setRecoveryInfo(out.filePath(QStringLiteral("s")), volume);
+    dialog.startRecovery({apptest::record(QStringLiteral("PDF"), 20000, 0)});
     dialog.show();
-    BoxAnswerer none(false);
+    QTRY_VERIFY(gate.waiting.load() > 0);
+    QString asked;
+    QTimer release;
+    release.setInterval(10);
+    QObject::connect(&release, &QTimer::timeout, [&]() {
+        if (auto* box = qobject_cast<CMessageTips*>(QApplication::activeModalWidget())) {
+            asked = box->message();
+            gate.open = true;
+        }
+    });
+    release.start();
     dialog.closeBar()->closeButton()->click();
-    QVERIFY(!dialog.isVisible());
-    QCOMPARE(none.answered(), 0);
+    release.stop();
+    QCOMPARE(asked, QStringLiteral("数据正在恢复，你确定要退出？"));
+    QVERIFY(dialog.isVisible());
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QVERIFY(!dialog.openFolderButton()->isHidden());
 }
 
 void TestWindow::quitDuringRecoveryAsks()
