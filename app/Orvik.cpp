@@ -114,6 +114,7 @@ Orvik::Orvik(QWidget* parent)
     , m_tableView(new QTableView(this))
     , m_filterEdit(new QLineEdit(this))
     , m_refresher(&m_treeBuilder, &m_treeModel, &m_tableModel)
+    , m_inbox(&m_treeBuilder)
 {
     registerFileNodeMetaType();
     m_treeBuilder.setReceiver(this);
@@ -221,10 +222,13 @@ Orvik::Orvik(QWidget* parent)
 
     connect(m_stopButton, &QPushButton::clicked, this, &Orvik::endScan);
     connect(&m_control, &CRecoveryControl::notifyProcess, this, &Orvik::updateProcess);
-    connect(m_control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_treeBuilder,
-            qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
-    connect(m_control.relay(), qOverload<long long, int>(&CNotifyFileNode::notifyItem), &m_treeBuilder,
-            qOverload<long long, int>(&CCreateTreeNode::reciveFileItem));
+    m_inbox.attach(m_control.relay());
+    connect(&m_inbox, &CRelayInbox::drained, this, [this]() {
+        const QVector<std::function<void()>> actions = std::move(m_afterDelivery);
+        m_afterDelivery.clear();
+        for (const std::function<void()>& action : actions)
+            action();
+    });
     connect(&m_treeModel, &CFileNodeModel::checkStatus, this, &Orvik::reciveStatusFromTree);
     connect(&m_tableModel, &CFileInfoTableModel::checkTableStatus, this, &Orvik::reciveStatusFromTable);
     connect(m_recoverButton, &QPushButton::clicked, this, &Orvik::recoveryData);
@@ -440,10 +444,14 @@ void Orvik::updateProcess(long long total, long long current)
         m_busyLabel->hide();
         m_busyMovie->stop();
         showDetails(false);
-        // What is shown at the end is complete.
-        flushRefresh();
-        if (m_refresher.foundCount() == 0)
-            showEmptyResult(emptyResultText(m_partition, sourceLength()));
+        // What is shown at the end is complete: once every report of the
+        // scan has reached the list (a backlog is handed over in turns, so
+        // the window keeps answering meanwhile).
+        afterDelivery([this]() {
+            m_refresher.flush();
+            if (m_refresher.foundCount() == 0)
+                showEmptyResult(emptyResultText(m_partition, sourceLength()));
+        });
     } else {
         m_stopButton->show();
         m_doneMark->hide();
@@ -620,9 +628,18 @@ void Orvik::backPage()
     leavePage();
 }
 
+void Orvik::afterDelivery(std::function<void()> action)
+{
+    if (m_inbox.pending() == 0) {
+        action();
+        return;
+    }
+    m_afterDelivery.append(std::move(action));
+}
+
 void Orvik::onScanThreadFinish()
 {
-    m_refresher.flush();
+    afterDelivery([this]() { m_refresher.flush(); });
     if (m_scanning)
         leavePage();
 }

@@ -6,16 +6,20 @@
 #include "results/CCreateTreeNode.h"
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeModel.h"
+#include "results/CRelayInbox.h"
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
 #include "details/CDetailsWorker.h"
 #include "scan/CRecoveryControl.h"
 
 #include <QElapsedTimer>
+#include <QVector>
 #include <QModelIndex>
 #include <QPointer>
 #include <QStringList>
 #include <QWidget>
+
+#include <functional>
 
 #include "app/CMessageTips.h"
 class IFileChooser;
@@ -102,7 +106,11 @@ public:
     // The notice shown when the source could not be opened or read.
     CMessageTips* failureNotice() const { return m_failureNotice; }
     // Applies pending document arrivals to the views now.
-    void flushRefresh() { m_refresher.flush(); }
+    void flushRefresh()
+    {
+        m_inbox.deliverAll();
+        m_refresher.flush();
+    }
 
     // The line under the bar: "42.0%  已扫描 12.3 GB / 120 GB  剩余 3 分钟" for
     // `permille` of a source of `length` bytes read in `seconds`; the time
@@ -190,6 +198,11 @@ private:
     // most every 100 ms however fast documents arrive.
     CResultRefresher m_refresher;
     CRecoveryControl m_control;
+    // Hands the scan's reports to the builder a few milliseconds at a time.
+    CRelayInbox m_inbox;
+    // What waits for the inbox to hand over everything that has arrived.
+    QVector<std::function<void()>> m_afterDelivery;
+    void afterDelivery(std::function<void()> action);
     // Reads what each listed document says about itself; after the scan
     // worker in this list, so it stops first.
     CDetailsWorker m_details;

@@ -8,6 +8,7 @@
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
 #include "results/CCreateTreeNode.h"
+#include "results/CRelayInbox.h"
 #include "scan/CRecoveryControl.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CScanJournal.h"
@@ -179,11 +180,12 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     QEventLoop loop;
     Outcome outcome = Outcome::Finished;
 
-    connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &builder,
-            qOverload<const CFileNode&>(&CCreateTreeNode::reciveFileItem));
-    connect(control.relay(), qOverload<long long, int>(&CNotifyFileNode::notifyItem), &builder,
-            qOverload<long long, int>(&CCreateTreeNode::reciveFileItem));
-    connect(&control, &CRecoveryControl::notifyProcess, this, [progress](long long, long long current) {
+    CRelayInbox inbox(&builder);
+    inbox.attach(control.relay());
+    m_firstPermille = -1;
+    connect(&control, &CRecoveryControl::notifyProcess, this, [this, progress](long long, long long current) {
+        if (m_firstPermille < 0)
+            m_firstPermille = current;
         if (progress)
             progress->update(current);
     });
@@ -227,6 +229,7 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     control.wait();
     // Deliver whatever the worker posted last before the loop ended.
     QCoreApplication::sendPostedEvents();
+    inbox.deliverAll();
     m_scanSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (outcome != Outcome::OpenFailed && m_readDetails) {
         QEventLoop detailsLoop;

@@ -18,6 +18,11 @@
 CFileInfoTableModel::CFileInfoTableModel(QObject* parent)
     : QAbstractTableModel(parent)
 {
+    // Whatever changes rows or ticks changes what the header box shows.
+    const auto forget = [this]() { m_headerCheck = -1; };
+    connect(this, &QAbstractItemModel::modelReset, this, forget);
+    connect(this, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(this, &QAbstractItemModel::dataChanged, this, forget);
     for (int code = 1; code <= 8; ++code)
         m_icons.insert(code, CResultIcons::forType(code));
     m_damagedIcon = QIcon::fromTheme(QStringLiteral("dialog-warning"));
@@ -204,6 +209,8 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
     if (orientation != Qt::Horizontal)
         return QVariant();
     if (role == Qt::CheckStateRole && section == CheckColumn) {
+        if (m_headerCheck >= 0)
+            return Qt::CheckState(m_headerCheck);
         // As a type's box: damaged files are not ticked by this box, so
         // "all" means all the others (when there are any).
         int ticked = 0;
@@ -219,10 +226,13 @@ QVariant CFileInfoTableModel::headerData(int section, Qt::Orientation orientatio
                 wholeTicked += item->isChecked() ? 1 : 0;
             }
         }
-        if (shownRows() == 0 || ticked == 0)
-            return Qt::Unchecked;
-        const bool all = whole > 0 ? wholeTicked == whole : ticked == shownRows();
-        return all ? Qt::Checked : Qt::PartiallyChecked;
+        if (shownRows() == 0 || ticked == 0) {
+            m_headerCheck = Qt::Unchecked;
+        } else {
+            const bool all = whole > 0 ? wholeTicked == whole : ticked == shownRows();
+            m_headerCheck = all ? Qt::Checked : Qt::PartiallyChecked;
+        }
+        return Qt::CheckState(m_headerCheck);
     }
     if (role == Qt::InitialSortOrderRole)
         return section == SizeColumn || section == TimeColumn ? Qt::DescendingOrder : Qt::AscendingOrder;
@@ -297,6 +307,7 @@ bool CFileInfoTableModel::setHeaderData(int section, Qt::Orientation orientation
 
 void CFileInfoTableModel::notifyHeaderCheck()
 {
+    m_headerCheck = -1;
     emit headerDataChanged(Qt::Horizontal, CheckColumn, CheckColumn);
 }
 

@@ -127,4 +127,8 @@ private:
     // Rows the views know about; the list may already hold more.
     int m_rows = 0;
     QHash<int, QIcon> m_icons;
+    // The header box's state (Qt::CheckState), worked out over every shown
+    // row when asked and kept until rows or ticks change: the header asks
+    // at each paint, and a list may hold 100,000 rows. -1: not known.
+    mutable int m_headerCheck = -1;
 };
