@@ -9,6 +9,7 @@
 #include "cli/CScanSession.h"
 #include "disk/IVolume.h"
 #include "scan/CFileTypeCatalogue.h"
+#include "scan/CScanJournal.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -90,6 +91,7 @@ ScanOptions parseScanOptions(const QStringList& args)
     return o;
 }
 
+// `rate` in MB/s; negative when nothing was read (a finished saved scan).
 QString summaryOf(const CScanSession& session, double seconds, double rate)
 {
     QMap<QString, int> perType;
@@ -101,11 +103,16 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
     QString text = QStringLiteral("%1 lost document(s)").arg(session.documents().size());
     if (!parts.isEmpty())
         text += QStringLiteral(" (%1)").arg(parts.join(QStringLiteral(", ")));
-    text += QStringLiteral(" on %1, %2 scanned in %3 s (%4 MB/s).\n")
-                .arg(session.volume() ? session.volume()->name() : QString())
-                .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
-                .arg(seconds, 0, 'f', 2)
-                .arg(rate, 0, 'f', 1);
+    if (rate < 0)
+        text += QStringLiteral(" on %1, %2, listed from the scan saved before (nothing read now).\n")
+                    .arg(session.volume() ? session.volume()->name() : QString())
+                    .arg(CFileTypeCatalogue::sizeText(session.volumeLength()));
+    else
+        text += QStringLiteral(" on %1, %2 scanned in %3 s (%4 MB/s).\n")
+                    .arg(session.volume() ? session.volume()->name() : QString())
+                    .arg(CFileTypeCatalogue::sizeText(session.volumeLength()))
+                    .arg(seconds, 0, 'f', 2)
+                    .arg(rate, 0, 'f', 1);
     text += session.readPlanLine();
     if (session.detailsSeconds() > 0)
         text += QStringLiteral("Titles, times and integrity read in %1 s more.\n").arg(session.detailsSeconds(), 0, 'f', 2);
@@ -194,6 +201,7 @@ QString CCliApplication::usage()
 {
     return QStringLiteral(
         "Usage: tamsel-cli COMMAND [OPTIONS]\n"
+        "       tamsel-cli --version\n"
         "\n"
         "Finds lost PDF, ZIP, DOC, XLS, PPT, DOCX, XLSX and PPTX documents on a volume\n"
         "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
@@ -254,6 +262,11 @@ int CCliApplication::execute(const QStringList& arguments)
         printOut(usage());
         return ExitOk;
     }
+    if (command == QLatin1String("--version") || command == QLatin1String("-V")
+        || command == QLatin1String("version")) {
+        printOut(QStringLiteral("tamsel-cli %1\n").arg(CScanJournal::programVersion()));
+        return ExitOk;
+    }
     if (rest.contains(QStringLiteral("--help"))) {
         printOut(usage());
         return ExitOk;
@@ -308,8 +321,12 @@ int CCliApplication::scanCommand(const QStringList& arguments)
         return ExitFailure;
     }
     const double seconds = session.scanSeconds();
-    // Reading unused space only, the rate is that of the bytes read.
-    const int64_t read = session.unusedSpaceOnly() ? session.bytesToRead() : session.volumeLength();
-    printErr(summaryOf(session, seconds, seconds > 0 ? static_cast<double>(read) / 1e6 / seconds : 0.0));
+    // Reading unused space only, the rate is that of the bytes read; going
+    // on from a saved scan, of the part read now (none for a finished one:
+    // no rate at all, rather than one of millions of MB/s).
+    const int64_t toRead = session.unusedSpaceOnly() ? session.bytesToRead() : session.volumeLength();
+    const double read = static_cast<double>(toRead) * session.shareReadThisRun();
+    const double rate = read <= 0 && session.resumed() ? -1.0 : seconds > 0 ? read / 1e6 / seconds : 0.0;
+    printErr(summaryOf(session, seconds, rate));
     return ExitOk;
 }

@@ -24,10 +24,15 @@ QString CListCommand::usage()
 
 QString CListCommand::lineOf(const CPartitionInfo& p)
 {
-    // The tile's own words: "35GB可用,共100GB".
-    return QStringLiteral("%1\t%2\t%3\t%4可用,共%5\t%6%")
-        .arg(p.displayName, p.devicePath, p.fileSystem.isEmpty() ? QStringLiteral("-") : p.fileSystem,
-             p.freeText, p.totalText)
+    // The tile's facts in English words (the tile's own are the window's
+    // language): "Data(sdb1)  /dev/sdb1  NTFS  35GB free of 100GB  65%".
+    const QString unlabelled = p.fileSystem == CPartitionInfo::autoFileSystem() ? QStringLiteral("Whole disk")
+                                                                              : QStringLiteral("Local disk");
+    const QString name = (p.label.isEmpty() ? unlabelled : p.label) + QLatin1Char('(') + p.kernelName
+        + QLatin1Char(')');
+    return QStringLiteral("%1\t%2\t%3\t%4 free of %5\t%6%")
+        .arg(name, p.devicePath, p.fileSystem.isEmpty() ? QStringLiteral("-") : p.fileSystem,
+             p.freeKnown ? p.freeText : QStringLiteral("unknown"), p.totalText)
         .arg(p.usedPercent);
 }
 

@@ -50,6 +50,15 @@ public:
     QString readPlanLine() const;
     // Whether the last run went on from a saved scan.
     bool resumed() const { return m_resumed; }
+    // The share of the raw pass the last run read itself, 0 to 1: less than
+    // 1 when it went on from a saved scan (0 for a finished one, listed
+    // without reading).
+    double shareReadThisRun() const
+    {
+        if (!m_resumed || m_firstPermille < 0)
+            return 1.0;
+        return m_firstPermille >= 1000 ? 0.0 : static_cast<double>(1000 - m_firstPermille) / 1000.0;
+    }
     // Whether each listed document is read for its details (title, times,
     // integrity) before the list is complete; the listing waits for them.
     // On by default; a listing that shows none of them turns it off.
@@ -89,6 +98,8 @@ private:
     bool m_unusedOnly = false;
     int64_t m_bytesToRead = 0;
     bool m_resumed = false;
+    // The first progress (permille) the last run reported: where it began.
+    long long m_firstPermille = -1;
     bool m_readDetails = true;
     double m_scanSeconds = 0;
     double m_detailsSeconds = 0;

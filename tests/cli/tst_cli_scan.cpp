@@ -51,6 +51,10 @@ private slots:
         QCOMPARE(cli({}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("scan")}).exitCode, 2);
         QCOMPARE(cli({QStringLiteral("frobnicate")}).exitCode, 2);
+        const Run version = cli({QStringLiteral("--version")});
+        QCOMPARE(version.exitCode, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral("^tamsel-cli \\d+\\.\\d+")).match(version.out).hasMatch(),
+                 qPrintable(version.out));
         const Run badFs = cli({QStringLiteral("scan"), QStringLiteral("x.img"), QStringLiteral("--fs"), QStringLiteral("ext9")});
         QCOMPARE(badFs.exitCode, 2);
         QVERIFY(badFs.err.contains(QStringLiteral("Usage")));
@@ -154,6 +158,9 @@ private slots:
         QCOMPARE(again.exitCode, 0);
         QCOMPARE(again.out, tsv.out);
         QVERIFY2(again.err.contains(QStringLiteral("listing the finished scan")), qPrintable(again.err));
+        // Nothing was read: no rate of the time it took to list.
+        QVERIFY2(!again.err.contains(QStringLiteral("MB/s")), qPrintable(again.err));
+        QVERIFY2(again.err.contains(QStringLiteral("listed from the scan saved before")), qPrintable(again.err));
         const QString saved = QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/tamsel/scans");
         const QStringList files = QDir(saved).entryList({QStringLiteral("*.json")}, QDir::Files);
         QVERIFY(!files.isEmpty());
