@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 namespace {
 constexpr int kColumns = 3;
 constexpr int kRowHeight = 80;
@@ -35,6 +37,9 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
 {
     if (probes)
         m_partitionList.setProbes(*probes);
+    // The window's standard output is its trace of the drives it was shown
+    // (tamsel-cli list keeps its own output for the list alone).
+    m_partitionList.setDiagnosticStream(stdout);
 
     m_upperRow->setContentsMargins(20, 100, 60, 40);
     auto* captionColumn = new QVBoxLayout;

@@ -173,6 +173,8 @@ bool CFileNodeModel::updateTypeNode(CFileClassfy* node)
 
     const QModelIndex under = rootRowIndex();
     const int row = m_dataRoot->childNodes.size();
+    // Every type row shows its count, the first document's too: "DOCX(1)".
+    node->label += QLatin1Char('(') + QString::number(node->fileCount) + QLatin1Char(')');
     beginInsertRows(under, row, row);
     node->parentNode = m_dataRoot;
     m_dataRoot->childNodes.append(node);

@@ -95,7 +95,7 @@ void verifyShownMatchesTree(const Results& r)
         const QModelIndex row = r.tree.index(i, 0, top);
         QCOMPARE(row, r.typeRow(type->typeCode()));
         const QString name = type->typeName();
-        QCOMPARE(row.data().toString(), n == 1 ? name : QStringLiteral("%1(%2)").arg(name).arg(n));
+        QCOMPARE(row.data().toString(), QStringLiteral("%1(%2)").arg(name).arg(n));
         const int state = on == n ? Qt::Checked : on > 0 ? Qt::PartiallyChecked : Qt::Unchecked;
         QCOMPARE(row.data(Qt::CheckStateRole).toInt(), state);
     }
@@ -248,7 +248,7 @@ void TestResultModels::treeModelBeforeAnyDocument()
     QVERIFY(r.tree.flags(pdf) & Qt::ItemIsUserCheckable);
     QVERIFY(!(r.tree.flags(pdf) & Qt::ItemIsUserTristate));
     QVERIFY(r.tree.setData(pdf, QStringLiteral("renamed"), Qt::EditRole));
-    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+    QCOMPARE(r.label(5), QStringLiteral("PDF(1)"));
 
     // A new scan's label leaves the single top-level row.
     r.refresher.startScan(QStringLiteral("Other (E:)"));
@@ -268,7 +268,8 @@ void TestResultModels::labelsCountUpAndRowIndexIsItsOwn()
 
     r.builder.reciveFileItem(carved(8, "ZIP"));
     r.builder.reciveFileItem(carved(16, "PDF"));
-    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+    // A type's first document is counted too.
+    QCOMPARE(r.label(5), QStringLiteral("PDF(1)"));
     QCOMPARE(r.typeRow(5).row(), 1);
     QCOMPARE(r.typeRow(5).parent(), r.tree.rootRowIndex());
 
@@ -290,7 +291,7 @@ void TestResultModels::labelsCountUpAndRowIndexIsItsOwn()
     r.builder.reciveFileItem(carved(32, "PDF"));
     r.refresher.flush();
     QCOMPARE(r.label(5), QStringLiteral("PDF(3)"));
-    QCOMPARE(r.label(1), QStringLiteral("ZIP"));
+    QCOMPARE(r.label(1), QStringLiteral("ZIP(1)"));
 
     // The model on its own: a known type's label is built from the bare
     // name each time, so the count never doubles up.
@@ -541,7 +542,7 @@ void TestResultModels::coalescedRefreshWaitsForTheTimer()
         r.builder.reciveFileItem(carved(s, "PDF"));
     // The new type's row is there at once, and the counter with the one
     // row shown; the other 99 files wait.
-    QCOMPARE(r.label(5), QStringLiteral("PDF"));
+    QCOMPARE(r.label(5), QStringLiteral("PDF(1)"));
     QCOMPARE(r.table.rowCount(), 1);
     QCOMPARE(r.refresher.foundCount(), 1);
     QVERIFY(r.refresher.hasPending());
