@@ -24,11 +24,14 @@ share=$root/usr/share
 for f in applications/org.tamsel.Tamsel.desktop metainfo/org.tamsel.Tamsel.metainfo.xml \
          icons/hicolor/scalable/apps/tamsel.svg icons/hicolor/48x48/apps/tamsel.png \
          icons/hicolor/128x128/apps/tamsel.png icons/hicolor/256x256/apps/tamsel.png \
-         tamsel/Resources/stylesheet.qss tamsel/Resources/scaning.gif; do
+         tamsel/Resources/stylesheet.qss tamsel/Resources/scaning.gif doc/tamsel/copyright; do
     [ -s "$share/$f" ] || fail "the package lacks usr/share/$f"
 done
 [ ! -e "$share/tamsel/Resources/sources" ] || fail "the SVG sources were packaged"
-desktop-file-validate "$share/applications/org.tamsel.Tamsel.desktop"
+# Hints too (two main categories would list the entry twice).
+hints=$(desktop-file-validate "$share/applications/org.tamsel.Tamsel.desktop" 2>&1) || { echo "$hints" >&2; fail "desktop-file-validate failed"; }
+[ -z "$hints" ] || fail "desktop-file-validate: $hints"
+grep -q 'invalid' "$share/metainfo/org.tamsel.Tamsel.metainfo.xml" && fail "the AppStream file names a placeholder host"
 appstreamcli validate --no-net "$share/metainfo/org.tamsel.Tamsel.metainfo.xml" >"$tmp/appstream.log" 2>&1 ||
     { cat "$tmp/appstream.log" >&2; fail "appstreamcli validate failed"; }
 grep -q '^Exec=tamsel$' "$share/applications/org.tamsel.Tamsel.desktop" || fail "Exec does not run the window as the user"
