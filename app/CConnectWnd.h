@@ -13,9 +13,12 @@ public:
 
     QString prefixText() const;
     QString imageName() const { return m_imageName; }
+    // Where to ask, under the card.
+    QLabel* askLabel() const { return m_ask; }
 
 private:
     QLabel* m_prefix;
     QLabel* m_account;
+    QLabel* m_ask;
     QString m_imageName;
 };
