@@ -82,5 +82,14 @@ bool CLanguage::install(Language language, const QString& folder)
     QCoreApplication::installTranslator(ours.get());
     m_installed.push_back(std::move(ours));
     g_current = language;
+    // Dates, numbers and month names in Qt's own dialogs (the file dialog's
+    // "Date Modified") follow the window's language, not LANG. An English
+    // system keeps its own English (en_GB writes 7 Dec 2026).
+    const QLocale system = QLocale::system();
+    if (language == Language::Chinese)
+        QLocale::setDefault(QLocale(QLocale::Chinese, QLocale::China));
+    else
+        QLocale::setDefault(system.language() == QLocale::English ? system
+                                                                  : QLocale(QLocale::English, QLocale::UnitedStates));
     return true;
 }

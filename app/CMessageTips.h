@@ -23,7 +23,22 @@ public:
     QPushButton* confirmButton() const { return m_confirm; }
     QPushButton* cancelButton() const { return m_cancel; }
 
+    // The buttons' own texts in place of "确认" and "取消" (the resume
+    // question's "继续上次的扫描" / "重新扫描"). A button is never narrower than
+    // 60 pixels, and wider where its text needs it; the box widens with
+    // its buttons.
+    void setButtonTexts(const QString& confirm, const QString& cancel);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    static constexpr int kButtonWidth = 60;
+    static constexpr int kButtonHeight = 25;
+    // Fits the buttons to their texts and the box to the buttons.
+    void fitButtons();
+    int m_baseWidth = 270;
+
     QLabel* m_message;
     QPushButton* m_confirm;
     QPushButton* m_cancel;

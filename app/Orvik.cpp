@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMovie>
@@ -98,11 +99,11 @@ Orvik::Orvik(QWidget* parent)
     , m_stopButton(new QPushButton(tr("停止"), this))
     , m_recoverButton(commonButton(tr("恢复"), this, 100, 30))
     , m_backButton(commonButton(tr("返回"), this, 100, 30))
-    , m_doneMark(rowLabel(tr("完成"), this))
+    , m_doneMark(rowLabel(tr("完成"), this, 50))
     , m_busyLabel(new QLabel(this))
     , m_busyMovie(new QMovie(CAppResources::path(QStringLiteral("scaning.gif")), QByteArray(), this))
-    , m_foundCaption(rowLabel(tr("找到："), this))
-    , m_tickedCaption(rowLabel(tr("勾选："), this))
+    , m_foundCaption(rowLabel(tr("找到："), this, 30))
+    , m_tickedCaption(rowLabel(tr("勾选："), this, 30))
     , m_foundCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
@@ -135,22 +136,23 @@ Orvik::Orvik(QWidget* parent)
     m_busyLabel->setFixedSize(20, 20);
     m_busyLabel->setMovie(m_busyMovie);
     m_busyMovie->start();
-    m_progressBar->setFixedHeight(15);
-    m_progressBar->setMinimumWidth(200);
-    m_progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_progressBar->setFixedSize(500, 15);
     m_progressBar->setTextVisible(false);
     m_progressBar->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Sized by its text (and the style sheet's font), never clipped.
     m_stopButton->setObjectName(QStringLiteral("commonBtn"));
+    // Never narrower than 50 x 25; wider only for a longer word.
     m_stopButton->setFixedHeight(25);
+    m_stopButton->setMinimumWidth(50);
     m_stopButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     m_doneMark->setAlignment(Qt::AlignCenter);
     m_doneMark->setStyleSheet(QLatin1String(kFinishedStyle));
     m_doneMark->hide();
     m_progressRow->addWidget(m_busyLabel);
-    m_progressRow->addWidget(m_progressBar, 1);
+    m_progressRow->addWidget(m_progressBar);
     m_progressRow->addWidget(m_stopButton);
     m_progressRow->addWidget(m_doneMark);
+    m_progressRow->addStretch();
     m_topRow->addLayout(m_countersRow);
     m_topRow->addSpacing(20);
     m_topRow->addLayout(m_progressRow, 1);
@@ -191,6 +193,8 @@ Orvik::Orvik(QWidget* parent)
     m_filterEdit->setClearButtonEnabled(true);
     m_filterEdit->setFixedHeight(24);
     connect(m_filterEdit, &QLineEdit::textChanged, &m_tableModel, &CFileInfoTableModel::setFilterText);
+    connect(m_filterEdit, &QLineEdit::textChanged, this, &Orvik::updateFilterNote);
+    connect(&m_refresher, &CResultRefresher::refreshed, this, &Orvik::updateFilterNote);
     tableColumn->addWidget(m_filterEdit);
     tableColumn->addWidget(m_tableView);
     // Says so when a scan ends with nothing found, over the empty table.
@@ -200,6 +204,8 @@ Orvik::Orvik(QWidget* parent)
     m_emptyLabel->setStyleSheet(QStringLiteral("color: #555555; font-size: 14px;"));
     m_emptyLabel->hide();
     m_tableView->viewport()->installEventFilter(this);
+    // Space ticks the selected rows.
+    m_tableView->installEventFilter(this);
     m_panesRow->setSpacing(0);
     m_panesRow->addLayout(treeColumn, 1);
     m_panesRow->addLayout(tableColumn, 4);
@@ -245,6 +251,7 @@ Orvik::~Orvik()
     // The table's viewport is watched; a view half destroyed must not be
     // asked for it.
     m_tableView->viewport()->removeEventFilter(this);
+    m_tableView->removeEventFilter(this);
     delete m_backButton;
     delete m_treeView;
     delete m_tableView;
@@ -294,9 +301,7 @@ void Orvik::startScan()
             tr("只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
         m_noticeLabel->show();
     } else if (m_partition.fileSystem == QLatin1String("EXT4")) {
-        m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
-        m_noticeLabel->setToolTip(tr("ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。"));
-        m_noticeLabel->show();
+        showExt4Note();
     } else {
         m_noticeLabel->hide();
     }
@@ -359,8 +364,7 @@ void Orvik::offerSavedScan(IVolume& volume)
                                  : tr("上次的扫描只读取了未使用空间；继续或打开时照旧。"));
     CMessageTips tips(this);
     tips.setMessage(message);
-    tips.confirmButton()->setText(state.finished ? tr("打开上次的结果") : tr("继续上次的扫描"));
-    tips.cancelButton()->setText(tr("重新扫描"));
+    tips.setButtonTexts(state.finished ? tr("打开上次的结果") : tr("继续上次的扫描"), tr("重新扫描"));
     if (tips.exec() == 1) {
         m_control.resumeFrom(std::move(state));
     }
@@ -420,10 +424,28 @@ void Orvik::showDetails(bool running)
     m_detailsLabel->setText(progressDetails(total, m_lastPermille, seconds, running));
 }
 
+void Orvik::showExt4Note()
+{
+    m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
+    m_noticeLabel->setToolTip(tr("ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。"));
+    m_noticeLabel->show();
+}
+
 void Orvik::onReadPlan(bool unusedSpaceOnly, long long bytesToRead)
 {
     m_bytesToRead = bytesToRead;
+    m_readPlanLabel->setText(tr("只扫描未使用空间"));
     m_readPlanLabel->setVisible(unusedSpaceOnly);
+    // An image or a whole disk learns only now that it holds ext4 (in a
+    // partition): its carved-only names are explained as a tile's are.
+    if (m_noticeLabel->isHidden()) {
+        for (const CRecoveryControl::FileSystemPass& pass : m_control.fileSystemPasses()) {
+            if (pass.read && pass.fileSystem == QLatin1String("EXT4")) {
+                showExt4Note();
+                break;
+            }
+        }
+    }
 }
 
 void Orvik::updateProcess(long long total, long long current)
@@ -440,6 +462,8 @@ void Orvik::updateProcess(long long total, long long current)
         m_finished = true;
         setDoneMark(tr("完成"), true);
         m_doneMark->show();
+        // No longer "scanning": what was read.
+        m_readPlanLabel->setText(tr("已扫描全部未使用空间"));
         m_stopButton->hide();
         m_busyLabel->hide();
         m_busyMovie->stop();
@@ -471,6 +495,22 @@ QString Orvik::emptyResultText(const CPartitionInfo& partition, qint64 length)
     return nothing + tr("。");
 }
 
+void Orvik::updateFilterNote()
+{
+    // An empty table under a filter says why, rather than looking as if
+    // nothing had been found.
+    const QString filter = m_filterEdit->text().trimmed();
+    const bool nothingMatches = !filter.isEmpty() && m_tableModel.rowCount() == 0 && m_tableModel.fileList()
+        && !m_tableModel.fileList()->isEmpty();
+    if (nothingMatches) {
+        showEmptyResult(tr("没有名字或标题含有“%1”的文档。").arg(filter));
+        m_filterNoteShown = true;
+    } else if (m_filterNoteShown) {
+        m_filterNoteShown = false;
+        m_emptyLabel->hide();
+    }
+}
+
 void Orvik::showEmptyResult(const QString& text)
 {
     m_emptyLabel->setText(text);
@@ -482,7 +522,30 @@ bool Orvik::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_tableView->viewport() && event->type() == QEvent::Resize && m_emptyLabel)
         m_emptyLabel->setGeometry(m_tableView->viewport()->rect().adjusted(20, 0, -20, 0));
+    if (watched == m_tableView && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space
+        && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {
+        tickSelectedRows();
+        return true;
+    }
     return QWidget::eventFilter(watched, event);
+}
+
+void Orvik::tickSelectedRows()
+{
+    QModelIndexList rows = m_tableView->selectionModel()->selectedRows(CFileInfoTableModel::CheckColumn);
+    if (rows.isEmpty() && m_tableView->currentIndex().isValid())
+        rows << m_tableView->currentIndex().siblingAtColumn(CFileInfoTableModel::CheckColumn);
+    if (rows.isEmpty())
+        return;
+    // As a group box does: any unticked row among them ticks them all,
+    // otherwise they are all unticked.
+    bool allTicked = true;
+    for (const QModelIndex& row : rows)
+        allTicked = allTicked && row.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    const int state = allTicked ? Qt::Unchecked : Qt::Checked;
+    for (const QModelIndex& row : rows)
+        m_tableModel.setData(row, state, Qt::CheckStateRole);
 }
 
 void Orvik::reciveFileItem(const CFileNodeItem&)
@@ -585,6 +648,18 @@ void Orvik::recoveryData()
     }
     if (chosen.isEmpty())
         return;
+
+    // Ticked rows the filter hides are recovered too: said before, not
+    // found out afterwards.
+    const int hidden = m_tableModel.tickedHiddenByFilter();
+    if (hidden > 0) {
+        CMessageTips ask(this);
+        ask.setNotice(true);
+        ask.cancelButton()->show();
+        ask.setMessage(tr("筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？").arg(hidden));
+        if (ask.exec() != 1)
+            return;
+    }
 
     const QString folder = recoveryFolder(chosen, QDateTime::currentDateTime());
     m_recoveryDialog.setRecoveryInfo(folder, m_control.diskHandle());

@@ -200,6 +200,14 @@ private:
     CRecoveryControl m_control;
     // Hands the scan's reports to the builder a few milliseconds at a time.
     CRelayInbox m_inbox;
+    // Why ext4's deleted documents carry sector names.
+    void showExt4Note();
+    // Shows or hides the note over a table the filter emptied.
+    void updateFilterNote();
+    bool m_filterNoteShown = false;
+    // Space in the table: ticks the selected rows, or unticks them when all
+    // are ticked.
+    void tickSelectedRows();
     // What waits for the inbox to hand over everything that has arrived.
     QVector<std::function<void()>> m_afterDelivery;
     void afterDelivery(std::function<void()> action);

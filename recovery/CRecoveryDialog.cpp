@@ -3,10 +3,12 @@
 #include "app/CMessageTips.h"
 #include "app/CPopParentWind.h"
 
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,7 +23,10 @@ CRecoveryDialog::CRecoveryDialog(uint32_t windowSize)
     , m_closeBar(nullptr)
     , m_layout(new QVBoxLayout)
     , m_errorLabel(new QLabel(this))
-    , m_folderOpener([](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); })
+    , m_folderOpener([this](const QString& folder) {
+        if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+            showFolderPath();
+    })
     , m_worker(nullptr, windowSize)
 {
     setFixedSize(400, 200);
@@ -144,7 +149,9 @@ void CRecoveryDialog::onCloseWind()
         hide();
         return;
     }
-    CMessageTips tips(this);
+    // A box of its own, not a child: the dialog's style sheet would reach
+    // its buttons (text to the left).
+    CMessageTips tips;
     tips.setMessage(tr("数据正在恢复，你确定要退出？"));
     // A recovery that ends while the question is open answers it: the
     // result (or the failure) stays in view, and no confirm closes it unseen.
@@ -160,6 +167,19 @@ void CRecoveryDialog::onCloseWind()
 void CRecoveryDialog::reject()
 {
     onCloseWind();
+}
+
+void CRecoveryDialog::showFolderPath()
+{
+    // No file manager to show the folder (a bare window manager, a server
+    // reached over X): its path, to paste where the user wants it.
+    CMessageTips tips;
+    tips.setNotice(true);
+    tips.cancelButton()->show();
+    tips.setMessage(tr("没有找到可以打开文件夹的程序。恢复的文档在：\n%1").arg(QDir::toNativeSeparators(m_savePath)));
+    tips.setButtonTexts(tr("复制路径"), tr("关闭"));
+    if (tips.exec() == 1)
+        QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(m_savePath));
 }
 
 void CRecoveryDialog::openSavePath()

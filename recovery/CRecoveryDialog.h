@@ -63,6 +63,9 @@ public slots:
 private:
     static constexpr int kLinkWidth = 290;
     void showFolderLink();
+    // The folder's path with a button that copies it, where no program
+    // opens folders.
+    void showFolderPath();
 
     QLabel* m_statusLabel;
     QPushButton* m_openFolderButton;

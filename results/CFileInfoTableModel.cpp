@@ -492,6 +492,19 @@ bool CFileInfoTableModel::matches(const CFileNodeItem& item) const
         || r.details.title.contains(m_filter, Qt::CaseInsensitive);
 }
 
+int CFileInfoTableModel::tickedHiddenByFilter() const
+{
+    if (m_filter.isEmpty() || !m_fileList)
+        return 0;
+    int hidden = 0;
+    for (int at = 0; at < m_rows && at < m_fileList->size(); ++at) {
+        const auto* item = static_cast<const CFileNodeItem*>(m_fileList->at(at));
+        if (item->isChecked() && !matches(*item))
+            ++hidden;
+    }
+    return hidden;
+}
+
 void CFileInfoTableModel::rebuildShown()
 {
     m_shown.clear();

@@ -81,6 +81,8 @@ public:
     void setFileList(QList<INode*>* files);
     void clearFileList();
     QList<INode*>* fileList() const { return m_fileList; }
+    // Ticked documents of the list that the filter hides (0 unfiltered).
+    int tickedHiddenByFilter() const;
     // Re-reads the whole list (a model reset).
     void refresh();
     // Inserts the rows that arrived since the model last looked. Cheap when

@@ -80,6 +80,10 @@
         <source>微信号:</source>
         <translation>WeChat:</translation>
     </message>
+    <message>
+        <source>请在项目的问题列表中提出</source>
+        <translation>Ask in the project&apos;s issue list</translation>
+    </message>
 </context>
 <context>
     <name>CDetailsReader</name>
@@ -659,6 +663,20 @@
         <translation>Cannot write %1:
 %2</translation>
     </message>
+    <message>
+        <source>没有找到可以打开文件夹的程序。恢复的文档在：
+%1</source>
+        <translation>No program to open folders was found. The recovered documents are in:
+%1</translation>
+    </message>
+    <message>
+        <source>复制路径</source>
+        <translation>Copy path</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
 </context>
 <context>
     <name>CSystemBusProbe</name>
@@ -1054,6 +1072,18 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
         <translation>The scan cannot be saved: it goes on, but cannot be resumed if interrupted</translation>
+    </message>
+    <message>
+        <source>已扫描全部未使用空间</source>
+        <translation>All unused space was scanned</translation>
+    </message>
+    <message>
+        <source>没有名字或标题含有“%1”的文档。</source>
+        <translation>No document has “%1” in its name or title.</translation>
+    </message>
+    <message>
+        <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
+        <translation>%1 ticked documents are hidden by the filter; they are recovered too. Go on?</translation>
     </message>
 </context>
 <context>

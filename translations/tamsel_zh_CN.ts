@@ -80,6 +80,10 @@
         <source>微信号:</source>
         <translation>微信号:</translation>
     </message>
+    <message>
+        <source>请在项目的问题列表中提出</source>
+        <translation>请在项目的问题列表中提出</translation>
+    </message>
 </context>
 <context>
     <name>CDetailsReader</name>
@@ -659,6 +663,20 @@
         <translation>无法写入 %1：
 %2</translation>
     </message>
+    <message>
+        <source>没有找到可以打开文件夹的程序。恢复的文档在：
+%1</source>
+        <translation>没有找到可以打开文件夹的程序。恢复的文档在：
+%1</translation>
+    </message>
+    <message>
+        <source>复制路径</source>
+        <translation>复制路径</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>关闭</translation>
+    </message>
 </context>
 <context>
     <name>CSystemBusProbe</name>
@@ -1054,6 +1072,18 @@
     <message>
         <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
         <translation>扫描进度无法保存：扫描照常进行，但中断后不能继续</translation>
+    </message>
+    <message>
+        <source>已扫描全部未使用空间</source>
+        <translation>已扫描全部未使用空间</translation>
+    </message>
+    <message>
+        <source>没有名字或标题含有“%1”的文档。</source>
+        <translation>没有名字或标题含有“%1”的文档。</translation>
+    </message>
+    <message>
+        <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
+        <translation>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</translation>
     </message>
 </context>
 <context>

@@ -218,6 +218,61 @@ int main(int argc, char** argv)
     }
 
     {
+        CMessageTips tips(main);
+        tips.setMessage(QCoreApplication::translate("CMainWindow", "数据正在恢复，你确定要退出？"));
+        tips.move(355, 240);
+        shootDialog(&tips, QStringLiteral("confirm-quit-recovery"));
+    }
+    // The resume question in both its forms, as the result page asks it.
+    for (const bool finished : {false, true}) {
+        CMessageTips tips(main);
+        tips.setMessage(finished ? QCoreApplication::translate("Orvik", "此卷上次的扫描已完成，可以直接打开它的结果。")
+                                 : QCoreApplication::translate("Orvik", "此卷上次的扫描没有完成，可以从停下的地方继续。"));
+        tips.setButtonTexts(finished ? QCoreApplication::translate("Orvik", "打开上次的结果")
+                                     : QCoreApplication::translate("Orvik", "继续上次的扫描"),
+                            QCoreApplication::translate("Orvik", "重新扫描"));
+        tips.move(340, 240);
+        shootDialog(&tips, finished ? QStringLiteral("confirm-resume-finished") : QStringLiteral("confirm-resume"));
+    }
+    {
+        CMessageTips tips(main);
+        tips.setNotice(true);
+        tips.setMessage(QCoreApplication::translate(
+            "Orvik", "上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
+        tips.move(300, 200);
+        shootDialog(&tips, QStringLiteral("notice-saved-scan-ignored"));
+    }
+    {
+        CMessageTips tips(main);
+        tips.setNotice(true);
+        tips.cancelButton()->show();
+        tips.setMessage(
+            QCoreApplication::translate("Orvik", "筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？").arg(3));
+        tips.move(300, 200);
+        shootDialog(&tips, QStringLiteral("confirm-hidden-ticked"));
+    }
+    {
+        CMessageTips tips(main);
+        tips.setNotice(true);
+        tips.cancelButton()->show();
+        tips.setMessage(QCoreApplication::translate("Orvik", "无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
+                                                             "仍要恢复到这里吗？"));
+        tips.move(300, 200);
+        shootDialog(&tips, QStringLiteral("confirm-maybe-same-volume"));
+    }
+    {
+        CMessageTips tips(main);
+        tips.setNotice(true);
+        tips.cancelButton()->show();
+        tips.setMessage(QCoreApplication::translate("CRecoveryDialog", "没有找到可以打开文件夹的程序。恢复的文档在：\n%1")
+                            .arg(QStringLiteral("/home/user/recovered/Tamsel2026.12.07_21_5_7")));
+        tips.setButtonTexts(QCoreApplication::translate("CRecoveryDialog", "复制路径"),
+                            QCoreApplication::translate("CRecoveryDialog", "关闭"));
+        tips.move(300, 200);
+        shootDialog(&tips, QStringLiteral("notice-folder-path"));
+    }
+
+    {
         // The question before recovering onto the scanned volume, in the
         // words the result page uses.
         CMessageTips tips(main);
@@ -248,7 +303,8 @@ int main(int argc, char** argv)
         settle(200);
         shoot(QStringLiteral("recovery-running"), dialog.frameGeometry());
         {
-            CMessageTips tips(&dialog);
+            // Asked as the dialog asks it: a box of its own, not a child.
+            CMessageTips tips;
             tips.setMessage(QCoreApplication::translate("CRecoveryDialog", "数据正在恢复，你确定要退出？"));
             tips.move(355, 240);
             shootDialog(&tips, QStringLiteral("confirm-close-recovery"));

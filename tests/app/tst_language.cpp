@@ -25,6 +25,7 @@
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeItem.h"
 #include "scan/CDocumentBytes.h"
+#include "scan/CScanJournal.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -35,7 +36,9 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTimer>
 #include <QTreeView>
 #include <QtTest>
 
@@ -117,8 +120,10 @@ void inspect(QWidget* top, bool english, Findings* out, const QString& where)
                                     .arg(label->height());
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             note(button->text(), name);
+            // A few pixels either side for the border: a text that touches
+            // it reads as cut off.
             const int needed = button->fontMetrics().horizontalAdvance(button->text())
-                               + (button->icon().isNull() ? 0 : button->iconSize().width() + 4);
+                               + (button->icon().isNull() ? 0 : button->iconSize().width() + 4) + 6;
             if (shown && !button->text().isEmpty() && needed > button->width())
                 out->clipped << QStringLiteral("%1 %2: \"%3\" needs %4, has %5")
                                     .arg(where, name, button->text())
@@ -278,6 +283,41 @@ void TestLanguage::everyPageAndDialog()
         inspect(&tips, english, &found, QStringLiteral("question"));
     }
     {
+        // The resume question, asked by the page itself over a saved scan
+        // of an image, in both its forms; the buttons name what they do.
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("saved.img"));
+        QFile blank(image);
+        QVERIFY(blank.open(QIODevice::WriteOnly) && blank.resize(1 << 20));
+        blank.close();
+        std::unique_ptr<CFileVolume> saved = CFileVolume::open(image);
+        QVERIFY(saved);
+        CScanJournal::State state;
+        state.identity = CScanJournal::identify(*saved);
+        for (const bool finished : {false, true}) {
+            state.finished = finished;
+            QVERIFY(CScanJournal::save(CScanJournal::fileFor(state.identity), state));
+            QStringList buttons;
+            QTimer answer;
+            answer.setInterval(10);
+            QObject::connect(&answer, &QTimer::timeout, [&]() {
+                auto* box = qobject_cast<CMessageTips*>(QApplication::activeModalWidget());
+                if (!box || !buttons.isEmpty())
+                    return;
+                inspect(box, english, &found, QStringLiteral("resume question"));
+                buttons << box->confirmButton()->text() << box->cancelButton()->text();
+                box->cancelButton()->click();
+            });
+            answer.start();
+            Orvik asking;
+            asking.offerSavedScan(*saved);
+            const QString keep = finished ? QCoreApplication::translate("Orvik", "打开上次的结果")
+                                          : QCoreApplication::translate("Orvik", "继续上次的扫描");
+            QCOMPARE(buttons, QStringList({keep, QCoreApplication::translate("Orvik", "重新扫描")}));
+        }
+        QFile::remove(CScanJournal::fileFor(state.identity));
+    }
+    {
         CRecoveryDialog dialog;
         dialog.show();
         dialog.onRecoveryFinished(0);
@@ -319,10 +359,15 @@ void TestLanguage::qtDialogsSpeakTheSameLanguage()
         QVERIFY(language.qtCatalogueLoaded());
         QVERIFY(hasCjk(QCoreApplication::translate("QFileDialog", "Look in:")));
         QVERIFY(hasCjk(QCoreApplication::translate("QPlatformTheme", "Cancel")));
+        // Dates in Qt's dialogs too, whatever LANG says (the suite runs
+        // under C.UTF-8).
+        QVERIFY(hasCjk(QLocale().toString(QDate(2026, 12, 7), QLocale::LongFormat)));
     }
     CLanguage language;
     QVERIFY(language.install(CLanguage::Language::English, kFolder));
     QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
+    QCOMPARE(QLocale().language(), QLocale::English);
+    QVERIFY(QLocale().toString(QDate(2026, 12, 7), QLocale::LongFormat).contains(QStringLiteral("December")));
     QCOMPARE(QCoreApplication::translate("Orvik", "停止"), QStringLiteral("Stop"));
 }
 

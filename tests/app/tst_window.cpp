@@ -1045,6 +1045,24 @@ void TestWindow::headerSortsAndSelectsAll()
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, box.center());
     QCOMPARE(page->tickedText(), QStringLiteral("0"));
     QCOMPARE(table->model()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+
+    // Space ticks the selected rows, wherever the current cell is, and the
+    // header's box follows; again, it unticks them.
+    const auto tickAt = [&](int row) { return table->model()->index(row, 0).data(Qt::CheckStateRole).toInt(); };
+    const auto headerBox = [&] { return table->model()->headerData(0, Qt::Horizontal, Qt::CheckStateRole).toInt(); };
+    QCOMPARE(headerBox(), int(Qt::Unchecked));
+    table->setFocus();
+    table->setCurrentIndex(table->model()->index(0, 1));
+    table->selectionModel()->select(table->model()->index(2, 1),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QTest::keyClick(table, Qt::Key_Space);
+    QCOMPARE(page->tickedText(), QStringLiteral("2"));
+    QCOMPARE(QVector<int>({tickAt(0), tickAt(1), tickAt(2), tickAt(3)}),
+             QVector<int>({Qt::Checked, Qt::Unchecked, Qt::Checked, Qt::Unchecked}));
+    QCOMPARE(headerBox(), int(Qt::PartiallyChecked));
+    QTest::keyClick(table, Qt::Key_Space);
+    QCOMPARE(page->tickedText(), QStringLiteral("0"));
+    QCOMPARE(headerBox(), int(Qt::Unchecked));
 }
 
 QTEST_MAIN(TestWindow)
