@@ -21,8 +21,10 @@ CPopParentWind::CPopParentWind(QWidget* parent)
     setPalette(palette);
     setAutoFillBackground(true);
     m_name->setFixedSize(50, 30);
+    // A 1-pixel orange frame (written without the spaces inside the
+    // property names, which would make Qt ignore every one of them).
     m_name->setStyleSheet(QStringLiteral(
-        "QLabel{ border - width: 1px;border - style: solid;border - color: rgb(255, 170, 0);}"));
+        "QLabel{ border-width: 1px;border-style: solid;border-color: rgb(255, 170, 0);}"));
     m_close->setObjectName(QStringLiteral("close"));
     m_close->setFixedSize(50, 30);
     connect(m_close, &QPushButton::clicked, this, &CPopParentWind::onCloseWind);
