@@ -1,6 +1,7 @@
 #include "details/CAssemblyCheck.h"
 
 #include "details/CDetailsReader.h"
+#include "details/COleDetailsReader.h"
 #include "details/CPdfDetailsReader.h"
 #include "details/CZipDetailsReader.h"
 #include "scan/CDocumentBytes.h"
@@ -71,6 +72,19 @@ CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
         } else if (!CPdfDetailsReader::checkStreams(again, budget, &reason)) {
             d.integrity = reason.isEmpty() ? CDocumentDetails::IntegrityUnchecked : CDocumentDetails::IntegrityDamaged;
             d.integrityReason = reason.isEmpty() ? tr("too large to check within the budget") : reason;
+        }
+        return d;
+    }
+    const QString type = typeName.toUpper();
+    if (type == QLatin1String("DOC") || type == QLatin1String("XLS") || type == QLatin1String("PPT")) {
+        // Tables and chains say nothing of the sectors' bytes: a workbook's
+        // or a presentation's records must hold together too.
+        CDocumentBytes again(volume, node, budget.readBytes);
+        again.setCancelFlag(cancel);
+        QString reason;
+        if (!COleDetailsReader::checkRecords(again, budget, &reason)) {
+            d.integrity = CDocumentDetails::IntegrityDamaged;
+            d.integrityReason = reason;
         }
         return d;
     }

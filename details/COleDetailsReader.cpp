@@ -610,6 +610,81 @@ bool COleDetailsReader::readSummary(const QByteArray& stream, CDocumentDetails* 
     return any;
 }
 
+QByteArray COleDetailsReader::streamOf(CDocumentBytes& bytes, const CDetailsBudget& budget, const QString& name,
+                                       int64_t limit)
+{
+    Compound doc(bytes, budget);
+    QString reason;
+    if (!doc.open(&reason))
+        return QByteArray();
+    return doc.stream(name, limit);
+}
+
+bool COleDetailsReader::checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason)
+{
+    // BIFF: u16 type, u16 length, at most 8224 bytes of data; the
+    // presentation's: u16 version and instance, u16 type, u32 length, each
+    // top-level record inside the stream.
+    constexpr int kBiffHeader = 4;
+    constexpr int kBiffMaxData = 8224;
+    constexpr uint16_t kBiffBof = 0x0809;
+    constexpr int kPptHeader = 8;
+    constexpr uint16_t kPptFirstType = 0x03E8;
+    Compound doc(bytes, budget);
+    QString ignored;
+    if (!doc.open(&ignored))
+        return true; // the structure's own check says why
+    const int64_t limit = std::min<int64_t>(budget.readBytes, INT32_MAX / 2);
+    QByteArray book = doc.stream(QStringLiteral("Workbook"), limit);
+    if (book.isEmpty())
+        book = doc.stream(QStringLiteral("Book"), limit);
+    if (!book.isEmpty()) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(book.constData());
+        const int n = book.size();
+        if (n < kBiffHeader || u16(p) != kBiffBof) {
+            *reason = tr("the workbook stream does not begin with a record");
+            return false;
+        }
+        int at = 0;
+        while (at + kBiffHeader <= n) {
+            const int type = u16(p + at);
+            const int length = u16(p + at + 2);
+            // What follows the last record is padding of zeros.
+            if (type == 0 && length == 0 && std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }))
+                return true;
+            if (type == 0 || length > kBiffMaxData || at + kBiffHeader + length > n) {
+                *reason = tr("the workbook stream breaks at byte %1").arg(at);
+                return false;
+            }
+            at += kBiffHeader + length;
+        }
+        if (at != n && !std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; })) {
+            *reason = tr("the workbook stream breaks at byte %1").arg(at);
+            return false;
+        }
+        return true;
+    }
+    const QByteArray show = doc.stream(QStringLiteral("PowerPoint Document"), limit);
+    if (!show.isEmpty()) {
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(show.constData());
+        const int64_t n = show.size();
+        int64_t at = 0;
+        while (at + kPptHeader <= n) {
+            const int type = u16(p + at + 2);
+            const int64_t length = u32(p + at + 4);
+            if (type < kPptFirstType || length > n - at - kPptHeader) {
+                if (std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }))
+                    return true;
+                *reason = tr("the presentation stream breaks at byte %1").arg(at);
+                return false;
+            }
+            at += kPptHeader + length;
+        }
+        return true;
+    }
+    return true;
+}
+
 bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* d)
 {
     Compound doc(bytes, budget);

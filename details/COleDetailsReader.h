@@ -5,6 +5,9 @@
 #include <QCoreApplication>
 
 #include <QByteArray>
+#include <QString>
+
+#include <cstdint>
 #include <QHash>
 #include <QStringList>
 
@@ -29,6 +32,15 @@ public:
     // the budget ran out).
     static bool readStreams(CDocumentBytes& bytes, const CDetailsBudget& budget, const QStringList& names,
                             int64_t limit, QHash<QString, QByteArray>* streams, QString* reason);
+    // The named stream's bytes (up to `limit`), through the document's own
+    // tables; empty when it has none or they do not hold.
+    static QByteArray streamOf(CDocumentBytes& bytes, const CDetailsBudget& budget, const QString& name,
+                               int64_t limit);
+    // Whether the workbook's or the presentation's record stream holds
+    // together from its first record to its stated end (a DOC's text
+    // carries no such chain): false with `reason` set when it does not.
+    // True for a document of neither kind.
+    static bool checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
 };

@@ -2,6 +2,7 @@
 
 #include "details/CAssemblyCheck.h"
 #include "details/CInflateProbe.h"
+#include "details/COleReassembler.h"
 #include "details/CPdfReassembler.h"
 #include "details/CZipReassembler.h"
 #include "disk/IVolume.h"
@@ -160,6 +161,7 @@ void CPieceSearch::indexAnchors(const QVector<int64_t>& starts)
             note("%PDF-", 5, PdfHeader, -1);
             note("xref", 4, PdfXref, 't');
             note("PK\x01\x02", 4, ZipCentral, -1);
+            note("R\0o\0o\0t\0 \0E\0n\0t\0r\0y\0", 20, OleRoot, -1);
         }
     }
     for (std::vector<int64_t>& list : m_anchors)
@@ -208,7 +210,8 @@ bool CPieceSearch::admissible(const QVector<CFileNode::Extent>& pieces) const
 
 bool CPieceSearch::offer(const QVector<CFileNode::Extent>& pieces)
 {
-    if (cancelled() || m_offered >= m_settings.maxCandidates)
+    // Two that pass settle it: neither is taken, whatever else would.
+    if (cancelled() || m_offered >= m_settings.maxCandidates || m_passed.size() > 1)
         return false;
     if (!admissible(pieces))
         return true;
@@ -238,9 +241,8 @@ CPieceSearch::Outcome CPieceSearch::outcome() const
         o.details = m_node.details;
         o.details.integrity = CDocumentDetails::IntegrityDamaged;
         o.details.integrityReason =
-            tr("%1; %2 different assemblies of its pieces pass every check, so none is taken")
-                .arg(m_node.details.integrityReason)
-                .arg(m_passed.size());
+            tr("%1; more than one assembly of its pieces passes every check, so none is taken")
+                .arg(m_node.details.integrityReason);
     }
     return o;
 }
@@ -303,5 +305,7 @@ CPieceSearch::Outcome CPieceSearch::reassemble(const CFileNode& node)
         CZipReassembler::search(*this);
     else if (type == QLatin1String("PDF"))
         CPdfReassembler::search(*this);
+    else if (type == QLatin1String("DOC") || type == QLatin1String("XLS") || type == QLatin1String("PPT"))
+        COleReassembler::search(*this);
     return outcome();
 }

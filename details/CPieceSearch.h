@@ -53,7 +53,8 @@ public:
         PdfHeader = 4,    // "%PDF-", a PDF's first bytes
         PdfXref = 5,      // "xref" (not of "startxref"), a cross-reference table
         ZipCentral = 6,   // "PK\1\2", a ZIP central directory entry
-        AnchorKinds = 7,
+        OleRoot = 7,      // "Root Entry" in UTF-16, a compound document's first directory entry
+        AnchorKinds = 8,
     };
 
     CPieceSearch(IVolume* volume, const Settings& settings, const std::atomic<bool>* cancel = nullptr);

@@ -27,7 +27,8 @@ bool CPiecesPass::searchable(const QString& typeName)
 {
     const QString type = typeName.toUpper();
     return type == QLatin1String("ZIP") || type == QLatin1String("DOCX") || type == QLatin1String("XLSX")
-        || type == QLatin1String("PPTX") || type == QLatin1String("PDF");
+        || type == QLatin1String("PPTX") || type == QLatin1String("PDF") || type == QLatin1String("DOC")
+        || type == QLatin1String("XLS") || type == QLatin1String("PPT");
 }
 
 void CPiecesPass::note(quint64 ticket, const CFileNode& node, const CDocumentDetails& details)

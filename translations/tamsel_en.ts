@@ -426,6 +426,18 @@
         <source>the compound document&apos;s directory entry %1 is damaged</source>
         <translation>the compound document&apos;s directory entry %1 is damaged</translation>
     </message>
+    <message>
+        <source>the workbook stream does not begin with a record</source>
+        <translation>the workbook stream does not begin with a record</translation>
+    </message>
+    <message>
+        <source>the workbook stream breaks at byte %1</source>
+        <translation>the workbook stream breaks at byte %1</translation>
+    </message>
+    <message>
+        <source>the presentation stream breaks at byte %1</source>
+        <translation>the presentation stream breaks at byte %1</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>
@@ -519,12 +531,12 @@
 <context>
     <name>CPieceSearch</name>
     <message>
-        <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
-        <translation>%1; %2 different assemblies of its pieces pass every check, so none is taken</translation>
-    </message>
-    <message>
         <source>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</source>
         <translation>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</translation>
+    </message>
+    <message>
+        <source>%1; more than one assembly of its pieces passes every check, so none is taken</source>
+        <translation>%1; more than one assembly of its pieces passes every check, so none is taken</translation>
     </message>
 </context>
 <context>

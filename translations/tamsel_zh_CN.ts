@@ -426,6 +426,18 @@
         <source>the compound document&apos;s directory entry %1 is damaged</source>
         <translation>复合文档的目录项 %1 已损坏</translation>
     </message>
+    <message>
+        <source>the workbook stream does not begin with a record</source>
+        <translation>工作簿数据流不是以记录开头</translation>
+    </message>
+    <message>
+        <source>the workbook stream breaks at byte %1</source>
+        <translation>工作簿数据流在字节 %1 处断开</translation>
+    </message>
+    <message>
+        <source>the presentation stream breaks at byte %1</source>
+        <translation>演示文稿数据流在字节 %1 处断开</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>
@@ -519,12 +531,12 @@
 <context>
     <name>CPieceSearch</name>
     <message>
-        <source>%1; %2 different assemblies of its pieces pass every check, so none is taken</source>
-        <translation>%1；其片段有 %2 种不同的拼合都通过了全部校验，因此一种也不采用</translation>
-    </message>
-    <message>
         <source>some of its clusters hold a piece of the document at byte %1, which its checks prove whole</source>
         <translation>其中一些簇存放着位于字节 %1 处的文档的片段，而该文档经校验证明是完整的</translation>
+    </message>
+    <message>
+        <source>%1; more than one assembly of its pieces passes every check, so none is taken</source>
+        <translation>%1；其片段不止一种拼合都通过了全部校验，因此一种也不采用</translation>
     </message>
 </context>
 <context>
