@@ -140,11 +140,15 @@ bool CRunContinuation::resolve(const CFileNode& cut, CFileNode& record)
         return fallbackOf(cut, record);
     const std::vector<Piece> pieces = piecesFrom(first.offset, first.offset + first.length);
     CFileNode found;
-    if (pieces.size() > 1 && carveAlong(pieces, first.offset, found) && found.extents.size() > 1
-        && CAssemblyCheck::isWhole(m_volume, found.typeName, found.extents) && !stopped()) {
-        ++m_continued;
-        record = found;
-        return true;
-    }
-    return fallbackOf(cut, record);
+    if (pieces.size() < 2 || !carveAlong(pieces, first.offset, found) || found.extents.size() < 2)
+        return fallbackOf(cut, record);
+    // The check reads the document again: paid for too.
+    if (m_budget - m_read < found.size)
+        return fallbackOf(cut, record);
+    m_read += found.size;
+    if (!CAssemblyCheck::isWhole(m_volume, found.typeName, found.extents) || stopped())
+        return fallbackOf(cut, record);
+    ++m_continued;
+    record = found;
+    return true;
 }

@@ -34,7 +34,9 @@ public:
     static constexpr int kMaxPieces = 16;
     static constexpr int64_t kMaxReach = int64_t(64) << 20;
     static constexpr int64_t kMaxFirstPiece = int64_t(1) << 30;
-    static constexpr int64_t kDefaultBudget = int64_t(4) << 30;
+    // Reading again and checking, for all cuts of a scan: a few seconds of
+    // a disk at most, after the pass.
+    static constexpr int64_t kDefaultBudget = int64_t(1) << 30;
 
     // `runs` over the scan's allocation maps; both must outlive this.
     CRunContinuation(IVolume* volume, const CFreeSpaceRuns& runs, const std::atomic<bool>* running = nullptr);
