@@ -243,6 +243,7 @@ Orvik::Orvik(QWidget* parent)
     connect(&m_control, &CRecoveryControl::notifyOpenFailed, this, &Orvik::onOpenFailed);
     connect(&m_control, &CRecoveryControl::notifyScanFailed, this, &Orvik::onScanFailed);
     connect(&m_control, &CRecoveryControl::notifyWarning, this, &Orvik::onScanWarning);
+    connect(&m_control, &CRecoveryControl::notifyFoundPartition, this, &Orvik::onFoundPartition);
     connect(&m_control, &CRecoveryControl::notifyReadPlan, this, &Orvik::onReadPlan);
 }
 
@@ -844,6 +845,20 @@ void Orvik::onScanWarning(int kind, const QString& text)
         m_noticeLabel->setText(note);
     }
     m_noticeLabel->setToolTip(m_warningDetails.isEmpty() ? tip : m_warningDetails.join(QLatin1Char('\n')));
+    m_noticeLabel->show();
+}
+
+void Orvik::onFoundPartition(const QString& fileSystem, long long sector, long long bytes)
+{
+    // Good news, not a warning: it is said while nothing worse is.
+    const QString text = tr("找到已删除的 %1 分区，位于扇区 %2，%3 GB")
+                             .arg(fileSystem)
+                             .arg(sector)
+                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', 1);
+    m_warningDetails << text;
+    if (m_warningRank <= 0)
+        m_noticeLabel->setText(text);
+    m_noticeLabel->setToolTip(m_warningDetails.join(QLatin1Char('\n')));
     m_noticeLabel->show();
 }
 

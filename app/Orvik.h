@@ -142,6 +142,7 @@ public slots:
     // A damaged partition table or a file system that could not be read:
     // the note says so, its tooltip gives the details.
     void onScanWarning(int kind, const QString& text);
+    void onFoundPartition(const QString& fileSystem, long long sector, long long bytes);
     void onReadPlan(bool unusedSpaceOnly, long long bytesToRead);
 
 protected:

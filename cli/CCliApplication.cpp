@@ -116,6 +116,8 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
     text += session.readPlanLine();
     if (session.detailsSeconds() > 0)
         text += QStringLiteral("Titles, times and integrity read in %1 s more.\n").arg(session.detailsSeconds(), 0, 'f', 2);
+    for (const QString& line : session.foundPartitions())
+        text += line + QStringLiteral(".\n");
     for (const QString& warning : session.warnings())
         text += QStringLiteral("Warning: %1\n").arg(warning);
     const QString source = session.volume() ? session.volume()->name() : QString();

@@ -191,6 +191,8 @@ int CRecoverCommand::run(const QStringList& arguments)
                                 "them too).\n")
                      .arg(damaged);
     found += session.readPlanLine();
+    for (const QString& line : session.foundPartitions())
+        found += line + QStringLiteral(".\n");
     for (const QString& warning : session.warnings())
         found += QStringLiteral("Warning: %1\n").arg(warning);
     if (session.fileSystem().isEmpty())

@@ -107,6 +107,7 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         requested = CScanSession::fileSystemOption(fileSystemOption); // the worker's spelling: "exFAT", not "EXFAT"
     m_fileSystem.clear();
     m_warnings.clear();
+    m_foundPartitions.clear();
 
     CRecoveryControl control;
     control.setWholeVolume(m_whole);
@@ -210,6 +211,13 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
                 if (kind != CRecoveryControl::WarningNoFileSystem)
                     m_warnings.append(text);
             });
+    connect(&control, &CRecoveryControl::notifyFoundPartition, this,
+            [this](const QString& fileSystem, long long sector, long long bytes) {
+                m_foundPartitions.append(QStringLiteral("Found a deleted %1 partition at sector %2, %3 GB")
+                                             .arg(fileSystem)
+                                             .arg(sector)
+                                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', 1));
+            });
     connect(&control, &CRecoveryControl::notifyScanFailed, this, [&](const QString& reason) {
         m_failure = reason;
         outcome = Outcome::ScanFailed;
@@ -250,8 +258,11 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     for (const CRecoveryControl::FileSystemPass& pass : control.fileSystemPasses()) {
         if (!pass.read)
             continue;
-        read << (pass.partition == 0 ? pass.fileSystem
-                                     : QStringLiteral("%1 (partition %2)").arg(pass.fileSystem).arg(pass.partition));
+        if (pass.found)
+            read << QStringLiteral("%1 (deleted partition at sector %2)").arg(pass.fileSystem).arg(pass.offset / 512);
+        else
+            read << (pass.partition == 0 ? pass.fileSystem
+                                         : QStringLiteral("%1 (partition %2)").arg(pass.fileSystem).arg(pass.partition));
     }
     if (!m_resumed)
         m_fileSystem = read.join(QStringLiteral(", "));

@@ -77,6 +77,8 @@ public:
     // What went wrong on the way without stopping the scan (a damaged
     // partition table, a file system that could not be read), in English.
     const QStringList& warnings() const { return m_warnings; }
+    // File systems found where no partition entry names one, a line each.
+    const QStringList& foundPartitions() const { return m_foundPartitions; }
     std::shared_ptr<IVolume> volume() const { return m_volume; }
     int64_t volumeLength() const;
     int64_t unreadableBytes() const { return m_unreadable; }
@@ -90,6 +92,7 @@ private:
     QString m_failure;
     QString m_fileSystem;
     QStringList m_warnings;
+    QStringList m_foundPartitions;
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
     bool m_resume = false;

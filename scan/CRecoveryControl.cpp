@@ -7,6 +7,8 @@
 #include "disk/CUDisksOpener.h"
 #include "disk/CPartitionTable.h"
 #include "disk/CVolumeView.h"
+#include "disk/CBootCopyView.h"
+#include "filesystems/CLostPartitionSearch.h"
 #include "disk/IVolume.h"
 #include "filesystems/CAllocationMapSet.h"
 #include "filesystems/CExfatScanner.h"
@@ -407,6 +409,19 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
         }
         passes.push_back({name, p.offset, p.length, p.number, false});
     }
+    // What the table does not cover: a deleted partition's file system
+    // still lies there, whole, until something is written over it.
+    std::vector<CLostPartitionSearch::Range> live;
+    for (const CPartitionTable::Partition& p : partitions)
+        live.push_back({p.offset, p.length});
+    for (const CLostPartitionSearch::Found& f : CLostPartitionSearch::search(*m_volume, live, &m_running)) {
+        FileSystemPass pass{f.fileSystem, f.offset, f.length, 0, false};
+        pass.found = true;
+        pass.bootCopyOffset = f.bootCopyOffset;
+        pass.bootCopyLength = f.bootCopyLength;
+        passes.push_back(pass);
+        emit notifyFoundPartition(f.fileSystem, f.offset / kSectorSize, f.length);
+    }
     if (passes.empty()) {
         emit notifyWarning(WarningNoFileSystem,
                            QStringLiteral("no NTFS, FAT32, exFAT or ext4 file system was found on %1: documents of live files "
@@ -439,15 +454,20 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
     CNotifyFileNode* relay = post ? &m_relay : nullptr;
     if (pass.partition != 0 || pass.offset != 0) {
         volume = std::make_shared<CVolumeView>(m_volume, pass.offset, pass.length);
+        if (pass.bootCopyLength > 0)
+            volume = std::make_shared<CBootCopyView>(volume, pass.bootCopyOffset, pass.bootCopyLength);
         m_passVolumes.push_back(volume);
         const int64_t offset = pass.offset;
         connect(
             &partitionRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &partitionRelay,
             [this, offset](const CFileNode& node) { m_relay.postItem(onSource(node, offset)); }, Qt::DirectConnection);
-        connect(
-            &partitionRelay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &partitionRelay,
-            [this, offset](long long sector, int typeCode) { m_relay.postItem(sector + offset / kSectorSize, typeCode); },
-            Qt::DirectConnection);
+        // The live files of a deleted partition are lost as much as its
+        // deleted ones: they are not filtered out, and carving reads them.
+        if (!pass.found)
+            connect(
+                &partitionRelay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &partitionRelay,
+                [this, offset](long long sector, int typeCode) { m_relay.postItem(sector + offset / kSectorSize, typeCode); },
+                Qt::DirectConnection);
         if (post)
             relay = &partitionRelay;
     }
@@ -468,7 +488,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             // the marker was set is not lost.
             scanner->scan();
             failure = scanner->failure();
-            if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(volume))
+            if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
         } else if (pass.fileSystem == QLatin1String("FAT32")) {
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
@@ -481,7 +501,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             }
             scanner->scan();
             failure = scanner->failure();
-            if (std::shared_ptr<const IAllocationMap> map = scanner->allocationMap(volume))
+            if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
         } else if (pass.fileSystem == QLatin1String("exFAT")) {
             // These passes stop on m_running alone.
@@ -491,14 +511,14 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             scanner.scan();
             failure = scanner.failure();
             problems = scanner.problems();
-            if (std::shared_ptr<const IAllocationMap> map = scanner.allocationMap(volume))
+            if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner.allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
         } else if (pass.fileSystem == QLatin1String("EXT4")) {
             CExt4Scanner scanner(volume.get(), relay, &m_running);
             scanner.scan();
             failure = scanner.failure();
             problems = scanner.problems();
-            if (std::shared_ptr<const IAllocationMap> map = scanner.allocationMap(volume))
+            if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner.allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
         }
     } catch (const std::exception& e) {
@@ -512,7 +532,9 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
         m_activePass = kPassNone;
     }
     pass.read = failure.isEmpty();
-    const QString where = pass.partition == 0
+    const QString where = pass.found
+        ? QStringLiteral("the deleted partition of %1 at sector %2").arg(m_volume->name()).arg(pass.offset / kSectorSize)
+        : pass.partition == 0
         ? m_volume->name()
         : QStringLiteral("partition %1 of %2 (from byte %3)").arg(pass.partition).arg(m_volume->name()).arg(pass.offset);
     // Damage the pass read past: what it skipped may be listed as lost.

@@ -41,8 +41,11 @@ class IVolume;
 // With the file system "auto" the worker reads the source itself: a boot
 // sector of NTFS or FAT32 at its start, or else a partition table, each of
 // whose partitions gets the pass its own boot sector names, run over a view
-// of the source at the partition's offset. Everything posted is in source
-// coordinates.
+// of the source at the partition's offset. The space no entry covers (the
+// whole disk when there is no table) is searched for the file systems of
+// deleted partitions (CLostPartitionSearch); each found gets its pass as a
+// partition does, and is announced with notifyFoundPartition(). Everything
+// posted is in source coordinates.
 //
 // When a file system was read, the carving pass reads only the bytes that
 // no live file holds (CFreeSpaceRuns over the allocation maps: free and
@@ -90,6 +93,12 @@ public:
         int64_t length = 0;
         int partition = 0;  // the partition's number in its table; 0: the whole source
         bool read = false;  // whether the pass could read the file system
+        // A volume no table entry names, found by searching the disk (a
+        // deleted partition); its boot sector may be read from a backup
+        // copy this far into it (0: its own).
+        bool found = false;
+        int64_t bootCopyOffset = 0;
+        int64_t bootCopyLength = 0;
     };
 
     explicit CRecoveryControl(QObject* parent = nullptr);
@@ -176,6 +185,10 @@ signals:
     void notifyScanFailed(QString reason);
     // `kind` is a WarningKind; `text` a readable English sentence.
     void notifyWarning(int kind, QString text);
+    // A file system no partition entry names was found at `sector` (of 512
+    // bytes) and gets its pass: `bytes` long, `fileSystem` as in
+    // FileSystemPass.
+    void notifyFoundPartition(QString fileSystem, long long sector, long long bytes);
     // The raw pass begins: it reads `bytesToRead` bytes of the source, only
     // its unused space or all of it.
     void notifyReadPlan(bool unusedSpaceOnly, long long bytesToRead);

@@ -1097,6 +1097,10 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
         <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
         <translation>%1 ticked documents are hidden by the filter; they are recovered too. Go on?</translation>
     </message>
+    <message>
+        <source>找到已删除的 %1 分区，位于扇区 %2，%3 GB</source>
+        <translation>Found a deleted %1 partition at sector %2, %3 GB</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -1097,6 +1097,10 @@
         <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
         <translation>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</translation>
     </message>
+    <message>
+        <source>找到已删除的 %1 分区，位于扇区 %2，%3 GB</source>
+        <translation>找到已删除的 %1 分区，位于扇区 %2，%3 GB</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -48,10 +48,12 @@ QList<qint64> tskPartitions(const QString& image)
 
 // "SECTOR TYPE" of every deleted document on every partition, in sectors
 // of the whole image.
-QSet<QString> tskDeletedDocuments(const QString& image)
+QSet<QString> tskDeletedDocuments(const QString& image, QList<qint64> starts = {})
 {
     QSet<QString> expected;
-    for (qint64 start : tskPartitions(image)) {
+    if (starts.isEmpty())
+        starts = tskPartitions(image);
+    for (qint64 start : starts) {
         const QString offset = QString::number(start);
         const Run fsstat = run("fsstat", {"-o", offset, image});
         const bool ntfs = fsstat.out.contains(QStringLiteral("NTFS"));
@@ -88,6 +90,18 @@ QSet<QString> listed(const Run& scan)
         const QStringList cells = line.split('\t');
         if (cells.size() >= 3)
             rows.insert(cells[2] + ' ' + cells[1]);
+    }
+    return rows;
+}
+
+// The name each row of the TSV lists, by "SECTOR TYPE".
+QMap<QString, QString> names(const Run& scan)
+{
+    QMap<QString, QString> rows;
+    for (const QString& line : scan.out.split('\n', Qt::SkipEmptyParts)) {
+        const QStringList cells = line.split('\t');
+        if (cells.size() >= 3)
+            rows.insert(cells[2] + ' ' + cells[1], cells[0]);
     }
     return rows;
 }
@@ -133,6 +147,7 @@ private slots:
     void damagedTablesAreReportedAndTheSourceIsStillSearched();
     void fileSystemsThatCannotBeReadAreReported();
     void aRepeatedEntryIsReadOnce();
+    void deletedAndLostPartitionsAreReadByName();
 
 private:
     QString copyOf(const QString& image, const QString& name);
@@ -233,8 +248,9 @@ void TestCliDisks::damagedTablesAreReportedAndTheSourceIsStillSearched()
     const QSet<QString> all = listed(cli({"scan", m_gpt, "--tsv", "--fs", "none"}));
     QVERIFY(all.size() > deleted.size());
 
-    // Both GPT headers fail their CRCs: no partition is read, the whole
-    // disk is still carved, and the user is told why live files show up.
+    // Both GPT headers fail their CRCs: no partition is read from the
+    // table, the whole disk is still carved, and its file systems are found
+    // by searching it: they are lost to the user, live files and all.
     const QString gpt = copyOf(m_gpt, "gpt-both-damaged.img");
     QVERIFY(patch(gpt, 512 + 40, "\x7f"));
     QVERIFY(patch(gpt, QFileInfo(gpt).size() - 512 + 40, "\x7f"));
@@ -242,7 +258,9 @@ void TestCliDisks::damagedTablesAreReportedAndTheSourceIsStillSearched()
     QCOMPARE(scan.exitCode, 0);
     QVERIFY2(scan.err.contains("Warning: the partition table of " + gpt + " is damaged: both copies of the GPT"),
              qPrintable(scan.err));
-    QVERIFY(scan.err.contains("No NTFS, FAT32, exFAT or ext4 file system was read"));
+    QVERIFY2(scan.err.contains("Found a deleted FAT32 partition at sector 2048, 0.3 GB.\n")
+                 && scan.err.contains("Found a deleted NTFS partition at sector 559104, "),
+             qPrintable(scan.err));
     QCOMPARE(listed(scan), all);
 
     // Only the primary: the backup serves, and the damage is still said.
@@ -328,6 +346,56 @@ void TestCliDisks::aRepeatedEntryIsReadOnce()
     QVERIFY2(backup.err.contains("File systems read: FAT32 (partition 1), NTFS (partition 5).\n"), qPrintable(backup.err));
     QCOMPARE(backup.out.split('\n', Qt::SkipEmptyParts).size(), expected.size());
     QCOMPARE(listed(backup), expected);
+}
+
+void TestCliDisks::deletedAndLostPartitionsAreReadByName()
+{
+    // GPT: partition 3 (FAT32, live and deleted documents) deleted from
+    // the table; the two partitions left are read as before, and once.
+    const QString gpt = m_dir.filePath("gpt-deleted.img");
+    const Run made = run("bash", {script("make-lost-partition-disk.sh"), gpt, "gpt"});
+    QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+    const qint64 start = 110592;
+    const QSet<QString> deleted = tskDeletedDocuments(gpt, {start});
+    QCOMPARE(deleted.size(), 4);
+    Run scan = cli({"scan", gpt, "--tsv"});
+    QCOMPARE(scan.exitCode, 0);
+    QVERIFY2(scan.err.contains("Found a deleted FAT32 partition at sector 110592, 0.3 GB.\n"), qPrintable(scan.err));
+    QVERIFY2(scan.err.contains("File systems read: FAT32 (partition 1), EXT4 (partition 2), FAT32 (deleted partition "
+                               "at sector 110592).\n"),
+             qPrintable(scan.err));
+    QMap<QString, QString> rows = names(scan);
+    QCOMPARE(rows.size(), scan.out.split('\n', Qt::SkipEmptyParts).size()); // none twice
+    static const QRegularExpression sectorName(QStringLiteral("^\\d+\\."));
+    for (const QString& row : deleted)
+        QVERIFY2(rows.contains(row) && !sectorName.match(rows.value(row)).hasMatch(), qPrintable(row));
+    // Its boot sector zeroed as well: the copy at its sector 6 stands in.
+    const QString wiped = copyOf(gpt, "gpt-deleted-wiped.img");
+    QVERIFY(patch(wiped, start * 512, QByteArray(512, '\0')));
+    const QMap<QString, QString> fromCopy = names(cli({"scan", wiped, "--tsv"}));
+    for (const QString& row : deleted)
+        QCOMPARE(fromCopy.value(row), rows.value(row));
+    // Its live files are lost too: none is held back as a live file's.
+    const QSet<QString> carved = listed(cli({"scan", gpt, "--tsv", "--fs", "none"}));
+    for (const QString& row : carved)
+        QVERIFY2(row.section(' ', 0, 0).toLongLong() < start || rows.contains(row), qPrintable(row));
+
+    // MBR with its first sector zeroed: FAT32 at sector 63 (the old
+    // cylinder grid) and NTFS at sector 559104 (a MiB boundary) are both
+    // found, and their deleted documents come back by name.
+    const QString mbr = m_dir.filePath("mbr-zeroed.img");
+    const Run zeroed = run("bash", {script("make-lost-partition-disk.sh"), mbr, "mbr"});
+    QVERIFY2(zeroed.exitCode == 0, qPrintable(zeroed.err));
+    scan = cli({"scan", mbr, "--tsv"});
+    QCOMPARE(scan.exitCode, 0);
+    QVERIFY2(scan.err.contains("Found a deleted FAT32 partition at sector 63, ")
+                 && scan.err.contains("Found a deleted NTFS partition at sector 559104, "),
+             qPrintable(scan.err));
+    rows = names(scan);
+    const QSet<QString> expected = tskDeletedDocuments(m_mbr);
+    QCOMPARE(expected.size(), 8);
+    for (const QString& row : expected)
+        QVERIFY2(rows.contains(row) && !sectorName.match(rows.value(row)).hasMatch(), qPrintable(row));
 }
 
 QTEST_GUILESS_MAIN(TestCliDisks)
