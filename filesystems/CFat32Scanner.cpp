@@ -546,7 +546,10 @@ bool CFat32Scanner::readDirectoryCluster(const DirectoryNode& node, uint32_t clu
                 queueDirectory(startCluster(entry), false, false, node.path + '/' + liveName(entry, longName).text);
         } else {
             markChain(startCluster(entry));
-            handleFile(entry, longName);
+            if (m_liveFilesLost)
+                postLostLiveFile(node, entry, liveName(entry, longName));
+            else
+                handleFile(entry, longName);
         }
         longName.reset();
     }
@@ -691,6 +694,63 @@ void CFat32Scanner::handleFile(const uint8_t* entry, const LongName& longName)
     ++m_findings;
     if (m_notifier)
         m_notifier->postItem(static_cast<long long>(offset / kReportSectorSize), typeCode);
+}
+
+void CFat32Scanner::postLostLiveFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)
+{
+    const int64_t size = le::u32(entry + kSizeField);
+    const uint32_t start = startCluster(entry);
+    if (size == 0 || start < kFirstDataCluster || start > lastWholeCluster())
+        return;
+    // The chain, as runs of adjacent clusters, until the size is reached;
+    // bounded by the clusters on the volume, and ended by anything that is
+    // not a next cluster (a file cut short says so).
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    QVector<CFileNode::Extent> extents;
+    int64_t found = 0;
+    uint32_t cluster = start;
+    for (uint32_t steps = 0; steps <= m_geometry.highestCluster && found < size; ++steps) {
+        if (cluster < kFirstDataCluster || cluster > lastWholeCluster())
+            break;
+        const int64_t offset = m_geometry.clusterOffset(cluster);
+        const int64_t length = std::min(clusterBytes, size - found);
+        if (!extents.isEmpty() && extents.back().offset + extents.back().length == offset)
+            extents.back().length += length;
+        else
+            extents.append({offset, length});
+        found += length;
+        uint32_t next = 0;
+        if (!m_fat->entry(cluster, next) || next == kFatFree || next == kFatBad || next >= kFatFirstEnd)
+            break;
+        cluster = next;
+    }
+    if (extents.isEmpty())
+        return;
+    const int byName = CFileTypeCatalogue::typeCodeByExtension(name.text.toUtf8(), false);
+    const size_t first = static_cast<size_t>(std::min<int64_t>(
+        {size, static_cast<int64_t>(CDocumentSignature::kUsefulPrefix), static_cast<int64_t>(m_probe.size()),
+         extents.front().length}));
+    const IVolume::ReadResult r = m_volume->read(extents.front().offset, m_probe.data(), first);
+    const int byContent = CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+    const int typeCode = CDocumentSignature::typeOfNamedFile(byName, byContent);
+    if (typeCode == CFileTypeCatalogue::NotWanted)
+        return;
+    const QString fileName = byName == CFileTypeCatalogue::NotWanted || typeCode == byName
+        ? name.text
+        : withExtension(name.text, typeCode);
+    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
+    CFileNode record(typeName, found, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
+                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(found),
+                     CFileTypeCatalogue::description(typeName));
+    record.origin = CFileNode::OriginDeletedEntry;
+    record.originalName = fileName;
+    record.folder = node.path.isEmpty() ? QStringLiteral("/") : node.path;
+    record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
+    record.extents = extents;
+    record.incomplete = found < size;
+    ++m_findings;
+    if (m_notifier)
+        m_notifier->postItem(record);
 }
 
 void CFat32Scanner::handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name)

@@ -87,6 +87,11 @@ public:
     // Whether deleted files are posted (the default); without them the pass
     // only lists live files and leaves the allocation map.
     void setReportDeleted(bool on) { m_reportDeleted = on; }
+    // Whether live files are lost too (a volume whose partition entry was
+    // deleted): each document is posted as a record with its name, folder
+    // and the runs of its chain, as a deleted one is, instead of as a live
+    // file's start.
+    void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
 
     // Live documents posted by the last scan.
     int findings() const { return m_findings; }
@@ -159,6 +164,8 @@ private:
     bool looksLikeDirectory(uint32_t cluster, bool first) const;
     void collectLongName(const uint8_t* entry, LongName& longName) const;
     void handleFile(const uint8_t* entry, const LongName& longName);
+    // A live file of a lost volume, posted as a record along its chain.
+    void postLostLiveFile(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
     void handleDeletedEntry(const DirectoryNode& node, const uint8_t* entry, const EntryName& name);
     // Finds a deleted file's data and type; the record waits for
     // settleDeleted().
@@ -198,6 +205,7 @@ private:
     int m_findings = 0;
     int m_deletedFindings = 0;
     bool m_reportDeleted = true;
+    bool m_liveFilesLost = false;
     // Clusters the deleted files' data walks may still look at.
     uint64_t m_walkBudget = 0;
     // The walks, and every deleted file's claim, during a scan.

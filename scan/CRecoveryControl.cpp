@@ -494,6 +494,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
             if (!post)
                 scanner->setReportDeleted(false);
+            scanner->setLiveFilesLost(pass.found);
             {
                 std::lock_guard<std::mutex> lock(m_passMutex);
                 m_fat32Scanner.reset(scanner);

@@ -375,7 +375,21 @@ void TestCliDisks::deletedAndLostPartitionsAreReadByName()
     const QMap<QString, QString> fromCopy = names(cli({"scan", wiped, "--tsv"}));
     for (const QString& row : deleted)
         QCOMPARE(fromCopy.value(row), rows.value(row));
-    // Its live files are lost too: none is held back as a live file's.
+    // Its live files are lost too: each document among them comes back by
+    // its name, as fls lists the partition's files, and none is held back
+    // as a live file's.
+    QSet<QString> liveNames;
+    const Run fls = run("fls", {"-r", "-u", "-F", "-o", QString::number(start), gpt});
+    for (const QString& line : fls.out.split('\n', Qt::SkipEmptyParts)) {
+        const QString name = line.section('\t', 1).section('/', -1);
+        if (kWantedTypes.contains(name.section('.', -1).toUpper()))
+            liveNames.insert(name);
+    }
+    QVERIFY2(liveNames.size() >= 10, qPrintable(fls.out));
+    const QList<QString> listedNames = rows.values();
+    for (const QString& name : liveNames)
+        QVERIFY2(listedNames.contains(name), qPrintable(name));
+
     const QSet<QString> carved = listed(cli({"scan", gpt, "--tsv", "--fs", "none"}));
     for (const QString& row : carved)
         QVERIFY2(row.section(' ', 0, 0).toLongLong() < start || rows.contains(row), qPrintable(row));
