@@ -60,8 +60,9 @@ if [ "$peers" -eq 1 ]; then
     rm -rf "$dir/photorec" "$dir/foremost"
     start=$(date +%s.%N)
     # PhotoRec leaves its session and log files in the current folder.
+    rm -f "$dir/photorec.ses"
     (cd "$dir" && photorec /log /d "$dir/photorec/out" /cmd "$img" \
-        partition_none,options,paranoid,fileopt,everything,disable,pdf,enable,zip,enable,doc,enable,search \
+        partition_none,options,paranoid,fileopt,everything,disable,pdf,enable,zip,enable,doc,enable,wholespace,search \
         >/dev/null 2>&1) || true
     echo "photorec: $(echo "$(date +%s.%N) - $start" | bc) s"
     start=$(date +%s.%N)
