@@ -3,6 +3,7 @@
 #include "app/CAppResources.h"
 #include "app/CCheckHeaderView.h"
 #include "app/CMessageTips.h"
+#include "app/CPreviewPane.h"
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
 #include "disk/CErrnoText.h"
@@ -12,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDialog>
 #include <QEvent>
 #include <QDir>
 #include <QHBoxLayout>
@@ -22,6 +24,8 @@
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QSplitter>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -208,7 +212,30 @@ Orvik::Orvik(QWidget* parent)
     m_tableView->installEventFilter(this);
     m_panesRow->setSpacing(0);
     m_panesRow->addLayout(treeColumn, 1);
-    m_panesRow->addLayout(tableColumn, 4);
+    // The preview beside the table, in a splitter the user can drag or
+    // close; it appears with the first row chosen.
+    auto* tableBox = new QWidget(this);
+    tableColumn->setContentsMargins(0, 0, 0, 0);
+    tableBox->setLayout(tableColumn);
+    m_previewPane = new CPreviewPane(this);
+    m_previewSplitter = new QSplitter(Qt::Horizontal, this);
+    m_previewSplitter->setChildrenCollapsible(false);
+    m_previewSplitter->addWidget(tableBox);
+    m_previewSplitter->addWidget(m_previewPane);
+    m_previewSplitter->setStretchFactor(0, 3);
+    m_previewSplitter->setStretchFactor(1, 2);
+    m_previewPane->hide();
+    m_panesRow->addWidget(m_previewSplitter, 4);
+    connect(m_tableView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Orvik::previewRow);
+    connect(m_previewPane, &CPreviewPane::closeRequested, this, [this] {
+        m_previewClosed = true;
+        m_previewPane->hide();
+    });
+    connect(m_tableView, &QTableView::doubleClicked, this, &Orvik::popupPreview);
+    for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter)}) {
+        auto* enter = new QShortcut(QKeySequence(key), m_tableView, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(enter, &QShortcut::activated, this, [this] { popupPreview(m_tableView->currentIndex()); });
+    }
 
     m_recoverButton->setEnabled(false);
     m_bottomRow->addWidget(m_backButton);
@@ -282,6 +309,7 @@ void Orvik::startScan()
 {
     m_scanning = true;
     m_finished = false;
+    m_previewPane->clear();
     m_currentTypeIndex = QPersistentModelIndex();
     m_progressBar->setRange(0, 1000);
     m_progressBar->setValue(0);
@@ -866,4 +894,37 @@ void Orvik::onScanFailed(const QString& reason)
 {
     flushRefresh();
     showFailure(tr("扫描 %1 时出错，已停止；已找到的文档仍可恢复。\n%2").arg(m_partition.devicePath, reason));
+}
+
+void Orvik::previewRow(const QModelIndex& current)
+{
+    const CFileNodeItem* item = current.isValid() ? m_tableModel.itemAt(current.row()) : nullptr;
+    const std::shared_ptr<IVolume> volume = m_control.diskHandle();
+    if (!item || !volume) {
+        m_previewPane->clear();
+        return;
+    }
+    if (!m_previewClosed)
+        m_previewPane->show();
+    if (m_previewPane->isVisible())
+        m_previewPane->showDocument(volume, item->record());
+}
+
+QWidget* Orvik::popupPreview(const QModelIndex& index)
+{
+    const CFileNodeItem* item = index.isValid() ? m_tableModel.itemAt(index.row()) : nullptr;
+    const std::shared_ptr<IVolume> volume = m_control.diskHandle();
+    if (!item || !volume)
+        return nullptr;
+    auto* popup = new QDialog(this);
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->setWindowTitle(tr("预览 - %1").arg(item->record().displayName()));
+    auto* pane = new CPreviewPane(popup);
+    pane->setClosable(false);
+    auto* layout = new QVBoxLayout(popup);
+    layout->addWidget(pane);
+    popup->resize(640, 520);
+    pane->showDocument(volume, item->record());
+    popup->show();
+    return popup;
 }

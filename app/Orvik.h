@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "app/CMessageTips.h"
+class CPreviewPane;
 class IFileChooser;
 class ITransPage;
 class QHBoxLayout;
@@ -29,6 +30,7 @@ class QLabel;
 class QLineEdit;
 class QMovie;
 class QProgressBar;
+class QSplitter;
 class QPushButton;
 class QTableView;
 class QTreeView;
@@ -111,6 +113,12 @@ public:
         m_inbox.deliverAll();
         m_refresher.flush();
     }
+    // The preview beside the table, and the splitter that holds them.
+    CPreviewPane* previewPane() const { return m_previewPane; }
+    QSplitter* previewSplitter() const { return m_previewSplitter; }
+    // The preview of the table's row in a popup of its own (double click,
+    // Enter); returns it (it deletes itself when closed).
+    QWidget* popupPreview(const QModelIndex& index);
 
     // The line under the bar: "42.0%  已扫描 12.3 GB / 120 GB  剩余 3 分钟" for
     // `permille` of a source of `length` bytes read in `seconds`; the time
@@ -152,6 +160,7 @@ private:
     void showCounters(int found, int ticked);
     void showStoppedLook();
     void setDoneMark(const QString& text, bool success);
+    void previewRow(const QModelIndex& current);
     void showDetails(bool running);
     void showEmptyResult(const QString& text);
     qint64 sourceLength() const;
@@ -232,4 +241,8 @@ private:
     QElapsedTimer m_rawPassClock;
     bool m_leaving = false;
     QPointer<CMessageTips> m_failureNotice;
+    CPreviewPane* m_previewPane = nullptr;
+    QSplitter* m_previewSplitter = nullptr;
+    // The user closed the pane: rows chosen later do not bring it back.
+    bool m_previewClosed = false;
 };

@@ -93,6 +93,9 @@ public:
     void refreshTicks();
 
     CFileNodeItem* itemAt(int row) const;
+    // What the file system says of a deleted document's damage (overwritten
+    // or cut short), or nothing.
+    static QString damageOf(const CFileNode& record);
 
     // Shows only the rows whose name or title contains `text` (any letter
     // case; empty: every row). Ticks, counts and what ticking a type does
@@ -110,7 +113,6 @@ signals:
 private:
     QIcon iconFor(int typeCode) const;
     static QString toolTipOf(const CFileNode& record);
-    static QString damageOf(const CFileNode& record);
     QString displayText(const CFileNodeItem& item, int column) const;
     void sortList();
     void notifyHeaderCheck();

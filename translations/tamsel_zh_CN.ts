@@ -540,6 +540,45 @@
     </message>
 </context>
 <context>
+    <name>CPreviewPane</name>
+    <message>
+        <source>十六进制</source>
+        <translation>十六进制</translation>
+    </message>
+    <message>
+        <source>显示文档开头 64 KiB 的十六进制内容</source>
+        <translation>显示文档开头 64 KiB 的十六进制内容</translation>
+    </message>
+    <message>
+        <source>关闭预览</source>
+        <translation>关闭预览</translation>
+    </message>
+    <message>
+        <source>选择一行以预览文档</source>
+        <translation>选择一行以预览文档</translation>
+    </message>
+    <message>
+        <source>已损坏：%1</source>
+        <translation>已损坏：%1</translation>
+    </message>
+    <message>
+        <source>正在生成预览…</source>
+        <translation>正在生成预览…</translation>
+    </message>
+    <message>
+        <source>沙箱受限：未找到可用的 bubblewrap，预览程序可以读取文件系统</source>
+        <translation>沙箱受限：未找到可用的 bubblewrap，预览程序可以读取文件系统</translation>
+    </message>
+    <message>
+        <source>共 %1 页</source>
+        <translation>共 %1 页</translation>
+    </message>
+    <message>
+        <source>无法预览</source>
+        <translation>无法预览</translation>
+    </message>
+</context>
+<context>
     <name>CRecoveryControl</name>
     <message>
         <source>the source %1 can no longer be read (%2): the device was removed or has failed. Reconnect it and scan again.</source>
@@ -1100,6 +1139,10 @@
     <message>
         <source>找到已删除的 %1 分区，位于扇区 %2，%3 GB</source>
         <translation>找到已删除的 %1 分区，位于扇区 %2，%3 GB</translation>
+    </message>
+    <message>
+        <source>预览 - %1</source>
+        <translation>预览 - %1</translation>
     </message>
 </context>
 <context>
