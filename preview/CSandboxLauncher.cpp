@@ -181,7 +181,9 @@ QStringList bubblewrapArguments(const QString& program, const QStringList& envir
     }
     for (const char* path : {"/etc/ld.so.cache", "/etc/fonts", "/var/cache/fontconfig"})
         a << QStringLiteral("--ro-bind-try") << QString::fromLatin1(path) << QString::fromLatin1(path);
-    a << QStringLiteral("--dev") << QStringLiteral("/dev");
+    // A /proc of the sandbox's own processes only (a new PID namespace):
+    // AddressSanitizer builds read their own maps there.
+    a << QStringLiteral("--dev") << QStringLiteral("/dev") << QStringLiteral("--proc") << QStringLiteral("/proc");
     if (!program.startsWith(QLatin1String("/usr/")))
         a << QStringLiteral("--ro-bind") << program << program;
     a << QStringLiteral("--chdir") << QStringLiteral("/") << QStringLiteral("--remount-ro") << QStringLiteral("/")
