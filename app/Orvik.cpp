@@ -450,7 +450,16 @@ void Orvik::showDetails(bool running)
     const double seconds =
         m_rawPassClock.isValid() ? static_cast<double>(m_rawPassClock.elapsed()) / 1000.0 : 0.0;
     const qint64 total = m_bytesToRead >= 0 ? m_bytesToRead : sourceLength();
-    m_detailsLabel->setText(progressDetails(total, m_lastPermille, seconds, running));
+    QString text = progressDetails(total, m_lastPermille, seconds, running);
+    // A failing disk: how much it would not give, and how much it gave only
+    // slowly, so that the user sees why the scan takes its time.
+    const qint64 unreadable = m_control.unreadableBytes();
+    if (unreadable > 0)
+        text += tr("  无法读取 %1").arg(amountText(static_cast<double>(unreadable)));
+    const qint64 slow = m_control.slowBytes();
+    if (slow > 0)
+        text += tr("  读取缓慢 %1").arg(amountText(static_cast<double>(slow)));
+    m_detailsLabel->setText(text);
 }
 
 void Orvik::showExt4Note()
@@ -489,6 +498,8 @@ void Orvik::updateProcess(long long total, long long current)
     m_progressBar->setValue(static_cast<int>(m_lastPermille));
     if (total == current) {
         m_finished = true;
+        // Documents over sectors that could not be read are damaged.
+        m_treeBuilder.markUnreadable(m_control.unreadableRanges());
         setDoneMark(tr("完成"), true);
         m_doneMark->show();
         // No longer "scanning": what was read.
@@ -892,6 +903,7 @@ void Orvik::onFoundPartition(const QString& fileSystem, long long sector, long l
 
 void Orvik::onScanFailed(const QString& reason)
 {
+    m_treeBuilder.markUnreadable(m_control.unreadableRanges());
     flushRefresh();
     showFailure(tr("扫描 %1 时出错，已停止；已找到的文档仍可恢复。\n%2").arg(m_partition.devicePath, reason));
 }

@@ -28,7 +28,7 @@ double CProgressPrinter::megabytesPerSecond(int64_t bytes) const
     return s > 0 ? static_cast<double>(bytes) / 1e6 / s : 0.0;
 }
 
-void CProgressPrinter::update(long long permille)
+void CProgressPrinter::update(long long permille, int64_t unreadable, int64_t slow)
 {
     if (!m_interactive)
         return;
@@ -56,7 +56,12 @@ void CProgressPrinter::update(long long permille)
                              .arg(static_cast<double>(permille) / 10.0, 5, 'f', 1)
                              .arg(rate, 0, 'f', 1)
                              .arg(left);
-    std::fputs(line.toUtf8().constData(), m_stream);
+    QString trouble;
+    if (unreadable > 0)
+        trouble += QStringLiteral(" %1 MB unreadable ").arg(static_cast<double>(unreadable) / 1e6, 0, 'f', 1);
+    if (slow > 0)
+        trouble += QStringLiteral(" %1 MB slow ").arg(static_cast<double>(slow) / 1e6, 0, 'f', 1);
+    std::fputs((line + trouble).toUtf8().constData(), m_stream);
     std::fflush(m_stream);
     m_drawn = true;
 }

@@ -15,8 +15,9 @@ public:
     void start(int64_t volumeLength);
     // The bytes the scan reads, once it knows (unused space only: fewer).
     void setTotal(int64_t bytes) { m_length = bytes; }
-    // `permille` on the 0..1000 scale of the scan worker.
-    void update(long long permille);
+    // `permille` on the 0..1000 scale of the scan worker; `unreadable` and
+    // `slow` bytes so far (a failing disk), shown when not 0.
+    void update(long long permille, int64_t unreadable = 0, int64_t slow = 0);
     // Clears the bar (if one was drawn).
     void finish();
 

@@ -42,7 +42,7 @@ const uint8_t* CDiskMappingPointer::show(int slot, int64_t from, int64_t length)
     const int64_t span = from - m_windowBase + length;
     if (m_volume && length > 0 && !m_reader->deviceLost()) {
         if (const uint8_t* view = m_volume->mapView(m_windowBase, span)) {
-            m_views[slot] = {view, span};
+            m_views[slot] = {view, span, m_windowBase};
             return view;
         }
     }
@@ -54,14 +54,34 @@ const uint8_t* CDiskMappingPointer::show(int slot, int64_t from, int64_t length)
 void CDiskMappingPointer::releaseView(int slot)
 {
     View& v = m_views[slot];
-    if (v.data && m_volume)
-        m_viewLost += m_volume->releaseView(v.data, v.length);
+    if (v.data && m_volume) {
+        const int64_t lost = m_volume->releaseView(v.data, v.length);
+        // The zeros stand for the tail of the view's part on the volume, from
+        // the page that failed on: to be read again at the end.
+        const int64_t inside = std::max<int64_t>(0, std::min(v.length, m_length - v.offset));
+        if (lost > 0 && lost <= inside)
+            m_reader->markPending(v.offset + inside - lost, lost);
+    }
     v = View();
+}
+
+CUnreadableRanges CDiskMappingPointer::unreadableRanges() const
+{
+    return m_reader->unreadableRanges();
+}
+
+int64_t CDiskMappingPointer::lastPass(int64_t budgetMs, const std::function<bool()>& keepGoing,
+                                      const CReadScheduler::SectorSink& onRead)
+{
+    releaseView(0);
+    releaseView(1);
+    m_half = halfAt(0); // no view is left to show
+    return m_reader->lastPass(budgetMs, keepGoing, onRead);
 }
 
 int64_t CDiskMappingPointer::unreadableBytes() const
 {
-    int64_t lost = m_reader->unreadableBytes() + m_viewLost;
+    int64_t lost = m_reader->unreadableBytes();
     for (const View& v : m_views) {
         if (v.data && m_volume)
             lost += m_volume->viewLostBytes(v.data);

@@ -27,11 +27,11 @@ class IVolume;
 //
 // Bytes past the end of the volume read as zeros. Bytes the volume no longer
 // has (it became shorter than its length at open) read as zeros too, and are
-// counted as unreadable. A read error inside the
-// volume is retried in 64 KiB pieces: readable pieces are kept, unreadable
-// ones become zeros and are counted, so stale bytes of an earlier window are
-// never presented as if they were on the disk. A device that has gone
-// (ENODEV, ENXIO) is remembered as lost.
+// counted as unreadable. Where a read fails, the reader keeps what it gave
+// and skips ahead (see CReadScheduler): the bytes skipped become zeros and
+// are listed as unreadable, so stale bytes of an earlier window are never
+// presented as if they were on the disk, and lastPass() reads them again
+// at the end. A device that has gone is remembered as lost.
 class CDiskMappingPointer
 {
 public:
@@ -75,18 +75,25 @@ public:
     // Bytes inside the volume that could not be read and were zero-filled,
     // summed over the reader's life.
     int64_t unreadableBytes() const;
+    // Where they lie (bytes lost under a view are listed once it is let go).
+    CUnreadableRanges unreadableRanges() const;
+    // Reads again what could not be read; see CReadScheduler::lastPass().
+    int64_t lastPass(int64_t budgetMs, const std::function<bool()>& keepGoing = {},
+                     const CReadScheduler::SectorSink& onRead = {});
     // The device went away (ENODEV/ENXIO); later windows hold zeros.
     bool deviceLost() const { return m_reader->deviceLost(); }
     // errno of the most recent read failure, 0 if none.
     int lastError() const { return m_reader->lastError(); }
     // The scheduler of the reads (how many in flight, in which order).
     const CReadScheduler& scheduler() const { return *m_reader; }
+    CReadScheduler& scheduler() { return *m_reader; }
 
 private:
     struct View
     {
         const uint8_t* data = nullptr;
         int64_t length = 0;
+        int64_t offset = 0; // in the volume
     };
 
     uint8_t* halfAt(int index) const;
@@ -106,7 +113,6 @@ private:
     const uint8_t* m_half = nullptr;
     // Views in place of the halves, where the page cache held the window.
     View m_views[2];
-    int64_t m_viewLost = 0;
     int64_t m_windowBase = 0;
     int64_t m_offsetInWindow = 0;
     int64_t m_length = 0;

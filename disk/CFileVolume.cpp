@@ -148,6 +148,10 @@ CFileVolume::CFileVolume(int fd, const QString& path, int64_t length, bool block
     , m_blockDevice(blockDevice)
     , m_rotational(rotational)
 {
+    int logical = 0;
+    if (blockDevice && ::ioctl(fd, BLKSSZGET, &logical) == 0 && logical >= 512 && logical <= 65536
+        && (logical & (logical - 1)) == 0)
+        m_sectorSize = logical;
     // Through /proc, so that it is the very file already open, whatever has
     // happened to the path since; opened read-only like the first.
     const QByteArray self = "/proc/self/fd/" + QByteArray::number(m_fd);
@@ -332,6 +336,24 @@ IVolume::ReadResult CFileVolume::readOnce(int64_t offset, void* buffer, size_t l
         return read(offset, buffer, length);
     }
     return result;
+}
+
+IVolume::ReadResult CFileVolume::readExact(int64_t offset, void* buffer, size_t length)
+{
+    const size_t sector = static_cast<size_t>(m_sectorSize);
+    if (offset < 0 || length == 0 || m_directFd < 0 || offset % m_sectorSize != 0 || length % sector != 0)
+        return read(offset, buffer, length);
+    // Direct reads want memory on the grid as well: a buffer of our own.
+    const size_t span = (length + kDirectAlign - 1) / kDirectAlign * kDirectAlign;
+    std::unique_ptr<uint8_t, decltype(&std::free)> aligned(
+        static_cast<uint8_t*>(std::aligned_alloc(kDirectAlign, span)), &std::free);
+    if (!aligned)
+        return read(offset, buffer, length);
+    ReadResult r = readFully(m_directFd, offset, aligned.get(), length, sector);
+    if (r.error == EINVAL && r.bytes == 0)
+        return read(offset, buffer, length); // a grid finer than this source takes
+    std::memcpy(buffer, aligned.get(), static_cast<size_t>(std::max<int64_t>(0, r.bytes)));
+    return r;
 }
 
 const uint8_t* CFileVolume::mapView(int64_t offset, int64_t length)

@@ -82,6 +82,11 @@ public:
     // Cached stretches, buffers off the block grid and sources that refuse
     // O_DIRECT are read as read() does.
     ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
+    // Through the O_DIRECT descriptor with a buffer of its own on the grid,
+    // so that one bad sector fails one sector's read, not a page's; read()
+    // where the source refuses that.
+    ReadResult readExact(int64_t offset, void* buffer, size_t length) override;
+    int sectorSize() const override { return m_sectorSize; }
     // mincore() on an untouched read-only mapping, for up to 64 pages spread
     // over the stretch and its last page: a look-up per page of a 4 MiB
     // stretch cost a tenth of a warm scan.
@@ -129,4 +134,5 @@ private:
     int64_t m_length = 0;
     bool m_blockDevice = false;
     bool m_rotational = false;
+    int m_sectorSize = 512;
 };

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -12,6 +14,22 @@ bool isDeviceGone(int error)
 {
     return error == ENODEV || error == ENXIO;
 }
+
+using Clock = std::chrono::steady_clock;
+
+int64_t nanosecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+}
+
+// A read this many times slower per byte than the pace so far, and at least
+// this long, lies in a slow region.
+constexpr int64_t kSlowFactor = 8;
+constexpr int64_t kSlowAtLeastNs = 200 * 1000 * 1000;
+// Near the edges of a skipped stretch the bad sector most likely lies
+// close: sector by sector there, larger reads beyond.
+constexpr int64_t kSectorZone = 128 * 1024;
+constexpr int64_t kTrimChunk = 64 * 1024;
 
 } // namespace
 
@@ -21,6 +39,12 @@ CReadScheduler::CReadScheduler(IVolume* volume, int streams, bool ascending, uin
     , m_ascending(ascending)
     , m_pieceSize(std::max<uint32_t>(kRetryPiece, pieceSize - pieceSize % kRetryPiece))
 {
+    if (m_volume) {
+        const int sector = m_volume->sectorSize();
+        if (sector >= 512 && sector <= static_cast<int>(kRetryPiece) && (sector & (sector - 1)) == 0)
+            m_sector = sector;
+        m_volumeLength = m_volume->length();
+    }
     startWorkers();
 }
 
@@ -160,16 +184,130 @@ void CReadScheduler::noteError(int error)
         m_deviceLost = true;
 }
 
+void CReadScheduler::noteGood(int64_t sectorOffset)
+{
+    m_lastGood = sectorOffset;
+    m_failuresInRow = 0;
+}
+
+void CReadScheduler::notePace(int64_t bytes, int64_t nanoseconds, int64_t offset)
+{
+    if (bytes <= 0)
+        return;
+    const int64_t perMiB = static_cast<int64_t>(static_cast<double>(nanoseconds) * (1024.0 * 1024.0)
+                                                / static_cast<double>(bytes));
+    const int64_t pace = m_pace.load();
+    if (pace > 0 && nanoseconds >= kSlowAtLeastNs && perMiB > pace * kSlowFactor) {
+        // Noted, not mixed into the pace: one slow region must not make the
+        // rest of the disk look fast.
+        m_slow += bytes;
+        (void)offset;
+        return;
+    }
+    m_pace = pace == 0 ? perMiB : (pace * 7 + perMiB) / 8;
+}
+
+void CReadScheduler::noteFailedRead()
+{
+    ++m_failedReads;
+    const int inRow = ++m_failuresInRow;
+    if (inRow % kProbeAfterFailures != 0 || m_deviceLost.load())
+        return;
+    // A disk with a bad band still reads what it read before; one that was
+    // unplugged or died reads nothing. With nothing read yet, a long run
+    // of failures says the same.
+    const int64_t good = m_lastGood.load();
+    if (good < 0) {
+        if (inRow >= 4 * kProbeAfterFailures)
+            m_deviceLost = true;
+        return;
+    }
+    std::unique_ptr<uint8_t[]> sector(new uint8_t[static_cast<size_t>(m_sector)]);
+    if (!readSector(good, sector.get()))
+        m_deviceLost = true;
+}
+
+bool CReadScheduler::readSector(int64_t offset, uint8_t* out)
+{
+    const IVolume::ReadResult r = m_volume->readExact(offset, out, static_cast<size_t>(m_sector));
+    if (r.error != 0)
+        noteError(r.error);
+    return r.bytes >= m_sector;
+}
+
+void CReadScheduler::addBad(int64_t offset, int64_t length)
+{
+    std::lock_guard<std::mutex> lock(m_rangesMutex);
+    m_unreadable.add(offset, length);
+}
+
+void CReadScheduler::addSkipped(int64_t offset, int64_t length)
+{
+    std::lock_guard<std::mutex> lock(m_rangesMutex);
+    m_unreadable.add(offset, length);
+    m_skipped.add(offset, length);
+}
+
+void CReadScheduler::markPending(int64_t offset, int64_t length)
+{
+    if (m_volumeLength > 0)
+        length = std::min(length, m_volumeLength - offset);
+    addSkipped(offset, length);
+}
+
+int64_t CReadScheduler::unreadableBytes() const
+{
+    std::lock_guard<std::mutex> lock(m_rangesMutex);
+    return m_unreadable.totalBytes();
+}
+
+CUnreadableRanges CReadScheduler::unreadableRanges() const
+{
+    std::lock_guard<std::mutex> lock(m_rangesMutex);
+    return m_unreadable;
+}
+
+std::vector<std::pair<CUnreadableRanges::Range, CReadScheduler::State>> CReadScheduler::states() const
+{
+    std::lock_guard<std::mutex> lock(m_rangesMutex);
+    std::vector<std::pair<CUnreadableRanges::Range, State>> out;
+    for (const CUnreadableRanges::Range& r : m_unreadable.ranges()) {
+        // Each byte of the stretch is in at most one of the two lists; what
+        // neither holds is bad.
+        CUnreadableRanges rest;
+        rest.add(r.offset, r.length);
+        std::vector<std::pair<CUnreadableRanges::Range, State>> parts;
+        for (const auto& s : m_skipped.within(r.offset, r.length)) {
+            parts.push_back({s, State::Skipped});
+            rest.remove(s.offset, s.length);
+        }
+        for (const auto& u : m_untried.within(r.offset, r.length)) {
+            parts.push_back({u, State::Untried});
+            rest.remove(u.offset, u.length);
+        }
+        for (const auto& b : rest.ranges())
+            parts.push_back({b, State::Bad});
+        std::sort(parts.begin(), parts.end(),
+                  [](const auto& a, const auto& b) { return a.first.offset < b.first.offset; });
+        out.insert(out.end(), parts.begin(), parts.end());
+    }
+    return out;
+}
+
 void CReadScheduler::readPiece(uint8_t* destination, int64_t offset, int64_t length)
 {
     if (m_deviceLost.load()) {
         std::memset(destination, 0, static_cast<size_t>(length));
-        m_unreadable += length;
+        addBad(offset, length);
         return;
     }
+    const Clock::time_point start = Clock::now();
     const IVolume::ReadResult r = m_volume->readOnce(offset, destination, static_cast<size_t>(length));
-    if (r.bytes >= length)
+    if (r.bytes >= length) {
+        notePace(length, nanosecondsSince(start), offset);
+        noteGood(offset + length - m_sector);
         return;
+    }
 
     if (r.error == 0) {
         // The volume ends before the length it had when it was opened (an
@@ -177,32 +315,234 @@ void CReadScheduler::readPiece(uint8_t* destination, int64_t offset, int64_t len
         // zeros. They count as unreadable, so that nobody takes the zeros
         // for the document.
         std::memset(destination + r.bytes, 0, static_cast<size_t>(length - r.bytes));
-        m_unreadable += length - r.bytes;
+        addBad(offset + r.bytes, length - r.bytes);
         return;
     }
-
-    // Re-read the failed stretch in small pieces so that readable sectors
-    // are kept and only unreadable ones turn to zeros.
     noteError(r.error);
-    int64_t done = std::max<int64_t>(0, r.bytes);
-    while (done < length) {
-        const int64_t piece = std::min<int64_t>(kRetryPiece - ((offset + done) % kRetryPiece), length - done);
-        uint8_t* out = destination + done;
+    // What the read gave before it failed is kept, to the last whole sector.
+    const int64_t got = std::max<int64_t>(0, r.bytes);
+    const int64_t at = std::max(offset, (offset + got) / m_sector * m_sector);
+    // A piece that fails at once right behind a bad stretch goes on with
+    // that stretch's run, as if it were one read.
+    bool continuing = false;
+    if (at == offset && offset >= m_sector) {
+        std::lock_guard<std::mutex> lock(m_rangesMutex);
+        continuing = m_unreadable.touches(offset - m_sector, m_sector);
+    }
+    readAround(destination, offset, length, at, continuing);
+}
+
+int64_t CReadScheduler::narrow(uint8_t* destination, int64_t offset, int64_t from, int64_t end)
+{
+    // Sector by sector near the failure, where the bad sector most likely
+    // is (a read fails a whole request of the device's, up to a few hundred
+    // KiB); larger reads beyond, and sector by sector again in one that fails.
+    int64_t at = from;
+    bool sectorsOnly = false;
+    // Each turn reads at least a sector or stops: bounded by `end`.
+    while (at < end) {
+        const int64_t want = (sectorsOnly || at - from < kSectorZone) ? m_sector : std::min(kTrimChunk, end - at);
+        const IVolume::ReadResult r = m_volume->readExact(at, destination + (at - offset), static_cast<size_t>(want));
+        if (r.bytes >= want) {
+            at += want;
+            continue;
+        }
+        if (r.error != 0)
+            noteError(r.error);
+        if (r.error == 0 || want == m_sector)
+            return at;
+        noteFailedRead();
+        if (m_deviceLost.load())
+            return at;
+        sectorsOnly = true;
+    }
+    return end;
+}
+
+void CReadScheduler::readAround(uint8_t* destination, int64_t offset, int64_t length, int64_t at, bool inRun)
+{
+    const int64_t end = offset + length;
+    if (at > offset)
+        noteGood(at - m_sector);
+    auto zero = [&](int64_t from, int64_t to) {
+        std::memset(destination + (from - offset), 0, static_cast<size_t>(to - from));
+    };
+    // In a run of bad sectors (the sector after a bad one fails too, or a
+    // read after a skip fails at once): skip ahead, further each time.
+    // Each turn moves `at` forward by at least a sector: bounded by the piece.
+    while (at < end) {
+        noteFailedRead();
         if (m_deviceLost.load()) {
-            std::memset(out, 0, static_cast<size_t>(length - done));
-            m_unreadable += length - done;
+            zero(at, end);
+            addBad(at, end - at);
             return;
         }
-        const IVolume::ReadResult p = m_volume->read(offset + done, out, static_cast<size_t>(piece));
-        if (p.bytes < piece) {
-            const int64_t got = std::max<int64_t>(0, p.bytes);
-            std::memset(out + got, 0, static_cast<size_t>(piece - got));
-            // A short piece without an error is a source cut since it was
-            // opened: gone all the same.
-            m_unreadable += piece - got;
-            if (p.error != 0)
-                noteError(p.error);
+        if (!inRun) {
+            // Down to the sector that fails, keeping every one before it, so
+            // that a lone bad sector costs its own 512 bytes and nothing of
+            // what lies around it goes missing from the scan.
+            const int64_t bad = narrow(destination, offset, at, end);
+            if (bad >= end)
+                return; // it read after all
+            const int64_t badEnd = std::min(end, bad + m_sector);
+            zero(bad, badEnd);
+            addBad(bad, badEnd - bad);
+            at = badEnd;
+            if (at >= end || m_deviceLost.load())
+                continue;
+            if (readSector(at, destination + (at - offset))) {
+                at += m_sector;
+            } else {
+                m_skip = kFirstSkip; // a new run
+                noteFailedRead();
+                const int64_t nextEnd = std::min(end, at + m_sector);
+                zero(at, nextEnd);
+                addBad(at, nextEnd - at);
+                at = nextEnd;
+                inRun = true;
+            }
         }
-        done += piece;
+        if (inRun && at < end) {
+            const int64_t skip = m_skip.load();
+            m_skip = std::min(kMaxSkip, skip * 2);
+            const int64_t skipEnd = std::min(end, (at + skip + m_sector - 1) / m_sector * m_sector);
+            zero(at, skipEnd);
+            addSkipped(at, skipEnd - at);
+            at = skipEnd;
+        }
+        if (at >= end)
+            return;
+        const IVolume::ReadResult r = m_volume->readOnce(at, destination + (at - offset), static_cast<size_t>(end - at));
+        if (r.bytes >= end - at) {
+            noteGood(end - m_sector);
+            if (inRun)
+                m_skip = kFirstSkip; // the run is over
+            return;
+        }
+        if (r.error == 0) {
+            zero(at + r.bytes, end);
+            addBad(at + r.bytes, end - at - r.bytes);
+            return;
+        }
+        noteError(r.error);
+        const int64_t good = std::max<int64_t>(0, r.bytes) / m_sector * m_sector;
+        if (good > 0) {
+            // Past the run: narrow the next failure again.
+            noteGood(at + good - m_sector);
+            inRun = false;
+            m_skip = kFirstSkip;
+        }
+        at += good;
     }
+}
+
+int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& keepGoing, const SectorSink& onRead)
+{
+    if (!m_volume)
+        return 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(0, budgetMs));
+    auto goOn = [&]() { return Clock::now() < deadline && (!keepGoing || keepGoing()) && !m_deviceLost.load(); };
+    const int64_t chunkCapacity = std::max<int64_t>(kTrimChunk, m_sector);
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(chunkCapacity)]);
+    int64_t recovered = 0;
+
+    // [offset, offset + length) read: off the lists, to the sink.
+    auto readable = [&](int64_t offset, int64_t length) {
+        {
+            std::lock_guard<std::mutex> lock(m_rangesMutex);
+            m_unreadable.remove(offset, length);
+            m_skipped.remove(offset, length);
+            m_untried.remove(offset, length);
+        }
+        recovered += length;
+        if (onRead)
+            onRead(offset, buffer.get(), length);
+    };
+    auto settle = [&](int64_t offset, int64_t length, bool untried) {
+        std::lock_guard<std::mutex> lock(m_rangesMutex);
+        m_skipped.remove(offset, length);
+        if (untried)
+            m_untried.add(offset, length);
+        else
+            m_untried.remove(offset, length);
+    };
+    // One read of [offset, offset + length) (at most a chunk), whole or not.
+    auto tryRead = [&](int64_t offset, int64_t length) {
+        const IVolume::ReadResult r = m_volume->readExact(offset, buffer.get(), static_cast<size_t>(length));
+        if (r.bytes >= length)
+            return true;
+        if (r.error != 0)
+            noteError(r.error);
+        ++m_failedReads;
+        return false;
+    };
+    // Reads from `from` towards `limit` (forward or back), sectors first and
+    // larger reads further away, a failed larger read again sector by
+    // sector; returns where the first failing sector lies, kNone when none
+    // failed, kOutOfTime when it had to stop.
+    constexpr int64_t kNone = -1;
+    constexpr int64_t kOutOfTime = -2;
+    auto trim = [&](int64_t from, int64_t limit, bool forward) {
+        int64_t pos = from; // forward: next byte to read; back: end of the next read
+        bool sectorsOnly = false;
+        while (forward ? pos < limit : pos > limit) {
+            if (!goOn())
+                return kOutOfTime;
+            const int64_t done = forward ? pos - from : from - pos;
+            const int64_t room = forward ? limit - pos : pos - limit;
+            const int64_t want = (sectorsOnly || done < kSectorZone) ? m_sector : std::min(chunkCapacity, room);
+            const int64_t start = forward ? pos : pos - want;
+            if (tryRead(start, want)) {
+                readable(start, want);
+                pos = forward ? pos + want : pos - want;
+                continue;
+            }
+            if (want == m_sector)
+                return start;
+            sectorsOnly = true;
+        }
+        return kNone;
+    };
+
+    // Narrowing first, for every skipped stretch: it costs about two failed
+    // reads each and settles most of the list.
+    CUnreadableRanges skipped;
+    {
+        std::lock_guard<std::mutex> lock(m_rangesMutex);
+        skipped = m_skipped;
+    }
+    for (const CUnreadableRanges::Range& r : skipped.ranges()) {
+        const int64_t first = trim(r.offset, r.end(), true);
+        if (first == kOutOfTime)
+            break;
+        if (first == kNone)
+            continue;
+        const int64_t last = trim(r.end(), first + m_sector, false);
+        if (last == kOutOfTime) {
+            // Out of time: the front is narrowed, the rest stays skipped.
+            settle(first, m_sector, false);
+            break;
+        }
+        const int64_t lastEnd = last == kNone ? first + m_sector : last + m_sector;
+        settle(first, lastEnd - first, false);
+        if (lastEnd - first > 2 * m_sector)
+            settle(first + m_sector, lastEnd - first - 2 * m_sector, true);
+    }
+    // Then each sector between the narrowed ends, as long as time allows.
+    CUnreadableRanges untried;
+    {
+        std::lock_guard<std::mutex> lock(m_rangesMutex);
+        untried = m_untried;
+    }
+    for (const CUnreadableRanges::Range& r : untried.ranges()) {
+        for (int64_t at = r.offset; at < r.end(); at += m_sector) {
+            if (!goOn())
+                return recovered;
+            if (tryRead(at, m_sector))
+                readable(at, m_sector);
+            else
+                settle(at, m_sector, false);
+        }
+    }
+    return recovered;
 }

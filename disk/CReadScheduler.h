@@ -1,6 +1,9 @@
 #pragma once
 
+#include "disk/CUnreadableRanges.h"
+
 #include <atomic>
+#include <functional>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -21,11 +24,24 @@ class IVolume;
 // move only forward. A stretch the page cache already holds involves no
 // disk at all: it is copied in pieces by several threads whatever the disk.
 //
-// Each piece is read as the single reader always did: a read error is
-// retried in 64 KiB pieces, readable pieces are kept and unreadable ones
-// become counted zeros; bytes a source no longer has (it became shorter
-// since it was opened) are counted zeros too; a device that has gone
-// (ENODEV, ENXIO) is remembered, and every later piece is zeros at once.
+// A failing disk is read good parts first, as careful imagers do: where a
+// read fails, the bytes it did give are kept and the failure is narrowed
+// down to the sector that fails (sector by sector past every cache), so a
+// lone bad sector costs its own bytes and nothing around it. Where the
+// sector after it fails too, the disk has a bad band: the reader skips
+// ahead (64 KiB, doubled for each failure in a row, back to 64 KiB after a
+// good read), so that the band costs a few failed reads instead of
+// thousands (a failing read on a dying disk takes up to seconds). The
+// stretches skipped read as zeros and are listed as unreadable, to be read
+// again by lastPass() once everything else is done: there each is narrowed
+// from both ends sector by sector down to the sectors that fail, and what
+// is left between is tried sector by sector, for as long as time allows.
+//
+// Bytes a source no longer has (it became shorter since it was opened) are
+// unreadable zeros too. A device that has gone (ENODEV, ENXIO), or one
+// whose every read fails and which no longer reads a sector it read before
+// (unplugged, or dead), is remembered as lost, and every later piece is
+// zeros at once.
 class CReadScheduler
 {
 public:
@@ -60,9 +76,42 @@ public:
     bool ascending() const { return m_ascending; }
     uint32_t pieceSize() const { return m_pieceSize; }
 
-    int64_t unreadableBytes() const { return m_unreadable.load(); }
+    // Bytes that could not be read (so far), and where they lie.
+    int64_t unreadableBytes() const;
+    CUnreadableRanges unreadableRanges() const;
+    // Bytes read far below the pace of the rest (a slow region of the disk).
+    int64_t slowBytes() const { return m_slow.load(); }
+    // Failed reads so far.
+    int64_t failedReads() const { return m_failedReads.load(); }
     bool deviceLost() const { return m_deviceLost.load(); }
     int lastError() const { return m_lastError.load(); }
+
+    // Lists [offset, offset + length) as unreadable for now, to be read
+    // again by lastPass() (a stretch that turned to zeros elsewhere, or one
+    // a map file says was never read).
+    void markPending(int64_t offset, int64_t length);
+    // Lists [offset, offset + length) as bad sectors: never read again.
+    void markBad(int64_t offset, int64_t length) { addBad(offset, length); }
+
+    // Reads again what the first reads skipped, as described above, until
+    // nothing is left, `budgetMs` has passed, `keepGoing` says no or the
+    // device is lost; the sectors it reads are taken off the unreadable
+    // list and handed to `onRead` (on this thread) where one is given.
+    // Returns the bytes it recovered.
+    using SectorSink = std::function<void(int64_t offset, const uint8_t* data, int64_t length)>;
+    int64_t lastPass(int64_t budgetMs, const std::function<bool()>& keepGoing = {}, const SectorSink& onRead = {});
+
+    // Which stretches of the unreadable list are settled: bad (a sector
+    // that failed on its own), not yet narrowed (skipped), or narrowed at
+    // both ends but not tried inside.
+    enum class State { Bad, Skipped, Untried };
+    std::vector<std::pair<CUnreadableRanges::Range, State>> states() const;
+
+    static constexpr int64_t kFirstSkip = 64 * 1024;
+    static constexpr int64_t kMaxSkip = 64 * 1024 * 1024;
+    // Failed reads in a row after which a sector read before is read again
+    // to tell a bad band from a disk that has gone.
+    static constexpr int kProbeAfterFailures = 8;
 
 private:
     struct Job
@@ -81,14 +130,45 @@ private:
     // Takes pieces of the current job until none is left.
     void drain(Job& job);
     void readPiece(uint8_t* destination, int64_t offset, int64_t length);
+    // The rest of a piece whose read failed at `at`.
+    // `inRun`: the failure continues a run of bad sectors just before.
+    void readAround(uint8_t* destination, int64_t offset, int64_t length, int64_t at, bool inRun);
+    // Reads [from, end) into place (`destination` shows the volume from
+    // `offset`) up to the first sector that fails; returns where that lies,
+    // `end` when none did.
+    int64_t narrow(uint8_t* destination, int64_t offset, int64_t from, int64_t end);
     void noteError(int error);
+    void noteGood(int64_t sectorOffset);
+    void notePace(int64_t bytes, int64_t nanoseconds, int64_t offset);
+    // Counts a failed read; after kProbeAfterFailures in a row, reads a
+    // sector that read before and takes the device as lost if it fails.
+    void noteFailedRead();
+    void addBad(int64_t offset, int64_t length);
+    void addSkipped(int64_t offset, int64_t length);
+    // Reads one sector past every cache; false when it fails.
+    bool readSector(int64_t offset, uint8_t* out);
 
     IVolume* m_volume;
     int m_streams;
     bool m_ascending;
     uint32_t m_pieceSize;
 
-    std::atomic<int64_t> m_unreadable{0};
+    int64_t m_sector = 512;
+    int64_t m_volumeLength = 0;
+    // The unreadable list, and which of its parts are not yet narrowed
+    // (skipped) or narrowed only at their ends (untried); the rest of it is
+    // bad sectors.
+    mutable std::mutex m_rangesMutex;
+    CUnreadableRanges m_unreadable;
+    CUnreadableRanges m_skipped;
+    CUnreadableRanges m_untried;
+    std::atomic<int64_t> m_skip{kFirstSkip};
+    std::atomic<int> m_failuresInRow{0};
+    std::atomic<int64_t> m_failedReads{0};
+    std::atomic<int64_t> m_lastGood{-1};
+    std::atomic<int64_t> m_slow{0};
+    // Nanoseconds per MiB of the reads so far (a running mean), 0 unknown.
+    std::atomic<int64_t> m_pace{0};
     std::atomic<bool> m_deviceLost{false};
     std::atomic<int> m_lastError{0};
 

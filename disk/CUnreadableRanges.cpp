@@ -36,6 +36,28 @@ void CUnreadableRanges::add(int64_t offset, int64_t length)
     m_ranges.insert(first, Range{start, end - start});
 }
 
+void CUnreadableRanges::remove(int64_t offset, int64_t length)
+{
+    if (length <= 0 || offset < 0)
+        return;
+    const int64_t end = offset > std::numeric_limits<int64_t>::max() - length ? std::numeric_limits<int64_t>::max()
+                                                                               : offset + length;
+    int i = firstEndingAfter(offset);
+    // Each turn drops a range or cuts the last one touched: bounded.
+    while (i < m_ranges.size() && m_ranges[i].offset < end) {
+        const Range r = m_ranges[i];
+        QVector<Range> left;
+        if (r.offset < offset)
+            left.append(Range{r.offset, offset - r.offset});
+        if (r.end() > end)
+            left.append(Range{end, r.end() - end});
+        m_ranges.remove(i);
+        for (int k = 0; k < left.size(); ++k)
+            m_ranges.insert(i + k, left[k]);
+        i += left.size();
+    }
+}
+
 void CUnreadableRanges::add(const CUnreadableRanges& other)
 {
     for (const Range& r : other.m_ranges)

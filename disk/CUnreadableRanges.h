@@ -25,6 +25,9 @@ public:
     // ignored, one that would pass the end of int64_t is cut there.
     void add(int64_t offset, int64_t length);
     void add(const CUnreadableRanges& other);
+    // Takes [offset, offset + length) off (read after all), cutting the
+    // ranges it overlaps.
+    void remove(int64_t offset, int64_t length);
     void clear() { m_ranges.clear(); }
 
     bool isEmpty() const { return m_ranges.isEmpty(); }

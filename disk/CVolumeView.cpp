@@ -15,15 +15,20 @@ CVolumeView::CVolumeView(std::shared_ptr<IVolume> base, int64_t offset, int64_t 
 
 IVolume::ReadResult CVolumeView::read(int64_t offset, void* buffer, size_t length)
 {
-    return forward(offset, buffer, length, false);
+    return forward(offset, buffer, length, Way::Read);
 }
 
 IVolume::ReadResult CVolumeView::readOnce(int64_t offset, void* buffer, size_t length)
 {
-    return forward(offset, buffer, length, true);
+    return forward(offset, buffer, length, Way::Once);
 }
 
-IVolume::ReadResult CVolumeView::forward(int64_t offset, void* buffer, size_t length, bool once)
+IVolume::ReadResult CVolumeView::readExact(int64_t offset, void* buffer, size_t length)
+{
+    return forward(offset, buffer, length, Way::Exact);
+}
+
+IVolume::ReadResult CVolumeView::forward(int64_t offset, void* buffer, size_t length, Way way)
 {
     ReadResult result;
     if (offset < 0) {
@@ -34,7 +39,15 @@ IVolume::ReadResult CVolumeView::forward(int64_t offset, void* buffer, size_t le
         return result;
     const int64_t room = m_length - offset;
     const size_t wanted = static_cast<uint64_t>(room) < length ? static_cast<size_t>(room) : length;
-    return once ? m_base->readOnce(m_offset + offset, buffer, wanted) : m_base->read(m_offset + offset, buffer, wanted);
+    switch (way) {
+    case Way::Once:
+        return m_base->readOnce(m_offset + offset, buffer, wanted);
+    case Way::Exact:
+        return m_base->readExact(m_offset + offset, buffer, wanted);
+    case Way::Read:
+        break;
+    }
+    return m_base->read(m_offset + offset, buffer, wanted);
 }
 
 bool CVolumeView::cached(int64_t offset, int64_t length) const

@@ -18,6 +18,8 @@ public:
 
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
     ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
+    ReadResult readExact(int64_t offset, void* buffer, size_t length) override;
+    int sectorSize() const override { return m_base ? m_base->sectorSize() : 512; }
     int64_t length() const override { return m_length; }
     bool rotational() const override { return m_base && m_base->rotational(); }
     bool cached(int64_t offset, int64_t length) const override;
@@ -26,7 +28,8 @@ public:
     int64_t offset() const { return m_offset; }
 
 private:
-    ReadResult forward(int64_t offset, void* buffer, size_t length, bool once);
+    enum class Way { Read, Once, Exact };
+    ReadResult forward(int64_t offset, void* buffer, size_t length, Way way);
 
     std::shared_ptr<IVolume> m_base;
     int64_t m_offset = 0;

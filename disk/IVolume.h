@@ -39,6 +39,19 @@ public:
         return read(offset, buffer, length);
     }
 
+    // The same read, past every cache, for narrowing a failed read down to
+    // the sectors that fail: a read through the page cache fails a whole
+    // page (eight 512-byte sectors) for one bad sector. `offset` and
+    // `length` on the sectorSize() grid.
+    virtual ReadResult readExact(int64_t offset, void* buffer, size_t length)
+    {
+        return read(offset, buffer, length);
+    }
+
+    // The smallest unit the source reads or fails (the device's logical
+    // sector).
+    virtual int sectorSize() const { return 512; }
+
     // Whether the page cache holds [offset, offset + length), as far as a
     // sample of its pages tells: such a stretch is read from memory, so the
     // order of its reads does not matter even on a rotational disk.

@@ -837,9 +837,14 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
                                                                : int(CFileTypeCatalogue::NotWanted);
         if (CDocumentSignature::kindMatters(byName, CFileTypeCatalogue::family(byContent)) && want > first) {
             // The family is known; more of the first cluster tells the kind.
+            const int byFamily = byContent;
             r = m_volume->read(extents.front().offset, m_probe.data(),
                                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), extents.front().length)));
-            byContent = CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(std::max<int64_t>(r.bytes, 0)));
+            // A bad sector further on in the cluster (the read fails as a
+            // whole): the first sector's word stands.
+            byContent = r.bytes >= static_cast<int64_t>(first)
+                ? CDocumentSignature::typeCodeOf(m_probe.data(), static_cast<size_t>(r.bytes))
+                : byFamily;
         }
         typeCode = CDocumentSignature::typeOfNamedFile(byName, byContent);
     }

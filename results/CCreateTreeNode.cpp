@@ -1,5 +1,7 @@
 #include "results/CCreateTreeNode.h"
 
+#include "scan/CUnreadableDocument.h"
+
 #include "results/CFileClassfy.h"
 #include "results/ICopyFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -133,7 +135,9 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
             if (isDuplicate(r.node) || m_carvedStarts.contains(r.node.byteOffset())
                 || m_entryStarts.contains(r.node.byteOffset()))
                 continue;
-            m_carvedStarts.insert(r.node.byteOffset(), addItemOnly(r.node));
+            CFileNode node = r.node;
+            CUnreadableDocument::mark(node, m_unreadable, &node.details);
+            m_carvedStarts.insert(r.node.byteOffset(), addItemOnly(node));
             ++applied;
             continue;
         }
@@ -150,15 +154,36 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
             record.size = size;
             record.sizeText = CFileTypeCatalogue::sizeText(size);
             record.details = r.details;
+            CUnreadableDocument::mark(record, m_unreadable, &record.details);
             item->setRecord(record);
             ++applied;
             continue;
         }
-        item->setDetails(r.details);
+        CDocumentDetails details = r.details;
+        CUnreadableDocument::mark(item->record(), m_unreadable, &details);
+        item->setDetails(details);
         ++applied;
     }
     if (applied > 0)
         emit detailsChanged(applied);
+}
+
+void CCreateTreeNode::markUnreadable(const CUnreadableRanges& unreadable)
+{
+    m_unreadable = unreadable;
+    if (unreadable.isEmpty())
+        return;
+    int marked = 0;
+    for (INode* node : m_allFiles) {
+        auto* item = static_cast<CFileNodeItem*>(node);
+        CDocumentDetails details = item->record().details;
+        if (CUnreadableDocument::mark(item->record(), m_unreadable, &details)) {
+            item->setDetails(details);
+            ++marked;
+        }
+    }
+    if (marked > 0)
+        emit detailsChanged(marked);
 }
 
 CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)

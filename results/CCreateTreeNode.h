@@ -1,6 +1,7 @@
 #pragma once
 
 #include "details/CDetailsWorker.h"
+#include "disk/CUnreadableRanges.h"
 #include "results/CFileNodeItem.h"
 #include "scan/CFileNode.h"
 
@@ -94,6 +95,12 @@ public:
     // Whether a carved record is a live file's document (see the .cpp).
     bool isDuplicate(const CFileNode& record) const;
 
+    // The scan's unreadable stretches (source offsets): every document over
+    // one is damaged from now on, with the places in its reason, whatever
+    // its details say, now or when they come. Emits detailsChanged.
+    void markUnreadable(const CUnreadableRanges& unreadable);
+    const CUnreadableRanges& unreadable() const { return m_unreadable; }
+
     // The file item a details ticket stands for (null once the item's
     // record was replaced by one with another layout).
     CFileNodeItem* itemOfTicket(quint64 ticket) const { return m_tickets.value(ticket, nullptr); }
@@ -139,6 +146,7 @@ private:
     QHash<quint64, CFileNodeItem*> m_carvedStarts;
     // Details tickets of the file items, and the next ticket.
     QHash<quint64, CFileNodeItem*> m_tickets;
+    CUnreadableRanges m_unreadable;
     QHash<const CFileNodeItem*, quint64> m_ticketOf;
     quint64 m_nextTicket = 1;
     void listForDetails(CFileNodeItem* item);

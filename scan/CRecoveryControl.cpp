@@ -256,6 +256,12 @@ bool CRecoveryControl::beginScan(std::shared_ptr<IVolume> volume, const QString&
     // keeps it whole.
     m_allocation = std::make_shared<CAllocationMapSet>();
     m_carvedInUse = 0;
+    m_unreadable = 0;
+    m_slow = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_passesMutex);
+        m_unreadableRanges.clear();
+    }
     m_unusedOnly = false;
     m_bytesToRead = 0;
     m_running = true;
@@ -311,6 +317,12 @@ void CRecoveryControl::stopScan()
             m_fat32Scanner->stop();
     }
     m_running = false;
+}
+
+CUnreadableRanges CRecoveryControl::unreadableRanges() const
+{
+    std::lock_guard<std::mutex> lock(m_passesMutex);
+    return m_unreadableRanges;
 }
 
 std::shared_ptr<const IAllocationMap> CRecoveryControl::allocationMap() const
@@ -789,6 +801,8 @@ void CRecoveryControl::run()
                 if (carveError)
                     std::rethrow_exception(carveError);
                 bytesDone = std::min(bytesToRead, bytesDone + std::min<int64_t>(piece.length, volumeLength - piece.offset));
+                m_unreadable = reader.unreadableBytes();
+                m_slow = reader.scheduler().slowBytes();
                 piece = next;
                 if (!m_running) {
                     stopped = true;
@@ -801,9 +815,18 @@ void CRecoveryControl::run()
         } catch (...) {
             failure = QCoreApplication::translate("CRecoveryControl", "the scan of %1 stopped on an internal error.").arg(m_volume->name());
         }
+        // What the first reads skipped is read again now that everything
+        // readable has been read, for as long as the budget allows: the
+        // list that remains is the bad sectors themselves.
+        if (!stopped && failure.isEmpty() && !reader.deviceLost() && reader.unreadableBytes() > 0)
+            reader.lastPass(m_lastPassBudgetMs, [this]() { return m_running.load(); });
         reader.endSequential();
         unreadable = reader.unreadableBytes();
         m_unreadable = unreadable;
+        {
+            std::lock_guard<std::mutex> lock(m_passesMutex);
+            m_unreadableRanges = reader.unreadableRanges();
+        }
 
         if (stopped) {
             settleCuts(false);

@@ -2,6 +2,7 @@
 
 #include "disk/CFileVolume.h"
 #include "disk/CPartitionInfo.h"
+#include "disk/CUnreadableRanges.h"
 #include "scan/CNotifyFileNode.h"
 #include "scan/CScanJournal.h"
 
@@ -163,7 +164,18 @@ public:
 
     // Bytes inside the volume that could not be read (zero-filled instead),
     // known once the worker has finished.
+    // While the scan runs, what could not be read so far.
     int64_t unreadableBytes() const { return m_unreadable.load(); }
+    // Where the unreadable bytes lie, in source offsets, known once the
+    // worker has finished: the bad sectors, and what the last pass had no
+    // time left to narrow.
+    CUnreadableRanges unreadableRanges() const;
+    // Bytes read far below the disk's pace so far (a slow region).
+    int64_t slowBytes() const { return m_slow.load(); }
+    // How long the last pass may spend on what the first reads skipped.
+    // Before beginScan().
+    void setLastPassBudget(int64_t milliseconds) { m_lastPassBudgetMs = milliseconds; }
+    static constexpr int64_t kDefaultLastPassBudgetMs = 60 * 1000;
 
     // Which bytes of the source the file systems mark in use, in source
     // offsets; made by the file-system pass (empty when none ran or none
@@ -240,6 +252,9 @@ private:
     std::atomic<int> m_activePass{-1};
     std::mutex m_passMutex;
     std::atomic<int64_t> m_unreadable{0};
+    std::atomic<int64_t> m_slow{0};
+    int64_t m_lastPassBudgetMs = kDefaultLastPassBudgetMs;
+    CUnreadableRanges m_unreadableRanges; // under m_passesMutex
     bool m_wholeVolume = false;
     std::atomic<bool> m_unusedOnly{false};
     std::atomic<int64_t> m_bytesToRead{0};

@@ -796,6 +796,21 @@
     </message>
 </context>
 <context>
+    <name>CUnreadableDocument</name>
+    <message>
+        <source>bytes %1 to %2</source>
+        <translation>bytes %1 to %2</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at %1</source>
+        <translation>unreadable sectors at %1</translation>
+    </message>
+    <message>
+        <source> and %1 more places</source>
+        <translation> and %1 more places</translation>
+    </message>
+</context>
+<context>
     <name>CZipDetailsReader</name>
     <message>
         <source>member %1 has no local header where the directory puts it</source>
@@ -1143,6 +1158,14 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>预览 - %1</source>
         <translation>Preview - %1</translation>
+    </message>
+    <message>
+        <source>  无法读取 %1</source>
+        <translation>  %1 unreadable</translation>
+    </message>
+    <message>
+        <source>  读取缓慢 %1</source>
+        <translation>  %1 read slowly</translation>
     </message>
 </context>
 <context>

@@ -796,6 +796,21 @@
     </message>
 </context>
 <context>
+    <name>CUnreadableDocument</name>
+    <message>
+        <source>bytes %1 to %2</source>
+        <translation>字节 %1 至 %2</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at %1</source>
+        <translation>无法读取的扇区位于 %1</translation>
+    </message>
+    <message>
+        <source> and %1 more places</source>
+        <translation>，另有 %1 处</translation>
+    </message>
+</context>
+<context>
     <name>CZipDetailsReader</name>
     <message>
         <source>member %1 has no local header where the directory puts it</source>
@@ -1143,6 +1158,14 @@
     <message>
         <source>预览 - %1</source>
         <translation>预览 - %1</translation>
+    </message>
+    <message>
+        <source>  无法读取 %1</source>
+        <translation>  无法读取 %1</translation>
+    </message>
+    <message>
+        <source>  读取缓慢 %1</source>
+        <translation>  读取缓慢 %1</translation>
     </message>
 </context>
 <context>

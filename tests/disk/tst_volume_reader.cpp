@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -67,6 +68,33 @@ struct ReadLog
         }
         return at == from + length;
     }
+};
+
+// A volume whose every read fails with EIO once `gone` is set, as a disk
+// unplugged under a scan.
+class FailingAfterHook : public IVolume
+{
+public:
+    FailingAfterHook(CMemoryVolume& base, std::atomic<bool>& gone)
+        : m_base(base)
+        , m_gone(gone)
+    {
+    }
+    ReadResult read(int64_t offset, void* buffer, size_t length) override
+    {
+        ReadResult r = m_base.read(offset, buffer, length);
+        if (m_gone.load()) {
+            r.bytes = 0;
+            r.error = EIO;
+        }
+        return r;
+    }
+    int64_t length() const override { return m_base.length(); }
+    QString name() const override { return m_base.name(); }
+
+private:
+    CMemoryVolume& m_base;
+    std::atomic<bool>& m_gone;
 };
 
 } // namespace
@@ -161,33 +189,132 @@ private slots:
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.pointer())), QByteArray("beyond four gigabytes"));
     }
 
-    void readErrorsBecomeCountedZeros()
+    // A lone bad sector costs its own 512 bytes at once: the window holds
+    // every other byte of the disk, and no stale byte of an earlier window.
+    void loneBadSectorCostsItsOwnBytes()
     {
         const quint32 w = 256 * 1024;
         const QByteArray bytes = patterned(2 * w);
         CMemoryVolume volume(bytes);
-        // A bad stretch in the second window.
-        const qint64 badAt = w + 70000, badLength = 1000;
-        volume.failRange(badAt, badLength, EIO);
+        const qint64 badAt = w + 70000;
+        volume.failRange(badAt, 10, EIO);
         CDiskMappingPointer r(&volume, 0, w);
         r.beginSequential();
-        // Fill the second half with the first window's bytes first, then
-        // make sure none of them survive into the failed range.
+        // Fill the second half with the first window's bytes first.
         r.nextWindow();
         QCOMPARE(r.lastError(), EIO);
         QVERIFY(!r.deviceLost());
-        const uint8_t* p = r.pointer();
-        // Bytes before the failure were read; from it to the end of its
-        // 64 KiB retry piece nothing could be, the rest was read again.
-        const qint64 pieceEnd = (badAt / CDiskMappingPointer::kRetryPiece + 1) * CDiskMappingPointer::kRetryPiece;
+        const qint64 sector = badAt / 512 * 512;
+        QCOMPARE(r.unreadableRanges().ranges(), QVector<CUnreadableRanges::Range>({{sector, 512}}));
         for (qint64 i = 0; i < w; ++i) {
             const qint64 at = w + i;
-            const bool lost = at >= badAt && at < pieceEnd;
+            const bool lost = at >= sector && at < sector + 512;
             const uint8_t expected = lost ? 0 : static_cast<uint8_t>(bytes[static_cast<int>(at)]);
-            if (p[i] != expected)
-                QFAIL(qPrintable(QStringLiteral("byte %1 is %2, expected %3").arg(at).arg(p[i]).arg(expected)));
+            if (r.pointer()[i] != expected)
+                QFAIL(qPrintable(QStringLiteral("byte %1 is %2, expected %3").arg(at).arg(r.pointer()[i]).arg(expected)));
         }
-        QCOMPARE(r.unreadableBytes(), pieceEnd - badAt);
+    }
+
+    // Scattered bad sectors, a bad band and a source cut short, read by
+    // several reads in flight: every byte outside the unreadable list is the
+    // disk's, every byte inside it a zero; a band costs a few failed reads,
+    // not one per 64 KiB; the last pass leaves exactly the failing sectors
+    // and hands over what it read.
+    void failingSectorsAreSkippedThenNarrowed()
+    {
+        const qint64 piece = 1024 * 1024;
+        const qint64 size = 24 * piece;
+        const QByteArray bytes = patterned(static_cast<int>(size));
+        CMemoryVolume volume(bytes);
+        CUnreadableRanges failing; // in sectors
+        auto fail = [&](qint64 at, qint64 length) {
+            volume.failRange(at, length, EIO);
+            failing.add(at / 512 * 512, (at + length + 511) / 512 * 512 - at / 512 * 512);
+        };
+        fail(piece + 1000, 10);
+        fail(piece + 3000, 1);         // a second one close behind
+        fail(3 * piece + 65536, 512);  // on a skip's edge
+        fail(5 * piece - 100, 200);    // across two pieces
+        fail(9 * piece + 512 * 7, 1);
+        fail(9 * piece + 200 * 1024, 1);
+        fail(12 * piece + 4096, 8 * piece); // a band over several pieces
+        volume.cutAt(23 * piece + 4096);
+        failing.add(23 * piece + 4096, piece - 4096);
+
+        std::atomic<int> failedReads{0};
+        volume.setReadHook([&](int64_t offset, size_t length) {
+            if (failing.touches(offset, static_cast<int64_t>(length)) && offset < 23 * piece)
+                ++failedReads;
+        });
+        CReadScheduler reader(&volume, 4, false, static_cast<uint32_t>(piece));
+        QByteArray out(bytes.size(), '\x55');
+        reader.read(reinterpret_cast<uint8_t*>(out.data()), 0, bytes.size());
+        const CUnreadableRanges first = reader.unreadableRanges();
+        for (const CUnreadableRanges::Range& r : failing.ranges())
+            QCOMPARE(first.within(r.offset, r.length), QVector<CUnreadableRanges::Range>({r}));
+        QCOMPARE(reader.unreadableBytes(), first.totalBytes());
+        for (qint64 at = 0; at < size; ++at) {
+            const char expected = first.touches(at, 1) ? '\0' : bytes[static_cast<int>(at)];
+            if (out[static_cast<int>(at)] != expected)
+                QFAIL(qPrintable(QStringLiteral("byte %1").arg(at)));
+        }
+        // 128 failed reads were the cost of the band in 64 KiB retries.
+        QVERIFY2(failedReads.load() < 40, qPrintable(QString::number(failedReads.load())));
+        QCOMPARE(reader.lastError(), EIO);
+        QVERIFY(!reader.deviceLost());
+
+        QByteArray again = out;
+        const qint64 recovered = reader.lastPass(60000, {}, [&](int64_t offset, const uint8_t* data, int64_t length) {
+            std::memcpy(again.data() + offset, data, static_cast<size_t>(length));
+        });
+        QCOMPARE(reader.unreadableRanges(), failing);
+        QCOMPARE(recovered, first.totalBytes() - failing.totalBytes());
+        for (const CUnreadableRanges::Range& r : first.ranges())
+            for (qint64 at = r.offset; at < r.end(); ++at)
+                if (again[static_cast<int>(at)] != (failing.touches(at, 1) ? '\0' : bytes[static_cast<int>(at)]))
+                    QFAIL(qPrintable(QStringLiteral("last pass byte %1").arg(at)));
+        for (const auto& s : reader.states())
+            QVERIFY(s.second == CReadScheduler::State::Bad);
+
+        // With no time left the list stays as the first reads left it.
+        CReadScheduler hurried(&volume, 4, false, static_cast<uint32_t>(piece));
+        hurried.read(reinterpret_cast<uint8_t*>(out.data()), 0, bytes.size());
+        const CUnreadableRanges before = hurried.unreadableRanges();
+        QCOMPARE(hurried.lastPass(0), qint64(0));
+        QCOMPARE(hurried.unreadableRanges(), before);
+    }
+
+    // A disk that is unplugged mid-scan fails every read with EIO (not
+    // ENODEV): after a few failures in a row the reader reads a sector it
+    // read before, and that failing too, takes the disk as gone instead of
+    // skipping through the rest of it. A bad band does not.
+    void everyReadFailingIsADiskGone()
+    {
+        const quint32 w = 1024 * 1024;
+        const QByteArray bytes = patterned(static_cast<int>(64 * w));
+        for (const bool vanishes : {true, false}) {
+            CMemoryVolume volume(bytes);
+            std::atomic<int> reads{0};
+            std::atomic<bool> gone{false};
+            if (vanishes)
+                volume.setReadHook([&](int64_t, size_t) {
+                    if (++reads > 6)
+                        gone = true;
+                });
+            else
+                volume.failRange(8 * w, 40 * w, EIO);
+            FailingAfterHook failing(volume, gone);
+            CDiskMappingPointer r(&failing, 0, w);
+            r.beginSequential();
+            for (int i = 0; i < 64 && !r.deviceLost(); ++i)
+                r.nextWindow();
+            QCOMPARE(r.deviceLost(), vanishes);
+            if (vanishes)
+                QVERIFY2(r.scheduler().failedReads() <= 2 * CReadScheduler::kProbeAfterFailures,
+                         qPrintable(QString::number(r.scheduler().failedReads())));
+            else
+                QCOMPARE(r.unreadableBytes(), qint64(40 * w));
+        }
     }
 
     void vanishedDeviceIsReported()
@@ -243,38 +370,9 @@ private slots:
 
     void failuresInReadsInFlightStayTheirs()
     {
-        // Bad stretches in several pieces read at once, and a source cut
-        // since it was opened: readable bytes are kept, the rest is
-        // counted zeros, whichever read met the trouble.
         const qint64 piece = 256 * 1024;
         const QByteArray bytes = patterned(static_cast<int>(8 * piece));
-        CMemoryVolume volume(bytes);
-        volume.failRange(piece + 1000, 10, EIO);
-        volume.failRange(3 * piece + 65536, 3 * 65536 + 7, EIO);
-        volume.failRange(5 * piece - 100, 200, EIO); // across two pieces
-        volume.cutAt(7 * piece + 4096);
-        CReadScheduler reader(&volume, 4, false, static_cast<uint32_t>(piece));
         QByteArray out(bytes.size(), '\x55');
-        reader.read(reinterpret_cast<uint8_t*>(out.data()), 0, bytes.size());
-
-        auto lost = [&](qint64 at) {
-            const qint64 r = CReadScheduler::kRetryPiece;
-            return (at >= piece + 1000 && at < piece + r) // the rest of its 64 KiB retry piece
-                || (at >= 3 * piece + 65536 && at < 3 * piece + 5 * 65536)
-                || (at >= 5 * piece - 100 && at < 5 * piece + 65536)
-                || at >= 7 * piece + 4096;
-        };
-        qint64 zeros = 0;
-        for (qint64 at = 0; at < bytes.size(); ++at) {
-            const char expected = lost(at) ? '\0' : bytes[static_cast<int>(at)];
-            if (out[static_cast<int>(at)] != expected)
-                QFAIL(qPrintable(QStringLiteral("byte %1").arg(at)));
-            zeros += lost(at);
-        }
-        QCOMPARE(reader.unreadableBytes(), zeros);
-        QCOMPARE(reader.lastError(), EIO);
-        QVERIFY(!reader.deviceLost());
-
         // A device that goes in one read in flight is remembered, and its
         // lost stretch is counted; what other reads had is kept.
         CMemoryVolume going(bytes);
