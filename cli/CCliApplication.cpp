@@ -1,6 +1,7 @@
 #include "cli/CCliApplication.h"
 
 #include "cli/CDocumentJson.h"
+#include "cli/CImageCommand.h"
 #include "cli/CListCommand.h"
 #include "cli/CPreviewCommand.h"
 #include "cli/CRecoverCommand.h"
@@ -41,6 +42,7 @@ struct ScanOptions
     bool json = false;
     bool resume = false;
     bool whole = false;
+    QString map;
     QString error;
 };
 
@@ -57,6 +59,12 @@ ScanOptions parseScanOptions(const QStringList& args)
             o.resume = true;
         } else if (a == QLatin1String("--whole")) {
             o.whole = true;
+        } else if (a == QLatin1String("--map")) {
+            if (i + 1 >= args.size()) {
+                o.error = QStringLiteral("--map needs a ddrescue map file");
+                return o;
+            }
+            o.map = args[++i];
         } else if (a == QLatin1String("--fs") || a.startsWith(QLatin1String("--fs="))) {
             QString value;
             if (a == QLatin1String("--fs")) {
@@ -142,8 +150,11 @@ QString summaryOf(const CScanSession& session, double seconds, double rate)
         text += QStringLiteral("ext4: deleted files can be found by their content only, without their original "
                                "names.\n");
     if (session.unreadableBytes() > 0)
-        text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros.\n")
-                    .arg(session.unreadableBytes());
+        text += QStringLiteral("Warning: %1 byte(s) could not be read and were taken as zeros (%2 unreadable "
+                               "stretch(es)); documents over them are marked damaged. The disk is failing: image it "
+                               "first (tamsel-cli image SOURCE OUT.img) and work on the image.\n")
+                    .arg(session.unreadableBytes())
+                    .arg(session.unreadableRanges().ranges().size());
     return text;
 }
 
@@ -210,7 +221,7 @@ QString CCliApplication::usage()
         "\n"
         "Commands:\n"
         "  scan SOURCE [--fs auto|NTFS|FAT32|exFAT|EXT4|none] [--tsv | --json] [--resume]\n"
-        "       [--whole]\n"
+        "       [--whole] [--map FILE.map]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector (on a whole disk, that of each\n"
         "      partition of its MBR or GPT), so that documents that live files still own\n"
@@ -229,8 +240,11 @@ QString CCliApplication::usage()
         "      $XDG_DATA_HOME/tamsel/scans/. --resume goes on from the scan saved for\n"
         "      SOURCE, or lists a finished one again without scanning, always the way it\n"
         "      was made: --fs and --whole left out follow the saved scan, and either given\n"
-        "      differently refuses it (exit status 2).\n")
-        + CRecoverCommand::usage() + CPreviewCommand::usage() + CListCommand::usage()
+        "      differently refuses it (exit status 2).\n"
+        "      An image made from a failing disk is scanned with its ddrescue map (--map, or\n"
+        "      the .map file beside the image): the stretches the map says were not read are\n"
+        "      unreadable, and the documents over them are damaged.\n")
+        + CRecoverCommand::usage() + CPreviewCommand::usage() + CListCommand::usage() + CImageCommand::usage()
         + QStringLiteral(
             "\n"
             "Raw access to a disk needs root or membership of the 'disk' group.\n"
@@ -281,6 +295,8 @@ int CCliApplication::execute(const QStringList& arguments)
         return CListCommand().run(rest);
     if (command == QLatin1String("preview"))
         return CPreviewCommand().run(rest);
+    if (command == QLatin1String("image"))
+        return CImageCommand().run(rest);
     printErr(QStringLiteral("tamsel-cli: unknown command '%1'\n\n").arg(command) + usage());
     return ExitUsage;
 }
@@ -301,6 +317,7 @@ int CCliApplication::scanCommand(const QStringList& arguments)
     // the TSV do not wait for them.
     session.setReadDetails(options.json);
     session.setWholeVolume(options.whole);
+    session.setMapFile(options.map);
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
     if (outcome == CScanSession::Outcome::OpenFailed) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));

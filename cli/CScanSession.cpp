@@ -1,5 +1,12 @@
 #include "cli/CScanSession.h"
 
+#include "disk/CDdrescueMap.h"
+#include "disk/CKnownBadVolume.h"
+#include "disk/CVolumeImager.h"
+
+#include <QFile>
+#include <QFileInfo>
+
 #include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
 #include "cli/CTextAuthAgent.h"
@@ -96,7 +103,44 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         m_failure = error.reason;
         return Outcome::OpenFailed;
     }
+    const bool imageFile = !opened->isBlockDevice();
     m_volume = std::shared_ptr<IVolume>(std::move(opened));
+    // Identified as the image itself, map or not.
+    const CScanJournal::Identity identity = CScanJournal::identify(*m_volume);
+
+    m_usedMap.clear();
+    QString mapPath = m_mapFile;
+    if (mapPath.isEmpty() && imageFile) {
+        for (const QString& beside : {CVolumeImager::mapBeside(source), source + QStringLiteral(".map")}) {
+            if (beside != source && QFileInfo(beside).isFile()) {
+                mapPath = beside;
+                break;
+            }
+        }
+    }
+    if (!mapPath.isEmpty()) {
+        QFile file(mapPath);
+        CDdrescueMap map;
+        QString why;
+        if (!file.open(QIODevice::ReadOnly)) {
+            m_failure = QStringLiteral("cannot read the map file %1: %2.").arg(mapPath, file.errorString());
+            return Outcome::OpenFailed;
+        }
+        if (!CDdrescueMap::parse(file.read(64 * 1024 * 1024), &map, &why)) {
+            m_failure = QStringLiteral("%1 is not a ddrescue map file (%2).").arg(mapPath, why);
+            return Outcome::OpenFailed;
+        }
+        m_usedMap = mapPath;
+        std::fprintf(stderr, "tamsel-cli: reading %s with the map %s: %lld byte(s) it says were not read are "
+                             "unreadable.\n",
+                     source.toUtf8().constData(), mapPath.toUtf8().constData(),
+                     static_cast<long long>(map.unread().totalBytes()));
+        // Past the map's end nothing was read either.
+        CUnreadableRanges unread = map.unread();
+        if (map.extent() < m_volume->length())
+            unread.add(map.extent(), m_volume->length() - map.extent());
+        m_volume = std::make_shared<CKnownBadVolume>(m_volume, unread);
+    }
 
     // "auto" is the worker's: it reads the boot sector, or the partition
     // table and each partition's boot sector.
@@ -114,7 +158,6 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     m_unusedOnly = false;
     m_bytesToRead = 0;
     // Every scan is saved as it goes, so that one cut short can go on later.
-    const CScanJournal::Identity identity = CScanJournal::identify(*m_volume);
     const QString sessionFile = CScanJournal::fileFor(identity);
     control.setSessionFile(sessionFile, identity);
     m_resumed = false;
@@ -184,11 +227,11 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     CRelayInbox inbox(&builder);
     inbox.attach(control.relay());
     m_firstPermille = -1;
-    connect(&control, &CRecoveryControl::notifyProcess, this, [this, progress](long long, long long current) {
+    connect(&control, &CRecoveryControl::notifyProcess, this, [this, progress, &control](long long, long long current) {
         if (m_firstPermille < 0)
             m_firstPermille = current;
         if (progress)
-            progress->update(current);
+            progress->update(current, control.unreadableBytes(), control.slowBytes());
     });
     connect(&control, &CRecoveryControl::notifyReadPlan, this, [progress](bool, long long bytes) {
         if (progress)
@@ -239,6 +282,10 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     QCoreApplication::sendPostedEvents();
     inbox.deliverAll();
     m_scanSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    // Documents over sectors that could not be read are damaged, whatever
+    // their details say (those still to come included).
+    m_unreadableRanges = control.unreadableRanges();
+    builder.markUnreadable(m_unreadableRanges);
     if (outcome != Outcome::OpenFailed && m_readDetails) {
         QEventLoop detailsLoop;
         connect(&details, &CDetailsWorker::drained, &detailsLoop, &QEventLoop::quit, Qt::QueuedConnection);

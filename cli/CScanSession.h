@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/CUnreadableRanges.h"
 #include "scan/CFileNode.h"
 
 #include <QList>
@@ -41,6 +42,12 @@ public:
     void setFileSystemGiven(bool given) { m_fileSystemGiven = given; }
     // Read the whole source, not only what no live file holds.
     void setWholeVolume(bool whole) { m_whole = whole; }
+    // The ddrescue map of an image made from a failing disk: what it says
+    // was not read is unreadable. Without one, a map beside an image file
+    // (disk.map or disk.img.map for disk.img) is used.
+    void setMapFile(const QString& path) { m_mapFile = path; }
+    // The map the last run used ("" when none).
+    QString usedMapFile() const { return m_usedMap; }
     // Whether the last run read only unused space, and how many bytes its
     // raw pass had to read.
     bool unusedSpaceOnly() const { return m_unusedOnly; }
@@ -82,6 +89,8 @@ public:
     std::shared_ptr<IVolume> volume() const { return m_volume; }
     int64_t volumeLength() const;
     int64_t unreadableBytes() const { return m_unreadable; }
+    // Where those bytes lie on the source.
+    const CUnreadableRanges& unreadableRanges() const { return m_unreadableRanges; }
     // Wall time of the scan itself (file-system passes and carving), and of
     // the details that were still being read once it had ended.
     double scanSeconds() const { return m_scanSeconds; }
@@ -95,6 +104,9 @@ private:
     QStringList m_foundPartitions;
     std::shared_ptr<IVolume> m_volume;
     int64_t m_unreadable = 0;
+    CUnreadableRanges m_unreadableRanges;
+    QString m_mapFile;
+    QString m_usedMap;
     bool m_resume = false;
     bool m_fileSystemGiven = false;
     bool m_whole = false;

@@ -16,6 +16,7 @@ packages=(
     zlib1g-dev
     bubblewrap libpoppler-qt5-dev libseccomp-dev poppler-utils
     dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
+    python3-fuse fuse3 gddrescue
 )
 
 missing=()
