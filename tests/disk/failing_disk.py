@@ -11,7 +11,7 @@ does after its retries; a read in a slow range takes its milliseconds
 first; after --fail-after reads every read fails (a disk unplugged). Reads
 go straight to this process (direct_io), so the reader sees each sector's
 fate exactly, not a page's. Each failed read is counted in --log (one line
-"OFFSET LENGTH" per failure) when given.
+"UNIX-TIME OFFSET LENGTH" per failure) when given.
 
 Runs in the foreground until unmounted (fusermount -u MOUNTPOINT) or killed.
 """
@@ -112,7 +112,7 @@ class FailingDisk(fuse.Fuse):
                 time.sleep(self.delay)
             if self.log:
                 with self._mutex:
-                    self.log.write("%d %d\n" % (offset, size))
+                    self.log.write("%.3f %d %d\n" % (time.time(), offset, size))
             return -errno.EIO
         return os.pread(self.fd, size, offset)
 
