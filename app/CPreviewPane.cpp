@@ -9,6 +9,7 @@
 #include <QPlainTextEdit>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -228,7 +229,9 @@ void CPreviewPane::fitImage()
 {
     if (m_pixmap.isNull())
         return;
-    const int width = std::max(16, m_imageArea->viewport()->width() - 4);
+    // Room for the vertical scroll bar a page taller than the pane brings,
+    // so that no horizontal one follows.
+    const int width = std::max(16, m_imageArea->width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent) - 4);
     m_image->setPixmap(m_pixmap.width() > width ? m_pixmap.scaledToWidth(width, Qt::SmoothTransformation) : m_pixmap);
 }
 

@@ -15,6 +15,7 @@
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
+#include "app/CPreviewPane.h"
 #include "app/Orvik.h"
 #include "disk/CErrnoText.h"
 #include "disk/CMemoryVolume.h"
@@ -32,6 +33,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <cerrno>
@@ -170,6 +172,59 @@ int main(int argc, char** argv)
         settle(20);
     settle(200);
     shoot(QStringLiteral("scan-finished"), windowArea);
+
+    // The preview pane beside the table (these rows' bytes hold no
+    // document: 无法预览).
+    auto waitForPreview = [](CPreviewPane* pane) {
+        QElapsedTimer previewWait;
+        previewWait.start();
+        while (pane->showing() == CPreviewPane::Showing::Waiting && previewWait.elapsed() < 20000)
+            settle(20);
+    };
+    page->tableView()->setCurrentIndex(page->tableModel().index(0, 1));
+    waitForPreview(page->previewPane());
+    shoot(QStringLiteral("result-preview-pane"), windowArea);
+    page->previewPane()->clear();
+    page->previewPane()->hide();
+
+    // Each kind of preview, of documents from tests/data.
+    {
+        struct Kind
+        {
+            const char* file;
+            const char* type;
+            const char* shot;
+            bool hex;
+            double overwritten;
+        };
+        const Kind kinds[] = {
+            {"pdf_pdfunite.pdf", "PDF", "preview-pdf-page", false, 0.0},
+            {"docx_python-docx.docx", "DOCX", "preview-docx-thumbnail", false, 0.0},
+            {"pptx_pptxgenjs.pptx", "PPTX", "preview-pptx-text", false, 0.0},
+            {"doc_tables.doc", "DOC", "preview-doc-text", false, 0.0},
+            {"zip_deflated.zip", "ZIP", "preview-zip-members", false, 0.0},
+            {"xls_small.xls", "XLS", "preview-hex", true, 0.0},
+            {"pdf_lo_writer_text.pdf", "PDF", "preview-damaged", false, 0.3},
+        };
+        for (const Kind& kind : kinds) {
+            QFile file(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/data/") + QString::fromLatin1(kind.file));
+            if (!file.open(QIODevice::ReadOnly))
+                continue;
+            const QByteArray bytes = file.readAll();
+            CFileNode node = apptest::record(QString::fromLatin1(kind.type), bytes.size(), 0);
+            node.overwritten = kind.overwritten;
+            CPreviewPane pane;
+            pane.setWindowFlags(Qt::FramelessWindowHint);
+            pane.resize(360, 480);
+            pane.move(windowArea.topLeft() + QPoint(20, 20));
+            pane.show();
+            pane.showDocument(std::make_shared<CMemoryVolume>(bytes), node);
+            waitForPreview(&pane);
+            if (kind.hex)
+                pane.hexButton()->click();
+            shoot(QString::fromLatin1(kind.shot), pane.frameGeometry());
+        }
+    }
 
     // Image files for the states below: zeros, which hold nothing.
     QTemporaryDir imageDir;
