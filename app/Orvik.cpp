@@ -893,7 +893,7 @@ void Orvik::onFoundPartition(const QString& fileSystem, long long sector, long l
     const QString text = tr("找到已删除的 %1 分区，位于扇区 %2，%3 GB")
                              .arg(fileSystem)
                              .arg(sector)
-                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', 1);
+                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', bytes < 100000000 ? 2 : 1);
     m_warningDetails << text;
     if (m_warningRank <= 0)
         m_noticeLabel->setText(text);

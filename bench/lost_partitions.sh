@@ -8,7 +8,8 @@
 # tests/scripts/make-lost-partition-disk.sh gpt (a FAT32 partition deleted
 # from a GPT) grown to SIZE_GIB GiB (default 8; sparse, the backup table
 # moved to the new end with sgdisk -e), and a copy whose table is zeroed
-# (sectors 0-33), so that the whole disk is searched. On each, after one read
+# (sectors 0-33 and the backup's last 33), so that the whole disk is
+# searched. On each, after one read
 # that puts the image in the page cache, it times for $ROUNDS rounds
 # (default 3) build/bin/bench-lost-partitions (the table and the search
 # alone: seconds, reads) and `tamsel-cli scan --fs none` (the plain scan:
@@ -34,6 +35,7 @@ fi
 if [ ! -f "$zeroed" ]; then
     cp --sparse=always "$deleted" "$zeroed"
     dd if=/dev/zero of="$zeroed" bs=512 count=34 conv=notrunc status=none
+    dd if=/dev/zero of="$zeroed" bs=512 count=33 seek=$(( $(stat -c %s "$zeroed") / 512 - 33 )) conv=notrunc status=none
 fi
 
 for image in "$deleted" "$zeroed"; do

@@ -256,10 +256,11 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
             });
     connect(&control, &CRecoveryControl::notifyFoundPartition, this,
             [this](const QString& fileSystem, long long sector, long long bytes) {
+                // Two decimals below 0.1 GB, so that a small volume does not read as 0.0 GB.
                 m_foundPartitions.append(QStringLiteral("Found a deleted %1 partition at sector %2, %3 GB")
                                              .arg(fileSystem)
                                              .arg(sector)
-                                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', 1));
+                                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', bytes < 100000000 ? 2 : 1));
             });
     connect(&control, &CRecoveryControl::notifyScanFailed, this, [&](const QString& reason) {
         m_failure = reason;
