@@ -158,6 +158,8 @@ void CPreviewPane::run()
         }
         Outcome outcome;
         outcome.result = CDocumentPreview().preview(request.volume.get(), request.node);
+        if (outcome.result.ok && outcome.result.reply.kind == CPreviewReply::Kind::Image)
+            outcome.image = QImage::fromData(outcome.result.reply.png, "PNG");
         outcome.hex = CDocumentPreview::hexView(CDocumentPreview::firstBytes(request.volume.get(), request.node));
         // Dropped by Qt if the pane is gone by then (it joins this thread
         // first, so it cannot be).
@@ -175,8 +177,8 @@ void CPreviewPane::apply(quint64 id, const Outcome& outcome)
     }
     m_waiting = false;
     m_outcome = outcome;
-    if (outcome.result.ok && outcome.result.reply.kind == CPreviewReply::Kind::Image)
-        m_pixmap.loadFromData(outcome.result.reply.png, "PNG");
+    if (!outcome.image.isNull())
+        m_pixmap = QPixmap::fromImage(outcome.image);
     m_hexButton->setEnabled(!outcome.hex.isEmpty());
     showCurrent();
     emit previewReady();

@@ -3,6 +3,7 @@
 #include "preview/CDocumentPreview.h"
 #include "scan/CFileNode.h"
 
+#include <QImage>
 #include <QPixmap>
 #include <QWidget>
 
@@ -65,6 +66,8 @@ private:
     struct Outcome
     {
         CDocumentPreview::Result result;
+        // The page or thumbnail, decoded off the interface thread.
+        QImage image;
         QString hex;
     };
 
