@@ -328,7 +328,11 @@ void CNtfsScanner::examineRecord(const uint8_t* bytes, int64_t number, int64_t v
             remember(number, record);
         if (!record.inUse())
             examineDeleted(record, number, volumeOffset);
+        else if (m_liveFilesLost && record.baseReference() == 0 && !record.isDirectory())
+            examineDeleted(record, number, volumeOffset);
     }
+    if (m_liveFilesLost)
+        return;
     if (!record.isLiveFile() || record.firstCluster() <= 0)
         return;
 
@@ -474,7 +478,7 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             extension.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
             const bool ours = readRecord(other, m_recordBuffer)
                 && extension.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, false) == CMFTRecord::kStatusOk
-                && !extension.inUse() && extension.baseReference() != 0
+                && extension.inUse() == (m_liveFilesLost && record.inUse()) && extension.baseReference() != 0
                 && static_cast<int64_t>(recordNumberOf(extension.baseReference())) == number;
             if (!ours) {
                 incomplete = true;
@@ -589,7 +593,8 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             total += count;
             used += clustersInUse(first, count);
         }
-        node.overwritten = total > 0 ? double(used) / double(total) : 0.0;
+        // A live file's clusters are in use by itself.
+        node.overwritten = total > 0 && !record.inUse() ? double(used) / double(total) : 0.0;
         const auto firstPlaced = std::find_if(node.extents.begin(), node.extents.end(), [](const CFileNode::Extent& e) {
             return e.offset != CFileNode::Extent::kSparse;
         });

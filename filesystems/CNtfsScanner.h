@@ -76,6 +76,10 @@ public:
     // read.
     std::unique_ptr<IAllocationMap> allocationMap(std::shared_ptr<IVolume> volume);
     void setReportDeleted(bool on) { m_reportDeleted = on; }
+    // Whether live files are lost too (a volume whose partition entry was
+    // deleted): each is posted as a record with its name, folder and runs,
+    // as a deleted one is, instead of as a live file's start.
+    void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
 
     // Findings posted by the last scan (for the tests and the CLI summary):
     // live documents, and deleted ones.
@@ -149,6 +153,7 @@ private:
     int m_deletedFindings = 0;
     QString m_failure;
     bool m_reportDeleted = true;
+    bool m_liveFilesLost = false;
 
     void post(CFileNode& node);
     void postDeferred();

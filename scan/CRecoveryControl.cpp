@@ -491,6 +491,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             CNtfsScanner* scanner = new CNtfsScanner(volume.get(), relay, &m_running);
             if (!post)
                 scanner->setReportDeleted(false);
+            scanner->setLiveFilesLost(pass.found);
             {
                 std::lock_guard<std::mutex> lock(m_passMutex);
                 m_ntfsScanner.reset(scanner);

@@ -378,17 +378,20 @@ void TestCliDisks::deletedAndLostPartitionsAreReadByName()
     // Its live files are lost too: each document among them comes back by
     // its name, as fls lists the partition's files, and none is held back
     // as a live file's.
-    QSet<QString> liveNames;
-    const Run fls = run("fls", {"-r", "-u", "-F", "-o", QString::number(start), gpt});
-    for (const QString& line : fls.out.split('\n', Qt::SkipEmptyParts)) {
-        const QString name = line.section('\t', 1).section('/', -1);
-        if (kWantedTypes.contains(name.section('.', -1).toUpper()))
-            liveNames.insert(name);
-    }
-    QVERIFY2(liveNames.size() >= 10, qPrintable(fls.out));
-    const QList<QString> listedNames = rows.values();
-    for (const QString& name : liveNames)
-        QVERIFY2(listedNames.contains(name), qPrintable(name));
+    const auto liveNames = [](const QString& image, qint64 at) {
+        QSet<QString> names;
+        const Run fls = run("fls", {"-r", "-u", "-F", "-o", QString::number(at), image});
+        for (const QString& line : fls.out.split('\n', Qt::SkipEmptyParts)) {
+            const QString name = line.section('\t', 1).section('/', -1);
+            if (kWantedTypes.contains(name.section('.', -1).toUpper()))
+                names.insert(name);
+        }
+        return names;
+    };
+    const QSet<QString> fatLive = liveNames(gpt, start);
+    QCOMPARE(fatLive.size(), 12);
+    for (const QString& name : fatLive)
+        QVERIFY2(rows.values().contains(name), qPrintable(name));
 
     const QSet<QString> carved = listed(cli({"scan", gpt, "--tsv", "--fs", "none"}));
     for (const QString& row : carved)
@@ -410,6 +413,11 @@ void TestCliDisks::deletedAndLostPartitionsAreReadByName()
     QCOMPARE(expected.size(), 8);
     for (const QString& row : expected)
         QVERIFY2(rows.contains(row) && !sectorName.match(rows.value(row)).hasMatch(), qPrintable(row));
+    // The live files of both, by name too.
+    const QSet<QString> live = liveNames(mbr, 63) + liveNames(mbr, 559104);
+    QCOMPARE(live.size(), 16); // names both volumes hold are one
+    for (const QString& name : live)
+        QVERIFY2(rows.values().contains(name), qPrintable(name));
 }
 
 QTEST_GUILESS_MAIN(TestCliDisks)
