@@ -157,7 +157,15 @@ void CPreviewPane::run()
             m_pending.reset();
         }
         Outcome outcome;
-        outcome.result = CDocumentPreview().preview(request.volume.get(), request.node);
+        // Given up once the pane closes or another row is chosen: a hostile
+        // document must not hold either up until the helper's time is up.
+        const auto superseded = [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_stopping || m_pending.has_value();
+        };
+        outcome.result = CDocumentPreview().preview(request.volume.get(), request.node, superseded);
+        if (superseded())
+            continue;
         if (outcome.result.ok && outcome.result.reply.kind == CPreviewReply::Kind::Image)
             outcome.image = QImage::fromData(outcome.result.reply.png, "PNG");
         outcome.hex = CDocumentPreview::hexView(CDocumentPreview::firstBytes(request.volume.get(), request.node));

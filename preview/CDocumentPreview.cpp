@@ -38,7 +38,8 @@ CDocumentPreview::CDocumentPreview()
     m_launcher.setLimits(limits);
 }
 
-CDocumentPreview::Result CDocumentPreview::preview(IVolume* volume, const CFileNode& node) const
+CDocumentPreview::Result CDocumentPreview::preview(IVolume* volume, const CFileNode& node,
+                                                   const std::function<bool()>& cancelled) const
 {
     Result result;
     if (node.size > kMaxDocument) {
@@ -51,13 +52,14 @@ CDocumentPreview::Result CDocumentPreview::preview(IVolume* volume, const CFileN
         result.failure = QStringLiteral("the document's bytes could not be read from the volume");
         return result;
     }
-    return preview(node.typeName, document);
+    return preview(node.typeName, document, cancelled);
 }
 
-CDocumentPreview::Result CDocumentPreview::preview(const QString& typeName, const QByteArray& document) const
+CDocumentPreview::Result CDocumentPreview::preview(const QString& typeName, const QByteArray& document,
+                                                   const std::function<bool()>& cancelled) const
 {
     Result result;
-    const CSandboxLauncher::Result run = m_launcher.run(m_helper, {typeName}, document);
+    const CSandboxLauncher::Result run = m_launcher.run(m_helper, {typeName}, document, cancelled);
     result.reducedSandbox = run.reduced;
     switch (run.outcome) {
     case CSandboxLauncher::Outcome::StartFailed:
@@ -65,6 +67,9 @@ CDocumentPreview::Result CDocumentPreview::preview(const QString& typeName, cons
         return result;
     case CSandboxLauncher::Outcome::TimedOut:
         result.failure = QStringLiteral("the preview helper took too long and was stopped");
+        return result;
+    case CSandboxLauncher::Outcome::Cancelled:
+        result.failure = QStringLiteral("the preview was given up");
         return result;
     case CSandboxLauncher::Outcome::OutputTooLarge:
         result.failure = QStringLiteral("the preview helper printed too much and was stopped");

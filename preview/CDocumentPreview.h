@@ -42,9 +42,11 @@ public:
     QString helper() const { return m_helper; }
     CSandboxLauncher& launcher() { return m_launcher; }
 
-    Result preview(IVolume* volume, const CFileNode& node) const;
+    // `cancelled` (optional), asked every few milliseconds, stops it early.
+    Result preview(IVolume* volume, const CFileNode& node, const std::function<bool()>& cancelled = {}) const;
     // The same for bytes already read (`typeName` as CFileNode::typeName).
-    Result preview(const QString& typeName, const QByteArray& document) const;
+    Result preview(const QString& typeName, const QByteArray& document,
+                   const std::function<bool()>& cancelled = {}) const;
 
     // The document's first bytes for the hex view (or empty when they
     // cannot be read), and their lines: offset, sixteen bytes, their ASCII.

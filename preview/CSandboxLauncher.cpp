@@ -34,6 +34,8 @@ namespace {
 constexpr int kFilterFd = 3;
 constexpr int64_t kMaxErrors = 64 * 1024;
 constexpr size_t kChunk = 64 * 1024;
+// How often a run looks whether its caller gave up on it.
+constexpr int64_t kCancelCheckMs = 20;
 
 // An owned descriptor.
 class Fd
@@ -244,7 +246,7 @@ void setLimit(int resource, rlim_t value)
 
 CSandboxLauncher::Result runProcess(const QString& program, const QStringList& arguments, const QByteArray& input,
                                     const CSandboxLauncher::Limits& limits, bool bubblewrap,
-                                    const QStringList& environment)
+                                    const QStringList& environment, const std::function<bool()>& cancelled)
 {
     CSandboxLauncher::Result result;
     result.reduced = !bubblewrap;
@@ -332,6 +334,11 @@ CSandboxLauncher::Result runProcess(const QString& program, const QStringList& a
             killed = true;
             break;
         }
+        if (cancelled && cancelled()) {
+            result.outcome = CSandboxLauncher::Outcome::Cancelled;
+            killed = true;
+            break;
+        }
         pollfd fds[3];
         int n = 0;
         int inAt = -1, outAt = -1, errAt = -1;
@@ -347,7 +354,7 @@ CSandboxLauncher::Result runProcess(const QString& program, const QStringList& a
             errAt = n;
             fds[n++] = pollfd{errParent.get(), POLLIN, 0};
         }
-        const int ready = ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(std::min<int64_t>(left, 1000)));
+        const int ready = ::poll(fds, static_cast<nfds_t>(n), static_cast<int>(std::min<int64_t>(left, kCancelCheckMs)));
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
@@ -406,6 +413,11 @@ CSandboxLauncher::Result runProcess(const QString& program, const QStringList& a
             killed = true;
             break;
         }
+        if (cancelled && cancelled()) {
+            result.outcome = CSandboxLauncher::Outcome::Cancelled;
+            killed = true;
+            break;
+        }
         ::usleep(2000);
     }
     if (killed) {
@@ -449,13 +461,13 @@ bool CSandboxLauncher::bubblewrapUsable() const
         probe.timeoutMs = 5000;
         // Namespaces refused here (a container without user namespaces)
         // make bubblewrap fail at once.
-        usable = runProcess(QStringLiteral("/bin/true"), {}, {}, probe, true, {}).succeeded();
+        usable = runProcess(QStringLiteral("/bin/true"), {}, {}, probe, true, {}, {}).succeeded();
     });
     return usable;
 }
 
 CSandboxLauncher::Result CSandboxLauncher::run(const QString& program, const QStringList& arguments,
-                                               const QByteArray& input) const
+                                               const QByteArray& input, const std::function<bool()>& cancelled) const
 {
-    return runProcess(program, arguments, input, m_limits, bubblewrapUsable(), m_environment);
+    return runProcess(program, arguments, input, m_limits, bubblewrapUsable(), m_environment, cancelled);
 }

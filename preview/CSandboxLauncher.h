@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 
 // Runs one program on untrusted input and takes what it prints, kept away
 // from everything else: a document parser that a hostile file leads astray
@@ -40,6 +41,7 @@ public:
         Signalled,    // crashed, or killed by an rlimit (`signal`)
         TimedOut,
         OutputTooLarge,
+        Cancelled,    // the caller gave up on it (`cancelled` said so)
         StartFailed,  // `error` says why
     };
 
@@ -72,8 +74,10 @@ public:
     bool bubblewrapUsable() const;
 
     // Runs `program` (an absolute path) with `arguments`, `input` on its
-    // standard input; blocks until it ends or is killed.
-    Result run(const QString& program, const QStringList& arguments, const QByteArray& input) const;
+    // standard input; blocks until it ends or is killed. `cancelled`, asked
+    // every few milliseconds, kills it early.
+    Result run(const QString& program, const QStringList& arguments, const QByteArray& input,
+               const std::function<bool()>& cancelled = {}) const;
 
 private:
     Limits m_limits;

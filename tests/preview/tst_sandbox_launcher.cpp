@@ -104,6 +104,10 @@ private slots:
         quick.setLimits(limits);
         r = shell(quick, QStringLiteral("sleep 30 & sleep 30"));
         QCOMPARE(int(r.outcome), int(CSandboxLauncher::Outcome::TimedOut));
+        // Or sooner, once its caller gives up on it.
+        int asked = 0;
+        r = l.run(QStringLiteral("/bin/sleep"), {QStringLiteral("30")}, {}, [&asked] { return ++asked > 3; });
+        QCOMPARE(int(r.outcome), int(CSandboxLauncher::Outcome::Cancelled));
         // Printing without end.
         limits.timeoutMs = 10000;
         limits.maxOutput = 1 << 20;
