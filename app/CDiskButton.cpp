@@ -51,6 +51,20 @@ void CDiskButton::setPartition(const CPartitionInfo* partition)
     m_partition = partition;
     m_nameLabel->setText(partition->displayName);
     m_nameLabel->setToolTip(partition->devicePath);
+    if (partition->healthWarning()) {
+        // A failing drive reads worse with every pass: one copy first, and
+        // every later pass over the copy.
+        m_nameLabel->setText(QStringLiteral("\u26A0 ") + partition->displayName);
+        m_nameLabel->setStyleSheet(QStringLiteral("color: #c0392b;"));
+        const QString why = partition->failing
+            ? tr("磁盘自检报告这块磁盘正在损坏")
+            : tr("磁盘自检报告 %1 个坏扇区").arg(partition->badSectors);
+        m_nameLabel->setToolTip(tr("%1：%2。每读一遍它都可能更糟：请先为它创建磁盘映像（tamsel-cli image %3 "
+                                   "磁盘.img），再扫描映像。")
+                                    .arg(partition->devicePath, why, partition->devicePath));
+    } else {
+        m_nameLabel->setStyleSheet(QString());
+    }
     m_spaceLabel->setText(tr("%1可用,共%2").arg(partition->freeText, partition->totalText));
     m_usageBar->setValue(qBound(0, partition->usedPercent, 100));
 }
@@ -63,6 +77,11 @@ QString CDiskButton::nameText() const
 QString CDiskButton::spaceText() const
 {
     return m_spaceLabel->text();
+}
+
+QString CDiskButton::nameToolTip() const
+{
+    return m_nameLabel->toolTip();
 }
 
 int CDiskButton::usedPercent() const

@@ -20,6 +20,8 @@ public:
     QString nameText() const;
     QString spaceText() const;
     int usedPercent() const;
+    // The name's tool tip: the device, and a failing drive's warning.
+    QString nameToolTip() const;
 
 private:
     QLabel* m_nameLabel;

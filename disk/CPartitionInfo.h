@@ -37,4 +37,11 @@ public:
     QString deviceType;   // lsblk's TYPE: part, disk, lvm, crypt, raid1 ...
     QString label;
     QString mountPoint;
+    // What udisks2 says of the drive's health: SMART (or the NVMe
+    // controller) reports it failing, and its bad sectors (-1 unknown).
+    bool failing = false;
+    int64_t badSectors = -1;
+    // Whether the tile warns: a drive that reads worse with every pass is
+    // imaged first.
+    bool healthWarning() const { return failing || badSectors > 0; }
 };

@@ -1,5 +1,8 @@
 #include "disk/CPartitionList.h"
 
+#include <memory>
+#include <utility>
+
 #include "disk/CBootSectorProbe.h"
 #include "disk/CFileVolume.h"
 
@@ -141,6 +144,19 @@ CPartitionList::Probes CPartitionList::systemProbes()
     p.freeSpace = statFreeSpace;
     p.loopHasBackingFile = sysLoopHasBackingFile;
     p.bootSectorFileSystem = probeBootSector;
+    // One question to udisks2 for the whole list, on its first device.
+    auto health = std::make_shared<std::pair<bool, QHash<QString, CDriveHealth::Health>>>();
+    p.driveHealth = [health](const QString& devicePath, CDriveHealth::Health* out) {
+        if (!health->first) {
+            health->second = CDriveHealth::query();
+            health->first = true;
+        }
+        const auto it = health->second.constFind(devicePath);
+        if (it == health->second.constEnd())
+            return false;
+        *out = it.value();
+        return true;
+    };
     return p;
 }
 
@@ -291,6 +307,11 @@ bool CPartitionList::addVolume(const QJsonObject& device, bool parentRemovable)
         info->fileSystem = CPartitionInfo::autoFileSystem();
     else if (fsType.isEmpty() && m_probes.bootSectorFileSystem)
         info->fileSystem = m_probes.bootSectorFileSystem(path);
+    CDriveHealth::Health health;
+    if (m_probes.driveHealth && m_probes.driveHealth(path, &health)) {
+        info->failing = health.failing;
+        info->badSectors = health.badSectors;
+    }
 
     int64_t freeBytes = 0;
     if (info->mountPoint.startsWith(QLatin1Char('/')) && m_probes.freeSpace

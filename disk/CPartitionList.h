@@ -1,5 +1,6 @@
 #pragma once
 
+#include "disk/CDriveHealth.h"
 #include "disk/CPartitionInfo.h"
 
 #include <QByteArray>
@@ -40,6 +41,9 @@ public:
         // The file system named by a device's boot sector ("" when unknown
         // or unreadable).
         std::function<QString(const QString& devicePath)> bootSectorFileSystem;
+        // The health of the drive under a device (udisks2, asked once per
+        // listing); false when unknown.
+        std::function<bool(const QString& devicePath, CDriveHealth::Health* health)> driveHealth;
     };
 
     CPartitionList();

@@ -109,6 +109,18 @@
         <source>%1可用,共%2</source>
         <translation>%1 free of %2</translation>
     </message>
+    <message>
+        <source>磁盘自检报告这块磁盘正在损坏</source>
+        <translation>the drive&apos;s self-test (SMART) says it is failing</translation>
+    </message>
+    <message>
+        <source>磁盘自检报告 %1 个坏扇区</source>
+        <translation>the drive&apos;s self-test (SMART) reports %1 bad sectors</translation>
+    </message>
+    <message>
+        <source>%1：%2。每读一遍它都可能更糟：请先为它创建磁盘映像（tamsel-cli image %3 磁盘.img），再扫描映像。</source>
+        <translation>%1: %2. Every pass over it may make it worse: image it first (tamsel-cli image %3 disk.img), then scan the image.</translation>
+    </message>
 </context>
 <context>
     <name>CDonation</name>

@@ -13,6 +13,9 @@
 #include "app/CMainWindow.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
+#include "app/CDiskButton.h"
+#include "disk/CDriveHealth.h"
+#include "disk/CPartitionList.h"
 #include "disk/CUDisksOpener.h"
 #include "scan/CRecoveryControl.h"
 
@@ -199,6 +202,7 @@ private slots:
     void stopEndsTheWait();
     void windowNamesTheRefusal();
     void commandLineScansThroughTheService();
+    void failingDrivesAreMarked();
 
 private:
     QString device(const char* name) const { return m_dir.filePath(QLatin1String(name)); }
@@ -248,15 +252,20 @@ bool TestUDisksAccess::startBus()
 bool TestUDisksAccess::startMock()
 {
     QJsonArray devices;
-    auto add = [&](const char* name, const char* behaviour, const QString& other = QString()) {
+    auto add = [&](const char* name, const char* behaviour, const QString& other = QString(),
+                   const QJsonObject& drive = QJsonObject()) {
         QJsonObject d{{QStringLiteral("path"), device(name)}, {QStringLiteral("behaviour"), QLatin1String(behaviour)}};
         if (!other.isEmpty())
             d.insert(QStringLiteral("other"), other);
+        if (!drive.isEmpty())
+            d.insert(QStringLiteral("drive"), drive);
         devices.append(d);
     };
-    add("granted", "grant");
-    add("old", "backup");
-    add("dismissed", "dismiss");
+    // Three drives: SMART says failing, SMART says well, an NVMe controller
+    // that warns its spare is running out.
+    add("granted", "grant", QString(), {{QStringLiteral("ata_failing"), true}, {QStringLiteral("bad_sectors"), 12}});
+    add("old", "backup", QString(), {{QStringLiteral("ata_failing"), false}, {QStringLiteral("bad_sectors"), 0}});
+    add("dismissed", "dismiss", QString(), {{QStringLiteral("nvme_warnings"), QJsonArray{QStringLiteral("spare")}}});
     add("writable", "writable");
     add("other", "other", device("granted"));
     add("hanging", "hang");
@@ -514,6 +523,45 @@ void TestUDisksAccess::silentBusEndsTheWait()
     QVERIFY2(cli.waitForFinished(CUDisksOpener::kConnectTimeoutMs / 2), "SIGTERM did not end the wait");
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 130);
+}
+
+// The disk page's tiles from udisks2's health: a drive SMART calls failing
+// and an NVMe drive with a critical warning are marked, with the advice to
+// image them first; a healthy drive and one udisks2 does not know are not.
+void TestUDisksAccess::failingDrivesAreMarked()
+{
+    const QHash<QString, CDriveHealth::Health> health = CDriveHealth::query(5000);
+    QVERIFY(health.value(device("granted")).failing);
+    QCOMPARE(health.value(device("granted")).badSectors, qint64(12));
+    QVERIFY(health.contains(device("old")));
+    QVERIFY(!health.value(device("old")).worrying());
+    QCOMPARE(health.value(device("dismissed")).warnings, QStringList{QStringLiteral("spare")});
+    QVERIFY(health.value(device("dismissed")).failing);
+    QVERIFY(!health.contains(device("unknown")));
+
+    // Through the list the disk page shows.
+    QJsonArray lsblk;
+    for (const char* name : {"granted", "old", "dismissed", "unknown"})
+        lsblk.append(QJsonObject{{QStringLiteral("name"), QLatin1String(name)},
+                                 {QStringLiteral("path"), device(name)},
+                                 {QStringLiteral("type"), QStringLiteral("part")},
+                                 {QStringLiteral("size"), 64LL << 20},
+                                 {QStringLiteral("rm"), false}});
+    CPartitionList list;
+    CPartitionList::Probes probes = CPartitionList::systemProbes();
+    const QByteArray json = QJsonDocument(QJsonObject{{QStringLiteral("blockdevices"), lsblk}}).toJson();
+    probes.readLsblk = [json]() { return json; };
+    probes.bootSectorFileSystem = [](const QString&) { return QString(); };
+    list.setProbes(probes);
+    list.enumerate();
+    QCOMPARE(list.count(), 4);
+    for (const CPartitionInfo* p : list.partitions()) {
+        const bool warns = !p->devicePath.endsWith(QLatin1String("old")) && !p->devicePath.endsWith(QLatin1String("unknown"));
+        QCOMPARE(p->healthWarning(), warns);
+        CDiskButton tile;
+        tile.setPartition(p);
+        QCOMPARE(tile.nameToolTip().contains(QLatin1String("tamsel-cli image")), warns);
+    }
 }
 
 QTEST_MAIN(TestUDisksAccess)

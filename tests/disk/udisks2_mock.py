@@ -10,6 +10,9 @@ where B is one of
   writable  hands back PATH opened read-write
   other     hands back PATH2 (another object) opened read-only
   hang      never answers
+and an optional "drive" puts the device on a drive whose health udisks2
+reports: {"ata_failing": BOOL, "bad_sectors": N} (Drive.Ata SMART) or
+{"nvme_warnings": [WORD, ...]} (NVMe.Controller's critical warnings).
 '''
 
 import os
@@ -28,6 +31,27 @@ MANAGER_PATH = '/org/freedesktop/UDisks2/Manager'
 MANAGER_IFACE = 'org.freedesktop.UDisks2.Manager'
 BLOCK_IFACE = 'org.freedesktop.UDisks2.Block'
 BLOCK_PREFIX = '/org/freedesktop/UDisks2/block_devices/'
+DRIVE_PREFIX = '/org/freedesktop/UDisks2/drives/'
+DRIVE_IFACE = 'org.freedesktop.UDisks2.Drive'
+ATA_IFACE = 'org.freedesktop.UDisks2.Drive.Ata'
+NVME_IFACE = 'org.freedesktop.UDisks2.NVMe.Controller'
+
+
+def _add_drive(mock, index, health):
+    path = f'{DRIVE_PREFIX}test{index}'
+    mock.AddObject(path, DRIVE_IFACE, {'Model': dbus.String(f'Test drive {index}', variant_level=1)}, [])
+    obj = mockobject.objects[path]
+    if 'nvme_warnings' in health:
+        obj.AddProperties(NVME_IFACE, {
+            'SmartCriticalWarning': dbus.Array(health['nvme_warnings'], signature='s', variant_level=1),
+        })
+    else:
+        obj.AddProperties(ATA_IFACE, {
+            'SmartEnabled': dbus.Boolean(True, variant_level=1),
+            'SmartFailing': dbus.Boolean(health.get('ata_failing', False), variant_level=1),
+            'SmartNumBadSectors': dbus.Int64(health.get('bad_sectors', -1), variant_level=1),
+        })
+    return path
 
 
 def _descriptor(path, flags):
@@ -79,6 +103,8 @@ def load(mock, parameters):
         properties = {
             'Device': dbus.ByteArray(path.encode() + b'\0', variant_level=1),
             'ReadOnly': dbus.Boolean(False, variant_level=1),
+            'Drive': dbus.ObjectPath(_add_drive(mock, index, device['drive']) if 'drive' in device else '/',
+                                     variant_level=1),
         }
         mock.AddObject(object_path, BLOCK_IFACE, properties, [])
         obj = mockobject.objects[object_path]
