@@ -607,6 +607,10 @@ void CExfatScanner::handleLive(const Directory& dir, const EntrySet& set)
     const uint32_t first = le::u32(set.stream + kFirstClusterField);
     if (!m_geometry.validCluster(first) || le::u64(set.stream + kDataLengthField) == 0)
         return; // an empty file, or a cluster that is not on the volume
+    if (m_liveFilesLost) {
+        postRecord(dir, set, true);
+        return;
+    }
     const QByteArray name = set.name.toUtf8();
     const int typeCode = CFileTypeCatalogue::typeCodeByExtension(name, false);
     if (typeCode == CFileTypeCatalogue::NotWanted && !CFileTypeCatalogue::isContainerExtension(name, false))
@@ -756,6 +760,11 @@ void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
         queueDirectory(dir, set, true);
         return;
     }
+    postRecord(dir, set, false);
+}
+
+void CExfatScanner::postRecord(const Directory& dir, const EntrySet& set, bool live)
+{
     const uint32_t first = le::u32(set.stream + kFirstClusterField);
     const uint64_t dataLength = le::u64(set.stream + kDataLengthField);
     if (dataLength == 0 || dataLength > uint64_t(INT64_MAX) || !m_geometry.validCluster(first))
@@ -775,6 +784,9 @@ void CExfatScanner::handleDeleted(const Directory& dir, const EntrySet& set)
     const bool noFatChain = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
     if (!deletedClusters(first, dataLength, static_cast<uint64_t>(valid), noFatChain, runs, overwritten, incomplete))
         return;
+    // A live file's clusters are in use by itself.
+    if (live)
+        overwritten = 0;
     const int64_t clusterBytes = static_cast<int64_t>(m_geometry.clusterBytes());
     QVector<CFileNode::Extent> extents;
     int64_t remaining = valid;

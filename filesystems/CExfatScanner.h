@@ -95,6 +95,10 @@ public:
 
     // Whether deleted documents are reported too (the default).
     void setReportDeleted(bool on) { m_reportDeleted = on; }
+    // Whether live files are lost too (a volume whose partition entry was
+    // deleted): each is posted as a record with its name, folder and
+    // clusters, as a deleted one is, instead of as a live file's start.
+    void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
 
     // The main boot sector's fields; false when they are not exFAT's or are
     // absurd (shifts out of range, areas that overlap or leave the volume).
@@ -157,6 +161,8 @@ private:
     size_t readEntrySet(const std::vector<uint8_t>& bytes, size_t index, bool inDeletedDirectory, EntrySet& set);
     void handleLive(const Directory& dir, const EntrySet& set);
     void handleDeleted(const Directory& dir, const EntrySet& set);
+    // A file's record along its clusters; `live`: its clusters are its own.
+    void postRecord(const Directory& dir, const EntrySet& set, bool live);
     void queueDirectory(const Directory& parent, const EntrySet& set, bool deleted);
     // Data runs of a deleted file, in clusters; `overwritten` gets the
     // share in use of those holding its first `validBytes` (the rest read
@@ -179,6 +185,7 @@ private:
     const std::atomic<bool>* m_running;
     std::atomic<bool> m_stop{false};
     bool m_reportDeleted = true;
+    bool m_liveFilesLost = false;
     Geometry m_geometry;
     int64_t m_volumeLength = 0;
     std::deque<Directory> m_queue;

@@ -522,6 +522,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             CExfatScanner scanner(volume.get(), relay, &m_running);
             if (!post)
                 scanner.setReportDeleted(false);
+            scanner.setLiveFilesLost(pass.found);
             scanner.scan();
             failure = scanner.failure();
             problems = scanner.problems();

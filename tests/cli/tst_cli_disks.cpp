@@ -418,6 +418,21 @@ void TestCliDisks::deletedAndLostPartitionsAreReadByName()
     QCOMPARE(live.size(), 16); // names both volumes hold are one
     for (const QString& name : live)
         QVERIFY2(rows.values().contains(name), qPrintable(name));
+
+    // An exFAT partition deleted from its GPT: its live documents by name
+    // as fls lists them, its deleted ones as it finds them.
+    const QString exfat = m_dir.filePath("exfat-deleted.img");
+    const Run exfatMade = run("bash", {script("make-lost-partition-disk.sh"), exfat, "exfat"});
+    QVERIFY2(exfatMade.exitCode == 0, qPrintable(exfatMade.err));
+    scan = cli({"scan", exfat, "--tsv"});
+    QVERIFY2(scan.err.contains("Found a deleted exFAT partition at sector 2048, "), qPrintable(scan.err));
+    rows = names(scan);
+    const QSet<QString> exfatLive = liveNames(exfat, 2048);
+    QVERIFY2(exfatLive.size() >= 3, qPrintable(QStringList(exfatLive.values()).join(", ")));
+    for (const QString& name : exfatLive)
+        QVERIFY2(rows.values().contains(name), qPrintable(name));
+    for (const QString& row : tskDeletedDocuments(exfat, {2048}))
+        QVERIFY2(rows.contains(row) && !sectorName.match(rows.value(row)).hasMatch(), qPrintable(row));
 }
 
 QTEST_GUILESS_MAIN(TestCliDisks)

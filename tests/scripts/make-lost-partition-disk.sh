@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# make-lost-partition-disk.sh IMAGE gpt|mbr: builds a whole-disk image whose
+# make-lost-partition-disk.sh IMAGE gpt|mbr|exfat: builds a whole-disk image whose
 # table no longer names a file system that is still there:
 #   gpt  sgdisk; an empty FAT32 volume at sector 2048, an empty ext4 volume
 #        after it, and the FAT32 volume of make-fat32-volume.sh (live and
@@ -8,7 +8,10 @@
 #   mbr  the MBR disk of make-disk-image.sh (FAT32 at sector 63, a logical
 #        NTFS partition at sector 559104) with its first sector zeroed:
 #        no table at all.
-# The image is sparse. mbr needs root and /dev/fuse (for the NTFS volume).
+#   exfat sgdisk; the exFAT volume of make-exfat-volume.sh as partition 1
+#        at sector 2048, then deleted from the table.
+# The image is sparse. mbr needs root and /dev/fuse (for the NTFS volume),
+# exfat root and a loop device.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 image=$1
@@ -39,12 +42,21 @@ gpt)
     dd if="$work/fat32.img" of="$image" bs=512 seek=$fat_start conv=notrunc,sparse status=none
     sgdisk -d 3 "$image" >/dev/null
     ;;
+exfat)
+    bash "$here/make-exfat-volume.sh" "$work/exfat.img"
+    sectors=$(( $(stat -c %s "$work/exfat.img") / 512 ))
+    rm -f "$image"
+    truncate -s $(( (2048 + sectors + 2048) * 512 )) "$image"
+    sgdisk --clear -n 1:2048:$(( 2048 + sectors - 1 )) -t 1:0700 "$image" >/dev/null
+    dd if="$work/exfat.img" of="$image" bs=512 seek=2048 conv=notrunc,sparse status=none
+    sgdisk -d 1 "$image" >/dev/null
+    ;;
 mbr)
     bash "$here/make-disk-image.sh" "$image" mbr
     dd if=/dev/zero of="$image" bs=512 count=1 conv=notrunc status=none
     ;;
 *)
-    echo "make-lost-partition-disk.sh: the scheme is gpt or mbr" >&2
+    echo "make-lost-partition-disk.sh: the scheme is gpt, mbr or exfat" >&2
     exit 2
     ;;
 esac
