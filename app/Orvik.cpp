@@ -454,8 +454,18 @@ void Orvik::showDetails(bool running)
     // A failing disk: how much it would not give, and how much it gave only
     // slowly, so that the user sees why the scan takes its time.
     const qint64 unreadable = m_control.unreadableBytes();
-    if (unreadable > 0)
+    if (unreadable > 0) {
         text += tr("  无法读取 %1").arg(amountText(static_cast<double>(unreadable)));
+        // The worst news of a scan: the disk itself is failing, and every
+        // further pass over it may cost more of it.
+        constexpr int kFailingDiskRank = 4;
+        if (m_warningRank < kFailingDiskRank) {
+            m_warningRank = kFailingDiskRank;
+            m_noticeLabel->setText(tr("这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像"
+                                      "（tamsel-cli image），再扫描映像、从映像恢复"));
+            m_noticeLabel->show();
+        }
+    }
     const qint64 slow = m_control.slowBytes();
     if (slow > 0)
         text += tr("  读取缓慢 %1").arg(amountText(static_cast<double>(slow)));

@@ -1179,6 +1179,10 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
         <source>  读取缓慢 %1</source>
         <translation>  %1 read slowly</translation>
     </message>
+    <message>
+        <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
+        <translation>This disk has sectors that cannot be read and may be failing: once the scan ends, image it first (tamsel-cli image), then scan and recover from the image</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -1179,6 +1179,10 @@
         <source>  读取缓慢 %1</source>
         <translation>  读取缓慢 %1</translation>
     </message>
+    <message>
+        <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
+        <translation>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

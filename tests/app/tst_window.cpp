@@ -149,6 +149,7 @@ private slots:
     void recoveryDialogIsCentredAndLinksOnlyAFolder();
     void headerSortsAndSelectsAll();
     void liveFileNote();
+    void failingDiskNote();
     void chooserStartFolder();
     void detailsFilterDamageAndTimes();
 };
@@ -823,6 +824,23 @@ void TestWindow::openFailuresAreWordedByCause()
     QVERIFY(!CFileVolume::open(dir.path(), &error));
     QCOMPARE(error.kind, Kind::Other);
     QCOMPARE(error.privileged, ::geteuid() == 0);
+}
+
+// A disk with bad sectors: the details line says how much could not be
+// read, and the note, above any other, advises imaging the disk first.
+void TestWindow::failingDiskNote()
+{
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    window.show();
+    auto volume = std::make_shared<CMemoryVolume>(QByteArray(4 << 20, '\0'));
+    volume->failRange(1 << 20, 3 * 512, EIO);
+    Orvik* page = startOnVolume(window.mainWindow(), volume, memoryPartition(QString()));
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+    QCoreApplication::processEvents();
+    QVERIFY2(page->detailsLabel()->text().contains(QStringLiteral("无法读取 ")), qPrintable(page->detailsLabel()->text()));
+    QVERIFY(page->noticeLabel()->isVisible());
+    QVERIFY2(page->noticeLabel()->text().contains(QStringLiteral("tamsel-cli image")), qPrintable(page->noticeLabel()->text()));
 }
 
 void TestWindow::liveFileNote()
