@@ -620,6 +620,99 @@ QByteArray COleDetailsReader::streamOf(CDocumentBytes& bytes, const CDetailsBudg
     return doc.stream(name, limit);
 }
 
+namespace {
+
+// A Word document's text: the file information block at the head of the
+// WordDocument stream names the table stream and, in it, the piece table;
+// every piece of text must lie inside the WordDocument stream and hold no
+// NUL (Word's text never does; zeros or foreign bytes standing in for a
+// lost piece of the stream nearly always do). Empty when the text holds
+// together, or when the stream is no Word 97 or later one (nothing to
+// check it by); else why not.
+QString wordTextFault(const QByteArray& word, const QByteArray& table0, const QByteArray& table1)
+{
+    constexpr uint16_t kWordIdent = 0xA5EC;
+    constexpr int kVersionAt = 0x02;
+    constexpr uint16_t kWord97 = 0x00C1;
+    constexpr int kFlagsAt = 0x0A;
+    constexpr uint16_t kWhichTableFlag = 0x0200;
+    constexpr int kRgFcLcbCountAt = 0x98; // after the 32-byte base and the two counted arrays
+    constexpr int kClxAt = 0x1A2;         // fcClx, then lcbClx
+    constexpr int kClxPair = 33;          // the Clx's place among the offset/size pairs
+    constexpr uint8_t kPrcMark = 0x01;
+    constexpr uint8_t kPcdtMark = 0x02;
+    constexpr int kPcdSize = 8;
+    constexpr uint32_t kCompressed = 0x40000000u;
+    constexpr int kMaxPrc = 1 << 16;
+    const uint8_t* w = reinterpret_cast<const uint8_t*>(word.constData());
+    const size_t wn = static_cast<size_t>(word.size());
+    // Word 6 and 95 share the identifier but lay the block out otherwise.
+    if (!fits(wn, 0, kClxAt + 8) || u16(w) != kWordIdent || u16(w + kVersionAt) < kWord97
+        || u16(w + kRgFcLcbCountAt) <= kClxPair)
+        return QString();
+    const QByteArray& table = (u16(w + kFlagsAt) & kWhichTableFlag) ? table1 : table0;
+    const uint32_t fcClx = u32(w + kClxAt);
+    const uint32_t lcbClx = u32(w + kClxAt + 4);
+    // No piece table, or a table stream past the read limit: nothing to
+    // check the text by (a stream missing from the directory is no proof
+    // that bytes are foreign).
+    if (lcbClx == 0 || table.isEmpty())
+        return QString();
+    const uint8_t* t = reinterpret_cast<const uint8_t*>(table.constData());
+    const size_t tn = static_cast<size_t>(table.size());
+    const QString broken = COleDetailsReader::tr("the Word document's piece table does not hold");
+    if (!fits(tn, fcClx, lcbClx))
+        return broken;
+    size_t at = fcClx;
+    const size_t end = size_t(fcClx) + lcbClx;
+    for (int prc = 0; at < end && t[at] == kPrcMark; ++prc) {
+        if (prc >= kMaxPrc || !fits(end, at + 1, 2) || !fits(end, at + 3, u16(t + at + 1)))
+            return broken;
+        at += 3 + u16(t + at + 1);
+    }
+    if (!fits(end, at, 5) || t[at] != kPcdtMark)
+        return broken;
+    const uint32_t lcb = u32(t + at + 1);
+    at += 5;
+    // n+1 character positions, then n 8-byte piece descriptors.
+    if (!fits(end, at, lcb) || lcb < 4 || (lcb - 4) % (4 + kPcdSize) != 0)
+        return broken;
+    const size_t pieces = (lcb - 4) / (4 + kPcdSize);
+    const uint8_t* cps = t + at;
+    const uint8_t* pcds = cps + 4 * (pieces + 1);
+    for (size_t i = 0; i < pieces; ++i) {
+        const uint32_t from = u32(cps + 4 * i);
+        const uint32_t to = u32(cps + 4 * (i + 1));
+        if (to < from)
+            return broken;
+        const uint32_t fc = u32(pcds + kPcdSize * i + 2);
+        const bool compressed = fc & kCompressed;
+        const uint64_t start = compressed ? (fc & ~kCompressed) / 2 : fc;
+        const uint64_t length = uint64_t(to - from) * (compressed ? 1 : 2);
+        if (start > wn || length > wn - start)
+            return COleDetailsReader::tr("the Word document's text lies outside its stream");
+        const uint8_t* text = w + start;
+        const int step = compressed ? 1 : 2;
+        for (uint64_t c = 0; c + step <= length; c += step) {
+            if ((compressed ? text[c] : u16(text + c)) == 0)
+                return COleDetailsReader::tr("the Word document's text breaks at byte %1 of its stream").arg(start + c);
+        }
+    }
+    return QString();
+}
+
+// The same, read through the document's tables; streams past `limit` are
+// not checked.
+QString wordTextFault(Compound& doc, int64_t limit)
+{
+    const QByteArray word = doc.stream(QStringLiteral("WordDocument"), limit);
+    if (word.isEmpty())
+        return QString();
+    return wordTextFault(word, doc.stream(QStringLiteral("0Table"), limit), doc.stream(QStringLiteral("1Table"), limit));
+}
+
+} // namespace
+
 bool COleDetailsReader::checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason)
 {
     // BIFF: u16 type, u16 length, at most 8224 bytes of data; the
@@ -682,7 +775,8 @@ bool COleDetailsReader::checkRecords(CDocumentBytes& bytes, const CDetailsBudget
         }
         return true;
     }
-    return true;
+    *reason = wordTextFault(doc, limit);
+    return reason->isEmpty();
 }
 
 bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget, CDocumentDetails* d)
@@ -721,6 +815,15 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     }
     if (!doc.checkStreams(&reason))
         return failed();
+    // The chains say nothing of the sectors' bytes; a Word document's text
+    // does, and a carved stretch whose tables all lay in its first cluster
+    // is told from the document by it alone.
+    reason = wordTextFault(doc, std::min<int64_t>(budget.readBytes, INT32_MAX / 2));
+    if (!reason.isEmpty()) {
+        d->integrity = CDocumentDetails::IntegrityDamaged;
+        d->integrityReason = reason;
+        return false;
+    }
     d->integrity = CDocumentDetails::IntegrityWhole;
     d->integrityReason.clear();
     return false;

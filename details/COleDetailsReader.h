@@ -37,9 +37,11 @@ public:
     static QByteArray streamOf(CDocumentBytes& bytes, const CDetailsBudget& budget, const QString& name,
                                int64_t limit);
     // Whether the workbook's or the presentation's record stream holds
-    // together from its first record to its stated end (a DOC's text
-    // carries no such chain): false with `reason` set when it does not.
-    // True for a document of neither kind.
+    // together from its first record to its stated end, or a Word
+    // document's piece table names text that lies inside its stream and
+    // holds no NUL: false with `reason` set when it does not. True for a
+    // document of none of these kinds, or a Word stream of a version before
+    // Word 97 (no piece table to check it by).
     static bool checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);

@@ -450,6 +450,18 @@
         <source>the presentation stream breaks at byte %1</source>
         <translation>the presentation stream breaks at byte %1</translation>
     </message>
+    <message>
+        <source>the Word document&apos;s piece table does not hold</source>
+        <translation>the Word document&apos;s piece table does not hold</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text lies outside its stream</source>
+        <translation>the Word document&apos;s text lies outside its stream</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
+        <translation>the Word document&apos;s text breaks at byte %1 of its stream</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

@@ -450,6 +450,18 @@
         <source>the presentation stream breaks at byte %1</source>
         <translation>演示文稿数据流在字节 %1 处断开</translation>
     </message>
+    <message>
+        <source>the Word document&apos;s piece table does not hold</source>
+        <translation>Word 文档的文本片段表不成立</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text lies outside its stream</source>
+        <translation>Word 文档的文本位于其数据流之外</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
+        <translation>Word 文档的文本在其数据流的字节 %1 处断开</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

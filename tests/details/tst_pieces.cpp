@@ -257,6 +257,30 @@ private slots:
         QVERIFY(CAssemblyCheck::isWhole(&volume, QStringLiteral("DOC"), {{0, 12800}}));
     }
 
+    // A Word document whose tables all lie in its first cluster, carved as
+    // one stretch whose second cluster lay elsewhere: only its text tells,
+    // through the piece table. The real Word documents stay whole.
+    void wordTextAcrossPieces()
+    {
+        const QByteArray doc = readData(QStringLiteral("doc_summary.doc"));
+        QCOMPARE(doc.size(), 7680); // header, tables and the text's first 1536 bytes in 4096
+        Layout noise;
+        noise.noise(1);
+        const QByteArray pdfText = readData(QStringLiteral("pdf_utf16_title.pdf")).left(3584);
+        for (const QByteArray& other : {noise.bytes().left(3584), QByteArray(3584, '\0'), pdfText}) {
+            CMemoryVolume volume(doc.left(4096) + other.leftJustified(3584, '\0'));
+            const CDocumentDetails d = CAssemblyCheck::check(&volume, QStringLiteral("DOC"), {{0, 7680}});
+            QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+            QVERIFY2(d.integrityReason.contains(QLatin1String("text")), qPrintable(d.integrityReason));
+        }
+        for (const QString& name : {QStringLiteral("doc_summary.doc"), QStringLiteral("doc_short.doc"),
+                                    QStringLiteral("doc_tables.doc")}) {
+            const QByteArray whole = readData(name);
+            CMemoryVolume volume(whole);
+            QVERIFY2(CAssemblyCheck::isWhole(&volume, QStringLiteral("DOC"), {{0, whole.size()}}), qPrintable(name));
+        }
+    }
+
     void inferredCluster()
     {
         QVector<int64_t> starts;

@@ -9,6 +9,7 @@ committed, with its line in tests/data/MANIFEST.tsv):
   docx_cjk_core.docx     docx_python-docx.docx with a CJK docProps/core.xml
   doc_summary.doc        compound document with a SummaryInformation stream
                          (in the mini stream) and a large WordDocument stream
+                         whose text the piece table in 1Table names
 """
 import struct, zipfile, zlib, io, os
 
@@ -139,8 +140,26 @@ def summary():
 def ole(path):
     ss = 512
     summ = summary()
-    mini = summ + b'\0' * (-len(summ) % 64)
-    word = bytes((i * 7) & 0xff for i in range(5000))
+    # WordDocument: a Word 97 file information block, then 8-bit text from
+    # byte 1536 to the end of the stream, which the piece table in 1Table
+    # names as one piece.
+    text_at, word_size = 1536, 5000
+    line = 'Übersicht über das Geschäftsjahr 2022, Umsätze nach Regionen.\r'.encode('cp1252')
+    text = (line * (word_size // len(line) + 1))[:word_size - text_at]
+    fib = bytearray(text_at)
+    struct.pack_into('<HH', fib, 0, 0xA5EC, 0xC1)
+    struct.pack_into('<H', fib, 0x0A, 0x0200)  # the table stream is 1Table
+    struct.pack_into('<II', fib, 0x18, text_at, word_size)
+    struct.pack_into('<H', fib, 0x20, 14)
+    struct.pack_into('<H', fib, 0x3E, 22)
+    struct.pack_into('<II', fib, 0x40, word_size, 0)
+    struct.pack_into('<I', fib, 0x4C, len(text))
+    struct.pack_into('<H', fib, 0x98, 0x5D)
+    clx = struct.pack('<BIII', 2, 16, 0, len(text)) + struct.pack('<HIH', 0, 0x40000000 | (2 * text_at), 0)
+    struct.pack_into('<II', fib, 0x1A2, 0, len(clx))
+    word = bytes(fib) + text
+    summ_padded = summ + b'\0' * (-len(summ) % 64)
+    mini = summ_padded + clx + b'\0' * (-len(clx) % 64)
     # Sectors: 0 FAT, 1 directory, 2 mini FAT, 3.. mini stream, then WordDocument.
     mini_sectors = (len(mini) + ss - 1) // ss
     word_sectors = (len(word) + ss - 1) // ss
@@ -152,7 +171,9 @@ def ole(path):
     for k in range(word_sectors):
         fat.append(first_word + k + 1 if k + 1 < word_sectors else 0xFFFFFFFE)
     fat += [0xFFFFFFFF] * (128 - len(fat))
-    minifat = [k + 1 if k + 1 < len(mini) // 64 else 0xFFFFFFFE for k in range(len(mini) // 64)]
+    summ_minis = len(summ_padded) // 64
+    minifat = [k + 1 if k + 1 < summ_minis else 0xFFFFFFFE for k in range(summ_minis)]
+    minifat += [k + 1 if k + 1 < len(mini) // 64 else 0xFFFFFFFE for k in range(summ_minis, len(mini) // 64)]
     minifat += [0xFFFFFFFF] * (128 - len(minifat))
 
     def entry(name, kind, start, size, child=0xFFFFFFFF, left=0xFFFFFFFF, right=0xFFFFFFFF):
@@ -161,8 +182,8 @@ def ole(path):
                 + b'\0' * 16 + b'\0' * 4 + b'\0' * 16 + struct.pack('<IQ', start, size))
     directory = (entry('Root Entry', 5, first_mini_stream, len(mini), child=1)
                  + entry('\x05SummaryInformation', 2, 0, len(summ), right=2)
-                 + entry('WordDocument', 2, first_word, len(word))
-                 + entry('', 0, 0, 0))
+                 + entry('WordDocument', 2, first_word, len(word), right=3)
+                 + entry('1Table', 2, summ_minis, len(clx)))
     header = bytes.fromhex('d0cf11e0a1b11ae1') + b'\0' * 16 + struct.pack('<HHHHH', 0x3E, 3, 0xFFFE, 9, 6)
     header += b'\0' * 6 + struct.pack('<IIIIIIIII', 0, 1, 1, 0, 4096, 2, 1, 0xFFFFFFFE, 0)
     header += struct.pack('<I', 0) + struct.pack('<I', 0xFFFFFFFF) * 108
