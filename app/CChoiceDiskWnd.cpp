@@ -77,7 +77,7 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_imageButton->setFixedSize(120, 40);
     m_imageButton->setToolTip(tr("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
     m_wholeVolume->setToolTip(tr("默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；"
-                                 "勾选后逐字节扫描整个卷。"));
+                                 "勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。"));
 
     connect(m_scanButton, &QPushButton::clicked, this, &CChoiceDiskWnd::nextPage);
     connect(m_table, &QTableWidget::cellDoubleClicked, this, &CChoiceDiskWnd::scanPartion);

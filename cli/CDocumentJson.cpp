@@ -68,7 +68,8 @@ void CDocumentJson::fields(const CFileNode& node, CJsonLine& line)
         .addRaw("extents", extentsOf(node))
         .addNumber("overwritten", node.overwritten)
         .addRaw("incomplete", node.incomplete ? QByteArrayLiteral("true") : QByteArrayLiteral("false"))
-        .addRaw("orphaned", node.orphaned ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
+        .addRaw("orphaned", node.orphaned ? QByteArrayLiteral("true") : QByteArrayLiteral("false"))
+        .addRaw("inside_live_file", node.insideLiveFile ? QByteArrayLiteral("true") : QByteArrayLiteral("false"));
     const CDocumentDetails& d = node.details;
     line.addTextOrNull("title", d.title)
         .addTextOrNull("author", d.author)

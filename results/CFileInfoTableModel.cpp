@@ -91,6 +91,8 @@ QString CFileInfoTableModel::toolTipOf(const CFileNode& r)
     }
     if (r.orphaned)
         lines << tr("在已占用却无文件使用的簇中找到（孤立簇）");
+    if (r.insideLiveFile)
+        lines << tr("在一个现有文件内部找到（扫描整个卷时列出）");
     if (r.origin == CFileNode::OriginCarved && r.extents.size() > 1)
         lines << tr("分 %1 段").arg(r.extents.size());
     const QString damage = damageOf(r);

@@ -108,6 +108,9 @@ public:
     bool incomplete = false;
     // Found in clusters the file system marks in use but no file reaches.
     bool orphaned = false;
+    // Carved inside a live file (a document in a live archive, virtual disk
+    // image or mail store): listed only when the whole volume is read.
+    bool insideLiveFile = false;
     // What the document says about itself; filled in after it was listed.
     CDocumentDetails details;
 };

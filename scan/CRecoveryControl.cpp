@@ -334,6 +334,17 @@ void CRecoveryControl::relayCarved(const CFileNode& node)
 {
     const int64_t offset = static_cast<int64_t>(node.byteOffset());
     if (m_allocation->inUse(offset)) {
+        // Reading the whole volume, the documents live files hold inside
+        // them (a PDF in a live tar, a DOCX in a virtual disk's image) are
+        // what was asked for: listed, marked. A live file itself (a record
+        // at its first sector, of its type) is still left out by the tree
+        // builder.
+        if (m_wholeVolume) {
+            CFileNode inside = node;
+            inside.insideLiveFile = true;
+            m_relay.postItem(inside);
+            return;
+        }
         ++m_carvedInUse;
         return;
     }

@@ -84,6 +84,8 @@ QJsonObject nodeObject(const CFileNode& n)
     o[QStringLiteral("overwritten")] = n.overwritten;
     o[QStringLiteral("incomplete")] = n.incomplete;
     o[QStringLiteral("orphaned")] = n.orphaned;
+    if (n.insideLiveFile)
+        o[QStringLiteral("insideLiveFile")] = true;
     return o;
 }
 
@@ -130,6 +132,8 @@ bool readNode(const QJsonObject& o, int64_t volumeSize, CFileNode* n)
     n->overwritten = overwritten.toDouble();
     n->incomplete = o.value(QStringLiteral("incomplete")).toBool();
     n->orphaned = o.value(QStringLiteral("orphaned")).toBool();
+    // Absent from scans saved before whole-volume scans listed such documents.
+    n->insideLiveFile = o.value(QStringLiteral("insideLiveFile")).toBool();
 
     const QJsonValue modified = o.value(QStringLiteral("modified"));
     if (!modified.isNull()) {

@@ -62,8 +62,8 @@
         <translation>Scan the whole volume</translation>
     </message>
     <message>
-        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</source>
-        <translation>By default only unused space is scanned (what live files hold is not read again, which is much faster); tick this to scan every byte of the volume.</translation>
+        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</source>
+        <translation>By default only unused space is scanned (what live files hold is not read again, which is much faster); tick this to scan every byte of the volume, which also lists the documents inside live files (in archives or virtual disk images).</translation>
     </message>
 </context>
 <context>
@@ -317,6 +317,10 @@
     <message>
         <source>分 %1 段</source>
         <translation>in %1 pieces</translation>
+    </message>
+    <message>
+        <source>在一个现有文件内部找到（扫描整个卷时列出）</source>
+        <translation>Found inside a live file (listed when the whole volume is scanned)</translation>
     </message>
 </context>
 <context>

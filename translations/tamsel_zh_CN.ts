@@ -62,8 +62,8 @@
         <translation>扫描整个卷</translation>
     </message>
     <message>
-        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</source>
-        <translation>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷。</translation>
+        <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</source>
+        <translation>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</translation>
     </message>
 </context>
 <context>
@@ -317,6 +317,10 @@
     <message>
         <source>分 %1 段</source>
         <translation>分 %1 段</translation>
+    </message>
+    <message>
+        <source>在一个现有文件内部找到（扫描整个卷时列出）</source>
+        <translation>在一个现有文件内部找到（扫描整个卷时列出）</translation>
     </message>
 </context>
 <context>

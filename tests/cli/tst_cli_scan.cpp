@@ -255,6 +255,34 @@ private slots:
         QVERIFY2(exfat.err.contains(QStringLiteral("the exFAT file system of")), qPrintable(exfat.err));
     }
 
+    // A live PDF and a live tar holding a PDF and a DOCX: the unused-space
+    // scan lists nothing of them; --whole lists the two inside the tar,
+    // marked, and never the live PDF itself.
+    void wholeVolumeListsDocumentsInsideLiveFiles()
+    {
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("bundle.img"));
+        const Run made = clitest::run(QStringLiteral("bash"),
+                                      {QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-container-volume.sh"),
+                                       image});
+        QVERIFY2(made.exitCode == 0, qPrintable(made.err));
+
+        const Run unused = cli({QStringLiteral("scan"), image, QStringLiteral("--json")});
+        QCOMPARE(unused.exitCode, 0);
+        QCOMPARE(unused.out.count(QLatin1Char('\n')), 0);
+
+        const Run whole = cli({QStringLiteral("scan"), image, QStringLiteral("--json"), QStringLiteral("--whole")});
+        QCOMPARE(whole.exitCode, 0);
+        QStringList inside;
+        for (const QString& line : whole.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QJsonObject o = parsedLine(line.toUtf8());
+            QVERIFY2(o.value(QStringLiteral("inside_live_file")).toBool(), qPrintable(line));
+            inside << o.value(QStringLiteral("type")).toString();
+        }
+        inside.sort();
+        QCOMPARE(inside, QStringList({QStringLiteral("DOCX"), QStringLiteral("PDF")}));
+    }
+
     void emptyVolumeScansCleanly()
     {
         QTemporaryDir dir;
