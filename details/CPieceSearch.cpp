@@ -72,29 +72,103 @@ int64_t CPieceSearch::inferCluster(const QVector<int64_t>& starts)
     return kSmallest;
 }
 
-void CPieceSearch::setOwned(QVector<CFileNode::Extent> owned)
+QVector<CFileNode::Extent> CPieceSearch::merged(QVector<CFileNode::Extent> runs)
 {
-    std::sort(owned.begin(), owned.end(),
+    std::sort(runs.begin(), runs.end(),
               [](const CFileNode::Extent& a, const CFileNode::Extent& b) { return a.offset < b.offset; });
-    m_owned.clear();
-    for (const CFileNode::Extent& e : owned) {
+    QVector<CFileNode::Extent> out;
+    for (const CFileNode::Extent& e : runs) {
         if (e.offset < 0 || e.length <= 0)
             continue;
-        if (!m_owned.isEmpty() && e.offset <= m_owned.last().offset + m_owned.last().length) {
-            CFileNode::Extent& last = m_owned.last();
+        if (!out.isEmpty() && e.offset <= out.last().offset + out.last().length) {
+            CFileNode::Extent& last = out.last();
             last.length = std::max(last.offset + last.length, e.offset + e.length) - last.offset;
         } else {
-            m_owned.append(e);
+            out.append(e);
         }
     }
+    return out;
+}
+
+bool CPieceSearch::overlaps(const QVector<CFileNode::Extent>& runs, int64_t offset, int64_t length)
+{
+    // The first stretch that ends after `offset`.
+    auto it = std::upper_bound(runs.begin(), runs.end(), offset,
+                               [](int64_t at, const CFileNode::Extent& e) { return at < e.offset + e.length; });
+    return it != runs.end() && it->offset < offset + length;
+}
+
+void CPieceSearch::setOwned(QVector<CFileNode::Extent> owned)
+{
+    m_owned = merged(std::move(owned));
+}
+
+void CPieceSearch::setWeak(QVector<CFileNode::Extent> weak)
+{
+    m_weak = merged(std::move(weak));
 }
 
 bool CPieceSearch::owned(int64_t offset, int64_t length) const
 {
-    // The first owned stretch that ends after `offset`.
-    auto it = std::upper_bound(m_owned.begin(), m_owned.end(), offset,
-                               [](int64_t at, const CFileNode::Extent& e) { return at < e.offset + e.length; });
-    return it != m_owned.end() && it->offset < offset + length;
+    return overlaps(m_owned, offset, length);
+}
+
+bool CPieceSearch::throughWeak(const QVector<CFileNode::Extent>& pieces) const
+{
+    // The first piece is the broken document's own stretch.
+    for (int i = 1; i < pieces.size(); ++i) {
+        if (overlaps(m_weak, pieces[i].offset, pieces[i].length))
+            return true;
+    }
+    return false;
+}
+
+bool CPieceSearch::sameBytes(const QVector<CFileNode::Extent>& a, const QVector<CFileNode::Extent>& b) const
+{
+    constexpr int64_t kChunk = 64 * 1024;
+    // Walks both lists of pieces side by side, a chunk at a time.
+    int ia = 0;
+    int ib = 0;
+    int64_t inA = 0;
+    int64_t inB = 0;
+    std::vector<uint8_t> bufA(kChunk);
+    std::vector<uint8_t> bufB(kChunk);
+    while (ia < a.size() && ib < b.size()) {
+        const int64_t n = std::min({kChunk, a[ia].length - inA, b[ib].length - inB});
+        if (!read(a[ia].offset + inA, bufA.data(), n) || !read(b[ib].offset + inB, bufB.data(), n)
+            || std::memcmp(bufA.data(), bufB.data(), static_cast<size_t>(n)) != 0)
+            return false;
+        inA += n;
+        inB += n;
+        if (inA == a[ia].length) {
+            ++ia;
+            inA = 0;
+        }
+        if (inB == b[ib].length) {
+            ++ib;
+            inB = 0;
+        }
+    }
+    return ia == a.size() && ib == b.size();
+}
+
+int CPieceSearch::soleAnswer() const
+{
+    int sole = -1;
+    for (int i = 0; i < m_passed.size(); ++i) {
+        if (throughWeak(m_passed[i]))
+            continue;
+        if (sole >= 0)
+            return -1; // two through free clusters: a true second answer
+        sole = i;
+    }
+    if (sole < 0)
+        return -1;
+    for (int i = 0; i < m_passed.size(); ++i) {
+        if (i != sole && !sameBytes(m_passed[i], m_passed[sole]))
+            return -1;
+    }
+    return sole;
 }
 
 bool CPieceSearch::onGrid(int64_t offset) const
@@ -182,7 +256,7 @@ void CPieceSearch::begin(const CFileNode& node)
     m_node = node;
     m_offered = 0;
     m_passed.clear();
-    m_details = CDocumentDetails();
+    m_passedDetails.clear();
 }
 
 bool CPieceSearch::admissible(const QVector<CFileNode::Extent>& pieces) const
@@ -210,8 +284,10 @@ bool CPieceSearch::admissible(const QVector<CFileNode::Extent>& pieces) const
 
 bool CPieceSearch::offer(const QVector<CFileNode::Extent>& pieces)
 {
-    // Two that pass settle it: neither is taken, whatever else would.
-    if (cancelled() || m_offered >= m_settings.maxCandidates || m_passed.size() > 1)
+    // Two that pass through free clusters settle it: neither is taken.
+    const int free = static_cast<int>(std::count_if(m_passed.begin(), m_passed.end(),
+                                                    [this](const QVector<CFileNode::Extent>& p) { return !throughWeak(p); }));
+    if (cancelled() || m_offered >= m_settings.maxCandidates || free > 1)
         return false;
     if (!admissible(pieces))
         return true;
@@ -223,8 +299,7 @@ bool CPieceSearch::offer(const QVector<CFileNode::Extent>& pieces)
     const CDocumentDetails d = CAssemblyCheck::check(m_volume, m_node.typeName, pieces, m_settings.budget, m_cancel);
     if (d.integrity == CDocumentDetails::IntegrityWhole) {
         m_passed.append(pieces);
-        if (m_passed.size() == 1)
-            m_details = d;
+        m_passedDetails.append(d);
     }
     return true;
 }
@@ -232,10 +307,11 @@ bool CPieceSearch::offer(const QVector<CFileNode::Extent>& pieces)
 CPieceSearch::Outcome CPieceSearch::outcome() const
 {
     Outcome o;
-    if (m_passed.size() == 1) {
+    const int sole = m_passed.size() == 1 ? 0 : soleAnswer();
+    if (sole >= 0) {
         o.kind = Outcome::Whole;
-        o.pieces = m_passed.first();
-        o.details = m_details;
+        o.pieces = m_passed.at(sole);
+        o.details = m_passedDetails.at(sole);
     } else if (m_passed.size() > 1) {
         o.kind = Outcome::Ambiguous;
         o.details = m_node.details;

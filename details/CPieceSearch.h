@@ -63,6 +63,11 @@ public:
     void setOwned(QVector<CFileNode::Extent> owned);
     // A document found whole meanwhile owns its pieces too.
     void addOwned(const QVector<CFileNode::Extent>& pieces) { setOwned(m_owned + pieces); }
+    // Stretches of documents whole by their tables alone (compound ones):
+    // not owned, since such a stretch may hold another document's piece;
+    // but an assembly through one that gives the same bytes as one through
+    // free clusters is no second answer, only a copy of the document.
+    void setWeak(QVector<CFileNode::Extent> weak);
     void setCluster(int64_t cluster, int64_t origin);
     // The cluster size the documents' first bytes tell: the largest power
     // of two from 512 B to 64 KiB on which nine in ten of them lie at the
@@ -128,6 +133,13 @@ public:
 
 private:
     bool owned(int64_t offset, int64_t length) const;
+    static QVector<CFileNode::Extent> merged(QVector<CFileNode::Extent> runs);
+    static bool overlaps(const QVector<CFileNode::Extent>& runs, int64_t offset, int64_t length);
+    bool throughWeak(const QVector<CFileNode::Extent>& pieces) const;
+    bool sameBytes(const QVector<CFileNode::Extent>& a, const QVector<CFileNode::Extent>& b) const;
+    // The one passing assembly through free clusters alone when every other
+    // gives the same bytes; -1 when there is none such.
+    int soleAnswer() const;
 
     IVolume* m_volume = nullptr;
     Settings m_settings;
@@ -135,10 +147,11 @@ private:
     int64_t m_cluster = 4096;
     int64_t m_origin = 0;
     QVector<CFileNode::Extent> m_owned;
+    QVector<CFileNode::Extent> m_weak;
     std::vector<int64_t> m_anchors[AnchorKinds];
 
     CFileNode m_node;
     int m_offered = 0;
     QVector<QVector<CFileNode::Extent>> m_passed;
-    CDocumentDetails m_details;
+    QVector<CDocumentDetails> m_passedDetails;
 };

@@ -61,8 +61,11 @@ QVector<CPiecesPass::Found> CPiecesPass::run(IVolume* volume, const CPieceSearch
         owned += runs;
         allStarts.append(runs.first().offset);
     }
-    for (const QVector<CFileNode::Extent>& runs : m_weakRuns)
+    QVector<CFileNode::Extent> weak;
+    for (const QVector<CFileNode::Extent>& runs : m_weakRuns) {
+        weak += runs;
         allStarts.append(runs.first().offset);
+    }
     // In ticket order: the order they were listed in.
     QVector<quint64> tickets = m_broken.keys().toVector();
     std::sort(tickets.begin(), tickets.end());
@@ -73,6 +76,7 @@ QVector<CPiecesPass::Found> CPiecesPass::run(IVolume* volume, const CPieceSearch
 
     CPieceSearch search(volume, settings, cancel);
     search.setOwned(owned);
+    search.setWeak(weak);
     if (settings.cluster <= 0)
         search.setCluster(CPieceSearch::inferCluster(allStarts), starts.first());
     QElapsedTimer clock;

@@ -58,13 +58,14 @@ CFileNode brokenAt(int64_t offset, const QString& type)
 }
 
 CPieceSearch::Outcome search(const QByteArray& volumeBytes, const CFileNode& node,
-                             const QVector<Extent>& owned = {})
+                             const QVector<Extent>& owned = {}, const QVector<Extent>& weak = {})
 {
     CMemoryVolume volume(volumeBytes);
     CPieceSearch::Settings settings;
     settings.cluster = kCluster;
     CPieceSearch s(&volume, settings);
     s.setOwned(owned);
+    s.setWeak(weak);
     s.indexAnchors({node.firstByteOffset()});
     return s.reassemble(node);
 }
@@ -278,6 +279,43 @@ private slots:
             const QByteArray whole = readData(name);
             CMemoryVolume volume(whole);
             QVERIFY2(CAssemblyCheck::isWhole(&volume, QStringLiteral("DOC"), {{0, whole.size()}}), qPrintable(name));
+        }
+    }
+
+    // A compound document laid down whole elsewhere (whole on its tables
+    // alone, so not owned) gives a second assembly of the same bytes: the
+    // piece in free clusters is taken. A second copy in free clusters is
+    // still a second answer.
+    void copyWholeOnItsTablesIsNoSecondAnswer()
+    {
+        // Its directory lies in its second cluster: one cut only.
+        const QByteArray doc = readData(QStringLiteral("xls_small.xls"));
+        constexpr int kCut = kCluster;
+        for (bool freeCopy : {false, true}) {
+            Layout layout;
+            layout.noise(1);
+            const int64_t whole = layout.put(doc);
+            layout.noise(2);
+            const int64_t first = layout.put(doc.left(kCut));
+            layout.noise(3);
+            const int64_t second = layout.put(doc.mid(kCut));
+            if (freeCopy) {
+                layout.noise(1);
+                layout.put(doc.mid(kCut));
+            }
+            layout.noise(1);
+            const QVector<Extent> weak{{whole, doc.size()}};
+            const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("XLS")), {}, weak);
+            if (freeCopy) {
+                QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::Ambiguous));
+                continue;
+            }
+            QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::Whole));
+            QCOMPARE(o.pieces, (QVector<Extent>{{first, kCut}, {second, doc.size() - kCut}}));
+            QCOMPARE(o.details.integrity, int(CDocumentDetails::IntegrityWhole));
+            // Unknown as whole on its tables, the copy is a second answer.
+            QCOMPARE(int(search(layout.bytes(), brokenAt(first, QStringLiteral("XLS"))).kind),
+                     int(CPieceSearch::Outcome::Ambiguous));
         }
     }
 
