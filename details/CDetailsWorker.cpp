@@ -244,6 +244,12 @@ void CDetailsWorker::run()
         Result result;
         result.ticket = job.ticket;
         result.details = CDetailsReader::read(bytes, job.node.typeName, budget, &larger);
+        // A compressed file is whole only when every unit decompresses,
+        // whatever the format's own checks read of it.
+        if (job.node.compressionUnit > 0 && !bytes.checkCompressedUnits() && !bytes.damage().isEmpty()) {
+            result.details.integrity = CDocumentDetails::IntegrityDamaged;
+            result.details.integrityReason = bytes.damage();
+        }
 
         lock.lock();
         --m_busy;

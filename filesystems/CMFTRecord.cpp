@@ -36,6 +36,12 @@ constexpr size_t kAttrLastVcnField = 0x18;       // non-resident
 constexpr size_t kAttrRealSizeField = 0x30;      // non-resident
 constexpr size_t kAttrInitializedSizeField = 0x38; // non-resident
 constexpr size_t kAttrNonResidentHeaderSize = 0x40;
+constexpr size_t kAttrFlagsField = 0x0C;
+constexpr size_t kAttrCompressionUnitField = 0x22; // non-resident: log2 of clusters per unit
+constexpr uint16_t kAttrFlagCompressed = 0x0001;
+// Units past 2^8 clusters are not written by any NTFS; a larger exponent is
+// a damaged header.
+constexpr uint16_t kMaxCompressionUnitShift = 8;
 // Smallest header that still holds the type, the length and the flags.
 constexpr uint32_t kAttrMinimumLength = 0x10;
 
@@ -102,6 +108,7 @@ uint32_t CMFTRecord::parseRecord(const uint8_t* recordData, uint32_t length, boo
     m_residentData.clear();
     m_hasStreamSizes = false;
     m_streamRealSize = 0;
+    m_compressionUnitBytes = 0;
     m_streamInitializedSize = 0;
     m_pieces.clear();
     m_hasAttributeList = false;
@@ -361,6 +368,10 @@ void CMFTRecord::readDataPiece(const uint8_t* attribute, uint32_t attributeLengt
         m_hasStreamSizes = true;
         m_streamRealSize = le::u64(attribute + kAttrRealSizeField);
         m_streamInitializedSize = le::u64(attribute + kAttrInitializedSizeField);
+        const uint16_t shift = le::u16(attribute + kAttrCompressionUnitField);
+        if ((le::u16(attribute + kAttrFlagsField) & kAttrFlagCompressed) != 0 && shift > 0
+            && shift <= kMaxCompressionUnitShift)
+            m_compressionUnitBytes = uint64_t(m_bytesPerCluster) << shift;
     }
 
     size_t position = le::u16(attribute + kAttrRunListOffsetField);

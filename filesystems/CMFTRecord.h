@@ -137,6 +137,9 @@ public:
     bool hasStreamSizes() const { return m_hasStreamSizes; }
     uint64_t streamRealSize() const { return m_streamRealSize; }
     uint64_t streamInitializedSize() const { return m_streamInitializedSize; }
+    // Bytes per compression unit when the stream is stored compressed (from
+    // the piece at virtual cluster 0); 0 otherwise.
+    uint64_t compressionUnitBytes() const { return m_compressionUnitBytes; }
     const std::vector<DataPiece>& dataPieces() const { return m_pieces; }
 
     // The attribute list: present at all, held outside the record (not
@@ -191,6 +194,7 @@ private:
     bool m_hasStreamSizes = false;
     uint64_t m_streamRealSize = 0;
     uint64_t m_streamInitializedSize = 0;
+    uint64_t m_compressionUnitBytes = 0;
     std::vector<DataPiece> m_pieces;
     bool m_hasAttributeList = false;
     bool m_attributeListNonResident = false;

@@ -5,6 +5,7 @@
 #include "disk/LittleEndian.h"
 #include "filesystems/CMFTRecord.h"
 #include "filesystems/CNtfsAllocationMap.h"
+#include "scan/CCompressedUnits.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CNotifyFileNode.h"
@@ -464,6 +465,7 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
     bool haveSizes = record.hasStreamSizes();
     uint64_t realSize = record.streamRealSize();
     uint64_t initializedSize = record.streamInitializedSize();
+    uint64_t unitBytes = record.compressionUnitBytes();
     if (record.hasAttributeList()) {
         if (record.attributeListNonResident())
             incomplete = true; // a list that long is not followed
@@ -490,6 +492,7 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
                 haveSizes = true;
                 realSize = extension.streamRealSize();
                 initializedSize = extension.streamInitializedSize();
+                unitBytes = extension.compressionUnitBytes();
             }
         }
     }
@@ -509,6 +512,20 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             initializedSize = realSize;
         }
         initializedSize = std::min(initializedSize, realSize);
+        // A compressed stream is kept as its stored units, whole: the
+        // initialized size and the file's length apply to the decompressed
+        // bytes, not to where they are stored.
+        if (unitBytes != 0 && !CCompressedUnits::validUnitBytes(static_cast<int64_t>(unitBytes))) {
+            incomplete = true;
+            unitBytes = 0;
+        }
+        uint64_t limit = realSize;
+        if (unitBytes != 0) {
+            if (realSize > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) - unitBytes)
+                return;
+            limit = (realSize + unitBytes - 1) / unitBytes * unitBytes;
+            node.compressionUnit = static_cast<qint64>(unitBytes);
+        }
         std::stable_sort(pieces.begin(), pieces.end(), [](const CMFTRecord::DataPiece& a, const CMFTRecord::DataPiece& b) {
             return a.firstVcn < b.firstVcn;
         });
@@ -534,14 +551,14 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             node.extents.append({offset, length});
         };
         for (const CMFTRecord::DataPiece& piece : pieces) {
-            if (stopped || position >= realSize)
+            if (stopped || position >= limit)
                 break;
             if (piece.firstVcn != expectedVcn) {
                 incomplete = true; // a piece lost, or two claiming the same place
                 break;
             }
             for (const CMFTRecord::DataRun& run : piece.runs) {
-                if (position >= realSize)
+                if (position >= limit)
                     break;
                 if (run.clusters > maxClusters
                     || (run.lcn != CMFTRecord::kSparseRun
@@ -552,10 +569,10 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
                 }
                 const int64_t runBytes = static_cast<int64_t>(run.clusters) * clusterBytes;
                 int64_t done = 0;
-                while (done < runBytes && position < realSize) {
-                    int64_t take = std::min<int64_t>(runBytes - done, static_cast<int64_t>(realSize - position));
-                    const bool zeros = run.lcn == CMFTRecord::kSparseRun || position >= initializedSize;
-                    if (!zeros)
+                while (done < runBytes && position < limit) {
+                    int64_t take = std::min<int64_t>(runBytes - done, static_cast<int64_t>(limit - position));
+                    const bool zeros = run.lcn == CMFTRecord::kSparseRun || (unitBytes == 0 && position >= initializedSize);
+                    if (!zeros && unitBytes == 0)
                         take = std::min<int64_t>(take, static_cast<int64_t>(initializedSize - position));
                     add(zeros ? CFileNode::Extent::kSparse : run.lcn * clusterBytes + done, take);
                     done += take;
@@ -568,9 +585,9 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             }
             expectedVcn = piece.lastVcn + 1;
         }
-        if (position < realSize)
+        if (position < limit)
             incomplete = true;
-        node.size = static_cast<qint64>(position);
+        node.size = static_cast<qint64>(std::min(position, realSize));
         if (node.size == 0)
             return;
 
@@ -622,6 +639,8 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
     node.typeName = CFileTypeCatalogue::typeName(typeCode);
     node.typeDescription = CFileTypeCatalogue::description(node.typeName);
     node.sizeText = CFileTypeCatalogue::sizeText(node.size);
+    if (node.compressionUnit > 0 && !node.isDamaged())
+        node.undecodable = !unitsDecompress(node);
     if (node.hasResidentData) {
         post(node);
         return;
@@ -654,6 +673,19 @@ void CNtfsScanner::postDeferred()
     m_claimedStarts.clear();
 }
 
+bool CNtfsScanner::unitsDecompress(const CFileNode& node)
+{
+    CCompressedUnits units(m_volume, node.extents, node.compressionUnit, node.size);
+    std::vector<uint8_t> unit(static_cast<size_t>(units.unitBytes()));
+    for (int64_t k = 0; k < units.unitCount(); ++k) {
+        // A unit the volume cannot give is the read errors' business, not
+        // a sign that the unit was overwritten.
+        if (units.readUnit(k, unit.data()) == CCompressedUnits::Status::Undecodable)
+            return false;
+    }
+    return true;
+}
+
 int CNtfsScanner::typeOfContent(const CFileNode& node)
 {
     if (node.hasResidentData)
@@ -661,6 +693,15 @@ int CNtfsScanner::typeOfContent(const CFileNode& node)
                                               static_cast<size_t>(node.residentData.size()));
     if (node.extents.isEmpty() || node.extents.first().offset == CFileNode::Extent::kSparse)
         return CFileTypeCatalogue::NotWanted;
+    if (node.compressionUnit > 0) {
+        // The first unit, decompressed, holds the names that tell the kind.
+        CCompressedUnits units(m_volume, node.extents, node.compressionUnit, node.size);
+        std::vector<uint8_t> unit(static_cast<size_t>(node.compressionUnit));
+        if (units.readUnit(0, unit.data()) != CCompressedUnits::Status::Ok)
+            return CFileTypeCatalogue::NotWanted;
+        const size_t length = static_cast<size_t>(std::min<int64_t>(node.size, node.compressionUnit));
+        return CDocumentSignature::typeCodeOf(unit.data(), length);
+    }
     // The first extent only: the names that tell the kind sit near the start.
     const CFileNode::Extent& first = node.extents.first();
     std::vector<uint8_t> bytes(static_cast<size_t>(std::min<int64_t>(first.length, kFamilyProbe)));

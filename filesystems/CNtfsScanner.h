@@ -135,6 +135,9 @@ private:
     void remember(int64_t number, const CMFTRecord& record);
     QString folderOf(uint64_t parentReference);
     int typeOfContent(const CFileNode& node);
+    // Whether every compression unit of a compressed file decompresses
+    // (the clusters of one that does not were written over since).
+    bool unitsDecompress(const CFileNode& node);
 
     // The allocation look-up: how many of `count` clusters from `cluster`
     // the volume now marks in use. Kept behind this one function so that it

@@ -5,6 +5,7 @@
 #include "disk/IVolume.h"
 #include "recovery/CRecoveryFileName.h"
 #include "recovery/CRecoveryReport.h"
+#include "scan/CCompressedUnits.h"
 
 #include <QCryptographicHash>
 
@@ -399,8 +400,9 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
             runs->append({static_cast<int64_t>(node.startSector) * kSectorSize, node.size});
     } else {
         // The entry's runs, in file order, up to the file's size: the last
-        // cluster's slack is not the document.
-        int64_t left = node.size;
+        // cluster's slack is not the document. A compressed file's stored
+        // units are taken whole.
+        int64_t left = node.compressionUnit > 0 ? std::numeric_limits<int64_t>::max() : node.size;
         for (const CFileNode::Extent& e : node.extents) {
             if (left == 0)
                 break;
@@ -488,6 +490,53 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyStretch(IVolume* volume, int
     return Outcome::Written;
 }
 
+CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyCompressed(const CFileNode& node, IVolume* volume,
+                                                               const QVector<CFileNode::Extent>& runs, int fd,
+                                                               const QString& finalName, QString* reason) const
+{
+    CCompressedUnits units(volume, runs, node.compressionUnit, node.size);
+    if (units.unitBytes() == 0) {
+        *reason = QCoreApplication::translate("CRecoveryDataFiles", "the found document's record is invalid (compression unit of %1 bytes). "
+                                 "Scan the volume again.")
+                      .arg(node.compressionUnit);
+        return Outcome::Failed;
+    }
+    std::vector<uint8_t> unit(static_cast<size_t>(units.unitBytes()));
+    for (int64_t k = 0; k < units.unitCount(); ++k) {
+        if (!m_running)
+            return Outcome::Stopped;
+        const CCompressedUnits::Status s = units.readUnit(k, unit.data());
+        if (s == CCompressedUnits::Status::Unreadable) {
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the source %1 could not be read in the compressed bytes %2 to %3, so %4 "
+                                     "would be incomplete and was not kept. The output folder is fine. Check the "
+                                     "source disk; copy it with a tool that retries bad sectors, then recover "
+                                     "from the copy.")
+                          .arg(volume ? volume->name() : QString())
+                          .arg(k * units.unitBytes())
+                          .arg((k + 1) * units.unitBytes())
+                          .arg(finalName);
+            return Outcome::SourceUnreadable;
+        }
+        if (s != CCompressedUnits::Status::Ok && node.undecodable) {
+            // Asked for although damaged: the unit's bytes are lost, and
+            // zeros stand for them, as for any hole.
+            std::memset(unit.data(), 0, unit.size());
+        } else if (s != CCompressedUnits::Status::Ok) {
+            // Not so when it was scanned: the volume changed since.
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "%1 is damaged and was not kept: %2.")
+                          .arg(finalName, CCompressedUnits::undecodableReason(k, units.unitBytes()));
+            return Outcome::Failed;
+        }
+        const int64_t piece = std::min<int64_t>(units.unitBytes(), node.size - k * units.unitBytes());
+        const int error = writeAll(fd, unit.data(), piece);
+        if (error != 0) {
+            *reason = writeFailureReason(error);
+            return Outcome::Failed;
+        }
+    }
+    return Outcome::Written;
+}
+
 CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int number, const Owner& owner,
                                                             QString* path, QString* reason)
 {
@@ -566,6 +615,12 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
             *reason = writeFailureReason(error);
             return Outcome::Failed;
         }
+    }
+    if (node.compressionUnit > 0) {
+        const Outcome copied = copyCompressed(node, volume, runs, out.fd(), finalName, reason);
+        if (copied != Outcome::Written)
+            return copied;
+        runs.clear();
     }
     for (const CFileNode::Extent& run : runs) {
         if (run.offset != CFileNode::Extent::kSparse) {

@@ -145,6 +145,9 @@ private:
     bool planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs, QString* reason) const;
     Outcome copyStretch(IVolume* volume, int64_t offset, int64_t length, int fd, const QString& finalName,
                         QString* reason) const;
+    // A compressed file's units, decompressed, up to its length.
+    Outcome copyCompressed(const CFileNode& node, IVolume* volume, const QVector<CFileNode::Extent>& runs, int fd,
+                           const QString& finalName, QString* reason) const;
     Outcome recoverOne(const Job& job, int number, const Owner& owner, QString* path, QString* reason);
     void post(uint64_t generation, std::function<void()> emitter);
     void fail(uint64_t generation, const QString& path, const QString& reason, bool sourceUnreadable);

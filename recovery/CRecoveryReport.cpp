@@ -110,6 +110,11 @@ QByteArray CRecoveryReport::toXml() const
         if (modified.isValid())
             xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("mtime"), utcTime(modified));
         xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("byte_runs"));
+        // A compressed file's runs are its stored units: offsets in the
+        // stored stream, not in the file.
+        if (f.node.compressionUnit > 0)
+            xml.writeAttribute(QLatin1String(kOwnNamespace), QStringLiteral("lznt1_unit"),
+                               QString::number(f.node.compressionUnit));
         int64_t fileOffset = 0;
         if (f.node.hasResidentData) {
             // Kept inside the file system's own record.

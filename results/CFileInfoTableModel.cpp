@@ -63,6 +63,8 @@ QString CFileInfoTableModel::damageOf(const CFileNode& r)
 {
     if (r.incomplete)
         return tr("文件记录不完整，恢复出的文件会缺少部分内容");
+    if (r.undecodable)
+        return tr("部分压缩数据已无法解压，恢复出的文件会缺少这部分内容");
     if (r.overwritten <= 0.0)
         return QString();
     if (r.overwritten >= 1.0)

@@ -1,6 +1,7 @@
 #include "scan/CDocumentBytes.h"
 
 #include "disk/IVolume.h"
+#include "scan/CCompressedUnits.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,6 +40,11 @@ CDocumentBytes::CDocumentBytes(IVolume* volume, const CFileNode& node, int64_t r
         return;
     }
     m_runs = runsOf(node);
+    if (node.compressionUnit > 0) {
+        m_units = std::make_unique<CCompressedUnits>(volume, m_runs, node.compressionUnit, node.size);
+        m_size = m_units->unitBytes() > 0 ? m_units->size() : 0;
+        return;
+    }
     int64_t position = 0;
     for (const CFileNode::Extent& run : m_runs) {
         m_runStarts.append(position);
@@ -77,7 +83,8 @@ QVector<CFileNode::Extent> CDocumentBytes::runsOf(const CFileNode& node)
         runs.append({static_cast<int64_t>(node.startSector) * 512, node.size});
         return runs;
     }
-    int64_t left = node.size;
+    // Compressed: the stored units whole, whatever the file's length.
+    int64_t left = node.compressionUnit > 0 ? std::numeric_limits<int64_t>::max() : node.size;
     for (const CFileNode::Extent& e : node.extents) {
         if (left <= 0)
             break;
@@ -120,6 +127,13 @@ bool CDocumentBytes::fetch(int64_t position, uint8_t* out, int64_t length)
 
 bool CDocumentBytes::fetchFromVolume(int64_t position, uint8_t* out, int64_t length)
 {
+    if (m_units) {
+        int64_t unit = -1;
+        const CCompressedUnits::Status s = m_units->read(position, out, length, &unit);
+        if (s == CCompressedUnits::Status::Undecodable && m_damage.isEmpty() && unit >= 0)
+            m_damage = CCompressedUnits::undecodableReason(unit, m_units->unitBytes());
+        return s == CCompressedUnits::Status::Ok;
+    }
     // The run holding `position`, then on through the following ones.
     int k = static_cast<int>(std::upper_bound(m_runStarts.begin(), m_runStarts.end(), position) - m_runStarts.begin())
         - 1;
@@ -236,5 +250,28 @@ bool CDocumentBytes::preload(int64_t maxSize)
         return false;
     m_data = buffer.data();
     // The blocks read so far hold the same bytes; they stay valid.
+    return true;
+}
+
+bool CDocumentBytes::checkCompressedUnits()
+{
+    if (!m_units)
+        return true;
+    if (!m_damage.isEmpty())
+        return false;
+    if (m_data)
+        return true; // preloaded: every unit was decoded
+    std::vector<uint8_t> unit(static_cast<size_t>(m_units->unitBytes()));
+    for (int64_t k = 0; k < m_units->unitCount(); ++k) {
+        if (cancelled())
+            return false;
+        const CCompressedUnits::Status s = m_units->readUnit(k, unit.data());
+        if (s == CCompressedUnits::Status::Undecodable) {
+            m_damage = CCompressedUnits::undecodableReason(k, m_units->unitBytes());
+            return false;
+        }
+        if (s != CCompressedUnits::Status::Ok)
+            return false;
+    }
     return true;
 }

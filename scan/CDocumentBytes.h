@@ -3,6 +3,7 @@
 #include "scan/CFileNode.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QVector>
 
 #include <atomic>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+class CCompressedUnits;
 class IVolume;
 
 // The bytes of one found document, read by position: a carved document's
@@ -65,6 +67,15 @@ public:
     bool preload(int64_t maxSize);
 
     bool budgetSpent() const { return m_budgetSpent; }
+    // Why the document is not whole as read: a compressed unit that does
+    // not decompress (empty when every unit read so far did).
+    const QString& damage() const { return m_damage; }
+    // Decompresses every unit of a compressed document that was not read
+    // yet, so that damage() speaks for the whole file; false when one does
+    // not decompress (or the read stopped). True at once for other
+    // documents. Not charged against the budget: the units are what the
+    // integrity of the file rests on.
+    bool checkCompressedUnits();
     int64_t bytesFetched() const { return m_fetched; }
     // Reads fail from the moment `flag` is raised (a stop must not wait for
     // a large document to be read to its end).
@@ -74,7 +85,8 @@ public:
 
     // The document's runs on the source in file order, cut at its size: the
     // stretch from its first sector, or its entry's runs (kSparse: zeros);
-    // none for resident bytes. Shared with the recovery and its report.
+    // none for resident bytes. A compressed document's are its stored units,
+    // whole. Shared with the recovery and its report.
     static QVector<CFileNode::Extent> runsOf(const CFileNode& node);
 
 private:
@@ -117,4 +129,6 @@ private:
     Block* m_blocks = nullptr;
     uint64_t m_clock = 0;
     const std::atomic<bool>* m_cancel = nullptr;
+    std::unique_ptr<CCompressedUnits> m_units;
+    QString m_damage;
 };

@@ -65,7 +65,7 @@ public:
 
     // Some of the document's bytes are gone (reused by another file, or the
     // entry's layout is cut short): it must never be offered as whole.
-    bool isDamaged() const { return overwritten > 0.0 || incomplete; }
+    bool isDamaged() const { return overwritten > 0.0 || incomplete || undecodable; }
 
     // The modification time to show and to give a recovered file: the file
     // system's where it kept one, else the one the document itself states.
@@ -97,6 +97,10 @@ public:
     // The document's bytes on the source, in file order (empty: one stretch
     // from startSector).
     QVector<Extent> extents;
+    // Bytes per compression unit when the file system stored the data
+    // compressed (NTFS): `extents` then give the stored units, covering
+    // whole units, and only CCompressedUnits reads them. 0: stored as is.
+    qint64 compressionUnit = 0;
     // The whole document, when the file system kept it inside its record.
     QByteArray residentData;
     bool hasResidentData = false;
@@ -106,6 +110,9 @@ public:
     // The entry's layout could not be followed to the end (extension records
     // lost, a run list cut short): the document is not whole.
     bool incomplete = false;
+    // Stored compressed, and a compression unit no longer decompresses (its
+    // clusters were written over and freed again): what it held is lost.
+    bool undecodable = false;
     // Found in clusters the file system marks in use but no file reaches.
     bool orphaned = false;
     // Carved inside a live file (a document in a live archive, virtual disk

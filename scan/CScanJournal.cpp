@@ -1,10 +1,13 @@
 #include "scan/CScanJournal.h"
 
+
+
 #include "disk/CBootSectorProbe.h"
 #include "disk/CInvokingUser.h"
 #include "disk/CUserFileAccess.h"
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
+#include "scan/CCompressedUnits.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -79,10 +82,14 @@ QJsonObject nodeObject(const CFileNode& n)
     for (const CFileNode::Extent& e : n.extents)
         extents.append(QJsonArray{number(e.offset), number(e.length)});
     o[QStringLiteral("extents")] = extents;
+    if (n.compressionUnit > 0)
+        o[QStringLiteral("compressionUnit")] = number(n.compressionUnit);
     if (n.hasResidentData)
         o[QStringLiteral("resident")] = QString::fromLatin1(n.residentData.toBase64());
     o[QStringLiteral("overwritten")] = n.overwritten;
     o[QStringLiteral("incomplete")] = n.incomplete;
+    if (n.undecodable)
+        o[QStringLiteral("undecodable")] = true;
     o[QStringLiteral("orphaned")] = n.orphaned;
     if (n.insideLiveFile)
         o[QStringLiteral("insideLiveFile")] = true;
@@ -131,6 +138,7 @@ bool readNode(const QJsonObject& o, int64_t volumeSize, CFileNode* n)
     n->folder = o.value(QStringLiteral("folder")).toString();
     n->overwritten = overwritten.toDouble();
     n->incomplete = o.value(QStringLiteral("incomplete")).toBool();
+    n->undecodable = o.value(QStringLiteral("undecodable")).toBool();
     n->orphaned = o.value(QStringLiteral("orphaned")).toBool();
     // Absent from scans saved before whole-volume scans listed such documents.
     n->insideLiveFile = o.value(QStringLiteral("insideLiveFile")).toBool();
@@ -153,6 +161,14 @@ bool readNode(const QJsonObject& o, int64_t volumeSize, CFileNode* n)
             || (e.offset != CFileNode::Extent::kSparse && e.offset > volumeSize - e.length))
             return false;
         n->extents.append(e);
+    }
+    if (o.contains(QStringLiteral("compressionUnit"))) {
+        // Without it the stored units would be read as the file's bytes.
+        int64_t unit = 0;
+        if (!readInteger(o.value(QStringLiteral("compressionUnit")), 1, int64_t(1) << 20, &unit)
+            || !CCompressedUnits::validUnitBytes(unit))
+            return false;
+        n->compressionUnit = unit;
     }
     if (o.contains(QStringLiteral("resident"))) {
         const QJsonValue resident = o.value(QStringLiteral("resident"));

@@ -67,6 +67,13 @@
     </message>
 </context>
 <context>
+    <name>CCompressedUnits</name>
+    <message>
+        <source>the compressed bytes %1 to %2 do not decompress: their clusters were overwritten or are damaged</source>
+        <translation>the compressed bytes %1 to %2 do not decompress: their clusters were overwritten or are damaged</translation>
+    </message>
+</context>
+<context>
     <name>CConnectWnd</name>
     <message>
         <source>QQ号:</source>
@@ -321,6 +328,10 @@
     <message>
         <source>在一个现有文件内部找到（扫描整个卷时列出）</source>
         <translation>Found inside a live file (listed when the whole volume is scanned)</translation>
+    </message>
+    <message>
+        <source>部分压缩数据已无法解压，恢复出的文件会缺少这部分内容</source>
+        <translation>Some of the compressed data no longer decompresses; the recovered file would lack that part</translation>
     </message>
 </context>
 <context>
@@ -706,6 +717,18 @@
     <message>
         <source>the finished file cannot be given its name: %1</source>
         <translation>the finished file cannot be given its name: %1</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (compression unit of %1 bytes). Scan the volume again.</source>
+        <translation>the found document&apos;s record is invalid (compression unit of %1 bytes). Scan the volume again.</translation>
+    </message>
+    <message>
+        <source>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
+        <translation>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</translation>
+    </message>
+    <message>
+        <source>%1 is damaged and was not kept: %2.</source>
+        <translation>%1 is damaged and was not kept: %2.</translation>
     </message>
 </context>
 <context>

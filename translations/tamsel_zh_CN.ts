@@ -67,6 +67,13 @@
     </message>
 </context>
 <context>
+    <name>CCompressedUnits</name>
+    <message>
+        <source>the compressed bytes %1 to %2 do not decompress: their clusters were overwritten or are damaged</source>
+        <translation>压缩数据第 %1 至 %2 字节无法解压：其所在的簇已被覆盖或已损坏</translation>
+    </message>
+</context>
+<context>
     <name>CConnectWnd</name>
     <message>
         <source>QQ号:</source>
@@ -321,6 +328,10 @@
     <message>
         <source>在一个现有文件内部找到（扫描整个卷时列出）</source>
         <translation>在一个现有文件内部找到（扫描整个卷时列出）</translation>
+    </message>
+    <message>
+        <source>部分压缩数据已无法解压，恢复出的文件会缺少这部分内容</source>
+        <translation>部分压缩数据已无法解压，恢复出的文件会缺少这部分内容</translation>
     </message>
 </context>
 <context>
@@ -706,6 +717,18 @@
     <message>
         <source>the finished file cannot be given its name: %1</source>
         <translation>无法为完成的文件命名：%1</translation>
+    </message>
+    <message>
+        <source>the found document&apos;s record is invalid (compression unit of %1 bytes). Scan the volume again.</source>
+        <translation>找到的文档记录无效（压缩单元 %1 字节）。请重新扫描该卷。</translation>
+    </message>
+    <message>
+        <source>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
+        <translation>源 %1 的压缩数据第 %2 至 %3 字节无法读取，%4 将不完整，因此未保留。输出文件夹没有问题。请检查源磁盘；先用能重试坏扇区的工具复制它，再从副本中恢复。</translation>
+    </message>
+    <message>
+        <source>%1 is damaged and was not kept: %2.</source>
+        <translation>%1 已损坏，未保留：%2。</translation>
     </message>
 </context>
 <context>
