@@ -4,6 +4,7 @@
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
 #include "disk/CBootSectorProbe.h"
+#include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
 
 #include <QFileInfo>
@@ -174,7 +175,13 @@ CPartitionInfo CChoiceDiskWnd::describeImage(const QString& path)
     info.kernelName = file.fileName();
     info.deviceType = QStringLiteral("image");
     info.freeText = tr("未知");
-    if (std::unique_ptr<CFileVolume> volume = CFileVolume::open(info.devicePath)) {
+    // An E01 image is the acquired disk, read through libewf.
+    std::unique_ptr<IVolume> volume;
+    if (CEwfVolume::isEwfImage(info.devicePath))
+        volume = CEwfVolume::open(info.devicePath, nullptr);
+    else
+        volume = CFileVolume::open(info.devicePath);
+    if (volume) {
         info.totalBytes = volume->length();
         info.totalText = CPartitionList::gibText(info.totalBytes);
         // A volume's image names its file system; a whole disk's image

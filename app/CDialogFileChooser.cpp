@@ -38,7 +38,7 @@ QString homeOfUid(const QString& uidText)
 QString CDialogFileChooser::chooseImageFile(QWidget* parent)
 {
     return QFileDialog::getOpenFileName(parent, QCoreApplication::translate("CDialogFileChooser", "打开镜像文件"), startFolder(),
-                                        QCoreApplication::translate("CDialogFileChooser", "磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)"));
+                                        QCoreApplication::translate("CDialogFileChooser", "磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;所有文件 (*)"));
 }
 
 QString CDialogFileChooser::chooseOutputFolder(QWidget* parent)

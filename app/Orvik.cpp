@@ -7,6 +7,7 @@
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
 #include "disk/CErrnoText.h"
+#include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
 #include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
@@ -340,8 +341,12 @@ void Orvik::startScan()
     // that the scan is saved as it goes and a saved one can be offered;
     // anything else is opened by the worker as before.
     std::shared_ptr<IVolume> volume = std::move(m_presetVolume);
-    if (!volume && !m_partition.devicePath.isEmpty())
-        volume = CFileVolume::open(m_partition.devicePath);
+    if (!volume && !m_partition.devicePath.isEmpty()) {
+        if (CEwfVolume::isEwfImage(m_partition.devicePath))
+            volume = CEwfVolume::open(m_partition.devicePath, nullptr);
+        else
+            volume = CFileVolume::open(m_partition.devicePath);
+    }
     if (volume) {
         offerSavedScan(*volume);
         m_control.beginScan(std::move(volume), m_partition.fileSystem);

@@ -4,6 +4,7 @@
 #include "cli/CImageCommand.h"
 #include "cli/CListCommand.h"
 #include "cli/CPreviewCommand.h"
+#include "cli/CVerifyCommand.h"
 #include "cli/CRecoverCommand.h"
 #include "cli/CInterruptWatch.h"
 #include "cli/CProgressPrinter.h"
@@ -217,7 +218,8 @@ QString CCliApplication::usage()
         "       tamsel-cli --version\n"
         "\n"
         "Finds lost PDF, ZIP, DOC, XLS, PPT, DOCX, XLSX and PPTX documents on a volume\n"
-        "(a block device such as /dev/sdb1, or a disk image file). The volume is only read.\n"
+        "(a block device such as /dev/sdb1, a disk image file, or an E01 image with its\n"
+        "segments .E02, ...). The volume is only read.\n"
         "\n"
         "Commands:\n"
         "  scan SOURCE [--fs auto|NTFS|FAT32|exFAT|EXT4|none] [--tsv | --json] [--resume]\n"
@@ -246,7 +248,7 @@ QString CCliApplication::usage()
         "      An image made from a failing disk is scanned with its ddrescue map (--map, or\n"
         "      the .map file beside the image): the stretches the map says were not read are\n"
         "      unreadable, and the documents over them are damaged.\n")
-        + CRecoverCommand::usage() + CPreviewCommand::usage() + CListCommand::usage() + CImageCommand::usage()
+        + CRecoverCommand::usage() + CPreviewCommand::usage() + CListCommand::usage() + CImageCommand::usage() + CVerifyCommand::usage()
         + QStringLiteral(
             "\n"
             "Raw access to a disk needs root or membership of the 'disk' group.\n"
@@ -299,6 +301,8 @@ int CCliApplication::execute(const QStringList& arguments)
         return CPreviewCommand().run(rest);
     if (command == QLatin1String("image"))
         return CImageCommand().run(rest);
+    if (command == QLatin1String("verify"))
+        return CVerifyCommand().run(rest);
     printErr(QStringLiteral("tamsel-cli: unknown command '%1'\n\n").arg(command) + usage());
     return ExitUsage;
 }

@@ -12,6 +12,7 @@
 #include "cli/CTextAuthAgent.h"
 #include "details/CDetailsWorker.h"
 #include "disk/CBootSectorProbe.h"
+#include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
 #include "results/CCreateTreeNode.h"
@@ -89,22 +90,35 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     m_documents.clear();
     m_failure.clear();
 
+    // An E01 image is read through libewf: the acquired disk, not the
+    // segment file's bytes.
+    std::shared_ptr<IVolume> ewf;
+    if (CEwfVolume::isEwfImage(source)) {
+        QString reason;
+        std::unique_ptr<CEwfVolume> image = CEwfVolume::open(source, &reason);
+        if (!image) {
+            m_failure = reason;
+            return Outcome::OpenFailed;
+        }
+        ewf = std::move(image);
+    }
     CFileVolume::OpenError error;
-    std::unique_ptr<CFileVolume> opened = CFileVolume::open(source, &error);
+    std::unique_ptr<CFileVolume> opened = ewf ? nullptr : CFileVolume::open(source, &error);
     // Without the rights, udisks2 may still grant read access after a
     // password (polkit's agent asks, in the terminal when no desktop does).
     // Only a device: udisks2 opens nothing else, and the bus is not
     // reached for an image. Ctrl-C or SIGTERM ends the wait.
-    if (!opened && CFileVolume::refusedForRights(error) && error.kind == CFileVolume::SourceKind::BlockDevice) {
+    if (!ewf && !opened && CFileVolume::refusedForRights(error) && error.kind == CFileVolume::SourceKind::BlockDevice) {
         CTextAuthAgent agent;
         opened = CUDisksOpener().open(source, &error, []() { return CInterruptWatch::interrupted(); });
     }
-    if (!opened) {
+    if (!ewf && !opened) {
         m_failure = error.reason;
         return Outcome::OpenFailed;
     }
-    const bool imageFile = !opened->isBlockDevice();
-    m_volume = std::shared_ptr<IVolume>(std::move(opened));
+    // An E01 image carries its own checksums: no ddrescue map beside it.
+    const bool imageFile = !ewf && !opened->isBlockDevice();
+    m_volume = ewf ? ewf : std::shared_ptr<IVolume>(std::move(opened));
     // Identified as the image itself, map or not.
     const CScanJournal::Identity identity = CScanJournal::identify(*m_volume);
 

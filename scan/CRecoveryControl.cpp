@@ -3,6 +3,7 @@
 #include "disk/CBootSectorProbe.h"
 #include "disk/CDiskMappingPointer.h"
 #include "disk/CErrnoText.h"
+#include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
 #include "disk/CUDisksOpener.h"
 #include "disk/CPartitionTable.h"
@@ -208,6 +209,18 @@ bool CRecoveryControl::beginScan(const QString& devicePath, const QString& fileS
 {
     if (isRunning())
         return false;
+    if (CEwfVolume::isEwfImage(devicePath)) {
+        QString reason;
+        std::unique_ptr<CEwfVolume> image = CEwfVolume::open(devicePath, &reason);
+        if (!image) {
+            m_fileSystem = fileSystem;
+            m_openError = CFileVolume::OpenError();
+            m_openError.reason = reason;
+            failOpen(reason);
+            return false;
+        }
+        return beginScan(std::shared_ptr<IVolume>(std::move(image)), fileSystem);
+    }
     CFileVolume::OpenError error;
     std::unique_ptr<CFileVolume> volume = CFileVolume::open(devicePath, &error);
     if (!volume && CFileVolume::refusedForRights(error)) {

@@ -15,7 +15,7 @@ packages=(
     coreutils file python3 libxml2-utils
     zlib1g-dev
     bubblewrap libpoppler-qt5-dev libseccomp-dev poppler-utils
-    attr
+    libewf-dev ewf-tools attr
     dbus python3-dbusmock desktop-file-utils appstream dpkg-dev
     python3-fuse fuse3 gddrescue
 )

@@ -106,8 +106,8 @@
         <translation>Open image file</translation>
     </message>
     <message>
-        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</source>
-        <translation>Disk images (*.img *.dd *.raw *.bin *.iso *.vhd);;All files (*)</translation>
+        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;所有文件 (*)</source>
+        <translation>Disk images (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;All files (*)</translation>
     </message>
 </context>
 <context>
@@ -225,6 +225,21 @@
     <message>
         <source>Too many levels of symbolic links</source>
         <translation>Too many levels of symbolic links</translation>
+    </message>
+</context>
+<context>
+    <name>CEwfVolume</name>
+    <message>
+        <source>the E01 image %1 cannot be opened (%2). Check that the file exists and is readable.</source>
+        <translation>the E01 image %1 cannot be opened (%2). Check that the file exists and is readable.</translation>
+    </message>
+    <message>
+        <source>the E01 image %1 cannot be read (%2). Keep all its segment files (.E01, .E02, ...) together in one folder.</source>
+        <translation>the E01 image %1 cannot be read (%2). Keep all its segment files (.E01, .E02, ...) together in one folder.</translation>
+    </message>
+    <message>
+        <source>the E01 image %1 does not say how large the disk is (%2). The image is damaged.</source>
+        <translation>the E01 image %1 does not say how large the disk is (%2). The image is damaged.</translation>
     </message>
 </context>
 <context>

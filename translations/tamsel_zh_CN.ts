@@ -106,8 +106,8 @@
         <translation>打开镜像文件</translation>
     </message>
     <message>
-        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</source>
-        <translation>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd);;所有文件 (*)</translation>
+        <source>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;所有文件 (*)</source>
+        <translation>磁盘镜像 (*.img *.dd *.raw *.bin *.iso *.vhd *.E01 *.e01);;所有文件 (*)</translation>
     </message>
 </context>
 <context>
@@ -225,6 +225,21 @@
     <message>
         <source>Too many levels of symbolic links</source>
         <translation>符号链接的层数过多</translation>
+    </message>
+</context>
+<context>
+    <name>CEwfVolume</name>
+    <message>
+        <source>the E01 image %1 cannot be opened (%2). Check that the file exists and is readable.</source>
+        <translation>无法打开 E01 镜像 %1（%2）。请确认该文件存在且可读。</translation>
+    </message>
+    <message>
+        <source>the E01 image %1 cannot be read (%2). Keep all its segment files (.E01, .E02, ...) together in one folder.</source>
+        <translation>无法读取 E01 镜像 %1（%2）。请把它的所有分段文件（.E01、.E02……）放在同一个文件夹中。</translation>
+    </message>
+    <message>
+        <source>the E01 image %1 does not say how large the disk is (%2). The image is damaged.</source>
+        <translation>E01 镜像 %1 没有说明磁盘大小（%2）。该镜像已损坏。</translation>
     </message>
 </context>
 <context>
