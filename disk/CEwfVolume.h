@@ -37,6 +37,8 @@ public:
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
     int64_t length() const override { return m_length; }
     QString name() const override { return m_path; }
+    // The acquired disk's sector, as the acquisition recorded it.
+    int sectorSize() const override { return static_cast<int>(m_sectorBytes); }
 
     // Segment files of the set.
     int segmentCount() const { return m_segments; }
