@@ -1,13 +1,14 @@
 #include "recovery/CRecoveryDataFiles.h"
 
+#include "details/CDetailsReader.h"
 #include "disk/CErrnoText.h"
 #include "disk/CInvokingUser.h"
 #include "disk/IVolume.h"
+#include "recovery/CRecoveryCopy.h"
 #include "recovery/CRecoveryFileName.h"
 #include "recovery/CRecoveryReport.h"
 #include "scan/CCompressedUnits.h"
-
-#include <QCryptographicHash>
+#include "scan/CDocumentBytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,30 +64,19 @@ QString writeFailureReason(int error)
     }
 }
 
-// The SHA-256 of the file being written, fed by writeAll (the recovery
-// runs on one thread; the report lists each file's hash).
-thread_local QCryptographicHash* t_fileHash = nullptr;
-
-// Writes all of `length` bytes; 0 or the errno that stopped it.
-int writeAll(int fd, const uint8_t* data, int64_t length)
+// Why a document's bytes are not the document, or "" when nothing says so.
+QString damageReason(const CFileNode& node)
 {
-    if (t_fileHash)
-        t_fileHash->addData(reinterpret_cast<const char*>(data), static_cast<int>(std::min<int64_t>(length, INT_MAX)));
-    int64_t done = 0;
-    while (done < length) {
-        const size_t chunk = static_cast<size_t>(std::min<int64_t>(length - done, 1 << 30));
-        const ssize_t n = ::write(fd, data + done, chunk);
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // write() returning 0 for a non-empty request means no progress can
-        // be made; report it as a full disk rather than loop.
-        return n < 0 ? errno : ENOSPC;
-    }
-    return 0;
+    if (node.overwritten > 0.0)
+        return QCoreApplication::translate("CRecoveryDataFiles", "partly overwritten: other files now use %1% of it")
+            .arg(std::max(1, static_cast<int>(node.overwritten * 100.0)));
+    if (node.incomplete)
+        return QCoreApplication::translate("CRecoveryDataFiles", "its file-system entry is cut short");
+    if (node.undecodable)
+        return QCoreApplication::translate("CRecoveryDataFiles", "its compressed bytes cannot be decompressed");
+    if (node.details.integrity == CDocumentDetails::IntegrityDamaged)
+        return QCoreApplication::translate("CRecoveryDataFiles", "damaged: %1").arg(node.details.integrityReason);
+    return QString();
 }
 
 // The file being written, under its temporary name: closed on every path,
@@ -236,11 +226,18 @@ void CRecoveryDataFiles::setDiskHandle(std::shared_ptr<IVolume> volume)
     m_pending.volume = std::move(volume);
 }
 
-bool CRecoveryDataFiles::setRecoveryFiles(const QList<CFileNode>& files)
+bool CRecoveryDataFiles::setRecoveryFiles(const QList<CFileNode>& files, const QVector<bool>& writeDamaged)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_pending.files = files;
+    m_pending.writeDamaged = writeDamaged;
     return true;
+}
+
+void CRecoveryDataFiles::setKnownUnreadable(const CUnreadableRanges& ranges)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.knownUnreadable = ranges;
 }
 
 void CRecoveryDataFiles::stopRecovery()
@@ -281,6 +278,7 @@ void CRecoveryDataFiles::launch()
         m_failureReason.clear();
     }
     m_written = 0;
+    m_leftOut = 0;
     m_stopAfterFile = false;
     m_running = true;
     QThread::start(m_priority);
@@ -441,58 +439,10 @@ bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVecto
     return true;
 }
 
-CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyStretch(IVolume* volume, int64_t offset, int64_t length, int fd,
-                                                            const QString& finalName, QString* reason) const
-{
-    // One window per piece, never larger than what is left to copy, so that
-    // small documents cost small reads.
-    int64_t done = 0;
-    while (done < length) {
-        // A stop takes effect between windows, not at the end of a file
-        // that may take minutes.
-        if (!m_running)
-            return Outcome::Stopped;
-        const int64_t piece = std::min<int64_t>(length - done, m_windowSize);
-        const uint32_t window = static_cast<uint32_t>((piece + kSectorSize - 1) / kSectorSize * kSectorSize);
-        CDiskMappingPointer reader(volume, offset + done, window);
-        const uint8_t* data = reader.pointer();
-        std::unique_ptr<uint8_t[]> checked;
-        if (reader.unreadableBytes() > 0 || reader.deviceLost()) {
-            // The window reaches a little before and after the piece; see
-            // whether the failing bytes are really inside the document.
-            checked.reset(new uint8_t[static_cast<size_t>(piece)]);
-            const IVolume::ReadResult r = volume->read(offset + done, checked.get(), static_cast<size_t>(piece));
-            if (r.bytes < piece) {
-                const int error = r.error != 0 ? r.error : reader.lastError();
-                const int64_t from = offset + done + r.bytes;
-                const QString cause =
-                    error != 0 ? errnoText(error)
-                               : QCoreApplication::translate("CRecoveryDataFiles", "the source ends there now: it was shortened after the scan");
-                *reason = QCoreApplication::translate("CRecoveryDataFiles", "the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be "
-                                         "incomplete and was not kept. The output folder is fine. Check the "
-                                         "source disk; copy it with a tool that retries bad sectors, then "
-                                         "recover from the copy.")
-                              .arg(volume->name())
-                              .arg(from)
-                              .arg(offset + done + piece)
-                              .arg(cause, finalName);
-                return Outcome::SourceUnreadable;
-            }
-            data = checked.get();
-        }
-        const int error = writeAll(fd, data, piece);
-        if (error != 0) {
-            *reason = writeFailureReason(error);
-            return Outcome::Failed;
-        }
-        done += piece;
-    }
-    return Outcome::Written;
-}
-
 CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyCompressed(const CFileNode& node, IVolume* volume,
                                                                const QVector<CFileNode::Extent>& runs, int fd,
-                                                               const QString& finalName, QString* reason) const
+                                                               bool writeDamaged, CRecoveryCopy* copy,
+                                                               QString* reason) const
 {
     CCompressedUnits units(volume, runs, node.compressionUnit, node.size);
     if (units.unitBytes() == 0) {
@@ -507,30 +457,25 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyCompressed(const CFileNode& 
             return Outcome::Stopped;
         const CCompressedUnits::Status s = units.readUnit(k, unit.data());
         if (s == CCompressedUnits::Status::Unreadable) {
-            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the source %1 could not be read in the compressed bytes %2 to %3, so %4 "
-                                     "would be incomplete and was not kept. The output folder is fine. Check the "
-                                     "source disk; copy it with a tool that retries bad sectors, then recover "
-                                     "from the copy.")
-                          .arg(volume ? volume->name() : QString())
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "unreadable sectors in its compressed bytes %1 to %2 on %3")
                           .arg(k * units.unitBytes())
                           .arg((k + 1) * units.unitBytes())
-                          .arg(finalName);
-            return Outcome::SourceUnreadable;
+                          .arg(volume ? volume->name() : QString());
+            return Outcome::LeftOutUnreadable;
         }
-        if (s != CCompressedUnits::Status::Ok && node.undecodable) {
+        if (s != CCompressedUnits::Status::Ok && (node.undecodable || writeDamaged)) {
             // Asked for although damaged: the unit's bytes are lost, and
             // zeros stand for them, as for any hole.
             std::memset(unit.data(), 0, unit.size());
         } else if (s != CCompressedUnits::Status::Ok) {
             // Not so when it was scanned: the volume changed since.
-            *reason = QCoreApplication::translate("CRecoveryDataFiles", "%1 is damaged and was not kept: %2.")
-                          .arg(finalName, CCompressedUnits::undecodableReason(k, units.unitBytes()));
-            return Outcome::Failed;
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "damaged: %1")
+                          .arg(CCompressedUnits::undecodableReason(k, units.unitBytes()));
+            return Outcome::LeftOut;
         }
         const int64_t piece = std::min<int64_t>(units.unitBytes(), node.size - k * units.unitBytes());
-        const int error = writeAll(fd, unit.data(), piece);
-        if (error != 0) {
-            *reason = writeFailureReason(error);
+        if (copy->append(fd, unit.data(), piece) != CRecoveryCopy::Outcome::Copied) {
+            *reason = writeFailureReason(copy->error());
             return Outcome::Failed;
         }
     }
@@ -538,9 +483,11 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::copyCompressed(const CFileNode& 
 }
 
 CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int number, const Owner& owner,
-                                                            QString* path, QString* reason)
+                                                            Written* written, QString* path, QString* reason)
 {
-    const CFileNode& node = job.files.at(number - 1);
+    written->node = job.files.at(number - 1);
+    CFileNode& node = written->node;
+    const bool writeDamaged = job.writeDamaged.value(number - 1, false);
     const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
     const CRecoveryFileName naming(node, nameLimit(folder));
     *path = folder + QLatin1Char('/') + naming.candidate(CRecoveryFileName::AsFound);
@@ -550,6 +497,24 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
     QVector<CFileNode::Extent> runs;
     if (!planCopy(node, volume, &runs, reason))
         return Outcome::Failed;
+
+    // A document the details pass has not judged (not come to yet, or its
+    // first budget was too small) is checked now: recovering early must not
+    // take it for whole. A verdict found here replaces the earlier one.
+    if (!node.details.examined || node.details.integrity == CDocumentDetails::IntegrityUnchecked) {
+        const CDetailsBudget budget = CDetailsBudget::large();
+        CDocumentBytes bytes(volume, node, budget.readBytes);
+        const CDocumentDetails checked = CDetailsReader::read(bytes, node.typeName, budget);
+        if (!node.details.examined || checked.integrity != CDocumentDetails::IntegrityUnchecked)
+            node.details = checked;
+    }
+    if (!writeDamaged) {
+        const QString damage = damageReason(node);
+        if (!damage.isEmpty()) {
+            *reason = damage;
+            return Outcome::LeftOut;
+        }
+    }
 
     // The spellings of the name to try, in order: a name the output file
     // system refuses is tried in its portable spelling, then as the sector
@@ -608,40 +573,54 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
     post(job.generation,
          [this, number, partialPath, finalName]() { emit sigFileStarted(number, partialPath, finalName); });
 
-    if (node.hasResidentData) {
-        const int64_t length = std::min<int64_t>(node.size, node.residentData.size());
-        const int error = writeAll(out.fd(), reinterpret_cast<const uint8_t*>(node.residentData.constData()), length);
-        if (error != 0) {
-            *reason = writeFailureReason(error);
-            return Outcome::Failed;
-        }
+    CRecoveryCopy copy(volume, m_windowSize, m_running);
+    copy.setFillUnreadable(writeDamaged);
+    copy.setKnownUnreadable(&job.knownUnreadable);
+    CRecoveryCopy::Outcome copied = CRecoveryCopy::Outcome::Copied;
+    if (node.compressionUnit > 0 && !node.hasResidentData) {
+        const Outcome decompressed = copyCompressed(node, volume, runs, out.fd(), writeDamaged, &copy, reason);
+        if (decompressed != Outcome::Written)
+            return decompressed;
+    } else {
+        copied = copy.copy(node, runs, out.fd());
     }
-    if (node.compressionUnit > 0) {
-        const Outcome copied = copyCompressed(node, volume, runs, out.fd(), finalName, reason);
-        if (copied != Outcome::Written)
-            return copied;
-        runs.clear();
+    written->volumeUnreadable = copy.volumeUnreadable();
+    switch (copied) {
+    case CRecoveryCopy::Outcome::Copied:
+        break;
+    case CRecoveryCopy::Outcome::Stopped:
+        return Outcome::Stopped;
+    case CRecoveryCopy::Outcome::WriteFailed:
+        *reason = writeFailureReason(copy.error());
+        return Outcome::Failed;
+    case CRecoveryCopy::Outcome::Unreadable:
+        *reason = copy.error() != 0
+                      ? QCoreApplication::translate("CRecoveryDataFiles", "unreadable sectors at byte %1 of %2 (%3)")
+                            .arg(copy.failedAt())
+                            .arg(volume->name(), errnoText(copy.error()))
+                      : QCoreApplication::translate("CRecoveryDataFiles",
+                                                    "%1 ends at byte %2 now: it was shortened after the scan")
+                            .arg(volume->name())
+                            .arg(copy.failedAt());
+        return Outcome::LeftOutUnreadable;
+    case CRecoveryCopy::Outcome::SourceLost:
+        *reason = QCoreApplication::translate("CRecoveryDataFiles",
+                                              "the source %1 is gone (%2 at byte %3), so %4 and the documents "
+                                              "after it were not written. The output folder is fine. Connect "
+                                              "the disk again and recover what is left.")
+                      .arg(volume->name(), errnoText(copy.error()))
+                      .arg(copy.failedAt())
+                      .arg(finalName);
+        return Outcome::SourceUnreadable;
     }
-    for (const CFileNode::Extent& run : runs) {
-        if (run.offset != CFileNode::Extent::kSparse) {
-            const Outcome copied = copyStretch(volume, run.offset, run.length, out.fd(), finalName, reason);
-            if (copied != Outcome::Written)
-                return copied;
-            continue;
-        }
-        // Never written to the disk: zeros, a window at a time.
-        const std::vector<uint8_t> zeros(static_cast<size_t>(std::min<int64_t>(run.length, m_windowSize)), 0);
-        for (int64_t done = 0; done < run.length;) {
-            if (!m_running)
-                return Outcome::Stopped;
-            const int64_t piece = std::min<int64_t>(run.length - done, static_cast<int64_t>(zeros.size()));
-            const int error = writeAll(out.fd(), zeros.data(), piece);
-            if (error != 0) {
-                *reason = writeFailureReason(error);
-                return Outcome::Failed;
-            }
-            done += piece;
-        }
+    written->sha256Hex = copy.sha256Hex();
+    written->fileUnreadable = copy.fileUnreadable();
+    if (!written->fileUnreadable.isEmpty()) {
+        // Written on request with zeros for what the source did not give:
+        // whatever its check said, it is not whole now.
+        node.details.integrity = CDocumentDetails::IntegrityDamaged;
+        node.details.integrityReason = QCoreApplication::translate("CRecoveryDataFiles", "unreadable sectors at bytes %1 of the file")
+                                           .arg(written->fileUnreadable.text());
     }
 
     // The time the file last had on its own volume, after the last write
@@ -697,14 +676,17 @@ void CRecoveryDataFiles::run()
         return;
     }
 
-    // What was written, for report.xml; written however the run ends once
-    // any file was, so the files in the folder are always accounted for.
+    // What was written and left out, for report.xml; written however the
+    // run ends once anything was, so the files in the folder are always
+    // accounted for.
     CRecoveryReport report;
     if (job.volume)
         report.setSource(job.volume->name(), job.volume->length());
+    CUnreadableRanges volumeUnreadable = job.knownUnreadable;
     const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
     const auto writeReport = [&](QString* path, QString* why) {
-        return report.fileCount() == 0 || report.write(folder, path, why);
+        report.setSourceUnreadable(volumeUnreadable);
+        return (report.fileCount() == 0 && report.leftOutCount() == 0) || report.write(folder, path, why);
     };
 
     for (int i = 0; i < count; ++i) {
@@ -713,28 +695,39 @@ void CRecoveryDataFiles::run()
             return;
         }
         QString path;
-        QCryptographicHash hash(QCryptographicHash::Sha256);
-        t_fileHash = &hash;
-        const Outcome outcome = recoverOne(job, i + 1, owner, &path, &reason);
-        t_fileHash = nullptr;
+        Written written;
+        const Outcome outcome = recoverOne(job, i + 1, owner, &written, &path, &reason);
+        volumeUnreadable.add(written.volumeUnreadable);
         if (outcome == Outcome::Stopped) {
             writeReport(&failedPath, &reason);
             return;
         }
-        if (outcome != Outcome::Written) {
+        if (outcome == Outcome::LeftOut || outcome == Outcome::LeftOutUnreadable) {
+            const QString name = QFileInfo(path).fileName();
+            const bool unreadable = outcome == Outcome::LeftOutUnreadable;
+            report.addLeftOut(name, written.node, reason);
+            ++m_leftOut;
+            const int number = i + 1;
+            post(generation, [this, number, name, reason, unreadable]() {
+                emit sigFileLeftOut(number, name, reason, unreadable);
+            });
+        } else if (outcome != Outcome::Written) {
             QString reportPath;
             QString reportReason;
             writeReport(&reportPath, &reportReason);
             fail(generation, path, reason, outcome == Outcome::SourceUnreadable);
             return;
+        } else {
+            const QFileInfo file(path);
+            report.addFile(file.fileName(), written.node, file.size(), written.sha256Hex, written.fileUnreadable);
+            ++m_written;
+            const int number = i + 1;
+            post(generation, [this, number, path]() { emit sigFileRecovered(number, path); });
         }
-        const QFileInfo written(path);
-        report.addFile(written.fileName(), job.files.at(i), written.size(), hash.result().toHex());
-        const int writtenCount = ++m_written;
-        post(generation, [this, writtenCount, path]() { emit sigFileRecovered(writtenCount, path); });
         // N is kept for the end: it means "complete" to whoever listens.
-        if (writtenCount < count)
-            post(generation, [this, writtenCount]() { emit sigRecoveryFinished(writtenCount); });
+        const int done = i + 1;
+        if (done < count)
+            post(generation, [this, done]() { emit sigRecoveryFinished(done); });
     }
     QString reportPath;
     if (!writeReport(&reportPath, &reason)) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "disk/CDiskMappingPointer.h"
+#include "disk/CUnreadableRanges.h"
 #include "scan/CFileNode.h"
 
 #include <QList>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+class CRecoveryCopy;
 class IVolume;
 
 // The recovery worker: copies found documents out of a volume into a
@@ -35,21 +37,36 @@ class IVolume;
 // known (the file system's, else the one the document states).
 //
 // The folder also gets report.xml (CRecoveryReport) listing every file
-// written, however the run ends; a report that cannot be written when
-// everything else was fails the run (sigRecoveryFailed with its path).
+// written and every document left out, however the run ends; a report that
+// cannot be written when everything else was fails the run
+// (sigRecoveryFailed with its path).
+//
+// Nothing damaged is written as if it were the document. A document is
+// left out (sigFileLeftOut, and the run goes on with the next one) when
+// its own check says damaged, when it is partly overwritten or its entry
+// cut short, or when the source gives no bytes for some of it (bad
+// sectors, a source cut short since the scan, a page of a view that failed
+// under the write) - unless it is one the caller asked for even so
+// (setRecoveryFiles' `writeDamaged`). Those are written as they are, with
+// zeros where the source gave nothing, and the report lists the unreadable
+// runs. A document whose check has not run yet (the details pass had not
+// come to it) is checked here, before anything is written, so that an
+// early recovery never takes an unchecked document for whole.
 //
 // A run ends in exactly one of three ways:
-//   - completion: sigRecoveryFinished(N), N the number of files, after the
-//     last file was written and closed;
+//   - completion: sigRecoveryFinished(N), N the number of documents, after
+//     the last one was written (or left out);
 //   - failure: sigRecoveryFailed(file, reason, sourceUnreadable); the
 //     unfinished file is removed, the files before it stay, no completion
-//     follows. `sourceUnreadable` tells a source that could not be read
-//     (the output is fine) from an output that could not be written;
+//     follows. `sourceUnreadable` tells a source that is gone (the device
+//     was removed; the output is fine) from an output that could not be
+//     written;
 //   - stop: stopRecovery() ends the run at its next read window and
 //     removes the unfinished file; stopAfterCurrentFile() lets the current
 //     file finish first. No further signal follows either.
-// Before completion, sigRecoveryFinished carries the number of files written
-// so far (1 .. N-1), so a value equal to N always means completion.
+// Before completion, sigRecoveryFinished carries the number of documents
+// done so far, written or left out (1 .. N-1), so a value equal to N always
+// means completion.
 //
 // Signals are delivered on the thread this object lives in (the thread that
 // created it), and only for the current run: a value queued by a run that
@@ -76,7 +93,13 @@ public:
     // started with.
     void setSavePath(const QString& path);
     void setDiskHandle(std::shared_ptr<IVolume> volume);
-    bool setRecoveryFiles(const QList<CFileNode>& files);
+    // `writeDamaged[i]`: write files[i] even when it is damaged or over
+    // unreadable sectors (missing entries: no).
+    bool setRecoveryFiles(const QList<CFileNode>& files, const QVector<bool>& writeDamaged = {});
+    // Stretches of the volume the scan could not read: documents over them
+    // are left out without reading them again (unless asked for), and the
+    // report lists them.
+    void setKnownUnreadable(const CUnreadableRanges& ranges);
 
     // Ends the run at its next read window; the unfinished file is removed.
     // A start that waits for the run to end is dropped too.
@@ -98,6 +121,7 @@ public:
 
     // Outcome of the last run, valid once it has finished.
     int writtenCount() const { return m_written.load(); }
+    int leftOutCount() const { return m_leftOut.load(); }
     QString failedFile() const;
     QString failureReason() const;
 
@@ -107,6 +131,11 @@ signals:
     // One file written and closed: its 1-based number in the list and the
     // path it was written to (which may carry a " (k)" suffix).
     void sigFileRecovered(int number, QString filePath);
+    // Document `number` (1-based) was not written: `name` is the name it
+    // would have had, `reason` an English sentence that says why;
+    // `unreadable`: the source gave no bytes for some of it (else it is
+    // damaged).
+    void sigFileLeftOut(int number, QString name, QString reason, bool unreadable);
     // File `number` (1-based) is being written under `partialPath`; it will
     // be named `finalName` (or "name (k).ext") when whole.
     void sigFileStarted(int number, QString partialPath, QString finalName);
@@ -123,6 +152,8 @@ private:
     struct Job
     {
         QList<CFileNode> files;
+        QVector<bool> writeDamaged;
+        CUnreadableRanges knownUnreadable;
         QString savePath;
         std::shared_ptr<IVolume> volume;
         uint64_t generation = 0;
@@ -136,19 +167,28 @@ private:
         unsigned int gid = 0;
     };
 
-    enum class Outcome { Written, Failed, SourceUnreadable, Stopped };
+    enum class Outcome { Written, LeftOut, LeftOutUnreadable, Failed, SourceUnreadable, Stopped };
+
+    // What recoverOne wrote, for the report.
+    struct Written
+    {
+        CFileNode node; // with its check, where it ran here
+        QByteArray sha256Hex;
+        CUnreadableRanges fileUnreadable;   // in the file's offsets
+        CUnreadableRanges volumeUnreadable; // met on the volume
+    };
 
     static Owner invokingUser();
     bool makeFolder(const QString& folder, const Owner& owner, QString* failedPath, QString* reason) const;
     // The runs of the volume to copy, in order (none for resident bytes),
     // checked against the volume.
     bool planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs, QString* reason) const;
-    Outcome copyStretch(IVolume* volume, int64_t offset, int64_t length, int fd, const QString& finalName,
-                        QString* reason) const;
-    // A compressed file's units, decompressed, up to its length.
+    // A compressed file's units, decompressed, up to its length, written
+    // through `copy` (which hashes them).
     Outcome copyCompressed(const CFileNode& node, IVolume* volume, const QVector<CFileNode::Extent>& runs, int fd,
-                           const QString& finalName, QString* reason) const;
-    Outcome recoverOne(const Job& job, int number, const Owner& owner, QString* path, QString* reason);
+                           bool writeDamaged, CRecoveryCopy* copy, QString* reason) const;
+    Outcome recoverOne(const Job& job, int number, const Owner& owner, Written* written, QString* path,
+                       QString* reason);
     void post(uint64_t generation, std::function<void()> emitter);
     void fail(uint64_t generation, const QString& path, const QString& reason, bool sourceUnreadable);
     void launch();
@@ -161,6 +201,7 @@ private:
     QThread::Priority m_priority = QThread::InheritPriority;
     std::atomic<uint64_t> m_generation{0};
     std::atomic<int> m_written{0};
+    std::atomic<int> m_leftOut{0};
 
     // What the setters were given, for the next start.
     mutable std::mutex m_mutex;

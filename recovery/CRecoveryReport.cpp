@@ -47,6 +47,20 @@ void textElement(QXmlStreamWriter& xml, const QString& ns, const QString& name, 
     xml.writeTextElement(ns, name, xmlText(text));
 }
 
+// <tamsel:unreadable bytes="N"><tamsel:run OFFSET="..." len="..."/>...
+void writeUnreadable(QXmlStreamWriter& xml, const CUnreadableRanges& ranges, const QString& offsetName)
+{
+    const QString ns = QLatin1String(CRecoveryReport::kOwnNamespace);
+    xml.writeStartElement(ns, QStringLiteral("unreadable"));
+    xml.writeAttribute(QStringLiteral("bytes"), QString::number(ranges.totalBytes()));
+    for (const CUnreadableRanges::Range& r : ranges.ranges()) {
+        xml.writeEmptyElement(ns, QStringLiteral("run"));
+        xml.writeAttribute(offsetName, QString::number(r.offset));
+        xml.writeAttribute(QStringLiteral("len"), QString::number(r.length));
+    }
+    xml.writeEndElement();
+}
+
 } // namespace
 
 void CRecoveryReport::setSource(const QString& name, int64_t length)
@@ -56,7 +70,7 @@ void CRecoveryReport::setSource(const QString& name, int64_t length)
 }
 
 void CRecoveryReport::addFile(const QString& fileName, const CFileNode& node, int64_t size,
-                              const QByteArray& sha256Hex)
+                              const QByteArray& sha256Hex, const CUnreadableRanges& unreadable)
 {
     File f;
     f.name = fileName;
@@ -64,7 +78,19 @@ void CRecoveryReport::addFile(const QString& fileName, const CFileNode& node, in
     f.node.residentData.clear(); // the report needs only its length
     f.size = size;
     f.sha256 = sha256Hex;
+    f.unreadable = unreadable;
     m_files.append(f);
+}
+
+void CRecoveryReport::addLeftOut(const QString& fileName, const CFileNode& node, const QString& reason)
+{
+    LeftOut l;
+    l.name = fileName;
+    l.typeName = node.typeName;
+    l.size = node.size;
+    l.offset = node.firstByteOffset();
+    l.reason = reason;
+    m_leftOut.append(l);
 }
 
 QByteArray CRecoveryReport::toXml() const
@@ -100,6 +126,7 @@ QByteArray CRecoveryReport::toXml() const
     xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("source"));
     xml.writeAttribute(QLatin1String(kOwnNamespace), QStringLiteral("image_size"), QString::number(m_sourceLength));
     textElement(xml, QLatin1String(kDfxmlNamespace), QStringLiteral("image_filename"), m_source);
+    writeUnreadable(xml, m_sourceUnreadable, QStringLiteral("img_offset"));
     xml.writeEndElement();
 
     for (const File& f : m_files) {
@@ -146,6 +173,18 @@ QByteArray CRecoveryReport::toXml() const
         xml.writeEndElement();
         if (!d.title.isEmpty())
             textElement(xml, QLatin1String(kOwnNamespace), QStringLiteral("title"), d.title);
+        if (!f.unreadable.isEmpty())
+            writeUnreadable(xml, f.unreadable, QStringLiteral("file_offset"));
+        xml.writeEndElement();
+    }
+    for (const LeftOut& l : m_leftOut) {
+        xml.writeStartElement(QLatin1String(kOwnNamespace), QStringLiteral("left_out"));
+        xml.writeAttribute(QStringLiteral("filename"), xmlText(l.name));
+        xml.writeAttribute(QStringLiteral("type"), l.typeName);
+        xml.writeAttribute(QStringLiteral("size"), QString::number(l.size));
+        if (l.offset >= 0)
+            xml.writeAttribute(QStringLiteral("img_offset"), QString::number(l.offset));
+        xml.writeCharacters(xmlText(l.reason));
         xml.writeEndElement();
     }
     xml.writeEndElement();

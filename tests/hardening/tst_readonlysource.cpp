@@ -76,11 +76,15 @@ QList<Descriptor> descriptorsOn(const QString& path)
     return found;
 }
 
+// Made-up bytes, taken as a document whose check found it whole.
 CFileNode record(quint64 sector, qint64 size, int typeCode)
 {
     const QString typeName = CFileTypeCatalogue::typeName(typeCode);
-    return CFileNode(typeName, size, sector, QString(), QStringLiteral("at-%1").arg(sector), QString(), typeCode, 2,
-                     CFileTypeCatalogue::sizeText(size), CFileTypeCatalogue::description(typeName));
+    CFileNode n(typeName, size, sector, QString(), QStringLiteral("at-%1").arg(sector), QString(), typeCode, 2,
+                CFileTypeCatalogue::sizeText(size), CFileTypeCatalogue::description(typeName));
+    n.details.examined = true;
+    n.details.integrity = CDocumentDetails::IntegrityWhole;
+    return n;
 }
 
 } // namespace

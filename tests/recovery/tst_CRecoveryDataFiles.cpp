@@ -1,10 +1,12 @@
 #include "disk/CFileVolume.h"
 #include "disk/CMemoryVolume.h"
+#include "disk/CWindowBuffer.h"
 #include "recovery/CRecoveryDataFiles.h"
 #include "recovery/CRecoveryFileName.h"
 #include "scan/CFileTypeCatalogue.h"
 #include "scan/CRecoveryControl.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <algorithm>
@@ -47,11 +49,16 @@ QByteArray patterned(int size, uint32_t seed = 12345)
     return bytes;
 }
 
+// A document of patterned bytes whose check (as if the details pass had
+// run) found it whole: what is copied here is never a real document.
 CFileNode record(quint64 sector, qint64 size, const QString& typeName = QStringLiteral("PDF"))
 {
-    return CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
-                     CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
-                     CFileTypeCatalogue::description(typeName));
+    CFileNode n(typeName, size, sector, QString(), QString::number(sector), QString(),
+                CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                CFileTypeCatalogue::description(typeName));
+    n.details.examined = true;
+    n.details.integrity = CDocumentDetails::IntegrityWhole;
+    return n;
 }
 
 QByteArray readAll(const QString& path)
@@ -70,6 +77,8 @@ struct Run
 {
     QList<int> values;
     QStringList written;
+    QStringList leftOut; // "number name: reason"
+    int leftOutUnreadable = 0;
     QString failedFile;
     QString failure;
     bool sourceUnreadable = false;
@@ -83,6 +92,11 @@ Run runToEnd(CRecoveryDataFiles& worker)
                      [&](int v) { run.values << v; });
     QObject::connect(&worker, &CRecoveryDataFiles::sigFileRecovered, &context,
                      [&](int, const QString& path) { run.written << path; });
+    QObject::connect(&worker, &CRecoveryDataFiles::sigFileLeftOut, &context,
+                     [&](int number, const QString& name, const QString& reason, bool unreadable) {
+                         run.leftOut << QStringLiteral("%1 %2: %3").arg(number).arg(name, reason);
+                         run.leftOutUnreadable += unreadable ? 1 : 0;
+                     });
     QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFailed, &context,
                      [&](const QString& path, const QString& reason, bool unreadable) {
                          run.failedFile = path;
@@ -126,7 +140,9 @@ private slots:
     void copiesExactBytesAcrossWindowBoundaries();
     void emptyListMakesTheFolderAndCompletes();
     void neverOverwritesAndKeepsEarlierRecoveries();
-    void unreadableBytesFailOnlyTheirDocument();
+    void unreadableDocumentsAreLeftOutAndTheRunGoesOn();
+    void aViewThatLosesBytesUnderTheWriteIsNotKept();
+    void documentsFailingTheirCheckAreLeftOutUnlessAsked();
     void recordsOutsideTheVolumeAreRefused();
     void aListGivenDuringARunWaitsForTheNextStart();
     void stopThenStartAgainRunsToCompletion();
@@ -246,14 +262,14 @@ void TestRecoveryDataFiles::neverOverwritesAndKeepsEarlierRecoveries()
     QCOMPARE(documentsIn(folder, QDir::Files | QDir::Hidden).size(), 7);
 }
 
-void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
+void TestRecoveryDataFiles::unreadableDocumentsAreLeftOutAndTheRunGoesOn()
 {
     const QByteArray bytes = patterned(64 * 1024, 3);
     auto volume = std::make_shared<CMemoryVolume>(bytes);
     // A bad stretch in the lead of the first document's window (before it,
-    // not in it), and one inside the second document.
+    // not in it), and two bad sectors inside the second document.
     volume->failRange(8 * 512 + 100, 200, EIO);
-    volume->failRange(40 * 512 + 1000, 512, EIO);
+    volume->failRange(41 * 512, 1024, EIO);
     QTemporaryDir dir;
     const QList<CFileNode> files = {record(9, 3000), record(40, 6000), record(80, 100)};
     CRecoveryDataFiles worker(nullptr, kWindow);
@@ -262,16 +278,36 @@ void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
     worker.setRecoveryFiles(files);
     const Run run = runToEnd(worker);
 
+    // Every readable document is written; the other is named, and the run
+    // completes.
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
     QCOMPARE(readAll(dir.path() + "/9.PDF"), slice(bytes, files[0]));
-    QCOMPARE(run.failedFile, dir.path() + "/40.PDF");
-    // Named as what it is: the source, not the output.
-    QVERIFY(run.sourceUnreadable);
-    QVERIFY2(run.failure.contains("source memory could not be read at bytes 21480"), qPrintable(run.failure));
-    QVERIFY(run.failure.contains("output folder is fine"));
-    QCOMPARE(documentsIn(dir.path(), QDir::Files | QDir::Hidden), QStringList{"9.PDF"});
-    // No completion after a failure.
-    QVERIFY(!run.values.contains(3));
-    QCOMPARE(worker.writtenCount(), 1);
+    QCOMPARE(readAll(dir.path() + "/80.PDF"), slice(bytes, files[2]));
+    QCOMPARE(documentsIn(dir.path(), QDir::Files | QDir::Hidden), (QStringList{"80.PDF", "9.PDF"}));
+    QCOMPARE(run.leftOut.size(), 1);
+    QVERIFY2(run.leftOut[0].startsWith("2 40.PDF: unreadable sectors at byte 20992 of memory"), qPrintable(run.leftOut[0]));
+    QCOMPARE(run.leftOutUnreadable, 1);
+    QCOMPARE(run.values.last(), 3);
+    QCOMPARE(worker.writtenCount(), 2);
+    QCOMPARE(worker.leftOutCount(), 1);
+    const QByteArray report = readAll(dir.path() + "/report.xml");
+    QVERIFY2(report.contains("<tamsel:left_out filename=\"40.PDF\" type=\"PDF\" size=\"6000\" img_offset=\"20480\">"),
+             report.constData());
+    QVERIFY(report.contains("<tamsel:run img_offset=\"20992\" len=\"512\"/>"));
+
+    // Asked for, it is written with zeros exactly where the disk gave
+    // nothing, and the report lists those bytes of the file.
+    worker.setSavePath(dir.path() + "/asked");
+    worker.setRecoveryFiles({files[1]}, {true});
+    const Run asked = runToEnd(worker);
+    QVERIFY(asked.leftOut.isEmpty());
+    QByteArray expected = slice(bytes, files[1]);
+    expected.replace(512, 1024, QByteArray(1024, '\0'));
+    QCOMPARE(readAll(dir.path() + "/asked/40.PDF"), expected);
+    const QByteArray askedReport = readAll(dir.path() + "/asked/report.xml");
+    QVERIFY2(askedReport.contains("<tamsel:unreadable bytes=\"1024\">\n            <tamsel:run file_offset=\"512\" len=\"1024\"/>"),
+             askedReport.constData());
+    QVERIFY(askedReport.contains("<tamsel:integrity state=\"damaged\">unreadable sectors at bytes 512-1535 of the file"));
 
     // An image cut after it was opened (and scanned): the bytes that are
     // gone are unreadable, not zeros, and the document is not kept.
@@ -289,10 +325,142 @@ void TestRecoveryDataFiles::unreadableBytesFailOnlyTheirDocument()
     worker.setRecoveryFiles({record(10, 5000), record(45, 6000)});
     const Run cut = runToEnd(worker);
     QCOMPARE(readAll(dir.path() + "/cut/10.PDF"), bytes.mid(10 * 512, 5000));
-    QCOMPARE(cut.failedFile, dir.path() + "/cut/45.PDF");
-    QVERIFY(cut.sourceUnreadable);
-    QVERIFY2(cut.failure.contains("at bytes 25600 to 27136 (the source ends there now"), qPrintable(cut.failure));
+    QCOMPARE(cut.leftOut.size(), 1);
+    QVERIFY2(cut.leftOut[0].contains("45.PDF: " + image + " ends at byte 25600 now"), qPrintable(cut.leftOut[0]));
     QCOMPARE(documentsIn(dir.path() + "/cut", QDir::Files | QDir::Hidden), QStringList{"10.PDF"});
+}
+
+// Bytes a view of the page cache loses after it was made (the image cut
+// short, a disk error on a page the cache had dropped) read as zeros: a
+// file written from such a view is not the document and is never kept as
+// if it were.
+void TestRecoveryDataFiles::aViewThatLosesBytesUnderTheWriteIsNotKept()
+{
+    QTemporaryDir dir(QCoreApplication::applicationDirPath() + QStringLiteral("/view-XXXXXX"));
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("disk.img"));
+    const QByteArray bytes = patterned(4 * 1024 * 1024, 7);
+    constexpr int64_t kCut = 2 * 1024 * 1024;
+    constexpr uint32_t kBigWindow = 1024 * 1024;
+    const CFileNode document = record(0, 3 * 1024 * 1024);
+
+    // Cuts the image short as soon as a view over the cut is made, so the
+    // view is whole when made and loses its tail before it is written.
+    class CutUnderView : public IVolume
+    {
+    public:
+        CutUnderView(std::shared_ptr<IVolume> inner, QString path)
+            : m_inner(std::move(inner)), m_path(std::move(path)) {}
+        bool cut = false;
+        ReadResult read(int64_t offset, void* buffer, size_t length) override { return m_inner->read(offset, buffer, length); }
+        const uint8_t* mapView(int64_t offset, int64_t length) override
+        {
+            const uint8_t* view = m_inner->mapView(offset, length);
+            if (view && !cut && offset <= kCut && kCut < offset + length)
+                cut = QFile::resize(m_path, kCut);
+            return view;
+        }
+        int64_t viewLostBytes(const uint8_t* view) const override { return m_inner->viewLostBytes(view); }
+        int64_t releaseView(const uint8_t* view, int64_t length) override { return m_inner->releaseView(view, length); }
+        int64_t length() const override { return m_inner->length(); }
+        QString name() const override { return m_inner->name(); }
+
+    private:
+        std::shared_ptr<IVolume> m_inner;
+        QString m_path;
+    };
+    const auto freshImage = [&]() -> std::shared_ptr<CutUnderView> {
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+            return nullptr;
+        f.close();
+        std::shared_ptr<IVolume> inner(CFileVolume::open(path).release());
+        if (!inner)
+            return nullptr;
+        CWindowBuffer warm(static_cast<size_t>(bytes.size()));
+        inner->read(0, warm.data(), warm.size()); // in the page cache: viewed
+        return std::make_shared<CutUnderView>(inner, path);
+    };
+
+    auto volume = freshImage();
+    QVERIFY(volume);
+    CRecoveryDataFiles worker(nullptr, kBigWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.filePath("out"));
+    worker.setRecoveryFiles({document});
+    const Run run = runToEnd(worker);
+    if (!volume->cut)
+        QSKIP("this file system gives no views of its files");
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QVERIFY(run.written.isEmpty());
+    QCOMPARE(run.leftOut.size(), 1);
+    QVERIFY2(run.leftOut[0].contains("ends at byte 2097152 now"), qPrintable(run.leftOut[0]));
+    QCOMPARE(documentsIn(dir.filePath("out"), QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY(readAll(dir.filePath("out/report.xml")).contains("<tamsel:left_out filename=\"0.PDF\""));
+
+    // Asked for as it is: what the image still has, zeros after, and the
+    // report says which bytes.
+    volume = freshImage();
+    QVERIFY(volume);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.filePath("asked"));
+    worker.setRecoveryFiles({document}, {true});
+    const Run asked = runToEnd(worker);
+    QVERIFY(volume->cut);
+    QCOMPARE(asked.written.size(), 1);
+    QCOMPARE(readAll(dir.filePath("asked/0.PDF")), bytes.left(kCut) + QByteArray(1024 * 1024, '\0'));
+    const QByteArray report = readAll(dir.filePath("asked/report.xml"));
+    QVERIFY2(report.contains("<tamsel:run file_offset=\"2097152\" len=\"1048576\"/>"), report.constData());
+    const QByteArray sha = QCryptographicHash::hash(readAll(dir.filePath("asked/0.PDF")), QCryptographicHash::Sha256).toHex();
+    QVERIFY(report.contains(sha));
+}
+
+// A document whose check finds it damaged is left out unless asked for,
+// and one whose check had not run when the recovery started is checked
+// before it is written, not taken for whole.
+void TestRecoveryDataFiles::documentsFailingTheirCheckAreLeftOutUnlessAsked()
+{
+    QFile source(QStringLiteral(TAMSEL_TEST_DATA "/pdf_ghostscript.pdf"));
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QByteArray pdf = source.readAll();
+    QByteArray bytes = pdf;
+    bytes.append(QByteArray(64 * 512 - bytes.size(), 'x'));
+    bytes.append(pdf.left(6000)); // its head alone, at sector 64
+    bytes.append(QByteArray(8192, 'x'));
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    // Not looked at yet by the details pass.
+    CFileNode whole = record(0, pdf.size());
+    whole.details = CDocumentDetails();
+    CFileNode head = record(64, pdf.size());
+    head.details = CDocumentDetails();
+    CFileNode known = record(64, pdf.size());
+    known.details.examined = true;
+    known.details.integrity = CDocumentDetails::IntegrityDamaged;
+    known.details.integrityReason = QStringLiteral("no cross-reference table");
+
+    QTemporaryDir dir;
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(dir.path());
+    worker.setRecoveryFiles({whole, head, known});
+    const Run run = runToEnd(worker);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failure));
+    QCOMPARE(readAll(dir.path() + "/0.PDF"), pdf);
+    QCOMPARE(documentsIn(dir.path(), QDir::Files | QDir::Hidden), QStringList{"0.PDF"});
+    QCOMPARE(run.leftOut.size(), 2);
+    QVERIFY2(run.leftOut[0].startsWith("2 64.PDF: damaged: "), qPrintable(run.leftOut[0]));
+    QCOMPARE(run.leftOut[1], QStringLiteral("3 64.PDF: damaged: no cross-reference table"));
+    QCOMPARE(run.leftOutUnreadable, 0);
+    QCOMPARE(run.values.last(), 3);
+    const QByteArray report = readAll(dir.path() + "/report.xml");
+    QVERIFY2(report.contains("<tamsel:integrity state=\"whole\""), report.constData());
+
+    worker.setSavePath(dir.path() + "/asked");
+    worker.setRecoveryFiles({head}, {true});
+    const Run asked = runToEnd(worker);
+    QVERIFY(asked.leftOut.isEmpty());
+    QCOMPARE(readAll(dir.path() + "/asked/64.PDF"), bytes.mid(64 * 512, pdf.size()));
+    QVERIFY(readAll(dir.path() + "/asked/report.xml").contains("<tamsel:integrity state=\"damaged\""));
 }
 
 void TestRecoveryDataFiles::recordsOutsideTheVolumeAreRefused()
