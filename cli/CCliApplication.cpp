@@ -255,7 +255,8 @@ QString CCliApplication::usage()
             "Ctrl-C stops a scan where it is and a recovery after the file it is writing;\n"
             "a second Ctrl-C aborts at once and removes the unfinished file.\n"
             "Exit status: 0 done; 1 the source could not be read, or (recover) a file could\n"
-            "not be written; 2 usage error; 130 interrupted (Ctrl-C).\n");
+            "not be written; 2 usage error; 3 (recover) done, but some documents were left\n"
+            "out as damaged or unreadable; 130 interrupted (Ctrl-C).\n");
 }
 
 int CCliApplication::run(int argc, char** argv)

@@ -64,9 +64,11 @@ QString CRecoverCommand::usage()
         "      OUTDIR that may lie on SOURCE, since writing there destroys what is being\n"
         "      recovered, unless --allow-same-volume is given. For an image file that\n"
         "      means an OUTDIR on the image itself (a loop device or FUSE mount of it, or\n"
-        "      anything stacked on one); beside the image is fine. Deleted files that are\n"
-        "      partly overwritten (or whose entries are cut short) are left out unless\n"
-        "      --include-damaged is given: what they hold now is not the whole document.\n");
+        "      anything stacked on one); beside the image is fine. Damaged documents\n"
+        "      (partly overwritten, their entries cut short, failing their own check, or\n"
+        "      over sectors that cannot be read) are left out and named, and the exit\n"
+        "      status is then 3, unless --include-damaged is given: they are then written\n"
+        "      as they are, with zeros where the disk gives nothing.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
@@ -170,15 +172,14 @@ int CRecoverCommand::run(const QStringList& arguments)
         return CCliApplication::ExitInterrupted;
     }
 
+    // Damaged ones go to the worker too: it leaves them out one by one and
+    // says why, as it does for those it finds damaged only while copying.
     QList<CFileNode> chosen;
     int damaged = 0;
     for (const CFileNode& node : session.documents()) {
         if (!options.types.isEmpty() && !options.types.contains(node.typeCode))
             continue;
-        if (node.isDamaged() && !options.includeDamaged) {
-            ++damaged;
-            continue;
-        }
+        damaged += node.isDamaged() ? 1 : 0;
         chosen.append(node);
     }
     QString found =
@@ -187,9 +188,10 @@ int CRecoverCommand::run(const QStringList& arguments)
         found += QStringLiteral(", %1 of the chosen types").arg(chosen.size());
     found += QStringLiteral(".\n");
     if (damaged > 0)
-        found += QStringLiteral("%1 of them partly overwritten or cut short: left out (--include-damaged writes "
-                                "them too).\n")
-                     .arg(damaged);
+        found += options.includeDamaged
+                     ? QStringLiteral("%1 of them damaged: written as they are (--include-damaged).\n").arg(damaged)
+                     : QStringLiteral("%1 of them damaged: left out (--include-damaged writes them too).\n")
+                           .arg(damaged);
     found += session.readPlanLine();
     for (const QString& line : session.foundPartitions())
         found += line + QStringLiteral(".\n");
@@ -203,11 +205,12 @@ int CRecoverCommand::run(const QStringList& arguments)
                      .arg(session.unreadableBytes());
     printErr(found);
 
-    return recoverDocuments(session.volume(), options.outputFolder, chosen);
+    return recoverDocuments(session.volume(), options.outputFolder, chosen, CDiskMappingPointer::kDefaultWindowSize,
+                            options.includeDamaged);
 }
 
 int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder,
-                                      const QList<CFileNode>& documents, uint32_t windowSize)
+                                      const QList<CFileNode>& documents, uint32_t windowSize, bool includeDamaged)
 {
     CRecoveryDataFiles worker(nullptr, windowSize);
     QEventLoop loop;
@@ -230,6 +233,13 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
         std::fputs((path + QLatin1Char('\n')).toUtf8().constData(), m_out);
         std::fflush(m_out);
     });
+    QStringList leftOutDamaged;
+    QStringList leftOutUnreadable;
+    QObject::connect(&worker, &CRecoveryDataFiles::sigFileLeftOut, &loop,
+                     [&](int number, const QString& name, const QString& reason, bool unreadable) {
+                         printErr(QStringLiteral("[%1/%2] left out %3: %4\n").arg(number).arg(total).arg(name, reason));
+                         (unreadable ? leftOutUnreadable : leftOutDamaged).append(name);
+                     });
     QObject::connect(&worker, &CRecoveryDataFiles::sigRecoveryFinished, &loop, [&](int value) {
         if (value == total)
             complete = true;
@@ -258,7 +268,7 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
 
     worker.setDiskHandle(std::move(volume));
     worker.setSavePath(folder);
-    worker.setRecoveryFiles(documents);
+    worker.setRecoveryFiles(documents, QVector<bool>(documents.size(), includeDamaged));
     worker.start();
     loop.exec();
     worker.wait();
@@ -278,7 +288,7 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     }
     if (sourceUnreadable) {
         printErr(QStringLiteral("tamsel-cli: cannot recover %1: %2\n").arg(failedFile, failure));
-        printErr(QStringLiteral("%1 of %2 document(s) were written into %3 before the unreadable place.\n")
+        printErr(QStringLiteral("%1 of %2 document(s) were written into %3 before the source was lost.\n")
                      .arg(worker.writtenCount())
                      .arg(total)
                      .arg(where));
@@ -295,12 +305,29 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
                      .arg(where));
         return CCliApplication::ExitFailure;
     }
+    const int leftOut = leftOutDamaged.size() + leftOutUnreadable.size();
     if (total == 0)
         printErr(QStringLiteral("No documents to recover; nothing was written into %1.\n").arg(where));
     else
         printErr(QStringLiteral("Recovered %1 document(s), %2, into %3.\n")
-                     .arg(total)
+                     .arg(total - leftOut)
                      .arg(CFileTypeCatalogue::sizeText(bytes))
                      .arg(where));
-    return CCliApplication::ExitOk;
+    if (leftOut == 0)
+        return CCliApplication::ExitOk;
+    // Named again at the end, where a long run's summary is read.
+    QString summary = QStringLiteral("Left out %1 document(s) that would not be the documents they were:\n").arg(leftOut);
+    if (!leftOutDamaged.isEmpty())
+        summary += QStringLiteral("  %1 damaged (partly overwritten, cut short or failing their check): %2\n")
+                       .arg(leftOutDamaged.size())
+                       .arg(leftOutDamaged.join(QStringLiteral(", ")));
+    if (!leftOutUnreadable.isEmpty())
+        summary += QStringLiteral("  %1 over sectors that cannot be read: %2\n")
+                       .arg(leftOutUnreadable.size())
+                       .arg(leftOutUnreadable.join(QStringLiteral(", ")));
+    summary += QStringLiteral("report.xml says why for each. --include-damaged writes them as they are, with zeros "
+                              "where the disk gives nothing; for a failing disk, image it first with a tool that "
+                              "retries bad sectors and recover from the image.\n");
+    printErr(summary);
+    return CCliApplication::ExitLeftOut;
 }

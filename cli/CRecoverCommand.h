@@ -19,10 +19,11 @@ class IVolume;
 //
 // Scans SOURCE as `scan` does, then writes every lost document it lists (or
 // those of the given types) into OUTDIR, except damaged ones (partly
-// overwritten, or their entries cut short) unless asked for, as ticking a
-// type in the window leaves them out, with a line per file on stderr and
-// a closing summary. Refuses to write onto the volume being recovered unless
-// told otherwise.
+// overwritten, their entries cut short, failing their own check, or over
+// sectors that cannot be read) unless asked for, as ticking a type in the
+// window leaves them out, with a line per file on stderr and a closing
+// summary that counts what was left out and why. Refuses to write onto the
+// volume being recovered unless told otherwise.
 class CRecoverCommand
 {
 public:
@@ -46,10 +47,11 @@ public:
     // Runs the whole command; returns the exit code.
     int run(const QStringList& arguments);
 
-    // The writing half: copies `documents` out of `volume` into `folder`.
-    // 0 when every file was written, 1 otherwise.
+    // The writing half: copies `documents` out of `volume` into `folder`,
+    // damaged ones too when `includeDamaged`. ExitOk when every file was
+    // written, ExitLeftOut when the others were, ExitFailure otherwise.
     int recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder, const QList<CFileNode>& documents,
-                         uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize);
+                         uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize, bool includeDamaged = false);
 
 private:
     void printErr(const QString& text) const;

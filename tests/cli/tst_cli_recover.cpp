@@ -47,10 +47,10 @@ using clitest::cli;
 
 // Runs a volume-building script of the repository (a path below it) on
 // `image`; the script's error output when it fails, empty when it worked.
-QString buildVolume(const char* script, const QString& image)
+QString buildVolume(const char* script, const QString& image, const QStringList& more = {})
 {
     QProcess make;
-    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/") + QLatin1String(script), {image});
+    make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/") + QLatin1String(script), QStringList{image} + more);
     if (!make.waitForFinished(120000))
         return QStringLiteral("%1 did not finish").arg(QLatin1String(script));
     if (make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0)
@@ -70,11 +70,16 @@ QByteArray readAll(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
+// A document of made-up bytes whose check (as if the details pass had run)
+// found it whole.
 CFileNode record(quint64 sector, qint64 size, const QString& typeName = QStringLiteral("PDF"))
 {
-    return CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
-                     CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
-                     CFileTypeCatalogue::description(typeName));
+    CFileNode n(typeName, size, sector, QString(), QString::number(sector), QString(),
+                CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                CFileTypeCatalogue::description(typeName));
+    n.details.examined = true;
+    n.details.integrity = CDocumentDetails::IntegrityWhole;
+    return n;
 }
 
 // stdout and stderr of an in-process command.
@@ -149,6 +154,8 @@ private slots:
     void listsAndRecoversDocumentsOfLostChains();
     void unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument();
     void fullDiskExitsOneAndLeavesNoPartialFile();
+    void nothingDamagedIsWrittenAsRecovered();
+    void recoveryGoesOnPastBadSectors();
     void refusesToWriteOntoTheSource();
     void interruptLeavesOnlyWholeFiles();
     void secondInterruptAbortsAndRemovesTheUnfinishedFile();
@@ -369,7 +376,7 @@ void TestCliRecover::recoversDeletedNtfsFilesByNameAndTime()
 
     const QString out = dir.path() + "/out";
     const Run r = cli({"recover", image, out, "--allow-same-volume"});
-    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(r.exitCode, 3); // victim.docx, below, is left out
     // Whole under their own names, fragmented and found-twice ones included.
     const QList<QPair<QString, QString>> whole = {{"毕业论文终稿.docx", "docx_python-docx.docx"},
                                                   {"résumé.pdf", "pdf_lo_writer_text.pdf"},
@@ -541,6 +548,84 @@ void TestCliRecover::fullDiskExitsOneAndLeavesNoPartialFile()
     QCOMPARE(left, QStringList{"0.PDF"});
 }
 
+// Deleted entries whose clusters hold something else now, though no live
+// file uses them: documents overwritten by files that were deleted in turn,
+// and a deleted filler whose first cluster now holds a piece of a document
+// (typed by that piece). Their checks fail, so they are left out and named,
+// and every file written is byte for byte a document of the volume.
+void TestCliRecover::nothingDamagedIsWrittenAsRecovered()
+{
+    QTemporaryDir dir;
+    struct Case
+    {
+        const char* kind;
+        QMap<QString, const char*> whole; // written name -> corpus file
+        QStringList leftOut;
+    };
+    const QList<Case> cases = {
+        {"overwritten", {{"_lan.pdf", "pdf_lo_writer_text.pdf"}}, {"_hesis.pdf", "notes.docx"}},
+        {"filler", {{"_eport.pdf", "pdf_pdfunite.pdf"}}, {"_000.TMP"}},
+    };
+    for (const Case& c : cases) {
+        const QString image = dir.path() + "/" + c.kind + ".img";
+        const QString made = buildVolume("tests/scripts/make-fat32-reused-volume.sh", image, {c.kind});
+        QVERIFY2(made.isEmpty(), qPrintable(made));
+        const QString out = dir.path() + "/" + c.kind;
+        const Run r = cli({"recover", image, out});
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(documentsIn(out, QDir::Files | QDir::Hidden), QStringList(c.whole.keys()));
+        for (auto it = c.whole.cbegin(); it != c.whole.cend(); ++it)
+            QVERIFY2(readAll(out + "/" + it.key()) == corpus(it.value()), it.value());
+        for (const QString& name : c.leftOut) {
+            QVERIFY2(r.err.contains("left out " + name + ": damaged: "), qPrintable(r.err));
+            QVERIFY2(readAll(out + "/report.xml").contains("<tamsel:left_out filename=\"" + name.toUtf8() + "\""),
+                     qPrintable(name));
+        }
+        QVERIFY2(r.err.contains(QStringLiteral("Left out %1 document(s)").arg(c.leftOut.size())), qPrintable(r.err));
+        QVERIFY2(r.err.contains("--include-damaged writes them"), qPrintable(r.err));
+
+        // Asked for, they are written as they are.
+        const Run all = cli({"recover", image, out + "-all", "--include-damaged"});
+        QCOMPARE(all.exitCode, 0);
+        QCOMPARE(documentsIn(out + "-all", QDir::Files).size(), c.whole.size() + c.leftOut.size());
+    }
+}
+
+// A bad sector inside one document: the others are written, that one is
+// named in the summary and the exit status says some were left out; with
+// --include-damaged it is written with zeros where the disk gave nothing.
+void TestCliRecover::recoveryGoesOnPastBadSectors()
+{
+    const QByteArray bytes(64 * 1024, 'd');
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    volume->failRange(21 * 512, 512, EIO);
+    const QList<CFileNode> files = {record(0, 4000), record(20, 3000), record(40, 5000)};
+    QTemporaryDir dir;
+    for (const bool include : {false, true}) {
+        const QString out = dir.path() + (include ? "/all" : "/out");
+        int code = -1;
+        QString err;
+        {
+            Capture capture;
+            CRecoverCommand command(capture.out, capture.err);
+            code = command.recoverDocuments(volume, out, files, 64 * 1024, include);
+            err = capture.errText();
+        }
+        if (!include) {
+            QCOMPARE(code, 3);
+            QCOMPARE(documentsIn(out, QDir::Files | QDir::Hidden), (QStringList{"0.PDF", "40.PDF"}));
+            QVERIFY2(err.contains("[2/3] left out 20.PDF: unreadable sectors at byte 10752 of memory"), qPrintable(err));
+            QVERIFY2(err.contains("Recovered 2 document(s)"), qPrintable(err));
+            QVERIFY2(err.contains("1 over sectors that cannot be read: 20.PDF"), qPrintable(err));
+        } else {
+            QCOMPARE(code, 0);
+            QByteArray expected(3000, 'd');
+            expected.replace(512, 512, QByteArray(512, '\0'));
+            QCOMPARE(readAll(out + "/20.PDF"), expected);
+        }
+    }
+}
+
 void TestCliRecover::refusesToWriteOntoTheSource()
 {
     QTemporaryDir dir;
@@ -570,7 +655,8 @@ void TestCliRecover::refusesToWriteOntoTheSource()
 
 void TestCliRecover::interruptLeavesOnlyWholeFiles()
 {
-    // Six large PDFs, so that Ctrl-C after the first one lands mid-run.
+    // Six large PDFs, so that Ctrl-C after the first one lands mid-run
+    // (made-up ones, which fail their check: written as they are).
     QTemporaryDir dir;
     const QString image = dir.path() + "/big.img";
     const qint64 documentBytes = qint64(24) << 20;
@@ -590,7 +676,7 @@ void TestCliRecover::interruptLeavesOnlyWholeFiles()
     const QString out = dir.path() + "/out";
     QProcess p;
     p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"),
-            {"recover", image, out, "--fs", "none"});
+            {"recover", image, out, "--fs", "none", "--include-damaged"});
     QVERIFY(p.waitForStarted());
     QByteArray err;
     while (!err.contains("[1/6]") && p.state() == QProcess::Running) {
@@ -624,7 +710,8 @@ void TestCliRecover::interruptLeavesOnlyWholeFiles()
 
 void TestCliRecover::secondInterruptAbortsAndRemovesTheUnfinishedFile()
 {
-    // Three 40 MiB PDFs (two read windows each, mostly holes in the image).
+    // Three 40 MiB PDFs (two read windows each, mostly holes in the image;
+    // made-up ones, which fail their check: written as they are).
     QTemporaryDir dir;
     const QString image = dir.path() + "/big.img";
     const qint64 documentBytes = qint64(40) << 20;
@@ -643,7 +730,7 @@ void TestCliRecover::secondInterruptAbortsAndRemovesTheUnfinishedFile()
     const QString out = dir.path() + "/out";
     QProcess p;
     p.start(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"),
-            {"recover", image, out, "--fs", "none"});
+            {"recover", image, out, "--fs", "none", "--include-damaged"});
     QVERIFY(p.waitForStarted());
     const qint64 whole = documentBytes - 1;
     auto entries = [&]() { return QDir(out).entryInfoList(QDir::Files | QDir::Hidden); };

@@ -183,7 +183,8 @@ void TestDamagedVolumes::emptyAndTinyImages()
         }
         const QString out = m_dir.filePath("recovered-" + QFileInfo(image).baseName());
         const Run r = cli({"recover", image, out});
-        QVERIFY2(r.exitCode == 0 && !hasSanitizerReport(r.err), qPrintable(image + ": " + r.err));
+        // 3: damaged documents were left out, the others written.
+        QVERIFY2((r.exitCode == 0 || r.exitCode == 3) && !hasSanitizerReport(r.err), qPrintable(image + ": " + r.err));
     }
 }
 
