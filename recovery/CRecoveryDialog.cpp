@@ -66,6 +66,7 @@ CRecoveryDialog::CRecoveryDialog(uint32_t windowSize)
 
     connect(&m_worker, &CRecoveryDataFiles::sigRecoveryFinished, this, &CRecoveryDialog::onRecoveryFinished);
     connect(&m_worker, &CRecoveryDataFiles::sigRecoveryFailed, this, &CRecoveryDialog::onRecoveryFailed);
+    connect(&m_worker, &CRecoveryDataFiles::sigFileLeftOut, this, &CRecoveryDialog::onFileLeftOut);
     connect(m_closeBar, &CPopParentWind::closeWind, this, &CRecoveryDialog::onCloseWind);
     connect(m_openFolderButton, &QPushButton::clicked, this, &CRecoveryDialog::openSavePath);
 }
@@ -97,9 +98,18 @@ bool CRecoveryDialog::startRecovery(const QList<CFileNode>& files)
     m_progressBar->setMaximum(m_total);
     m_progressBar->setValue(0);
     m_files = files;
+    m_leftOutDamaged = 0;
+    m_leftOutUnreadable = 0;
+    // A damaged file keeps its tick only when it was ticked on its own
+    // (damage found later takes the tick away): the user asked for it as it
+    // is. Any other that turns out damaged or unreadable is left out.
+    QVector<bool> writeDamaged;
+    writeDamaged.reserve(m_files.size());
+    for (const CFileNode& file : m_files)
+        writeDamaged.append(file.isDamaged());
     m_worker.setDiskHandle(m_volume);
     m_worker.setSavePath(m_savePath);
-    m_worker.setRecoveryFiles(m_files);
+    m_worker.setRecoveryFiles(m_files, writeDamaged);
     m_worker.start(QThread::InheritPriority);
     return true;
 }
@@ -110,9 +120,26 @@ void CRecoveryDialog::onRecoveryFinished(int value)
     m_statusLabel->setText(tr("第%1个文件正在恢复,总共%2个文件。").arg(value).arg(m_total));
     if (value == m_total) {
         m_statusLabel->setText(tr("恢复完成！"));
+        const int leftOut = m_leftOutDamaged + m_leftOutUnreadable;
+        if (leftOut > 0) {
+            m_errorLabel->setText(tr("%1 个文件没有恢复：%2 个已损坏，%3 个所在扇区无法读取。"
+                                     "单独勾选这样的文件，可以按原样恢复（无法读取的部分以零填充）。")
+                                      .arg(leftOut)
+                                      .arg(m_leftOutDamaged)
+                                      .arg(m_leftOutUnreadable));
+            m_errorLabel->show();
+        }
         showFolderLink();
         m_progressBar->hide();
     }
+}
+
+void CRecoveryDialog::onFileLeftOut(int, const QString&, const QString&, bool unreadable)
+{
+    if (unreadable)
+        ++m_leftOutUnreadable;
+    else
+        ++m_leftOutDamaged;
 }
 
 void CRecoveryDialog::onRecoveryFailed(const QString& filePath, const QString& reason, bool sourceUnreadable)

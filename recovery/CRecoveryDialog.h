@@ -43,6 +43,7 @@ public:
     void setFolderOpener(std::function<void(const QString&)> opener) { m_folderOpener = std::move(opener); }
 
     QString statusText() const;
+    // The failure, or at the end what was left out; "" when none.
     QString errorText() const;
     QString savePath() const { return m_savePath; }
     // The whole path the open-folder link stands for.
@@ -57,6 +58,7 @@ public slots:
     void reject() override;
     void onRecoveryFinished(int value);
     void onRecoveryFailed(const QString& filePath, const QString& reason, bool sourceUnreadable = false);
+    void onFileLeftOut(int number, const QString& name, const QString& reason, bool unreadable);
     void onCloseWind();
     void openSavePath();
 
@@ -74,6 +76,9 @@ private:
     QVBoxLayout* m_layout;
     QLabel* m_errorLabel;
     int m_total = 0;
+    // Documents the worker did not write, damaged or over unreadable sectors.
+    int m_leftOutDamaged = 0;
+    int m_leftOutUnreadable = 0;
     QList<CFileNode> m_files;
     QString m_savePath;
     std::shared_ptr<IVolume> m_volume;

@@ -189,7 +189,9 @@ void CCreateTreeNode::markUnreadable(const CUnreadableRanges& unreadable)
 CFileNodeItem* CCreateTreeNode::addItem(const CFileNode& record)
 {
     CFileNodeItem* file = addItemOnly(record);
-    listForDetails(file);
+    // A record that comes with its details already read is not read again.
+    if (!record.details.examined)
+        listForDetails(file);
     return file;
 }
 

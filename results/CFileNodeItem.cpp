@@ -32,6 +32,18 @@ void CFileNodeItem::setRecord(const CFileNode& record)
 {
     const bool before = isTickedWithType();
     m_record = record;
+    typeTickChanged(before);
+}
+
+void CFileNodeItem::setDetails(const CDocumentDetails& details)
+{
+    const bool before = isTickedWithType();
+    m_record.details = details;
+    typeTickChanged(before);
+}
+
+void CFileNodeItem::typeTickChanged(bool before)
+{
     const bool after = isTickedWithType();
     if (!m_parent || before == after)
         return;
@@ -39,6 +51,10 @@ void CFileNodeItem::setRecord(const CFileNode& record)
     m_parent->m_typeTickedChildren += step;
     if (m_checked)
         m_parent->m_checkedTypeTickedChildren += step;
+    // Ticked before it was known to be damaged: that was no choice of a
+    // damaged file, which is only ever ticked on its own, knowingly.
+    if (!after)
+        setChecked(false);
 }
 
 CFileNodeItem* CFileNodeItem::child(int row) const

@@ -43,11 +43,13 @@ public:
 
     const CFileNode& record() const { return m_record; }
     // Replaces the record (a carved document turned out to be a deleted
-    // file's); the type and the tick stay, the parent's counts follow.
+    // file's); the type stays, the parent's counts follow, and so does the
+    // tick unless the file turned out damaged.
     void setRecord(const CFileNode& record);
-    // What the document says about itself (the details pass); the tick
-    // rules do not depend on it.
-    void setDetails(const CDocumentDetails& details) { m_record.details = details; }
+    // What the document says about itself (the details pass). A failed
+    // check makes the file damaged: it loses its tick, and ticking its type
+    // no longer ticks it.
+    void setDetails(const CDocumentDetails& details);
     // Whether ticking the type ticks this file.
     bool isTickedWithType() const { return !m_record.isDamaged(); }
     CFileNodeItem* parent() const { return m_parent; }
@@ -69,6 +71,9 @@ public:
     QString typeName() const override { return m_record.typeName; }
 
 private:
+    // Keeps the parent's counts in step after the record changed.
+    void typeTickChanged(bool before);
+
     CFileNode m_record;
     QList<INode*> m_children;
     CFileNodeItem* m_parent = nullptr;

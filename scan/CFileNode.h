@@ -64,8 +64,16 @@ public:
     int64_t firstByteOffset() const;
 
     // Some of the document's bytes are gone (reused by another file, or the
-    // entry's layout is cut short): it must never be offered as whole.
-    bool isDamaged() const { return overwritten > 0.0 || incomplete || undecodable; }
+    // entry's layout is cut short, its compressed bytes cannot be
+    // decompressed), or its own check failed (what the entry points at is
+    // no longer the document, whatever the allocation says: its clusters
+    // were reused by a file deleted in turn): it must never be offered as
+    // whole.
+    bool isDamaged() const
+    {
+        return overwritten > 0.0 || incomplete || undecodable
+            || details.integrity == CDocumentDetails::IntegrityDamaged;
+    }
 
     // The modification time to show and to give a recovered file: the file
     // system's where it kept one, else the one the document itself states.

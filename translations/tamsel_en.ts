@@ -714,14 +714,6 @@
         <translation>the document (bytes %1 to %2) runs past the end of the volume %3 (%4 bytes). Scan the volume again.</translation>
     </message>
     <message>
-        <source>the source ends there now: it was shortened after the scan</source>
-        <translation>the source ends there now: it was shortened after the scan</translation>
-    </message>
-    <message>
-        <source>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
-        <translation>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</translation>
-    </message>
-    <message>
         <source>the file cannot be created: %1</source>
         <translation>the file cannot be created: %1</translation>
     </message>
@@ -738,12 +730,40 @@
         <translation>the found document&apos;s record is invalid (compression unit of %1 bytes). Scan the volume again.</translation>
     </message>
     <message>
-        <source>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
-        <translation>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</translation>
+        <source>partly overwritten: other files now use %1% of it</source>
+        <translation>partly overwritten: other files now use %1% of it</translation>
     </message>
     <message>
-        <source>%1 is damaged and was not kept: %2.</source>
-        <translation>%1 is damaged and was not kept: %2.</translation>
+        <source>its file-system entry is cut short</source>
+        <translation>its file-system entry is cut short</translation>
+    </message>
+    <message>
+        <source>its compressed bytes cannot be decompressed</source>
+        <translation>its compressed bytes cannot be decompressed</translation>
+    </message>
+    <message>
+        <source>damaged: %1</source>
+        <translation>damaged: %1</translation>
+    </message>
+    <message>
+        <source>unreadable sectors in its compressed bytes %1 to %2 on %3</source>
+        <translation>unreadable sectors in its compressed bytes %1 to %2 on %3</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at byte %1 of %2 (%3)</source>
+        <translation>unreadable sectors at byte %1 of %2 (%3)</translation>
+    </message>
+    <message>
+        <source>%1 ends at byte %2 now: it was shortened after the scan</source>
+        <translation>%1 ends at byte %2 now: it was shortened after the scan</translation>
+    </message>
+    <message>
+        <source>the source %1 is gone (%2 at byte %3), so %4 and the documents after it were not written. The output folder is fine. Connect the disk again and recover what is left.</source>
+        <translation>the source %1 is gone (%2 at byte %3), so %4 and the documents after it were not written. The output folder is fine. Connect the disk again and recover what is left.</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at bytes %1 of the file</source>
+        <translation>unreadable sectors at bytes %1 of the file</translation>
     </message>
 </context>
 <context>
@@ -793,6 +813,10 @@
     <message>
         <source>关闭</source>
         <translation>Close</translation>
+    </message>
+    <message>
+        <source>%1 个文件没有恢复：%2 个已损坏，%3 个所在扇区无法读取。单独勾选这样的文件，可以按原样恢复（无法读取的部分以零填充）。</source>
+        <translation>%1 file(s) were not recovered: %2 damaged, %3 on sectors that cannot be read. Tick such a file on its own to recover it as it is (with zeros where the disk gives nothing).</translation>
     </message>
 </context>
 <context>

@@ -714,14 +714,6 @@
         <translation>文档（第 %1 到 %2 字节）超出了卷 %3 的末尾（%4 字节）。请重新扫描此卷。</translation>
     </message>
     <message>
-        <source>the source ends there now: it was shortened after the scan</source>
-        <translation>源现在在那里就结束了：扫描之后它被截短了</translation>
-    </message>
-    <message>
-        <source>the source %1 could not be read at bytes %2 to %3 (%4), so %5 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
-        <translation>无法读取源 %1 的第 %2 到 %3 字节（%4），因此 %5 会不完整，未保留。输出文件夹没有问题。请检查源磁盘；用能重试坏扇区的工具复制它，再从副本恢复。</translation>
-    </message>
-    <message>
         <source>the file cannot be created: %1</source>
         <translation>无法创建文件：%1</translation>
     </message>
@@ -738,12 +730,40 @@
         <translation>找到的文档记录无效（压缩单元 %1 字节）。请重新扫描该卷。</translation>
     </message>
     <message>
-        <source>the source %1 could not be read in the compressed bytes %2 to %3, so %4 would be incomplete and was not kept. The output folder is fine. Check the source disk; copy it with a tool that retries bad sectors, then recover from the copy.</source>
-        <translation>源 %1 的压缩数据第 %2 至 %3 字节无法读取，%4 将不完整，因此未保留。输出文件夹没有问题。请检查源磁盘；先用能重试坏扇区的工具复制它，再从副本中恢复。</translation>
+        <source>partly overwritten: other files now use %1% of it</source>
+        <translation>部分已被覆盖：其中 %1% 现在属于其他文件</translation>
     </message>
     <message>
-        <source>%1 is damaged and was not kept: %2.</source>
-        <translation>%1 已损坏，未保留：%2。</translation>
+        <source>its file-system entry is cut short</source>
+        <translation>它的文件系统记录不完整</translation>
+    </message>
+    <message>
+        <source>its compressed bytes cannot be decompressed</source>
+        <translation>它的压缩数据无法解压</translation>
+    </message>
+    <message>
+        <source>damaged: %1</source>
+        <translation>已损坏：%1</translation>
+    </message>
+    <message>
+        <source>unreadable sectors in its compressed bytes %1 to %2 on %3</source>
+        <translation>%3 上它的压缩数据第 %1 到 %2 字节处有无法读取的扇区</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at byte %1 of %2 (%3)</source>
+        <translation>%2 的第 %1 字节处有无法读取的扇区（%3）</translation>
+    </message>
+    <message>
+        <source>%1 ends at byte %2 now: it was shortened after the scan</source>
+        <translation>%1 现在在第 %2 字节处就结束了：扫描之后它被截短了</translation>
+    </message>
+    <message>
+        <source>the source %1 is gone (%2 at byte %3), so %4 and the documents after it were not written. The output folder is fine. Connect the disk again and recover what is left.</source>
+        <translation>源 %1 已不可用（第 %3 字节处：%2），因此 %4 及其后的文档没有写入。输出文件夹没有问题。请重新连接磁盘，再恢复剩下的文档。</translation>
+    </message>
+    <message>
+        <source>unreadable sectors at bytes %1 of the file</source>
+        <translation>文件的第 %1 字节处有无法读取的扇区</translation>
     </message>
 </context>
 <context>
@@ -793,6 +813,10 @@
     <message>
         <source>关闭</source>
         <translation>关闭</translation>
+    </message>
+    <message>
+        <source>%1 个文件没有恢复：%2 个已损坏，%3 个所在扇区无法读取。单独勾选这样的文件，可以按原样恢复（无法读取的部分以零填充）。</source>
+        <translation>%1 个文件没有恢复：%2 个已损坏，%3 个所在扇区无法读取。单独勾选这样的文件，可以按原样恢复（无法读取的部分以零填充）。</translation>
     </message>
 </context>
 <context>

@@ -127,4 +127,15 @@ inline CFileNode record(const QString& typeName, qint64 size, quint64 startSecto
                      CFileTypeCatalogue::description(typeName));
 }
 
+// The same record with the details pass's verdict already given: whole
+// (the made-up bytes behind it would fail the real check, and a damaged
+// document is neither ticked with its type nor recovered unless asked).
+inline CFileNode wholeRecord(const QString& typeName, qint64 size, quint64 startSector)
+{
+    CFileNode n = record(typeName, size, startSector);
+    n.details.examined = true;
+    n.details.integrity = CDocumentDetails::IntegrityWhole;
+    return n;
+}
+
 } // namespace apptest

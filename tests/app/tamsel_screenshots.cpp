@@ -349,7 +349,7 @@ int main(int argc, char** argv)
         dialog.move(290, 200);
         QList<CFileNode> files;
         for (int i = 0; i < 3; ++i)
-            files.append(apptest::record(QStringLiteral("PDF"), 10000, 100 + i * 40));
+            files.append(apptest::wholeRecord(QStringLiteral("PDF"), 10000, 100 + i * 40));
         const QString folder = Orvik::recoveryFolder(outDir.path(), QDateTime::currentDateTime());
         dialog.setRecoveryInfo(folder, source);
         recoveryGate.armed = true;

@@ -462,7 +462,7 @@ void TestWindow::recoveryDialogProgressTexts()
     dialog.setFolderOpener([&opened](const QString& folder) { opened = folder; });
     QList<CFileNode> files;
     for (int i = 0; i < 3; ++i)
-        files.append(apptest::record(QStringLiteral("PDF"), 3000 + i, 8 + i * 16));
+        files.append(apptest::wholeRecord(QStringLiteral("PDF"), 3000 + i, 8 + i * 16));
     const QString folder = out.filePath(QStringLiteral("恢复"));
     dialog.setRecoveryInfo(folder, volume);
 
@@ -497,15 +497,24 @@ void TestWindow::recoveryDialogProgressTexts()
     QVERIFY(dialog.errorText().contains(QStringLiteral("9.PDF")));
     QVERIFY(dialog.errorText().contains(QStringLiteral("No space left on device.")));
 
-    // A source that cannot be read is said to be that, not a write failure.
+    // A document over an unreadable sector, and one that is damaged: the
+    // others are written, and the end says what was left out. A damaged
+    // one still ticked was ticked on its own (damage takes the tick away),
+    // so it is written as it is.
     auto damaged = std::make_shared<CMemoryVolume>(bytes);
-    damaged->failRange(8 * 512 + 1000, 512, EIO);
-    dialog.setRecoveryInfo(folder, damaged);
-    dialog.startRecovery(files);
-    QTRY_VERIFY(!dialog.errorText().isEmpty());
-    QVERIFY2(dialog.errorText().startsWith(QStringLiteral("无法读取源磁盘上 8.PDF 的数据（输出文件夹没有问题）")),
+    damaged->failRange(9 * 512, 512, EIO);
+    const QString second = out.filePath(QStringLiteral("二"));
+    dialog.setRecoveryInfo(second, damaged);
+    QList<CFileNode> mixed = files;
+    mixed[2].details.integrity = CDocumentDetails::IntegrityDamaged;
+    mixed[2].details.integrityReason = QStringLiteral("cut short");
+    dialog.startRecovery(mixed);
+    QTRY_VERIFY(!dialog.isRecovering());
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QVERIFY2(dialog.errorText().startsWith(QStringLiteral("1 个文件没有恢复：0 个已损坏，1 个所在扇区无法读取。")),
              qPrintable(dialog.errorText()));
-    QVERIFY(!dialog.errorText().contains(QStringLiteral("无法写入")));
+    QCOMPARE(QDir(second).entryList({QStringLiteral("*.PDF")}, QDir::Files | QDir::Hidden),
+             (QStringList{QStringLiteral("24.PDF"), QStringLiteral("40.PDF")}));
 }
 
 void TestWindow::closeDuringRecoveryAsks()
@@ -517,8 +526,8 @@ void TestWindow::closeDuringRecoveryAsks()
     CRecoveryDialog dialog(4096);
     dialog.setRecoveryInfo(out.filePath(QStringLiteral("r")), volume);
     gate.armed = true;
-    dialog.startRecovery({apptest::record(QStringLiteral("PDF"), 20000, 0),
-                          apptest::record(QStringLiteral("PDF"), 20000, 100)});
+    dialog.startRecovery({apptest::wholeRecord(QStringLiteral("PDF"), 20000, 0),
+                          apptest::wholeRecord(QStringLiteral("PDF"), 20000, 100)});
     dialog.show();
     QTRY_VERIFY(gate.waiting.load() > 0);
 
@@ -602,7 +611,7 @@ void TestWindow::quitDuringRecoveryAsks()
     volume->setReadHook(gate.hook());
     gate.armed = true;
     page->recoveryDialog().setRecoveryInfo(out.filePath(QStringLiteral("r")), volume);
-    page->recoveryDialog().startRecovery({apptest::record(QStringLiteral("PDF"), 20000, 0)});
+    page->recoveryDialog().startRecovery({apptest::wholeRecord(QStringLiteral("PDF"), 20000, 0)});
     QTRY_VERIFY(gate.waiting.load() > 0);
     QVERIFY(page->isRecovering());
 
@@ -635,7 +644,7 @@ void TestWindow::stoppedRecoveryNeverBlocksThePage()
     auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'd'), QStringLiteral("not-a-device"));
     QPointer<Orvik> page = startOnVolume(main, volume);
     QTRY_VERIFY(!page->scanWorker().isRunning());
-    page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 8));
+    page->scanWorker().relay()->postItem(apptest::wholeRecord(QStringLiteral("PDF"), 5000, 8));
     QTRY_COMPARE(page->foundText(), QStringLiteral("1"));
     page->treeModel().setData(page->treeModel().typeRowIndex(5), Qt::Checked, Qt::CheckStateRole);
 
@@ -724,7 +733,7 @@ void TestWindow::uncertainOutputVolumeIsQuestioned()
     auto volume = std::make_shared<CMemoryVolume>(QByteArray(256 * 1024, 'c'), QStringLiteral("not-a-device"));
     Orvik* page = startOnVolume(main, volume);
     QTRY_VERIFY(!page->scanWorker().isRunning());
-    page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 5000, 8));
+    page->scanWorker().relay()->postItem(apptest::wholeRecord(QStringLiteral("PDF"), 5000, 8));
     QTRY_COMPARE(page->foundText(), QStringLiteral("1"));
     QVERIFY(!page->recoverButton()->isEnabled());
     page->treeModel().setData(page->treeModel().typeRowIndex(5), Qt::Checked, Qt::CheckStateRole);
@@ -1006,7 +1015,7 @@ void TestWindow::headerSortsAndSelectsAll()
     const struct { const char* type; qint64 size; quint64 sector; } docs[] = {
         {"PDF", 300, 10240}, {"PDF", 100, 2048}, {"PDF", 500, 999}, {"DOC", 200, 20480}};
     for (const auto& d : docs)
-        page->scanWorker().relay()->postItem(apptest::record(QString::fromLatin1(d.type), d.size, d.sector));
+        page->scanWorker().relay()->postItem(apptest::wholeRecord(QString::fromLatin1(d.type), d.size, d.sector));
     QTRY_COMPARE(page->foundText(), QStringLiteral("4"));
     page->flushRefresh();
 
@@ -1156,11 +1165,12 @@ void TestWindow::detailsFilterDamageAndTimes()
     page->filterEdit()->setText(QStringLiteral("毕业论文"));
     QCOMPARE(table.rowCount(), 2);
     QCOMPARE(page->foundText(), found);
-    // Ticking the type while filtered ticks all its documents, shown or not
-    // (the damaged copy too: its file-system record is whole).
+    // Ticking the type while filtered ticks all its documents, shown or not,
+    // but the copy that failed its check (though its file-system record is
+    // whole): that one is ticked only on its own.
     page->reciveStatusFromTree(page->treeBuilder().typeCodes().first(), Qt::Checked);
     page->reciveStatusFromTree(-1, Qt::Checked);
-    QCOMPARE(page->tickedText(), found);
+    QCOMPARE(page->tickedText(), QString::number(found.toInt() - 1));
     page->filterEdit()->clear();
     QCOMPARE(table.rowCount(), 4);
     // The clear button fades out through an animation that deletes itself

@@ -347,21 +347,35 @@ void TestCreateTreeNode::damagedFilesAreNotTickedWithTheirType()
     builder.countFiles(total, count);
     QCOMPARE(count, 0);
 
-    // A carved row, ticked with its type, that turns out to be an
-    // overwritten file's: it stays ticked (the user's choice), and the
-    // type's state follows what ticking the type would now tick.
+    // Rows ticked with their type that turn out damaged (a carved one is an
+    // overwritten file's; another fails its check): ticked before that was
+    // known, they lose the tick, since recovering a ticked damaged file
+    // writes it as it is; the type's state follows.
     CCreateTreeNode later;
     later.reciveFileItem(carved(40, "PDF"));
     later.reciveFileItem(carved(50, "PDF"));
+    later.reciveFileItem(carved(60, "PDF"));
     later.setTypeChecked(pdf, 2);
     CFileNode reused = entry(40, "PDF", QStringLiteral("c.pdf"));
     reused.overwritten = 0.5;
     later.reciveFileItem(reused);
+    CFileNodeItem* laterType = later.root()->child(0);
+    QVERIFY(!laterType->child(0)->isChecked());
+    CDocumentDetails failed;
+    failed.examined = true;
+    failed.integrity = CDocumentDetails::IntegrityDamaged;
+    laterType->child(1)->setDetails(failed);
+    QVERIFY(!laterType->child(1)->isChecked());
     QCOMPARE(later.typeCheckState(pdf), 2);
-    later.root()->child(0)->child(1)->setChecked(false);
-    QCOMPARE(later.typeCheckState(pdf), 1);
-    later.root()->child(0)->child(0)->setChecked(false);
+    ticked.clear();
+    later.collectChecked(ticked);
+    QCOMPARE(names(ticked), QStringList{"60.PDF"});
+    laterType->child(2)->setChecked(false);
     QCOMPARE(later.typeCheckState(pdf), 0);
+    later.setTypeChecked(pdf, 2);
+    ticked.clear();
+    later.collectChecked(ticked);
+    QCOMPARE(names(ticked), QStringList{"60.PDF"});
 }
 
 void TestCreateTreeNode::collectOrderFollowsTheList()
