@@ -720,6 +720,9 @@ void Orvik::recoveryData()
     m_recoveryDialog.setRecoveryInfo(folder, m_control.diskHandle());
     QList<CFileNode> files;
     m_treeBuilder.collectChecked(files);
+    // Documents over sectors the scan could not read are left out without
+    // reading them again, and the report lists those sectors.
+    m_recoveryDialog.worker().setKnownUnreadable(m_control.unreadableRanges());
     m_recoveryDialog.startRecovery(files);
     m_recoveryDialog.centreOver(window());
     m_recoveryDialog.show();

@@ -206,11 +206,12 @@ int CRecoverCommand::run(const QStringList& arguments)
     printErr(found);
 
     return recoverDocuments(session.volume(), options.outputFolder, chosen, CDiskMappingPointer::kDefaultWindowSize,
-                            options.includeDamaged);
+                            options.includeDamaged, session.unreadableRanges());
 }
 
 int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder,
-                                      const QList<CFileNode>& documents, uint32_t windowSize, bool includeDamaged)
+                                      const QList<CFileNode>& documents, uint32_t windowSize, bool includeDamaged,
+                                      const CUnreadableRanges& knownUnreadable)
 {
     CRecoveryDataFiles worker(nullptr, windowSize);
     QEventLoop loop;
@@ -269,6 +270,7 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     worker.setDiskHandle(std::move(volume));
     worker.setSavePath(folder);
     worker.setRecoveryFiles(documents, QVector<bool>(documents.size(), includeDamaged));
+    worker.setKnownUnreadable(knownUnreadable);
     worker.start();
     loop.exec();
     worker.wait();

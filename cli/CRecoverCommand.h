@@ -1,6 +1,7 @@
 #pragma once
 
 #include "disk/CDiskMappingPointer.h"
+#include "disk/CUnreadableRanges.h"
 #include "scan/CFileNode.h"
 
 #include <QList>
@@ -51,7 +52,8 @@ public:
     // damaged ones too when `includeDamaged`. ExitOk when every file was
     // written, ExitLeftOut when the others were, ExitFailure otherwise.
     int recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder, const QList<CFileNode>& documents,
-                         uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize, bool includeDamaged = false);
+                         uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize, bool includeDamaged = false,
+                         const CUnreadableRanges& knownUnreadable = CUnreadableRanges());
 
 private:
     void printErr(const QString& text) const;

@@ -498,6 +498,21 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
     if (!planCopy(node, volume, &runs, reason))
         return Outcome::Failed;
 
+    // Over sectors the scan could not read: not read again only to fail
+    // slowly, and said as what it is.
+    if (!writeDamaged && volume) {
+        for (const CFileNode::Extent& run : runs) {
+            if (run.offset == CFileNode::Extent::kSparse)
+                continue;
+            const QVector<CUnreadableRanges::Range> bad = job.knownUnreadable.within(run.offset, run.length);
+            if (!bad.isEmpty()) {
+                *reason = QCoreApplication::translate("CRecoveryDataFiles", "unreadable sectors at byte %1 of %2 (%3)")
+                              .arg(bad.first().offset)
+                              .arg(volume->name(), errnoText(EIO));
+                return Outcome::LeftOutUnreadable;
+            }
+        }
+    }
     // A document the details pass has not judged (not come to yet, or its
     // first budget was too small) is checked now: recovering early must not
     // take it for whole. A verdict found here replaces the earlier one.
