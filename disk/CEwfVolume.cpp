@@ -12,6 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // Every segment file of the set starts with these eight bytes ("EVF" and a
@@ -59,11 +63,20 @@ CEwfVolume::~CEwfVolume() = default;
 
 bool CEwfVolume::isEwfImage(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file can be a segment. Asked of a FIFO, an open would
+    // wait for a writer (and a read for its data) for ever, and a device is
+    // read as a disk; so the descriptor is opened without waiting and looked
+    // at before anything is read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return false;
-    const QByteArray head = file.read(kSignatureLength);
-    return head == QByteArray(kSignature, kSignatureLength);
+    struct stat st {};
+    char head[kSignatureLength] = {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool matches = regular && ::pread(fd, head, sizeof head, 0) == kSignatureLength
+        && std::memcmp(head, kSignature, kSignatureLength) == 0;
+    ::close(fd);
+    return matches;
 }
 
 std::unique_ptr<CEwfVolume> CEwfVolume::open(const QString& path, QString* reason)
