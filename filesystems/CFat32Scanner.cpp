@@ -192,6 +192,28 @@ QString withExtension(const QString& name, int typeCode)
     return (dot < 0 ? name + QLatin1Char('.') : name.left(dot + 1)) + (upper ? extension : extension.toLower());
 }
 
+// The record of a file known by its directory entry: the name it is shown
+// under (a name whose extension says another of our types is given the one
+// its bytes say, so that the document is recovered as what it is), its
+// folder, time and data. `byName` is the type its extension says.
+CFileNode entryRecord(const uint8_t* entry, const QString& nameText, const QString& folder, int byName, int typeCode,
+                      int64_t found, const QVector<CFileNode::Extent>& extents)
+{
+    const QString fileName = byName == CFileTypeCatalogue::NotWanted || typeCode == byName
+        ? nameText
+        : withExtension(nameText, typeCode);
+    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
+    CFileNode record(typeName, found, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
+                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(found),
+                     CFileTypeCatalogue::description(typeName));
+    record.origin = CFileNode::OriginDeletedEntry;
+    record.originalName = fileName;
+    record.folder = folder.isEmpty() ? QStringLiteral("/") : folder;
+    record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
+    record.extents = extents;
+    return record;
+}
+
 // The units of a long name up to its end (a NUL or the 0xFFFF padding),
 // made safe (CFileNameText).
 QString unitsText(const std::vector<char16_t>& units)
@@ -735,18 +757,7 @@ void CFat32Scanner::postLostLiveFile(const DirectoryNode& node, const uint8_t* e
     const int typeCode = CDocumentSignature::typeOfNamedFile(byName, byContent);
     if (typeCode == CFileTypeCatalogue::NotWanted)
         return;
-    const QString fileName = byName == CFileTypeCatalogue::NotWanted || typeCode == byName
-        ? name.text
-        : withExtension(name.text, typeCode);
-    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
-    CFileNode record(typeName, found, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
-                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(found),
-                     CFileTypeCatalogue::description(typeName));
-    record.origin = CFileNode::OriginDeletedEntry;
-    record.originalName = fileName;
-    record.folder = node.path.isEmpty() ? QStringLiteral("/") : node.path;
-    record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
-    record.extents = extents;
+    CFileNode record = entryRecord(entry, name.text, node.path, byName, typeCode, found, extents);
     record.incomplete = found < size;
     ++m_findings;
     if (m_notifier)
@@ -850,21 +861,7 @@ void CFat32Scanner::postDeletedFile(const DirectoryNode& node, const uint8_t* en
     }
     if (typeCode == CFileTypeCatalogue::NotWanted)
         return;
-    // A name whose extension says another of our types is given the one its
-    // bytes say, so that the document is recovered as what it is.
-    const QString fileName = byName == CFileTypeCatalogue::NotWanted || typeCode == byName
-        ? name.text
-        : withExtension(name.text, typeCode);
-
-    const QString typeName = CFileTypeCatalogue::typeName(typeCode);
-    CFileNode record(typeName, found, static_cast<quint64>(extents.front().offset / kReportSectorSize), QString(),
-                     fileName, QString(), typeCode, kRecordKind, CFileTypeCatalogue::sizeText(found),
-                     CFileTypeCatalogue::description(typeName));
-    record.origin = CFileNode::OriginDeletedEntry;
-    record.originalName = fileName;
-    record.folder = node.path.isEmpty() ? QStringLiteral("/") : node.path;
-    record.modified = dosTime(le::u16(entry + kModifiedDateField), le::u16(entry + kModifiedTimeField));
-    record.extents = extents;
+    CFileNode record = entryRecord(entry, name.text, node.path, byName, typeCode, found, extents);
     record.overwritten = overwritten;
     record.incomplete = incomplete;
     // Posted once every deleted entry's claim is known (settleDeleted()).
