@@ -9,17 +9,18 @@ namespace {
 constexpr uint32_t kFatEntryMask = 0x0FFFFFFF;
 constexpr uint32_t kFatFree = 0;
 constexpr uint32_t kFatBad = 0x0FFFFFF7;
+constexpr uint32_t kFatFirstEnd = 0x0FFFFFF8;
 constexpr int64_t kFatEntryBytes = 4;
 constexpr uint64_t kFirstDataCluster = 2;
 
-std::vector<CAllocationTableCache::Run> firstFat(const CFat32Scanner::Geometry& g)
+std::vector<CAllocationTableCache::Run> firstFat(const CFatGeometry& g)
 {
     // Every product is below 2^16 * 2^12 and 2^32 * 2^12: no overflow.
     return {{static_cast<int64_t>(g.reservedSectors) * g.bytesPerSector,
              static_cast<int64_t>(g.sectorsPerFat) * g.bytesPerSector}};
 }
 
-CClusterAllocationMap::Layout layoutOf(const CFat32Scanner::Geometry& g)
+CClusterAllocationMap::Layout layoutOf(const CFatGeometry& g)
 {
     CClusterAllocationMap::Layout l;
     l.dataStart = static_cast<int64_t>(g.dataStartSector * g.bytesPerSector);
@@ -31,7 +32,7 @@ CClusterAllocationMap::Layout layoutOf(const CFat32Scanner::Geometry& g)
 
 } // namespace
 
-CFatAllocationMap::CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry,
+CFatAllocationMap::CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFatGeometry& geometry,
                                      std::shared_ptr<const CClusterBitSet> reached)
     : CClusterAllocationMap(std::move(volume), firstFat(geometry), layoutOf(geometry))
     , m_reached(std::move(reached))
@@ -58,6 +59,11 @@ bool CFatAllocationMap::entry(uint64_t cluster, uint32_t& value) const
         }
     });
     return got;
+}
+
+bool CFatAllocationMap::next(uint64_t cluster, uint32_t& value) const
+{
+    return entry(cluster, value) && value != kFatFree && value != kFatBad && value < kFatFirstEnd;
 }
 
 uint64_t CFatAllocationMap::countInUse(uint64_t first, uint64_t count) const

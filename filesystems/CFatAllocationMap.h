@@ -1,7 +1,8 @@
 #pragma once
 
 #include "filesystems/CClusterAllocationMap.h"
-#include "filesystems/CFat32Scanner.h"
+#include "filesystems/CClusterBitSet.h"
+#include "filesystems/CFatGeometry.h"
 
 #include <memory>
 
@@ -16,8 +17,8 @@
 class CFatAllocationMap : public CClusterAllocationMap
 {
 public:
-    // `geometry` as CFat32Scanner::decodeBootSector() gave it for `volume`.
-    CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFat32Scanner::Geometry& geometry,
+    // `geometry` as CFatGeometry::decode() gave it for `volume`.
+    CFatAllocationMap(std::shared_ptr<IVolume> volume, const CFatGeometry& geometry,
                       std::shared_ptr<const CClusterBitSet> reached = nullptr);
 
     bool orphaned(int64_t offset) const override;
@@ -25,6 +26,9 @@ public:
     // The FAT entry of `cluster` (its low 28 bits); false when the FAT has
     // no such entry.
     bool entry(uint64_t cluster, uint32_t& value) const;
+    // The cluster that follows `cluster` in its chain; false when its
+    // entry is free, bad, an end of chain, or missing.
+    bool next(uint64_t cluster, uint32_t& value) const;
 
     // How many clusters from `first` on (at most `limit`, and not past the
     // map) are all in use (`used`) or all free, read a table block at a

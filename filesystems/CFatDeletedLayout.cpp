@@ -12,7 +12,7 @@ constexpr uint64_t kFirstDataCluster = 2;
 
 } // namespace
 
-CFatDeletedLayout::CFatDeletedLayout(const CFatAllocationMap& fat, const CFat32Scanner::Geometry& geometry,
+CFatDeletedLayout::CFatDeletedLayout(const CFatAllocationMap& fat, const CFatGeometry& geometry,
                                      uint64_t lastCluster, uint64_t* budget)
     : m_fat(fat)
     , m_geometry(geometry)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filesystems/CFat32Scanner.h"
+#include "filesystems/CFatGeometry.h"
 #include "scan/CFileNode.h"
 
 #include <QVector>
@@ -41,7 +41,7 @@ public:
 
     // `lastCluster`: the highest cluster lying wholly on the volume;
     // `budget`: clusters the walks may still look at, shared with the scan.
-    CFatDeletedLayout(const CFatAllocationMap& fat, const CFat32Scanner::Geometry& geometry, uint64_t lastCluster,
+    CFatDeletedLayout(const CFatAllocationMap& fat, const CFatGeometry& geometry, uint64_t lastCluster,
                       uint64_t* budget);
 
     // A deleted file's entry claims `size` bytes from `first` on. Before
@@ -95,7 +95,7 @@ private:
     uint64_t clusterOf(int64_t offset) const;
 
     const CFatAllocationMap& m_fat;
-    CFat32Scanner::Geometry m_geometry;
+    CFatGeometry m_geometry;
     uint64_t m_last;
     uint64_t* m_budget;
     std::vector<Claim> m_claims;

@@ -1,0 +1,232 @@
+#include "filesystems/CFatDirectoryWalk.h"
+
+#include "disk/IVolume.h"
+#include "filesystems/CFatAllocationMap.h"
+#include "filesystems/CFatChains.h"
+#include "filesystems/CFatDirectoryEntry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using Entry = CFatDirectoryEntry;
+
+// A directory holds at most 65536 entries: 2 MiB.
+constexpr int64_t kMaxDirectoryBytes = 65536 * 32;
+
+} // namespace
+
+CFatDirectoryWalk::CFatDirectoryWalk(IVolume* volume, const CFatGeometry& geometry, const CFatAllocationMap& fat,
+                                     CFatChains& chains, Visitor& visitor, std::function<bool()> stopRequested)
+    : m_volume(volume)
+    , m_geometry(geometry)
+    , m_fat(fat)
+    , m_chains(chains)
+    , m_visitor(visitor)
+    , m_stopRequested(std::move(stopRequested))
+{
+}
+
+void CFatDirectoryWalk::run()
+{
+    m_volumeLength = m_volume->length();
+    m_directoryClusters.reset(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
+    m_cluster.assign(m_geometry.clusterBytes(), 0);
+    m_probe.assign(m_geometry.clusterBytes(), 0);
+    m_queue.clear();
+    queueDirectory(m_geometry.rootCluster, true, false, QString());
+
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t maxDeletedClusters = static_cast<uint64_t>(std::max<int64_t>(1, kMaxDirectoryBytes / clusterBytes));
+    while (!m_queue.empty()) {
+        if (m_stopRequested())
+            break;
+        const Directory node = std::move(m_queue.front());
+        m_queue.pop_front();
+
+        // Long names may run on from one cluster of a directory into the
+        // next, never from one directory into another.
+        CFatLongName names;
+        bool stopped = false;
+        if (!node.deleted) {
+            for (uint32_t cluster : directoryChain(node.firstCluster)) {
+                m_chains.markCluster(cluster);
+                if (m_stopRequested())
+                    stopped = true;
+                else
+                    readDirectoryCluster(node, cluster, names, stopped);
+                if (stopped)
+                    break;
+            }
+            if (stopped)
+                break;
+            continue;
+        }
+
+        // A deleted directory: its first cluster must still be free and
+        // still hold "." and ".."; then the clusters after it, while they
+        // are free and hold entries, up to a directory's largest size.
+        uint32_t cluster = node.firstCluster;
+        if (m_fat.clusterInUse(cluster) || m_directoryClusters.contains(cluster) || !looksLikeDirectory(cluster, true))
+            continue;
+        for (uint64_t taken = 0; taken < maxDeletedClusters; ++taken) {
+            if (m_stopRequested()) {
+                stopped = true;
+                break;
+            }
+            m_directoryClusters.insert(cluster);
+            if (!readDirectoryCluster(node, cluster, names, stopped))
+                break;
+            if (cluster >= m_geometry.highestCluster)
+                break;
+            ++cluster;
+            if (m_fat.clusterInUse(cluster) || m_directoryClusters.contains(cluster)
+                || !looksLikeDirectory(cluster, false))
+                break;
+        }
+        if (stopped)
+            break;
+    }
+    m_queue.clear();
+    m_directoryClusters.reset(0);
+}
+
+void CFatDirectoryWalk::queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path)
+{
+    if (cluster < CFatGeometry::kFirstDataCluster || cluster > m_geometry.highestCluster)
+        return;
+    // A live directory reached a second time (a cycle, or two entries
+    // naming one cluster) is not read again. A deleted one is claimed when
+    // it is read, once its first cluster has been seen to be a directory's.
+    if (!deleted && !m_directoryClusters.insert(cluster))
+        return;
+    if (deleted && m_directoryClusters.contains(cluster))
+        return;
+    Directory node;
+    node.firstCluster = cluster;
+    node.root = root;
+    node.deleted = deleted;
+    node.path = path;
+    m_queue.push_back(std::move(node));
+}
+
+std::vector<uint32_t> CFatDirectoryWalk::directoryChain(uint32_t firstCluster)
+{
+    std::vector<uint32_t> chain{firstCluster};
+    uint32_t cluster = firstCluster;
+    // Bounded twice over: no cluster is taken twice, and there are no more
+    // steps than clusters on the volume.
+    for (uint32_t steps = 0; steps < m_geometry.highestCluster; ++steps) {
+        uint32_t next = 0;
+        if (!m_fat.next(cluster, next))
+            break;
+        if (next < CFatGeometry::kFirstDataCluster || next > m_geometry.highestCluster)
+            break;
+        // A loop, or a chain that merges into one read with an earlier
+        // directory: the rest was, or will be, read with that one. Stopping
+        // here keeps the walks linear in the volume.
+        if (!m_directoryClusters.insert(next))
+            break;
+        chain.push_back(next);
+        cluster = next;
+    }
+    return chain;
+}
+
+bool CFatDirectoryWalk::looksLikeDirectory(uint32_t cluster, bool first)
+{
+    const IVolume::ReadResult r = m_volume->read(m_geometry.clusterOffset(cluster), m_probe.data(), m_probe.size());
+    if (r.bytes < static_cast<int64_t>(m_probe.size()))
+        return false;
+    const uint8_t* e = m_probe.data();
+    if (first)
+        return Entry::startsDirectory(e, m_probe.size(), cluster);
+    if (e[0] == Entry::kEnd)
+        return false; // nothing more of the directory
+    for (size_t at = 0; at + Entry::kSize <= m_probe.size(); at += Entry::kSize) {
+        if (e[at] == Entry::kEnd)
+            break;
+        if (!Entry::plausible(e + at))
+            return false;
+    }
+    return true;
+}
+
+bool CFatDirectoryWalk::readDirectoryCluster(const Directory& node, uint32_t cluster, CFatLongName& names,
+                                             bool& stopped)
+{
+    const int64_t offset = m_geometry.clusterOffset(cluster);
+    if (offset >= m_volumeLength)
+        return false;
+    const IVolume::ReadResult r = m_volume->read(offset, m_cluster.data(), m_cluster.size());
+    const size_t got = r.bytes > 0 ? static_cast<size_t>(r.bytes) : 0;
+    // What could not be read holds no entries.
+    if (got < m_cluster.size())
+        std::memset(m_cluster.data() + got, 0, m_cluster.size() - got);
+
+    for (size_t at = 0; at + Entry::kSize <= m_cluster.size(); at += Entry::kSize) {
+        if (m_stopRequested()) {
+            stopped = true;
+            return false;
+        }
+        const uint8_t* entry = m_cluster.data() + at;
+        const uint8_t first = entry[0];
+        const uint8_t attribute = Entry::attribute(entry);
+
+        if (!node.root && first == Entry::kEnd) {
+            names.reset();
+            // A live directory's chain says where it goes on; a deleted
+            // one ends here.
+            return !node.deleted;
+        }
+        if (first == Entry::kDeleted) {
+            names.resetLive();
+            if (Entry::isLongNamePiece(entry)) {
+                names.addDeleted(entry);
+            } else {
+                deletedEntry(node, entry, names.deletedName(entry));
+                names.resetDeleted();
+            }
+            continue;
+        }
+        names.resetDeleted();
+        if (Entry::isLongNamePiece(entry)) {
+            names.addLive(entry);
+            continue;
+        }
+        if (node.root && Entry::endsRootCluster(first)) {
+            names.resetLive();
+            return true;
+        }
+        if (attribute & Entry::kAttrVolumeLabel) {
+            // A volume label, not a file.
+        } else if (node.deleted) {
+            // What a deleted directory holds is deleted, marked or not.
+            if (first != '.')
+                deletedEntry(node, entry, names.liveName(entry));
+        } else if (attribute & Entry::kAttrDirectory) {
+            if (first != '.')
+                queueDirectory(Entry::startCluster(entry), false, false, node.path + '/' + names.liveName(entry).text);
+        } else {
+            m_chains.markChain(Entry::startCluster(entry));
+            m_visitor.liveFile(node, entry, names);
+        }
+        names.resetLive();
+    }
+    return true;
+}
+
+void CFatDirectoryWalk::deletedEntry(const Directory& node, const uint8_t* entry, const CFatLongName::Name& name)
+{
+    if (!m_followDeleted)
+        return;
+    const uint8_t attribute = Entry::attribute(entry);
+    if (attribute & Entry::kAttrVolumeLabel)
+        return;
+    if (attribute & Entry::kAttrDirectory) {
+        queueDirectory(Entry::startCluster(entry), false, true, node.path + '/' + name.text);
+        return;
+    }
+    m_visitor.deletedFile(node, entry, name);
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "filesystems/CClusterBitSet.h"
+#include "filesystems/CFatGeometry.h"
+#include "filesystems/CFatLongName.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <vector>
+
+class CFatAllocationMap;
+class CFatChains;
+class IVolume;
+
+// Walks a FAT volume's directory tree from the root, breadth first, and
+// hands every file entry to a visitor: live files of live directories, and
+// deleted files (an entry marked deleted, or anything in a deleted
+// directory). Live directories are followed along their chains; the
+// clusters of every live chain are marked in CFatChains.
+//
+// Deleted directories are walked too, as far as their clusters are still
+// free and still look like directories; everything in them is deleted.
+//
+// Every chain and every directory walk is bounded by the volume: chain ends,
+// free and bad entries, clusters past the volume, loops and directories
+// reached twice all end the walk, and no cluster is read as a directory
+// twice (one bit per cluster).
+class CFatDirectoryWalk
+{
+public:
+    struct Directory
+    {
+        uint32_t firstCluster = 0;
+        bool root = false;
+        // A deleted directory: its clusters follow one another from the
+        // first on (the FAT no longer says), and all it holds is deleted.
+        bool deleted = false;
+        QString path; // "" for the root, "/Docs/Work" below it
+    };
+
+    class Visitor
+    {
+    public:
+        virtual ~Visitor() = default;
+        // A file of a live directory (every entry that is not a directory,
+        // a volume label or a piece of a long name), its chain marked;
+        // `names` holds the long-name pieces in front of it.
+        virtual void liveFile(const Directory& directory, const uint8_t* entry, const CFatLongName& names) = 0;
+        // A deleted file, with the name its entry and pieces give.
+        virtual void deletedFile(const Directory& directory, const uint8_t* entry, const CFatLongName::Name& name) = 0;
+    };
+
+    CFatDirectoryWalk(IVolume* volume, const CFatGeometry& geometry, const CFatAllocationMap& fat, CFatChains& chains,
+                      Visitor& visitor, std::function<bool()> stopRequested);
+
+    // Whether deleted entries are looked at (the default).
+    void setFollowDeleted(bool on) { m_followDeleted = on; }
+
+    // Walks the whole tree; returns early when a stop is requested.
+    void run();
+
+private:
+    void queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path);
+    // The clusters of a live directory, in chain order.
+    std::vector<uint32_t> directoryChain(uint32_t firstCluster);
+    // Reads one directory cluster and handles its entries. False when the
+    // directory ends in it (an end marker in a deleted directory) or the
+    // walk was stopped; `stopped` tells which.
+    bool readDirectoryCluster(const Directory& node, uint32_t cluster, CFatLongName& names, bool& stopped);
+    // Whether a free cluster holds what a deleted directory's cluster would:
+    // the "." and ".." entries first when `first`, plausible entries up to
+    // the end marker otherwise.
+    bool looksLikeDirectory(uint32_t cluster, bool first);
+    void deletedEntry(const Directory& node, const uint8_t* entry, const CFatLongName::Name& name);
+
+    IVolume* m_volume;
+    CFatGeometry m_geometry;
+    const CFatAllocationMap& m_fat;
+    CFatChains& m_chains;
+    Visitor& m_visitor;
+    std::function<bool()> m_stopRequested;
+    bool m_followDeleted = true;
+    int64_t m_volumeLength = 0;
+    std::deque<Directory> m_queue;
+    // Clusters taken by a directory (queued, or reached by its chain): a
+    // tree with cycles or chains that merge is read once.
+    CClusterBitSet m_directoryClusters;
+    std::vector<uint8_t> m_cluster;
+    std::vector<uint8_t> m_probe;
+};
