@@ -1,7 +1,9 @@
 // The file-system pass alone, timed: bench-filesystem-pass
-// FAT32|exFAT|EXT4|NTFS IMAGE [ROUNDS]. Prints the fastest round's seconds and
-// what the pass found (live, deleted), so that bench/fs_pass.sh can set it
-// beside `fls -r` on the same image.
+// FAT32|exFAT|EXT4|NTFS IMAGE [ROUNDS [--no-former]]. Prints the fastest
+// round's seconds and what the pass found (live, deleted), so that
+// bench/fs_pass.sh can set it beside `fls -r` on the same image. With
+// --no-former the search for a formatted volume's old folders is left out
+// (bench/formatted.sh times the pass with and without it).
 #include "disk/CFileVolume.h"
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
@@ -30,6 +32,7 @@ int main(int argc, char** argv)
         return 1;
     }
     const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 1;
+    const bool former = !(argc > 4 && QLatin1String(argv[4]) == QLatin1String("--no-former"));
     double best = 1e9;
     long live = 0;
     long deleted = 0;
@@ -51,9 +54,11 @@ int main(int argc, char** argv)
         };
         if (fs == QLatin1String("NTFS")) {
             CNtfsScanner scanner(volume.get(), &relay);
+            scanner.setSearchFormerTable(former);
             run(scanner);
         } else if (fs == QLatin1String("exFAT")) {
             CExfatScanner scanner(volume.get(), &relay);
+            scanner.setSearchFormer(former);
             run(scanner);
         } else if (fs == QLatin1String("EXT4")) {
             CExt4Scanner scanner(volume.get(), &relay);

@@ -4,6 +4,7 @@
 #include "disk/LittleEndian.h"
 #include "filesystems/CBitmapAllocationMap.h"
 #include "filesystems/CClusterBitSet.h"
+#include "filesystems/CExfatFormerDirectories.h"
 #include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
@@ -254,6 +255,8 @@ void CExfatScanner::scan()
 {
     m_findings = 0;
     m_deletedFindings = 0;
+    m_formerFindings = 0;
+    m_formerBytes = 0;
     m_failure.clear();
     m_badSets = m_chainLoops = m_directoriesTwice = m_directoriesCut = 0;
     m_queue.clear();
@@ -282,18 +285,91 @@ void CExfatScanner::scan()
     root.firstCluster = m_geometry.rootCluster;
     m_queue.push_back(root);
     walk();
+    const int before = m_deletedFindings;
+    const size_t deferredBefore = m_byContent.size();
+    if (m_reportDeleted && m_searchFormer && !m_liveFilesLost)
+        searchFormerDirectories();
     // A walk cut short has not met every live file: what it did not reach
     // is not known to be lost.
     if (stopRequested())
         m_reached.reset();
+    int walkedLater = 0; // the live walk's own, posted with the others
     if (!stopRequested())
-        for (const CFileNode& node : m_byContent)
-            if (!m_claimedStarts.contains(node.startSector))
-                post(node);
+        for (size_t i = 0; i < m_byContent.size(); ++i)
+            if (!m_claimedStarts.contains(m_byContent[i].startSector)) {
+                post(m_byContent[i]);
+                walkedLater += i < deferredBefore ? 1 : 0;
+            }
+    m_formerFindings = m_deletedFindings - before - walkedLater;
     m_queue.clear();
     m_directoryClusters.clear();
     m_byContent.clear();
     m_claimedStarts.clear();
+}
+
+void CExfatScanner::searchFormerDirectories()
+{
+    // Without the bitmap nothing tells an old folder from a live file.
+    if (m_bitmapRuns.empty() || stopRequested())
+        return;
+    CExfatFormerDirectories::Heap heap;
+    heap.offset = m_geometry.clusterOffset(2);
+    heap.clusterBytes = m_geometry.clusterBytes();
+    heap.clusterCount = m_geometry.clusterCount;
+    // The files' sets wait until every folder entry is known.
+    struct Found
+    {
+        uint32_t cluster = 0;
+        std::vector<uint8_t> set;
+        QString name;
+    };
+    std::vector<Found> found;
+    CExfatFormerDirectories folders;
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    const size_t clusterEntries = static_cast<size_t>(clusterBytes / kEntrySize);
+    // Sets that fail their checks in free clusters are old data, not
+    // damage of this volume.
+    const int badSets = m_badSets;
+    m_formerBytes = CExfatFormerDirectories::search(
+        m_volume, heap,
+        [this](uint32_t cluster) { return m_directoryClusters.count(cluster) == 0 && !clusterInUse(cluster); },
+        [this] { return stopRequested(); },
+        [&](uint32_t cluster, const uint8_t* bytes, size_t length) {
+            const size_t count = length / kEntrySize;
+            for (size_t index = 0; index < clusterEntries && index < count;) {
+                if ((bytes[index * kEntrySize] & kTypeMask) != kTypeFile) {
+                    ++index;
+                    continue;
+                }
+                EntrySet set;
+                index += readEntrySet(bytes, length, index, true, set);
+                if (!set.file)
+                    continue;
+                if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
+                    const uint64_t dataLength = le::u64(set.stream + kDataLengthField);
+                    const bool contiguous = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
+                    folders.addFolder(cluster, set.name, le::u32(set.stream + kFirstClusterField),
+                                      contiguous ? (dataLength + clusterBytes - 1) / clusterBytes : 1);
+                } else if (found.size() < size_t(kMaxHeldRecords)) {
+                    const size_t entries = size_t(set.file[kSecondaryCountField]) + 1;
+                    found.push_back({cluster, std::vector<uint8_t>(set.file, set.file + entries * kEntrySize), set.name});
+                }
+            }
+        });
+    m_badSets = badSets;
+    for (const Found& f : found) {
+        if (stopRequested())
+            return;
+        Directory dir;
+        dir.deleted = true;
+        dir.path = folders.folderOf(f.cluster);
+        EntrySet set;
+        set.file = f.set.data();
+        set.stream = f.set.data() + kEntrySize;
+        set.name = f.name;
+        set.deleted = true;
+        postRecord(dir, set, false);
+    }
 }
 
 bool CExfatScanner::fatEntry(uint32_t cluster, uint32_t& value)
@@ -439,7 +515,7 @@ void CExfatScanner::readDirectory(const Directory& dir)
             continue;
         }
         EntrySet set;
-        index += readEntrySet(bytes, index, dir.deleted, set);
+        index += readEntrySet(bytes.data(), bytes.size(), index, dir.deleted, set);
         if (!set.file)
             continue;
         if (set.deleted)
@@ -500,11 +576,11 @@ void CExfatScanner::findBitmap(const std::vector<uint8_t>& bytes)
     }
 }
 
-size_t CExfatScanner::readEntrySet(const std::vector<uint8_t>& bytes, size_t index, bool inDeletedDirectory,
+size_t CExfatScanner::readEntrySet(const uint8_t* bytes, size_t length, size_t index, bool inDeletedDirectory,
                                    EntrySet& set)
 {
-    const size_t count = bytes.size() / kEntrySize;
-    const uint8_t* file = bytes.data() + index * kEntrySize;
+    const size_t count = length / kEntrySize;
+    const uint8_t* file = bytes + index * kEntrySize;
     const uint8_t inUse = file[0] & kInUse;
     // Damage is counted for sets in use; deleted sets are often partly
     // taken by newer ones, which is no damage.

@@ -99,6 +99,12 @@ public:
     // deleted): each is posted as a record with its name, folder and
     // clusters, as a deleted one is, instead of as a live file's start.
     void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
+    // Whether the folders the volume had before it was last formatted are
+    // searched for in its free clusters (with deleted documents reported,
+    // on by default): each file entry set found there is reported as a
+    // deleted one is, its folder named as far as the old folder entries
+    // found with it tell (CExfatFormerDirectories).
+    void setSearchFormer(bool on) { m_searchFormer = on; }
 
     // The main boot sector's fields; false when they are not exFAT's or are
     // absurd (shifts out of range, areas that overlap or leave the volume).
@@ -112,6 +118,10 @@ public:
 
     int findings() const { return m_findings; }
     int deletedFindings() const { return m_deletedFindings; }
+    // Of those, the ones found in the old folders of a formatted volume,
+    // and the free space read to find them.
+    int formerFindings() const { return m_formerFindings; }
+    int64_t formerBytesRead() const { return m_formerBytes; }
     // Why the last scan could not read the file system at all (English);
     // empty when it could, or when it was stopped.
     QString failure() const { return m_failure; }
@@ -158,7 +168,8 @@ private:
     void findBitmap(const std::vector<uint8_t>& bytes);
     // Reads the set at `index`; returns how many entries it spans (1 when
     // it is not a valid set).
-    size_t readEntrySet(const std::vector<uint8_t>& bytes, size_t index, bool inDeletedDirectory, EntrySet& set);
+    size_t readEntrySet(const uint8_t* bytes, size_t length, size_t index, bool inDeletedDirectory, EntrySet& set);
+    void searchFormerDirectories();
     void handleLive(const Directory& dir, const EntrySet& set);
     void handleDeleted(const Directory& dir, const EntrySet& set);
     // A file's record along its clusters; `live`: its clusters are its own.
@@ -186,6 +197,9 @@ private:
     std::atomic<bool> m_stop{false};
     bool m_reportDeleted = true;
     bool m_liveFilesLost = false;
+    bool m_searchFormer = true;
+    int m_formerFindings = 0;
+    int64_t m_formerBytes = 0;
     Geometry m_geometry;
     int64_t m_volumeLength = 0;
     std::deque<Directory> m_queue;

@@ -18,6 +18,9 @@ constexpr size_t kFlagsField = 0x16;
 constexpr size_t kSequenceField = 0x10;
 constexpr size_t kBaseReferenceField = 0x20;
 constexpr size_t kRecordHeaderSize = 0x30;
+// Since NTFS 3.1 the header keeps the record's own number; its update
+// sequence array then starts past it.
+constexpr size_t kRecordNumberField = 0x2C;
 // The update sequence protects the last two bytes of every 512-byte stride,
 // whatever the sector size of the volume.
 constexpr uint32_t kUpdateStride = 512;
@@ -101,6 +104,7 @@ uint32_t CMFTRecord::parseRecord(const uint8_t* recordData, uint32_t length, boo
     m_runMap.clear();
     m_sequence = 0;
     m_baseReference = 0;
+    m_recordNumber = -1;
     m_parentReference = 0;
     m_modificationTime = 0;
     m_hasIndex = false;
@@ -129,6 +133,8 @@ uint32_t CMFTRecord::parseRecord(const uint8_t* recordData, uint32_t length, boo
     m_flags = le::u16(m_record.data() + kFlagsField);
     m_sequence = le::u16(m_record.data() + kSequenceField);
     m_baseReference = le::u64(m_record.data() + kBaseReferenceField);
+    if (le::u16(m_record.data() + kUpdateSequenceOffsetField) >= kRecordNumberField + 4)
+        m_recordNumber = le::u32(m_record.data() + kRecordNumberField);
     // Unless asked, deleted files, directories (live or not) and records of
     // other kinds that are not in use own nothing we report.
     if (isLiveFile() || m_readUnused)

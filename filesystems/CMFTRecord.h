@@ -118,6 +118,10 @@ public:
 
     // The record's sequence number (bumped each time the record is freed).
     uint16_t sequenceNumber() const { return m_sequence; }
+    // The record's own number as its header states it, or -1 when the
+    // header is of a format that did not keep it. What tells a record found
+    // outside any table (a formatted volume's old one) its place.
+    int64_t recordNumber() const { return m_recordNumber; }
     // The base record of an extension record (0 for a base record).
     uint64_t baseReference() const { return m_baseReference; }
     // The folder of the chosen name: record number and sequence.
@@ -186,6 +190,7 @@ private:
     bool m_readUnused = false;
     uint16_t m_sequence = 0;
     uint64_t m_baseReference = 0;
+    int64_t m_recordNumber = -1;
     uint64_t m_parentReference = 0;
     uint64_t m_modificationTime = 0;
     bool m_hasIndex = false;

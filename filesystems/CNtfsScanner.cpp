@@ -5,6 +5,7 @@
 #include "disk/LittleEndian.h"
 #include "filesystems/CMFTRecord.h"
 #include "filesystems/CNtfsAllocationMap.h"
+#include "filesystems/CNtfsFormerTable.h"
 #include "scan/CCompressedUnits.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -40,6 +41,9 @@ constexpr int64_t kReportSectorSize = 512;
 const char kMftName[] = "$MFT";
 
 constexpr int64_t kRootRecord = 5;
+// NTFS keeps an eighth of the volume after its table free for the table to
+// grow into: where an old table's later pieces are.
+constexpr int64_t kTableZoneShare = 8;
 constexpr int64_t kBitmapRecord = 6;
 constexpr uint64_t kRecordNumberMask = (uint64_t(1) << 48) - 1;
 constexpr int kRecordKind = 2;
@@ -179,6 +183,8 @@ void CNtfsScanner::scan()
 {
     m_findings = 0;
     m_deletedFindings = 0;
+    m_formerFindings = 0;
+    m_formerRecords = 0;
     // Nothing of an earlier scan is trusted for the allocation map.
     m_tableRuns.clear();
     m_bitmapState = 0;
@@ -252,6 +258,56 @@ void CNtfsScanner::scan()
             return;
     }
     postDeferred();
+    if (m_reportDeleted && m_searchFormer && !m_liveFilesLost)
+        searchFormerTable();
+}
+
+void CNtfsScanner::searchFormerTable()
+{
+    // Without the allocation map nothing tells an old record from a live
+    // file's clusters.
+    if (stopRequested() || !loadBitmap())
+        return;
+    const int64_t clusterBytes = m_geometry.bytesPerCluster;
+    const int64_t recordSize = m_geometry.recordSize;
+    if (m_geometry.mftCluster > static_cast<uint64_t>(m_volumeLength / clusterBytes))
+        return;
+    const int64_t zoneStart = static_cast<int64_t>(m_geometry.mftCluster) * clusterBytes;
+    const int64_t zoneEnd = zoneStart + m_volumeLength / kTableZoneShare;
+    CNtfsFormerTable former(m_volume, m_geometry.recordSize, m_geometry.bytesPerCluster,
+                            [this](int64_t cluster) { return clustersInUse(cluster, 1) == 0; });
+    former.search(zoneStart, zoneEnd, [this] { return stopRequested(); });
+    m_formerRecords = static_cast<int>(former.places().size());
+    if (former.places().empty())
+        return;
+
+    // Folders are looked up among the old records only: the live table's
+    // numbers name other files.
+    const int before = m_deletedFindings;
+    m_former = &former;
+    m_folders.clear();
+    std::vector<uint8_t> bytes(static_cast<size_t>(recordSize));
+    for (const CNtfsFormerTable::Place& place : former.places()) {
+        if (stopRequested())
+            break;
+        if (m_volume->read(place.volumeOffset, bytes.data(), bytes.size()).bytes != recordSize)
+            continue;
+        CMFTRecord record;
+        record.setReadUnused(true);
+        record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
+        if (record.parseRecord(bytes.data(), m_geometry.recordSize, false) != CMFTRecord::kStatusOk)
+            continue;
+        if (record.baseReference() != 0)
+            continue; // read with its base record
+        if (record.isDirectory() || record.hasIndex())
+            remember(place.number, record);
+        else
+            examineDeleted(record, place.number, place.volumeOffset);
+    }
+    postDeferred();
+    m_former = nullptr;
+    m_folders.clear();
+    m_formerFindings = m_deletedFindings - before;
 }
 
 bool CNtfsScanner::readTableRecord(uint64_t cluster, CMFTRecord& mft, QString* why)
@@ -357,6 +413,10 @@ bool CNtfsScanner::readRecord(int64_t number, std::vector<uint8_t>& out)
     if (number < 0 || number > std::numeric_limits<int64_t>::max() / recordSize - 1)
         return false;
     out.assign(static_cast<size_t>(recordSize), 0);
+    if (m_former) {
+        const int64_t offset = m_former->offsetOf(number);
+        return offset >= 0 && m_volume->read(offset, out.data(), out.size()).bytes == recordSize;
+    }
     int64_t want = number * recordSize;
     size_t filled = 0;
     // A record may straddle two runs when clusters are smaller than records.
@@ -480,7 +540,8 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             extension.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
             const bool ours = readRecord(other, m_recordBuffer)
                 && extension.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, false) == CMFTRecord::kStatusOk
-                && extension.inUse() == (m_liveFilesLost && record.inUse()) && extension.baseReference() != 0
+                && extension.inUse() == ((m_liveFilesLost || m_former) && record.inUse())
+                && extension.baseReference() != 0
                 && static_cast<int64_t>(recordNumberOf(extension.baseReference())) == number;
             if (!ours) {
                 incomplete = true;
@@ -610,8 +671,9 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
             total += count;
             used += clustersInUse(first, count);
         }
-        // A live file's clusters are in use by itself.
-        node.overwritten = total > 0 && !record.inUse() ? double(used) / double(total) : 0.0;
+        // A live file's clusters are in use by itself; an old table's files,
+        // live or not before the format, own nothing on the volume now.
+        node.overwritten = total > 0 && (!record.inUse() || m_former) ? double(used) / double(total) : 0.0;
         const auto firstPlaced = std::find_if(node.extents.begin(), node.extents.end(), [](const CFileNode::Extent& e) {
             return e.offset != CFileNode::Extent::kSparse;
         });

@@ -13,6 +13,7 @@
 #include <vector>
 
 class CMFTRecord;
+class CNtfsFormerTable;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
@@ -80,11 +81,21 @@ public:
     // deleted): each is posted as a record with its name, folder and runs,
     // as a deleted one is, instead of as a live file's start.
     void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
+    // Whether the table the volume had before it was last formatted is
+    // searched for in its free clusters (with deleted documents reported,
+    // on by default): each file record found there is reported as a
+    // deleted one is, its folder put together from the old records found
+    // with it (CNtfsFormerTable).
+    void setSearchFormerTable(bool on) { m_searchFormer = on; }
 
     // Findings posted by the last scan (for the tests and the CLI summary):
     // live documents, and deleted ones.
     int findings() const { return m_findings; }
     int deletedFindings() const { return m_deletedFindings; }
+    // Of those, the ones found in the old table of a formatted volume, and
+    // how many of its records were found at all.
+    int formerFindings() const { return m_formerFindings; }
+    int formerRecords() const { return m_formerRecords; }
     // Why the last scan could not read the file system at all (English,
     // for a warning); empty when it could, or when it was stopped.
     QString failure() const { return m_failure; }
@@ -127,6 +138,7 @@ private:
     bool walkRun(int64_t offset, int64_t bytes, int64_t firstNumber);
     void examineRecord(const uint8_t* record, int64_t number, int64_t volumeOffset);
     void examineDeleted(const CMFTRecord& record, int64_t number, int64_t volumeOffset);
+    void searchFormerTable();
 
     // Reads record `number` of the table into `out`; false when the table
     // does not reach it.
@@ -157,6 +169,12 @@ private:
     QString m_failure;
     bool m_reportDeleted = true;
     bool m_liveFilesLost = false;
+    bool m_searchFormer = true;
+    int m_formerFindings = 0;
+    int m_formerRecords = 0;
+    // While the old table of a formatted volume is examined: records are
+    // read from where it was found, not from the live table.
+    const CNtfsFormerTable* m_former = nullptr;
 
     void post(CFileNode& node);
     void postDeferred();

@@ -1,0 +1,58 @@
+#!/usr/bin/env python3
+"""Cuts fuzz seeds for the formatted-volume searches out of quick-formatted
+volumes made by tests/scripts/make-formatted-volume.sh.
+
+    fuzz/make_formatted_seeds.py NTFS_IMAGE EXFAT_IMAGE
+
+Writes fuzz/corpus/formatted: for NTFS the boot sector, the first 256
+record places from the table's start (the new table and the old records
+after it), the new $Bitmap and the first sector of every old file's first
+run; for exFAT what make_exfat_ext4_seeds.py takes (boot regions, FAT,
+every cluster that holds entry sets, the first sector of documents), in the
+sparse encoding of fuzz/FuzzVolumeImage.h, each also in a copy that stops
+after a few reads. Run it by hand when the volume script changes.
+"""
+import os
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+from make_seeds import data_runs, encode, nonzero_runs, u16, u64, write  # noqa: E402
+from make_exfat_ext4_seeds import exfat_seed  # noqa: E402
+
+EXFAT = 1 << 3
+STOP_AFTER_FEW = 5
+
+
+def ntfs_chunks(path):
+    image = open(path, "rb").read()
+    boot = image[:512]
+    cluster = u16(boot, 0x0B) * boot[0x0D]
+    record_size = 1 << (256 - boot[0x40]) if boot[0x40] > 0x80 else boot[0x40] * cluster
+    mft = u64(boot, 0x30) * cluster
+    table = image[mft:mft + 256 * record_size]
+    chunks = [(0, boot)] + nonzero_runs(table, mft, record_size)
+    for lcn, count in data_runs(table[6 * record_size:7 * record_size]):
+        chunks.append((lcn * cluster, image[lcn * cluster:(lcn + count) * cluster]))
+    for n in range(64, 256):
+        record = table[n * record_size:(n + 1) * record_size]
+        if record[:4] != b"FILE":
+            continue
+        for lcn, _ in data_runs(record)[:1]:
+            chunks.append((lcn * cluster, image[lcn * cluster:lcn * cluster + 512]))
+    return len(image), chunks
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    length, chunks = ntfs_chunks(sys.argv[1])
+    write("formatted", "seed-ntfs", encode(0, length, chunks))
+    write("formatted", "seed-ntfs-stop", encode(STOP_AFTER_FEW, length, chunks))
+    seed = exfat_seed(sys.argv[2])
+    write("formatted", "seed-exfat", bytes([EXFAT]) + seed[1:])
+    write("formatted", "seed-exfat-stop", bytes([EXFAT | STOP_AFTER_FEW]) + seed[1:])
+
+
+if __name__ == "__main__":
+    main()
