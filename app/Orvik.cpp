@@ -2,6 +2,7 @@
 
 #include "app/CAppResources.h"
 #include "app/CCheckHeaderView.h"
+#include "app/CFilterBar.h"
 #include "app/CMessageTips.h"
 #include "app/CPreviewPane.h"
 #include "app/IFileChooser.h"
@@ -111,6 +112,8 @@ Orvik::Orvik(QWidget* parent)
     , m_tickedCaption(rowLabel(tr("勾选："), this, 30))
     , m_foundCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
+    , m_hiddenCaption(rowLabel(tr("筛选隐藏："), this, 30))
+    , m_hiddenCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
     , m_detailsLabel(new QLabel(this))
     , m_readPlanLabel(new QLabel(tr("只扫描未使用空间"), this))
@@ -118,7 +121,7 @@ Orvik::Orvik(QWidget* parent)
     , m_progressBar(new QProgressBar(this))
     , m_treeView(new QTreeView(this))
     , m_tableView(new QTableView(this))
-    , m_filterEdit(new QLineEdit(this))
+    , m_filterBar(new CFilterBar(this))
     , m_refresher(&m_treeBuilder, &m_treeModel, &m_tableModel)
     , m_inbox(&m_treeBuilder)
 {
@@ -133,6 +136,11 @@ Orvik::Orvik(QWidget* parent)
     m_countersRow->addWidget(m_foundCount);
     m_countersRow->addWidget(m_tickedCaption);
     m_countersRow->addWidget(m_tickedCount);
+    // Only while a filter hides rows.
+    m_countersRow->addWidget(m_hiddenCaption);
+    m_countersRow->addWidget(m_hiddenCount);
+    m_hiddenCaption->hide();
+    m_hiddenCount->hide();
     m_noticeLabel->setStyleSheet(QStringLiteral("color: #b26a00;"));
     m_noticeLabel->setWordWrap(true);
     m_noticeLabel->hide();
@@ -185,22 +193,26 @@ Orvik::Orvik(QWidget* parent)
     m_tableView->verticalHeader()->setDefaultSectionSize(24);
     m_tableView->setShowGrid(false);
     m_tableView->setAlternatingRowColors(true);
-    const int widths[] = {40, 200, 140, 145, 150};
+    const int widths[] = {40, 200, 90, 130, 170};
     for (int column = 0; column < 5; ++column)
         m_tableView->setColumnWidth(column, widths[column]);
     m_tableView->horizontalHeader()->setStretchLastSection(true);
-    m_tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Beside the preview the columns may not fit: the table then scrolls
+    // sideways rather than cutting the last ones off.
+    m_tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_tableView->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Tab leaves the table for the buttons instead of walking its cells.
+    m_tableView->setTabKeyNavigation(false);
     connect(m_treeView, &QTreeView::clicked, this, &Orvik::showFile);
     auto* treeColumn = new QVBoxLayout;
     treeColumn->addWidget(m_treeView);
     auto* tableColumn = new QVBoxLayout;
-    m_filterEdit->setPlaceholderText(tr("按名字或标题筛选"));
-    m_filterEdit->setClearButtonEnabled(true);
-    m_filterEdit->setFixedHeight(24);
-    connect(m_filterEdit, &QLineEdit::textChanged, &m_tableModel, &CFileInfoTableModel::setFilterText);
-    connect(m_filterEdit, &QLineEdit::textChanged, this, &Orvik::updateFilterNote);
+    connect(m_filterBar, &CFilterBar::filterChanged, &m_tableModel, &CFileInfoTableModel::setFilter);
+    connect(m_filterBar, &CFilterBar::filterChanged, this, &Orvik::updateFilterNote);
     connect(&m_refresher, &CResultRefresher::refreshed, this, &Orvik::updateFilterNote);
-    tableColumn->addWidget(m_filterEdit);
+    // Another type's list, or one that grew, hides another number of rows.
+    connect(&m_tableModel, &QAbstractItemModel::modelReset, this, &Orvik::updateFilterNote);
+    tableColumn->addWidget(m_filterBar);
     tableColumn->addWidget(m_tableView);
     // Says so when a scan ends with nothing found, over the empty table.
     m_emptyLabel = new QLabel(m_tableView->viewport());
@@ -248,6 +260,13 @@ Orvik::Orvik(QWidget* parent)
     m_mainLayout->addWidget(m_noticeLabel);
     m_mainLayout->addLayout(m_panesRow, 1);
     m_mainLayout->addLayout(m_bottomRow);
+    // The keyboard goes the way the eye does: the types, the filter, the
+    // table, then the buttons under it.
+    setTabOrder(m_treeView, m_filterBar->textEdit());
+    setTabOrder(m_filterBar->textEdit(), m_filterBar->filterButton());
+    setTabOrder(m_filterBar->filterButton(), m_tableView);
+    setTabOrder(m_tableView, m_backButton);
+    setTabOrder(m_backButton, m_recoverButton);
 
     connect(&m_refresher, &CResultRefresher::countersChanged, this, &Orvik::showCounters);
     connect(&m_refresher, &CResultRefresher::typeRowAdded, m_treeView, &QTreeView::expandAll);
@@ -554,16 +573,45 @@ void Orvik::updateFilterNote()
 {
     // An empty table under a filter says why, rather than looking as if
     // nothing had been found.
-    const QString filter = m_filterEdit->text().trimmed();
-    const bool nothingMatches = !filter.isEmpty() && m_tableModel.rowCount() == 0 && m_tableModel.fileList()
+    const CResultFilter& filter = m_tableModel.filter();
+    const bool nothingMatches = filter.isActive() && m_tableModel.rowCount() == 0 && m_tableModel.fileList()
         && !m_tableModel.fileList()->isEmpty();
     if (nothingMatches) {
-        showEmptyResult(tr("没有名字或标题含有“%1”的文档。").arg(filter));
+        showEmptyResult(filter.narrowingCount() == 0 ? tr("没有名字或标题含有“%1”的文档。").arg(filter.text())
+                                                     : tr("没有符合筛选条件的文档。"));
         m_filterNoteShown = true;
     } else if (m_filterNoteShown) {
         m_filterNoteShown = false;
         m_emptyLabel->hide();
     }
+    m_hiddenCount->setText(QString::number(m_tableModel.hiddenByFilter()));
+    m_hiddenCaption->setVisible(filter.isActive());
+    m_hiddenCount->setVisible(filter.isActive());
+}
+
+QLineEdit* Orvik::filterEdit() const
+{
+    return m_filterBar->textEdit();
+}
+
+QString Orvik::hiddenText() const
+{
+    return m_hiddenCount->isHidden() ? QString() : m_hiddenCount->text();
+}
+
+void Orvik::fitColumns()
+{
+    QHeaderView* header = m_tableView->horizontalHeader();
+    int others = 0;
+    for (int column = 0; column < CFileInfoTableModel::ColumnCount; ++column) {
+        if (column != CFileInfoTableModel::NameColumn && column != CFileInfoTableModel::ColumnCount - 1)
+            others += header->sectionSize(column);
+    }
+    // The last column stretches into what is left over.
+    const int lastMinimum = 170;
+    const int nameMinimum = 160;
+    const int width = m_tableView->viewport()->width();
+    header->resizeSection(CFileInfoTableModel::NameColumn, std::max(nameMinimum, width - others - lastMinimum));
 }
 
 void Orvik::showEmptyResult(const QString& text)
@@ -575,8 +623,10 @@ void Orvik::showEmptyResult(const QString& text)
 
 bool Orvik::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_tableView->viewport() && event->type() == QEvent::Resize && m_emptyLabel)
+    if (watched == m_tableView->viewport() && event->type() == QEvent::Resize && m_emptyLabel) {
         m_emptyLabel->setGeometry(m_tableView->viewport()->rect().adjusted(20, 0, -20, 0));
+        fitColumns();
+    }
     if (watched == m_tableView && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space
         && static_cast<QKeyEvent*>(event)->modifiers() == Qt::NoModifier) {

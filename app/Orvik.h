@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "app/CMessageTips.h"
+class CFilterBar;
 class CPreviewPane;
 class IFileChooser;
 class ITransPage;
@@ -86,8 +87,13 @@ public:
     CRecoveryDialog& recoveryDialog() { return m_recoveryDialog; }
     QTreeView* treeView() const { return m_treeView; }
     QTableView* tableView() const { return m_tableView; }
-    // Narrows the table to names and titles holding its text.
-    QLineEdit* filterEdit() const { return m_filterEdit; }
+    // Narrows the table: a name or title, a range of dates or sizes, whole
+    // documents only.
+    CFilterBar* filterBar() const { return m_filterBar; }
+    // The bar's box for a name or title.
+    QLineEdit* filterEdit() const;
+    // How many rows of the table the filter hides ("" while none is set).
+    QString hiddenText() const;
     CDetailsWorker& detailsWorker() { return m_details; }
     QPushButton* stopButton() const { return m_stopButton; }
     QPushButton* recoverButton() const { return m_recoverButton; }
@@ -186,6 +192,8 @@ private:
     QLabel* m_tickedCaption;
     QLabel* m_foundCount;
     QLabel* m_tickedCount;
+    QLabel* m_hiddenCaption;
+    QLabel* m_hiddenCount;
     QLabel* m_noticeLabel;
     QLabel* m_detailsLabel;
     QLabel* m_readPlanLabel;
@@ -196,7 +204,7 @@ private:
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;
     QTableView* m_tableView;
-    QLineEdit* m_filterEdit;
+    CFilterBar* m_filterBar;
 
     // Declaration order is destruction order in reverse: the recovery
     // dialog (and its worker) and the scan worker go first, then what they
@@ -212,8 +220,13 @@ private:
     CRelayInbox m_inbox;
     // Why ext4's deleted documents carry sector names.
     void showExt4Note();
-    // Shows or hides the note over a table the filter emptied.
+    // Shows or hides the note over a table the filter emptied, and the
+    // count of the rows it hides.
     void updateFilterNote();
+    // The name column takes what the others leave of the table's width,
+    // down to a width that still shows a name; below that the table
+    // scrolls sideways (a narrow table beside the preview).
+    void fitColumns();
     bool m_filterNoteShown = false;
     // Space in the table: ticks the selected rows, or unticks them when all
     // are ticked.

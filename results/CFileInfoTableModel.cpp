@@ -47,7 +47,7 @@ CFileNodeItem* CFileInfoTableModel::itemAt(int row) const
 {
     if (!m_fileList || row < 0 || row >= shownRows())
         return nullptr;
-    const int at = m_filter.isEmpty() ? row : m_shown.at(row);
+    const int at = m_filter.isActive() ? m_shown.at(row) : row;
     if (at >= m_fileList->size())
         return nullptr;
     // The list is a type item's children: CFileNodeItem objects only.
@@ -455,7 +455,7 @@ void CFileInfoTableModel::appendArrivedRows()
     const int size = m_fileList->size();
     if (size <= m_rows)
         return;
-    if (!m_filter.isEmpty()) {
+    if (m_filter.isActive()) {
         // Only the new documents that match join the rows shown.
         QVector<int> matching;
         for (int at = m_rows; at < size; ++at) {
@@ -486,19 +486,22 @@ void CFileInfoTableModel::refreshTicks()
 
 int CFileInfoTableModel::shownRows() const
 {
-    return m_filter.isEmpty() ? m_rows : m_shown.size();
+    return m_filter.isActive() ? m_shown.size() : m_rows;
 }
 
 bool CFileInfoTableModel::matches(const CFileNodeItem& item) const
 {
-    const CFileNode& r = item.record();
-    return r.displayName().contains(m_filter, Qt::CaseInsensitive)
-        || r.details.title.contains(m_filter, Qt::CaseInsensitive);
+    return m_filter.matches(item.record());
+}
+
+int CFileInfoTableModel::hiddenByFilter() const
+{
+    return m_filter.isActive() ? std::max(0, m_rows - m_shown.size()) : 0;
 }
 
 int CFileInfoTableModel::tickedHiddenByFilter() const
 {
-    if (m_filter.isEmpty() || !m_fileList)
+    if (!m_filter.isActive() || !m_fileList)
         return 0;
     int hidden = 0;
     for (int at = 0; at < m_rows && at < m_fileList->size(); ++at) {
@@ -512,7 +515,7 @@ int CFileInfoTableModel::tickedHiddenByFilter() const
 void CFileInfoTableModel::rebuildShown()
 {
     m_shown.clear();
-    if (m_filter.isEmpty() || !m_fileList)
+    if (!m_filter.isActive() || !m_fileList)
         return;
     for (int at = 0; at < m_rows && at < m_fileList->size(); ++at) {
         if (matches(*static_cast<const CFileNodeItem*>(m_fileList->at(at))))
@@ -522,7 +525,13 @@ void CFileInfoTableModel::rebuildShown()
 
 void CFileInfoTableModel::setFilterText(const QString& text)
 {
-    const QString filter = text.trimmed();
+    CResultFilter filter = m_filter;
+    filter.setText(text);
+    setFilter(filter);
+}
+
+void CFileInfoTableModel::setFilter(const CResultFilter& filter)
+{
     if (filter == m_filter)
         return;
     beginResetModel();
@@ -534,8 +543,8 @@ void CFileInfoTableModel::setFilterText(const QString& text)
 
 void CFileInfoTableModel::refreshDetails()
 {
-    if (!m_filter.isEmpty()) {
-        // A title that arrived may make a document match, or a sort key
+    if (m_filter.isActive()) {
+        // A title (or a verdict) that arrived may make a document match, or a sort key
         // change: the rows are worked out again.
         beginResetModel();
         rebuildShown();

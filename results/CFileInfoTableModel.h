@@ -1,5 +1,7 @@
 #pragma once
 
+#include "results/CResultFilter.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QIcon>
@@ -83,6 +85,8 @@ public:
     QList<INode*>* fileList() const { return m_fileList; }
     // Ticked documents of the list that the filter hides (0 unfiltered).
     int tickedHiddenByFilter() const;
+    // Documents of the list that the filter hides (0 unfiltered).
+    int hiddenByFilter() const;
     // Re-reads the whole list (a model reset).
     void refresh();
     // Inserts the rows that arrived since the model last looked. Cheap when
@@ -97,11 +101,14 @@ public:
     // or cut short), or nothing.
     static QString damageOf(const CFileNode& record);
 
-    // Shows only the rows whose name or title contains `text` (any letter
-    // case; empty: every row). Ticks, counts and what ticking a type does
-    // are not affected: they concern every document.
+    // Shows only the rows `filter` lets through. Ticks, counts and what
+    // ticking a type does are not affected: they concern every document.
+    void setFilter(const CResultFilter& filter);
+    const CResultFilter& filter() const { return m_filter; }
+    // The same for the filter's text alone (name or title contains it, any
+    // letter case; empty: any), its other parts kept.
     void setFilterText(const QString& text);
-    QString filterText() const { return m_filter; }
+    QString filterText() const { return m_filter.text(); }
     // Details arrived for documents of the list: repaint (and, while
     // filtered, work out the rows shown again).
     void refreshDetails();
@@ -121,7 +128,7 @@ private:
     bool matches(const CFileNodeItem& item) const;
     void rebuildShown();
 
-    QString m_filter;
+    CResultFilter m_filter;
     // While filtered: the list positions shown, in list order.
     QVector<int> m_shown;
     QIcon m_damagedIcon;

@@ -357,6 +357,53 @@
     </message>
 </context>
 <context>
+    <name>CFilterBar</name>
+    <message>
+        <source>筛选</source>
+        <translation>Filter</translation>
+    </message>
+    <message>
+        <source>修改日期</source>
+        <translation>Modified</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>Size</translation>
+    </message>
+    <message>
+        <source>只显示完整的文档</source>
+        <translation>Whole documents only</translation>
+    </message>
+    <message>
+        <source>清除筛选</source>
+        <translation>Clear filters</translation>
+    </message>
+    <message>
+        <source>按名字或标题筛选</source>
+        <translation>Filter by name or title</translation>
+    </message>
+    <message>
+        <source>按修改日期、大小筛选，或只显示完整的文档</source>
+        <translation>Filter by date modified or size, or show whole documents only</translation>
+    </message>
+    <message>
+        <source>不限</source>
+        <translation>Any</translation>
+    </message>
+    <message>
+        <source>只显示经检查完整、没有被覆盖的文档</source>
+        <translation>Only documents that passed their check and were not overwritten</translation>
+    </message>
+    <message>
+        <source>至</source>
+        <translation>to</translation>
+    </message>
+    <message>
+        <source>筛选（%1）</source>
+        <translation>Filter (%1)</translation>
+    </message>
+</context>
+<context>
     <name>CMainWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -1186,10 +1233,6 @@ Scan again and give your password when the system asks, or run Tamsel with sudo.
 Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your user to the disk group and log in again.</translation>
     </message>
     <message>
-        <source>按名字或标题筛选</source>
-        <translation>Filter by name or title</translation>
-    </message>
-    <message>
         <source>无法读取文件系统：现有文件的文档也会列出</source>
         <translation>The file system cannot be read: documents of existing files are listed too</translation>
     </message>
@@ -1260,6 +1303,14 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
         <translation>This disk has sectors that cannot be read and may be failing: once the scan ends, image it first (tamsel-cli image), then scan and recover from the image</translation>
+    </message>
+    <message>
+        <source>筛选隐藏：</source>
+        <translation>Filtered out:</translation>
+    </message>
+    <message>
+        <source>没有符合筛选条件的文档。</source>
+        <translation>No document matches the filters.</translation>
     </message>
 </context>
 <context>

@@ -357,6 +357,53 @@
     </message>
 </context>
 <context>
+    <name>CFilterBar</name>
+    <message>
+        <source>筛选</source>
+        <translation>筛选</translation>
+    </message>
+    <message>
+        <source>修改日期</source>
+        <translation>修改日期</translation>
+    </message>
+    <message>
+        <source>大小</source>
+        <translation>大小</translation>
+    </message>
+    <message>
+        <source>只显示完整的文档</source>
+        <translation>只显示完整的文档</translation>
+    </message>
+    <message>
+        <source>清除筛选</source>
+        <translation>清除筛选</translation>
+    </message>
+    <message>
+        <source>按名字或标题筛选</source>
+        <translation>按名字或标题筛选</translation>
+    </message>
+    <message>
+        <source>按修改日期、大小筛选，或只显示完整的文档</source>
+        <translation>按修改日期、大小筛选，或只显示完整的文档</translation>
+    </message>
+    <message>
+        <source>不限</source>
+        <translation>不限</translation>
+    </message>
+    <message>
+        <source>只显示经检查完整、没有被覆盖的文档</source>
+        <translation>只显示经检查完整、没有被覆盖的文档</translation>
+    </message>
+    <message>
+        <source>至</source>
+        <translation>至</translation>
+    </message>
+    <message>
+        <source>筛选（%1）</source>
+        <translation>筛选（%1）</translation>
+    </message>
+</context>
+<context>
     <name>CMainWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -1186,10 +1233,6 @@
 读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
     </message>
     <message>
-        <source>按名字或标题筛选</source>
-        <translation>按名字或标题筛选</translation>
-    </message>
-    <message>
         <source>无法读取文件系统：现有文件的文档也会列出</source>
         <translation>无法读取文件系统：现有文件的文档也会列出</translation>
     </message>
@@ -1260,6 +1303,14 @@
     <message>
         <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
         <translation>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</translation>
+    </message>
+    <message>
+        <source>筛选隐藏：</source>
+        <translation>筛选隐藏：</translation>
+    </message>
+    <message>
+        <source>没有符合筛选条件的文档。</source>
+        <translation>没有符合筛选条件的文档。</translation>
     </message>
 </context>
 <context>
