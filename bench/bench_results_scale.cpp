@@ -1,7 +1,8 @@
 // Streams 100,000 found documents of mixed types from a worker thread through
 // the relay into the tree builder and both result models, with a tree view
-// and a table view attached (offscreen), then ticks a type, sorts by size and
-// collects the ticked files. Prints the figures, the last line being
+// and a table view attached (offscreen), then ticks a type, sorts by size,
+// collects the ticked files and filters the list of every document (by
+// size, date, whole only, name; the longest of those steps is filter_ms). Prints the figures, the last line being
 //   records=N seconds=S max_stall_ms=M max_busy_ms=B
 // S: wall time from the first record posted until the last one is shown
 // (the counter and the tree say so); M: the longest time the interface
@@ -13,6 +14,7 @@
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeModel.h"
 #include "results/CRelayInbox.h"
+#include "results/CResultFilter.h"
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -102,9 +104,15 @@ QList<CFileNode> makeRecords()
         const QString typeName = QString::fromLatin1(kTypes[(lcg >> 33) % kTypeCount]);
         const qint64 size = 1024 + static_cast<qint64>((lcg >> 20) % (8 * 1024 * 1024));
         const quint64 sector = static_cast<quint64>(i) * 8 * 64;
-        records.append(CFileNode(typeName, size, sector, QString(), QString::number(sector), QString(),
-                                 CFileTypeCatalogue::typeCodeByName(typeName), 2,
-                                 CFileTypeCatalogue::sizeText(size), CFileTypeCatalogue::description(typeName)));
+        CFileNode record(typeName, size, sector, QString(), QString::number(sector), QString(),
+                         CFileTypeCatalogue::typeCodeByName(typeName), 2, CFileTypeCatalogue::sizeText(size),
+                         CFileTypeCatalogue::description(typeName));
+        // Times over six years, half the documents checked whole: what the
+        // filters look at.
+        record.modified = QDateTime::fromSecsSinceEpoch(1577836800 + static_cast<qint64>((lcg >> 24) % 189216000), Qt::UTC);
+        record.details.examined = true;
+        record.details.integrity = i % 2 ? CDocumentDetails::IntegrityWhole : CDocumentDetails::IntegrityUnchecked;
+        records.append(record);
     }
     return records;
 }
@@ -195,12 +203,43 @@ int main(int argc, char** argv)
     QList<CFileNode> ticked;
     builder.collectChecked(ticked);
     const double collectMs = step.nsecsElapsed() / 1e6;
+    app.processEvents();
+
+    // Filters on the list of every document, one change at a time.
+    builder.startLookup(CCreateTreeNode::AllTypes);
+    app.processEvents();
+    const int everyDocument = tableModel.rowCount();
+    CResultFilter filter;
+    QVector<CResultFilter> changes;
+    filter.setSizeRange(100 * 1024, -1);
+    changes << filter;
+    filter.setSizeRange(100 * 1024, 4 * 1024 * 1024);
+    changes << filter;
+    filter.setModifiedRange(QDate(2021, 1, 1), QDate(2023, 6, 30));
+    changes << filter;
+    filter.setWholeOnly(true);
+    changes << filter;
+    filter.setText(QStringLiteral("1"));
+    changes << filter;
+    filter.setText(QStringLiteral("12"));
+    changes << filter;
+    changes << CResultFilter();
+    double filterMs = 0;
+    int narrowest = everyDocument;
+    for (const CResultFilter& change : changes) {
+        step.restart();
+        tableModel.setFilter(change);
+        app.processEvents();
+        filterMs = std::max(filterMs, step.nsecsElapsed() / 1e6);
+        narrowest = std::min(narrowest, tableModel.rowCount());
+    }
     app.processEvents(); // lets the stall meter see the steps above
 
     std::printf("types=%d table_rows=%d refreshes=%d\n", treeModel.rowCount(treeModel.rootRowIndex()),
                 tableModel.rowCount(), refresher.refreshCount());
     std::printf("tick_ms=%.1f sort_ms=%.1f collect_ms=%.1f collected=%d ticked=%d\n", tickMs, sortMs, collectMs,
                 ticked.size(), refresher.tickedCount());
+    std::printf("filter_ms=%.1f rows=%d narrowest=%d\n", filterMs, everyDocument, narrowest);
     std::printf("records=%d seconds=%.3f max_stall_ms=%.1f max_busy_ms=%.1f\n", refresher.foundCount(), shownSeconds,
                 stalls.maxStallMs(), stalls.maxBusyMs());
     return 0;
