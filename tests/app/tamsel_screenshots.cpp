@@ -11,6 +11,7 @@
 #include "app/CConnectWnd.h"
 #include "app/CDonation.h"
 #include "app/CFeedBack.h"
+#include "app/CFilterBar.h"
 #include "app/CLanguage.h"
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
@@ -22,11 +23,15 @@
 #include "recovery/CRecoveryDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QTableView>
 #include <QElapsedTimer>
+#include <QFrame>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPushButton>
@@ -173,6 +178,21 @@ int main(int argc, char** argv)
     settle(200);
     shoot(QStringLiteral("scan-finished"), windowArea);
 
+    // The filter bar's popup over the table with a size range set, and the
+    // table it leaves: the rows it hides are counted beside the others.
+    {
+        CFilterBar* bar = page->filterBar();
+        bar->unitBox()->setCurrentIndex(CFilterBar::Kilobytes);
+        bar->minSizeEdit()->setValue(100);
+        bar->maxSizeEdit()->setValue(500);
+        bar->sizeBox()->setChecked(true);
+        bar->showPopup();
+        shoot(QStringLiteral("result-filter-popup"), windowArea);
+        bar->popup()->hide();
+        shoot(QStringLiteral("result-filtered"), windowArea);
+        bar->clear();
+    }
+
     // The preview pane beside the table (these rows' bytes hold no
     // document: 无法预览).
     auto waitForPreview = [](CPreviewPane* pane) {
@@ -200,9 +220,11 @@ int main(int argc, char** argv)
         const Kind kinds[] = {
             {"pdf_pdfunite.pdf", "PDF", "preview-pdf-page", false, 0.0},
             {"docx_python-docx.docx", "DOCX", "preview-docx-thumbnail", false, 0.0},
+            {"docx_lo_short.docx", "DOCX", "preview-docx-text", false, 0.0},
             {"pptx_pptxgenjs.pptx", "PPTX", "preview-pptx-text", false, 0.0},
             {"doc_tables.doc", "DOC", "preview-doc-text", false, 0.0},
             {"zip_deflated.zip", "ZIP", "preview-zip-members", false, 0.0},
+            {"xls_small.xls", "XLS", "preview-xls-text", false, 0.0},
             {"xls_small.xls", "XLS", "preview-hex", true, 0.0},
             {"pdf_lo_writer_text.pdf", "PDF", "preview-damaged", false, 0.3},
         };
