@@ -149,7 +149,12 @@ Orvik::Orvik(QWidget* parent)
     m_busyLabel->setFixedSize(20, 20);
     m_busyLabel->setMovie(m_busyMovie);
     m_busyMovie->start();
-    m_progressBar->setFixedSize(500, 15);
+    // Up to 500 wide; narrower when the counters need the room (the count
+    // of rows a filter hides, longer words in English).
+    m_progressBar->setFixedHeight(15);
+    m_progressBar->setMinimumWidth(240);
+    m_progressBar->setMaximumWidth(500);
+    m_progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_progressBar->setTextVisible(false);
     m_progressBar->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Sized by its text (and the style sheet's font), never clipped.
@@ -162,7 +167,7 @@ Orvik::Orvik(QWidget* parent)
     m_doneMark->setStyleSheet(QLatin1String(kFinishedStyle));
     m_doneMark->hide();
     m_progressRow->addWidget(m_busyLabel);
-    m_progressRow->addWidget(m_progressBar);
+    m_progressRow->addWidget(m_progressBar, 1);
     m_progressRow->addWidget(m_stopButton);
     m_progressRow->addWidget(m_doneMark);
     m_progressRow->addStretch();

@@ -150,6 +150,11 @@ int main(int argc, char** argv)
     settle(2100);
     page->updateProcess(1000, 420);
     shoot(QStringLiteral("scan-running"), windowArea);
+    // The same with a filter set: the count of the rows it hides joins the
+    // counters, and the bar makes room for it.
+    page->filterBar()->wholeOnlyBox()->setChecked(true);
+    shoot(QStringLiteral("scan-running-filtered"), windowArea);
+    page->filterBar()->wholeOnlyBox()->setChecked(false);
 
     // The result table: the PDF type ticked and shown.
     const QModelIndex pdfRow = page->treeModel().typeRowIndex(5);
