@@ -272,6 +272,12 @@ Orvik::Orvik(QWidget* parent)
     setTabOrder(m_filterBar->filterButton(), m_tableView);
     setTabOrder(m_tableView, m_backButton);
     setTabOrder(m_backButton, m_recoverButton);
+    // Enter in the name box goes on to the rows it left.
+    connect(m_filterBar->textEdit(), &QLineEdit::returnPressed, this, [this] {
+        m_tableView->setFocus(Qt::OtherFocusReason);
+        if (!m_tableView->currentIndex().isValid() && m_tableModel.rowCount() > 0)
+            m_tableView->setCurrentIndex(m_tableModel.index(0, CFileInfoTableModel::NameColumn));
+    });
 
     connect(&m_refresher, &CResultRefresher::countersChanged, this, &Orvik::showCounters);
     connect(&m_refresher, &CResultRefresher::typeRowAdded, m_treeView, &QTreeView::expandAll);

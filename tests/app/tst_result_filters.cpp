@@ -325,6 +325,10 @@ private slots:
         }
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
         QCOMPARE(QApplication::focusWidget(), m_page->backButton());
+        // Enter in the name box goes on to the table.
+        m_page->filterEdit()->setFocus();
+        QTest::keyClick(m_page->filterEdit(), Qt::Key_Return);
+        QCOMPARE(QApplication::focusWidget(), table);
 
         // Enter on a row opens its preview.
         table->setFocus();
