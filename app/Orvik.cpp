@@ -176,8 +176,6 @@ Orvik::Orvik(QWidget* parent)
     m_topRow->addLayout(m_progressRow, 1);
     m_detailsLabel->setStyleSheet(QStringLiteral("color: #555555;"));
     m_readPlanLabel->setStyleSheet(QStringLiteral("color: #555555;"));
-    m_readPlanLabel->setToolTip(tr("只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。"
-                                   "要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。"));
     m_readPlanLabel->hide();
     m_detailsRow->addWidget(m_readPlanLabel);
     m_detailsRow->addStretch();
@@ -349,6 +347,7 @@ void Orvik::startScan()
     m_detailsLabel->clear();
     m_readPlanLabel->hide();
     m_bytesToRead = -1;
+    m_planKnown = false;
     m_control.setWholeVolume(m_wholeVolume);
     m_emptyLabel->hide();
     m_foundCount->setText(QStringLiteral("0"));
@@ -454,6 +453,7 @@ void Orvik::endScan()
     showStoppedLook();
     // The bar stays where the scan got to.
     setDoneMark(tr("已停止"), false);
+    showReadPlan(PlanStage::Stopped);
     showDetails(false);
     m_control.stopScan();
 }
@@ -507,6 +507,31 @@ void Orvik::showDetails(bool running)
     m_detailsLabel->setText(text);
 }
 
+void Orvik::showReadPlan(PlanStage stage)
+{
+    // Before the raw pass (or with a saved scan that never said) there is
+    // no plan to tell.
+    if (!m_planKnown) {
+        m_readPlanLabel->hide();
+        return;
+    }
+    QString text;
+    if (m_planUnusedOnly) {
+        text = stage == PlanStage::Running    ? tr("只扫描未使用空间")
+            : stage == PlanStage::Finished ? tr("已扫描全部未使用空间")
+                                           : tr("只扫描了部分未使用空间");
+        m_readPlanLabel->setToolTip(tr("只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。"
+                                       "要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。"));
+    } else {
+        text = stage == PlanStage::Running    ? tr("扫描整个卷")
+            : stage == PlanStage::Finished ? tr("已扫描整个卷")
+                                           : tr("只扫描了部分卷");
+        m_readPlanLabel->setToolTip(tr("逐字节读取整个卷：现有文件内部的文档也会列出。"));
+    }
+    m_readPlanLabel->setText(text);
+    m_readPlanLabel->show();
+}
+
 void Orvik::showExt4Note()
 {
     m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
@@ -517,8 +542,9 @@ void Orvik::showExt4Note()
 void Orvik::onReadPlan(bool unusedSpaceOnly, long long bytesToRead)
 {
     m_bytesToRead = bytesToRead;
-    m_readPlanLabel->setText(tr("只扫描未使用空间"));
-    m_readPlanLabel->setVisible(unusedSpaceOnly);
+    m_planKnown = true;
+    m_planUnusedOnly = unusedSpaceOnly;
+    showReadPlan(m_scanning ? PlanStage::Running : PlanStage::Stopped);
     // An image or a whole disk learns only now that it holds ext4 (in a
     // partition): its carved-only names are explained as a tile's are.
     if (m_noticeLabel->isHidden()) {
@@ -548,7 +574,7 @@ void Orvik::updateProcess(long long total, long long current)
         setDoneMark(tr("完成"), true);
         m_doneMark->show();
         // No longer "scanning": what was read.
-        m_readPlanLabel->setText(tr("已扫描全部未使用空间"));
+        showReadPlan(PlanStage::Finished);
         m_stopButton->hide();
         m_busyLabel->hide();
         m_busyMovie->stop();
@@ -851,6 +877,7 @@ void Orvik::showFailure(const QString& text)
     m_scanning = false;
     showStoppedLook();
     setDoneMark(tr("已停止"), false);
+    showReadPlan(PlanStage::Stopped);
     if (m_failureNotice)
         m_failureNotice->deleteLater();
     m_failureNotice = new CMessageTips(this);

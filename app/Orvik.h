@@ -104,7 +104,8 @@ public:
     QLabel* noticeLabel() const { return m_noticeLabel; }
     // Share scanned, amount and time left, under the bar.
     QLabel* detailsLabel() const { return m_detailsLabel; }
-    // "只扫描未使用空间", shown while the scan reads only unused space.
+    // How the scan reads the source ("只扫描未使用空间" or the whole volume),
+    // and once it has ended, what it read.
     QLabel* readPlanLabel() const { return m_readPlanLabel; }
     // What the table says when a finished scan found nothing.
     QLabel* emptyLabel() const { return m_emptyLabel; }
@@ -166,6 +167,9 @@ private:
     void showCounters(int found, int ticked);
     void showStoppedLook();
     void setDoneMark(const QString& text, bool success);
+    enum class PlanStage { Running, Finished, Stopped };
+    // The read plan's line for the scan's stage.
+    void showReadPlan(PlanStage stage);
     void previewRow(const QModelIndex& current);
     void showDetails(bool running);
     void showEmptyResult(const QString& text);
@@ -200,6 +204,9 @@ private:
     bool m_wholeVolume = false;
     // Bytes the raw pass reads (-1 until it says): the progress's 100 %.
     qint64 m_bytesToRead = -1;
+    // Whether the raw pass said how it reads, and if only unused space.
+    bool m_planKnown = false;
+    bool m_planUnusedOnly = false;
     QLabel* m_emptyLabel;
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;

@@ -178,6 +178,9 @@ void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool f
         state.fileSystem = m_fileSystem;
         state.wholeVolume = m_wholeVolume;
         state.wholeVolumeSaved = true;
+        // Every save comes after the read plan was made.
+        state.unusedOnly = m_unusedOnly;
+        state.bytesToRead = m_bytesToRead;
         // The last window runs past the end of the volume.
         const int64_t length = m_volume ? m_volume->length() : 0;
         reached = std::min(reached, length);
@@ -622,6 +625,16 @@ void CRecoveryControl::run()
             }
         }
         if (resume->finished) {
+            // Opened again, the scan says what it read as it did at its
+            // end: the unused space it read, or the whole volume.
+            if (resume->bytesToRead >= 0) {
+                m_unusedOnly = resume->unusedOnly;
+                m_bytesToRead = resume->bytesToRead;
+                emit notifyReadPlan(resume->unusedOnly, resume->bytesToRead);
+            } else if (resume->wholeVolumeSaved && resume->wholeVolume) {
+                m_bytesToRead = m_volume->length();
+                emit notifyReadPlan(false, m_volume->length());
+            }
             m_running = false;
             emit notifyProcess(kProgressTotal, kProgressTotal);
             return;

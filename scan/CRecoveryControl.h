@@ -202,7 +202,8 @@ signals:
     // FileSystemPass.
     void notifyFoundPartition(QString fileSystem, long long sector, long long bytes);
     // The raw pass begins: it reads `bytesToRead` bytes of the source, only
-    // its unused space or all of it.
+    // its unused space or all of it. A finished scan opened again says what
+    // its raw pass read, before its last progress.
     void notifyReadPlan(bool unusedSpaceOnly, long long bytesToRead);
 
 protected:

@@ -272,6 +272,10 @@ bool CScanJournal::save(const QString& path, const State& state, const std::vect
     root[QStringLiteral("reached")] = number(state.reached);
     root[QStringLiteral("finished")] = state.finished;
     root[QStringLiteral("wholeVolume")] = state.wholeVolume;
+    if (state.bytesToRead >= 0) {
+        root[QStringLiteral("unusedOnly")] = state.unusedOnly;
+        root[QStringLiteral("bytesToRead")] = number(state.bytesToRead);
+    }
 
     // Under sudo or pkexec the folders and the file are made as the user
     // who ran it, in the places that user chose: they end up theirs, and a
@@ -383,6 +387,14 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
             return refuse(QStringLiteral("it is damaged (a setting out of place)."));
         s.wholeVolume = whole.toBool();
         s.wholeVolumeSaved = true;
+    }
+    // The read plan, kept since; never more than the volume.
+    const QJsonValue unusedOnly = root.value(QStringLiteral("unusedOnly"));
+    const QJsonValue toRead = root.value(QStringLiteral("bytesToRead"));
+    if (!unusedOnly.isUndefined() || !toRead.isUndefined()) {
+        if (!unusedOnly.isBool() || !readInteger(toRead, 0, saved.size, &s.bytesToRead))
+            return refuse(QStringLiteral("it is damaged (a setting out of place)."));
+        s.unusedOnly = unusedOnly.toBool();
     }
 
     if (!records) {

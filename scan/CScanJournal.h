@@ -59,6 +59,12 @@ public:
         bool wholeVolume = false;
         // False for a file written before the whole-volume setting was kept.
         bool wholeVolumeSaved = false;
+        // What the raw pass set out to read: only the unused space, and how
+        // many bytes (its 100 %), so that a finished scan opened again says
+        // what it read. -1 when the file does not say (written before this
+        // was kept).
+        bool unusedOnly = false;
+        int64_t bytesToRead = -1;
         // The raw pass goes on from here: the start of the oldest document
         // still being followed when the state was taken (or `reached`).
         int64_t resumeOffset = 0;

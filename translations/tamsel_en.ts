@@ -1312,6 +1312,26 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
         <source>没有符合筛选条件的文档。</source>
         <translation>No document matches the filters.</translation>
     </message>
+    <message>
+        <source>只扫描了部分未使用空间</source>
+        <translation>Part of the unused space was scanned</translation>
+    </message>
+    <message>
+        <source>扫描整个卷</source>
+        <translation>Scanning the whole volume</translation>
+    </message>
+    <message>
+        <source>已扫描整个卷</source>
+        <translation>The whole volume was scanned</translation>
+    </message>
+    <message>
+        <source>只扫描了部分卷</source>
+        <translation>Part of the volume was scanned</translation>
+    </message>
+    <message>
+        <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
+        <translation>Every byte of the volume is read: the documents inside live files are listed too.</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -1312,6 +1312,26 @@
         <source>没有符合筛选条件的文档。</source>
         <translation>没有符合筛选条件的文档。</translation>
     </message>
+    <message>
+        <source>只扫描了部分未使用空间</source>
+        <translation>只扫描了部分未使用空间</translation>
+    </message>
+    <message>
+        <source>扫描整个卷</source>
+        <translation>扫描整个卷</translation>
+    </message>
+    <message>
+        <source>已扫描整个卷</source>
+        <translation>已扫描整个卷</translation>
+    </message>
+    <message>
+        <source>只扫描了部分卷</source>
+        <translation>只扫描了部分卷</translation>
+    </message>
+    <message>
+        <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
+        <translation>逐字节读取整个卷：现有文件内部的文档也会列出。</translation>
+    </message>
 </context>
 <context>
     <name>PopupWindowTitle</name>

@@ -12,9 +12,11 @@
 #include "disk/CFileVolume.h"
 #include "recovery/CRecoveryDialog.h"
 #include "results/CCreateTreeNode.h"
+#include "scan/CScanJournal.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -74,6 +76,17 @@ void TestWindowEndToEnd::scanTickRecover()
     QTRY_VERIFY_WITH_TIMEOUT(page->doneMark()->isVisible(), 120000);
     QTRY_VERIFY(!page->scanWorker().isRunning());
     QVERIFY(page->failureNotice() == nullptr);
+    // The scan read the unused space and says so once it is done; its
+    // figures are of that space (here, with the short stretches in use read
+    // along, as much as the volume).
+    const qint64 imageSize = QFileInfo(image).size();
+    const QString readUnused = page->detailsLabel()->text();
+    const qint64 unusedBytes = page->scanWorker().bytesToRead();
+    QCOMPARE(page->readPlanLabel()->text(), QStringLiteral("已扫描全部未使用空间"));
+    QVERIFY(page->readPlanLabel()->isVisible());
+    QVERIFY(page->scanWorker().unusedSpaceOnly());
+    QVERIFY(unusedBytes > 0 && unusedBytes <= imageSize);
+    QCOMPARE(readUnused, Orvik::progressDetails(unusedBytes, 1000, 0, false));
 
     // The deleted documents are listed; the live ones are not.
     const QModelIndex pdfRow = page->treeModel().typeRowIndex(5);
@@ -123,6 +136,54 @@ void TestWindowEndToEnd::scanTickRecover()
     QVERIFY(sameDocument(recovered, readFile(QStringLiteral(TAMSEL_TEST_DATA "/pdf_ghostscript.pdf"))));
 
     dialog.hide();
+
+    // Opened again from the saved scan in a new page, the finished scan
+    // says what it read, in the same words and figures.
+    const auto scanAgain = [&](bool keepSaved, QString* asked) -> Orvik* {
+        main->resultPage()->backButton()->click();
+        apptest::BoxAnswerer answer(keepSaved);
+        main->diskPage()->imageButton()->click();
+        Orvik* next = main->resultPage();
+        if (!next || next == page)
+            return nullptr;
+        *asked = answer.text();
+        return next;
+    };
+    QString asked;
+    QVERIFY(!main->diskPage()->wholeVolume());
+    page = scanAgain(true, &asked);
+    QVERIFY(page);
+    QVERIFY2(asked.contains(QStringLiteral("已完成")), qPrintable(asked));
+    QTRY_VERIFY_WITH_TIMEOUT(page->doneMark()->isVisible(), 60000);
+    QCOMPARE(page->readPlanLabel()->text(), QStringLiteral("已扫描全部未使用空间"));
+    QVERIFY(page->readPlanLabel()->isVisible());
+    QCOMPARE(page->detailsLabel()->text(), readUnused);
+    QVERIFY(page->scanWorker().unusedSpaceOnly());
+    QCOMPARE(page->scanWorker().bytesToRead(), unusedBytes);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+
+    // A scan of the whole volume, saved before it got anywhere, goes on
+    // as it was made though the box is unticked now, and is labelled so.
+    std::unique_ptr<CFileVolume> source = CFileVolume::open(image);
+    QVERIFY(source);
+    const QString journal = CScanJournal::fileFor(CScanJournal::identify(*source));
+    CScanJournal::State state;
+    QString notice;
+    QVERIFY2(CScanJournal::load(journal, CScanJournal::identify(*source), &state, &notice), qPrintable(notice));
+    state.finished = false;
+    state.reached = state.resumeOffset = 0;
+    state.wholeVolume = true;
+    state.unusedOnly = false;
+    state.bytesToRead = imageSize;
+    QVERIFY(CScanJournal::save(journal, state));
+    page = scanAgain(true, &asked);
+    QVERIFY(page);
+    QVERIFY2(asked.contains(QStringLiteral("读取了整个卷")), qPrintable(asked));
+    QTRY_VERIFY_WITH_TIMEOUT(page->doneMark()->isVisible(), 120000);
+    QCOMPARE(page->readPlanLabel()->text(), QStringLiteral("已扫描整个卷"));
+    QVERIFY(page->readPlanLabel()->isVisible());
+    QCOMPARE(page->detailsLabel()->text(), Orvik::progressDetails(imageSize, 1000, 0, false));
+    QTRY_VERIFY(!page->scanWorker().isRunning());
 }
 
 QTEST_MAIN(TestWindowEndToEnd)

@@ -360,6 +360,8 @@ private slots:
         state.wholeVolume = true;
         state.resumeOffset = 4096;
         state.reached = 65536;
+        state.unusedOnly = true;
+        state.bytesToRead = 196608;
         CScanJournal::Entry live;
         live.live = true;
         live.liveSector = 2048;
@@ -382,6 +384,8 @@ private slots:
         QCOMPARE(back.fileSystem, state.fileSystem);
         QVERIFY(back.wholeVolume && back.wholeVolumeSaved);
         QCOMPARE(back.resumeOffset, state.resumeOffset);
+        QVERIFY(back.unusedOnly);
+        QCOMPARE(back.bytesToRead, state.bytesToRead);
         QCOMPARE(back.entries.size(), size_t(3));
         QVERIFY(back.entries[0].live);
         QCOMPARE(back.entries[0].liveSector, 2048LL);
@@ -432,6 +436,10 @@ private slots:
         QByteArray badSetting = good;
         badSetting.replace("\"wholeVolume\":true", "\"wholeVolume\":\"yes\"");
         QVERIFY(refused(badSetting, identity, "setting"));
+        QByteArray pastTheEnd = good;
+        QVERIFY(pastTheEnd.contains("\"bytesToRead\":196608"));
+        pastTheEnd.replace("\"bytesToRead\":196608", "\"bytesToRead\":2097152");
+        QVERIFY(refused(pastTheEnd, identity, "setting"));
         // A file from before the setting was kept loads, saying it does not
         // know it (the scan resumed from it keeps the setting it is given).
         QByteArray older = good;
