@@ -309,6 +309,9 @@ Orvik::~Orvik()
     // asked for it.
     m_tableView->viewport()->removeEventFilter(this);
     m_tableView->removeEventFilter(this);
+    // Nor may the model's resets reach the counters and the note, which
+    // the views below take with them.
+    disconnect(&m_tableModel, nullptr, this, nullptr);
     delete m_backButton;
     delete m_treeView;
     delete m_tableView;
