@@ -43,6 +43,7 @@ namespace {
 bool hasLiveFilePass(const QString& fileSystem)
 {
     return fileSystem == QLatin1String("NTFS") || fileSystem == QLatin1String("FAT32")
+        || fileSystem == QLatin1String("FAT16") || fileSystem == QLatin1String("FAT12")
         || fileSystem == QLatin1String("exFAT") || fileSystem == QLatin1String("EXT4")
         || fileSystem == CRecoveryControl::autoFileSystem();
 }

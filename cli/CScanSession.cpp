@@ -64,7 +64,8 @@ QString CScanSession::fileSystemOption(const QString& value)
         return QStringLiteral("auto");
     if (upper == QLatin1String("NONE"))
         return QStringLiteral("none");
-    if (upper == QLatin1String("NTFS") || upper == QLatin1String("FAT32") || upper == QLatin1String("EXT4"))
+    if (upper == QLatin1String("NTFS") || upper == QLatin1String("FAT32") || upper == QLatin1String("FAT16")
+        || upper == QLatin1String("FAT12") || upper == QLatin1String("EXT4"))
         return upper;
     if (upper == QLatin1String("EXFAT"))
         return QStringLiteral("exFAT");

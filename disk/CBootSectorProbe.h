@@ -6,9 +6,9 @@ class IVolume;
 
 // Names the file system of a volume from its boot sector (or, for ext2/3/4,
 // its superblock), in the words the scan driver expects: "NTFS", "FAT32",
-// "exFAT", "EXT4", or an empty text for anything else (another file system,
-// a partition table, random bytes). Every ext2/3/4 volume is "EXT4": one
-// pass reads them all.
+// "FAT16", "FAT12", "exFAT", "EXT4", or an empty text for anything else
+// (another file system, a partition table, random bytes). Every ext2/3/4
+// volume is "EXT4": one pass reads them all.
 class CBootSectorProbe
 {
 public:

@@ -183,7 +183,8 @@ QString CPartitionList::fileSystemName(const QString& fsType, const QString& fsV
     if (type == QLatin1String("ntfs") || type == QLatin1String("ntfs3"))
         return QStringLiteral("NTFS");
     if (type == QLatin1String("vfat") || type == QLatin1String("msdos")) {
-        // FAT12 and FAT16 are named as such; only FAT32 gets the FAT32 scan.
+        // FAT12, FAT16 and FAT32 are named as udisks2 gives their version;
+        // one pass reads the three.
         const QString version = fsVersion.trimmed().toUpper();
         return version.startsWith(QLatin1String("FAT")) ? version : QStringLiteral("FAT");
     }

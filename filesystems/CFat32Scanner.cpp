@@ -55,13 +55,13 @@ void CFat32Scanner::scan()
     uint8_t boot[kBootSectorSize];
     const IVolume::ReadResult bootRead = m_volume->read(0, boot, sizeof boot);
     if (bootRead.bytes < static_cast<int64_t>(sizeof boot)) {
-        m_failure = QStringLiteral("the FAT32 boot sector cannot be read.");
+        m_failure = QStringLiteral("the %1 boot sector cannot be read.").arg(m_expectedType);
         return;
     }
     // Nothing we can trust about this volume: the raw pass still runs, and
     // the worker says why live files' documents are listed too.
     if (!decodeBootSector(boot, sizeof boot, m_geometry)) {
-        m_failure = QStringLiteral("the first sector is no FAT32 boot sector that can be decoded.");
+        m_failure = QStringLiteral("the first sector is no %1 boot sector that can be decoded.").arg(m_expectedType);
         return;
     }
     m_geometryKnown = true;

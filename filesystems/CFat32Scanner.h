@@ -19,8 +19,8 @@ class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
 
-// The file-system pass of a FAT volume: walks the directory tree from the
-// root (CFatDirectoryWalk) and posts
+// The file-system pass of a FAT12, FAT16 or FAT32 volume: walks the
+// directory tree from the root (CFatDirectoryWalk) and posts
 //  - (start sector, type code) for every live file whose name makes it one
 //    of our documents, or a container of one (code 100). The start sector is
 //    that of the file's first cluster, in 512-byte units from the start of
@@ -67,6 +67,14 @@ public:
     // and the runs of its chain, as a deleted one is, instead of as a live
     // file's start.
     void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
+
+    // The type the volume was taken for ("FAT12", "FAT16" or "FAT32", the
+    // default), named when its boot sector fails. The width read is the one
+    // the boot sector's geometry gives (CFatGeometry).
+    void setExpectedType(const QString& name) { m_expectedType = name; }
+    // The type the last scan read; empty when the boot sector did not
+    // decode.
+    QString type() const { return m_geometryKnown ? m_geometry.typeName() : QString(); }
 
     // Live documents posted by the last scan.
     int findings() const { return m_findings; }
@@ -115,4 +123,5 @@ private:
     bool m_reportDeleted = true;
     bool m_liveFilesLost = false;
     QString m_failure;
+    QString m_expectedType = QStringLiteral("FAT32");
 };

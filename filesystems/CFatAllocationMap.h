@@ -6,7 +6,7 @@
 
 #include <memory>
 
-// The allocation map of a FAT32 volume: a cluster is in use when its entry
+// The allocation map of a FAT volume: a cluster is in use when its entry
 // in the first FAT is not zero (part of a chain, its end, or marked bad).
 //
 // Given the clusters that the directory walk reached (every live file's and
@@ -23,7 +23,8 @@ public:
 
     bool orphaned(int64_t offset) const override;
 
-    // The FAT entry of `cluster` (its low 28 bits); false when the FAT has
+    // The FAT entry of `cluster` (on FAT32 its low 28 bits; FAT12's and
+    // FAT16's bad and end marks given as FAT32's); false when the FAT has
     // no such entry.
     bool entry(uint64_t cluster, uint32_t& value) const;
     // The cluster that follows `cluster` in its chain; false when its
@@ -40,5 +41,9 @@ protected:
     uint64_t countInUse(uint64_t first, uint64_t count) const override;
 
 private:
+    // entry() for FAT12 and FAT16.
+    bool narrowEntry(uint64_t cluster, uint32_t& value) const;
+
     std::shared_ptr<const CClusterBitSet> m_reached;
+    CFatEntryWidth m_width;
 };

@@ -12,7 +12,7 @@
 class CFatAllocationMap;
 class IVolume;
 
-// Where a deleted FAT32 file's data lies. FAT32 clears a deleted file's
+// Where a deleted FAT file's data lies. FAT clears a deleted file's
 // chain, so only its first cluster and size are left: the data is taken
 // from the first cluster on, through the free clusters, since a file is
 // written into the free clusters after its first.

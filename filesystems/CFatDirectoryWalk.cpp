@@ -35,7 +35,15 @@ void CFatDirectoryWalk::run()
     m_cluster.assign(m_geometry.clusterBytes(), 0);
     m_probe.assign(m_geometry.clusterBytes(), 0);
     m_queue.clear();
-    queueDirectory(m_geometry.rootCluster, true, false, QString());
+    if (m_geometry.hasRootRegion()) {
+        // FAT12 and FAT16: the root is a region of its own before the
+        // clusters, read in cluster-sized pieces.
+        Directory root;
+        root.root = true;
+        m_queue.push_back(root);
+    } else {
+        queueDirectory(m_geometry.rootCluster, true, false, QString());
+    }
 
     const int64_t clusterBytes = m_geometry.clusterBytes();
     const uint64_t maxDeletedClusters = static_cast<uint64_t>(std::max<int64_t>(1, kMaxDirectoryBytes / clusterBytes));
@@ -49,6 +57,18 @@ void CFatDirectoryWalk::run()
         // next, never from one directory into another.
         CFatLongName names;
         bool stopped = false;
+        if (node.root && m_geometry.hasRootRegion()) {
+            const int64_t end = m_geometry.rootOffset() + m_geometry.rootBytes();
+            for (int64_t at = m_geometry.rootOffset(); at < end && !stopped; at += clusterBytes) {
+                if (m_stopRequested())
+                    stopped = true;
+                else
+                    readDirectoryBlock(node, at, static_cast<size_t>(std::min(clusterBytes, end - at)), names, stopped);
+            }
+            if (stopped)
+                break;
+            continue;
+        }
         if (!node.deleted) {
             for (uint32_t cluster : directoryChain(node.firstCluster)) {
                 m_chains.markCluster(cluster);
@@ -156,16 +176,22 @@ bool CFatDirectoryWalk::looksLikeDirectory(uint32_t cluster, bool first)
 bool CFatDirectoryWalk::readDirectoryCluster(const Directory& node, uint32_t cluster, CFatLongName& names,
                                              bool& stopped)
 {
-    const int64_t offset = m_geometry.clusterOffset(cluster);
+    return readDirectoryBlock(node, m_geometry.clusterOffset(cluster), m_cluster.size(), names, stopped);
+}
+
+bool CFatDirectoryWalk::readDirectoryBlock(const Directory& node, int64_t offset, size_t length, CFatLongName& names,
+                                           bool& stopped)
+{
     if (offset >= m_volumeLength)
         return false;
-    const IVolume::ReadResult r = m_volume->read(offset, m_cluster.data(), m_cluster.size());
+    length = std::min(length, m_cluster.size());
+    const IVolume::ReadResult r = m_volume->read(offset, m_cluster.data(), length);
     const size_t got = r.bytes > 0 ? static_cast<size_t>(r.bytes) : 0;
     // What could not be read holds no entries.
-    if (got < m_cluster.size())
-        std::memset(m_cluster.data() + got, 0, m_cluster.size() - got);
+    if (got < length)
+        std::memset(m_cluster.data() + got, 0, length - got);
 
-    for (size_t at = 0; at + Entry::kSize <= m_cluster.size(); at += Entry::kSize) {
+    for (size_t at = 0; at + Entry::kSize <= length; at += Entry::kSize) {
         if (m_stopRequested()) {
             stopped = true;
             return false;

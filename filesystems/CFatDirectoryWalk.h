@@ -15,7 +15,8 @@ class CFatAllocationMap;
 class CFatChains;
 class IVolume;
 
-// Walks a FAT volume's directory tree from the root, breadth first, and
+// Walks a FAT volume's directory tree from the root (a chain on FAT32, a
+// fixed region on FAT12 and FAT16), breadth first, and
 // hands every file entry to a visitor: live files of live directories, and
 // deleted files (an entry marked deleted, or anything in a deleted
 // directory). Live directories are followed along their chains; the
@@ -70,6 +71,8 @@ private:
     // directory ends in it (an end marker in a deleted directory) or the
     // walk was stopped; `stopped` tells which.
     bool readDirectoryCluster(const Directory& node, uint32_t cluster, CFatLongName& names, bool& stopped);
+    // The same for `length` bytes (at most a cluster) from `offset`.
+    bool readDirectoryBlock(const Directory& node, int64_t offset, size_t length, CFatLongName& names, bool& stopped);
     // Whether a free cluster holds what a deleted directory's cluster would:
     // the "." and ".." entries first when `first`, plausible entries up to
     // the end marker otherwise.

@@ -6,6 +6,7 @@
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
 #include "filesystems/CFat32Scanner.h"
+#include "filesystems/CFatGeometry.h"
 #include "filesystems/CMFTRecord.h"
 #include "filesystems/CNtfsScanner.h"
 
@@ -140,6 +141,27 @@ bool CLostPartitionSearch::checkFat32(IVolume& volume, int64_t offset, const uin
     return place(volume, offset, end - offset, found);
 }
 
+bool CLostPartitionSearch::checkFixedRootFat(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length,
+                                             Found& found)
+{
+    CFatGeometry g;
+    if (!CFatGeometry::decode(boot, length, g) || !g.hasRootRegion())
+        return false;
+    const uint64_t clusters = (g.totalSectors - g.dataStartSector) / g.sectorsPerCluster;
+    if (g.width().entries(g.fatBytes()) < clusters + 2)
+        return false;
+    const int64_t fat = addScaled(offset, g.reservedSectors, g.bytesPerSector);
+    const int64_t data = addScaled(offset, g.dataStartSector, g.bytesPerSector);
+    const int64_t end = addScaled(offset, g.totalSectors, g.bytesPerSector);
+    if (fat < 0 || data < 0 || end < 0 || fat >= end || data > volume.length())
+        return false;
+    uint8_t first[4];
+    if (!readExactly(volume, fat, first, sizeof first) || !g.tableStartFits(first, sizeof first))
+        return false;
+    found.fileSystem = g.typeName();
+    return place(volume, offset, end - offset, found);
+}
+
 bool CLostPartitionSearch::checkExfat(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length,
                                       int64_t regionOffset, Found& found)
 {
@@ -224,6 +246,8 @@ bool CLostPartitionSearch::check(IVolume& volume, int64_t offset, const uint8_t*
         return checkNtfs(volume, offset, probe, length, found);
     if (name == QLatin1String("FAT32"))
         return checkFat32(volume, offset, probe, length, found);
+    if (name == QLatin1String("FAT16") || name == QLatin1String("FAT12"))
+        return checkFixedRootFat(volume, offset, probe, length, found);
     if (name == QLatin1String("exFAT"))
         return checkExfat(volume, offset, probe, length, 0, found);
     if (checkExt(volume, offset, probe, length, found))

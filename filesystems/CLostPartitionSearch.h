@@ -52,7 +52,7 @@ public:
 
     struct Found
     {
-        QString fileSystem; // "NTFS", "FAT32", "exFAT" or "EXT4", as CBootSectorProbe names them
+        QString fileSystem; // "NTFS", "FAT32", "FAT16", "FAT12", "exFAT" or "EXT4", as CBootSectorProbe names them
         int64_t offset = 0; // bytes from the start of the disk
         int64_t length = 0; // cut at the end of the disk
         // Where a good copy of the boot sector lies, relative to `offset`,
@@ -87,6 +87,10 @@ public:
 private:
     static bool checkNtfs(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length, Found& found);
     static bool checkFat32(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length, Found& found);
+    // FAT12 and FAT16: their FAT holds an entry for every cluster, begins
+    // with the media byte and an end of chain, and the volume fits the disk
+    // as far as its root directory.
+    static bool checkFixedRootFat(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length, Found& found);
     static bool checkExfat(IVolume& volume, int64_t offset, const uint8_t* boot, size_t length, int64_t regionOffset,
                            Found& found);
     static bool checkExt(IVolume& volume, int64_t offset, const uint8_t* probe, size_t length, Found& found);

@@ -1,5 +1,6 @@
-// The FAT32 scanner over a sparse in-memory volume (fuzz/FuzzVolumeImage.h
-// gives the encoding): the boot sector, the first FAT, and the directory
+// The FAT scanner (FAT12, FAT16 and FAT32; the seeds hold all three) over
+// a sparse in-memory volume (fuzz/FuzzVolumeImage.h gives the encoding):
+// the boot sector, the first FAT, and the directory
 // clusters the tree walk reaches through it.
 // Every deleted document it reports must keep its promises (see
 // fuzzimage::checkPromises).

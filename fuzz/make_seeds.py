@@ -5,13 +5,16 @@
     fuzz/make_seeds.py --ntfs-deleted NTFS_DELETED_IMAGE
     fuzz/make_seeds.py --fat32 NAME FAT32_IMAGE
     fuzz/make_seeds.py --fat32-chains NAME FAT32_IMAGE
+    fuzz/make_seeds.py --fat16 NAME FAT12_OR_FAT16_IMAGE
 
 Writes fuzz/corpus/mft_record (the table's records, as stored and with their
 update sequence undone for the harness to redo), fuzz/corpus/ntfs_scanner
 (boot sector and table) and fuzz/corpus/fat32_scanner (boot sector, first
 FAT, every directory cluster, the first clusters of deleted directories and
 the first sector of deleted files; with --fat32-chains only the FAT entries
-of the directories' chains, for a full volume whose FAT is large), in the
+of the directories' chains, for a full volume whose FAT is large; with
+--fat16 the same of a FAT12 or FAT16 volume, its fixed root region
+included), in the
 sparse encoding of
 fuzz/FuzzVolumeImage.h. Run it by hand when the volume scripts change.
 
@@ -226,9 +229,77 @@ def fat32_seeds(path, name, chains_only=False):
     write("fat32_scanner", "seed-" + name + "-stop", encode(4, len(image), chunks))
 
 
+def fat16_seeds(path, name):
+    with open(path, "rb") as f:
+        image = f.read()
+    boot = image[:512]
+    bps = u16(boot, 0x0B)
+    spc = boot[0x0D]
+    reserved = u16(boot, 0x0E)
+    fats = boot[0x10]
+    root_entries = u16(boot, 0x11)
+    spf = u16(boot, 0x16)
+    total = u16(boot, 0x13) or u32(boot, 0x20)
+    fat = reserved * bps
+    root = (reserved + fats * spf) * bps
+    root_bytes = root_entries * 32
+    data_start = root + (root_bytes + bps - 1) // bps * bps
+    cluster_bytes = bps * spc
+    clusters = (total * bps - data_start) // cluster_bytes
+    bits = 12 if clusters < 4085 else 16
+    highest = clusters + 1
+
+    def entry(c):
+        if bits == 16:
+            return u16(image, fat + 2 * c)
+        v = u16(image, fat + c + c // 2)
+        return v >> 4 if c & 1 else v & 0xFFF
+
+    def chain(c):
+        out = []
+        while 2 <= c <= highest and c not in out and len(out) < 4096:
+            out.append(c)
+            c = entry(c)
+        return out
+
+    def offset_of(c):
+        return data_start + (c - 2) * cluster_bytes
+
+    chunks = [(0, boot)] + nonzero_runs(image[fat:fat + spf * bps], fat, bps)
+    queue = [(None, False)]
+    seen = set()
+    while queue:
+        first, deleted = queue.pop(0)
+        if first is None:
+            blocks = [(root, image[root:root + root_bytes])]
+        else:
+            if first in seen or not 2 <= first <= highest:
+                continue
+            seen.add(first)
+            cs = [first, first + 1] if deleted else chain(first)
+            blocks = [(offset_of(c), image[offset_of(c):offset_of(c) + cluster_bytes]) for c in cs]
+        for at_volume, block in blocks:
+            chunks.append((at_volume, block.rstrip(b"\0") or b"\0"))
+            for at in range(0, len(block), 32):
+                e = block[at:at + 32]
+                if e[0] == 0 or e[0:1] == b"." or (e[11] & 0x3F) == 0x0F or e[11] & 0x08:
+                    continue
+                start = u16(e, 26)
+                gone = deleted or e[0] == 0xE5
+                if e[11] & 0x10:
+                    queue.append((start, gone))
+                elif gone and 2 <= start <= highest:
+                    chunks.append((offset_of(start), image[offset_of(start):offset_of(start) + 512]))
+    write("fat32_scanner", "seed-" + name, encode(0, len(image), chunks))
+    write("fat32_scanner", "seed-" + name + "-stop", encode(4, len(image), chunks))
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--ntfs-deleted":
         ntfs_deleted_seeds(sys.argv[2])
+        return
+    if len(sys.argv) == 4 and sys.argv[1] == "--fat16":
+        fat16_seeds(sys.argv[3], sys.argv[2])
         return
     if len(sys.argv) == 4 and sys.argv[1] in ("--fat32", "--fat32-chains"):
         fat32_seeds(sys.argv[3], sys.argv[2], sys.argv[1] == "--fat32-chains")

@@ -38,6 +38,14 @@ constexpr int kSectorSize = 512;
 constexpr int kPassNone = -1;
 constexpr int kPassNtfs = 1;
 constexpr int kPassFat32 = 2;
+
+// One pass reads FAT12, FAT16 and FAT32; its geometry tells the width.
+bool isFat(const QString& fileSystem)
+{
+    return fileSystem == QLatin1String("FAT32") || fileSystem == QLatin1String("FAT16")
+        || fileSystem == QLatin1String("FAT12");
+}
+
 constexpr long long kProgressTotal = 1000;
 
 // Joins its thread on every path out of a scope, exceptions included.
@@ -380,8 +388,8 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::planFileSystemPa
     std::vector<FileSystemPass> passes;
     const int64_t length = m_volume->length();
     // The names are compared exactly: any other spelling gets no pass.
-    if (m_fileSystem == QLatin1String("NTFS") || m_fileSystem == QLatin1String("FAT32")
-        || m_fileSystem == QLatin1String("exFAT") || m_fileSystem == QLatin1String("EXT4")) {
+    if (m_fileSystem == QLatin1String("NTFS") || isFat(m_fileSystem) || m_fileSystem == QLatin1String("exFAT")
+        || m_fileSystem == QLatin1String("EXT4")) {
         passes.push_back({m_fileSystem, 0, length, 0, false});
         return passes;
     }
@@ -530,8 +538,9 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             failure = scanner->failure();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
-        } else if (pass.fileSystem == QLatin1String("FAT32")) {
+        } else if (isFat(pass.fileSystem)) {
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
+            scanner->setExpectedType(pass.fileSystem);
             if (!post)
                 scanner->setReportDeleted(false);
             scanner->setLiveFilesLost(pass.found);

@@ -35,6 +35,7 @@ constexpr int kIdentityBytes = 64 * 1024;
 constexpr int kBootSector = 512;
 constexpr int kNtfsSerialOffset = 0x48;  // 8 bytes
 constexpr int kFat32SerialOffset = 0x43; // 4 bytes
+constexpr int kFat16SerialOffset = 0x27; // 4 bytes, FAT12 and FAT16
 constexpr int64_t kSector = 512;
 // JSON numbers are doubles: integers beyond 2^53 would not come back.
 constexpr double kLargestExact = 9007199254740992.0;
@@ -207,6 +208,12 @@ CScanJournal::Identity CScanJournal::identify(IVolume& volume)
         }
         if (fileSystem == QLatin1String("FAT32")) {
             id.key = QStringLiteral("fat32:%1").arg(le::u32(boot + kFat32SerialOffset), 8, 16, QLatin1Char('0'));
+            return id;
+        }
+        if (fileSystem == QLatin1String("FAT16") || fileSystem == QLatin1String("FAT12")) {
+            id.key = QStringLiteral("%1:%2")
+                         .arg(fileSystem.toLower())
+                         .arg(le::u32(boot + kFat16SerialOffset), 8, 16, QLatin1Char('0'));
             return id;
         }
     }
