@@ -210,6 +210,20 @@ namespace {
 // Positioned reads until `length` bytes are in, the end of the file, or an
 // error. With a `grid` (direct reads), a read that ends off the grid is the
 // end of the file, and the rest is left to the caller.
+// The length the source has now (it may have become shorter since it was
+// opened); -1 when it cannot be told.
+int64_t currentLength(int fd)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        return -1;
+    if (S_ISBLK(st.st_mode)) {
+        uint64_t bytes = 0;
+        return ::ioctl(fd, BLKGETSIZE64, &bytes) == 0 ? static_cast<int64_t>(bytes) : -1;
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
 IVolume::ReadResult readFully(int fd, int64_t offset, uint8_t* out, size_t length, size_t grid = 0)
 {
     IVolume::ReadResult result;
@@ -220,6 +234,16 @@ IVolume::ReadResult readFully(int fd, int64_t offset, uint8_t* out, size_t lengt
             done += static_cast<size_t>(n);
             if (grid != 0 && done % grid != 0)
                 break;
+            if (done < length) {
+                // A file or a device reads short only at its end or where
+                // the device failed a request: asked again, a failing disk
+                // spends its retries on that request a second time.
+                const int64_t now = currentLength(fd);
+                if (now < 0 || offset + static_cast<int64_t>(done) < now) {
+                    result.error = EIO;
+                    break;
+                }
+            }
             continue;
         }
         if (n == 0)

@@ -100,6 +100,11 @@ void CReadScheduler::read(uint8_t* destination, int64_t offset, int64_t length)
 {
     if (length <= 0)
         return;
+    // Once reads fail, more of them in flight: a failing read takes the
+    // disk's retries, and the good pieces of the window need not queue
+    // behind it.
+    if (!m_ascending && m_streams > 1 && m_streams < kFailingStreams && m_failedReads.load() > 0)
+        configure(kFailingStreams, false);
     Job job;
     job.destination = destination;
     job.offset = offset;
@@ -332,33 +337,6 @@ void CReadScheduler::readPiece(uint8_t* destination, int64_t offset, int64_t len
     readAround(destination, offset, length, at, continuing);
 }
 
-int64_t CReadScheduler::narrow(uint8_t* destination, int64_t offset, int64_t from, int64_t end)
-{
-    // Sector by sector near the failure, where the bad sector most likely
-    // is (a read fails a whole request of the device's, up to a few hundred
-    // KiB); larger reads beyond, and sector by sector again in one that fails.
-    int64_t at = from;
-    bool sectorsOnly = false;
-    // Each turn reads at least a sector or stops: bounded by `end`.
-    while (at < end) {
-        const int64_t want = (sectorsOnly || at - from < kSectorZone) ? m_sector : std::min(kTrimChunk, end - at);
-        const IVolume::ReadResult r = m_volume->readExact(at, destination + (at - offset), static_cast<size_t>(want));
-        if (r.bytes >= want) {
-            at += want;
-            continue;
-        }
-        if (r.error != 0)
-            noteError(r.error);
-        if (r.error == 0 || want == m_sector)
-            return at;
-        noteFailedRead();
-        if (m_deviceLost.load())
-            return at;
-        sectorsOnly = true;
-    }
-    return end;
-}
-
 void CReadScheduler::readAround(uint8_t* destination, int64_t offset, int64_t length, int64_t at, bool inRun)
 {
     const int64_t end = offset + length;
@@ -367,8 +345,6 @@ void CReadScheduler::readAround(uint8_t* destination, int64_t offset, int64_t le
     auto zero = [&](int64_t from, int64_t to) {
         std::memset(destination + (from - offset), 0, static_cast<size_t>(to - from));
     };
-    // In a run of bad sectors (the sector after a bad one fails too, or a
-    // read after a skip fails at once): skip ahead, further each time.
     // Each turn moves `at` forward by at least a sector: bounded by the piece.
     while (at < end) {
         noteFailedRead();
@@ -377,46 +353,28 @@ void CReadScheduler::readAround(uint8_t* destination, int64_t offset, int64_t le
             addBad(at, end - at);
             return;
         }
-        if (!inRun) {
-            // Down to the sector that fails, keeping every one before it, so
-            // that a lone bad sector costs its own 512 bytes and nothing of
-            // what lies around it goes missing from the scan.
-            const int64_t bad = narrow(destination, offset, at, end);
-            if (bad >= end)
-                return; // it read after all
-            const int64_t badEnd = std::min(end, bad + m_sector);
-            zero(bad, badEnd);
-            addBad(bad, badEnd - bad);
-            at = badEnd;
-            if (at >= end || m_deviceLost.load())
-                continue;
-            if (readSector(at, destination + (at - offset))) {
-                at += m_sector;
-            } else {
-                m_skip = kFirstSkip; // a new run
-                noteFailedRead();
-                const int64_t nextEnd = std::min(end, at + m_sector);
-                zero(at, nextEnd);
-                addBad(at, nextEnd - at);
-                at = nextEnd;
-                inRun = true;
-            }
-        }
-        if (inRun && at < end) {
+        // A fresh failure skips to the end of its stretch of the read grid;
+        // in a run of failures (a read right behind a skipped stretch fails
+        // at once) the skip grows each time.
+        int64_t skipEnd;
+        if (inRun) {
             const int64_t skip = m_skip.load();
             m_skip = std::min(kMaxSkip, skip * 2);
-            const int64_t skipEnd = std::min(end, (at + skip + m_sector - 1) / m_sector * m_sector);
-            zero(at, skipEnd);
-            addSkipped(at, skipEnd - at);
-            at = skipEnd;
+            skipEnd = at + skip;
+        } else {
+            m_skip = kFirstSkip;
+            skipEnd = (at / kDefaultPiece + 1) * kDefaultPiece;
         }
+        skipEnd = std::min(end, (skipEnd + m_sector - 1) / m_sector * m_sector);
+        zero(at, skipEnd);
+        addSkipped(at, skipEnd - at);
+        at = skipEnd;
         if (at >= end)
             return;
         const IVolume::ReadResult r = m_volume->readOnce(at, destination + (at - offset), static_cast<size_t>(end - at));
         if (r.bytes >= end - at) {
             noteGood(end - m_sector);
-            if (inRun)
-                m_skip = kFirstSkip; // the run is over
+            m_skip = kFirstSkip; // the run is over
             return;
         }
         if (r.error == 0) {
@@ -426,13 +384,11 @@ void CReadScheduler::readAround(uint8_t* destination, int64_t offset, int64_t le
         }
         noteError(r.error);
         const int64_t good = std::max<int64_t>(0, r.bytes) / m_sector * m_sector;
+        inRun = good == 0;
         if (good > 0) {
-            // Past the run: narrow the next failure again.
             noteGood(at + good - m_sector);
-            inRun = false;
-            m_skip = kFirstSkip;
+            at += good;
         }
-        at += good;
     }
 }
 
@@ -441,13 +397,20 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
     if (!m_volume)
         return 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(0, budgetMs));
-    auto goOn = [&]() { return Clock::now() < deadline && (!keepGoing || keepGoing()) && !m_deviceLost.load(); };
+    std::mutex sinkMutex; // keepGoing and onRead are called on one thread at a time
+    auto goOn = [&]() {
+        if (Clock::now() >= deadline || m_deviceLost.load())
+            return false;
+        if (!keepGoing)
+            return true;
+        std::lock_guard<std::mutex> lock(sinkMutex);
+        return keepGoing();
+    };
     const int64_t chunkCapacity = std::max<int64_t>(kTrimChunk, m_sector);
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(chunkCapacity)]);
-    int64_t recovered = 0;
+    std::atomic<int64_t> recovered{0};
 
-    // [offset, offset + length) read: off the lists, to the sink.
-    auto readable = [&](int64_t offset, int64_t length) {
+    // [offset, offset + length) of `buffer` read: off the lists, to the sink.
+    auto readable = [&](int64_t offset, int64_t length, const uint8_t* buffer) {
         {
             std::lock_guard<std::mutex> lock(m_rangesMutex);
             m_unreadable.remove(offset, length);
@@ -455,8 +418,10 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
             m_untried.remove(offset, length);
         }
         recovered += length;
-        if (onRead)
-            onRead(offset, buffer.get(), length);
+        if (onRead) {
+            std::lock_guard<std::mutex> lock(sinkMutex);
+            onRead(offset, buffer, length);
+        }
     };
     auto settle = [&](int64_t offset, int64_t length, bool untried) {
         std::lock_guard<std::mutex> lock(m_rangesMutex);
@@ -467,13 +432,17 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
             m_untried.remove(offset, length);
     };
     // One read of [offset, offset + length) (at most a chunk), whole or not.
-    auto tryRead = [&](int64_t offset, int64_t length) {
-        const IVolume::ReadResult r = m_volume->readExact(offset, buffer.get(), static_cast<size_t>(length));
-        if (r.bytes >= length)
+    // Failures in a row make it read a sector that read before, as in the
+    // first reads: a disk that has gone ends the pass at once.
+    auto tryRead = [&](int64_t offset, int64_t length, uint8_t* buffer) {
+        const IVolume::ReadResult r = m_volume->readExact(offset, buffer, static_cast<size_t>(length));
+        if (r.bytes >= length) {
+            noteGood(offset + length - m_sector);
             return true;
+        }
         if (r.error != 0)
             noteError(r.error);
-        ++m_failedReads;
+        noteFailedRead();
         return false;
     };
     // Reads from `from` towards `limit` (forward or back), sectors first and
@@ -482,7 +451,7 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
     // failed, kOutOfTime when it had to stop.
     constexpr int64_t kNone = -1;
     constexpr int64_t kOutOfTime = -2;
-    auto trim = [&](int64_t from, int64_t limit, bool forward) {
+    auto trim = [&](int64_t from, int64_t limit, bool forward, uint8_t* buffer) {
         int64_t pos = from; // forward: next byte to read; back: end of the next read
         bool sectorsOnly = false;
         while (forward ? pos < limit : pos > limit) {
@@ -492,8 +461,8 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
             const int64_t room = forward ? limit - pos : pos - limit;
             const int64_t want = (sectorsOnly || done < kSectorZone) ? m_sector : std::min(chunkCapacity, room);
             const int64_t start = forward ? pos : pos - want;
-            if (tryRead(start, want)) {
-                readable(start, want);
+            if (tryRead(start, want, buffer)) {
+                readable(start, want, buffer);
                 pos = forward ? pos + want : pos - want;
                 continue;
             }
@@ -503,46 +472,132 @@ int64_t CReadScheduler::lastPass(int64_t budgetMs, const std::function<bool()>& 
         }
         return kNone;
     };
+    // Runs `task(index, buffer)` for every index below `count`, several at
+    // once (a failing read takes the disk's retries; the others need not
+    // wait), each thread with a buffer of its own, until `task` says stop.
+    auto inParallel = [&](size_t count, const std::function<bool(size_t, uint8_t*)>& task) {
+        std::atomic<size_t> next{0};
+        std::atomic<bool> stop{false};
+        auto work = [&]() {
+            std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(chunkCapacity)]);
+            for (size_t i = next++; i < count && !stop.load(); i = next++)
+                if (!task(i, buffer.get()))
+                    stop = true;
+        };
+        const int helpers = static_cast<int>(std::min<size_t>(count, m_streams > 1 ? kLastPassStreams : 1)) - 1;
+        std::vector<std::thread> threads;
+        struct Joiner
+        {
+            std::vector<std::thread>& threads;
+            ~Joiner()
+            {
+                for (std::thread& t : threads)
+                    t.join();
+            }
+        } joiner{threads};
+        for (int h = 0; h < helpers; ++h)
+            threads.emplace_back(work);
+        work();
+    };
 
-    // Narrowing first, for every skipped stretch: it costs about two failed
-    // reads each and settles most of the list.
-    CUnreadableRanges skipped;
+    // First the skipped stretches in chunks, several in flight: most of
+    // what the first reads skipped is good and comes back at the pace of
+    // the disk. A chunk that fails stays skipped, to be narrowed; in a run
+    // of failed chunks the rest of the stretch is left to the narrowing.
+    struct Chunk
+    {
+        int64_t offset;
+        int64_t length;
+        size_t stretch;
+    };
+    std::vector<Chunk> chunks;
     {
         std::lock_guard<std::mutex> lock(m_rangesMutex);
-        skipped = m_skipped;
+        size_t index = 0;
+        for (const CUnreadableRanges::Range& r : m_skipped.ranges()) {
+            for (int64_t at = r.offset; at < r.end(); at = std::min(r.end(), (at / chunkCapacity + 1) * chunkCapacity))
+                chunks.push_back({at, std::min(r.end(), (at / chunkCapacity + 1) * chunkCapacity) - at, index});
+            ++index;
+        }
     }
-    for (const CUnreadableRanges::Range& r : skipped.ranges()) {
-        const int64_t first = trim(r.offset, r.end(), true);
+    constexpr uint8_t kChunkRead = 1;
+    constexpr uint8_t kChunkFailed = 2;
+    constexpr size_t kRun = 4;
+    std::unique_ptr<std::atomic<uint8_t>[]> chunkState(new std::atomic<uint8_t>[chunks.size()]);
+    // A stretch was skipped because a read from its first byte failed: its
+    // first chunk most likely holds the bad sector, and goes straight to
+    // the narrowing, which costs one failed read there and not two.
+    for (size_t i = 0; i < chunks.size(); ++i)
+        chunkState[i] = i == 0 || chunks[i - 1].stretch != chunks[i].stretch ? kChunkFailed : 0;
+    inParallel(chunks.size(), [&](size_t i, uint8_t* buffer) {
+        if (!goOn())
+            return false;
+        const Chunk& c = chunks[i];
+        if (chunkState[i].load() == kChunkFailed)
+            return true;
+        bool run = i >= kRun;
+        for (size_t k = i - std::min(i, kRun); run && k < i; ++k)
+            run = chunks[k].stretch == c.stretch && chunkState[k].load() == kChunkFailed;
+        if (run) {
+            chunkState[i] = kChunkFailed;
+            return true;
+        }
+        if (tryRead(c.offset, c.length, buffer)) {
+            readable(c.offset, c.length, buffer);
+            chunkState[i] = kChunkRead;
+        } else {
+            chunkState[i] = kChunkFailed;
+        }
+        return true;
+    });
+
+    // Then narrowing, for every stretch still skipped: it costs about one
+    // failed read for a lone bad sector and settles most of the list.
+    std::vector<CUnreadableRanges::Range> skipped;
+    {
+        std::lock_guard<std::mutex> lock(m_rangesMutex);
+        for (const CUnreadableRanges::Range& r : m_skipped.ranges())
+            skipped.push_back(r);
+    }
+    inParallel(skipped.size(), [&](size_t i, uint8_t* buffer) {
+        const CUnreadableRanges::Range& r = skipped[i];
+        const int64_t first = trim(r.offset, r.end(), true, buffer);
         if (first == kOutOfTime)
-            break;
+            return false;
         if (first == kNone)
-            continue;
-        const int64_t last = trim(r.end(), first + m_sector, false);
+            return true;
+        const int64_t last = trim(r.end(), first + m_sector, false, buffer);
         if (last == kOutOfTime) {
             // Out of time: the front is narrowed, the rest stays skipped.
             settle(first, m_sector, false);
-            break;
+            return false;
         }
         const int64_t lastEnd = last == kNone ? first + m_sector : last + m_sector;
         settle(first, lastEnd - first, false);
         if (lastEnd - first > 2 * m_sector)
             settle(first + m_sector, lastEnd - first - 2 * m_sector, true);
-    }
-    // Then each sector between the narrowed ends, as long as time allows.
-    CUnreadableRanges untried;
+        return true;
+    });
+    // Then each sector between the narrowed ends, as long as time allows,
+    // in pieces of a few sectors handed out in order.
+    constexpr int64_t kScrapePiece = 64;
+    std::vector<CUnreadableRanges::Range> pieces;
     {
         std::lock_guard<std::mutex> lock(m_rangesMutex);
-        untried = m_untried;
+        for (const CUnreadableRanges::Range& r : m_untried.ranges())
+            for (int64_t at = r.offset; at < r.end(); at += kScrapePiece * m_sector)
+                pieces.push_back({at, std::min(kScrapePiece * m_sector, r.end() - at)});
     }
-    for (const CUnreadableRanges::Range& r : untried.ranges()) {
-        for (int64_t at = r.offset; at < r.end(); at += m_sector) {
+    inParallel(pieces.size(), [&](size_t i, uint8_t* buffer) {
+        for (int64_t at = pieces[i].offset; at < pieces[i].end(); at += m_sector) {
             if (!goOn())
-                return recovered;
-            if (tryRead(at, m_sector))
-                readable(at, m_sector);
+                return false;
+            if (tryRead(at, m_sector, buffer))
+                readable(at, m_sector, buffer);
             else
                 settle(at, m_sector, false);
         }
-    }
-    return recovered;
+        return true;
+    });
+    return recovered.load();
 }

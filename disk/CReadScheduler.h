@@ -24,18 +24,18 @@ class IVolume;
 // move only forward. A stretch the page cache already holds involves no
 // disk at all: it is copied in pieces by several threads whatever the disk.
 //
-// A failing disk is read good parts first, as careful imagers do: where a
-// read fails, the bytes it did give are kept and the failure is narrowed
-// down to the sector that fails (sector by sector past every cache), so a
-// lone bad sector costs its own bytes and nothing around it. Where the
-// sector after it fails too, the disk has a bad band: the reader skips
-// ahead (64 KiB, doubled for each failure in a row, back to 64 KiB after a
-// good read), so that the band costs a few failed reads instead of
-// thousands (a failing read on a dying disk takes up to seconds). The
-// stretches skipped read as zeros and are listed as unreadable, to be read
-// again by lastPass() once everything else is done: there each is narrowed
-// from both ends sector by sector down to the sectors that fail, and what
-// is left between is tried sector by sector, for as long as time allows.
+// A failing disk is read good parts first, as careful imagers do: a read
+// that fails keeps what it gave and is never narrowed on the spot; the rest
+// of its stretch of the read grid (kDefaultPiece) is skipped, and where the
+// read after a skip fails at once (a bad band) the skip grows (64 KiB,
+// doubled for each failure in a row, back to 64 KiB after a good read), so
+// that a band costs a few failed reads instead of thousands (a failing read
+// on a dying disk takes up to seconds). The stretches skipped read as zeros
+// and are listed as unreadable, to be read again by lastPass() once
+// everything else is done, several reads in flight: first in chunks, then
+// each chunk that failed narrowed from both ends sector by sector down to
+// the sectors that fail, and what is left between tried sector by sector,
+// for as long as time allows.
 //
 // Bytes a source no longer has (it became shorter since it was opened) are
 // unreadable zeros too. A device that has gone (ENODEV, ENXIO), or one
@@ -112,6 +112,12 @@ public:
     // Failed reads in a row after which a sector read before is read again
     // to tell a bad band from a disk that has gone.
     static constexpr int kProbeAfterFailures = 8;
+    // Reads in flight in the last pass (one when the scheduler reads one at
+    // a time): a failing read takes the disk's retries, and the reads beside
+    // it need not wait for them.
+    static constexpr int kLastPassStreams = 32;
+    // Reads in flight once reads have failed (where more than one is).
+    static constexpr int kFailingStreams = 8;
 
 private:
     struct Job
@@ -133,10 +139,6 @@ private:
     // The rest of a piece whose read failed at `at`.
     // `inRun`: the failure continues a run of bad sectors just before.
     void readAround(uint8_t* destination, int64_t offset, int64_t length, int64_t at, bool inRun);
-    // Reads [from, end) into place (`destination` shows the volume from
-    // `offset`) up to the first sector that fails; returns where that lies,
-    // `end` when none did.
-    int64_t narrow(uint8_t* destination, int64_t offset, int64_t from, int64_t end);
     void noteError(int error);
     void noteGood(int64_t sectorOffset);
     void notePace(int64_t bytes, int64_t nanoseconds, int64_t offset);
