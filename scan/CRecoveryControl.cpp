@@ -18,6 +18,7 @@
 #include "filesystems/CNtfsScanner.h"
 #include "scan/CFreeSpaceRuns.h"
 #include "scan/CRunContinuation.h"
+#include "scan/CSkippedStretchCarver.h"
 #include "scan/CSignatureCarver.h"
 #include "scan/CWindowCarver.h"
 
@@ -866,8 +867,10 @@ void CRecoveryControl::run()
         // What the first reads skipped is read again now that everything
         // readable has been read, for as long as the budget allows: the
         // list that remains is the bad sectors themselves.
+        CUnreadableRanges readLate;
         if (!stopped && failure.isEmpty() && !reader.deviceLost() && reader.unreadableBytes() > 0)
-            reader.lastPass(m_lastPassBudgetMs, [this]() { return m_running.load(); });
+            reader.lastPass(m_lastPassBudgetMs, [this]() { return m_running.load(); },
+                            [&](int64_t offset, const uint8_t*, int64_t length) { readLate.add(offset, length); });
         reader.endSequential();
         unreadable = reader.unreadableBytes();
         m_unreadable = unreadable;
@@ -890,6 +893,12 @@ void CRecoveryControl::run()
         }
         if (failure.isEmpty()) {
             carver().finishPass(&m_carveRelay);
+            // The carver saw zeros where the first reads skipped: what the
+            // last pass read there is carved now.
+            if (!readLate.isEmpty() && m_running) {
+                CSkippedStretchCarver late(m_volume.get(), unusedOnly ? &freeRuns : nullptr, reader.unreadableRanges());
+                late.carve(readLate, &m_carveRelay, &m_running);
+            }
             settleCuts(true);
             checkpoint(true);
         }

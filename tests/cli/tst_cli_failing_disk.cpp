@@ -130,6 +130,10 @@ private slots:
     // sectors as unreadable; an image of the failing disk with its map is
     // the volume but for the bad sectors, ddrescue accepts the map, and a
     // scan of the image with it lists what the scan of the disk listed.
+    // The first pass skips from a bad sector to the end of its 4 MiB
+    // stretch, over the first bytes of the documents after it: they are
+    // listed as on the healthy volume (found by carving too) only because
+    // what the last pass read is carved then.
     void badSectorsAreNarrowedMarkedAndImaged()
     {
         const QList<QJsonObject> clean = documents(m_clean);
