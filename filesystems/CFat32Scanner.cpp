@@ -114,7 +114,7 @@ void CFat32Scanner::deletedFile(const CFatDirectoryWalk::Directory& directory, c
 
 void CFat32Scanner::postLiveFile(const uint8_t* entry, const CFatLongName& names)
 {
-    const uint32_t cluster = Entry::startCluster(entry);
+    const uint32_t cluster = m_geometry.startCluster(entry);
     if (cluster < CFatGeometry::kFirstDataCluster || cluster > m_geometry.highestCluster)
         return; // an empty file, or a cluster that is not on the volume
 
@@ -145,7 +145,7 @@ void CFat32Scanner::postLostLiveFile(const CFatDirectoryWalk::Directory& directo
                                      const CFatLongName::Name& name)
 {
     const int64_t size = Entry::size(entry);
-    const uint32_t start = Entry::startCluster(entry);
+    const uint32_t start = m_geometry.startCluster(entry);
     if (size == 0 || start < CFatGeometry::kFirstDataCluster || start > m_lastWholeCluster)
         return;
     int64_t found = 0;

@@ -41,7 +41,7 @@ CFatDeletedFiles::~CFatDeletedFiles() = default;
 void CFatDeletedFiles::add(const QString& folder, const uint8_t* entry, const QString& name)
 {
     const int64_t size = CFatDirectoryEntry::size(entry);
-    const uint32_t start = CFatDirectoryEntry::startCluster(entry);
+    const uint32_t start = m_geometry.startCluster(entry);
     const int64_t clusterBytes = m_geometry.clusterBytes();
     if (size == 0 || start < CFatGeometry::kFirstDataCluster || start > m_last)
         return; // no data, or none on this volume

@@ -35,7 +35,8 @@ public:
 
     static uint8_t attribute(const uint8_t* entry) { return entry[kAttributeField]; }
     static bool isLongNamePiece(const uint8_t* entry);
-    // The first cluster (its high half is 0 on FAT12 and FAT16).
+    // The first cluster, both halves (CFatGeometry::startCluster() knows
+    // whether the high one counts).
     static uint32_t startCluster(const uint8_t* entry);
     static int64_t size(const uint8_t* entry);
     // The modification time (local time); invalid when the fields are no

@@ -232,10 +232,12 @@ bool CFatDirectoryWalk::readDirectoryBlock(const Directory& node, int64_t offset
             if (first != '.')
                 deletedEntry(node, entry, names.liveName(entry));
         } else if (attribute & Entry::kAttrDirectory) {
-            if (first != '.')
-                queueDirectory(Entry::startCluster(entry), false, false, node.path + '/' + names.liveName(entry).text);
+            if (first != '.') {
+                queueDirectory(m_geometry.startCluster(entry), false, false,
+                               node.path + '/' + names.liveName(entry).text);
+            }
         } else {
-            m_chains.markChain(Entry::startCluster(entry));
+            m_chains.markChain(m_geometry.startCluster(entry));
             m_visitor.liveFile(node, entry, names);
         }
         names.resetLive();
@@ -251,7 +253,7 @@ void CFatDirectoryWalk::deletedEntry(const Directory& node, const uint8_t* entry
     if (attribute & Entry::kAttrVolumeLabel)
         return;
     if (attribute & Entry::kAttrDirectory) {
-        queueDirectory(Entry::startCluster(entry), false, true, node.path + '/' + name.text);
+        queueDirectory(m_geometry.startCluster(entry), false, true, node.path + '/' + name.text);
         return;
     }
     m_visitor.deletedFile(node, entry, name);

@@ -1,6 +1,7 @@
 #include "filesystems/CFatGeometry.h"
 
 #include "disk/LittleEndian.h"
+#include "filesystems/CFatDirectoryEntry.h"
 
 #include <algorithm>
 
@@ -116,6 +117,12 @@ bool CFatGeometry::decodeFixedRoot(const uint8_t* sector, CFatGeometry d, uint32
     d.highestCluster = static_cast<uint32_t>(highest);
     g = d;
     return true;
+}
+
+uint32_t CFatGeometry::startCluster(const uint8_t* entry) const
+{
+    const uint32_t cluster = CFatDirectoryEntry::startCluster(entry);
+    return hasRootRegion() ? cluster & 0xFFFF : cluster;
 }
 
 QString CFatGeometry::typeName() const

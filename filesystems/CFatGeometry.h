@@ -65,6 +65,10 @@ public:
     bool hasRootRegion() const { return entryBits != 32; }
     int64_t rootOffset() const { return static_cast<int64_t>(rootDirSector * bytesPerSector); }
     int64_t rootBytes() const { return static_cast<int64_t>(rootEntries) * 32; }
+    // The first cluster a directory entry names. On FAT12 and FAT16 the
+    // entry's high half is no part of it (OS/2 kept an extended-attribute
+    // handle there).
+    uint32_t startCluster(const uint8_t* entry) const;
     // Whether the table's first two entries are those a formatter writes:
     // FAT[0] the media byte with every higher bit set, FAT[1] an end of
     // chain. `bytes` are the table's first `length` bytes.

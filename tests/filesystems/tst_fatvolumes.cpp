@@ -104,6 +104,7 @@ private slots:
     void recoverNamesEveryDeletedDocument_data();
     void recoverNamesEveryDeletedDocument();
     void lostFat16PartitionIsFound();
+    void highHalfOfTheClusterIsNoPartOfIt();
     void geometryRefusesWhatIsNoVolume();
 
 private:
@@ -249,12 +250,64 @@ void TestFatVolumes::lostFat16PartitionIsFound()
     QCOMPARE(found[0].offset, CLostPartitionSearch::kAlignment);
     QCOMPARE(found[0].length, int64_t(volume.size()));
 
+    // The scan of the disk says so, and its pass lists every document, the
+    // live ones included (the partition is lost), by name.
+    const QString diskPath = m_dir.filePath("lost-fat16.img");
+    QFile diskFile(diskPath);
+    QVERIFY(diskFile.open(QIODevice::WriteOnly));
+    QCOMPARE(diskFile.write(disk), qint64(disk.size()));
+    diskFile.close();
+    int code = -1;
+    const QString said = run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), {"scan", diskPath}, &code);
+    QCOMPARE(code, 0);
+    QVERIFY2(said.contains("Found a deleted FAT16 partition at sector 2048"), qPrintable(said));
+    int named = 0;
+    for (bool deleted : {false, true}) {
+        for (const TskFile& f : tskFiles(m_fat16, deleted)) {
+            const QString name = f.path.section('/', -1);
+            if (!isDocument(name))
+                continue;
+            ++named;
+            QVERIFY2(said.contains(name), qPrintable(name + "\n" + said));
+        }
+    }
+    QCOMPARE(named, 11);
+
     // Its table no longer begins with the media byte: no volume.
     CFatGeometry g;
     QVERIFY(CFatGeometry::decode(reinterpret_cast<const uint8_t*>(volume.constData()), 512, g));
     disk[int(CLostPartitionSearch::kAlignment + g.fatOffset())] = char(0x00);
     CMemoryVolume damaged(disk);
     QVERIFY(CLostPartitionSearch::search(damaged, {}).empty());
+}
+
+// On FAT12 and FAT16 the high half of an entry's cluster field is not the
+// cluster's (OS/2 kept other things there): set in every entry of the
+// root, it changes nothing of what the pass finds.
+void TestFatVolumes::highHalfOfTheClusterIsNoPartOfIt()
+{
+    QByteArray image = readFile(m_fat16);
+    CFatGeometry g;
+    QVERIFY(CFatGeometry::decode(reinterpret_cast<const uint8_t*>(image.constData()), 512, g));
+    auto findings = [](const QByteArray& bytes) {
+        CMemoryVolume volume(bytes);
+        CFat32Scanner scanner(&volume, nullptr);
+        scanner.scan();
+        return qMakePair(scanner.findings(), scanner.deletedFindings());
+    };
+    const auto before = findings(image);
+    QCOMPARE(before, qMakePair(5, 6));
+    int changed = 0;
+    for (int64_t at = g.rootOffset(); at < g.rootOffset() + g.rootBytes(); at += 32) {
+        const uint8_t attribute = uint8_t(image[int(at + 11)]);
+        if (image[int(at)] == 0 || (attribute & 0x3F) == 0x0F)
+            continue;
+        image[int(at + 20)] = char(0xCD);
+        image[int(at + 21)] = char(0xAB);
+        ++changed;
+    }
+    QVERIFY(changed >= 8);
+    QCOMPARE(findings(image), before);
 }
 
 // The checks that keep other bytes from passing for a FAT12 or FAT16 boot
