@@ -25,6 +25,7 @@ import json
 import os
 import random
 import re
+import struct
 import sys
 import zipfile
 
@@ -39,9 +40,10 @@ def clusters(n):
     return (n + CLUSTER - 1) // CLUSTER
 
 
-def cut(data, k, rng):
-    """k pieces at distinct random cluster boundaries."""
-    count = clusters(len(data))
+def cut(data, k, rng, count=None):
+    """k pieces at distinct random cluster boundaries (among the first count
+    clusters' boundaries, all of them by default)."""
+    count = count or clusters(len(data))
     points = sorted(rng.sample(range(1, count), k - 1))
     bounds = [0] + [p * CLUSTER for p in points] + [len(data)]
     return [data[bounds[i]:bounds[i + 1]] for i in range(k)]
@@ -65,9 +67,13 @@ def unique_copy(data, typ, n):
     """Another document of the same kind, different in content from every
     other copy (identical copies would be two equally good continuations of
     each other). ZIPs: every XML member gets a comment, written as the original
-    was (data descriptors or not); PDFs: a comment line that moves every object."""
+    was (data descriptors or not); PDFs: a comment line that moves every object;
+    compound documents: n free sectors after the first, which moves every other
+    sector (and the chains, the directory and the header that name them)."""
     if n == 0:
         return data
+    if typ in ("DOC", "XLS", "PPT"):
+        return shifted_compound(data, n)
     if typ in ("ZIP", "DOCX", "XLSX", "PPTX"):
         src = zipfile.ZipFile(io.BytesIO(data))
         infos = src.infolist()
@@ -96,6 +102,55 @@ def unique_copy(data, typ, n):
         body = re.sub(rb"/Prev (\d+)", lambda m: b"/Prev " + str(int(m.group(1)) + delta).encode(), body)
         return body
     return data
+
+
+def shifted_compound(data, n):
+    """The compound document with n free sectors inserted after sector 0: what
+    was sector s >= 1 is now s + n. Unchanged when it has a DIFAT chain or its
+    allocation table has no room for n more sectors."""
+    free, end, special = 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFA
+    size = 1 << struct.unpack_from("<H", data, 0x1E)[0]
+    fat_count = struct.unpack_from("<I", data, 0x2C)[0]
+    if struct.unpack_from("<I", data, 0x44)[0] != end or fat_count > 109 or len(data) % size:
+        return data
+    sectors = len(data) // size - 1
+    if sectors + n > fat_count * (size // 4):
+        return data
+
+    def moved(s):
+        return s if s >= special or s == 0 else s + n
+
+    fat_at = list(struct.unpack_from("<%dI" % fat_count, data, 0x4C))
+    fat = []
+    for s in fat_at:
+        fat += struct.unpack_from("<%dI" % (size // 4), data, (s + 1) * size)
+    body = [data[(s + 1) * size:(s + 2) * size] for s in range(sectors)]
+    new_fat = [free] * len(fat)
+    for s in range(sectors):
+        new_fat[moved(s)] = moved(fat[s])
+    new_body = [body[0]] + [bytes(size)] * n + body[1:]
+    for k, s in enumerate(fat_at):
+        new_body[moved(s)] = struct.pack("<%dI" % (size // 4), *new_fat[k * (size // 4):(k + 1) * (size // 4)])
+    header = bytearray(data[:size])
+    struct.pack_into("<%dI" % fat_count, header, 0x4C, *[moved(s) for s in fat_at])
+    directory = struct.unpack_from("<I", header, 0x30)[0]
+    cutoff = struct.unpack_from("<I", header, 0x38)[0]
+    for at in (0x30, 0x3C):
+        struct.pack_into("<I", header, at, moved(struct.unpack_from("<I", header, at)[0]))
+    # Entries whose stream lies in regular sectors: the root (the mini
+    # stream) and streams of at least the cutoff.
+    s, steps = directory, 0
+    while s < special and steps < sectors:
+        sector = bytearray(body[s])
+        for at in range(0, size, 128):
+            kind = sector[at + 0x42]
+            length = struct.unpack_from("<I", sector, at + 0x78)[0]
+            if kind == 5 or (kind == 2 and length >= cutoff):
+                start = struct.unpack_from("<I", sector, at + 0x74)[0]
+                struct.pack_into("<I", sector, at + 0x74, moved(start))
+        new_body[moved(s)] = bytes(sector)
+        s, steps = fat[s], steps + 1
+    return bytes(header) + b"".join(new_body)
 
 
 def other_version(data):
@@ -140,22 +195,28 @@ def main():
                     continue
                 n = copies[name] = copies.get(name, -1) + 1
                 data = unique_copy(original, typ, n)
-                placed.append({"name": name, "type": typ, "parts": cut(data, k, rng) if k > 1 else [data],
-                               "data": data})
+                # A compound document's copy is longer than the original by
+                # the sectors put in; its cuts and the filler after its end
+                # take what the original's would from the generator, so
+                # every other document lies as it did before copies differed.
+                grown = len(data) - len(original) if typ in ("DOC", "XLS", "PPT") else 0
+                count = clusters(len(original)) if grown else None
+                placed.append({"name": name, "type": typ, "parts": cut(data, k, rng, count) if k > 1 else [data],
+                               "data": data, "grown": grown})
 
     # Decoys: a copy of a last piece, and another version's last piece.
     extra = []
     multi = [p for p in placed if len(p["parts"]) > 1]
     for p in rng.sample(multi, max(1, len(multi) // 12)):
         p["decoy"] = True
-        extra.append(p["parts"][-1])
+        extra.append((p["parts"][-1], p["grown"]))
     for p in multi:
         if p["type"] in ("DOCX", "XLSX", "PPTX") and not p.get("decoy") and len(p["parts"]) == 2:
             try:
                 v2 = other_version(p["data"])
             except zipfile.BadZipFile:
                 continue
-            extra.append(cut(v2, 2, rng)[-1] if clusters(len(v2)) >= 2 else v2)
+            extra.append((cut(v2, 2, rng)[-1] if clusters(len(v2)) >= 2 else v2, 0))
             p["version_decoy"] = True
             break
 
@@ -169,6 +230,8 @@ def main():
         queues.append([(p, i) for i in order])
     for piece in extra:
         queues.append([(None, piece)])
+    # The filler after a compound document's grown last piece.
+    side = random.Random(args.seed + 1)
 
     image = bytearray(CLUSTER * 16)  # a little zeroed space first
     live = [q for q in queues if q]
@@ -182,13 +245,21 @@ def main():
         if gap:
             kind = rng.random()
             image += rng.randbytes(gap * CLUSTER) if kind < 0.6 else bytes(gap * CLUSTER)
-        body = i if p is None else p["parts"][i]
-        if p is not None:
+        if p is None:
+            body, grown = i
+        else:
+            body = p["parts"][i]
+            grown = p["grown"] if i == len(p["parts"]) - 1 else 0
             p.setdefault("at", {})[i] = len(image)
         image += body
         # The rest of the last cluster: what was there before.
         tail = (-len(image)) % CLUSTER
-        image += rng.randbytes(tail) if rng.random() < 0.5 else bytes(tail)
+        drawn = (-(len(image) - grown)) % CLUSTER
+        random_fill = rng.random() < 0.5
+        filler = rng.randbytes(drawn) if random_fill else bytes(drawn)
+        if drawn != tail:
+            filler = side.randbytes(tail) if random_fill else bytes(tail)
+        image += filler
     image += bytes(CLUSTER * 16)
 
     with open(args.image, "wb") as f:

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QString>
+
+// What a Word document's own streams say of their bytes: the file
+// information block at the head of the WordDocument stream names, in the
+// table stream, the piece table (where the text lies) and the bin tables of
+// the character and paragraph formatting pages. Text holds no NUL, every
+// formatting page lists ascending offsets that begin where its bin table
+// says, and every paragraph a paragraph page lists ends with a paragraph's
+// end in the text; zeros or foreign bytes standing in for a lost piece of the stream
+// nearly always break one of them. Each check gives an empty string when
+// the streams hold together (or there is nothing to check them by) and
+// otherwise why not.
+class CWordDocumentCheck
+{
+    Q_DECLARE_TR_FUNCTIONS(CWordDocumentCheck)
+
+public:
+    // Whether the stream begins with a file information block at all (any
+    // Word version from 6 on).
+    static bool hasFib(const QByteArray& word);
+    // The text named by the piece table (Word 97 and later).
+    static QString textFault(const QByteArray& word, const QByteArray& table0, const QByteArray& table1);
+    // The character and paragraph formatting pages, and the paragraph ends
+    // they name in the text (Word 97 and later).
+    static QString formattingFault(const QByteArray& word, const QByteArray& table0, const QByteArray& table1);
+};
