@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -41,16 +42,38 @@ CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
                                        const std::atomic<bool>* cancel)
 {
     const CFileNode node = nodeOf(typeName, pieces);
-    CDocumentDetails d;
-    d.examined = true;
     if (node.size <= 0) {
+        CDocumentDetails d;
+        d.examined = true;
         d.integrity = CDocumentDetails::IntegrityDamaged;
         d.integrityReason = tr("the pieces hold no bytes");
         return d;
     }
-    CDocumentBytes bytes(volume, node, budget.readBytes);
-    bytes.setCancelFlag(cancel);
-    d = CDetailsReader::read(bytes, typeName.toUpper(), budget);
+    return prove(typeName, node.size, budget, [&]() {
+        auto bytes = std::make_unique<CDocumentBytes>(volume, node, budget.readBytes);
+        bytes->setCancelFlag(cancel);
+        return bytes;
+    });
+}
+
+CDocumentDetails CAssemblyCheck::checkBytes(const QByteArray& document, const QString& typeName,
+                                            const CDetailsBudget& budget)
+{
+    return prove(typeName, document.size(), budget,
+                 [&]() { return std::make_unique<CDocumentBytes>(document, budget.readBytes); });
+}
+
+CDocumentDetails CAssemblyCheck::prove(const QString& typeName, int64_t size, const CDetailsBudget& budget,
+                                       const std::function<std::unique_ptr<CDocumentBytes>()>& open)
+{
+    CDocumentDetails d;
+    d.examined = true;
+    if (size <= 0) {
+        d.integrity = CDocumentDetails::IntegrityDamaged;
+        d.integrityReason = tr("the pieces hold no bytes");
+        return d;
+    }
+    d = CDetailsReader::read(*open(), typeName.toUpper(), budget);
     if (d.integrity != CDocumentDetails::IntegrityWhole)
         return d;
     // A whole archive tolerates bytes after its end record (a carved
@@ -60,16 +83,15 @@ CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
         // Between the objects the offsets place, only the streams' own
         // checks tell the assembled bytes from others; and the assembly
         // ends with the end-of-file marker's line.
-        CDocumentBytes again(volume, node, budget.readBytes);
-        again.setCancelFlag(cancel);
+        const std::unique_ptr<CDocumentBytes> again = open();
         QString reason;
         constexpr int kTail = 16;
-        const QByteArray tail = again.bytes(std::max<int64_t>(0, node.size - kTail), std::min<int64_t>(kTail, node.size));
+        const QByteArray tail = again->bytes(std::max<int64_t>(0, size - kTail), std::min<int64_t>(kTail, size));
         const int eof = tail.lastIndexOf("%%EOF");
         if (eof < 0 || !tail.mid(eof + 5).trimmed().isEmpty()) {
             d.integrity = CDocumentDetails::IntegrityDamaged;
             d.integrityReason = tr("the document does not end where its pieces end");
-        } else if (!CPdfDetailsReader::checkStreams(again, budget, &reason)) {
+        } else if (!CPdfDetailsReader::checkStreams(*again, budget, &reason)) {
             d.integrity = reason.isEmpty() ? CDocumentDetails::IntegrityUnchecked : CDocumentDetails::IntegrityDamaged;
             d.integrityReason = reason.isEmpty() ? tr("too large to check within the budget") : reason;
         }
@@ -77,24 +99,21 @@ CDocumentDetails CAssemblyCheck::check(IVolume* volume, const QString& typeName,
     }
     const QString type = typeName.toUpper();
     if (type == QLatin1String("DOC") || type == QLatin1String("XLS") || type == QLatin1String("PPT")) {
-        // Tables and chains say nothing of the sectors' bytes: a workbook's
-        // or a presentation's records must hold together too.
-        CDocumentBytes again(volume, node, budget.readBytes);
-        again.setCancelFlag(cancel);
+        // Tables and chains say nothing of the sectors' bytes: each stream's
+        // contents must hold together too.
+        const std::unique_ptr<CDocumentBytes> again = open();
         QString reason;
-        if (!COleDetailsReader::checkRecords(again, budget, &reason)) {
+        if (!COleDetailsReader::checkRecords(*again, budget, &reason)) {
             d.integrity = CDocumentDetails::IntegrityDamaged;
             d.integrityReason = reason;
         }
         return d;
     }
-    if (isZipFamily(typeName.toUpper())) {
-        CDocumentBytes again(volume, node, budget.readBytes);
-        again.setCancelFlag(cancel);
+    if (isZipFamily(type)) {
+        const std::unique_ptr<CDocumentBytes> again = open();
         CZipDetailsReader::Directory dir;
         QString reason;
-        if (!CZipDetailsReader::readDirectory(again, budget, &dir, &reason) || dir.base != 0
-            || dir.end != node.size) {
+        if (!CZipDetailsReader::readDirectory(*again, budget, &dir, &reason) || dir.base != 0 || dir.end != size) {
             d.integrity = CDocumentDetails::IntegrityDamaged;
             d.integrityReason = tr("the archive does not end where its pieces end");
         }

@@ -9,7 +9,10 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
+class CDocumentBytes;
 class IVolume;
 
 // Whether a document put together from pieces of the volume is the
@@ -38,6 +41,18 @@ public:
         return check(volume, typeName, pieces, budget, cancel).integrity == CDocumentDetails::IntegrityWhole;
     }
 
+    // The same proof over an assembly already in memory: a search that
+    // tries many clusters in one place of a small document fills them into
+    // one buffer instead of reading every candidate through the volume.
+    static CDocumentDetails checkBytes(const QByteArray& document, const QString& typeName,
+                                       const CDetailsBudget& budget = CDetailsBudget::large());
+
     // The node that reads as the pieces' concatenation.
     static CFileNode nodeOf(const QString& typeName, const QVector<CFileNode::Extent>& pieces);
+
+private:
+    // Every check over the bytes `open` gives (a fresh reader for each
+    // pass); `size` is the document's.
+    static CDocumentDetails prove(const QString& typeName, int64_t size, const CDetailsBudget& budget,
+                                  const std::function<std::unique_ptr<CDocumentBytes>()>& open);
 };

@@ -1,5 +1,7 @@
 #include "details/COleDetailsReader.h"
 
+#include "details/CWordDocumentCheck.h"
+
 #include "disk/LittleEndian.h"
 #include "scan/CDocumentBytes.h"
 #include "scan/CDocumentDetails.h"
@@ -83,6 +85,9 @@ public:
     // The named stream (up to `limit` bytes; only its first `limit` bytes
     // when `prefix`, else nothing when it is longer).
     QByteArray stream(const QString& name, int64_t limit, bool prefix = false);
+    // Where the named stream's blocks lie, in stream order (see
+    // COleDetailsReader::streamLayout).
+    QVector<int64_t> layout(const QString& name, int* unit, int64_t* size);
     bool outOfBudget() const { return m_outOfBudget || m_bytes.budgetSpent(); }
 
 private:
@@ -110,6 +115,9 @@ private:
         return !m_outOfBudget;
     }
     QByteArray streamBytes(const Entry& e, int64_t limit, bool prefix);
+    // The document offset of each block of the entry's stream, and the
+    // block size; false when its chain does not hold.
+    bool positions(const Entry& e, QVector<int64_t>* out, int* unit);
 
     CDocumentBytes& m_bytes;
     int64_t m_items;
@@ -326,31 +334,43 @@ bool Compound::checkStreams(QString* reason)
     return true;
 }
 
+bool Compound::positions(const Entry& e, QVector<int64_t>* out, int* unit)
+{
+    out->clear();
+    const bool mini = e.size < m_cutoff;
+    *unit = mini ? (1 << m_miniShift) : m_sectorSize;
+    QVector<uint32_t> chain;
+    if (walk(mini ? m_miniFat : m_fat, e.start, mini, &chain) != Walk::Ok)
+        return false;
+    out->reserve(chain.size());
+    for (uint32_t s : chain) {
+        if (!mini) {
+            out->append(sectorPos(s));
+            continue;
+        }
+        // Mini sector s lives at byte s*64 of the mini stream.
+        const int64_t inStream = static_cast<int64_t>(s) << m_miniShift;
+        const int64_t index = inStream >> m_shift;
+        if (index >= m_miniStream.size())
+            return false;
+        out->append(sectorPos(m_miniStream.at(static_cast<int>(index))) + (inStream & (m_sectorSize - 1)));
+    }
+    return true;
+}
+
 QByteArray Compound::streamBytes(const Entry& e, int64_t limit, bool prefix)
 {
     if (e.size > static_cast<uint64_t>(limit) && !prefix)
         return QByteArray();
     const uint64_t wanted = std::min<uint64_t>(e.size, static_cast<uint64_t>(limit));
-    const bool mini = e.size < m_cutoff;
-    QVector<uint32_t> chain;
-    if (walk(mini ? m_miniFat : m_fat, e.start, mini, &chain) != Walk::Ok)
+    QVector<int64_t> at;
+    int unit = 0;
+    if (!positions(e, &at, &unit))
         return QByteArray();
     QByteArray out;
-    const int unit = mini ? (1 << m_miniShift) : m_sectorSize;
-    for (uint32_t s : chain) {
+    for (int64_t pos : at) {
         if (static_cast<uint64_t>(out.size()) >= wanted)
             break;
-        int64_t pos;
-        if (mini) {
-            // Mini sector s lives at byte s*64 of the mini stream.
-            const int64_t inStream = static_cast<int64_t>(s) << m_miniShift;
-            const int64_t index = inStream >> m_shift;
-            if (index >= m_miniStream.size())
-                return QByteArray();
-            pos = sectorPos(m_miniStream.at(static_cast<int>(index))) + (inStream & (m_sectorSize - 1));
-        } else {
-            pos = sectorPos(s);
-        }
         const QByteArray piece = m_bytes.bytes(pos, unit);
         if (piece.size() != unit)
             return QByteArray();
@@ -358,6 +378,20 @@ QByteArray Compound::streamBytes(const Entry& e, int64_t limit, bool prefix)
     }
     out.truncate(static_cast<int>(std::min<uint64_t>(wanted, static_cast<uint64_t>(out.size()))));
     return out;
+}
+
+QVector<int64_t> Compound::layout(const QString& name, int* unit, int64_t* size)
+{
+    QVector<int64_t> at;
+    for (const Entry& e : m_entries) {
+        if (e.type == kTypeStream && e.name == name) {
+            *size = static_cast<int64_t>(std::min<uint64_t>(e.size, INT64_MAX));
+            if (!positions(e, &at, unit))
+                at.clear();
+            break;
+        }
+    }
+    return at;
 }
 
 QByteArray Compound::stream(const QString& name, int64_t limit, bool prefix)
@@ -622,85 +656,6 @@ QByteArray COleDetailsReader::streamOf(CDocumentBytes& bytes, const CDetailsBudg
 
 namespace {
 
-// A Word document's text: the file information block at the head of the
-// WordDocument stream names the table stream and, in it, the piece table;
-// every piece of text must lie inside the WordDocument stream and hold no
-// NUL (Word's text never does; zeros or foreign bytes standing in for a
-// lost piece of the stream nearly always do). Empty when the text holds
-// together, or when the stream is no Word 97 or later one (nothing to
-// check it by); else why not.
-QString wordTextFault(const QByteArray& word, const QByteArray& table0, const QByteArray& table1)
-{
-    constexpr uint16_t kWordIdent = 0xA5EC;
-    constexpr int kVersionAt = 0x02;
-    constexpr uint16_t kWord97 = 0x00C1;
-    constexpr int kFlagsAt = 0x0A;
-    constexpr uint16_t kWhichTableFlag = 0x0200;
-    constexpr int kRgFcLcbCountAt = 0x98; // after the 32-byte base and the two counted arrays
-    constexpr int kClxAt = 0x1A2;         // fcClx, then lcbClx
-    constexpr int kClxPair = 33;          // the Clx's place among the offset/size pairs
-    constexpr uint8_t kPrcMark = 0x01;
-    constexpr uint8_t kPcdtMark = 0x02;
-    constexpr int kPcdSize = 8;
-    constexpr uint32_t kCompressed = 0x40000000u;
-    constexpr int kMaxPrc = 1 << 16;
-    const uint8_t* w = reinterpret_cast<const uint8_t*>(word.constData());
-    const size_t wn = static_cast<size_t>(word.size());
-    // Word 6 and 95 share the identifier but lay the block out otherwise.
-    if (!fits(wn, 0, kClxAt + 8) || u16(w) != kWordIdent || u16(w + kVersionAt) < kWord97
-        || u16(w + kRgFcLcbCountAt) <= kClxPair)
-        return QString();
-    const QByteArray& table = (u16(w + kFlagsAt) & kWhichTableFlag) ? table1 : table0;
-    const uint32_t fcClx = u32(w + kClxAt);
-    const uint32_t lcbClx = u32(w + kClxAt + 4);
-    // No piece table, or a table stream past the read limit: nothing to
-    // check the text by (a stream missing from the directory is no proof
-    // that bytes are foreign).
-    if (lcbClx == 0 || table.isEmpty())
-        return QString();
-    const uint8_t* t = reinterpret_cast<const uint8_t*>(table.constData());
-    const size_t tn = static_cast<size_t>(table.size());
-    const QString broken = COleDetailsReader::tr("the Word document's piece table does not hold");
-    if (!fits(tn, fcClx, lcbClx))
-        return broken;
-    size_t at = fcClx;
-    const size_t end = size_t(fcClx) + lcbClx;
-    for (int prc = 0; at < end && t[at] == kPrcMark; ++prc) {
-        if (prc >= kMaxPrc || !fits(end, at + 1, 2) || !fits(end, at + 3, u16(t + at + 1)))
-            return broken;
-        at += 3 + u16(t + at + 1);
-    }
-    if (!fits(end, at, 5) || t[at] != kPcdtMark)
-        return broken;
-    const uint32_t lcb = u32(t + at + 1);
-    at += 5;
-    // n+1 character positions, then n 8-byte piece descriptors.
-    if (!fits(end, at, lcb) || lcb < 4 || (lcb - 4) % (4 + kPcdSize) != 0)
-        return broken;
-    const size_t pieces = (lcb - 4) / (4 + kPcdSize);
-    const uint8_t* cps = t + at;
-    const uint8_t* pcds = cps + 4 * (pieces + 1);
-    for (size_t i = 0; i < pieces; ++i) {
-        const uint32_t from = u32(cps + 4 * i);
-        const uint32_t to = u32(cps + 4 * (i + 1));
-        if (to < from)
-            return broken;
-        const uint32_t fc = u32(pcds + kPcdSize * i + 2);
-        const bool compressed = fc & kCompressed;
-        const uint64_t start = compressed ? (fc & ~kCompressed) / 2 : fc;
-        const uint64_t length = uint64_t(to - from) * (compressed ? 1 : 2);
-        if (start > wn || length > wn - start)
-            return COleDetailsReader::tr("the Word document's text lies outside its stream");
-        const uint8_t* text = w + start;
-        const int step = compressed ? 1 : 2;
-        for (uint64_t c = 0; c + step <= length; c += step) {
-            if ((compressed ? text[c] : u16(text + c)) == 0)
-                return COleDetailsReader::tr("the Word document's text breaks at byte %1 of its stream").arg(start + c);
-        }
-    }
-    return QString();
-}
-
 // The same, read through the document's tables; streams past `limit` are
 // not checked.
 QString wordTextFault(Compound& doc, int64_t limit)
@@ -708,74 +663,162 @@ QString wordTextFault(Compound& doc, int64_t limit)
     const QByteArray word = doc.stream(QStringLiteral("WordDocument"), limit);
     if (word.isEmpty())
         return QString();
-    return wordTextFault(word, doc.stream(QStringLiteral("0Table"), limit), doc.stream(QStringLiteral("1Table"), limit));
+    // Without its information block nothing else of the stream can be
+    // checked: a carved stretch whose second cluster holds other bytes
+    // where the block was would pass on its tables alone.
+    if (!CWordDocumentCheck::hasFib(word))
+        return COleDetailsReader::tr("the Word document's stream does not begin with its information block");
+    return CWordDocumentCheck::textFault(word, doc.stream(QStringLiteral("0Table"), limit),
+                                         doc.stream(QStringLiteral("1Table"), limit));
+}
+
+// Everything a Word document's streams say of their bytes, for an assembly
+// of pieces: the information block and the text, as for any document, and
+// the formatting pages.
+QString wordFault(Compound& doc, int64_t limit)
+{
+    const QByteArray word = doc.stream(QStringLiteral("WordDocument"), limit);
+    if (word.isEmpty())
+        return QString();
+    QString fault = wordTextFault(doc, limit);
+    if (!fault.isEmpty())
+        return fault;
+    const QByteArray table0 = doc.stream(QStringLiteral("0Table"), limit);
+    const QByteArray table1 = doc.stream(QStringLiteral("1Table"), limit);
+    return CWordDocumentCheck::formattingFault(word, table0, table1);
 }
 
 } // namespace
 
-bool COleDetailsReader::checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason)
+namespace {
+
+// BIFF: u16 type, u16 length, at most 8224 bytes of data, from a BOF record
+// to the stream's end (or to padding of zeros after the last record).
+QString workbookFault(const QByteArray& book)
 {
-    // BIFF: u16 type, u16 length, at most 8224 bytes of data; the
-    // presentation's: u16 version and instance, u16 type, u32 length, each
-    // top-level record inside the stream.
     constexpr int kBiffHeader = 4;
-    constexpr int kBiffMaxData = 8224;
     constexpr uint16_t kBiffBof = 0x0809;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(book.constData());
+    const int n = book.size();
+    if (n < kBiffHeader || u16(p) != kBiffBof)
+        return COleDetailsReader::tr("the workbook stream does not begin with a record");
+    const auto zerosFrom = [&](int at) { return std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }); };
+    int at = 0;
+    while (at + kBiffHeader <= n) {
+        const int type = u16(p + at);
+        const int length = u16(p + at + 2);
+        if (type == 0 && length == 0 && zerosFrom(at))
+            return QString();
+        if (!COleDetailsReader::isBiffRecord(type, length) || at + kBiffHeader + length > n)
+            return COleDetailsReader::tr("the workbook stream breaks at byte %1").arg(at);
+        at += kBiffHeader + length;
+    }
+    if (at != n && !zerosFrom(at))
+        return COleDetailsReader::tr("the workbook stream breaks at byte %1").arg(at);
+    return QString();
+}
+
+// The presentation's records: u16 version and instance, u16 type, u32
+// length, each top-level record inside the stream.
+QString presentationFault(const QByteArray& show)
+{
     constexpr int kPptHeader = 8;
     constexpr uint16_t kPptFirstType = 0x03E8;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(show.constData());
+    const int64_t n = show.size();
+    int64_t at = 0;
+    while (at + kPptHeader <= n) {
+        const int type = u16(p + at + 2);
+        const int64_t length = u32(p + at + 4);
+        if (type < kPptFirstType || length > n - at - kPptHeader) {
+            if (std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }))
+                return QString();
+            return COleDetailsReader::tr("the presentation stream breaks at byte %1").arg(at);
+        }
+        at += kPptHeader + length;
+    }
+    return QString();
+}
+
+// A property set (the summary streams): its header, every section inside
+// the stream, and every property's value inside its section with a type a
+// writer puts there (the two bytes after the type are zero). A lost piece
+// of the stream, replaced by other bytes, breaks one of them unless it lay
+// wholly inside one long value.
+bool propertySetHolds(const QByteArray& stream)
+{
+    constexpr size_t kHeader = 28;
+    constexpr size_t kSectionCountAt = 24;
+    constexpr size_t kSectionEntry = 20;
+    constexpr size_t kSectionOffsetInEntry = 16;
+    constexpr uint32_t kMostSections = 2;
+    constexpr uint32_t kDictionary = 0;
+    constexpr uint32_t kVector = 0x1000;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(stream.constData());
+    const size_t n = static_cast<size_t>(stream.size());
+    if (!fits(n, 0, kHeader) || u16(p) != 0xFFFE || u16(p + 2) > 1)
+        return false;
+    const uint32_t sections = u32(p + kSectionCountAt);
+    if (sections == 0 || sections > kMostSections || !fits(n, kHeader, kSectionEntry * sections))
+        return false;
+    const auto knownType = [](uint32_t type) {
+        const uint32_t base = type & ~kVector;
+        return (type & ~(kVector | 0xFFFu)) == 0
+            && (base <= 0x08 || (base >= 0x0A && base <= 0x0C) || (base >= 0x10 && base <= 0x17) || base == 0x1E
+                || base == 0x1F || (base >= 0x40 && base <= 0x49));
+    };
+    for (uint32_t k = 0; k < sections; ++k) {
+        const size_t at = u32(p + kHeader + kSectionEntry * k + kSectionOffsetInEntry);
+        if (!fits(n, at, 8))
+            return false;
+        const size_t size = u32(p + at);
+        const uint32_t count = u32(p + at + 4);
+        if (size < 8 || !fits(n, at, size) || count > (size - 8) / 8)
+            return false;
+        for (uint32_t i = 0; i < count; ++i) {
+            const uint8_t* entry = p + at + 8 + 8 * size_t(i);
+            const size_t offset = u32(entry + 4);
+            if (u32(entry) == kDictionary)
+                continue;
+            if (!fits(size, offset, 4) || !knownType(u32(p + at + offset)))
+                return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+bool COleDetailsReader::isBiffRecord(uint16_t type, uint16_t length)
+{
+    constexpr int kBiffMaxData = 8224;
+    return type != 0 && length <= kBiffMaxData;
+}
+
+bool COleDetailsReader::checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason)
+{
     Compound doc(bytes, budget);
     QString ignored;
     if (!doc.open(&ignored))
         return true; // the structure's own check says why
     const int64_t limit = std::min<int64_t>(budget.readBytes, INT32_MAX / 2);
+    for (const QString& name :
+         {QStringLiteral("\x05SummaryInformation"), QStringLiteral("\x05DocumentSummaryInformation")}) {
+        const QByteArray set = doc.stream(name, limit);
+        if (!set.isEmpty() && !propertySetHolds(set)) {
+            *reason = tr("the property set %1 is damaged").arg(name.mid(1));
+            return false;
+        }
+    }
     QByteArray book = doc.stream(QStringLiteral("Workbook"), limit);
     if (book.isEmpty())
         book = doc.stream(QStringLiteral("Book"), limit);
-    if (!book.isEmpty()) {
-        const uint8_t* p = reinterpret_cast<const uint8_t*>(book.constData());
-        const int n = book.size();
-        if (n < kBiffHeader || u16(p) != kBiffBof) {
-            *reason = tr("the workbook stream does not begin with a record");
-            return false;
-        }
-        int at = 0;
-        while (at + kBiffHeader <= n) {
-            const int type = u16(p + at);
-            const int length = u16(p + at + 2);
-            // What follows the last record is padding of zeros.
-            if (type == 0 && length == 0 && std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }))
-                return true;
-            if (type == 0 || length > kBiffMaxData || at + kBiffHeader + length > n) {
-                *reason = tr("the workbook stream breaks at byte %1").arg(at);
-                return false;
-            }
-            at += kBiffHeader + length;
-        }
-        if (at != n && !std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; })) {
-            *reason = tr("the workbook stream breaks at byte %1").arg(at);
-            return false;
-        }
-        return true;
-    }
-    const QByteArray show = doc.stream(QStringLiteral("PowerPoint Document"), limit);
-    if (!show.isEmpty()) {
-        const uint8_t* p = reinterpret_cast<const uint8_t*>(show.constData());
-        const int64_t n = show.size();
-        int64_t at = 0;
-        while (at + kPptHeader <= n) {
-            const int type = u16(p + at + 2);
-            const int64_t length = u32(p + at + 4);
-            if (type < kPptFirstType || length > n - at - kPptHeader) {
-                if (std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }))
-                    return true;
-                *reason = tr("the presentation stream breaks at byte %1").arg(at);
-                return false;
-            }
-            at += kPptHeader + length;
-        }
-        return true;
-    }
-    *reason = wordTextFault(doc, limit);
+    if (!book.isEmpty())
+        *reason = workbookFault(book);
+    else if (const QByteArray show = doc.stream(QStringLiteral("PowerPoint Document"), limit); !show.isEmpty())
+        *reason = presentationFault(show);
+    else
+        *reason = wordFault(doc, limit);
     return reason->isEmpty();
 }
 
@@ -827,6 +870,16 @@ bool COleDetailsReader::read(CDocumentBytes& bytes, const CDetailsBudget& budget
     d->integrity = CDocumentDetails::IntegrityWhole;
     d->integrityReason.clear();
     return false;
+}
+
+QVector<int64_t> COleDetailsReader::streamLayout(CDocumentBytes& bytes, const CDetailsBudget& budget,
+                                                const QString& name, int* blockSize, int64_t* streamSize)
+{
+    Compound doc(bytes, budget);
+    QString reason;
+    if (!doc.open(&reason))
+        return {};
+    return doc.layout(name, blockSize, streamSize);
 }
 
 bool COleDetailsReader::readStreams(CDocumentBytes& bytes, const CDetailsBudget& budget, const QStringList& names,

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <QHash>
 #include <QStringList>
+#include <QVector>
 
 class CDocumentBytes;
 class CDocumentDetails;
@@ -36,13 +37,23 @@ public:
     // tables; empty when it has none or they do not hold.
     static QByteArray streamOf(CDocumentBytes& bytes, const CDetailsBudget& budget, const QString& name,
                                int64_t limit);
-    // Whether the workbook's or the presentation's record stream holds
-    // together from its first record to its stated end, or a Word
-    // document's piece table names text that lies inside its stream and
-    // holds no NUL: false with `reason` set when it does not. True for a
-    // document of none of these kinds, or a Word stream of a version before
-    // Word 97 (no piece table to check it by).
+    // Where the named stream's bytes lie in the document: the offset of
+    // each of its blocks in stream order (sectors, or small-stream blocks
+    // for a short stream), with the block size and the stream's stated
+    // size; empty when it is missing or its chain does not hold.
+    static QVector<int64_t> streamLayout(CDocumentBytes& bytes, const CDetailsBudget& budget, const QString& name,
+                                         int* blockSize, int64_t* streamSize);
+    // Whether the streams' contents hold together: the summary property
+    // sets; the workbook's or the presentation's record stream from its
+    // first record to its stated end; or a Word document's information
+    // block, the text its piece table names (inside its stream, no NUL) and
+    // its formatting pages (CWordDocumentCheck). False with `reason` set
+    // when they do not. A Word stream of a version before Word 97 is only
+    // checked for its information block (no piece table to check it by).
     static bool checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason);
+    // Whether a workbook record header (u16 type, u16 length) is one a
+    // writer puts there: a type, and at most 8224 bytes of data.
+    static bool isBiffRecord(uint16_t type, uint16_t length);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
 };

@@ -1,8 +1,13 @@
 #include "details/COleReassembler.h"
 
+#include "details/CAssemblyCheck.h"
+#include "details/COleDetailsReader.h"
 #include "details/CPieceSearch.h"
+#include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
+#include "scan/CDocumentBytes.h"
 
+#include <QByteArray>
 #include <QVector>
 
 #include <algorithm>
@@ -23,6 +28,23 @@ constexpr uint32_t kFree = 0xFFFFFFFFu;
 constexpr uint32_t kLowestSpecial = 0xFFFFFFFAu;
 // No document of ours has more sectors than this (2 GiB of 512-byte ones).
 constexpr uint32_t kMostSectors = 1u << 22;
+// The rest of a document is looked for cluster by cluster only when the
+// document is at most this long: each candidate costs a proof of the whole.
+constexpr int64_t kMostSearchedWhole = 256 * 1024;
+// The reach is read in chunks of this size for that search.
+constexpr int64_t kChunk = int64_t(1) << 20;
+// Candidates proved in memory per document at most.
+constexpr int kMostProofsInMemory = 1 << 16;
+// A workbook's middle piece is looked for only in documents up to this
+// long (the first and last pieces are held in memory meanwhile).
+constexpr int64_t kMostWorkbook = int64_t(16) << 20;
+// More clusters than this continuing the records at one cut say too
+// little to tell them apart.
+constexpr int kMostMiddles = 64;
+constexpr int kBiffHeader = 4;
+// A workbook record is at most 8228 bytes long.
+constexpr int64_t kLongestRecord = 8228;
+constexpr uint16_t kBiffBof = 0x0809;
 
 class OleSearch
 {
@@ -42,12 +64,24 @@ private:
     // one whose entries are all ones a table holds); -1 when neither does.
     int64_t lastUsedSector(int64_t shift) const;
     bool tableSector(int64_t position, std::vector<uint8_t>* sector) const;
+    // Two pieces, the second at `shift` (logical byte q at shift + q)
+    // holding the directory's first sector.
+    bool directoryElsewhere(int64_t shift, int64_t length);
+    // Two pieces, the first holding the directory: the rest of the
+    // document, `length` bytes long, anywhere on the grid in reach.
+    void restElsewhere(int64_t length);
+    // Three pieces of a workbook, the last at `shift` holding the
+    // directory: the middle one's first cluster continues the workbook's
+    // records where the first piece leaves them.
+    bool workbookMiddle(int64_t shift, int64_t length);
+    bool offer(const QVector<Extent>& pieces) { return !m_s.admissible(pieces) || m_s.offer(pieces); }
 
     CPieceSearch& m_s;
     const int64_t m_start;
     const int64_t m_cluster;
     uint8_t m_header[kHeaderSize] = {};
     int m_sectorSize = 512;
+    int64_t m_directoryAt = 0;
 };
 
 bool OleSearch::tableSector(int64_t position, std::vector<uint8_t>* sector) const
@@ -85,6 +119,229 @@ int64_t OleSearch::lastUsedSector(int64_t shift) const
     return last;
 }
 
+bool OleSearch::directoryElsewhere(int64_t shift, int64_t length)
+{
+    for (int64_t p = m_cluster; p <= m_directoryAt && p < length; p += m_cluster) {
+        if (!offer({{m_start, p}, {shift + p, length - p}}))
+            return false;
+    }
+    return true;
+}
+
+void OleSearch::restElsewhere(int64_t length)
+{
+    if (length > kMostSearchedWhole)
+        return;
+    QByteArray document(static_cast<int>(length), '\0');
+    // The first piece is at least its first cluster; what follows it on
+    // the volume stands in until a candidate replaces it.
+    const int64_t have = std::min({length, std::max<int64_t>(m_s.node().size, m_cluster),
+                                   m_s.volume()->length() - m_start});
+    if (!m_s.read(m_start, document.data(), have))
+        return;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
+    const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
+    int proofs = 0;
+    std::vector<uint8_t> chunk;
+    // The cut lies after the directory's first sector (else its root entry
+    // places the rest), on the grid.
+    const int64_t firstCut = (m_directoryAt / m_cluster + 1) * m_cluster;
+    for (int64_t p = firstCut; p < length; p += m_cluster) {
+        const int64_t rest = length - p;
+        QVector<int64_t> passed;
+        for (int64_t at = from; at < to && passed.size() < 2; at += kChunk) {
+            const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
+            if (span <= 0 || m_s.cancelled())
+                break;
+            chunk.resize(static_cast<size_t>(span));
+            if (!m_s.read(at, chunk.data(), span))
+                continue;
+            for (int64_t c = 0; c < span && passed.size() < 2; c += m_cluster) {
+                const int64_t y = at + c;
+                if (y == m_start + p || !m_s.admissible({{m_start, p}, {y, rest}}))
+                    continue;
+                // A cluster of one byte repeated (zeros above all) is no
+                // piece of a compound document's streams.
+                const uint8_t* first = chunk.data() + c;
+                if (std::all_of(first, first + m_cluster, [first](uint8_t b) { return b == first[0]; }))
+                    continue;
+                if (c + rest <= span) {
+                    std::memcpy(document.data() + p, first, static_cast<size_t>(rest));
+                } else if (!m_s.read(y, document.data() + p, rest)) {
+                    continue;
+                }
+                if (++proofs > kMostProofsInMemory)
+                    return;
+                if (CAssemblyCheck::checkBytes(document, m_s.node().typeName, m_s.settings().budget).integrity
+                    == CDocumentDetails::IntegrityWhole)
+                    passed.append(y);
+            }
+        }
+        // Offered for the proof over the volume; two that pass leave the
+        // document as it was.
+        for (int64_t y : passed) {
+            if (!offer({{m_start, p}, {y, rest}}))
+                return;
+        }
+    }
+}
+
+bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
+{
+    if (m_s.settings().maxPieces < 3 || length > kMostWorkbook)
+        return true;
+    // The last piece holds at least the cluster of the directory's first
+    // sector and everything after it; the table's sectors before that are
+    // taken from whichever piece holds one.
+    const int64_t tailFrom = m_directoryAt / m_cluster * m_cluster;
+    if (tailFrom < 2 * m_cluster)
+        return true;
+    QByteArray document(static_cast<int>(length), '\0');
+    // What follows the first piece on the volume stands in for the rest
+    // before the last piece (the volume may end first).
+    const int64_t head = std::min(tailFrom, m_s.volume()->length() - m_start);
+    if (head < m_cluster || !m_s.read(m_start, document.data(), head)
+        || !m_s.read(shift + tailFrom, document.data() + tailFrom, length - tailFrom))
+        return true;
+    const uint32_t count = std::min<uint32_t>(le::u32(m_header + kFatCountAt), kFatListLength);
+    std::vector<uint8_t> sector;
+    for (uint32_t k = 0; k < count; ++k) {
+        const int64_t at = (int64_t(le::u32(m_header + kFatListAt + 4 * k)) + 1) * m_sectorSize;
+        if (at < tailFrom && !tableSector(m_start + at, &sector) && tableSector(shift + at, &sector))
+            std::memcpy(document.data() + at, sector.data(), static_cast<size_t>(m_sectorSize));
+    }
+    int unit = 0;
+    int64_t size = 0;
+    QVector<int64_t> blocks;
+    {
+        CDocumentBytes bytes(document);
+        for (const QString& name : {QStringLiteral("Workbook"), QStringLiteral("Book")}) {
+            blocks = COleDetailsReader::streamLayout(bytes, m_s.settings().budget, name, &unit, &size);
+            if (!blocks.isEmpty())
+                break;
+        }
+    }
+    if (blocks.isEmpty() || unit != m_sectorSize || size < kBiffHeader
+        || size > int64_t(blocks.size()) * unit)
+        return true;
+    const auto logical = [&](int64_t offset) { return blocks.at(int(offset / unit)) + offset % unit; };
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(document.constData());
+    // The stream's byte at `offset` when the first piece ends at `p` and
+    // `middle` (`span` bytes, if any) follows it: -1 where neither holds it.
+    const auto byteAt = [&](int64_t offset, int64_t p, const uint8_t* middle, int64_t span) {
+        const int64_t x = logical(offset);
+        if (x < p)
+            return int(bytes[x]);
+        return middle && x < p + span ? int(middle[x - p]) : -1;
+    };
+    // The record header at `offset`: 1 and `offset` moved past the record
+    // when it is one, 0 when it is not, -1 when its bytes are not at hand.
+    const auto header = [&](int64_t* offset, int64_t p, const uint8_t* middle, int64_t span) {
+        if (*offset + kBiffHeader > size)
+            return -1;
+        int b[kBiffHeader];
+        for (int i = 0; i < kBiffHeader; ++i) {
+            b[i] = byteAt(*offset + i, p, middle, span);
+            if (b[i] < 0)
+                return -1;
+        }
+        const uint16_t type = uint16_t(b[0] | b[1] << 8);
+        const uint16_t length = uint16_t(b[2] | b[3] << 8);
+        if (!COleDetailsReader::isBiffRecord(type, length))
+            return 0;
+        *offset += kBiffHeader + length;
+        return 1;
+    };
+    if (byteAt(0, tailFrom, nullptr, 0) != (kBiffBof & 0xFF) || byteAt(1, tailFrom, nullptr, 0) != (kBiffBof >> 8))
+        return true;
+    // Each cut: the first record header whose bytes the first piece does
+    // not hold whole.
+    struct Cut
+    {
+        int64_t p;
+        int64_t record;
+    };
+    QVector<Cut> cuts;
+    int64_t record = 0;
+    for (int64_t p = m_cluster; p < tailFrom; p += m_cluster) {
+        int step = 1;
+        while ((step = header(&record, p, nullptr, 0)) == 1) {
+        }
+        // The records break inside the first piece: no later cut either.
+        if (step == 0 || record + kBiffHeader > size)
+            break;
+        cuts.append({p, record});
+    }
+    // The clusters in reach that continue the records at a cut: the first
+    // of them, or (where a long record covers it) of the first few, holds
+    // record headers that follow on from the first piece's.
+    struct Middle
+    {
+        int64_t p;
+        int64_t at;
+        int64_t least; // bytes the middle piece holds at least
+    };
+    QVector<Middle> middles;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
+    const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
+    std::vector<uint8_t> chunk;
+    std::vector<uint8_t> spill;
+    for (int64_t at = from; at < to && !cuts.isEmpty(); at += kChunk) {
+        const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
+        if (span <= 0 || m_s.cancelled())
+            break;
+        chunk.resize(static_cast<size_t>(span));
+        if (!m_s.read(at, chunk.data(), span))
+            continue;
+        for (int64_t c = 0; c < span; c += m_cluster) {
+            const int64_t y = at + c;
+            for (const Cut& cut : qAsConst(cuts)) {
+                if (y == m_start + cut.p || y == shift + cut.p)
+                    continue;
+                // Enough clusters to hold the next header after a record
+                // that covers the first of them.
+                const int most = int(kLongestRecord / m_cluster) + 2;
+                for (int k = 1; k <= most && cut.p + k * m_cluster <= tailFrom; ++k) {
+                    const int64_t window = k * m_cluster;
+                    const uint8_t* middle = chunk.data() + c;
+                    if (c + window > span) {
+                        spill.resize(static_cast<size_t>(window));
+                        if (!m_s.read(y, spill.data(), window))
+                            break;
+                        middle = spill.data();
+                    }
+                    // Every record header that lies in this window, in turn.
+                    int64_t offset = cut.record;
+                    int seen = 0;
+                    int step = 1;
+                    while ((step = header(&offset, cut.p, middle, window)) == 1)
+                        ++seen;
+                    if (step == 0)
+                        break;
+                    if (seen == 0)
+                        continue; // one record covers the window: look further
+                    if (m_s.admissible({{m_start, cut.p}, {y, window}})) {
+                        middles.append({cut.p, y, window});
+                        if (middles.size() > kMostMiddles)
+                            return true;
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    // Each middle runs on to any later cut before the directory.
+    for (const Middle& m : qAsConst(middles)) {
+        for (int64_t p2 = m.p + m.least; p2 <= tailFrom; p2 += m_cluster) {
+            if (!offer({{m_start, m.p}, {m.at, p2 - m.p}, {shift + p2, length - p2}}))
+                return false;
+        }
+    }
+    return true;
+}
+
 void OleSearch::run()
 {
     if (m_start < 0 || !m_s.read(m_start, m_header, kHeaderSize) || std::memcmp(m_header, kSignature, 8) != 0)
@@ -96,26 +353,30 @@ void OleSearch::run()
     const uint32_t directory = le::u32(m_header + kFirstDirectoryAt);
     if (directory >= kMostSectors)
         return;
-    const int64_t directoryAt = (int64_t(directory) + 1) * m_sectorSize;
+    m_directoryAt = (int64_t(directory) + 1) * m_sectorSize;
     const int64_t reach = m_s.settings().distance;
     for (int64_t root : m_s.anchors(CPieceSearch::OleRoot, m_start - reach, m_start + reach)) {
         if (m_s.cancelled())
             return;
-        const int64_t shiftK = root - directoryAt;
+        const int64_t shiftK = root - m_directoryAt;
         if (shiftK == m_start || ((shiftK - m_start) % m_cluster + m_cluster) % m_cluster != 0)
             continue;
         const int64_t last = lastUsedSector(shiftK);
         if (last < 0)
             continue;
         const int64_t length = (last + 2) * m_sectorSize;
-        if (length <= directoryAt)
+        if (length <= m_directoryAt)
             continue;
-        for (int64_t p = m_cluster; p <= directoryAt && p < length; p += m_cluster) {
-            const QVector<Extent> pieces{{m_start, p}, {shiftK + p, length - p}};
-            if (m_s.admissible(pieces) && !m_s.offer(pieces))
-                return;
-        }
+        if (!directoryElsewhere(shiftK, length) || !workbookMiddle(shiftK, length))
+            return;
     }
+    if (m_s.passed() > 0)
+        return;
+    // The directory in the first piece: the allocation table must be there
+    // too, for the document's length.
+    const int64_t last = lastUsedSector(m_start);
+    if (last >= 0 && (last + 2) * m_sectorSize > m_directoryAt)
+        restElsewhere((last + 2) * m_sectorSize);
 }
 
 } // namespace

@@ -528,16 +528,12 @@
         <translation>the presentation stream breaks at byte %1</translation>
     </message>
     <message>
-        <source>the Word document&apos;s piece table does not hold</source>
-        <translation>the Word document&apos;s piece table does not hold</translation>
+        <source>the Word document&apos;s stream does not begin with its information block</source>
+        <translation>the Word document&apos;s stream does not begin with its information block</translation>
     </message>
     <message>
-        <source>the Word document&apos;s text lies outside its stream</source>
-        <translation>the Word document&apos;s text lies outside its stream</translation>
-    </message>
-    <message>
-        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
-        <translation>the Word document&apos;s text breaks at byte %1 of its stream</translation>
+        <source>the property set %1 is damaged</source>
+        <translation>the property set %1 is damaged</translation>
     </message>
 </context>
 <context>
@@ -945,6 +941,33 @@
     <message>
         <source> and %1 more places</source>
         <translation> and %1 more places</translation>
+    </message>
+</context>
+<context>
+    <name>CWordDocumentCheck</name>
+    <message>
+        <source>the Word document&apos;s formatting pages do not hold</source>
+        <translation>the Word document&apos;s formatting pages do not hold</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s formatting page at byte %1 of its stream is damaged</source>
+        <translation>the Word document&apos;s formatting page at byte %1 of its stream is damaged</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s piece table does not hold</source>
+        <translation>the Word document&apos;s piece table does not hold</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text lies outside its stream</source>
+        <translation>the Word document&apos;s text lies outside its stream</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
+        <translation>the Word document&apos;s text breaks at byte %1 of its stream</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s paragraph ending at byte %1 of its stream has no mark</source>
+        <translation>the Word document&apos;s paragraph ending at byte %1 of its stream has no mark</translation>
     </message>
 </context>
 <context>

@@ -528,16 +528,12 @@
         <translation>演示文稿数据流在字节 %1 处断开</translation>
     </message>
     <message>
-        <source>the Word document&apos;s piece table does not hold</source>
-        <translation>Word 文档的文本片段表不成立</translation>
+        <source>the Word document&apos;s stream does not begin with its information block</source>
+        <translation>Word 文档的数据流不以其文件信息块开头</translation>
     </message>
     <message>
-        <source>the Word document&apos;s text lies outside its stream</source>
-        <translation>Word 文档的文本位于其数据流之外</translation>
-    </message>
-    <message>
-        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
-        <translation>Word 文档的文本在其数据流的字节 %1 处断开</translation>
+        <source>the property set %1 is damaged</source>
+        <translation>属性集 %1 已损坏</translation>
     </message>
 </context>
 <context>
@@ -945,6 +941,33 @@
     <message>
         <source> and %1 more places</source>
         <translation>，另有 %1 处</translation>
+    </message>
+</context>
+<context>
+    <name>CWordDocumentCheck</name>
+    <message>
+        <source>the Word document&apos;s formatting pages do not hold</source>
+        <translation>Word 文档的格式页不成立</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s formatting page at byte %1 of its stream is damaged</source>
+        <translation>Word 文档数据流字节 %1 处的格式页已损坏</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s piece table does not hold</source>
+        <translation>Word 文档的文本片段表不成立</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text lies outside its stream</source>
+        <translation>Word 文档的文本位于其数据流之外</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s text breaks at byte %1 of its stream</source>
+        <translation>Word 文档的文本在其数据流的字节 %1 处断开</translation>
+    </message>
+    <message>
+        <source>the Word document&apos;s paragraph ending at byte %1 of its stream has no mark</source>
+        <translation>Word 文档在其数据流字节 %1 处结束的段落没有段落标记</translation>
     </message>
 </context>
 <context>

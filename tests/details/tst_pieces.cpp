@@ -108,6 +108,12 @@ private slots:
         QTest::newRow("xlsx, 3 pieces, directory across the second cut")
             << "xlsx_xlsxwriter.xlsx" << "XLSX" << QVector<int>{1, 4} << false;
         QTest::newRow("xls, 2 pieces, second first") << "xls_3sheets.xls" << "XLS" << QVector<int>{5} << true;
+        QTest::newRow("xls, 3 pieces") << "xls_3sheets.xls" << "XLS" << QVector<int>{3, 9} << false;
+        QTest::newRow("xls, 3 pieces, reversed") << "xls_3sheets.xls" << "XLS" << QVector<int>{12, 15} << true;
+        QTest::newRow("doc, 2 pieces") << "doc_short.doc" << "DOC" << QVector<int>{1} << false;
+        QTest::newRow("doc, 2 pieces, cut among the formatting pages")
+            << "doc_tables.doc" << "DOC" << QVector<int>{9} << true;
+        QTest::newRow("doc, directory in the first piece") << "doc_summary.doc" << "DOC" << QVector<int>{1} << false;
         QTest::newRow("zip, directory across the cut") << "zip_deflated.zip" << "ZIP" << QVector<int>{1} << false;
     }
     void findsPieces()
@@ -201,11 +207,18 @@ private slots:
             QCOMPARE(int(o.kind), int(CPieceSearch::Outcome::NotFound));
         }
         {
-            // A DOC's text carries no check: both cuts before its directory
-            // pass alike, and neither is taken.
+            // Another version of a Word document (one letter of its text
+            // changed) whose second piece lies in reach beside the real
+            // one: both pass every check, so neither is taken.
             const QByteArray word = readData(QStringLiteral("doc_short.doc"));
+            QByteArray other = word;
+            const int letter = other.indexOf('e', 2 * kCluster);
+            QVERIFY(letter > 0 && letter < 3 * kCluster);
+            other[letter] = 'a';
             Layout layout;
             const int64_t first = layout.put(word.left(kCluster));
+            layout.noise(1);
+            layout.put(other.mid(kCluster));
             layout.noise(2);
             layout.put(word.mid(kCluster));
             const CPieceSearch::Outcome o = search(layout.bytes(), brokenAt(first, QStringLiteral("DOC")));
@@ -237,6 +250,38 @@ private slots:
         QVERIFY(!CAssemblyCheck::isWhole(&volume, QStringLiteral("XLSX"), {{a, 2 * kCluster}, {b, rest + 1}}));
         QVERIFY(!CAssemblyCheck::isWhole(&volume, QStringLiteral("XLSX"),
                                          {{a, kCluster}, {b - kCluster, kCluster}, {b, rest}}));
+    }
+
+    // Bytes of the right kind in the wrong place inside a stream: the
+    // compound document's tables and chains hold, but the stream's own
+    // contents do not (a Word document's formatting pages, each of which
+    // begins where its bin table says; a summary property set).
+    void streamContentsTellForeignSectors()
+    {
+        const QByteArray word = readData(QStringLiteral("doc_tables.doc"));
+        QCOMPARE(word.size(), 57344); // formatting pages from byte 29184 to about 55000
+        QByteArray swapped = word;
+        swapped.replace(8 * kCluster, kCluster, word.mid(10 * kCluster, kCluster));
+        CDocumentDetails d = CAssemblyCheck::checkBytes(swapped, QStringLiteral("DOC"));
+        QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+        QVERIFY2(d.integrityReason.contains(QLatin1String("formatting page")), qPrintable(d.integrityReason));
+
+        const QByteArray book = readData(QStringLiteral("xls_small.xls"));
+        Layout noise;
+        noise.noise(1);
+        QByteArray damaged = book;
+        damaged.replace(4608, 512, noise.bytes().left(512)); // the summaries, in the small-stream container
+        d = CAssemblyCheck::checkBytes(damaged, QStringLiteral("XLS"));
+        QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+        QVERIFY2(d.integrityReason.contains(QLatin1String("property set")), qPrintable(d.integrityReason));
+
+        for (const QString& name : {QStringLiteral("doc_tables.doc"), QStringLiteral("xls_small.xls"),
+                                    QStringLiteral("xls_3sheets.xls"), QStringLiteral("ppt_2slides.ppt")}) {
+            const QByteArray whole = readData(name);
+            QVERIFY2(CAssemblyCheck::checkBytes(whole, name.section('.', 1).toUpper()).integrity
+                         == CDocumentDetails::IntegrityWhole,
+                     qPrintable(name));
+        }
     }
 
     // A compound document carved as one stretch whose last cluster lay in
@@ -274,6 +319,14 @@ private slots:
             QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
             QVERIFY2(d.integrityReason.contains(QLatin1String("text")), qPrintable(d.integrityReason));
         }
+        // Other bytes where the information block was: nothing else of the
+        // stream could be checked, so it is damaged for that alone.
+        QByteArray noBlock = doc;
+        noBlock.replace(2560, 512, QByteArray(512, '\0'));
+        CMemoryVolume blockless(noBlock);
+        const CDocumentDetails d = CAssemblyCheck::check(&blockless, QStringLiteral("DOC"), {{0, 7680}});
+        QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+        QVERIFY2(d.integrityReason.contains(QLatin1String("information block")), qPrintable(d.integrityReason));
         for (const QString& name : {QStringLiteral("doc_summary.doc"), QStringLiteral("doc_short.doc"),
                                     QStringLiteral("doc_tables.doc")}) {
             const QByteArray whole = readData(name);
