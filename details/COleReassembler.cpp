@@ -42,8 +42,12 @@ constexpr int64_t kMostWorkbook = int64_t(16) << 20;
 // little to tell them apart.
 constexpr int kMostMiddles = 64;
 constexpr int kBiffHeader = 4;
-// A workbook record is at most 8228 bytes long.
+// A workbook record is at most 8228 bytes long; its type is below this.
 constexpr int64_t kLongestRecord = 8228;
+constexpr uint16_t kLastRecordType = 0x2000;
+// Record headers a middle piece's first clusters must hold that follow on
+// from the first piece's records.
+constexpr int kFewestHeaders = 2;
 constexpr uint16_t kBiffBof = 0x0809;
 
 class OleSearch
@@ -248,7 +252,9 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
         }
         const uint16_t type = uint16_t(b[0] | b[1] << 8);
         const uint16_t length = uint16_t(b[2] | b[3] << 8);
-        if (!COleDetailsReader::isBiffRecord(type, length))
+        // Within the middle, the record types a workbook uses: random
+        // bytes pass one header in a hundred, not one in eight.
+        if (!COleDetailsReader::isBiffRecord(type, length) || (middle && type >= kLastRecordType))
             return 0;
         *offset += kBiffHeader + length;
         return 1;
@@ -300,9 +306,9 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
             for (const Cut& cut : qAsConst(cuts)) {
                 if (y == m_start + cut.p || y == shift + cut.p)
                     continue;
-                // Enough clusters to hold the next header after a record
+                // Enough clusters to hold the next headers after a record
                 // that covers the first of them.
-                const int most = int(kLongestRecord / m_cluster) + 2;
+                const int most = int(kLongestRecord / m_cluster) + 3;
                 for (int k = 1; k <= most && cut.p + k * m_cluster <= tailFrom; ++k) {
                     const int64_t window = k * m_cluster;
                     const uint8_t* middle = chunk.data() + c;
@@ -320,8 +326,8 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
                         ++seen;
                     if (step == 0)
                         break;
-                    if (seen == 0)
-                        continue; // one record covers the window: look further
+                    if (seen < kFewestHeaders)
+                        continue; // a long record covers the window: look further
                     if (m_s.admissible({{m_start, cut.p}, {y, window}})) {
                         middles.append({cut.p, y, window});
                         if (middles.size() > kMostMiddles)
