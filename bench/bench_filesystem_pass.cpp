@@ -65,6 +65,7 @@ int main(int argc, char** argv)
             run(scanner);
         } else {
             CFat32Scanner scanner(volume.get(), &relay);
+            scanner.setSearchFormer(former);
             run(scanner);
         }
         best = std::min(best, timer.nsecsElapsed() / 1e9);

@@ -3,9 +3,9 @@
 # the volume, against the scan without it; and what comes back, against
 # The Sleuth Kit and PhotoRec on the same formatted image.
 #
-#   bench/formatted.sh [ntfs|exfat ...]
+#   bench/formatted.sh [ntfs|exfat|fat32 ...]
 #
-# For each kind (default ntfs exfat) it builds once (in $BENCH_DIR, default
+# For each kind (default ntfs exfat fat32) it builds once (in $BENCH_DIR, default
 # /tmp/tamsel-formatted) a quick-formatted volume with
 # tests/scripts/make-formatted-volume.sh: SIZE (default 1G) with ROUNDS
 # (default 40) copies of each of tests/data's documents in folders and a
@@ -24,7 +24,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 kinds=("$@")
-[ ${#kinds[@]} -gt 0 ] || kinds=(ntfs exfat)
+[ ${#kinds[@]} -gt 0 ] || kinds=(ntfs exfat fat32)
 dir=${BENCH_DIR:-/tmp/tamsel-formatted}
 timed=${ROUNDS_TIMED:-3}
 pass=build/bin/bench-filesystem-pass
@@ -58,7 +58,7 @@ for kind in "${kinds[@]}"; do
         SIZE=${SIZE:-1G} ROUNDS=${ROUNDS:-40} FILLER_MB=${FILLER_MB:-8} \
             bash tests/scripts/make-formatted-volume.sh "$kind" "$image"
     fi
-    fs=$([ "$kind" = ntfs ] && echo NTFS || echo exFAT)
+    case $kind in ntfs) fs=NTFS ;; exfat) fs=exFAT ;; *) fs=FAT32 ;; esac
     cat "$image" >/dev/null
     with=() without=() whole=()
     for _ in $(seq "$timed"); do

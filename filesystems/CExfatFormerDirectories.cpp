@@ -1,58 +1,9 @@
 #include "filesystems/CExfatFormerDirectories.h"
 
-#include "disk/IVolume.h"
-
 #include <QSet>
 #include <QStringList>
 
 #include <algorithm>
-#include <vector>
-
-int64_t CExfatFormerDirectories::search(IVolume* volume, const Heap& heap,
-                                        const std::function<bool(uint32_t cluster)>& clusterFree,
-                                        const std::function<bool()>& stopRequested,
-                                        const std::function<void(uint32_t, const uint8_t*, size_t)>& visit,
-                                        int64_t maxBytes)
-{
-    if (!volume || heap.clusterBytes == 0 || heap.clusterCount == 0 || heap.offset < 0
-        || heap.clusterBytes > static_cast<uint64_t>(kWindowBytes) * 64)
-        return 0;
-    const int64_t clusterBytes = static_cast<int64_t>(heap.clusterBytes);
-    const int64_t perWindow = std::max<int64_t>(1, kWindowBytes / clusterBytes);
-    const int64_t volumeLength = volume->length();
-    std::vector<uint8_t> window(static_cast<size_t>(perWindow * clusterBytes));
-    int64_t read = 0;
-    const uint64_t end = uint64_t(heap.clusterCount) + 2;
-    for (uint64_t first = 2; first < end && read < maxBytes; first += static_cast<uint64_t>(perWindow)) {
-        if (stopRequested && stopRequested())
-            break;
-        const uint64_t last = std::min<uint64_t>(end, first + static_cast<uint64_t>(perWindow));
-        // From the first free cluster of the window on; a window all in use
-        // is not read.
-        uint64_t from = first;
-        while (from < last && !clusterFree(static_cast<uint32_t>(from)))
-            ++from;
-        if (from == last)
-            continue;
-        const int64_t offset = heap.offset + static_cast<int64_t>(from - 2) * clusterBytes;
-        if (offset >= volumeLength)
-            break;
-        const int64_t want = std::min<int64_t>(static_cast<int64_t>(last - from) * clusterBytes, volumeLength - offset);
-        const IVolume::ReadResult r = volume->read(offset, window.data(), static_cast<size_t>(want));
-        if (r.bytes <= 0)
-            continue;
-        read += r.bytes;
-        const uint64_t whole = static_cast<uint64_t>(r.bytes / clusterBytes);
-        for (uint64_t k = 0; k < whole; ++k) {
-            const uint64_t cluster = from + k;
-            if (k > 0 && !clusterFree(static_cast<uint32_t>(cluster)))
-                continue;
-            const size_t at = static_cast<size_t>(k * static_cast<uint64_t>(clusterBytes));
-            visit(static_cast<uint32_t>(cluster), window.data() + at, static_cast<size_t>(r.bytes) - at);
-        }
-    }
-    return read;
-}
 
 void CExfatFormerDirectories::addFolder(uint32_t in, const QString& name, uint32_t first, uint64_t clusters)
 {

@@ -5,6 +5,7 @@
 #include "filesystems/CBitmapAllocationMap.h"
 #include "filesystems/CClusterBitSet.h"
 #include "filesystems/CExfatFormerDirectories.h"
+#include "filesystems/CFreeClusterSweep.h"
 #include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
@@ -312,10 +313,10 @@ void CExfatScanner::searchFormerDirectories()
     // Without the bitmap nothing tells an old folder from a live file.
     if (m_bitmapRuns.empty() || stopRequested())
         return;
-    CExfatFormerDirectories::Heap heap;
+    CFreeClusterSweep::Heap heap;
     heap.offset = m_geometry.clusterOffset(2);
     heap.clusterBytes = m_geometry.clusterBytes();
-    heap.clusterCount = m_geometry.clusterCount;
+    heap.count = m_geometry.clusterCount;
     // The files' sets wait until every folder entry is known.
     struct Found
     {
@@ -330,7 +331,7 @@ void CExfatScanner::searchFormerDirectories()
     // Sets that fail their checks in free clusters are old data, not
     // damage of this volume.
     const int badSets = m_badSets;
-    m_formerBytes = CExfatFormerDirectories::search(
+    m_formerBytes = CFreeClusterSweep::sweep(
         m_volume, heap,
         [this](uint32_t cluster) { return m_directoryClusters.count(cluster) == 0 && !clusterInUse(cluster); },
         [this] { return stopRequested(); },

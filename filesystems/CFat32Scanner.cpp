@@ -5,6 +5,8 @@
 #include "filesystems/CFatChains.h"
 #include "filesystems/CFatDeletedFiles.h"
 #include "filesystems/CFatDirectoryEntry.h"
+#include "filesystems/CFatNameSeam.h"
+#include "filesystems/CFreeClusterSweep.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -13,6 +15,7 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <unordered_map>
 
 namespace {
 
@@ -20,6 +23,8 @@ using Entry = CFatDirectoryEntry;
 
 constexpr size_t kBootSectorSize = 512;
 constexpr int64_t kReportSectorSize = 512;
+// Old folders kept at most for the walk.
+constexpr size_t kMaxFormerDirectories = 1000000;
 
 } // namespace
 
@@ -46,6 +51,8 @@ void CFat32Scanner::scan()
 {
     m_findings = 0;
     m_deletedFindings = 0;
+    m_formerDirectories = 0;
+    m_formerBytes = 0;
     m_geometryKnown = false;
     m_failure.clear();
     m_reached.reset();
@@ -76,6 +83,12 @@ void CFat32Scanner::scan()
     {
         CFatDirectoryWalk walk(m_volume, m_geometry, *m_fat, *m_chains, *this, [this] { return stopRequested(); });
         walk.setFollowDeleted(m_reportDeleted);
+        if (m_reportDeleted && m_searchFormer && !m_liveFilesLost) {
+            std::vector<uint32_t> continued;
+            std::unordered_map<uint32_t, uint32_t> next;
+            std::vector<CFatDirectoryWalk::Former> former = findFormerDirectories(continued, next);
+            walk.setFormerDirectories(std::move(former), std::move(continued), std::move(next));
+        }
         walk.run();
     }
     m_deleted->settle([this] { return stopRequested(); });
@@ -87,6 +100,53 @@ void CFat32Scanner::scan()
     m_deleted.reset();
     m_chains.reset();
     m_fat.reset();
+}
+
+std::vector<CFatDirectoryWalk::Former> CFat32Scanner::findFormerDirectories(std::vector<uint32_t>& continued,
+                                                                           std::unordered_map<uint32_t, uint32_t>& next)
+{
+    std::vector<CFatDirectoryWalk::Former> former;
+    const uint64_t last = std::min<uint64_t>(m_lastWholeCluster, m_geometry.highestCluster);
+    if (last < CFatGeometry::kFirstDataCluster)
+        return former;
+    CFreeClusterSweep::Heap heap;
+    heap.offset = m_geometry.clusterOffset(CFatGeometry::kFirstDataCluster);
+    heap.clusterBytes = m_geometry.clusterBytes();
+    heap.count = static_cast<uint32_t>(last - CFatGeometry::kFirstDataCluster + 1);
+    const size_t clusterBytes = m_geometry.clusterBytes();
+    // The seams of long names across clusters that do not follow one
+    // another: each key is taken only where one cluster ends and one
+    // starts with it.
+    std::unordered_map<uint32_t, std::vector<uint32_t>> tails;
+    std::unordered_map<uint32_t, std::vector<uint32_t>> heads;
+    m_formerBytes = CFreeClusterSweep::sweep(
+        m_volume, heap, [this](uint32_t cluster) { return !m_fat->clusterInUse(cluster); },
+        [this] { return stopRequested(); },
+        [&](uint32_t cluster, const uint8_t* bytes, size_t length) {
+            if (former.size() + continued.size() >= kMaxFormerDirectories)
+                return;
+            const size_t own = std::min(length, clusterBytes);
+            if (Entry::startsDirectory(bytes, length, cluster)) {
+                former.push_back({cluster, m_geometry.startCluster(bytes + Entry::kSize)});
+            } else if (Entry::holdsEntries(bytes, own)) {
+                continued.push_back(cluster);
+                const CFatNameSeam::Key head = CFatNameSeam::head(bytes, own);
+                if (head.valid)
+                    heads[CFatNameSeam::hash(head)].push_back(cluster);
+            } else {
+                return;
+            }
+            const CFatNameSeam::Key tail = CFatNameSeam::tail(bytes, own);
+            if (tail.valid)
+                tails[CFatNameSeam::hash(tail)].push_back(cluster);
+        });
+    for (const auto& t : tails) {
+        const auto h = heads.find(t.first);
+        if (t.second.size() == 1 && h != heads.end() && h->second.size() == 1 && h->second.front() != t.second.front())
+            next.emplace(t.second.front(), h->second.front());
+    }
+    m_formerDirectories = static_cast<int>(former.size());
+    return former;
 }
 
 std::unique_ptr<IAllocationMap> CFat32Scanner::allocationMap(std::shared_ptr<IVolume> volume) const

@@ -67,6 +67,12 @@ public:
     // and the runs of its chain, as a deleted one is, instead of as a live
     // file's start.
     void setLiveFilesLost(bool on) { m_liveFilesLost = on; }
+    // Whether the folders the volume held before it was last formatted are
+    // searched for in its free clusters (with deleted files posted, on by
+    // default): a free cluster that starts with "." naming itself and ".."
+    // is an old folder's first, and it is walked as a deleted directory
+    // (CFatDirectoryWalk::setFormerDirectories).
+    void setSearchFormer(bool on) { m_searchFormer = on; }
 
     // The type the volume was taken for ("FAT12", "FAT16" or "FAT32", the
     // default), named when its boot sector fails. The width read is the one
@@ -80,6 +86,10 @@ public:
     int findings() const { return m_findings; }
     // Deleted documents posted by the last scan.
     int deletedFindings() const { return m_deletedFindings; }
+    // Old folders found in free clusters by the last scan, and the free
+    // space read to find them.
+    int formerDirectories() const { return m_formerDirectories; }
+    int64_t formerBytesRead() const { return m_formerBytes; }
 
     // After scan(): the volume's allocation map (its first FAT), read from
     // `volume` (the volume this scanner was given, shared so that the map
@@ -93,6 +103,11 @@ public:
 
 private:
     bool stopRequested() const;
+    // The first clusters of the old folders in free space; in `continued`
+    // the free clusters that hold entries but start no folder, and in
+    // `next` where a long name's seam says a folder goes on (CFatNameSeam).
+    std::vector<CFatDirectoryWalk::Former> findFormerDirectories(std::vector<uint32_t>& continued,
+                                                                 std::unordered_map<uint32_t, uint32_t>& next);
     void liveFile(const CFatDirectoryWalk::Directory& directory, const uint8_t* entry,
                   const CFatLongName& names) override;
     void deletedFile(const CFatDirectoryWalk::Directory& directory, const uint8_t* entry,
@@ -122,6 +137,9 @@ private:
     int m_deletedFindings = 0;
     bool m_reportDeleted = true;
     bool m_liveFilesLost = false;
+    bool m_searchFormer = true;
+    int m_formerDirectories = 0;
+    int64_t m_formerBytes = 0;
     QString m_failure;
     QString m_expectedType = QStringLiteral("FAT32");
 };

@@ -129,6 +129,19 @@ bool CFatDirectoryEntry::endsRootCluster(uint8_t first)
     }
 }
 
+bool CFatDirectoryEntry::holdsEntries(const uint8_t* e, size_t length)
+{
+    if (length < kSize || e[0] == kEnd)
+        return false; // nothing more of the directory
+    for (size_t at = 0; at + kSize <= length; at += kSize) {
+        if (e[at] == kEnd)
+            break;
+        if (!plausible(e + at))
+            return false;
+    }
+    return true;
+}
+
 bool CFatDirectoryEntry::startsDirectory(const uint8_t* e, size_t length, uint32_t cluster)
 {
     if (length < 2 * kSize)

@@ -55,6 +55,10 @@ public:
     // First bytes that end the reading of a root directory cluster: the end
     // marker, control bytes and characters no short name may hold.
     static bool endsRootCluster(uint8_t first);
+    // Whether a directory cluster after a directory's first could hold
+    // these bytes: entries that are all plausible() up to the end marker,
+    // and not the end marker first.
+    static bool holdsEntries(const uint8_t* entries, size_t length);
     // Whether a cluster's first two entries are "." (naming `cluster`) and
     // "..": the start of a directory.
     static bool startsDirectory(const uint8_t* entries, size_t length, uint32_t cluster);

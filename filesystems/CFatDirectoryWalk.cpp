@@ -4,9 +4,11 @@
 #include "filesystems/CFatAllocationMap.h"
 #include "filesystems/CFatChains.h"
 #include "filesystems/CFatDirectoryEntry.h"
+#include "filesystems/CFatNameSeam.h"
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace {
 
@@ -44,12 +46,18 @@ void CFatDirectoryWalk::run()
     } else {
         queueDirectory(m_geometry.rootCluster, true, false, QString());
     }
+    if (drain() && (!m_former.empty() || !m_formerContinued.empty()))
+        walkFormer();
+    m_queue.clear();
+    m_directoryClusters.reset(0);
+}
 
+bool CFatDirectoryWalk::drain()
+{
     const int64_t clusterBytes = m_geometry.clusterBytes();
-    const uint64_t maxDeletedClusters = static_cast<uint64_t>(std::max<int64_t>(1, kMaxDirectoryBytes / clusterBytes));
     while (!m_queue.empty()) {
         if (m_stopRequested())
-            break;
+            return false;
         const Directory node = std::move(m_queue.front());
         m_queue.pop_front();
 
@@ -66,7 +74,7 @@ void CFatDirectoryWalk::run()
                     readDirectoryBlock(node, at, static_cast<size_t>(std::min(clusterBytes, end - at)), names, stopped);
             }
             if (stopped)
-                break;
+                return false;
             continue;
         }
         if (!node.deleted) {
@@ -80,36 +88,102 @@ void CFatDirectoryWalk::run()
                     break;
             }
             if (stopped)
-                break;
+                return false;
             continue;
         }
 
         // A deleted directory: its first cluster must still be free and
         // still hold "." and ".."; then the clusters after it, while they
         // are free and hold entries, up to a directory's largest size.
-        uint32_t cluster = node.firstCluster;
+        const uint32_t cluster = node.firstCluster;
         if (m_fat.clusterInUse(cluster) || m_directoryClusters.contains(cluster) || !looksLikeDirectory(cluster, true))
             continue;
-        for (uint64_t taken = 0; taken < maxDeletedClusters; ++taken) {
-            if (m_stopRequested()) {
-                stopped = true;
-                break;
-            }
-            m_directoryClusters.insert(cluster);
-            if (!readDirectoryCluster(node, cluster, names, stopped))
-                break;
-            if (cluster >= m_geometry.highestCluster)
-                break;
-            ++cluster;
-            if (m_fat.clusterInUse(cluster) || m_directoryClusters.contains(cluster)
-                || !looksLikeDirectory(cluster, false))
-                break;
-        }
-        if (stopped)
-            break;
+        if (!readDeleted(node, cluster, names))
+            return false;
     }
-    m_queue.clear();
-    m_directoryClusters.reset(0);
+    return true;
+}
+
+bool CFatDirectoryWalk::readDeleted(const Directory& node, uint32_t cluster, CFatLongName& names)
+{
+    const int64_t clusterBytes = m_geometry.clusterBytes();
+    const uint64_t maxDeletedClusters = static_cast<uint64_t>(std::max<int64_t>(1, kMaxDirectoryBytes / clusterBytes));
+    bool stopped = false;
+    for (uint64_t taken = 0; taken < maxDeletedClusters && cluster != 0; ++taken) {
+        if (m_stopRequested())
+            return false;
+        m_directoryClusters.insert(cluster);
+        if (!readDirectoryCluster(node, cluster, names, stopped))
+            break;
+        cluster = deletedNext(cluster);
+    }
+    return !stopped;
+}
+
+uint32_t CFatDirectoryWalk::deletedNext(uint32_t cluster)
+{
+    const auto seam = m_formerNext.find(cluster);
+    uint32_t next = 0;
+    if (seam != m_formerNext.end()) {
+        next = seam->second;
+    } else {
+        if (cluster >= m_geometry.highestCluster)
+            return 0;
+        next = cluster + 1;
+    }
+    if (next < CFatGeometry::kFirstDataCluster || next > m_geometry.highestCluster || m_fat.clusterInUse(next)
+        || m_directoryClusters.contains(next))
+        return 0;
+    if (seam != m_formerNext.end())
+        return next;
+    if (!looksLikeDirectory(next, false))
+        return 0;
+    // A long name that crosses into the next cluster must go on there, and
+    // a name's later piece there must have begun here: otherwise the next
+    // cluster is another folder's (m_cluster holds this one, m_probe the
+    // next).
+    const CFatNameSeam::Key tail = CFatNameSeam::tail(m_cluster.data(), m_cluster.size());
+    const CFatNameSeam::Key head = CFatNameSeam::head(m_probe.data(), m_probe.size());
+    if (tail.valid ? !(tail == head) : (head.valid && head.ordinal > 0))
+        return 0;
+    return next;
+}
+
+void CFatDirectoryWalk::walkFormer()
+{
+    std::unordered_set<uint32_t> found;
+    for (const Former& f : m_former)
+        found.insert(f.cluster);
+    for (int round = 0; round < 2; ++round) {
+        for (const Former& f : m_former) {
+            if (round == 0 && found.count(f.parent) != 0)
+                continue;
+            if (m_directoryClusters.contains(f.cluster))
+                continue;
+            queueDirectory(f.cluster, false, true, QStringLiteral("?"));
+            if (!drain())
+                return;
+        }
+    }
+    // Clusters of old folders whose first cluster is gone: their entries
+    // are named, their folder is not known. Those no seam leads to first,
+    // so that a folder is read from its earliest cluster found on.
+    std::unordered_set<uint32_t> targets;
+    for (const auto& link : m_formerNext)
+        targets.insert(link.second);
+    for (int round = 0; round < 2; ++round) {
+        for (uint32_t cluster : m_formerContinued) {
+            if (m_directoryClusters.contains(cluster) || (round == 0 && targets.count(cluster) != 0))
+                continue;
+            Directory node;
+            node.firstCluster = cluster;
+            node.deleted = true;
+            node.path = QStringLiteral("?");
+            CFatLongName names;
+            if (!readDeleted(node, cluster, names) || !drain())
+                return;
+        }
+    }
 }
 
 void CFatDirectoryWalk::queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path)
@@ -162,15 +236,8 @@ bool CFatDirectoryWalk::looksLikeDirectory(uint32_t cluster, bool first)
     const uint8_t* e = m_probe.data();
     if (first)
         return Entry::startsDirectory(e, m_probe.size(), cluster);
-    if (e[0] == Entry::kEnd)
-        return false; // nothing more of the directory
-    for (size_t at = 0; at + Entry::kSize <= m_probe.size(); at += Entry::kSize) {
-        if (e[at] == Entry::kEnd)
-            break;
-        if (!Entry::plausible(e + at))
-            return false;
-    }
-    return true;
+    // Another directory's start: directories are often laid side by side.
+    return !Entry::startsDirectory(e, m_probe.size(), cluster) && Entry::holdsEntries(e, m_probe.size());
 }
 
 bool CFatDirectoryWalk::readDirectoryCluster(const Directory& node, uint32_t cluster, CFatLongName& names,

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 class CFatAllocationMap;
@@ -60,10 +61,46 @@ public:
     // Whether deleted entries are looked at (the default).
     void setFollowDeleted(bool on) { m_followDeleted = on; }
 
+    // A folder of the file system the volume held before it was last
+    // formatted: its first cluster (found free and holding "." and ".."),
+    // and its parent's first cluster as its ".." says (0: the root).
+    struct Former
+    {
+        uint32_t cluster = 0;
+        uint32_t parent = 0;
+    };
+    // After the live tree, run() walks these as deleted directories: first
+    // those whose parent is not among them, under "?" (the old root was
+    // overwritten by the new one), so that the folders below them are
+    // named by their entries there; then any not reached that way, under
+    // "?" too; last the clusters in `continued` (free clusters that hold
+    // directory entries but no "." and "..", in ascending order) that no
+    // folder's walk reached, their files under "?". Those the live tree's
+    // walk read already are left. `next` links a cluster to the one its
+    // folder goes on in where that is not the cluster after it
+    // (CFatNameSeam): such folders are read on across the gap.
+    void setFormerDirectories(std::vector<Former> former, std::vector<uint32_t> continued,
+                              std::unordered_map<uint32_t, uint32_t> next)
+    {
+        m_former = std::move(former);
+        m_formerContinued = std::move(continued);
+        m_formerNext = std::move(next);
+    }
+
     // Walks the whole tree; returns early when a stop is requested.
     void run();
 
 private:
+    // Walks the queued directories; false when a stop was requested.
+    bool drain();
+    void walkFormer();
+    // The cluster a deleted directory goes on in after `cluster`, or 0: the
+    // one its name seam links it to, else the next one while it is free
+    // and holds entries.
+    uint32_t deletedNext(uint32_t cluster);
+    // Reads a deleted directory from `cluster` on, at most `maxClusters`;
+    // false when stopped.
+    bool readDeleted(const Directory& node, uint32_t cluster, CFatLongName& names);
     void queueDirectory(uint32_t cluster, bool root, bool deleted, const QString& path);
     // The clusters of a live directory, in chain order.
     std::vector<uint32_t> directoryChain(uint32_t firstCluster);
@@ -88,6 +125,9 @@ private:
     bool m_followDeleted = true;
     int64_t m_volumeLength = 0;
     std::deque<Directory> m_queue;
+    std::vector<Former> m_former;
+    std::vector<uint32_t> m_formerContinued;
+    std::unordered_map<uint32_t, uint32_t> m_formerNext;
     // Clusters taken by a directory (queued, or reached by its chain): a
     // tree with cycles or chains that merge is read once.
     CClusterBitSet m_directoryClusters;

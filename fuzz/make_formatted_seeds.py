@@ -2,7 +2,7 @@
 """Cuts fuzz seeds for the formatted-volume searches out of quick-formatted
 volumes made by tests/scripts/make-formatted-volume.sh.
 
-    fuzz/make_formatted_seeds.py NTFS_IMAGE EXFAT_IMAGE
+    fuzz/make_formatted_seeds.py NTFS_IMAGE EXFAT_IMAGE FAT32_IMAGE
 
 Writes fuzz/corpus/formatted: for NTFS the boot sector, the first 256
 record places from the table's start (the new table and the old records
@@ -10,17 +10,22 @@ after it), the new $Bitmap and the first sector of every old file's first
 run; for exFAT what make_exfat_ext4_seeds.py takes (boot regions, FAT,
 every cluster that holds entry sets, the first sector of documents), in the
 sparse encoding of fuzz/FuzzVolumeImage.h, each also in a copy that stops
-after a few reads. Run it by hand when the volume script changes.
+after a few reads; for FAT32 the boot sector, the FAT, every cluster that
+starts with "." and ".." or with a long-name piece, and the first sector of
+every cluster that starts with a document's signature. Run it by hand when
+the volume script changes.
 """
 import os
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from make_seeds import data_runs, encode, nonzero_runs, u16, u64, write  # noqa: E402
+from make_seeds import data_runs, encode, nonzero_runs, u16, u32, u64, write  # noqa: E402
 from make_exfat_ext4_seeds import exfat_seed  # noqa: E402
 
 EXFAT = 1 << 3
+FAT32 = 1 << 4
+SIGNATURES = (b"%PDF", b"PK\x03\x04", bytes.fromhex("D0CF11E0"))
 STOP_AFTER_FEW = 5
 
 
@@ -43,8 +48,26 @@ def ntfs_chunks(path):
     return len(image), chunks
 
 
+def fat32_chunks(path):
+    image = open(path, "rb").read()
+    boot = image[:512]
+    bps = u16(boot, 0x0B)
+    cluster = bps * boot[0x0D]
+    reserved = u16(boot, 0x0E)
+    fat_bytes = u32(boot, 0x24) * bps
+    data = (reserved * bps) + boot[0x10] * fat_bytes
+    chunks = [(0, boot)] + nonzero_runs(image[reserved * bps:reserved * bps + fat_bytes], reserved * bps, bps)
+    for at in range(data, len(image) - cluster + 1, cluster):
+        block = image[at:at + cluster]
+        if block[:11] == b".          " or (block[11] == 0x0F and 0 < block[0] < 0x60):
+            chunks.append((at, block))
+        elif block[:4] in SIGNATURES:
+            chunks.append((at, block[:512]))
+    return len(image), chunks
+
+
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
     length, chunks = ntfs_chunks(sys.argv[1])
     write("formatted", "seed-ntfs", encode(0, length, chunks))
@@ -52,6 +75,9 @@ def main():
     seed = exfat_seed(sys.argv[2])
     write("formatted", "seed-exfat", bytes([EXFAT]) + seed[1:])
     write("formatted", "seed-exfat-stop", bytes([EXFAT | STOP_AFTER_FEW]) + seed[1:])
+    length, chunks = fat32_chunks(sys.argv[3])
+    write("formatted", "seed-fat32", encode(FAT32, length, chunks))
+    write("formatted", "seed-fat32-stop", encode(FAT32 | STOP_AFTER_FEW, length, chunks))
 
 
 if __name__ == "__main__":

@@ -2,8 +2,11 @@
 // (tests/scripts/make-formatted-volume.sh): the documents come back by the
 // names and folders The Sleuth Kit read on the volume before the format,
 // one row each (the old entry and the carved document at its first cluster
-// are one), and recover writes each byte for byte under its name; the ones
-// NTFS kept inside their records included.
+// are one), and recover writes each byte for byte; the ones NTFS kept
+// inside their records included. On FAT32 a folder whose clusters lie
+// apart has lost what linked them (its chain), so some of its names and
+// folders stay unknown: most names must come back, and a folder is either
+// the right one or "?", never another.
 
 #include "CliScanRows.h"
 
@@ -12,8 +15,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -79,14 +82,19 @@ void TestFormattedVolumes::documentsComeBackByName_data()
     // to the root; exFAT's old root is where the new one is, so the top
     // folder's name is gone.
     QTest::addColumn<bool>("wholePaths");
-    QTest::newRow("NTFS") << "ntfs" << true;
-    QTest::newRow("exFAT") << "exfat" << false;
+    // Per cent of the documents that must come back under their names, in
+    // their folders.
+    QTest::addColumn<int>("namedShare");
+    QTest::newRow("NTFS") << "ntfs" << true << 100;
+    QTest::newRow("exFAT") << "exfat" << false << 100;
+    QTest::newRow("FAT32") << "fat32" << false << 90;
 }
 
 void TestFormattedVolumes::documentsComeBackByName()
 {
     QFETCH(QString, kind);
     QFETCH(bool, wholePaths);
+    QFETCH(int, namedShare);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString image = dir.filePath(kind + ".img");
@@ -106,12 +114,12 @@ void TestFormattedVolumes::documentsComeBackByName()
     QString error;
     const QList<CliScanRow> rows = cliScanRows(image, {}, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QSet<QString> listed;
-    for (const CliScanRow& row : rows) {
-        const QString folder = row.json["folder"].toString();
-        listed.insert(folder + '\x01' + row.json["name"].toString());
-    }
-    // Every name The Sleuth Kit read before the format, in its folder.
+    QHash<QString, QString> folderOf; // by name
+    for (const CliScanRow& row : rows)
+        folderOf.insert(row.json["name"].toString(), row.json["folder"].toString());
+    // The names The Sleuth Kit read before the format, in their folders.
+    int named = 0;
+    int inFolder = 0;
     for (const QString& path : names) {
         const QFileInfo info(path);
         QString folder = info.path() == QLatin1String(".") ? QString() : info.path();
@@ -121,18 +129,34 @@ void TestFormattedVolumes::documentsComeBackByName()
             const int slash = folder.indexOf(QLatin1Char('/'));
             folder = slash < 0 ? QStringLiteral("?") : QStringLiteral("?") + folder.mid(slash);
         }
-        QVERIFY2(listed.contains(folder + '\x01' + info.fileName()), qPrintable(folder + " / " + info.fileName()));
+        const auto it = folderOf.constFind(info.fileName());
+        if (it == folderOf.constEnd())
+            continue;
+        ++named;
+        QVERIFY2(*it == folder || *it == QLatin1String("?"), qPrintable(path + " listed in " + *it));
+        inFolder += *it == folder ? 1 : 0;
     }
+    QVERIFY2(named * 100 >= namedShare * names.size(), qPrintable(QString("%1 of %2 by name").arg(named).arg(names.size())));
+    if (namedShare == 100)
+        QCOMPARE(inFolder, names.size());
     // One row a document: nothing listed twice, nothing carved beside its entry.
     QCOMPARE(rows.size(), truth.size());
 
     const QString out = dir.filePath("out");
     const QString recovered = runProgram(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), {"recover", image, out}, &code);
     QVERIFY2(code == 0, qPrintable(recovered));
+    // Every document byte for byte, under its own name where it was listed so.
+    QHash<QByteArray, QStringList> written; // SHA-256 to the names written
+    for (QDirIterator it(out, QDir::Files); it.hasNext();) {
+        QFile f(it.next());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        written[QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()].append(it.fileName());
+    }
     for (const Truth& t : truth) {
-        QFile f(QDir(out).filePath(QFileInfo(t.path).fileName()));
-        QVERIFY2(f.open(QIODevice::ReadOnly), qPrintable(t.path));
-        QCOMPARE(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex(), t.sha256Hex);
+        QVERIFY2(written.contains(t.sha256Hex), qPrintable(t.path));
+        const QString name = QFileInfo(t.path).fileName();
+        if (folderOf.contains(name))
+            QVERIFY2(written[t.sha256Hex].contains(name), qPrintable(t.path));
     }
 }
 
