@@ -264,6 +264,9 @@ void TestDamagedVolumes::mftRunListLeavesTheVolume()
         volume.setReadHook([&](int64_t, size_t n) { bytesRead += int64_t(n); });
         CNotifyFileNode relay;
         CNtfsScanner scanner(&volume, &relay);
+        // The table's walk alone: the search for an older table reads the
+        // zone after this one besides, bounded on its own.
+        scanner.setSearchFormerTable(false);
         scanner.scan();
         QVERIFY2(bytesRead.load() <= volume.length() + 2 * m_ntfsGeometry.recordSize,
                  qPrintable(QString::number(bytesRead.load())));
