@@ -4,6 +4,7 @@
 #include "app/CCheckHeaderView.h"
 #include "app/CFilterBar.h"
 #include "app/CMessageTips.h"
+#include "app/CMiddleElideDelegate.h"
 #include "app/CPreviewPane.h"
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
@@ -201,6 +202,8 @@ Orvik::Orvik(QWidget* parent)
     for (int column = 0; column < 5; ++column)
         m_tableView->setColumnWidth(column, widths[column]);
     m_tableView->horizontalHeader()->setStretchLastSection(true);
+    // A long type name must not hide that the document is damaged.
+    m_tableView->setItemDelegateForColumn(CFileInfoTableModel::TypeColumn, new CMiddleElideDelegate(m_tableView));
     // Beside the preview the columns may not fit: the table then scrolls
     // sideways rather than cutting the last ones off.
     m_tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);

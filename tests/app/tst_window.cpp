@@ -8,6 +8,7 @@
 #include "app/CDiskButton.h"
 #include "app/CCheckHeaderView.h"
 #include "app/CMainWindow.h"
+#include "app/CMiddleElideDelegate.h"
 #include "app/CParentWindow.h"
 #include "app/CPopParentWind.h"
 #include "app/IFileChooser.h"
@@ -1090,6 +1091,27 @@ void TestWindow::headerSortsAndSelectsAll()
     QTest::keyClick(table, Qt::Key_Space);
     QCOMPARE(page->tickedText(), QStringLiteral("0"));
     QCOMPARE(headerBox(), int(Qt::Unchecked));
+
+    // A damaged document of a long type name: what the cell shows still
+    // ends with the mark, in the window's narrowest width.
+    CFileNode damaged = apptest::record(QStringLiteral("PDF"), 700, 40960);
+    damaged.overwritten = 0.5;
+    page->scanWorker().relay()->postItem(damaged);
+    QTRY_COMPARE(page->foundText(), QStringLiteral("5"));
+    page->flushRefresh();
+    auto* types = qobject_cast<CMiddleElideDelegate*>(table->itemDelegateForColumn(CFileInfoTableModel::TypeColumn));
+    QVERIFY(types);
+    int shown = 0;
+    for (int row = 0; row < table->model()->rowCount(); ++row) {
+        const QModelIndex type = table->model()->index(row, CFileInfoTableModel::TypeColumn);
+        const QString full = type.data().toString();
+        if (!full.endsWith(QStringLiteral("（已损坏）")))
+            continue;
+        const QString text = types->shownText(table, type, table->visualRect(type));
+        QVERIFY2(text != full && text.endsWith(QStringLiteral("（已损坏）")), qPrintable(text));
+        ++shown;
+    }
+    QCOMPARE(shown, 1);
 }
 
 QTEST_MAIN(TestWindow)
