@@ -3,7 +3,7 @@
 // names and folders The Sleuth Kit read on the volume before the format,
 // one row each (the old entry and the carved document at its first cluster
 // are one), and recover writes each byte for byte; the ones NTFS kept
-// inside their records included. On FAT32 a folder whose clusters lie
+// inside their records included. On FAT a folder whose clusters lie
 // apart has lost what linked them (its chain), so some of its names and
 // folders stay unknown: most names must come back, and a folder is either
 // the right one or "?", never another.
@@ -88,6 +88,7 @@ void TestFormattedVolumes::documentsComeBackByName_data()
     QTest::newRow("NTFS") << "ntfs" << true << 100;
     QTest::newRow("exFAT") << "exfat" << false << 100;
     QTest::newRow("FAT32") << "fat32" << false << 90;
+    QTest::newRow("FAT16") << "fat16" << false << 90;
 }
 
 void TestFormattedVolumes::documentsComeBackByName()

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # make-formatted-volume.sh KIND IMAGE: a volume that was filled and then
 # quick-formatted, as a user who formats the wrong stick leaves it. KIND is
-# ntfs, exfat or fat32. The volume gets folders of documents (two copies of
-# each of tests/data's documents under names of their own, in nested
-# folders with non-ASCII names, and three ZIPs small enough for NTFS to keep
-# inside their records), and then a new, empty file system of the same kind
+# ntfs, exfat, fat32 or fat16. The volume gets folders of documents (two
+# copies of each of tests/data's documents under names of their own, in
+# nested folders with non-ASCII names, and three ZIPs small enough for NTFS
+# to keep inside their records), and then a new, empty file system of the same kind
 # is written over it (mkntfs -Q, mkfs.exfat, mkfs.fat: none of them clears
 # the data area). Before the format, IMAGE.names gets the documents' paths
 # as The Sleuth Kit lists them (fls -r -p), one per line, and IMAGE.files
@@ -14,7 +14,7 @@
 # ROUNDS (copies of each document, default 2), and FILLER_MB (default 0):
 # a file of that many random megabytes after each round, as the photos and
 # videos between a user's documents.
-# Needs root, a loop device for exFAT, /dev/fuse for NTFS, mtools for FAT32
+# Needs root, a loop device for exFAT, /dev/fuse for NTFS, mtools for FAT
 # and The Sleuth Kit.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
@@ -28,6 +28,7 @@ format() {
     ntfs) mkntfs -F -Q -c 4096 -L "$1" "$image" >/dev/null 2>&1 ;;
     exfat) mkfs.exfat -c 4096 -L "$1" "$image" >/dev/null ;;
     fat32) mkfs.fat -F 32 -s 1 -n "$1" "$image" >/dev/null 2>&1 ;;
+    fat16) mkfs.fat -F 16 -s 2 -n "$1" "$image" >/dev/null 2>&1 ;;
     *) echo "unknown kind $kind" >&2; exit 2 ;;
     esac
 }
@@ -58,9 +59,9 @@ exfat)
     ;;
 esac
 
-# FAT32 is filled with mtools, the others through their mount.
+# FAT is filled with mtools, the others through their mount.
 mkd() {
-    if [ "$kind" = fat32 ]; then
+    if [ "${kind#fat}" != "$kind" ]; then
         local path="" part parts
         IFS=/ read -ra parts <<<"$1"
         for part in "${parts[@]}"; do
@@ -72,7 +73,7 @@ mkd() {
     fi
 }
 put() {
-    if [ "$kind" = fat32 ]; then mcopy "${mt[@]}" "$1" "::/$2"; else cp "$1" "$mnt/$2"; fi
+    if [ "${kind#fat}" != "$kind" ]; then mcopy "${mt[@]}" "$1" "::/$2"; else cp "$1" "$mnt/$2"; fi
     printf '%s\t%s\t%s\n' "$2" "$(stat -c %s "$1")" "$(sha256sum "$1" | cut -d' ' -f1)" >>"$list"
 }
 
@@ -88,7 +89,7 @@ for round in $(seq 1 "${ROUNDS:-2}"); do
     done
     if [ "${FILLER_MB:-0}" -gt 0 ]; then
         head -c "${FILLER_MB}M" /dev/urandom >"$small/filler"
-        if [ "$kind" = fat32 ]; then mcopy "${mt[@]}" "$small/filler" "::/Keep/filler$round.bin"; else cp "$small/filler" "$mnt/Keep/filler$round.bin"; fi
+        if [ "${kind#fat}" != "$kind" ]; then mcopy "${mt[@]}" "$small/filler" "::/Keep/filler$round.bin"; else cp "$small/filler" "$mnt/Keep/filler$round.bin"; fi
     fi
 done
 for i in 1 2 3; do
@@ -99,7 +100,7 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_STORED) as z:
 PY
     put "$small/便笺$i.zip" "Keep/便笺$i.zip"
 done
-if [ "$kind" = fat32 ]; then mcopy "${mt[@]}" "$data/MANIFEST.tsv" ::/Keep/notes.txt; else cp "$data/MANIFEST.tsv" "$mnt/Keep/notes.txt"; fi
+if [ "${kind#fat}" != "$kind" ]; then mcopy "${mt[@]}" "$data/MANIFEST.tsv" ::/Keep/notes.txt; else cp "$data/MANIFEST.tsv" "$mnt/Keep/notes.txt"; fi
 sync
 sort "$list" >"$image.files"
 if mountpoint -q "$mnt"; then umount "$mnt" 2>/dev/null || fusermount -u "$mnt"; fi
