@@ -4,7 +4,9 @@
 # root directory and a subfolder hold live documents beside deleted ones
 # with long (and non-ASCII) names, and a deleted folder that held documents.
 # Every file is written once into a fresh volume, so each deleted one lies
-# in one run of clusters.
+# in one run of clusters, but for the slides: written into the cluster a
+# removed folder left before a live document, and on after it, so that
+# their data lies around that document's cluster.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 image=$1
@@ -37,6 +39,10 @@ mcopy "${i[@]}" "$data/doc_summary.doc" ::/Gone/NOTES.DOC
 mcopy "${i[@]}" "$data/pdf_qpdf_linearized.pdf" "::/A rather long name for a linearized document.pdf"
 mcopy "${i[@]}" "$data/docx_lo_short.docx" ::/letter.docx
 mcopy "${i[@]}" "$data/MANIFEST.tsv" ::/readme.txt
+mmd "${i[@]}" ::/Tmp
+mcopy "${i[@]}" "$data/pdf_xref_stream.pdf" ::/Docs/kept.pdf
+mrd "${i[@]}" ::/Tmp
+mcopy "${i[@]}" "$data/ppt_2slides.ppt" "::/Docs/Slides for the talk.ppt"
 mdel "${i[@]}" "::/Lebenslauf für die Bewerbung.docx" "::/Docs/季度汇报.pptx" "::/Docs/Sub/Quarterly figures.xlsx" \
-    "::/A rather long name for a linearized document.pdf"
+    "::/A rather long name for a linearized document.pdf" "::/Docs/Slides for the talk.ppt"
 mdeltree "${i[@]}" ::/Gone
