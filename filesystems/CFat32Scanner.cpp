@@ -128,7 +128,7 @@ std::vector<CFatDirectoryWalk::Former> CFat32Scanner::findFormerDirectories(std:
             const size_t own = std::min(length, clusterBytes);
             if (Entry::startsDirectory(bytes, length, cluster)) {
                 former.push_back({cluster, m_geometry.startCluster(bytes + Entry::kSize)});
-            } else if (Entry::holdsEntries(bytes, own)) {
+            } else if (Entry::holdsEntries(bytes, own) && Entry::holdsCheckedLongName(bytes, own)) {
                 continued.push_back(cluster);
                 const CFatNameSeam::Key head = CFatNameSeam::head(bytes, own);
                 if (head.valid)

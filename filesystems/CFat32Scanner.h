@@ -71,7 +71,9 @@ public:
     // searched for in its free clusters (with deleted files posted, on by
     // default): a free cluster that starts with "." naming itself and ".."
     // is an old folder's first, and it is walked as a deleted directory
-    // (CFatDirectoryWalk::setFormerDirectories).
+    // (CFatDirectoryWalk::setFormerDirectories); one that holds entries all
+    // through, a long name among them whose checksum holds, is a later
+    // cluster of an old folder.
     void setSearchFormer(bool on) { m_searchFormer = on; }
 
     // The type the volume was taken for ("FAT12", "FAT16" or "FAT32", the

@@ -142,6 +142,19 @@ bool CFatDirectoryEntry::holdsEntries(const uint8_t* e, size_t length)
     return true;
 }
 
+bool CFatDirectoryEntry::holdsCheckedLongName(const uint8_t* e, size_t length)
+{
+    for (size_t at = kSize; at + kSize <= length; at += kSize) {
+        const uint8_t* entry = e + at;
+        const uint8_t* piece = entry - kSize;
+        if (entry[0] == kEnd)
+            return false;
+        if (!isLongNamePiece(entry) && isLongNamePiece(piece) && piece[kLongChecksumField] == shortNameChecksum(entry))
+            return true;
+    }
+    return false;
+}
+
 bool CFatDirectoryEntry::startsDirectory(const uint8_t* e, size_t length, uint32_t cluster)
 {
     if (length < 2 * kSize)

@@ -59,6 +59,10 @@ public:
     // these bytes: entries that are all plausible() up to the end marker,
     // and not the end marker first.
     static bool holdsEntries(const uint8_t* entries, size_t length);
+    // Whether the bytes hold a short entry with a long-name piece in front
+    // of it whose checksum names it: what tells a directory's cluster from
+    // text that happens to look like entries (any bytes from 0x20 do).
+    static bool holdsCheckedLongName(const uint8_t* entries, size_t length);
     // Whether a cluster's first two entries are "." (naming `cluster`) and
     // "..": the start of a directory.
     static bool startsDirectory(const uint8_t* entries, size_t length, uint32_t cluster);
