@@ -7,6 +7,11 @@ NTFS volumes zeroed (their backups stand in). In the sparse encoding of
 fuzz/FuzzVolumeImage.h. Run it by hand when the search changes.
 
     fuzz/make_lost_partition_seeds.py
+    fuzz/make_lost_partition_seeds.py --fixed-root
+
+With --fixed-root it writes only the seeds of FAT12 and FAT16 volumes
+(mkfs.fat -F 12 and -F 16) at 1 MiB and on the cylinder grid of a disk with
+no table.
 """
 import os
 import subprocess
@@ -104,5 +109,25 @@ def main():
         write("lost_partitions", "gpt-deleted", encode(0, len(gpt), nonzero_runs(bytes(gpt_kept), 0, SECTOR)))
 
 
+def fixed_root_seeds():
+    with tempfile.TemporaryDirectory() as tmp:
+        for bits, mib, start in ((12, 2, 2048), (16, 8, 16065 + 63)):
+            vol = os.path.join(tmp, "vol.img")
+            with open(vol, "wb") as f:
+                f.truncate(mib * MIB)
+            run(["mkfs.fat", "-F", str(bits), "-s", "1", vol])
+            with open(vol, "rb") as f:
+                volume = f.read()
+            disk = bytearray(start * SECTOR + len(volume))
+            # The boot sector, the FATs and the root: what the search reads.
+            disk[start * SECTOR:start * SECTOR + 64 * 1024] = volume[:64 * 1024]
+            write("lost_partitions", "no-table-fat%d" % bits,
+                  encode(0, len(disk), nonzero_runs(bytes(disk), 0, SECTOR)))
+
+
 if __name__ == "__main__":
-    main()
+    import sys
+    if sys.argv[1:] == ["--fixed-root"]:
+        fixed_root_seeds()
+    else:
+        main()

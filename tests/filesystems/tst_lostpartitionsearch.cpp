@@ -1,8 +1,9 @@
 // The search for file systems no partition entry names, on the disks of the
 // fuzz corpus (fuzz/make_lost_partition_seeds.py: NTFS, exFAT and ext4 at MiB
-// boundaries, FAT32 63 sectors past a cylinder, made by their mkfs tools): every kind is
-// found at its start with its length, from its backup boot sector when the
-// main one is gone, and never over a live partition.
+// boundaries, FAT32 63 sectors past a cylinder, FAT12 and FAT16 alone, made
+// by their mkfs tools): every kind is found at its start with its length,
+// from its backup boot sector when the main one is gone, and never over a
+// live partition.
 #include "FuzzVolumeImage.h"
 
 #include "disk/CPartitionTable.h"
@@ -44,6 +45,7 @@ private slots:
     void findsEveryKindOnADiskWithoutTable();
     void readsBackupsWhenTheBootSectorIsGone();
     void searchesOnlyWhatTheTableLeaves();
+    void findsFat12AndFat16();
 };
 
 void TestLostPartitionSearch::findsEveryKindOnADiskWithoutTable()
@@ -90,6 +92,20 @@ void TestLostPartitionSearch::searchesOnlyWhatTheTableLeaves()
     // A live entry that reaches into a stale volume's extent keeps it out.
     live.push_back({7 * kMiB, kMiB / 2});
     QCOMPARE(CLostPartitionSearch::search(*disk, live).size(), size_t(1));
+}
+
+// mkfs.fat's FAT12 at 1 MiB and FAT16 63 sectors past the first cylinder,
+// each alone on a disk without a table: found by their geometry, named by
+// their count of clusters.
+void TestLostPartitionSearch::findsFat12AndFat16()
+{
+    std::unique_ptr<IVolume> fat12 = seedDisk("no-table-fat12");
+    std::unique_ptr<IVolume> fat16 = seedDisk("no-table-fat16");
+    QVERIFY(fat12 && fat16);
+    QCOMPARE(describe(CLostPartitionSearch::search(*fat12, {})),
+             QStringList{QStringLiteral("FAT12 %1 %2 0").arg(kMiB).arg(2 * kMiB)});
+    QCOMPARE(describe(CLostPartitionSearch::search(*fat16, {})),
+             QStringList{QStringLiteral("FAT16 %1 %2 0").arg((16065 + 63) * 512).arg(8 * kMiB)});
 }
 
 QTEST_GUILESS_MAIN(TestLostPartitionSearch)
