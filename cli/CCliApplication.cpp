@@ -80,7 +80,7 @@ ScanOptions parseScanOptions(const QStringList& args)
             o.fileSystem = CScanSession::fileSystemOption(value);
             o.fileSystemGiven = true;
             if (o.fileSystem.isEmpty()) {
-                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
+                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32, FAT16, FAT12, exFAT, EXT4 or none)").arg(value);
                 return o;
             }
         } else if (a.startsWith(QLatin1String("--"))) {
@@ -222,8 +222,8 @@ QString CCliApplication::usage()
         "segments .E02, ...). The volume is only read.\n"
         "\n"
         "Commands:\n"
-        "  scan SOURCE [--fs auto|NTFS|FAT32|exFAT|EXT4|none] [--tsv | --json] [--resume]\n"
-        "       [--whole] [--map FILE.map]\n"
+        "  scan SOURCE [--fs auto|NTFS|FAT32|FAT16|FAT12|exFAT|EXT4|none] [--tsv | --json]\n"
+        "       [--resume] [--whole] [--map FILE.map]\n"
         "      Lists the lost documents on SOURCE, one a line. With --fs auto (the default)\n"
         "      the file system is read from the boot sector (on a whole disk, that of each\n"
         "      partition of its MBR or GPT), so that documents that live files still own\n"

@@ -53,8 +53,9 @@ void CRecoverCommand::printErr(const QString& text) const
 QString CRecoverCommand::usage()
 {
     return QStringLiteral(
-        "  recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs auto|NTFS|FAT32|exFAT|EXT4|none]\n"
-        "          [--allow-same-volume] [--include-damaged] [--whole]\n"
+        "  recover SOURCE OUTDIR [--type PDF,DOCX,...]\n"
+        "          [--fs auto|NTFS|FAT32|FAT16|FAT12|exFAT|EXT4|none] [--allow-same-volume]\n"
+        "          [--include-damaged] [--whole]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named by their original names where deleted entries give them (with their\n"
@@ -108,7 +109,7 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
                 return o;
             o.fileSystem = CScanSession::fileSystemOption(value);
             if (o.fileSystem.isEmpty()) {
-                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32 or none)").arg(value);
+                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32, FAT16, FAT12, exFAT, EXT4 or none)").arg(value);
                 return o;
             }
         } else if (a.startsWith(QLatin1String("--"))) {
