@@ -110,6 +110,34 @@ QDateTime exfatTime(uint32_t stamp, uint8_t tenMs, uint8_t utcOffset)
     return QDateTime(date, time, Qt::LocalTime).addMSecs(extraMs);
 }
 
+// Whether an entry's type byte is one a directory holds: the end mark, the
+// primary and secondary entries the format defines, in use or not.
+bool directoryType(uint8_t type)
+{
+    switch (type & kTypeMask) {
+    case kTypeEnd: case 0x01: case 0x02: case 0x03: case kTypeFile: case 0x20: case 0x21: case 0x22:
+    case kTypeStream: case kTypeName: case 0x60: case 0x61:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Whether a cluster could be a directory's: it starts with an entry (not
+// the end mark, after which a directory holds nothing) and its first
+// entries' types are all a directory's. Clusters of other data fail on
+// their first bytes, so that the search reads little of them.
+bool mayHoldEntries(const uint8_t* cluster, size_t bytes)
+{
+    constexpr size_t kEntriesLooked = 4;
+    if (bytes < kEntrySize || cluster[0] == kTypeEnd)
+        return false;
+    for (size_t k = 0; k < kEntriesLooked && (k + 1) * kEntrySize <= bytes; ++k)
+        if (!directoryType(cluster[k * kEntrySize]))
+            return false;
+    return true;
+}
+
 } // namespace
 
 int64_t CExfatScanner::Geometry::clusterOffset(uint64_t cluster) const
@@ -336,6 +364,8 @@ void CExfatScanner::searchFormerDirectories()
         [this](uint32_t cluster) { return m_directoryClusters.count(cluster) == 0 && !clusterInUse(cluster); },
         [this] { return stopRequested(); },
         [&](uint32_t cluster, const uint8_t* bytes, size_t length) {
+            if (!mayHoldEntries(bytes, std::min<size_t>(length, clusterBytes)))
+                return;
             const size_t count = length / kEntrySize;
             for (size_t index = 0; index < clusterEntries && index < count;) {
                 if ((bytes[index * kEntrySize] & kTypeMask) != kTypeFile) {

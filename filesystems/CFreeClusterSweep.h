@@ -7,8 +7,9 @@
 class IVolume;
 
 // Reads the clusters a file system marks free, in ascending order and in
-// windows of about 1 MiB (a window all in use is not read), and hands each
-// to the caller: what the searches for a formatted volume's old folders
+// windows of about 1 MiB (a window all in use is not read; one the page
+// cache holds is looked at in place, IVolume::mapView), and hands each to
+// the caller: what the searches for a formatted volume's old folders
 // look through. Bounded by a byte budget and by the caller's stop.
 class CFreeClusterSweep
 {
@@ -16,7 +17,9 @@ public:
     // Free space read at most: the old folders lie among the old files,
     // which filled the volume from its start.
     static constexpr int64_t kMaxBytes = int64_t(4) << 30;
-    static constexpr int64_t kWindowBytes = 1024 * 1024;
+    static constexpr int64_t kWindowBytes = 8 * 1024 * 1024;
+    // The grid views of the page cache are made on.
+    static constexpr int64_t kPageBytes = 4096;
     // Clusters larger than this are not swept (no file system makes them).
     static constexpr uint64_t kMaxClusterBytes = uint64_t(64) << 20;
 
