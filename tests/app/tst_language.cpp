@@ -243,6 +243,8 @@ void TestLanguage::everyPageAndDialog()
         page->scanWorker().relay()->postItem(apptest::record(QStringLiteral("PDF"), 4096 + i * 1000, 2048 + i * 96));
     settle(200);
     page->updateProcess(1000, 420);
+    // The longest of the read plan's lines, running and (below) stopped.
+    page->onReadPlan(true, 6 << 20);
     page->flushRefresh();
     const QModelIndex volumeRow = page->treeModel().rootRowIndex();
     page->treeView()->setCurrentIndex(volumeRow);
