@@ -194,6 +194,13 @@ def main():
                 if clusters(len(original)) < k:
                     continue
                 n = copies[name] = copies.get(name, -1) + 1
+                if typ in ("DOC", "XLS", "PPT"):
+                    # Sectors put in move the later ones by 512 bytes each:
+                    # eight copies in pieces line up with the clusters in
+                    # eight different ways, so no two share a cluster's bytes
+                    # (copies laid down whole are all the original, whole on
+                    # their own).
+                    n = 0 if k == 1 else 1 + (sum(1 for q in placed if q["name"] == name and len(q["parts"]) > 1) % 8)
                 data = unique_copy(original, typ, n)
                 # A compound document's copy is longer than the original by
                 # the sectors put in; its cuts and the filler after its end
