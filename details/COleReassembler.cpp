@@ -3,6 +3,7 @@
 #include "details/CAssemblyCheck.h"
 #include "details/COleDetailsReader.h"
 #include "details/CPieceSearch.h"
+#include "details/CWordDocumentCheck.h"
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "scan/CDocumentBytes.h"
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -35,9 +37,12 @@ constexpr int64_t kMostSearchedWhole = 256 * 1024;
 constexpr int64_t kChunk = int64_t(1) << 20;
 // Candidates proved in memory per document at most.
 constexpr int kMostProofsInMemory = 1 << 16;
-// A workbook's middle piece is looked for only in documents up to this
-// long (the first and last pieces are held in memory meanwhile).
-constexpr int64_t kMostWorkbook = int64_t(16) << 20;
+// A middle piece is looked for only in documents up to this long (the
+// first and last pieces are held in memory meanwhile).
+constexpr int64_t kMostMiddleSearched = int64_t(16) << 20;
+// Landmarks a Word document's middle cluster must hold (a formatting
+// page's first offset counts as two: four bytes that must be equal).
+constexpr int kFewestLandmarks = 2;
 // More clusters than this continuing the records at one cut say too
 // little to tell them apart.
 constexpr int kMostMiddles = 64;
@@ -45,9 +50,20 @@ constexpr int kBiffHeader = 4;
 // A workbook record is at most 8228 bytes long; its type is below this.
 constexpr int64_t kLongestRecord = 8228;
 constexpr uint16_t kLastRecordType = 0x2000;
-// Record headers a middle piece's first clusters must hold that follow on
-// from the first piece's records.
-constexpr int kFewestHeaders = 2;
+// The record kinds every workbook's sheets are made of (beside those the
+// first piece uses): a sheet's head, its rows and cells, strings, the
+// window, continuations.
+constexpr uint16_t kCommonRecordTypes[] = {
+    0x0809, 0x000A, 0x020B, 0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x005F, 0x002A, 0x002B, 0x0082, 0x0080,
+    0x0225, 0x0081, 0x0014, 0x0015, 0x0083, 0x0084, 0x00A1, 0x0055, 0x007D, 0x0200, 0x0208, 0x00D7, 0x00FD, 0x0203,
+    0x027E, 0x00BD, 0x00BE, 0x0201, 0x0006, 0x0207, 0x0205, 0x023E, 0x001D, 0x00E5, 0x003C, 0x00FC, 0x00FF, 0x0204,
+    0x001C, 0x005D, 0x01B6, 0x00EC, 0x0041, 0x00A0, 0x001A, 0x001B, 0x0012, 0x0063, 0x00DD, 0x0013, 0x04BC, 0x0221,
+    0x0862, 0x0867, 0x0868, 0x0863, 0x0892, 0x0896, 0x089C, 0x088B,
+};
+// Record headers of the kinds the first piece uses (or the common ones)
+// that a middle piece's first clusters must hold, following on from the
+// first piece's records.
+constexpr int kFewestHeaders = 3;
 constexpr uint16_t kBiffBof = 0x0809;
 
 class OleSearch
@@ -74,10 +90,26 @@ private:
     // Two pieces, the first holding the directory: the rest of the
     // document, `length` bytes long, anywhere on the grid in reach.
     void restElsewhere(int64_t length);
-    // Three pieces of a workbook, the last at `shift` holding the
-    // directory: the middle one's first cluster continues the workbook's
+    // Three pieces, the last at `shift` holding the directory (`length`
+    // bytes in all): the document as far as known, in memory (the first
+    // piece's volume bytes up to `tailFrom`, the last piece's from there),
+    // false when that cannot be had.
+    bool assumed(int64_t shift, int64_t length, QByteArray* document, int64_t* tailFrom) const;
+    // What a candidate middle's first `window` bytes say for cut number
+    // `cut`: 1 it continues the document there, 0 it does not, -1 more
+    // clusters are needed to tell.
+    using Probe = std::function<int(int cut, const uint8_t* middle, int64_t window)>;
+    // Finds the clusters in reach that `probe` accepts after each of
+    // `cuts` (looking at up to `mostClusters` in a row) and offers each
+    // running on to every later cut before the last piece.
+    bool middles(int64_t shift, int64_t length, int64_t tailFrom, const QVector<int64_t>& cuts, const Probe& probe,
+                 int mostClusters);
+    // The middle of a workbook: its first clusters continue the workbook's
     // records where the first piece leaves them.
     bool workbookMiddle(int64_t shift, int64_t length);
+    // The middle of a Word document: its first cluster holds the paragraph
+    // ends and formatting pages that the document's tables place there.
+    bool wordMiddle(int64_t shift, int64_t length);
     bool offer(const QVector<Extent>& pieces) { return !m_s.admissible(pieces) || m_s.offer(pieces); }
 
     CPieceSearch& m_s;
@@ -191,30 +223,100 @@ void OleSearch::restElsewhere(int64_t length)
     }
 }
 
-bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
+bool OleSearch::assumed(int64_t shift, int64_t length, QByteArray* document, int64_t* tailFrom) const
 {
-    if (m_s.settings().maxPieces < 3 || length > kMostWorkbook)
-        return true;
     // The last piece holds at least the cluster of the directory's first
     // sector and everything after it; the table's sectors before that are
     // taken from whichever piece holds one.
-    const int64_t tailFrom = m_directoryAt / m_cluster * m_cluster;
-    if (tailFrom < 2 * m_cluster)
-        return true;
-    QByteArray document(static_cast<int>(length), '\0');
+    *tailFrom = m_directoryAt / m_cluster * m_cluster;
+    if (*tailFrom < 2 * m_cluster || length > kMostMiddleSearched)
+        return false;
+    *document = QByteArray(static_cast<int>(length), '\0');
     // What follows the first piece on the volume stands in for the rest
     // before the last piece (the volume may end first).
-    const int64_t head = std::min(tailFrom, m_s.volume()->length() - m_start);
-    if (head < m_cluster || !m_s.read(m_start, document.data(), head)
-        || !m_s.read(shift + tailFrom, document.data() + tailFrom, length - tailFrom))
-        return true;
+    const int64_t head = std::min(*tailFrom, m_s.volume()->length() - m_start);
+    if (head < m_cluster || !m_s.read(m_start, document->data(), head)
+        || !m_s.read(shift + *tailFrom, document->data() + *tailFrom, length - *tailFrom))
+        return false;
     const uint32_t count = std::min<uint32_t>(le::u32(m_header + kFatCountAt), kFatListLength);
     std::vector<uint8_t> sector;
     for (uint32_t k = 0; k < count; ++k) {
         const int64_t at = (int64_t(le::u32(m_header + kFatListAt + 4 * k)) + 1) * m_sectorSize;
-        if (at < tailFrom && !tableSector(m_start + at, &sector) && tableSector(shift + at, &sector))
-            std::memcpy(document.data() + at, sector.data(), static_cast<size_t>(m_sectorSize));
+        if (at < *tailFrom && !tableSector(m_start + at, &sector) && tableSector(shift + at, &sector))
+            std::memcpy(document->data() + at, sector.data(), static_cast<size_t>(m_sectorSize));
     }
+    return true;
+}
+
+bool OleSearch::middles(int64_t shift, int64_t length, int64_t tailFrom, const QVector<int64_t>& cuts,
+                        const Probe& probe, int mostClusters)
+{
+    struct Middle
+    {
+        int64_t p;
+        int64_t at;
+        int64_t least; // bytes the middle piece holds at least
+    };
+    QVector<Middle> found;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
+    const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
+    std::vector<uint8_t> chunk;
+    std::vector<uint8_t> spill;
+    for (int64_t at = from; at < to && !cuts.isEmpty(); at += kChunk) {
+        const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
+        if (span <= 0 || m_s.cancelled())
+            break;
+        chunk.resize(static_cast<size_t>(span));
+        if (!m_s.read(at, chunk.data(), span))
+            continue;
+        for (int64_t c = 0; c < span; c += m_cluster) {
+            const int64_t y = at + c;
+            for (int i = 0; i < cuts.size(); ++i) {
+                const int64_t p = cuts.at(i);
+                // The first piece's own continuation, or the last piece's
+                // bytes before the cut, make one of the two-piece
+                // assemblies, offered already.
+                if (y == m_start + p || y == shift + p)
+                    continue;
+                for (int k = 1; k <= mostClusters && p + k * m_cluster <= tailFrom; ++k) {
+                    const int64_t window = k * m_cluster;
+                    const uint8_t* middle = chunk.data() + c;
+                    if (c + window > span) {
+                        spill.resize(static_cast<size_t>(window));
+                        if (!m_s.read(y, spill.data(), window))
+                            break;
+                        middle = spill.data();
+                    }
+                    const int verdict = probe(i, middle, window);
+                    if (verdict < 0)
+                        continue;
+                    if (verdict > 0 && m_s.admissible({{m_start, p}, {y, window}})) {
+                        found.append({p, y, window});
+                        if (found.size() > kMostMiddles)
+                            return true; // too little to tell them apart
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    // Each middle runs on to any later cut before the directory.
+    for (const Middle& m : qAsConst(found)) {
+        for (int64_t p2 = m.p + m.least; p2 <= tailFrom; p2 += m_cluster) {
+            if (!offer({{m_start, m.p}, {m.at, p2 - m.p}, {shift + p2, length - p2}}))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
+{
+    QByteArray document;
+    int64_t tailFrom = 0;
+    if (m_s.settings().maxPieces < 3 || !assumed(shift, length, &document, &tailFrom))
+        return true;
     int unit = 0;
     int64_t size = 0;
     QVector<int64_t> blocks;
@@ -261,91 +363,119 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
     };
     if (byteAt(0, tailFrom, nullptr, 0) != (kBiffBof & 0xFF) || byteAt(1, tailFrom, nullptr, 0) != (kBiffBof >> 8))
         return true;
-    // Each cut: the first record header whose bytes the first piece does
-    // not hold whole.
-    struct Cut
-    {
-        int64_t p;
-        int64_t record;
-    };
-    QVector<Cut> cuts;
+    // Each cut, and the first record header whose bytes the first piece
+    // does not hold whole; and the record types the first piece uses.
+    QVector<int64_t> cuts;
+    QVector<int64_t> records;
+    std::vector<bool> known(kLastRecordType, false);
+    for (uint16_t type : kCommonRecordTypes)
+        known[type] = true;
     int64_t record = 0;
     for (int64_t p = m_cluster; p < tailFrom; p += m_cluster) {
         int step = 1;
-        while ((step = header(&record, p, nullptr, 0)) == 1) {
+        for (int64_t at = record; (step = header(&record, p, nullptr, 0)) == 1; at = record) {
+            const int type = byteAt(at, p, nullptr, 0) | byteAt(at + 1, p, nullptr, 0) << 8;
+            if (type < kLastRecordType)
+                known[size_t(type)] = true;
         }
         // The records break inside the first piece: no later cut either.
         if (step == 0 || record + kBiffHeader > size)
             break;
-        cuts.append({p, record});
+        cuts.append(p);
+        records.append(record);
     }
-    // The clusters in reach that continue the records at a cut: the first
-    // of them, or (where a long record covers it) of the first few, holds
-    // record headers that follow on from the first piece's.
-    struct Middle
-    {
-        int64_t p;
-        int64_t at;
-        int64_t least; // bytes the middle piece holds at least
+    // The middle's first clusters (more where a long record covers the
+    // first) hold record headers that follow on from the first piece's,
+    // of the kinds it uses: bytes of another workbook, read from the wrong
+    // place, chain a few headers often enough, but rarely of those kinds.
+    const auto probe = [&](int i, const uint8_t* middle, int64_t window) {
+        int64_t offset = records.at(i);
+        int seen = 0;
+        int step = 1;
+        for (int64_t at = offset; (step = header(&offset, cuts.at(i), middle, window)) == 1; at = offset) {
+            const int lo = byteAt(at, cuts.at(i), middle, window);
+            const int hi = byteAt(at + 1, cuts.at(i), middle, window);
+            seen += known[size_t(lo | hi << 8)] ? 1 : 0;
+        }
+        if (step == 0)
+            return 0;
+        return seen < kFewestHeaders ? -1 : 1;
     };
-    QVector<Middle> middles;
-    const int64_t reach = m_s.settings().distance;
-    const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
-    const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
-    std::vector<uint8_t> chunk;
-    std::vector<uint8_t> spill;
-    for (int64_t at = from; at < to && !cuts.isEmpty(); at += kChunk) {
-        const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
-        if (span <= 0 || m_s.cancelled())
-            break;
-        chunk.resize(static_cast<size_t>(span));
-        if (!m_s.read(at, chunk.data(), span))
-            continue;
-        for (int64_t c = 0; c < span; c += m_cluster) {
-            const int64_t y = at + c;
-            for (const Cut& cut : qAsConst(cuts)) {
-                if (y == m_start + cut.p || y == shift + cut.p)
-                    continue;
-                // Enough clusters to hold the next headers after a record
-                // that covers the first of them.
-                const int most = int(kLongestRecord / m_cluster) + 3;
-                for (int k = 1; k <= most && cut.p + k * m_cluster <= tailFrom; ++k) {
-                    const int64_t window = k * m_cluster;
-                    const uint8_t* middle = chunk.data() + c;
-                    if (c + window > span) {
-                        spill.resize(static_cast<size_t>(window));
-                        if (!m_s.read(y, spill.data(), window))
-                            break;
-                        middle = spill.data();
-                    }
-                    // Every record header that lies in this window, in turn.
-                    int64_t offset = cut.record;
-                    int seen = 0;
-                    int step = 1;
-                    while ((step = header(&offset, cut.p, middle, window)) == 1)
-                        ++seen;
-                    if (step == 0)
-                        break;
-                    if (seen < kFewestHeaders)
-                        continue; // a long record covers the window: look further
-                    if (m_s.admissible({{m_start, cut.p}, {y, window}})) {
-                        middles.append({cut.p, y, window});
-                        if (middles.size() > kMostMiddles)
-                            return true;
-                    }
-                    break;
-                }
-            }
-        }
+    return middles(shift, length, tailFrom, cuts, probe, int(kLongestRecord / m_cluster) + 3);
+}
+
+bool OleSearch::wordMiddle(int64_t shift, int64_t length)
+{
+    QByteArray document;
+    int64_t tailFrom = 0;
+    if (m_s.settings().maxPieces < 3 || !assumed(shift, length, &document, &tailFrom))
+        return true;
+    int unit = 0;
+    int64_t size = 0;
+    QVector<int64_t> blocks;
+    QVector<CWordDocumentCheck::Landmark> marks;
+    const CDetailsBudget& budget = m_s.settings().budget;
+    {
+        CDocumentBytes bytes(document);
+        blocks = COleDetailsReader::streamLayout(bytes, budget, QStringLiteral("WordDocument"), &unit, &size);
     }
-    // Each middle runs on to any later cut before the directory.
-    for (const Middle& m : qAsConst(middles)) {
-        for (int64_t p2 = m.p + m.least; p2 <= tailFrom; p2 += m_cluster) {
-            if (!offer({{m_start, m.p}, {m.at, p2 - m.p}, {shift + p2, length - p2}}))
-                return false;
-        }
+    if (blocks.isEmpty() || unit != m_sectorSize || size > int64_t(blocks.size()) * unit)
+        return true;
+    // The landmarks read through the first piece's side, and through the
+    // last piece's side from the second cluster on (the last piece may
+    // begin anywhere before the directory): each formatting page proves
+    // itself, so a page read from other bytes gives none.
+    QByteArray tailSide = document;
+    if (!m_s.read(shift + m_cluster, tailSide.data() + m_cluster, length - m_cluster))
+        tailSide.clear();
+    const int64_t limit = std::min<int64_t>(budget.readBytes, INT32_MAX / 2);
+    const auto wordOf = [&](const QByteArray& side) {
+        CDocumentBytes bytes(side);
+        return COleDetailsReader::streamOf(bytes, budget, QStringLiteral("WordDocument"), limit);
+    };
+    // The information block and the tables through the first piece's side
+    // (where the block is, and in a writer's usual order the tables).
+    CDocumentBytes first(document);
+    const QByteArray word = COleDetailsReader::streamOf(first, budget, QStringLiteral("WordDocument"), limit);
+    const QByteArray table0 = COleDetailsReader::streamOf(first, budget, QStringLiteral("0Table"), limit);
+    const QByteArray table1 = COleDetailsReader::streamOf(first, budget, QStringLiteral("1Table"), limit);
+    marks = CWordDocumentCheck::landmarks(word, table0, table1, word);
+    if (!tailSide.isEmpty())
+        marks += CWordDocumentCheck::landmarks(word, table0, table1, wordOf(tailSide));
+    if (marks.isEmpty())
+        return true;
+    // Where each landmark lies in the document, in order.
+    struct Placed
+    {
+        int64_t at;
+        CWordDocumentCheck::Landmark mark;
+    };
+    QVector<Placed> placed;
+    for (const CWordDocumentCheck::Landmark& m : qAsConst(marks)) {
+        if (m.offset + m.width <= size && (m.offset + m.width - 1) / unit == m.offset / unit)
+            placed.append({blocks.at(int(m.offset / unit)) + m.offset % unit, m});
     }
-    return true;
+    std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
+    placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.at == b.at; }),
+                 placed.end());
+    QVector<int64_t> cuts;
+    for (int64_t p = m_cluster; p < tailFrom; p += m_cluster)
+        cuts.append(p);
+    // The middle's first cluster holds what the landmarks there say: a
+    // paragraph's end or a formatting page's first offset.
+    const auto probe = [&](int i, const uint8_t* middle, int64_t window) {
+        const int64_t p = cuts.at(i);
+        auto it = std::lower_bound(placed.begin(), placed.end(), p,
+                                   [](const Placed& a, int64_t at) { return a.at < at; });
+        int seen = 0;
+        for (; it != placed.end() && it->at + it->mark.width <= p + window; ++it) {
+            if (!CWordDocumentCheck::holds(it->mark, middle + (it->at - p)))
+                return 0;
+            seen += it->mark.weight;
+        }
+        return seen >= kFewestLandmarks ? 1 : 0;
+    };
+    return middles(shift, length, tailFrom, cuts, probe, 1);
 }
 
 void OleSearch::run()
@@ -373,7 +503,7 @@ void OleSearch::run()
         const int64_t length = (last + 2) * m_sectorSize;
         if (length <= m_directoryAt)
             continue;
-        if (!directoryElsewhere(shiftK, length) || !workbookMiddle(shiftK, length))
+        if (!directoryElsewhere(shiftK, length) || !workbookMiddle(shiftK, length) || !wordMiddle(shiftK, length))
             return;
     }
     if (m_s.passed() > 0)
