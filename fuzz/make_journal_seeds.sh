@@ -4,7 +4,7 @@
 # by default): a FAT32 volume's (deleted entries with their runs and names,
 # live files' notes) and a raw one's, each finished and with its position
 # and records cut back to an unfinished scan, and one without the
-# whole-volume setting as older files are. Run it by hand when the saved
+# whole-volume setting and the read plan as older files are. Run it by hand when the saved
 # scan's format changes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +37,10 @@ cut = raw.replace('"finished":true', '"finished":false')
 cut = re.sub(r'"(reached|resumeOffset)":\d+', r'"\1":0', cut)
 cut = re.sub(r',"records":\[.*\]\}$', ',"records":[]}', cut)
 open(out + "/raw-unfinished.json", "w").write(cut)
-# Written before the whole-volume setting was kept.
-open(out + "/raw-older.json", "w").write(raw.replace(',"wholeVolume":true', ''))
+# Written before the whole-volume setting and the read plan were kept.
+older = raw.replace(',"wholeVolume":true', '')
+older = re.sub(r'"bytesToRead":\d+,', '', older)
+older = re.sub(r',"unusedOnly":(true|false)', '', older)
+open(out + "/raw-older.json", "w").write(older)
 PY
 ls -l "$out"
