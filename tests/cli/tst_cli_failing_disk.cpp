@@ -269,6 +269,26 @@ private slots:
         QVERIFY2(!r.out.isEmpty(), "the documents found before the disk went are listed");
     }
 
+    // A few sectors that take two seconds to read, on a disk that reads
+    // everything else at its pace: the progress line (drawn on a terminal
+    // only, so the scan runs under script(1)) says that much was read
+    // slowly, and nothing is taken as unreadable.
+    void slowRegionIsNoted()
+    {
+        FailingDisk disk;
+        const qint64 slow = (200LL << 20) / kSector;
+        const QString why = disk.start(m_image, m_dir.filePath(QStringLiteral("slow")),
+                                       {QStringLiteral("--slow"), QStringLiteral("%1-%2:2000").arg(slow).arg(slow + 15)});
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QString command = QStringLiteral("'" TAMSEL_BIN_DIR "/tamsel-cli' scan '%1' --tsv").arg(disk.file());
+        const Run r = clitest::run(QStringLiteral("script"),
+                                   {QStringLiteral("-qfec"), command, QStringLiteral("/dev/null")}, 120000);
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err + r.out));
+        QVERIFY2(QRegularExpression(QStringLiteral(" [0-9.]+ MB slow ")).match(r.out).hasMatch(), qPrintable(r.out));
+        QVERIFY2(!r.out.contains(QLatin1String("unreadable")), qPrintable(r.out));
+    }
+
 private:
     QTemporaryDir m_dir{QDir::currentPath() + QStringLiteral("/failing-disk-XXXXXX")};
     QString m_image;
