@@ -27,6 +27,7 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     : QWidget(parent)
     , m_scanButton(new QPushButton(tr("扫描"), this))
     , m_imageButton(new QPushButton(tr("打开镜像文件"), this))
+    , m_imageFirstButton(new QPushButton(tr("先创建磁盘映像"), this))
     , m_wholeVolume(new QCheckBox(tr("扫描整个卷"), this))
     , m_transPage(transPage)
     , m_layout(new QVBoxLayout(this))
@@ -56,6 +57,8 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_wholeVolume);
     m_lowerRow->addSpacing(20);
+    m_lowerRow->addWidget(m_imageFirstButton);
+    m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_imageButton);
     m_lowerRow->addSpacing(20);
     m_lowerRow->addWidget(m_scanButton, 2);
@@ -77,6 +80,10 @@ CChoiceDiskWnd::CChoiceDiskWnd(QWidget* parent, ITransPage* transPage, const CPa
     m_imageButton->setObjectName(QStringLiteral("commonBtn"));
     m_imageButton->setFixedSize(120, 40);
     m_imageButton->setToolTip(tr("扫描一个磁盘镜像文件（例如用 dd 制作的 .img）"));
+    m_imageFirstButton->setObjectName(QStringLiteral("commonBtn"));
+    m_imageFirstButton->setFixedSize(140, 40);
+    m_imageFirstButton->setToolTip(tr("这块磁盘正在损坏：先把它复制成映像文件（能读的先读），再扫描映像，不再反复读这块磁盘"));
+    connect(m_imageFirstButton, &QPushButton::clicked, this, &CChoiceDiskWnd::imageFirst);
     m_wholeVolume->setToolTip(tr("默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；"
                                  "勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。"));
 
@@ -134,6 +141,8 @@ void CChoiceDiskWnd::showSelection()
 {
     // "扫描" cannot start anything until a tile is chosen; the hint says so.
     m_scanButton->setEnabled(m_selected != nullptr);
+    // A failing drive is best copied once before anything else reads it.
+    m_imageFirstButton->setVisible(m_selected && m_selected->healthWarning());
     m_hint->setVisible(m_selected == nullptr && !m_partitions.isEmpty());
 }
 
@@ -153,6 +162,12 @@ void CChoiceDiskWnd::nextPage()
 {
     if (m_selected && m_transPage)
         m_transPage->switchPage(2, m_selected);
+}
+
+void CChoiceDiskWnd::imageFirst()
+{
+    if (m_selected && m_transPage)
+        m_transPage->switchPage(ITransPage::kImagingPage, m_selected);
 }
 
 void CChoiceDiskWnd::openImageFile()

@@ -34,6 +34,8 @@ public:
     QTableWidget* table() const { return m_table; }
     QPushButton* scanButton() const { return m_scanButton; }
     QPushButton* imageButton() const { return m_imageButton; }
+    // "先创建磁盘映像", offered while a failing drive's tile is chosen.
+    QPushButton* imageFirstButton() const { return m_imageFirstButton; }
     // "请先选择一个磁盘", shown while no tile is chosen.
     QLabel* hint() const { return m_hint; }
     const QList<CDiskButton*>& tiles() const { return m_tiles; }
@@ -51,6 +53,7 @@ public slots:
     void scanPartion(int row, int column);
     void scanClickPartion(int row, int column);
     void openImageFile();
+    void imageFirst();
 
 private:
     void fillTable();
@@ -59,6 +62,7 @@ private:
 
     QPushButton* m_scanButton;
     QPushButton* m_imageButton;
+    QPushButton* m_imageFirstButton;
     QCheckBox* m_wholeVolume;
     ITransPage* m_transPage;
     QVBoxLayout* m_layout;

@@ -6,12 +6,14 @@
 #include "app/CConnectWnd.h"
 #include "app/CDonation.h"
 #include "app/CFeedBack.h"
+#include "app/CImagingPage.h"
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
 
 #include <QAction>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -125,19 +127,16 @@ void CMainWindow::switchPage(int page, const CPartitionInfo* partition)
         copy = *partition;
 
     if (page == 1) {
-        if (Orvik* old = m_resultPage) {
-            // This runs inside one of the page's own slots: the page is
-            // hidden now and deleted from the event loop once its workers
-            // have ended (a read in flight is never waited for here).
-            m_pageRow->removeWidget(old);
-            old->hide();
-            old->setTransPage(nullptr);
-            m_resultPage = nullptr;
-            old->deleteWhenIdle();
-        }
+        dropResultPage();
+        dropImagingPage();
         m_diskPage->show();
         return;
     }
+    if (page == kImagingPage) {
+        showImagingPage(copy);
+        return;
+    }
+    dropImagingPage();
 
     if (!m_resultPage) {
         m_resultPage = createResultPage();
@@ -150,8 +149,78 @@ void CMainWindow::switchPage(int page, const CPartitionInfo* partition)
     m_resultPage->startWithPartition(copy);
 }
 
+CImagingPage* CMainWindow::imagingPage() const
+{
+    return m_imagingPage;
+}
+
+void CMainWindow::dropResultPage()
+{
+    if (Orvik* old = m_resultPage) {
+        // This runs inside one of the page's own slots: the page is
+        // hidden now and deleted from the event loop once its workers
+        // have ended (a read in flight is never waited for here).
+        m_pageRow->removeWidget(old);
+        old->hide();
+        old->setTransPage(nullptr);
+        m_resultPage = nullptr;
+        old->deleteWhenIdle();
+    }
+}
+
+void CMainWindow::dropImagingPage()
+{
+    if (CImagingPage* old = m_imagingPage) {
+        // Only ever dropped once its copy has ended (the page offers no way
+        // out before): deleting it waits for nothing.
+        m_pageRow->removeWidget(old);
+        old->hide();
+        m_imagingPage = nullptr;
+        old->deleteLater();
+    }
+}
+
+void CMainWindow::showImagingPage(const CPartitionInfo& source)
+{
+    // The image and its map go into a folder of the user's choice, named
+    // after the disk; an image there already is gone on from by its map.
+    const QString folder = m_fileChooser ? m_fileChooser->chooseOutputFolder(this) : QString();
+    if (folder.isEmpty()) {
+        if (!m_resultPage || !m_resultPage->isVisible())
+            switchPage(1, nullptr);
+        return;
+    }
+    QString name = source.kernelName.isEmpty() ? source.displayName : source.kernelName;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    if (name.isEmpty())
+        name = QStringLiteral("disk");
+    const QString image = QDir(folder).filePath(name + QStringLiteral(".img"));
+
+    dropResultPage();
+    dropImagingPage();
+    m_diskPage->hide();
+    m_imagingPage = new CImagingPage(this);
+    m_imagingPage->setFixedWidth(900);
+    m_pageRow->addWidget(m_imagingPage);
+    connect(m_imagingPage, &CImagingPage::backRequested, this, [this]() { switchPage(1, nullptr); });
+    connect(m_imagingPage, &CImagingPage::scanImageRequested, this, [this](const QString& path) {
+        const CPartitionInfo image = CChoiceDiskWnd::describeImage(path);
+        switchPage(2, &image);
+    });
+    m_imagingPage->show();
+    m_imagingPage->start(source, image);
+}
+
 bool CMainWindow::confirmQuit()
 {
+    if (m_imagingPage && m_imagingPage->isRunning()) {
+        CMessageTips tips(this);
+        tips.setMessage(tr("正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。"));
+        if (tips.exec() != 1)
+            return false;
+        m_imagingPage->stop();
+        return true;
+    }
     if (!m_resultPage || !m_resultPage->isVisible())
         return true;
     if (m_resultPage->isRecovering()) {

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 class CChoiceDiskWnd;
+class CImagingPage;
 class CParentWindow;
 #include "app/Orvik.h"
 class QHBoxLayout;
@@ -35,6 +36,8 @@ public:
 
     CChoiceDiskWnd* diskPage() const { return m_diskPage; }
     Orvik* resultPage() const { return m_resultPage; }
+    // The imaging page while it is shown, else null.
+    CImagingPage* imagingPage() const;
     QPushButton* closeButton() const { return m_closeButton; }
     QPushButton* menuButton() const { return m_menuButton; }
     QMenu* menu() const { return m_menu; }
@@ -54,6 +57,10 @@ public slots:
 
 private:
     Orvik* createResultPage();
+    // The result page goes (deleted once its workers have ended).
+    void dropResultPage();
+    void showImagingPage(const CPartitionInfo& source);
+    void dropImagingPage();
 
     QVBoxLayout* m_mainLayout;
     QHBoxLayout* m_titleRow;
@@ -63,6 +70,7 @@ private:
     QPushButton* m_menuButton;
     CChoiceDiskWnd* m_diskPage;
     QPointer<Orvik> m_resultPage;
+    QPointer<CImagingPage> m_imagingPage;
     QLabel* m_titleLabel;
     QLabel* m_logoLabel;
     CParentWindow* m_topWindow;

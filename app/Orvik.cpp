@@ -11,6 +11,7 @@
 #include "disk/CErrnoText.h"
 #include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
+#include "disk/CKnownBadVolume.h"
 #include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
 
@@ -117,6 +118,7 @@ Orvik::Orvik(QWidget* parent)
     , m_hiddenCaption(rowLabel(tr("筛选隐藏："), this, 30))
     , m_hiddenCount(rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
+    , m_imageFirstButton(new QPushButton(tr("先创建磁盘映像"), this))
     , m_detailsLabel(new QLabel(this))
     , m_readPlanLabel(new QLabel(tr("只扫描未使用空间"), this))
     , m_emptyLabel(nullptr)
@@ -264,7 +266,24 @@ Orvik::Orvik(QWidget* parent)
 
     m_mainLayout->addLayout(m_topRow);
     m_mainLayout->addLayout(m_detailsRow);
-    m_mainLayout->addWidget(m_noticeLabel);
+    // A disk that fails reads is best imaged before anything else reads it:
+    // the scan stops, and the imaging page copies it.
+    m_imageFirstButton->setObjectName(QStringLiteral("commonBtn"));
+    m_imageFirstButton->setFixedHeight(30);
+    m_imageFirstButton->setMinimumWidth(m_imageFirstButton->fontMetrics().horizontalAdvance(m_imageFirstButton->text()) + 24);
+    m_imageFirstButton->hide();
+    connect(m_imageFirstButton, &QPushButton::clicked, this, [this]() {
+        m_leaveTo = ITransPage::kImagingPage;
+        if (m_control.isScanning()) {
+            m_control.stopScan(); // the page is left once the scan has ended
+            return;
+        }
+        leavePage();
+    });
+    auto* noticeRow = new QHBoxLayout;
+    noticeRow->addWidget(m_noticeLabel, 1);
+    noticeRow->addWidget(m_imageFirstButton);
+    m_mainLayout->addLayout(noticeRow);
     m_mainLayout->addLayout(m_panesRow, 1);
     m_mainLayout->addLayout(m_bottomRow);
     // The keyboard goes the way the eye does: the types, the filter, the
@@ -372,6 +391,7 @@ void Orvik::startScan()
         m_noticeLabel->hide();
     }
     m_warningRank = 0;
+    m_imageFirstButton->hide();
     m_warningDetails.clear();
     // A source this window can open itself is read for its identity, so
     // that the scan is saved as it goes and a saved one can be offered;
@@ -385,6 +405,19 @@ void Orvik::startScan()
     }
     if (volume) {
         offerSavedScan(*volume);
+        // An image made of a failing disk is read with its map beside it:
+        // what the copy could not read is unreadable here too, not zeros.
+        if (m_partition.deviceType == QLatin1String("image")) {
+            const QString map = CKnownBadVolume::mapBeside(m_partition.devicePath);
+            QString why;
+            std::shared_ptr<IVolume> mapped = map.isEmpty() ? nullptr : CKnownBadVolume::withMap(volume, map, &why);
+            if (mapped)
+                volume = std::move(mapped);
+            else if (!why.isEmpty()) {
+                m_noticeLabel->setText(tr("映像旁的读取记录无法使用，映像按原样扫描：%1").arg(why));
+                m_noticeLabel->show();
+            }
+        }
         m_control.beginScan(std::move(volume), m_partition.fileSystem);
     } else {
         m_control.beginScan(m_partition.devicePath, m_partition.fileSystem);
@@ -506,6 +539,8 @@ void Orvik::showDetails(bool running)
             m_noticeLabel->setText(tr("这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像"
                                       "（tamsel-cli image），再扫描映像、从映像恢复"));
             m_noticeLabel->show();
+            // An image is made of a disk, not of an image.
+            m_imageFirstButton->setVisible(m_partition.deviceType != QLatin1String("image"));
         }
     }
     const qint64 slow = m_control.slowBytes();
@@ -876,7 +911,10 @@ void Orvik::leavePage()
     if (m_leaving || !m_transPage)
         return;
     m_leaving = true;
-    m_transPage->switchPage(1, nullptr);
+    if (m_leaveTo == ITransPage::kImagingPage)
+        m_transPage->switchPage(ITransPage::kImagingPage, &m_partition);
+    else
+        m_transPage->switchPage(1, nullptr);
 }
 
 void Orvik::showFailure(const QString& text)

@@ -102,6 +102,8 @@ public:
     QLabel* doneMark() const { return m_doneMark; }
     QLabel* busyLabel() const { return m_busyLabel; }
     QLabel* noticeLabel() const { return m_noticeLabel; }
+    // "先创建磁盘映像", beside the notice once the disk failed reads.
+    QPushButton* imageFirstButton() const { return m_imageFirstButton; }
     // Share scanned, amount and time left, under the bar.
     QLabel* detailsLabel() const { return m_detailsLabel; }
     // How the scan reads the source ("只扫描未使用空间" or the whole volume),
@@ -199,6 +201,9 @@ private:
     QLabel* m_hiddenCaption;
     QLabel* m_hiddenCount;
     QLabel* m_noticeLabel;
+    QPushButton* m_imageFirstButton;
+    // The page leavePage() goes to: the disks, or the imaging page.
+    int m_leaveTo = 1;
     QLabel* m_detailsLabel;
     QLabel* m_readPlanLabel;
     bool m_wholeVolume = false;

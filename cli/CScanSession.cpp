@@ -125,36 +125,18 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
 
     m_usedMap.clear();
     QString mapPath = m_mapFile;
-    if (mapPath.isEmpty() && imageFile) {
-        for (const QString& beside : {CVolumeImager::mapBeside(source), source + QStringLiteral(".map")}) {
-            if (beside != source && QFileInfo(beside).isFile()) {
-                mapPath = beside;
-                break;
-            }
-        }
-    }
+    if (mapPath.isEmpty() && imageFile)
+        mapPath = CKnownBadVolume::mapBeside(source);
     if (!mapPath.isEmpty()) {
-        QFile file(mapPath);
-        CDdrescueMap map;
-        QString why;
-        if (!file.open(QIODevice::ReadOnly)) {
-            m_failure = QStringLiteral("cannot read the map file %1: %2.").arg(mapPath, file.errorString());
+        int64_t unread = 0;
+        std::shared_ptr<IVolume> mapped = CKnownBadVolume::withMap(m_volume, mapPath, &m_failure, &unread);
+        if (!mapped)
             return Outcome::OpenFailed;
-        }
-        if (!CDdrescueMap::parse(file.read(64 * 1024 * 1024), &map, &why)) {
-            m_failure = QStringLiteral("%1 is not a ddrescue map file (%2).").arg(mapPath, why);
-            return Outcome::OpenFailed;
-        }
+        m_volume = std::move(mapped);
         m_usedMap = mapPath;
         std::fprintf(stderr, "tamsel-cli: reading %s with the map %s: %lld byte(s) it says were not read are "
                              "unreadable.\n",
-                     source.toUtf8().constData(), mapPath.toUtf8().constData(),
-                     static_cast<long long>(map.unread().totalBytes()));
-        // Past the map's end nothing was read either.
-        CUnreadableRanges unread = map.unread();
-        if (map.extent() < m_volume->length())
-            unread.add(map.extent(), m_volume->length() - map.extent());
-        m_volume = std::make_shared<CKnownBadVolume>(m_volume, unread);
+                     source.toUtf8().constData(), mapPath.toUtf8().constData(), static_cast<long long>(unread));
     }
 
     // "auto" is the worker's: it reads the boot sector, or the partition

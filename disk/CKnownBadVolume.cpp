@@ -1,6 +1,53 @@
 #include "disk/CKnownBadVolume.h"
 
+#include "disk/CDdrescueMap.h"
+#include "disk/CVolumeImager.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+
 #include <cerrno>
+
+namespace {
+// A map of a few million stretches is a few hundred MiB of text at most.
+constexpr qint64 kMaxMapBytes = 64 * 1024 * 1024;
+}
+
+QString CKnownBadVolume::mapBeside(const QString& image)
+{
+    for (const QString& beside : {CVolumeImager::mapBeside(image), image + QStringLiteral(".map")}) {
+        if (beside != image && QFileInfo(beside).isFile())
+            return beside;
+    }
+    return QString();
+}
+
+std::shared_ptr<IVolume> CKnownBadVolume::withMap(std::shared_ptr<IVolume> image, const QString& mapPath,
+                                                  QString* error, int64_t* unread)
+{
+    QFile file(mapPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QCoreApplication::translate("CKnownBadVolume", "cannot read the map file %1: %2.")
+                         .arg(mapPath, file.errorString());
+        return nullptr;
+    }
+    CDdrescueMap map;
+    QString why;
+    if (!CDdrescueMap::parse(file.read(kMaxMapBytes), &map, &why)) {
+        if (error)
+            *error = QCoreApplication::translate("CKnownBadVolume", "%1 is not a ddrescue map file (%2).").arg(mapPath, why);
+        return nullptr;
+    }
+    CUnreadableRanges bad = map.unread();
+    if (unread)
+        *unread = bad.totalBytes();
+    // Past the map's end nothing was read either.
+    if (map.extent() < image->length())
+        bad.add(map.extent(), image->length() - map.extent());
+    return std::make_shared<CKnownBadVolume>(std::move(image), std::move(bad));
+}
 
 CKnownBadVolume::CKnownBadVolume(std::shared_ptr<IVolume> base, CUnreadableRanges bad)
     : m_base(std::move(base))

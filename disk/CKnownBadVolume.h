@@ -17,6 +17,17 @@ class CKnownBadVolume : public IVolume
 public:
     CKnownBadVolume(std::shared_ptr<IVolume> base, CUnreadableRanges bad);
 
+    // The map of an image where a copy left it: IMAGE with its suffix
+    // replaced by .map (as tamsel-cli image names it), else IMAGE.map;
+    // empty when neither is a file.
+    static QString mapBeside(const QString& image);
+    // `image` read as the map at `mapPath` says: what the map does not
+    // mark read, and everything past its end, fails. Null, with a reason
+    // for the user in `error`, when the map cannot be read; `unread` gets
+    // the bytes the map says were not read.
+    static std::shared_ptr<IVolume> withMap(std::shared_ptr<IVolume> image, const QString& mapPath, QString* error,
+                                            int64_t* unread = nullptr);
+
     ReadResult read(int64_t offset, void* buffer, size_t length) override;
     ReadResult readOnce(int64_t offset, void* buffer, size_t length) override;
     ReadResult readExact(int64_t offset, void* buffer, size_t length) override;

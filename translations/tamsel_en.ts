@@ -65,6 +65,14 @@
         <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</source>
         <translation>By default only unused space is scanned (what live files hold is not read again, which is much faster); tick this to scan every byte of the volume, which also lists the documents inside live files (in archives or virtual disk images).</translation>
     </message>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>Image the disk first</translation>
+    </message>
+    <message>
+        <source>这块磁盘正在损坏：先把它复制成映像文件（能读的先读），再扫描映像，不再反复读这块磁盘</source>
+        <translation>This disk is failing: copy it into an image file first (the readable parts first), then scan the image instead of reading the disk again and again</translation>
+    </message>
 </context>
 <context>
     <name>CCompressedUnits</name>
@@ -404,6 +412,74 @@
     </message>
 </context>
 <context>
+    <name>CImagingPage</name>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>Image the disk first</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>扫描映像</source>
+        <translation>Scan the image</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>Back</translation>
+    </message>
+    <message>
+        <source>正在把 %1（%2）复制到 %3。先读能读的部分，跳过读不出的地方，最后再回头重读它们；之后的扫描和恢复都在映像上进行，不再读这块磁盘。</source>
+        <translation>Copying %1 (%2) to %3. The readable parts are read first, the places that cannot be read are skipped and tried again at the end; scanning and recovery then work on the image and no longer read this disk.</translation>
+    </message>
+    <message>
+        <source>正在停止……</source>
+        <translation>Stopping…</translation>
+    </message>
+    <message>
+        <source>已读 %1 / %2</source>
+        <translation>%1 / %2 read</translation>
+    </message>
+    <message>
+        <source>  无法读取 %1</source>
+        <translation>  %1 unreadable</translation>
+    </message>
+    <message>
+        <source>  正在重读跳过的区域</source>
+        <translation>  reading the skipped places again</translation>
+    </message>
+    <message>
+        <source>映像没有完成：%1</source>
+        <translation>The image was not finished: %1</translation>
+    </message>
+    <message>
+        <source>已停止。已读的部分在映像 %1 中，读取记录在 %2；再次为这块磁盘创建映像到同一位置，会从停下的地方继续。</source>
+        <translation>Stopped. What was read is in the image %1, the record of the reads in %2; imaging this disk into the same place again goes on from where it stopped.</translation>
+    </message>
+    <message>
+        <source>映像已写入 %1
+读取记录（ddrescue 映射文件）已写入 %2</source>
+        <translation>The image was written to %1
+The record of the reads (a ddrescue map file) was written to %2</translation>
+    </message>
+    <message>
+        <source>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</source>
+        <translation>%1 could not be read: zeros stand for it in the image, and a scan of the image counts those places as unreadable.</translation>
+    </message>
+</context>
+<context>
+    <name>CKnownBadVolume</name>
+    <message>
+        <source>cannot read the map file %1: %2.</source>
+        <translation>cannot read the map file %1: %2.</translation>
+    </message>
+    <message>
+        <source>%1 is not a ddrescue map file (%2).</source>
+        <translation>%1 is not a ddrescue map file (%2).</translation>
+    </message>
+</context>
+<context>
     <name>CMainWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -440,6 +516,10 @@
     <message>
         <source>磁盘正在扫描，你确定要退出？</source>
         <translation>A disk is being scanned. Do you really want to quit?</translation>
+    </message>
+    <message>
+        <source>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</source>
+        <translation>The disk is being imaged. Are you sure you want to quit? What was read stays in the image, and the copy can go on next time.</translation>
     </message>
 </context>
 <context>
@@ -1354,6 +1434,14 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
         <translation>Every byte of the volume is read: the documents inside live files are listed too.</translation>
+    </message>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>Image the disk first</translation>
+    </message>
+    <message>
+        <source>映像旁的读取记录无法使用，映像按原样扫描：%1</source>
+        <translation>The record of the reads beside the image cannot be used; the image is scanned as it is: %1</translation>
     </message>
 </context>
 <context>

@@ -65,6 +65,14 @@
         <source>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</source>
         <translation>默认只扫描未使用空间（现有文件占用的部分不再读取，快得多）；勾选后逐字节扫描整个卷，现有文件内部的文档（如归档或虚拟磁盘中的文档）也会列出。</translation>
     </message>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>先创建磁盘映像</translation>
+    </message>
+    <message>
+        <source>这块磁盘正在损坏：先把它复制成映像文件（能读的先读），再扫描映像，不再反复读这块磁盘</source>
+        <translation>这块磁盘正在损坏：先把它复制成映像文件（能读的先读），再扫描映像，不再反复读这块磁盘</translation>
+    </message>
 </context>
 <context>
     <name>CCompressedUnits</name>
@@ -404,6 +412,74 @@
     </message>
 </context>
 <context>
+    <name>CImagingPage</name>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>先创建磁盘映像</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>停止</translation>
+    </message>
+    <message>
+        <source>扫描映像</source>
+        <translation>扫描映像</translation>
+    </message>
+    <message>
+        <source>返回</source>
+        <translation>返回</translation>
+    </message>
+    <message>
+        <source>正在把 %1（%2）复制到 %3。先读能读的部分，跳过读不出的地方，最后再回头重读它们；之后的扫描和恢复都在映像上进行，不再读这块磁盘。</source>
+        <translation>正在把 %1（%2）复制到 %3。先读能读的部分，跳过读不出的地方，最后再回头重读它们；之后的扫描和恢复都在映像上进行，不再读这块磁盘。</translation>
+    </message>
+    <message>
+        <source>正在停止……</source>
+        <translation>正在停止……</translation>
+    </message>
+    <message>
+        <source>已读 %1 / %2</source>
+        <translation>已读 %1 / %2</translation>
+    </message>
+    <message>
+        <source>  无法读取 %1</source>
+        <translation>  无法读取 %1</translation>
+    </message>
+    <message>
+        <source>  正在重读跳过的区域</source>
+        <translation>  正在重读跳过的区域</translation>
+    </message>
+    <message>
+        <source>映像没有完成：%1</source>
+        <translation>映像没有完成：%1</translation>
+    </message>
+    <message>
+        <source>已停止。已读的部分在映像 %1 中，读取记录在 %2；再次为这块磁盘创建映像到同一位置，会从停下的地方继续。</source>
+        <translation>已停止。已读的部分在映像 %1 中，读取记录在 %2；再次为这块磁盘创建映像到同一位置，会从停下的地方继续。</translation>
+    </message>
+    <message>
+        <source>映像已写入 %1
+读取记录（ddrescue 映射文件）已写入 %2</source>
+        <translation>映像已写入 %1
+读取记录（ddrescue 映射文件）已写入 %2</translation>
+    </message>
+    <message>
+        <source>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</source>
+        <translation>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</translation>
+    </message>
+</context>
+<context>
+    <name>CKnownBadVolume</name>
+    <message>
+        <source>cannot read the map file %1: %2.</source>
+        <translation>无法读取映射文件 %1：%2。</translation>
+    </message>
+    <message>
+        <source>%1 is not a ddrescue map file (%2).</source>
+        <translation>%1 不是 ddrescue 映射文件（%2）。</translation>
+    </message>
+</context>
+<context>
     <name>CMainWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -440,6 +516,10 @@
     <message>
         <source>磁盘正在扫描，你确定要退出？</source>
         <translation>磁盘正在扫描，你确定要退出？</translation>
+    </message>
+    <message>
+        <source>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</source>
+        <translation>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</translation>
     </message>
 </context>
 <context>
@@ -1354,6 +1434,14 @@
     <message>
         <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
         <translation>逐字节读取整个卷：现有文件内部的文档也会列出。</translation>
+    </message>
+    <message>
+        <source>先创建磁盘映像</source>
+        <translation>先创建磁盘映像</translation>
+    </message>
+    <message>
+        <source>映像旁的读取记录无法使用，映像按原样扫描：%1</source>
+        <translation>映像旁的读取记录无法使用，映像按原样扫描：%1</translation>
     </message>
 </context>
 <context>

@@ -12,11 +12,13 @@
 #include "app/CDonation.h"
 #include "app/CFeedBack.h"
 #include "app/CFilterBar.h"
+#include "app/CImagingPage.h"
 #include "app/CLanguage.h"
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/CPreviewPane.h"
+#include "app/ITransPage.h"
 #include "app/Orvik.h"
 #include "disk/CErrnoText.h"
 #include "disk/CMemoryVolume.h"
@@ -34,6 +36,7 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableWidget>
@@ -102,6 +105,13 @@ int main(int argc, char** argv)
     probes.freeSpace = [](const QString& mountPoint, int64_t* freeBytes) {
         *freeBytes = int64_t(40) << 30;
         return mountPoint != QLatin1String("/mnt/p3");
+    };
+    // The fourth tile's drive says it is failing.
+    probes.driveHealth = [](const QString& device, CDriveHealth::Health* health) {
+        health->known = true;
+        health->failing = device == QLatin1String("/dev/sda4");
+        health->badSectors = health->failing ? 96 : 0;
+        return true;
     };
     CParentWindow window(&probes);
     window.setFixedSize(900, 550);
@@ -419,6 +429,72 @@ int main(int argc, char** argv)
         notice->close();
     main->switchPage(1, nullptr);
     settle();
+
+    // A disk that fails reads: the scan page notes it and offers the image.
+    {
+        CPartitionInfo scratch = zeroImage(QStringLiteral("scratch.img"), qint64(1) << 20);
+        main->switchPage(2, &scratch);
+        wait.restart();
+        while (main->resultPage()->scanWorker().isRunning() && wait.elapsed() < 10000)
+            settle(20);
+        auto sick = std::make_shared<CMemoryVolume>(QByteArray(16 << 20, '\0'));
+        sick->failRange(5 << 20, 3 * 512, EIO);
+        CPartitionInfo disk = partition;
+        disk.deviceType = QStringLiteral("part");
+        main->resultPage()->startWithVolume(disk, sick);
+        wait.restart();
+        while (main->resultPage()->scanWorker().isRunning() && wait.elapsed() < 10000)
+            settle(20);
+        settle(600);
+        shoot(QStringLiteral("scan-read-errors"), windowArea);
+        main->switchPage(1, nullptr);
+        settle();
+    }
+
+    // A failing drive's tile chosen: the disk page offers the image first.
+    main->diskPage()->table()->setCurrentCell(1, 0);
+    main->diskPage()->scanClickPartion(1, 0);
+    shoot(QStringLiteral("disk-page-failing-drive"), windowArea);
+
+    // The imaging page: copying, stopped, and done.
+    {
+        QTemporaryDir imagingDir;
+        apptest::FixedChooser chooser;
+        chooser.outputFolder = imagingDir.path();
+        main->setFileChooser(&chooser);
+        CPartitionInfo source = zeroImage(QStringLiteral("sdc.img"), qint64(2) << 30);
+        source.displayName = QStringLiteral("Backup(sdc1)");
+        source.kernelName = QStringLiteral("sdc1");
+        source.deviceType = QStringLiteral("part");
+        main->switchPage(ITransPage::kImagingPage, &source);
+        settle(400);
+        shoot(QStringLiteral("imaging-running"), windowArea);
+        if (CImagingPage* imaging = main->imagingPage()) {
+            imaging->stop();
+            wait.restart();
+            while (imaging->isRunning() && wait.elapsed() < 20000)
+                settle(20);
+            settle(300);
+            shoot(QStringLiteral("imaging-stopped"), windowArea);
+        }
+        main->switchPage(1, nullptr);
+        settle();
+        CPartitionInfo small = zeroImage(QStringLiteral("sdd.img"), qint64(32) << 20);
+        small.displayName = QStringLiteral("Photos(sdd1)");
+        small.kernelName = QStringLiteral("sdd1");
+        small.deviceType = QStringLiteral("part");
+        main->switchPage(ITransPage::kImagingPage, &small);
+        if (CImagingPage* imaging = main->imagingPage()) {
+            wait.restart();
+            while (imaging->isRunning() && wait.elapsed() < 20000)
+                settle(20);
+        }
+        settle(300);
+        shoot(QStringLiteral("imaging-done"), windowArea);
+        main->switchPage(1, nullptr);
+        settle();
+        main->setFileChooser(nullptr);
+    }
 
     // The side dialogs.
     {
