@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <vector>
 
 int64_t CFreeClusterSweep::sweep(IVolume* volume, const Heap& heap, const std::function<bool(uint32_t cluster)>& clusterFree,
@@ -17,6 +18,11 @@ int64_t CFreeClusterSweep::sweep(IVolume* volume, const Heap& heap, const std::f
     const int64_t volumeLength = volume->length();
     std::vector<uint8_t> window(static_cast<size_t>(perWindow * clusterBytes));
     int64_t read = 0;
+    // A disk that fails read after read has gone, or has a bad band: the
+    // sweep looks for what is left of old folders, not worth a dying
+    // disk's retries on every window.
+    constexpr int kMaxFailuresInRow = 8;
+    int failuresInRow = 0;
     const uint64_t end = uint64_t(heap.count) + 2;
     for (uint64_t first = 2; first < end && read < maxBytes; first += static_cast<uint64_t>(perWindow)) {
         if (stopRequested && stopRequested())
@@ -42,8 +48,13 @@ int64_t CFreeClusterSweep::sweep(IVolume* volume, const Heap& heap, const std::f
         if (bytes) {
             bytes += offset - base;
         } else {
-            got = volume->read(offset, window.data(), static_cast<size_t>(want)).bytes;
+            const IVolume::ReadResult r = volume->read(offset, window.data(), static_cast<size_t>(want));
+            got = r.bytes;
             bytes = window.data();
+            if (got <= 0 && (r.error == ENODEV || r.error == ENXIO || (r.error != 0 && ++failuresInRow >= kMaxFailuresInRow)))
+                break;
+            if (got > 0)
+                failuresInRow = 0;
         }
         if (got > 0) {
             read += got;
