@@ -22,6 +22,7 @@ CFileInfoTableModel::CFileInfoTableModel(QObject* parent)
     const auto forget = [this]() { m_headerCheck = -1; };
     connect(this, &QAbstractItemModel::modelReset, this, forget);
     connect(this, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(this, &QAbstractItemModel::rowsRemoved, this, forget);
     connect(this, &QAbstractItemModel::dataChanged, this, forget);
     for (int code = 1; code <= 8; ++code)
         m_icons.insert(code, CResultIcons::forType(code));
@@ -544,14 +545,93 @@ void CFileInfoTableModel::setFilter(const CResultFilter& filter)
 void CFileInfoTableModel::refreshDetails()
 {
     if (m_filter.isActive()) {
-        // A title (or a verdict) that arrived may make a document match, or a sort key
-        // change: the rows are worked out again.
-        beginResetModel();
+        // A title or a verdict that arrived may make a document match or
+        // no longer match: the rows are worked out again, and the rows that
+        // stay keep their selection (the details pass goes on for minutes,
+        // a refresh every 100 ms).
+        const QVector<int> before = m_shown;
         rebuildShown();
-        endResetModel();
+        QVector<int> next;
+        next.swap(m_shown);
+        m_shown = before;
+        moveToShown(next);
+        if (shownRows() > 0)
+            emit dataChanged(index(0, NameColumn), index(shownRows() - 1, ColumnCount - 1));
         notifyHeaderCheck();
         return;
     }
     if (shownRows() > 0)
         emit dataChanged(index(0, NameColumn), index(shownRows() - 1, ColumnCount - 1));
+}
+
+void CFileInfoTableModel::moveToShown(const QVector<int>& next)
+{
+    // Both lists hold list positions in ascending order: one walk finds
+    // the runs that go and the runs that come.
+    const auto countRuns = [&]() {
+        int runs = 0;
+        int i = 0;
+        int j = 0;
+        bool inRun = false;
+        while (i < m_shown.size() || j < next.size()) {
+            const bool same = i < m_shown.size() && j < next.size() && m_shown.at(i) == next.at(j);
+            if (same) {
+                ++i;
+                ++j;
+                inRun = false;
+                continue;
+            }
+            if (!inRun)
+                ++runs;
+            inRun = true;
+            if (j >= next.size() || (i < m_shown.size() && m_shown.at(i) < next.at(j)))
+                ++i;
+            else
+                ++j;
+        }
+        return runs;
+    };
+    // Each run costs the views a pass over their rows: many scattered
+    // changes are cheaper as one reset.
+    constexpr int kMaxRuns = 32;
+    const int runs = countRuns();
+    if (runs == 0)
+        return;
+    if (runs > kMaxRuns) {
+        beginResetModel();
+        m_shown = next;
+        endResetModel();
+        return;
+    }
+    const QVector<int> old = m_shown;
+    int i = 0;
+    int j = 0;
+    int row = 0; // where the walk is in m_shown as it changes
+    while (i < old.size() || j < next.size()) {
+        if (i < old.size() && j < next.size() && old.at(i) == next.at(j)) {
+            ++i;
+            ++j;
+            ++row;
+            continue;
+        }
+        if (j >= next.size() || (i < old.size() && old.at(i) < next.at(j))) {
+            int count = 0;
+            while (i + count < old.size() && (j >= next.size() || old.at(i + count) < next.at(j)))
+                ++count;
+            beginRemoveRows(QModelIndex(), row, row + count - 1);
+            m_shown.remove(row, count);
+            endRemoveRows();
+            i += count;
+            continue;
+        }
+        int count = 0;
+        while (j + count < next.size() && (i >= old.size() || next.at(j + count) < old.at(i)))
+            ++count;
+        beginInsertRows(QModelIndex(), row, row + count - 1);
+        // One copy per run, however long it is.
+        m_shown = m_shown.mid(0, row) + next.mid(j, count) + m_shown.mid(row);
+        endInsertRows();
+        j += count;
+        row += count;
+    }
 }

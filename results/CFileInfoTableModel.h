@@ -127,6 +127,9 @@ private:
     int shownRows() const;
     bool matches(const CFileNodeItem& item) const;
     void rebuildShown();
+    // Changes the rows shown to `next` by removing and inserting rows, so
+    // that the views keep their selection on the rows that stay.
+    void moveToShown(const QVector<int>& next);
 
     CResultFilter m_filter;
     // While filtered: the list positions shown, in list order.

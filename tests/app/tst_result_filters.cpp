@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QHeaderView>
 #include <QLabel>
@@ -113,6 +114,8 @@ private:
     Orvik* m_page = nullptr;
     apptest::FixedChooser m_chooser;
     CPartitionList::Probes m_probes = apptest::partitionProbes(1);
+    static constexpr int kPdfOffset = 16000 * 512 + 100;
+    QByteArray m_pdf;
 
     QStringList shownSectors() const
     {
@@ -141,7 +144,15 @@ private slots:
         partition.displayName = QStringLiteral("Data(sdz1)");
         partition.devicePath = QStringLiteral("/dev/sdz1");
         partition.fileSystem = QStringLiteral("NTFS");
-        m_page->startWithVolume(partition, std::make_shared<CMemoryVolume>(QByteArray(8 * 1024 * 1024, 'q')));
+        // A real PDF off the sector grid, where carving does not look: a
+        // deleted file's bytes that the details pass will find whole once
+        // its entry is posted.
+        QFile pdf(QStringLiteral(TAMSEL_TEST_DATA "/pdf_xref_stream.pdf"));
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        m_pdf = pdf.readAll();
+        QByteArray bytes(8 * 1024 * 1024, 'q');
+        bytes.replace(kPdfOffset, m_pdf.size(), m_pdf);
+        m_page->startWithVolume(partition, std::make_shared<CMemoryVolume>(bytes));
         QTRY_VERIFY(!m_page->scanWorker().isRunning());
         for (const Doc& d : docs())
             m_page->scanWorker().relay()->postItem(recordOf(d));
@@ -335,6 +346,27 @@ private slots:
         QTest::keyClick(table, Qt::Key_Return);
         QTRY_VERIFY(m_page->findChild<QDialog*>());
         m_page->findChild<QDialog*>()->close();
+    }
+
+    void verdictsArrivingKeepTheSelection()
+    {
+        // Whole only while the details pass runs: a document it finds whole
+        // joins the rows shown, and the row the user is on stays chosen.
+        m_page->filterBar()->wholeOnlyBox()->setChecked(true);
+        QTableView* table = m_page->tableView();
+        QCOMPARE(table->model()->rowCount(), 4);
+        table->setCurrentIndex(table->model()->index(3, 1));
+        const QString chosen = table->currentIndex().data().toString();
+        CFileNode deleted = apptest::record(QStringLiteral("PDF"), m_pdf.size(), kPdfOffset / 512);
+        deleted.origin = CFileNode::OriginDeletedEntry;
+        deleted.originalName = QStringLiteral("figures.pdf");
+        deleted.extents = {{kPdfOffset, m_pdf.size()}};
+        m_page->scanWorker().relay()->postItem(deleted);
+        QTRY_COMPARE(m_page->foundText(), QStringLiteral("7"));
+        QTRY_COMPARE_WITH_TIMEOUT(table->model()->rowCount(), 5, 20000);
+        QCOMPARE(table->currentIndex().data().toString(), chosen);
+        QCOMPARE(table->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(m_page->hiddenText(), QStringLiteral("2"));
     }
 
     void columnsFitBesideThePreview()

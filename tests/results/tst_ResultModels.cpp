@@ -16,6 +16,8 @@
 #include <QTreeView>
 #include <QtTest>
 
+#include <QRandomGenerator>
+
 #include <memory>
 #include <thread>
 
@@ -123,6 +125,7 @@ private slots:
     void burstsStillRefreshEveryInterval();
     void everyColumnSortsAndTheSortStays();
     void volumeRowListsAndTicksEverything();
+    void filteredRowsFollowArrivingDetails();
 };
 
 void TestResultModels::streamingTicksAndSortsStayConsistent()
@@ -699,3 +702,57 @@ void TestResultModels::volumeRowListsAndTicksEverything()
 
 QTEST_MAIN(TestResultModels)
 #include "tst_ResultModels.moc"
+
+void TestResultModels::filteredRowsFollowArrivingDetails()
+{
+    // Under a filter, titles that arrive make documents match or stop
+    // matching: the rows move by insertions and removals (checked by the
+    // model tester), end as a fresh filter would show them, and a row that
+    // stays is still the same row for the views. Rounds of a few changes
+    // and rounds of many.
+    std::vector<std::unique_ptr<CFileNodeItem>> items;
+    QList<INode*> list;
+    for (int i = 0; i < 300; ++i) {
+        const CFileNode record = carved(quint64(1000 + i), QStringLiteral("PDF"));
+        items.push_back(std::make_unique<CFileNodeItem>(&record));
+        list.append(items.back().get());
+    }
+    CFileInfoTableModel table;
+    QAbstractItemModelTester tester(&table, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    table.setFileList(&list);
+    table.setFilterText(QStringLiteral("kept"));
+    QCOMPARE(table.rowCount(), 0);
+    QRandomGenerator random(7);
+    const auto setTitle = [&](int at, bool kept) {
+        CDocumentDetails details;
+        details.title = kept ? QStringLiteral("kept %1").arg(at) : QStringLiteral("other %1").arg(at);
+        items[size_t(at)]->setDetails(details);
+    };
+    for (int round = 0; round < 40; ++round) {
+        const int changes = round % 4 == 3 ? 150 : 1 + int(random.bounded(6));
+        for (int k = 0; k < changes; ++k)
+            setTitle(int(random.bounded(300)), random.bounded(2) == 0);
+        // A row that keeps matching keeps its index object.
+        QPersistentModelIndex stays;
+        CFileNodeItem* staying = nullptr;
+        for (int row = 0; row < table.rowCount() && !staying; ++row) {
+            staying = table.itemAt(row);
+            stays = table.index(row, 1);
+        }
+        table.refreshDetails();
+        QStringList expected;
+        for (const auto& item : items) {
+            if (item->record().details.title.startsWith(QLatin1String("kept")))
+                expected << item->record().details.title;
+        }
+        QStringList shown;
+        for (int row = 0; row < table.rowCount(); ++row)
+            shown << table.itemAt(row)->record().details.title;
+        QCOMPARE(shown, expected);
+        QCOMPARE(table.hiddenByFilter(), 300 - int(expected.size()));
+        if (staying && staying->record().details.title.startsWith(QLatin1String("kept")) && changes < 10) {
+            QVERIFY(stays.isValid());
+            QCOMPARE(table.itemAt(stays.row()), staying);
+        }
+    }
+}
