@@ -702,7 +702,12 @@ QString workbookFault(const QByteArray& book)
     const int n = book.size();
     if (n < kBiffHeader || u16(p) != kBiffBof)
         return COleDetailsReader::tr("the workbook stream does not begin with a record");
+    constexpr uint16_t kBiffRow = 0x0208;
     const auto zerosFrom = [&](int at) { return std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }); };
+    // Cells, and row records, come in the order of their rows within a
+    // sheet: bytes of the same workbook from another place do not.
+    int lastCell = -1;
+    int lastRow = -1;
     int at = 0;
     while (at + kBiffHeader <= n) {
         const int type = u16(p + at);
@@ -711,6 +716,14 @@ QString workbookFault(const QByteArray& book)
             return QString();
         if (!COleDetailsReader::isBiffRecord(type, length) || at + kBiffHeader + length > n)
             return COleDetailsReader::tr("the workbook stream breaks at byte %1").arg(at);
+        if (type == kBiffBof) {
+            lastCell = lastRow = -1;
+        } else if (length >= 2 && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
+            int& last = type == kBiffRow ? lastRow : lastCell;
+            if (u16(p + at + kBiffHeader) < last)
+                return COleDetailsReader::tr("the workbook's rows go back at byte %1").arg(at);
+            last = u16(p + at + kBiffHeader);
+        }
         at += kBiffHeader + length;
     }
     if (at != n && !zerosFrom(at))
@@ -788,6 +801,24 @@ bool propertySetHolds(const QByteArray& stream)
 }
 
 } // namespace
+
+bool COleDetailsReader::isBiffCell(uint16_t type)
+{
+    switch (type) {
+    case 0x00FD: // LABELSST
+    case 0x0203: // NUMBER
+    case 0x027E: // RK
+    case 0x00BD: // MULRK
+    case 0x00BE: // MULBLANK
+    case 0x0201: // BLANK
+    case 0x0006: // FORMULA
+    case 0x0205: // BOOLERR
+    case 0x0204: // LABEL
+        return true;
+    default:
+        return false;
+    }
+}
 
 bool COleDetailsReader::isBiffRecord(uint16_t type, uint16_t length)
 {

@@ -54,6 +54,8 @@ public:
     // Whether a workbook record header (u16 type, u16 length) is one a
     // writer puts there: a type, and at most 8224 bytes of data.
     static bool isBiffRecord(uint16_t type, uint16_t length);
+    // Whether a workbook record is a cell (its data begins with its row).
+    static bool isBiffCell(uint16_t type);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
 };

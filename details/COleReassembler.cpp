@@ -9,6 +9,7 @@
 #include "scan/CDocumentBytes.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QVector>
 
 #include <algorithm>
@@ -43,9 +44,9 @@ constexpr int64_t kMostMiddleSearched = int64_t(16) << 20;
 // Landmarks a Word document's middle cluster must hold (a formatting
 // page's first offset counts as two: four bytes that must be equal).
 constexpr int kFewestLandmarks = 2;
-// More clusters than this continuing the records at one cut say too
+// More clusters than this continuing the document after one cut say too
 // little to tell them apart.
-constexpr int kMostMiddles = 64;
+constexpr int kMostMiddles = 8;
 constexpr int kBiffHeader = 4;
 // A workbook record is at most 8228 bytes long; its type is below this.
 constexpr int64_t kLongestRecord = 8228;
@@ -65,6 +66,11 @@ constexpr uint16_t kCommonRecordTypes[] = {
 // first piece's records.
 constexpr int kFewestHeaders = 3;
 constexpr uint16_t kBiffBof = 0x0809;
+constexpr uint16_t kBiffRow = 0x0208;
+// How far a middle's first cell (row record) may be from the first
+// piece's last: rows follow each other, row records come in blocks of 32.
+constexpr int kMostCellRowStep = 2;
+constexpr int kMostRowStep = 33;
 
 class OleSearch
 {
@@ -291,18 +297,22 @@ bool OleSearch::middles(int64_t shift, int64_t length, int64_t tailFrom, const Q
                     const int verdict = probe(i, middle, window);
                     if (verdict < 0)
                         continue;
-                    if (verdict > 0 && m_s.admissible({{m_start, p}, {y, window}})) {
+                    if (verdict > 0 && m_s.admissible({{m_start, p}, {y, window}}))
                         found.append({p, y, window});
-                        if (found.size() > kMostMiddles)
-                            return true; // too little to tell them apart
-                    }
                     break;
                 }
             }
         }
     }
+    // A cut after which many clusters pass says too little to tell them
+    // apart: none of them is offered.
+    QHash<int64_t, int> perCut;
+    for (const Middle& m : qAsConst(found))
+        ++perCut[m.p];
     // Each middle runs on to any later cut before the directory.
     for (const Middle& m : qAsConst(found)) {
+        if (perCut.value(m.p) > kMostMiddles)
+            continue;
         for (int64_t p2 = m.p + m.least; p2 <= tailFrom; p2 += m_cluster) {
             if (!offer({{m_start, m.p}, {m.at, p2 - m.p}, {shift + p2, length - p2}}))
                 return false;
@@ -341,9 +351,20 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
             return int(bytes[x]);
         return middle && x < p + span ? int(middle[x - p]) : -1;
     };
+    // The rows the records reached so far in the current sheet (cells, and
+    // row records): they never go back, and a middle's first ones follow
+    // on closely from the first piece's.
+    struct Rows
+    {
+        int cell = -1;
+        int row = -1;
+        bool firstCell = true;
+        bool firstRow = true;
+    };
     // The record header at `offset`: 1 and `offset` moved past the record
     // when it is one, 0 when it is not, -1 when its bytes are not at hand.
-    const auto header = [&](int64_t* offset, int64_t p, const uint8_t* middle, int64_t span) {
+    // In the middle (`middle` set), also 0 for a row out of order.
+    const auto header = [&](int64_t* offset, int64_t p, const uint8_t* middle, int64_t span, Rows* rows) {
         if (*offset + kBiffHeader > size)
             return -1;
         int b[kBiffHeader];
@@ -358,6 +379,22 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
         // bytes pass one header in a hundred, not one in eight.
         if (!COleDetailsReader::isBiffRecord(type, length) || (middle && type >= kLastRecordType))
             return 0;
+        if (type == kBiffBof) {
+            *rows = Rows();
+        } else if (length >= 2 && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
+            const int lo = byteAt(*offset + kBiffHeader, p, middle, span);
+            const int hi = byteAt(*offset + kBiffHeader + 1, p, middle, span);
+            if (lo >= 0 && hi >= 0) {
+                const int row = lo | hi << 8;
+                const bool cell = type != kBiffRow;
+                int& last = cell ? rows->cell : rows->row;
+                bool& first = cell ? rows->firstCell : rows->firstRow;
+                if (row < last || (middle && first && last >= 0 && row > last + (cell ? kMostCellRowStep : kMostRowStep)))
+                    return 0;
+                last = row;
+                first = first && !middle;
+            }
+        }
         *offset += kBiffHeader + length;
         return 1;
     };
@@ -367,13 +404,15 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
     // does not hold whole; and the record types the first piece uses.
     QVector<int64_t> cuts;
     QVector<int64_t> records;
+    QVector<Rows> rowsAt;
+    Rows rows;
     std::vector<bool> known(kLastRecordType, false);
     for (uint16_t type : kCommonRecordTypes)
         known[type] = true;
     int64_t record = 0;
     for (int64_t p = m_cluster; p < tailFrom; p += m_cluster) {
         int step = 1;
-        for (int64_t at = record; (step = header(&record, p, nullptr, 0)) == 1; at = record) {
+        for (int64_t at = record; (step = header(&record, p, nullptr, 0, &rows)) == 1; at = record) {
             const int type = byteAt(at, p, nullptr, 0) | byteAt(at + 1, p, nullptr, 0) << 8;
             if (type < kLastRecordType)
                 known[size_t(type)] = true;
@@ -383,6 +422,7 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
             break;
         cuts.append(p);
         records.append(record);
+        rowsAt.append(rows);
     }
     // The middle's first clusters (more where a long record covers the
     // first) hold record headers that follow on from the first piece's,
@@ -390,9 +430,11 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
     // place, chain a few headers often enough, but rarely of those kinds.
     const auto probe = [&](int i, const uint8_t* middle, int64_t window) {
         int64_t offset = records.at(i);
+        Rows following = rowsAt.at(i);
+        following.firstCell = following.firstRow = true;
         int seen = 0;
         int step = 1;
-        for (int64_t at = offset; (step = header(&offset, cuts.at(i), middle, window)) == 1; at = offset) {
+        for (int64_t at = offset; (step = header(&offset, cuts.at(i), middle, window, &following)) == 1; at = offset) {
             const int lo = byteAt(at, cuts.at(i), middle, window);
             const int hi = byteAt(at + 1, cuts.at(i), middle, window);
             seen += known[size_t(lo | hi << 8)] ? 1 : 0;

@@ -615,6 +615,10 @@ The record of the reads (a ddrescue map file) was written to %2</translation>
         <source>the property set %1 is damaged</source>
         <translation>the property set %1 is damaged</translation>
     </message>
+    <message>
+        <source>the workbook&apos;s rows go back at byte %1</source>
+        <translation>the workbook&apos;s rows go back at byte %1</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

@@ -615,6 +615,10 @@
         <source>the property set %1 is damaged</source>
         <translation>属性集 %1 已损坏</translation>
     </message>
+    <message>
+        <source>the workbook&apos;s rows go back at byte %1</source>
+        <translation>工作簿的行在字节 %1 处倒退</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

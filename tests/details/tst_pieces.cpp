@@ -278,6 +278,22 @@ private slots:
         QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
         QVERIFY2(d.integrityReason.contains(QLatin1String("property set")), qPrintable(d.integrityReason));
 
+        // A workbook whose cells lie in another order (two rows' cells
+        // trade places): every record holds, but the rows go back.
+        QByteArray sheet = readData(QStringLiteral("xls_3sheets.xls"));
+        const QByteArray cell("\xFD\x00\x0A\x00", 4); // a shared-string cell, row first
+        const int early = sheet.indexOf(cell, 16 * 1024);
+        int late = early;
+        while (late >= 0 && sheet.mid(late + 4, 2) == sheet.mid(early + 4, 2))
+            late = sheet.indexOf(cell, late + 1);
+        QVERIFY(early > 0 && late > 0 && late < 64 * 1024);
+        const QByteArray earlyRow = sheet.mid(early + 4, 2);
+        sheet.replace(early + 4, 2, sheet.mid(late + 4, 2));
+        sheet.replace(late + 4, 2, earlyRow);
+        d = CAssemblyCheck::checkBytes(sheet, QStringLiteral("XLS"));
+        QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+        QVERIFY2(d.integrityReason.contains(QLatin1String("rows go back")), qPrintable(d.integrityReason));
+
         for (const QString& name : {QStringLiteral("doc_tables.doc"), QStringLiteral("xls_small.xls"),
                                     QStringLiteral("xls_3sheets.xls"), QStringLiteral("ppt_2slides.ppt")}) {
             const QByteArray whole = readData(name);
