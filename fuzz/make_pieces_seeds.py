@@ -17,7 +17,7 @@ GRID = 512
 # The type's option bits (see fuzz_pieces.cpp): 0 DOCX, 1 ZIP, 2 XLS, 3 PDF.
 DOCS = [("docx_lo_short.docx", 0), ("xlsx_lo_small.xlsx", 0), ("zip_deflated.zip", 1), ("zip_stored.zip", 1),
         ("zip_streamed.zip", 1), ("xls_small.xls", 2), ("doc_summary.doc", 2), ("pdf_xref_stream.pdf", 3),
-        ("pdf_ghostscript.pdf", 3)]
+        ("pdf_ghostscript.pdf", 3), ("doc_short.doc", 2)]
 
 
 def pad(b, rng):
