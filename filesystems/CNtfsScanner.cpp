@@ -5,6 +5,7 @@
 #include "disk/LittleEndian.h"
 #include "filesystems/CMFTRecord.h"
 #include "filesystems/CNtfsAllocationMap.h"
+#include "filesystems/CNtfsFolderPaths.h"
 #include "filesystems/CNtfsFormerTable.h"
 #include "scan/CCompressedUnits.h"
 #include "scan/CDocumentSignature.h"
@@ -40,7 +41,6 @@ constexpr uint32_t kMaxRecordSize = 64u * 1024;
 constexpr int64_t kReportSectorSize = 512;
 const char kMftName[] = "$MFT";
 
-constexpr int64_t kRootRecord = 5;
 // NTFS keeps an eighth of the volume after its table free for the table to
 // grow into: where an old table's later pieces are.
 constexpr int64_t kTableZoneShare = 8;
@@ -58,18 +58,6 @@ constexpr uint64_t kFileTimeTicksPerMs = 10000;
 uint64_t recordNumberOf(uint64_t reference)
 {
     return reference & kRecordNumberMask;
-}
-
-uint16_t sequenceOf(uint64_t reference)
-{
-    return static_cast<uint16_t>(reference >> 48);
-}
-
-// The sequence number a record takes when it is freed (0 is never used).
-uint16_t nextSequence(uint16_t sequence)
-{
-    const uint16_t next = static_cast<uint16_t>(sequence + 1);
-    return next == 0 ? 1 : next;
 }
 
 QDateTime fromFileTime(uint64_t fileTime)
@@ -125,6 +113,13 @@ CNtfsScanner::CNtfsScanner(IVolume* volume, CNotifyFileNode* notifier, const std
     , m_notifier(notifier)
     , m_running(running)
     , m_windowSize(CDiskMappingPointer::kDefaultWindowSize)
+    , m_paths([this](int64_t number, CMFTRecord& record) {
+        // Names only: the data attributes are stepped over.
+        record.setReadUnused(true);
+        record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
+        return readRecord(number, m_recordBuffer)
+            && record.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, true) == CMFTRecord::kStatusOk;
+    })
 {
 }
 
@@ -223,7 +218,7 @@ void CNtfsScanner::scan()
         }
     }
     m_tableRuns = streamRuns<TableRun>(mft, m_geometry.bytesPerCluster, m_volumeLength);
-    m_folders.clear();
+    m_paths.clear();
     m_deferred.clear();
     m_claimedStarts.clear();
     m_bitmapState = 0;
@@ -285,7 +280,7 @@ void CNtfsScanner::searchFormerTable()
     // numbers name other files.
     const int before = m_deletedFindings;
     m_former = &former;
-    m_folders.clear();
+    m_paths.clear();
     std::vector<uint8_t> bytes(static_cast<size_t>(recordSize));
     for (const CNtfsFormerTable::Place& place : former.places()) {
         if (stopRequested())
@@ -300,13 +295,13 @@ void CNtfsScanner::searchFormerTable()
         if (record.baseReference() != 0)
             continue; // read with its base record
         if (record.isDirectory() || record.hasIndex())
-            remember(place.number, record);
+            m_paths.remember(place.number, record);
         else
             examineDeleted(record, place.number, place.volumeOffset);
     }
     postDeferred();
     m_former = nullptr;
-    m_folders.clear();
+    m_paths.clear();
     m_formerFindings = m_deletedFindings - before;
 }
 
@@ -382,7 +377,7 @@ void CNtfsScanner::examineRecord(const uint8_t* bytes, int64_t number, int64_t v
         // Folders met on the walk spare a read when their files' paths are
         // put together.
         if ((record.isDirectory() || record.hasIndex()) && record.baseReference() == 0)
-            remember(number, record);
+            m_paths.remember(number, record);
         if (!record.inUse())
             examineDeleted(record, number, volumeOffset);
         else if (m_liveFilesLost && record.baseReference() == 0 && !record.isDirectory())
@@ -434,77 +429,6 @@ bool CNtfsScanner::readRecord(int64_t number, std::vector<uint8_t>& out)
         want += take;
     }
     return filled == out.size();
-}
-
-void CNtfsScanner::remember(int64_t number, const CMFTRecord& record)
-{
-    if (m_folders.size() >= kFolderCacheLimit)
-        m_folders.clear();
-    FolderInfo info;
-    info.valid = true;
-    info.inUse = record.inUse();
-    info.directory = record.isDirectory() || record.hasIndex();
-    info.sequence = record.sequenceNumber();
-    info.parent = record.parentReference();
-    info.name = record.name();
-    m_folders.insert(number, info);
-}
-
-bool CNtfsScanner::lookUpFolder(int64_t number, FolderInfo& info)
-{
-    const auto it = m_folders.constFind(number);
-    if (it != m_folders.constEnd()) {
-        info = it.value();
-        return info.valid;
-    }
-    CMFTRecord record;
-    record.setReadUnused(true);
-    record.setRecordGeometry(m_geometry.recordSize, m_geometry.bytesPerCluster);
-    const bool read = readRecord(number, m_recordBuffer)
-        && record.parseRecord(m_recordBuffer.data(), m_geometry.recordSize, true) == CMFTRecord::kStatusOk
-        && record.baseReference() == 0;
-    if (!read) {
-        if (m_folders.size() >= kFolderCacheLimit)
-            m_folders.clear();
-        m_folders.insert(number, FolderInfo());
-        info = FolderInfo();
-        return false;
-    }
-    remember(number, record);
-    info = m_folders.value(number);
-    return true;
-}
-
-QString CNtfsScanner::folderOf(uint64_t parentReference)
-{
-    QStringList names;
-    QSet<int64_t> seen;
-    uint64_t reference = parentReference;
-    for (int depth = 0; depth < kMaxFolderDepth; ++depth) {
-        const int64_t number = static_cast<int64_t>(recordNumberOf(reference));
-        if (number == kRootRecord) {
-            std::reverse(names.begin(), names.end());
-            return QLatin1Char('/') + names.join(QLatin1Char('/'));
-        }
-        if (seen.contains(number))
-            break; // a loop
-        seen.insert(number);
-        FolderInfo info;
-        if (!lookUpFolder(number, info) || !info.directory || info.name.isEmpty())
-            break;
-        // A live folder must still be the one the reference names; a freed
-        // one has had its sequence number moved on once when it was freed.
-        const uint16_t wanted = sequenceOf(reference);
-        const bool same = info.sequence == wanted || (!info.inUse && info.sequence == nextSequence(wanted));
-        if (!same)
-            break;
-        names.append(info.name);
-        reference = info.parent;
-    }
-    std::reverse(names.begin(), names.end());
-    if (names.isEmpty())
-        return QStringLiteral("?");
-    return QStringLiteral("?/") + names.join(QLatin1Char('/'));
 }
 
 void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int64_t volumeOffset)
@@ -694,7 +618,7 @@ void CNtfsScanner::examineDeleted(const CMFTRecord& record, int64_t number, int6
     node.origin = CFileNode::OriginDeletedEntry;
     node.originalName = name;
     node.name = name;
-    node.folder = folderOf(record.parentReference());
+    node.folder = m_paths.folderOf(record.parentReference());
     node.modified = fromFileTime(record.modificationTime());
     node.typeCode = typeCode;
     node.kind = kRecordKind;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "filesystems/CNtfsFolderPaths.h"
 #include "scan/CFileNode.h"
 
 #include <QHash>
@@ -30,8 +31,8 @@ class IVolume;
 // time, size, and the bytes' layout, either extents on the volume (sparse
 // runs as CFileNode::Extent::kSparse) or the resident bytes. The folder
 // comes from the parent references, read from the table by record number
-// through a bounded cache; a parent that is gone, reused (its sequence
-// number moved on) or part of a loop makes the folder start with "?". A
+// (CNtfsFolderPaths); a parent that is gone, reused (its sequence number
+// moved on) or part of a loop makes the folder start with "?". A
 // file whose clusters the volume's $Bitmap now marks in use carries that
 // share in `overwritten`; a layout that cannot be followed to the stated
 // size (extension records lost, a run list cut short, runs outside the
@@ -100,11 +101,6 @@ public:
     // for a warning); empty when it could, or when it was stopped.
     QString failure() const { return m_failure; }
 
-    // Folder look-ups kept at most (each holds a name); beyond, the cache
-    // starts over.
-    static constexpr int kFolderCacheLimit = 65536;
-    // Folder levels followed at most before the path is called lost.
-    static constexpr int kMaxFolderDepth = 256;
     // Files known as documents by their bytes only wait for the end of the
     // walk (at most this many; more are reported at once): clusters that a
     // deleted document of a document's name starts in belong to that
@@ -120,16 +116,6 @@ private:
         int64_t volumeOffset = 0;
         int64_t bytes = 0;
     };
-    struct FolderInfo
-    {
-        bool valid = false;
-        bool inUse = false;
-        bool directory = false;
-        uint16_t sequence = 0;
-        uint64_t parent = 0;
-        QString name;
-    };
-
     bool stopRequested() const;
     // Walks the records of one run of the table; false when stopped.
     // Reads and checks the table's record 0 at `cluster`; false with the
@@ -143,9 +129,6 @@ private:
     // Reads record `number` of the table into `out`; false when the table
     // does not reach it.
     bool readRecord(int64_t number, std::vector<uint8_t>& out);
-    bool lookUpFolder(int64_t number, FolderInfo& info);
-    void remember(int64_t number, const CMFTRecord& record);
-    QString folderOf(uint64_t parentReference);
     int typeOfContent(const CFileNode& node);
     // Whether every compression unit of a compressed file decompresses
     // (the clusters of one that does not were written over since).
@@ -182,7 +165,9 @@ private:
     std::vector<TableRun> m_tableRuns;
     std::vector<CFileNode> m_deferred;
     QSet<quint64> m_claimedStarts;
-    QHash<int64_t, FolderInfo> m_folders;
+    // Folder paths, from the live table or, while it is examined, the old
+    // one of a formatted volume.
+    CNtfsFolderPaths m_paths;
     std::vector<uint8_t> m_recordBuffer;
 
     // $Bitmap: its runs in file order (bytes), and one cached block.
