@@ -4,6 +4,7 @@
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QFontInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -52,7 +53,18 @@ CPreviewPane::CPreviewPane(QWidget* parent)
     }
     m_text->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     m_hex->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_hex->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Its columns line up only in a fixed-pitch font, which the window's
+    // style sheet (one font family for every widget) would override: the
+    // family is named in a style sheet of the view's own.
+    // Some platforms name a proportional font as their fixed one: then
+    // whatever the font configuration gives for a typewriter face.
+    QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(fixed).fixedPitch()) {
+        fixed = QFont(QStringLiteral("monospace"));
+        fixed.setStyleHint(QFont::TypeWriter);
+    }
+    m_hex->setFont(fixed);
+    m_hex->setStyleSheet(QStringLiteral("font-family: \"%1\";").arg(QFontInfo(fixed).family()));
     m_stack->addWidget(m_status);
     m_stack->addWidget(m_imageArea);
     m_stack->addWidget(m_text);

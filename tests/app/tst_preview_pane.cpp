@@ -2,6 +2,7 @@
 // its document as the helper made it, within the 900 x 550 window; the
 // hex view, a damaged document's reason, "No preview", closing the pane.
 #include "AppTestSupport.h"
+#include "app/CAppResources.h"
 #include "app/CChoiceDiskWnd.h"
 #include "app/CMainWindow.h"
 #include "app/CParentWindow.h"
@@ -11,6 +12,7 @@
 
 #include <QDialog>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolButton>
@@ -30,6 +32,8 @@ private slots:
         QByteArray bytes(512 * 1024, 'c');
         bytes.replace(8 * 512, document.size(), document);
 
+        // As the program has it: one font family for every widget.
+        qApp->setStyleSheet(CAppResources::loadStyleSheet(QStringLiteral(TAMSEL_BIN_DIR)));
         const CPartitionList::Probes probes = apptest::partitionProbes(1, QStringLiteral("/nonexistent/img"));
         CParentWindow window(&probes);
         window.setFixedSize(900, 550);
@@ -74,6 +78,13 @@ private slots:
         pane->hexButton()->click();
         QCOMPARE(int(pane->showing()), int(CPreviewPane::Showing::Hex));
         QVERIFY(pane->shownText().startsWith(QStringLiteral("00000000  50 4b 03 04 ")));
+        // Its columns line up under the window's style sheet too.
+        QPlainTextEdit* hex = nullptr;
+        for (QPlainTextEdit* edit : pane->findChildren<QPlainTextEdit*>())
+            hex = edit->isVisible() ? edit : hex;
+        QVERIFY(hex);
+        const QFontMetrics metrics(hex->font());
+        QCOMPARE(metrics.horizontalAdvance(QStringLiteral("ff ff")), metrics.horizontalAdvance(QStringLiteral("00 00")));
         pane->hexButton()->click();
 
         // Overwritten bytes: no preview, and why, above.
