@@ -10,6 +10,7 @@
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
+#include "disk/CSameVolumeCheck.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -180,14 +181,32 @@ void CMainWindow::dropImagingPage()
     }
 }
 
+void CMainWindow::stayOrGoBack()
+{
+    // The result page that asked keeps its list; else the disks again.
+    if (m_resultPage && m_resultPage->isVisible())
+        m_resultPage->stayOnPage();
+    else
+        switchPage(1, nullptr);
+}
+
 void CMainWindow::showImagingPage(const CPartitionInfo& source)
 {
     // The image and its map go into a folder of the user's choice, named
     // after the disk; an image there already is gone on from by its map.
     const QString folder = m_fileChooser ? m_fileChooser->chooseOutputFolder(this) : QString();
     if (folder.isEmpty()) {
-        if (!m_resultPage || !m_resultPage->isVisible())
-            switchPage(1, nullptr);
+        stayOrGoBack();
+        return;
+    }
+    // Written onto the disk it copies, the image would overwrite what it
+    // is saving.
+    if (CSameVolumeCheck().check(source.devicePath, folder).verdict == CSameVolumeCheck::Verdict::Same) {
+        CMessageTips tips(this);
+        tips.setNotice(true);
+        tips.setMessage(tr("所选文件夹在要复制的磁盘上：映像会覆盖它要保存的数据。请选择另一块磁盘上的文件夹。"));
+        tips.exec();
+        stayOrGoBack();
         return;
     }
     QString name = source.kernelName.isEmpty() ? source.displayName : source.kernelName;

@@ -61,6 +61,8 @@ private:
     void dropResultPage();
     void showImagingPage(const CPartitionInfo& source);
     void dropImagingPage();
+    // No image after all (no folder, or one on the source).
+    void stayOrGoBack();
 
     QVBoxLayout* m_mainLayout;
     QHBoxLayout* m_titleRow;

@@ -104,6 +104,13 @@ public:
     QLabel* noticeLabel() const { return m_noticeLabel; }
     // "先创建磁盘映像", beside the notice once the disk failed reads.
     QPushButton* imageFirstButton() const { return m_imageFirstButton; }
+    // The page it asked to go to did not open: it stays, and may be left
+    // again.
+    void stayOnPage()
+    {
+        m_leaving = false;
+        m_leaveTo = 1;
+    }
     // Share scanned, amount and time left, under the bar.
     QLabel* detailsLabel() const { return m_detailsLabel; }
     // How the scan reads the source ("只扫描未使用空间" or the whole volume),

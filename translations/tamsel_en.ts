@@ -521,6 +521,10 @@ The record of the reads (a ddrescue map file) was written to %2</translation>
         <source>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</source>
         <translation>The disk is being imaged. Are you sure you want to quit? What was read stays in the image, and the copy can go on next time.</translation>
     </message>
+    <message>
+        <source>所选文件夹在要复制的磁盘上：映像会覆盖它要保存的数据。请选择另一块磁盘上的文件夹。</source>
+        <translation>The chosen folder is on the disk being copied: the image would overwrite the data it is saving. Choose a folder on another disk.</translation>
+    </message>
 </context>
 <context>
     <name>CMessageTips</name>

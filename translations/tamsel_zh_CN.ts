@@ -521,6 +521,10 @@
         <source>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</source>
         <translation>正在创建磁盘映像，你确定要退出？已读的部分会留在映像中，下次可以接着做。</translation>
     </message>
+    <message>
+        <source>所选文件夹在要复制的磁盘上：映像会覆盖它要保存的数据。请选择另一块磁盘上的文件夹。</source>
+        <translation>所选文件夹在要复制的磁盘上：映像会覆盖它要保存的数据。请选择另一块磁盘上的文件夹。</translation>
+    </message>
 </context>
 <context>
     <name>CMessageTips</name>

@@ -171,7 +171,6 @@ private slots:
             QTemporaryDir out;
             QVERIFY(out.isValid());
             apptest::FixedChooser chooser;
-            chooser.outputFolder = out.path();
             main->setFileChooser(&chooser);
             auto volume = std::make_shared<CMemoryVolume>(patterned(4 << 20));
             volume->failRange(1 << 20, 3 * 512, EIO);
@@ -191,6 +190,12 @@ private slots:
             QCOMPARE(page->imageFirstButton()->isVisible(), !isImage);
             if (isImage)
                 continue;
+            // No folder chosen: the list stays, and the offer still works.
+            page->imageFirstButton()->click();
+            QTRY_COMPARE(chooser.asked, 1);
+            QVERIFY(!main->imagingPage());
+            QVERIFY(page->isVisible());
+            chooser.outputFolder = out.path();
             page->imageFirstButton()->click();
             QTRY_VERIFY(main->imagingPage());
             QCOMPARE(main->imagingPage()->imagePath(), out.filePath(QStringLiteral("sda2.img")));
