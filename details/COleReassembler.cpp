@@ -44,6 +44,9 @@ constexpr int64_t kMostMiddleSearched = int64_t(16) << 20;
 // Landmarks a Word document's middle cluster must hold (a formatting
 // page's first offset counts as two: four bytes that must be equal).
 constexpr int kFewestLandmarks = 2;
+// Clusters in a row looked at for them (text between formatting pages may
+// run that long without a paragraph's end the tables at hand place).
+constexpr int kMostWordClusters = 16;
 // More clusters than this continuing the document after one cut say too
 // little to tell them apart.
 constexpr int kMostMiddles = 8;
@@ -484,8 +487,9 @@ bool OleSearch::wordMiddle(int64_t shift, int64_t length)
     marks = CWordDocumentCheck::landmarks(word, table0, table1, word);
     if (!tailSide.isEmpty())
         marks += CWordDocumentCheck::landmarks(word, table0, table1, wordOf(tailSide));
-    if (marks.isEmpty())
-        return true;
+    // A middle that holds the head of the stream holds the block's
+    // identifier there (the tables are then unknown).
+    marks.append(CWordDocumentCheck::identifier());
     // Where each landmark lies in the document, in order.
     struct Placed
     {
@@ -503,8 +507,9 @@ bool OleSearch::wordMiddle(int64_t shift, int64_t length)
     QVector<int64_t> cuts;
     for (int64_t p = m_cluster; p < tailFrom; p += m_cluster)
         cuts.append(p);
-    // The middle's first cluster holds what the landmarks there say: a
-    // paragraph's end or a formatting page's first offset.
+    // The middle's first clusters hold what the landmarks there say: a
+    // paragraph's end, a formatting page's first offset, the identifier
+    // (as many clusters as it takes to meet enough of them).
     const auto probe = [&](int i, const uint8_t* middle, int64_t window) {
         const int64_t p = cuts.at(i);
         auto it = std::lower_bound(placed.begin(), placed.end(), p,
@@ -515,9 +520,9 @@ bool OleSearch::wordMiddle(int64_t shift, int64_t length)
                 return 0;
             seen += it->mark.weight;
         }
-        return seen >= kFewestLandmarks ? 1 : 0;
+        return seen >= kFewestLandmarks ? 1 : -1;
     };
-    return middles(shift, length, tailFrom, cuts, probe, 1);
+    return middles(shift, length, tailFrom, cuts, probe, kMostWordClusters);
 }
 
 void OleSearch::run()

@@ -273,9 +273,16 @@ QVector<CWordDocumentCheck::Landmark> CWordDocumentCheck::landmarks(const QByteA
     return out;
 }
 
+CWordDocumentCheck::Landmark CWordDocumentCheck::identifier()
+{
+    return {Landmark::Identifier, 0, 2, kWordIdent, 2};
+}
+
 bool CWordDocumentCheck::holds(const Landmark& mark, const uint8_t* at)
 {
     if (mark.kind == Landmark::PageStart)
         return u32(at) == mark.value;
+    if (mark.kind == Landmark::Identifier)
+        return u16(at) == mark.value;
     return paragraphMark(mark.width == 1 ? at[0] : u16(at));
 }

@@ -40,6 +40,7 @@ public:
         {
             PageStart,
             ParagraphEnd,
+            Identifier, // the information block's first two bytes
         };
         Kind kind;
         uint32_t offset; // in the stream
@@ -54,6 +55,9 @@ public:
     // from the pieces at hand.
     static QVector<Landmark> landmarks(const QByteArray& word, const QByteArray& table0, const QByteArray& table1,
                                        const QByteArray& pages);
+    // The information block's identifier at the head of the stream (Word 97
+    // and later): a landmark that needs no tables.
+    static Landmark identifier();
     // Whether the bytes at `at` (`mark.width` of them) are what it says.
     static bool holds(const Landmark& mark, const uint8_t* at);
 };

@@ -114,6 +114,10 @@ private slots:
         QTest::newRow("doc, 2 pieces, cut among the formatting pages")
             << "doc_tables.doc" << "DOC" << QVector<int>{9} << true;
         QTest::newRow("doc, 3 pieces, a middle of text") << "doc_tables.doc" << "DOC" << QVector<int>{2, 4} << false;
+        QTest::newRow("doc, 3 pieces, the information block in the middle")
+            << "doc_short.doc" << "DOC" << QVector<int>{1, 2} << false;
+        QTest::newRow("doc, 3 pieces, a long middle from text to formatting pages")
+            << "doc_tables.doc" << "DOC" << QVector<int>{2, 11} << true;
         QTest::newRow("doc, 3 pieces, a middle of formatting pages, reversed")
             << "doc_tables.doc" << "DOC" << QVector<int>{8, 10} << true;
         QTest::newRow("doc, directory in the first piece") << "doc_summary.doc" << "DOC" << QVector<int>{1} << false;
