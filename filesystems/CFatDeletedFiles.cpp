@@ -31,7 +31,7 @@ CFatDeletedFiles::CFatDeletedFiles(IVolume* volume, const CFatAllocationMap& fat
     , m_notifier(notifier)
     , m_running(running)
     , m_walkBudget(kWalkBudgetPerCluster * (static_cast<uint64_t>(geometry.highestCluster) + 1) + kWalkBudgetBase)
-    , m_probe(geometry.clusterBytes(), 0)
+    , m_probe(CDocumentSignature::kUsefulPrefix, 0)
 {
     m_layout.reset(new CFatDeletedLayout(m_fat, m_geometry, m_last, &m_walkBudget));
 }
@@ -104,7 +104,9 @@ void CFatDeletedFiles::add(const QString& folder, const uint8_t* entry, const QS
         int byContent = r.bytes == static_cast<int64_t>(first) ? CDocumentSignature::typeCodeOf(m_probe.data(), first)
                                                                : int(CFileTypeCatalogue::NotWanted);
         if (CDocumentSignature::kindMatters(byName, CFileTypeCatalogue::family(byContent)) && want > first) {
-            // The family is known; more of the first cluster tells the kind.
+            // The family is known; more of the first run tells the kind
+            // (past the first cluster where clusters are small: a DOCX's
+            // "word/" member often lies beyond 512 bytes or 2 KiB).
             const int byFamily = byContent;
             r = m_volume->read(extents.front().offset, m_probe.data(),
                                static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), extents.front().length)));

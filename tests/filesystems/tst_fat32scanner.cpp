@@ -477,7 +477,8 @@ void TestFat32Scanner::deletedLongNamesAcrossClustersAndTypesFromBytes()
     };
     // A ZIP whose first member is `first` (with `pad` bytes of data), then
     // `second`: the kind may lie past the first sector.
-    const auto zip = [&](uint32_t cluster, const QByteArray& first, int pad, const QByteArray& second) {
+    const auto zipIn = [](FatBuilder& into, uint32_t cluster, const QByteArray& first, int pad,
+                          const QByteArray& second) {
         QByteArray b;
         for (const QByteArray& member : {first, second}) {
             if (member.isEmpty())
@@ -487,7 +488,10 @@ void TestFat32Scanner::deletedLongNamesAcrossClustersAndTypesFromBytes()
             put16(h, 26, uint16_t(member.size()));
             b += h + member + QByteArray(member == first ? pad : 0, 'z');
         }
-        f.image.replace(int(f.clusterOffset(cluster)), b.size(), b);
+        into.image.replace(int(into.clusterOffset(cluster)), b.size(), b);
+    };
+    const auto zip = [&](uint32_t cluster, const QByteArray& first, int pad, const QByteArray& second) {
+        zipIn(f, cluster, first, pad, second);
     };
 
     // Two pieces in the last slots of cluster 2, the short entry in slot 0
@@ -525,6 +529,20 @@ void TestFat32Scanner::deletedLongNamesAcrossClustersAndTypesFromBytes()
         seen << n.originalName + ' ' + CFileTypeCatalogue::typeName(n.typeCode) + ' ' + n.typeName;
     QCOMPARE(seen, QStringList({"Quarterly report.docx DOCX DOCX", "Budget.xlsx XLSX XLSX", "_lides~1.pptx PPTX PPTX",
                                 "_EMO~1.DOCX DOCX DOCX", "_ABLE.XLS XLS XLS"}));
+
+    // Small clusters (FAT12 and FAT16 volumes, FAT32 made with one sector a
+    // cluster): the kind lies past the first cluster, but still inside the
+    // run the file is read from.
+    FatBuilder small;
+    small.sectorsPerCluster = 1;
+    small.start();
+    small.entry(2, 0, "MEMO~1  DOC", 0x20, 10);
+    setSize(small, 2, 0, 4096);
+    zipIn(small, 10, "[Content_Types].xml", 1200, "word/document.xml");
+    markDeleted(small, 2, 0);
+    const QList<CFileNode> found = deletedRecords(small.image);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(found.front().originalName + ' ' + found.front().typeName, QStringLiteral("_EMO~1.DOCX DOCX"));
 }
 
 QTEST_APPLESS_MAIN(TestFat32Scanner)
