@@ -3,6 +3,7 @@
 #include "disk/IVolume.h"
 #include "disk/LittleEndian.h"
 #include "filesystems/CBitmapAllocationMap.h"
+#include "filesystems/CExfatBitmap.h"
 #include "filesystems/CClusterBitSet.h"
 #include "filesystems/CExfatFormerDirectories.h"
 #include "filesystems/CFreeClusterSweep.h"
@@ -60,9 +61,6 @@ constexpr uint8_t kTypeFile = 0x05;   // 0x85 in use
 constexpr uint8_t kTypeStream = 0x40; // 0xC0 in use
 constexpr uint8_t kTypeName = 0x41;   // 0xC1 in use
 constexpr uint8_t kSecondaryCategory = 0x40;
-constexpr size_t kBitmapFlagsField = 1;
-constexpr size_t kBitmapClusterField = 20;
-constexpr size_t kBitmapLengthField = 24;
 // File entry.
 constexpr size_t kSecondaryCountField = 1;
 constexpr size_t kSetChecksumField = 2;
@@ -87,7 +85,6 @@ constexpr int kUnitsPerNameEntry = 15;
 constexpr int64_t kReportSectorSize = 512;
 constexpr int kRecordKind = 2;
 constexpr uint64_t kMaxDirectoryBytes = 256ull * 1024 * 1024; // the format's own limit
-constexpr int64_t kBitmapBlock = 64 * 1024;
 constexpr size_t kSignatureSector = 512;
 constexpr int kMaxHeldRecords = 100000;
 
@@ -149,10 +146,16 @@ CExfatScanner::CExfatScanner(IVolume* volume, CNotifyFileNode* notifier, const s
     : m_volume(volume)
     , m_notifier(notifier)
     , m_running(running)
+    , m_bitmap(new CExfatBitmap)
 {
 }
 
 CExfatScanner::~CExfatScanner() = default;
+
+const std::vector<CExfatScanner::BitmapRun>& CExfatScanner::bitmapRuns() const
+{
+    return m_bitmap->runs();
+}
 
 bool CExfatScanner::decodeBootSector(const uint8_t* sector, size_t length, Geometry& g)
 {
@@ -292,9 +295,8 @@ void CExfatScanner::scan()
     m_byContent.clear();
     m_claimedStarts.clear();
     m_directoryClusters.clear();
-    m_bitmapRuns.clear();
-    m_bitmapBytes = 0;
-    m_bitmapBlockIndex = -1;
+    // Nothing of an earlier scan's bitmap is trusted.
+    m_bitmap->reset(nullptr, Geometry());
     m_fatSectorOffset = -1;
     if (!m_volume || stopRequested())
         return;
@@ -305,6 +307,7 @@ void CExfatScanner::scan()
         return;
     }
     m_fatSector.assign(m_geometry.sectorBytes(), 0);
+    m_bitmap->reset(m_volume, m_geometry);
     m_walkBudget = uint64_t(m_geometry.clusterCount) * 4 + 1024 * 1024;
 
     m_reached.reset();
@@ -339,7 +342,7 @@ void CExfatScanner::scan()
 void CExfatScanner::searchFormerDirectories()
 {
     // Without the bitmap nothing tells an old folder from a live file.
-    if (m_bitmapRuns.empty() || stopRequested())
+    if (!m_bitmap->found() || stopRequested())
         return;
     CFreeClusterSweep::Heap heap;
     heap.offset = m_geometry.clusterOffset(2);
@@ -521,7 +524,7 @@ void CExfatScanner::readDirectory(const Directory& dir)
     }
 
     if (dir.path.isEmpty() && !dir.deleted) {
-        findBitmap(bytes);
+        m_bitmap->locate(bytes, [this](uint32_t cluster, uint32_t& value) { return fatEntry(cluster, value); });
         for (uint32_t c : clusters) {
             if (m_reached)
                 m_reached->insert(c);
@@ -553,57 +556,6 @@ void CExfatScanner::readDirectory(const Directory& dir)
             handleDeleted(dir, set);
         else
             handleLive(dir, set);
-    }
-}
-
-void CExfatScanner::findBitmap(const std::vector<uint8_t>& bytes)
-{
-    if (!m_bitmapRuns.empty())
-        return;
-    for (size_t at = 0; at + kEntrySize <= bytes.size(); at += kEntrySize) {
-        const uint8_t* e = bytes.data() + at;
-        if (e[0] == kTypeEnd)
-            return;
-        // The first bitmap (the second belongs to a second FAT, which
-        // TexFAT alone uses).
-        if (e[0] != kTypeBitmap || (e[kBitmapFlagsField] & 1) != 0)
-            continue;
-        const uint32_t first = le::u32(e + kBitmapClusterField);
-        const uint64_t needed = (uint64_t(m_geometry.clusterCount) + 7) / 8;
-        const uint64_t length = std::min<uint64_t>(le::u64(e + kBitmapLengthField), needed);
-        if (!m_geometry.validCluster(first) || length == 0)
-            return;
-        const uint64_t clusterBytes = m_geometry.clusterBytes();
-        const uint64_t clusters = (length + clusterBytes - 1) / clusterBytes;
-        // Its chain in the FAT; formatters lay it out in one piece, which is
-        // what is taken where the chain breaks.
-        uint32_t cluster = first;
-        std::vector<uint32_t> chain;
-        std::unordered_set<uint32_t> seen;
-        while (chain.size() < clusters && m_geometry.validCluster(cluster) && seen.insert(cluster).second) {
-            chain.push_back(cluster);
-            uint32_t next = 0;
-            if (!fatEntry(cluster, next) || !m_geometry.validCluster(next))
-                break;
-            cluster = next;
-        }
-        if (chain.size() < clusters) {
-            chain.clear();
-            for (uint64_t i = 0; i < clusters && m_geometry.validCluster(uint64_t(first) + i); ++i)
-                chain.push_back(static_cast<uint32_t>(first + i));
-        }
-        uint64_t left = length;
-        for (uint32_t c : chain) {
-            const int64_t take = static_cast<int64_t>(std::min(left, clusterBytes));
-            const int64_t offset = m_geometry.clusterOffset(c);
-            if (!m_bitmapRuns.empty() && m_bitmapRuns.back().volumeOffset + m_bitmapRuns.back().length == offset)
-                m_bitmapRuns.back().length += take;
-            else
-                m_bitmapRuns.push_back({offset, take});
-            left -= static_cast<uint64_t>(take);
-            m_bitmapBytes += take;
-        }
-        return;
     }
 }
 
@@ -729,32 +681,7 @@ void CExfatScanner::handleLive(const Directory& dir, const EntrySet& set)
 
 bool CExfatScanner::clusterInUse(uint32_t cluster)
 {
-    if (m_bitmapRuns.empty() || !m_geometry.validCluster(cluster))
-        return false;
-    const int64_t bit = static_cast<int64_t>(cluster) - 2;
-    const int64_t byte = bit / 8;
-    if (byte >= m_bitmapBytes)
-        return false;
-    const int64_t block = byte / kBitmapBlock;
-    if (block != m_bitmapBlockIndex) {
-        m_bitmapBlock.assign(static_cast<size_t>(kBitmapBlock), 0);
-        // Gather the block from the runs that hold it.
-        int64_t runStart = 0;
-        const int64_t blockStart = block * kBitmapBlock;
-        const int64_t blockEnd = blockStart + kBitmapBlock;
-        for (const BitmapRun& run : m_bitmapRuns) {
-            const int64_t from = std::max(runStart, blockStart);
-            const int64_t to = std::min(runStart + run.length, blockEnd);
-            if (from < to)
-                m_volume->read(run.volumeOffset + (from - runStart), m_bitmapBlock.data() + (from - blockStart),
-                               static_cast<size_t>(to - from));
-            runStart += run.length;
-            if (runStart >= blockEnd)
-                break;
-        }
-        m_bitmapBlockIndex = block;
-    }
-    return (m_bitmapBlock[static_cast<size_t>(byte - block * kBitmapBlock)] >> (bit & 7)) & 1;
+    return m_bitmap->inUse(cluster);
 }
 
 bool CExfatScanner::chainSurvives(uint32_t first, uint64_t clusters, std::vector<std::pair<uint32_t, uint32_t>>& runs)
@@ -952,10 +879,10 @@ void CExfatScanner::post(const CFileNode& node)
 
 std::unique_ptr<IAllocationMap> CExfatScanner::allocationMap(std::shared_ptr<IVolume> volume) const
 {
-    if (m_bitmapRuns.empty() || m_geometry.clusterCount == 0)
+    if (!m_bitmap->found() || m_geometry.clusterCount == 0)
         return nullptr;
     std::vector<CAllocationTableCache::Run> runs;
-    for (const BitmapRun& r : m_bitmapRuns)
+    for (const BitmapRun& r : m_bitmap->runs())
         runs.push_back({r.volumeOffset, r.length});
     CClusterAllocationMap::Layout layout;
     layout.dataStart = static_cast<int64_t>(uint64_t(m_geometry.heapOffset) << m_geometry.sectorShift);

@@ -15,6 +15,7 @@
 #include <vector>
 
 class CClusterBitSet;
+class CExfatBitmap;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
@@ -131,7 +132,7 @@ public:
     // After scan(): the geometry, and the runs of the allocation bitmap
     // (empty when no bitmap entry was found).
     const Geometry& geometry() const { return m_geometry; }
-    const std::vector<BitmapRun>& bitmapRuns() const { return m_bitmapRuns; }
+    const std::vector<BitmapRun>& bitmapRuns() const;
     // After scan(): the volume's allocation map read from `volume` (the
     // volume this scanner was given, shared so that the map may outlive the
     // scanner); null without a bitmap.
@@ -165,7 +166,6 @@ private:
     bool directoryClusters(const Directory& dir, std::vector<uint32_t>& clusters);
     void walk();
     void readDirectory(const Directory& dir);
-    void findBitmap(const std::vector<uint8_t>& bytes);
     // Reads the set at `index`; returns how many entries it spans (1 when
     // it is not a valid set).
     size_t readEntrySet(const uint8_t* bytes, size_t length, size_t index, bool inDeletedDirectory, EntrySet& set);
@@ -206,12 +206,9 @@ private:
     // Clusters read as directory clusters: cycles and shared chains are
     // read once.
     std::unordered_set<uint32_t> m_directoryClusters;
-    std::vector<BitmapRun> m_bitmapRuns;
+    std::unique_ptr<CExfatBitmap> m_bitmap;
     // Clusters live entries reach; null when orphans are not told apart.
     std::shared_ptr<CClusterBitSet> m_reached;
-    int64_t m_bitmapBytes = 0;
-    std::vector<uint8_t> m_bitmapBlock;
-    int64_t m_bitmapBlockIndex = -1;
     std::vector<uint8_t> m_fatSector;
     int64_t m_fatSectorOffset = -1;
     // Clusters the deleted files' data walks may still look at.
