@@ -33,11 +33,12 @@ constexpr uint32_t kLowestSpecial = 0xFFFFFFFAu;
 constexpr uint32_t kMostSectors = 1u << 22;
 // The rest of a document is looked for cluster by cluster only when the
 // document is at most this long: each candidate costs a proof of the whole.
-constexpr int64_t kMostSearchedWhole = 256 * 1024;
+constexpr int64_t kMostSearchedWhole = 128 * 1024;
 // The reach is read in chunks of this size for that search.
 constexpr int64_t kChunk = int64_t(1) << 20;
-// Candidates proved in memory per document at most.
-constexpr int kMostProofsInMemory = 1 << 16;
+// Candidates proved in memory per document at most (a proof of a small
+// document takes some tens of microseconds).
+constexpr int kMostProofsInMemory = 1 << 14;
 // A middle piece is looked for only in documents up to this long (the
 // first and last pieces are held in memory meanwhile).
 constexpr int64_t kMostMiddleSearched = int64_t(16) << 20;
@@ -47,6 +48,9 @@ constexpr int kFewestLandmarks = 2;
 // Clusters in a row looked at for them (text between formatting pages may
 // run that long without a paragraph's end the tables at hand place).
 constexpr int kMostWordClusters = 16;
+// Candidate middles looked at per document at most (clusters in reach
+// times cuts times clusters in a row).
+constexpr int64_t kMostProbes = int64_t(1) << 24;
 // More clusters than this continuing the document after one cut say too
 // little to tell them apart.
 constexpr int kMostMiddles = 8;
@@ -272,6 +276,7 @@ bool OleSearch::middles(int64_t shift, int64_t length, int64_t tailFrom, const Q
     const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
     std::vector<uint8_t> chunk;
     std::vector<uint8_t> spill;
+    int64_t probes = 0;
     for (int64_t at = from; at < to && !cuts.isEmpty(); at += kChunk) {
         const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
         if (span <= 0 || m_s.cancelled())
@@ -297,6 +302,10 @@ bool OleSearch::middles(int64_t shift, int64_t length, int64_t tailFrom, const Q
                             break;
                         middle = spill.data();
                     }
+                    // A document with very many cuts in a wide reach: the
+                    // search ends rather than take longer than its worth.
+                    if (++probes > kMostProbes)
+                        return true;
                     const int verdict = probe(i, middle, window);
                     if (verdict < 0)
                         continue;
@@ -504,9 +513,19 @@ bool OleSearch::wordMiddle(int64_t shift, int64_t length)
     std::sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.at < b.at; });
     placed.erase(std::unique(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) { return a.at == b.at; }),
                  placed.end());
+    // Cuts up to where the first piece's own bytes stop holding what the
+    // landmarks say.
     QVector<int64_t> cuts;
-    for (int64_t p = m_cluster; p < tailFrom; p += m_cluster)
+    const uint8_t* head = reinterpret_cast<const uint8_t*>(document.constData());
+    auto next = placed.cbegin();
+    for (int64_t p = m_cluster; p < tailFrom; p += m_cluster) {
+        bool holds = true;
+        for (; holds && next != placed.cend() && next->at + next->mark.width <= p; ++next)
+            holds = next->at < m_cluster || CWordDocumentCheck::holds(next->mark, head + next->at);
+        if (!holds)
+            break;
         cuts.append(p);
+    }
     // The middle's first clusters hold what the landmarks there say: a
     // paragraph's end, a formatting page's first offset, the identifier
     // (as many clusters as it takes to meet enough of them).
