@@ -31,6 +31,7 @@
 # enable,freespace|wholespace,search). One row per volume and tool:
 #   identical  lost documents written byte-identical (SHA-256) / all lost ones
 #   named      of those, written under their own file name
+#   wrong      lost documents whose name is on a file that is not their bytes
 #   live       live documents written (a live file is no lost document) /
 #              the live documents on the volume
 # Bytes that are both a live and a lost document count as the lost one first.
@@ -86,13 +87,14 @@ PY
     rm -f "$live"
 }
 
-# count TRUTH OUTDIR: "identical named lost live_written live" of the
+# count TRUTH OUTDIR: "identical named lost live_written live wrong" of the
 # documents in TRUTH among the files under OUTDIR.
 count() {
     python3 - "$1" "$2" <<'PY'
 import collections, hashlib, os, sys
 truth = [l.rstrip("\n").split("\t") for l in open(sys.argv[1], encoding="utf-8") if l.strip()]
 names = collections.defaultdict(list)
+written = collections.defaultdict(set)
 for root, _, files in os.walk(sys.argv[2]):
     for f in files:
         path = os.path.join(root, f)
@@ -103,6 +105,7 @@ for root, _, files in os.walk(sys.argv[2]):
             for block in iter(lambda: fh.read(1 << 20), b""):
                 h.update(block)
         names[h.hexdigest()].append(f)
+        written[f].add(h.hexdigest())
 lost = [(p, d) for s, p, d in truth if s == "lost"]
 live = [(p, d) for s, p, d in truth if s == "live"]
 # Several documents may share their bytes (copies under other names): each
@@ -128,16 +131,19 @@ for path, digest in live:
     if got:
         live_written += 1
         got.pop()
-print(identical, named, len(lost), live_written, len(live))
+# A lost document's name on a file that is not its bytes: what a user would
+# open and find broken.
+wrong = sum(1 for path, digest in lost if written.get(os.path.basename(path), set()) - {digest})
+print(identical, named, len(lost), live_written, len(live), wrong)
 PY
 }
 
 rows=()
 # row VOLUME TOOL TRUTH OUTDIR
 row() {
-    local identical named lost live_written live
-    read -r identical named lost live_written live < <(count "$3" "$4")
-    rows+=("$(printf '%-20s %-30s %5s / %-5s %5s      %s' "$1" "$2" "$identical" "$lost" "$named" \
+    local identical named lost live_written live wrong
+    read -r identical named lost live_written live wrong < <(count "$3" "$4")
+    rows+=("$(printf '%-20s %-30s %5s / %-5s %5s  %5s      %s' "$1" "$2" "$identical" "$lost" "$named" "$wrong" \
         "$( [ "$live" -gt 0 ] && echo "$live_written / $live" || echo "-" )")")
 }
 
@@ -241,7 +247,7 @@ for kind in "${kinds[@]}"; do
 done
 
 if [ ${#rows[@]} -gt 0 ]; then
-    printf '%-20s %-30s %-13s %-10s %s\n' volume tool identical named live
+    printf '%-20s %-30s %-13s %-6s %-10s %s\n' volume tool identical named "wrong" live
     printf '%s\n' "${rows[@]}"
 fi
 [ ${#e01_lines[@]} -eq 0 ] || printf '%s\n' "${e01_lines[@]}"
