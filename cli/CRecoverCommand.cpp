@@ -55,7 +55,7 @@ QString CRecoverCommand::usage()
     return QStringLiteral(
         "  recover SOURCE OUTDIR [--type PDF,DOCX,...]\n"
         "          [--fs auto|NTFS|FAT32|FAT16|FAT12|exFAT|EXT4|none] [--allow-same-volume]\n"
-        "          [--include-damaged] [--whole]\n"
+        "          [--include-damaged] [--whole] [--keep-folders]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named by their original names where deleted entries give them (with their\n"
@@ -69,7 +69,11 @@ QString CRecoverCommand::usage()
         "      (partly overwritten, their entries cut short, failing their own check, or\n"
         "      over sectors that cannot be read) are left out and named, and the exit\n"
         "      status is then 3, unless --include-damaged is given: they are then written\n"
-        "      as they are, with zeros where the disk gives nothing.\n");
+        "      as they are, with zeros where the disk gives nothing. --keep-folders\n"
+        "      writes each deleted file into its original folder, made again under\n"
+        "      OUTDIR (folder names made safe the same way; nothing leaves OUTDIR);\n"
+        "      documents only carving found, and files whose folder's parent is lost,\n"
+        "      go under OUTDIR/lost.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
@@ -85,6 +89,8 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
             o.includeDamaged = true;
         } else if (a == QLatin1String("--whole")) {
             o.whole = true;
+        } else if (a == QLatin1String("--keep-folders")) {
+            o.keepFolders = true;
         } else if (optionValue(args, &i, QStringLiteral("--type"), &value, &o.error)) {
             if (!o.error.isEmpty())
                 return o;
@@ -207,12 +213,12 @@ int CRecoverCommand::run(const QStringList& arguments)
     printErr(found);
 
     return recoverDocuments(session.volume(), options.outputFolder, chosen, CDiskMappingPointer::kDefaultWindowSize,
-                            options.includeDamaged, session.unreadableRanges());
+                            options.includeDamaged, session.unreadableRanges(), options.keepFolders);
 }
 
 int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder,
                                       const QList<CFileNode>& documents, uint32_t windowSize, bool includeDamaged,
-                                      const CUnreadableRanges& knownUnreadable)
+                                      const CUnreadableRanges& knownUnreadable, bool keepFolders)
 {
     CRecoveryDataFiles worker(nullptr, windowSize);
     QEventLoop loop;
@@ -272,6 +278,7 @@ int CRecoverCommand::recoverDocuments(std::shared_ptr<IVolume> volume, const QSt
     worker.setSavePath(folder);
     worker.setRecoveryFiles(documents, QVector<bool>(documents.size(), includeDamaged));
     worker.setKnownUnreadable(knownUnreadable);
+    worker.setKeepFolders(keepFolders);
     worker.start();
     loop.exec();
     worker.wait();

@@ -16,7 +16,7 @@
 class IVolume;
 
 // tamsel-cli recover SOURCE OUTDIR [--type PDF,DOCX,...] [--fs ...] [--allow-same-volume]
-//                   [--include-damaged]
+//                   [--include-damaged] [--keep-folders]
 //
 // Scans SOURCE as `scan` does, then writes every lost document it lists (or
 // those of the given types) into OUTDIR, except damaged ones (partly
@@ -37,6 +37,7 @@ public:
         bool allowSameVolume = false;
         bool includeDamaged = false;
         bool whole = false;
+        bool keepFolders = false;
         QString error;   // a usage error
     };
 
@@ -53,7 +54,7 @@ public:
     // written, ExitLeftOut when the others were, ExitFailure otherwise.
     int recoverDocuments(std::shared_ptr<IVolume> volume, const QString& folder, const QList<CFileNode>& documents,
                          uint32_t windowSize = CDiskMappingPointer::kDefaultWindowSize, bool includeDamaged = false,
-                         const CUnreadableRanges& knownUnreadable = CUnreadableRanges());
+                         const CUnreadableRanges& knownUnreadable = CUnreadableRanges(), bool keepFolders = false);
 
 private:
     void printErr(const QString& text) const;

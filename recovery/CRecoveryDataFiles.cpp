@@ -6,6 +6,7 @@
 #include "disk/IVolume.h"
 #include "recovery/CRecoveryCopy.h"
 #include "recovery/CRecoveryFileName.h"
+#include "recovery/CRecoveryFolderPath.h"
 #include "recovery/CRecoveryReport.h"
 #include "scan/CCompressedUnits.h"
 #include "scan/CDocumentBytes.h"
@@ -234,6 +235,12 @@ bool CRecoveryDataFiles::setRecoveryFiles(const QList<CFileNode>& files, const Q
     return true;
 }
 
+void CRecoveryDataFiles::setKeepFolders(bool keep)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_pending.keepFolders = keep;
+}
+
 void CRecoveryDataFiles::setKnownUnreadable(const CUnreadableRanges& ranges)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -373,6 +380,50 @@ bool CRecoveryDataFiles::makeFolder(const QString& folder, const Owner& owner, Q
     return true;
 }
 
+bool CRecoveryDataFiles::makeSubfolders(const QString& base, const QStringList& names, const Owner& owner,
+                                        QString* folder, QString* reason) const
+{
+    const CInvokingUser user = owner.valid ? CInvokingUser(owner.uid, owner.gid) : CInvokingUser();
+    QString at = base;
+    for (const QString& name : names) {
+        bool made = false;
+        for (int k = 0; k <= kMaxNameSuffix && !made; ++k) {
+            const QString candidate = at + QLatin1Char('/') + (k == 0 ? name : name + QStringLiteral(" (%1)").arg(k));
+            const QByteArray encoded = QFile::encodeName(candidate);
+            struct stat st;
+            // lstat: a link is taken, never followed, so nothing is written
+            // where a link in the output folder points.
+            if (::lstat(encoded.constData(), &st) == 0) {
+                if (S_ISDIR(st.st_mode)) {
+                    at = candidate;
+                    made = true;
+                }
+                continue;
+            }
+            const int error = user.makeFolder(encoded);
+            if (error == 0 || (error == EEXIST && ::lstat(encoded.constData(), &st) == 0 && S_ISDIR(st.st_mode))) {
+                at = candidate;
+                made = true;
+                continue;
+            }
+            if (error == EEXIST)
+                continue;
+            *folder = candidate;
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the folder cannot be created: %1")
+                          .arg(writeFailureReason(error));
+            return false;
+        }
+        if (!made) {
+            *folder = at + QLatin1Char('/') + name;
+            *reason = QCoreApplication::translate("CRecoveryDataFiles", "the output folder already holds %1 files of this name. Choose an empty folder.")
+                          .arg(kMaxNameSuffix + 1);
+            return false;
+        }
+    }
+    *folder = at;
+    return true;
+}
+
 bool CRecoveryDataFiles::planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs,
                                   QString* reason) const
 {
@@ -488,8 +539,13 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
     written->node = job.files.at(number - 1);
     CFileNode& node = written->node;
     const bool writeDamaged = job.writeDamaged.value(number - 1, false);
-    const QString folder = QDir::cleanPath(QDir(job.savePath).absolutePath());
-    const CRecoveryFileName naming(node, nameLimit(folder));
+    const QString base = QDir::cleanPath(QDir(job.savePath).absolutePath());
+    const int limit = nameLimit(base);
+    const QStringList subfolders = job.keepFolders ? CRecoveryFolderPath::components(node, limit) : QStringList();
+    // Made only once the document is known to be written, so that one left
+    // out leaves no empty folder behind.
+    QString folder = subfolders.isEmpty() ? base : base + QLatin1Char('/') + subfolders.join(QLatin1Char('/'));
+    const CRecoveryFileName naming(node, limit);
     *path = folder + QLatin1Char('/') + naming.candidate(CRecoveryFileName::AsFound);
 
     // Check the record against the volume before anything is created.
@@ -538,6 +594,11 @@ CRecoveryDataFiles::Outcome CRecoveryDataFiles::recoverOne(const Job& job, int n
     for (const auto form : {CRecoveryFileName::Portable, CRecoveryFileName::SectorName}) {
         if (naming.differs(form))
             forms.append(form);
+    }
+
+    if (!subfolders.isEmpty() && !makeSubfolders(base, subfolders, owner, &folder, reason)) {
+        *path = folder;
+        return Outcome::Failed;
     }
 
     // A new hidden file that says it is partial; a leftover of an earlier
@@ -720,7 +781,7 @@ void CRecoveryDataFiles::run()
         if (outcome == Outcome::LeftOut || outcome == Outcome::LeftOutUnreadable) {
             const QString name = QFileInfo(path).fileName();
             const bool unreadable = outcome == Outcome::LeftOutUnreadable;
-            report.addLeftOut(name, written.node, reason);
+            report.addLeftOut(QDir(folder).relativeFilePath(path), written.node, reason);
             ++m_leftOut;
             const int number = i + 1;
             post(generation, [this, number, name, reason, unreadable]() {
@@ -734,7 +795,8 @@ void CRecoveryDataFiles::run()
             return;
         } else {
             const QFileInfo file(path);
-            report.addFile(file.fileName(), written.node, file.size(), written.sha256Hex, written.fileUnreadable);
+            report.addFile(QDir(folder).relativeFilePath(path), written.node, file.size(), written.sha256Hex,
+                           written.fileUnreadable);
             ++m_written;
             const int number = i + 1;
             post(generation, [this, number, path]() { emit sigFileRecovered(number, path); });

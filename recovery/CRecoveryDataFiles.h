@@ -100,6 +100,9 @@ public:
     // are left out without reading them again (unless asked for), and the
     // report lists them.
     void setKnownUnreadable(const CUnreadableRanges& ranges);
+    // Writes each document into its original folder, made again under the
+    // save path (CRecoveryFolderPath), instead of all into the save path.
+    void setKeepFolders(bool keep);
 
     // Ends the run at its next read window; the unfinished file is removed.
     // A start that waits for the run to end is dropped too.
@@ -157,6 +160,7 @@ private:
         QString savePath;
         std::shared_ptr<IVolume> volume;
         uint64_t generation = 0;
+        bool keepFolders = false;
     };
 
     // Who should own what we create: the user behind sudo or pkexec.
@@ -180,6 +184,11 @@ private:
 
     static Owner invokingUser();
     bool makeFolder(const QString& folder, const Owner& owner, QString* failedPath, QString* reason) const;
+    // Makes `names` one inside the other under `base` (made already) and
+    // sets `folder` to the innermost. A name taken by anything but a folder
+    // (a file, or a link, which is never followed) gets " (1)", " (2)" ...
+    bool makeSubfolders(const QString& base, const QStringList& names, const Owner& owner, QString* folder,
+                        QString* reason) const;
     // The runs of the volume to copy, in order (none for resident bytes),
     // checked against the volume.
     bool planCopy(const CFileNode& node, IVolume* volume, QVector<CFileNode::Extent>* runs, QString* reason) const;

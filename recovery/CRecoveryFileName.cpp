@@ -117,6 +117,17 @@ bool CRecoveryFileName::differs(Form form) const
     return true;
 }
 
+QString CRecoveryFileName::folderName(const QString& name, int byteLimit)
+{
+    // A folder is made once and shared by every document in it, so it gets
+    // the one spelling every target takes rather than a spelling per try.
+    const QString spelled = portable(safeOnLinux(name));
+    CFileNode unnamed;
+    CRecoveryFileName cut(unnamed, byteLimit);
+    cut.m_forms[AsFound] = {isNotAName(spelled) ? QStringLiteral("_") : spelled, QString()};
+    return cut.fitted(AsFound, QString(), QString());
+}
+
 bool CRecoveryFileName::isNameRefusal(int error)
 {
     return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG;

@@ -44,6 +44,11 @@ public:
     // or the disk.
     static bool isNameRefusal(int error);
 
+    // One folder name, spelled so that any output file system takes it and
+    // it names a folder inside its parent: the portable spelling, "_" for a
+    // name of dots alone ("..", "."), cut to `byteLimit` bytes.
+    static QString folderName(const QString& name, int byteLimit = kDefaultNameLimit);
+
 private:
     struct Parts
     {

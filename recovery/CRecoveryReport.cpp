@@ -1,5 +1,7 @@
 #include "recovery/CRecoveryReport.h"
 
+#include "recovery/CRecoveryFolderPath.h"
+
 #include "details/CDetailsReader.h"
 #include "scan/CDocumentBytes.h"
 
@@ -131,7 +133,13 @@ QByteArray CRecoveryReport::toXml() const
 
     for (const File& f : m_files) {
         xml.writeStartElement(QLatin1String(kDfxmlNamespace), QStringLiteral("fileobject"));
-        textElement(xml, QLatin1String(kDfxmlNamespace), QStringLiteral("filename"), f.name);
+        // DFXML's filename is the file's path on the source; where it was
+        // written (relative to the report's folder) is ours to say. A
+        // document only carving found has no path of its own.
+        const QString original = CRecoveryFolderPath::originalPath(f.node);
+        textElement(xml, QLatin1String(kDfxmlNamespace), QStringLiteral("filename"),
+                    original.isEmpty() ? f.name : original);
+        textElement(xml, QLatin1String(kOwnNamespace), QStringLiteral("written"), f.name);
         xml.writeTextElement(QLatin1String(kDfxmlNamespace), QStringLiteral("filesize"), QString::number(f.size));
         const QDateTime modified = f.node.bestModified();
         if (modified.isValid())

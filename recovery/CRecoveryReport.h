@@ -11,7 +11,9 @@
 
 // The record of one recovery run that goes beside the recovered files as
 // report.xml, in Digital Forensics XML 1.2.0: the program, the source and
-// its size, and for each file written its name, size, modification time,
+// its size, and for each file written its original path on the source
+// (`filename`; the name written, for a document only carving found), where
+// it was written under the report's folder (tamsel:written), its size, modification time,
 // the runs of the source it was copied from, its SHA-256, and whether the
 // document was whole (in the program's own namespace). In that namespace
 // too: the byte runs of each file that hold zeros because the source gave
@@ -27,12 +29,13 @@ public:
     void setSource(const QString& name, int64_t length);
     // The source's byte runs that could not be read (source offsets).
     void setSourceUnreadable(const CUnreadableRanges& ranges) { m_sourceUnreadable = ranges; }
-    // One written file: its name in the folder, the record it came from,
+    // One written file: its path under the folder, the record it came from,
     // the bytes written and their SHA-256 (hex), and its byte runs (file
     // offsets) that hold zeros because the source gave none.
     void addFile(const QString& fileName, const CFileNode& node, int64_t size, const QByteArray& sha256Hex,
                  const CUnreadableRanges& unreadable = CUnreadableRanges());
-    // A document not written: the name it would have had and why.
+    // A document not written: the path under the folder it would have had,
+    // and why.
     void addLeftOut(const QString& fileName, const CFileNode& node, const QString& reason);
     int fileCount() const { return m_files.size(); }
     int leftOutCount() const { return m_leftOut.size(); }

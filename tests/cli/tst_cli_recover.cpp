@@ -20,6 +20,8 @@
 
 #include "cli/CliTestSupport.h"
 
+#include <QDirIterator>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -151,6 +153,7 @@ private slots:
     void reportStaysXmlWhateverTheTitles();
     void recoversTheDemoImage();
     void recoversDeletedNtfsFilesByNameAndTime();
+    void keepFoldersKeepsSameNamedFilesApart();
     void listsAndRecoversDocumentsOfLostChains();
     void unusedSpaceOfAFullVolumeHoldsEveryDeletedDocument();
     void fullDiskExitsOneAndLeavesNoPartialFile();
@@ -398,6 +401,57 @@ void TestCliRecover::recoversDeletedNtfsFilesByNameAndTime()
     const Run all = cli({"recover", image, dir.path() + "/all", "--allow-same-volume", "--include-damaged"});
     QCOMPARE(all.exitCode, 0);
     QVERIFY(QFile::exists(dir.path() + "/all/victim.docx"));
+}
+
+void TestCliRecover::keepFoldersKeepsSameNamedFilesApart()
+{
+    QTemporaryDir dir;
+    const QString image = dir.path() + "/folders.img";
+    const QString made = buildVolume("tests/scripts/make-fat32-folders-volume.sh", image);
+    QVERIFY2(made.isEmpty(), qPrintable(made));
+    const QString out = dir.path() + "/out";
+    const Run r = cli({"recover", image, out, "--keep-folders"});
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    const QList<QPair<QString, QString>> expected = {{"Team A/report.docx", "docx_python-docx.docx"},
+                                                     {"Team B/2024/report.docx", "docx_lo_short.docx"},
+                                                     {"meeting notes.pdf", "pdf_lo_writer_text.pdf"},
+                                                     {"Team A/meeting notes.pdf", "pdf_pdfunite.pdf"}};
+    QStringList written;
+    QDirIterator it(out, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        written << QDir(out).relativeFilePath(it.next());
+    written.sort();
+    QCOMPARE(written, QStringList({"Team A/meeting notes.pdf", "Team A/report.docx", "Team B/2024/report.docx",
+                                   "meeting notes.pdf", "report.xml"}));
+    for (const auto& [path, original] : expected) {
+        QCOMPARE(readAll(out + "/" + path), corpus(original));
+        QVERIFY2(r.out.contains(out + "/" + path + "\n"), qPrintable(r.out));
+    }
+
+    // report.xml pairs each original path with where the file went.
+    QFile reportFile(out + "/report.xml");
+    QVERIFY(reportFile.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&reportFile);
+    QStringList pairs;
+    QString original;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("filename"))
+            original = xml.readElementText();
+        else if (xml.name() == QLatin1String("written"))
+            pairs << original + " -> " + xml.readElementText();
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    pairs.sort();
+    QCOMPARE(pairs, QStringList({"/Team A/meeting notes.pdf -> Team A/meeting notes.pdf", "/Team A/report.docx -> Team A/report.docx",
+                                 "/Team B/2024/report.docx -> Team B/2024/report.docx", "/meeting notes.pdf -> meeting notes.pdf"}));
+
+    // Without the option, the flat folder of before.
+    const Run flat = cli({"recover", image, dir.path() + "/flat"});
+    QCOMPARE(flat.exitCode, 0);
+    QCOMPARE(documentsIn(dir.path() + "/flat", QDir::Files).size(), 4);
+    QVERIFY(QFile::exists(dir.path() + "/flat/report (1).docx"));
 }
 
 // A document whose clusters stay allocated after its directory entry is

@@ -151,6 +151,7 @@ private slots:
     void filesGoToTheUserBehindSudo();
     void deletedFilesComeBackFromTheirLayoutUnderTheirNames();
     void hostileNamesStayInsideTheFolder();
+    void keptFoldersStayInsideTheOutputFolder();
 };
 
 void TestRecoveryDataFiles::copiesExactBytesAcrossWindowBoundaries()
@@ -810,4 +811,78 @@ void TestRecoveryDataFiles::hostileNamesStayInsideTheFolder()
     QCOMPARE(naming.candidate(CRecoveryFileName::SectorName), QStringLiteral("8.PDF"));
     const QString tiny = CRecoveryFileName(odd, 12).candidate(CRecoveryFileName::Portable, 3);
     QCOMPARE(tiny, QStringLiteral("报 (3).pdf")); // 11 bytes: a whole character more would not fit
+}
+
+void TestRecoveryDataFiles::keptFoldersStayInsideTheOutputFolder()
+{
+    const QByteArray bytes = patterned(64 * 1024, 21);
+    auto volume = std::make_shared<CMemoryVolume>(bytes);
+    const QString longName = QString(120, QChar(0x6587)); // 360 bytes of UTF-8
+    struct Case
+    {
+        QString folder;
+        QString name;
+        QString expected; // the file's path under the output folder
+    };
+    const QList<Case> cases = {
+        {"/A", "report.pdf", "A/report.pdf"},
+        {"/B/2024", "report.pdf", "B/2024/report.pdf"},
+        {"/", "report.pdf", "report.pdf"},
+        {"/../../..", "up.pdf", "_/_/_/up.pdf"},
+        {"/./x/", "dot.pdf", "x/dot.pdf"},
+        {"/etc", "passwd", "etc/passwd"},
+        {QStringLiteral("/line\nbreak/\x01:*"), "ctl.pdf", "line_break/___/ctl.pdf"},
+        {"?/Reports", "lost.pdf", "lost/Reports/lost.pdf"},
+        {"?", "orphan.pdf", "lost/orphan.pdf"},
+        {"/Linked", "link.pdf", "Linked (1)/link.pdf"}, // a link is never followed
+        {"/Taken", "file.pdf", "Taken (1)/file.pdf"},   // nor is a file taken for a folder
+        {"/" + longName, "long.pdf", QString()},
+    };
+    QList<CFileNode> files;
+    for (int i = 0; i < cases.size(); ++i) {
+        CFileNode n = deletedEntry(cases[i].name, 1000, {{qint64(i + 1) * 4096, 1000}});
+        n.folder = cases[i].folder;
+        files << n;
+    }
+    files << record(13 * 8, 1000); // only carving knows it
+
+    QTemporaryDir dir;
+    const QString out = dir.path() + "/out";
+    const QString outside = dir.path() + "/outside";
+    QVERIFY(QDir().mkpath(out) && QDir().mkpath(outside));
+    QVERIFY(QFile::link(outside, out + "/Linked"));
+    {
+        QFile taken(out + "/Taken");
+        QVERIFY(taken.open(QIODevice::WriteOnly));
+    }
+    CRecoveryDataFiles worker(nullptr, kWindow);
+    worker.setDiskHandle(volume);
+    worker.setSavePath(out);
+    worker.setRecoveryFiles(files);
+    worker.setKeepFolders(true);
+    const Run run = runToEnd(worker);
+    QVERIFY2(run.failure.isEmpty(), qPrintable(run.failedFile + ": " + run.failure));
+    QCOMPARE(run.written.size(), files.size());
+    QVERIFY(QDir(outside).isEmpty());
+    const QString realOut = QFileInfo(out).canonicalFilePath();
+    for (int i = 0; i < run.written.size(); ++i) {
+        const QString real = QFileInfo(run.written[i]).canonicalFilePath();
+        QVERIFY2(real.startsWith(realOut + "/"), qPrintable(real));
+        QCOMPARE(readAll(run.written[i]), i < cases.size() ? bytes.mid((i + 1) * 4096, 1000) : bytes.mid(13 * 4096, 1000));
+        const QString relative = QDir(out).relativeFilePath(run.written[i]);
+        if (i < cases.size() && !cases[i].expected.isEmpty())
+            QCOMPARE(relative, cases[i].expected);
+    }
+    // A name too long for a folder is cut to what the file system takes.
+    const QString cut = QFileInfo(run.written[cases.size() - 1]).absolutePath();
+    QVERIFY(QFile::encodeName(QFileInfo(cut).fileName()).size() <= 255);
+    QCOMPARE(QFileInfo(cut).absolutePath(), out);
+    QCOMPARE(QDir(out).relativeFilePath(run.written.last()), QStringLiteral("lost/104.PDF"));
+
+    // The report gives each file's path on the source and where it went.
+    const QByteArray report = readAll(out + "/report.xml");
+    QVERIFY(report.contains("<filename>/B/2024/report.pdf</filename>"));
+    QVERIFY(report.contains("<tamsel:written>B/2024/report.pdf</tamsel:written>"));
+    QVERIFY(report.contains("<filename>?/Reports/lost.pdf</filename>"));
+    QVERIFY(report.contains("<filename>lost/104.PDF</filename>"));
 }
