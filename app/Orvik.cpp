@@ -15,6 +15,8 @@
 #include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -28,6 +30,7 @@
 #include <QMovie>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableView>
@@ -124,6 +127,9 @@ Orvik::Orvik(QWidget* parent)
     , m_emptyLabel(nullptr)
     , m_progressBar(new QProgressBar(this))
     , m_treeView(new QTreeView(this))
+    , m_byTypeButton(new QRadioButton(tr("按类型"), this))
+    , m_byFolderButton(new QRadioButton(tr("按文件夹"), this))
+    , m_keepFoldersBox(new QCheckBox(tr("按原文件夹恢复"), this))
     , m_tableView(new QTableView(this))
     , m_filterBar(new CFilterBar(this))
     , m_refresher(&m_treeBuilder, &m_treeModel, &m_tableModel)
@@ -213,7 +219,24 @@ Orvik::Orvik(QWidget* parent)
     // Tab leaves the table for the buttons instead of walking its cells.
     m_tableView->setTabKeyNavigation(false);
     connect(m_treeView, &QTreeView::clicked, this, &Orvik::showFile);
+    m_refresher.setFolderModel(&m_folderModel);
+    // The tree shows the files by type, or in the folders they were deleted
+    // from; the same files and ticks either way.
+    auto* viewGroup = new QButtonGroup(this);
+    viewGroup->addButton(m_byTypeButton);
+    viewGroup->addButton(m_byFolderButton);
+    m_byTypeButton->setChecked(true);
+    m_byTypeButton->setToolTip(tr("按文档类型列出找到的文档"));
+    m_byFolderButton->setToolTip(tr("按已删除文件原来所在的文件夹列出；只凭内容找到的文档单独列在一处"));
+    connect(m_byFolderButton, &QRadioButton::toggled, this, &Orvik::setFolderView);
+    auto* switchRow = new QHBoxLayout;
+    switchRow->setContentsMargins(2, 0, 0, 0);
+    switchRow->setSpacing(10);
+    switchRow->addWidget(m_byTypeButton);
+    switchRow->addWidget(m_byFolderButton);
+    switchRow->addStretch();
     auto* treeColumn = new QVBoxLayout;
+    treeColumn->addLayout(switchRow);
     treeColumn->addWidget(m_treeView);
     auto* tableColumn = new QVBoxLayout;
     connect(m_filterBar, &CFilterBar::filterChanged, &m_tableModel, &CFileInfoTableModel::setFilter);
@@ -260,8 +283,12 @@ Orvik::Orvik(QWidget* parent)
     }
 
     m_recoverButton->setEnabled(false);
+    m_keepFoldersBox->setToolTip(tr("在输出文件夹中重建每个已删除文件原来的文件夹；"
+                                    "只凭内容找到的文档和上级文件夹已丢失的文件放在 lost 文件夹中"));
     m_bottomRow->addWidget(m_backButton);
     m_bottomRow->addStretch();
+    m_bottomRow->addWidget(m_keepFoldersBox);
+    m_bottomRow->addSpacing(10);
     m_bottomRow->addWidget(m_recoverButton);
 
     m_mainLayout->addLayout(m_topRow);
@@ -288,11 +315,15 @@ Orvik::Orvik(QWidget* parent)
     m_mainLayout->addLayout(m_bottomRow);
     // The keyboard goes the way the eye does: the types, the filter, the
     // table, then the buttons under it.
+    // The view switch sits over the tree and comes before it.
+    setTabOrder(m_byTypeButton, m_byFolderButton);
+    setTabOrder(m_byFolderButton, m_treeView);
     setTabOrder(m_treeView, m_filterBar->textEdit());
     setTabOrder(m_filterBar->textEdit(), m_filterBar->filterButton());
     setTabOrder(m_filterBar->filterButton(), m_tableView);
     setTabOrder(m_tableView, m_backButton);
-    setTabOrder(m_backButton, m_recoverButton);
+    setTabOrder(m_backButton, m_keepFoldersBox);
+    setTabOrder(m_keepFoldersBox, m_recoverButton);
     // Enter in the name box goes on to the rows it left.
     connect(m_filterBar->textEdit(), &QLineEdit::returnPressed, this, [this] {
         m_tableView->setFocus(Qt::OtherFocusReason);
@@ -301,7 +332,16 @@ Orvik::Orvik(QWidget* parent)
     });
 
     connect(&m_refresher, &CResultRefresher::countersChanged, this, &Orvik::showCounters);
-    connect(&m_refresher, &CResultRefresher::typeRowAdded, m_treeView, &QTreeView::expandAll);
+    connect(&m_refresher, &CResultRefresher::typeRowAdded, this, [this]() {
+        if (!isFolderView())
+            m_treeView->expandAll();
+    });
+    // New folders at the top two levels show at once; deeper ones as the
+    // user opens their parents.
+    connect(&m_folderModel, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
+        if (isFolderView() && !parent.parent().parent().isValid())
+            m_treeView->expandToDepth(1);
+    });
     connect(&m_treeBuilder, &CCreateTreeNode::documentListed, &m_details, &CDetailsWorker::enqueue);
     connect(&m_details, &CDetailsWorker::detailsReady, &m_treeBuilder, &CCreateTreeNode::applyDetails);
 
@@ -737,9 +777,40 @@ void Orvik::reciveFileItem(const CFileNodeItem&)
     m_treeView->expandAll();
 }
 
+bool Orvik::isFolderView() const
+{
+    return m_treeView->model() == &m_folderModel;
+}
+
+void Orvik::setFolderView(bool folders)
+{
+    if (folders == isFolderView())
+        return;
+    m_treeView->setModel(folders ? static_cast<QAbstractItemModel*>(&m_folderModel)
+                                 : static_cast<QAbstractItemModel*>(&m_treeModel));
+    if (folders) {
+        m_folderModel.sync();
+        // The top folders open; deeper ones as the user goes.
+        m_treeView->expandToDepth(1);
+    } else {
+        m_treeView->expandAll();
+    }
+    // The table goes on showing what it showed until a row is chosen.
+    m_currentTypeIndex = QPersistentModelIndex();
+}
+
 void Orvik::showFile(const QModelIndex& index)
 {
     Q_UNUSED(index);
+    if (isFolderView()) {
+        CFolderNode* folder = m_folderModel.nodeAt(m_treeView->currentIndex());
+        m_currentTypeIndex = m_treeView->currentIndex();
+        if (!folder || folder == m_treeBuilder.folderRoot())
+            m_treeBuilder.startLookup(CCreateTreeNode::AllTypes);
+        else
+            m_refresher.setFileList(&folder->files());
+        return;
+    }
     m_currentTypeIndex = m_treeView->currentIndex();
     // The volume's own row lists every document of every type.
     const int code = m_treeModel.typeCodeAt(m_currentTypeIndex);
@@ -852,6 +923,7 @@ void Orvik::recoveryData()
     // Documents over sectors the scan could not read are left out without
     // reading them again, and the report lists those sectors.
     m_recoveryDialog.worker().setKnownUnreadable(m_control.unreadableRanges());
+    m_recoveryDialog.worker().setKeepFolders(m_keepFoldersBox->isChecked());
     m_recoveryDialog.startRecovery(files);
     m_recoveryDialog.centreOver(window());
     m_recoveryDialog.show();

@@ -6,6 +6,7 @@
 #include "results/CCreateTreeNode.h"
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeModel.h"
+#include "results/CFolderNodeModel.h"
 #include "results/CRelayInbox.h"
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
@@ -25,6 +26,8 @@
 class CFilterBar;
 class CPreviewPane;
 class IFileChooser;
+class QCheckBox;
+class QRadioButton;
 class ITransPage;
 class QHBoxLayout;
 class QLabel;
@@ -38,9 +41,10 @@ class QTreeView;
 class QVBoxLayout;
 
 // The scan and result page: runs the scan of one partition and shows what
-// it finds while it comes in: progress, a tree of types on the left, the
-// files of the chosen type with check boxes on the right, and the buttons
-// to stop, go back and recover the ticked files.
+// it finds while it comes in: progress, a tree of types (or of the deleted
+// files' folders) on the left, the files of the chosen type or folder with
+// check boxes on the right, and the buttons to stop, go back and recover
+// the ticked files.
 //
 // Each page scans once: going back destroys it (later, once its workers
 // have ended: see deleteWhenIdle) and the next scan gets a new one.
@@ -82,6 +86,15 @@ public:
     CRecoveryControl& scanWorker() { return m_control; }
     CCreateTreeNode& treeBuilder() { return m_treeBuilder; }
     CFileNodeModel& treeModel() { return m_treeModel; }
+    CFolderNodeModel& folderModel() { return m_folderModel; }
+    // The switch above the tree: 按类型 (the type model) or 按文件夹 (the
+    // folder model).
+    QRadioButton* byTypeButton() const { return m_byTypeButton; }
+    QRadioButton* byFolderButton() const { return m_byFolderButton; }
+    bool isFolderView() const;
+    // Beside 恢复: recreate each file's original folder under the output
+    // folder.
+    QCheckBox* keepFoldersBox() const { return m_keepFoldersBox; }
     CFileInfoTableModel& tableModel() { return m_tableModel; }
     CResultRefresher& refresher() { return m_refresher; }
     CRecoveryDialog& recoveryDialog() { return m_recoveryDialog; }
@@ -174,6 +187,8 @@ protected:
 
 private:
     void showCounters(int found, int ticked);
+    // Shows the folder model in the tree (else the type model).
+    void setFolderView(bool folders);
     void showStoppedLook();
     void setDoneMark(const QString& text, bool success);
     enum class PlanStage { Running, Finished, Stopped };
@@ -222,6 +237,9 @@ private:
     QLabel* m_emptyLabel;
     QProgressBar* m_progressBar;
     QTreeView* m_treeView;
+    QRadioButton* m_byTypeButton;
+    QRadioButton* m_byFolderButton;
+    QCheckBox* m_keepFoldersBox;
     QTableView* m_tableView;
     CFilterBar* m_filterBar;
 
@@ -229,6 +247,7 @@ private:
     // dialog (and its worker) and the scan worker go first, then what they
     // fed.
     CFileNodeModel m_treeModel;
+    CFolderNodeModel m_folderModel;
     CFileInfoTableModel m_tableModel;
     CCreateTreeNode m_treeBuilder;
     // Keeps the models and counters in step with the builder, refreshing at

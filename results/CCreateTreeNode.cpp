@@ -9,11 +9,70 @@
 CCreateTreeNode::CCreateTreeNode(QObject* parent)
     : QObject(parent)
     , m_root(std::make_unique<CFileNodeItem>())
+    , m_folderRoot(std::make_unique<CFolderNode>(QString(), CFolderNode::Root))
 {
     registerFileNodeMetaType();
 }
 
-CCreateTreeNode::~CCreateTreeNode() = default;
+CCreateTreeNode::~CCreateTreeNode()
+{
+    // The files go with the type items; they must not tell a folder that
+    // is gone already, nor one that goes after them.
+    for (INode* node : m_allFiles)
+        static_cast<CFileNodeItem*>(node)->setFolder(nullptr);
+}
+
+CFolderNode* CCreateTreeNode::folderFor(const CFileNode& record)
+{
+    CFolderNode* root = m_folderRoot.get();
+    const auto topNamed = [root](const QString& name, CFolderNode::Kind kind) { return root->childNamed(name, kind); };
+    if (record.origin == CFileNode::OriginCarved)
+        return topNamed(QString(), CFolderNode::CarvedOnly);
+    if (m_lastFolder && record.folder == m_lastFolderPath)
+        return m_lastFolder;
+    const bool lostParent = record.folder.isEmpty() || record.folder.startsWith(QLatin1Char('?'));
+    CFolderNode* at = lostParent ? topNamed(QStringLiteral("?"), CFolderNode::UnknownParent)
+                                 : topNamed(QStringLiteral("/"), CFolderNode::Folder);
+    int depth = 0;
+    bool first = true;
+    for (const QStringRef& name : record.folder.splitRef(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        const bool lostMark = first && lostParent && name == QLatin1String("?");
+        first = false;
+        if (lostMark)
+            continue;
+        if (++depth > kMaxFolderDepth)
+            break;
+        at = at->childNamed(name.toString());
+    }
+    m_lastFolderPath = record.folder;
+    m_lastFolder = at;
+    return at;
+}
+
+void CCreateTreeNode::placeInFolder(CFileNodeItem* file)
+{
+    CFolderNode* target = folderFor(file->record());
+    CFolderNode* was = file->folder();
+    if (was == target)
+        return;
+    if (was) {
+        file->setFolder(nullptr);
+        was->removeFile(file);
+    }
+    target->addFile(file);
+    file->setFolder(target);
+    if (was)
+        emit foldersMoved();
+}
+
+void CCreateTreeNode::setFolderChecked(CFolderNode* folder, int state)
+{
+    if (!folder || folder == m_folderRoot.get()) {
+        setAllChecked(state);
+        return;
+    }
+    folder->setChecked(state);
+}
 
 void CCreateTreeNode::reciveFileItem(long long fileStart, int exteion)
 {
@@ -93,6 +152,7 @@ void CCreateTreeNode::reciveFileItem(const CFileNode& record)
     if (record.origin != CFileNode::OriginCarved) {
         if (CFileNodeItem* carved = takeCounterpart(m_carvedStarts, record)) {
             carved->setRecord(mergedRecord(record, carved->record()));
+            placeInFolder(carved);
             // Now read along the entry's layout, not the carved stretch.
             listForDetails(carved);
             return;
@@ -201,6 +261,7 @@ CFileNodeItem* CCreateTreeNode::addItemOnly(const CFileNode& record)
     if (CFileNodeItem* type = typeItem(item->typeCode())) {
         type->appendChild(item);
         m_allFiles.append(item);
+        placeInFolder(item);
         if (m_receiver) {
             CFileClassfy changed(item->typeName(), item->typeCode(), type->childCount());
             m_receiver->typeNodeChanged(&changed);
@@ -215,6 +276,7 @@ CFileNodeItem* CCreateTreeNode::addItemOnly(const CFileNode& record)
     auto* file = new CFileNodeItem(&record);
     item->appendChild(file);
     m_allFiles.append(file);
+    placeInFolder(file);
     if (m_receiver)
         m_receiver->typeNodeChanged(new CFileClassfy(item->typeName(), item->typeCode(), 1));
     return file;

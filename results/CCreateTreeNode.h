@@ -3,6 +3,7 @@
 #include "details/CDetailsWorker.h"
 #include "disk/CUnreadableRanges.h"
 #include "results/CFileNodeItem.h"
+#include "results/CFolderNode.h"
 #include "scan/CFileNode.h"
 
 #include <QHash>
@@ -92,6 +93,19 @@ public:
     QList<int> typeCodes() const;
     const CFileNodeItem* root() const { return m_root.get(); }
 
+    // The folder view of the same files: under this invisible node, "/" and
+    // its folders, "?" for files whose parent folders are lost, and one node
+    // for the documents only carving found, in order of first arrival. A
+    // file moves when its record changes folder (a carved row turned out to
+    // be a deleted file's): foldersMoved() then tells the views.
+    CFolderNode* folderRoot() const { return m_folderRoot.get(); }
+    // Ticks (state != 0) every undamaged file under `folder`, or unticks them
+    // all; the invisible root stands for every file.
+    void setFolderChecked(CFolderNode* folder, int state);
+    // Folders deeper than this are cut off: their files go to the deepest
+    // folder kept (a damaged directory tree can name a path of any depth).
+    static constexpr int kMaxFolderDepth = 64;
+
     // Whether a carved record is a live file's document (see the .cpp).
     bool isDuplicate(const CFileNode& record) const;
 
@@ -112,6 +126,8 @@ signals:
     void documentListed(quint64 ticket, const CFileNode& record);
     // Details were applied to `count` documents (the refresher repaints).
     void detailsChanged(int count);
+    // A file left one folder's list for another's.
+    void foldersMoved();
 
 public slots:
     // The details pass's answers (CDetailsWorker::detailsReady); a ticket
@@ -152,5 +168,13 @@ private:
     void listForDetails(CFileNodeItem* item);
     // The same file items as the types' lists (owned there).
     QList<INode*> m_allFiles;
+    // Puts the file into the folder its record names, out of the one it
+    // was in.
+    void placeInFolder(CFileNodeItem* file);
+    CFolderNode* folderFor(const CFileNode& record);
+    std::unique_ptr<CFolderNode> m_folderRoot;
+    // Most files arrive folder by folder: the last folder looked up.
+    QString m_lastFolderPath;
+    CFolderNode* m_lastFolder = nullptr;
     ICopyFileNode* m_receiver = nullptr;
 };

@@ -1,5 +1,7 @@
 #include "results/CFileNodeItem.h"
 
+#include "results/CFolderNode.h"
+
 CFileNodeItem::CFileNodeItem(const CFileNode* record)
 {
     if (record) {
@@ -45,6 +47,8 @@ void CFileNodeItem::setDetails(const CDocumentDetails& details)
 void CFileNodeItem::typeTickChanged(bool before)
 {
     const bool after = isTickedWithType();
+    if (m_folder && before != after)
+        m_folder->fileChanged(m_checked, before, m_checked, after);
     if (!m_parent || before == after)
         return;
     const int step = after ? 1 : -1;
@@ -70,6 +74,8 @@ void CFileNodeItem::setChecked(bool checked)
     if (m_checked == checked)
         return;
     m_checked = checked;
+    if (m_folder)
+        m_folder->fileChanged(!checked, isTickedWithType(), checked, isTickedWithType());
     if (!m_parent)
         return;
     const int step = checked ? 1 : -1;

@@ -5,6 +5,8 @@
 
 #include <QList>
 
+class CFolderNode;
+
 // One item of the found-file tree. The tree has three levels: the root
 // (no record), one type item per type in order of first arrival (its record
 // is that type's first document), and under each type item its file items in
@@ -60,6 +62,12 @@ public:
 
     int typeCode() const { return m_typeCode; }
 
+    // The folder view's node that lists this file (null: none); it is told
+    // of every change of the tick and of whether ticking a folder ticks it.
+    // Not owned.
+    void setFolder(CFolderNode* folder) { m_folder = folder; }
+    CFolderNode* folder() const { return m_folder; }
+
     // Qt::CheckState of this item from its children: 2 when all that ticking
     // the type ticks are ticked (when there are none of those: when all
     // are, also when there are no children), 1 when some file is, 0 when
@@ -77,6 +85,7 @@ private:
     CFileNode m_record;
     QList<INode*> m_children;
     CFileNodeItem* m_parent = nullptr;
+    CFolderNode* m_folder = nullptr;
     bool m_checked = false;
     int m_typeCode = 0;
     int m_checkedChildren = 0;

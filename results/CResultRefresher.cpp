@@ -4,6 +4,7 @@
 #include "results/CFileClassfy.h"
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeModel.h"
+#include "results/CFolderNodeModel.h"
 
 CResultRefresher::CResultRefresher(CCreateTreeNode* builder, CFileNodeModel* treeModel,
                                    CFileInfoTableModel* tableModel, QObject* parent)
@@ -21,6 +22,39 @@ CResultRefresher::CResultRefresher(CCreateTreeNode* builder, CFileNodeModel* tre
         m_detailsPending = true;
         schedule();
     });
+    connect(m_builder, &CCreateTreeNode::foldersMoved, this, [this]() {
+        m_foldersMoved = true;
+        schedule();
+    });
+}
+
+void CResultRefresher::setFolderModel(CFolderNodeModel* folderModel)
+{
+    m_folderModel = folderModel;
+    if (m_folderModel)
+        connect(m_folderModel, &CFolderNodeModel::folderTicked, this, &CResultRefresher::folderTicked,
+                Qt::UniqueConnection);
+}
+
+void CResultRefresher::syncFolders()
+{
+    if (m_folderModel)
+        m_folderModel->sync();
+}
+
+void CResultRefresher::syncTypeBoxes()
+{
+    for (int code : m_builder->typeCodes())
+        m_treeModel->setTypeCheckState(code, m_builder->typeCheckState(code));
+}
+
+void CResultRefresher::folderTicked(CFolderNode* folder, int state)
+{
+    m_builder->setFolderChecked(folder, state);
+    syncTypeBoxes();
+    syncFolders();
+    m_tableModel->refreshTicks();
+    updateCounters();
 }
 
 void CResultRefresher::startScan(const QString& partitionLabel)
@@ -31,6 +65,9 @@ void CResultRefresher::startScan(const QString& partitionLabel)
     m_firstListPending = true;
     m_tableModel->clearFileList();
     m_treeModel->resetForScan(partitionLabel);
+    m_foldersMoved = false;
+    if (m_folderModel)
+        m_folderModel->resetForScan(partitionLabel, m_builder->folderRoot());
     updateCounters();
 }
 
@@ -100,7 +137,14 @@ void CResultRefresher::flush()
         m_treeModel->setTypeCheckState(code, m_builder->typeCheckState(code));
     }
     m_pendingTypes.clear();
+    if (m_foldersMoved) {
+        // Rare (a carved row turned out to be a deleted file's): the shown
+        // list is read again whole.
+        m_foldersMoved = false;
+        m_tableModel->refresh();
+    }
     m_tableModel->appendArrivedRows();
+    syncFolders();
     if (m_detailsPending) {
         m_detailsPending = false;
         m_tableModel->refreshDetails();
@@ -115,8 +159,8 @@ void CResultRefresher::typeTicked(int typeCode, int state)
     if (typeCode < 0) {
         // The volume's row: every document of every type.
         m_builder->setAllChecked(state);
-        for (int code : m_builder->typeCodes())
-            m_treeModel->setTypeCheckState(code, m_builder->typeCheckState(code));
+        syncTypeBoxes();
+        syncFolders();
         m_tableModel->refreshTicks();
         updateCounters();
         return;
@@ -124,16 +168,17 @@ void CResultRefresher::typeTicked(int typeCode, int state)
     m_builder->setTypeChecked(typeCode, state);
     // The row shows what its files now are (a click on a partial box ticks).
     m_treeModel->setTypeCheckState(typeCode, m_builder->typeCheckState(typeCode));
-    if (m_tableModel->fileList()
-        && (m_tableModel->fileList() == m_builder->filesOfType(typeCode)
-            || m_tableModel->fileList() == m_builder->allFiles()))
+    // A folder's list holds files of any type.
+    if (m_tableModel->fileList())
         m_tableModel->refreshTicks();
+    syncFolders();
     updateCounters();
 }
 
 void CResultRefresher::fileTicked(int typeCode)
 {
     m_treeModel->setTypeCheckState(typeCode, m_builder->typeCheckState(typeCode));
+    syncFolders();
     updateCounters();
 }
 

@@ -11,6 +11,8 @@ class CCreateTreeNode;
 class CFileClassfy;
 class CFileInfoTableModel;
 class CFileNodeModel;
+class CFolderNode;
+class CFolderNodeModel;
 class INode;
 
 // Keeps the result page's two models and its counters in step with the tree
@@ -56,6 +58,10 @@ public:
     CResultRefresher(CCreateTreeNode* builder, CFileNodeModel* treeModel, CFileInfoTableModel* tableModel,
                      QObject* parent = nullptr);
 
+    // The folder view's model, kept in step as the type model is (optional;
+    // not owned). Its boxes are connected to folderTicked().
+    void setFolderModel(CFolderNodeModel* folderModel);
+
     void setInterval(int milliseconds) { m_timer.setInterval(milliseconds); }
     int interval() const { return m_timer.interval(); }
 
@@ -77,6 +83,9 @@ public slots:
     // The user ticked or unticked a file of the type in the table.
     // (CFileInfoTableModel::checkTableStatus may be connected here directly.)
     void fileTicked(int typeCode);
+    // The user changed a folder row's box: tick or untick the files under
+    // it (the builder's folder root: every file).
+    void folderTicked(CFolderNode* folder, int state);
 
     // Applies whatever is pending now (the end of a scan, tests).
     void flush();
@@ -100,10 +109,17 @@ signals:
 private:
     void schedule();
     void updateCounters();
+    // Every type row's box from its files (after ticks across types).
+    void syncTypeBoxes();
+    void syncFolders();
 
     CCreateTreeNode* m_builder;
     CFileNodeModel* m_treeModel;
     CFileInfoTableModel* m_tableModel;
+    CFolderNodeModel* m_folderModel = nullptr;
+    // A file moved between folders: a folder's list the table shows may
+    // have lost a row.
+    bool m_foldersMoved = false;
     QTimer m_timer;
     QElapsedTimer m_sinceRefresh;
     // Type code -> bare type name of types that gained files since the last

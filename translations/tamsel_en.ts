@@ -412,6 +412,25 @@
     </message>
 </context>
 <context>
+    <name>CFolderNodeModel</name>
+    <message>
+        <source>仅按内容找到</source>
+        <translation>Found by content</translation>
+    </message>
+    <message>
+        <source>没有文件记录、只凭内容找到的文档：原来的名字和文件夹已无从得知</source>
+        <translation>Documents found by their content alone, with no file-system record: their original names and folders are not known</translation>
+    </message>
+    <message>
+        <source>已删除的文件，它们所在文件夹的上级文件夹已丢失</source>
+        <translation>Deleted files whose folder&apos;s parent folders are lost</translation>
+    </message>
+    <message>
+        <source>文件夹</source>
+        <translation>Folder</translation>
+    </message>
+</context>
+<context>
     <name>CImagingPage</name>
     <message>
         <source>先创建磁盘映像</source>
@@ -1450,6 +1469,30 @@ Reading a raw disk needs administrator rights: run Tamsel with sudo, or add your
     <message>
         <source>映像旁的读取记录无法使用，映像按原样扫描：%1</source>
         <translation>The record of the reads beside the image cannot be used; the image is scanned as it is: %1</translation>
+    </message>
+    <message>
+        <source>按类型</source>
+        <translation>By type</translation>
+    </message>
+    <message>
+        <source>按文件夹</source>
+        <translation>By folder</translation>
+    </message>
+    <message>
+        <source>按原文件夹恢复</source>
+        <translation>Recover into original folders</translation>
+    </message>
+    <message>
+        <source>按文档类型列出找到的文档</source>
+        <translation>List the found documents by type</translation>
+    </message>
+    <message>
+        <source>按已删除文件原来所在的文件夹列出；只凭内容找到的文档单独列在一处</source>
+        <translation>List the deleted files in the folders they were in; documents found by content alone are listed apart</translation>
+    </message>
+    <message>
+        <source>在输出文件夹中重建每个已删除文件原来的文件夹；只凭内容找到的文档和上级文件夹已丢失的文件放在 lost 文件夹中</source>
+        <translation>Recreate each deleted file&apos;s original folder in the output folder; documents found by content alone, and files whose parent folders are lost, go into the folder lost</translation>
     </message>
 </context>
 <context>

@@ -412,6 +412,25 @@
     </message>
 </context>
 <context>
+    <name>CFolderNodeModel</name>
+    <message>
+        <source>仅按内容找到</source>
+        <translation>仅按内容找到</translation>
+    </message>
+    <message>
+        <source>没有文件记录、只凭内容找到的文档：原来的名字和文件夹已无从得知</source>
+        <translation>没有文件记录、只凭内容找到的文档：原来的名字和文件夹已无从得知</translation>
+    </message>
+    <message>
+        <source>已删除的文件，它们所在文件夹的上级文件夹已丢失</source>
+        <translation>已删除的文件，它们所在文件夹的上级文件夹已丢失</translation>
+    </message>
+    <message>
+        <source>文件夹</source>
+        <translation>文件夹</translation>
+    </message>
+</context>
+<context>
     <name>CImagingPage</name>
     <message>
         <source>先创建磁盘映像</source>
@@ -1450,6 +1469,30 @@
     <message>
         <source>映像旁的读取记录无法使用，映像按原样扫描：%1</source>
         <translation>映像旁的读取记录无法使用，映像按原样扫描：%1</translation>
+    </message>
+    <message>
+        <source>按类型</source>
+        <translation>按类型</translation>
+    </message>
+    <message>
+        <source>按文件夹</source>
+        <translation>按文件夹</translation>
+    </message>
+    <message>
+        <source>按原文件夹恢复</source>
+        <translation>按原文件夹恢复</translation>
+    </message>
+    <message>
+        <source>按文档类型列出找到的文档</source>
+        <translation>按文档类型列出找到的文档</translation>
+    </message>
+    <message>
+        <source>按已删除文件原来所在的文件夹列出；只凭内容找到的文档单独列在一处</source>
+        <translation>按已删除文件原来所在的文件夹列出；只凭内容找到的文档单独列在一处</translation>
+    </message>
+    <message>
+        <source>在输出文件夹中重建每个已删除文件原来的文件夹；只凭内容找到的文档和上级文件夹已丢失的文件放在 lost 文件夹中</source>
+        <translation>在输出文件夹中重建每个已删除文件原来的文件夹；只凭内容找到的文档和上级文件夹已丢失的文件放在 lost 文件夹中</translation>
     </message>
 </context>
 <context>

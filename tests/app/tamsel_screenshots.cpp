@@ -28,6 +28,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QSpinBox>
+#include <QRadioButton>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -153,6 +154,22 @@ int main(int argc, char** argv)
         const QString type = QString::fromLatin1(types[i % 11]);
         page->scanWorker().relay()->postItem(apptest::record(type, 4096 + (i * 7919) % 900000, 2048 + i * 96));
     }
+    // Deleted files in their folders, for the folder view.
+    const char* const deleted[][3] = {
+        {"/论文/2024", "毕业论文终稿.docx", "DOCX"}, {"/论文/2024", "开题报告.pdf", "PDF"},
+        {"/论文", "文献综述.docx", "DOCX"},          {"/Team A", "report.docx", "DOCX"},
+        {"/Team B/2024", "report.docx", "DOCX"},     {"/Team B/2024", "budget.xlsx", "XLSX"},
+        {"/", "notes.pdf", "PDF"},                   {"?/Reports", "Q3 review.pptx", "PPTX"},
+        {"?", "scan.pdf", "PDF"},
+    };
+    for (int i = 0; i < int(sizeof deleted / sizeof deleted[0]); ++i) {
+        const QString type = QString::fromLatin1(deleted[i][2]);
+        CFileNode n = apptest::record(type, 20000 + i * 3331, 100000 + i * 512);
+        n.origin = CFileNode::OriginDeletedEntry;
+        n.folder = QString::fromUtf8(deleted[i][0]);
+        n.originalName = QString::fromUtf8(deleted[i][1]);
+        page->scanWorker().relay()->postItem(n);
+    }
     settle(300);
     // Progress from the raw pass's first report on: after two seconds the
     // time left can be estimated.
@@ -183,6 +200,20 @@ int main(int argc, char** argv)
     page->tableView()->horizontalHeader()->setSortIndicator(2, Qt::DescendingOrder);
     page->tableModel().setData(page->tableModel().index(1, 0), Qt::Checked, Qt::CheckStateRole);
     shoot(QStringLiteral("result-all-sorted"), windowArea);
+
+    // The same documents by folder: a folder ticked and shown.
+    page->byFolderButton()->click();
+    page->flushRefresh();
+    const QModelIndex rootFolder = page->folderModel().index(1, 0, page->folderModel().rootRowIndex());
+    const QModelIndex thesis = page->folderModel().index(0, 0, rootFolder);
+    page->treeView()->expandAll();
+    page->folderModel().setData(thesis, Qt::Checked, Qt::CheckStateRole);
+    page->treeView()->setCurrentIndex(thesis);
+    page->showFile(thesis);
+    page->keepFoldersBox()->setChecked(true);
+    shoot(QStringLiteral("result-by-folder"), windowArea);
+    page->keepFoldersBox()->setChecked(false);
+    page->byTypeButton()->click();
 
     // The scan finished.
     gate.open = true;

@@ -323,19 +323,20 @@ private slots:
         QCOMPARE(m_page->tickedText(), QStringLiteral("0"));
 
         // Tab: the types, the name box, the filter button, the table, the
-        // buttons under it (the recover button once something is ticked).
+        // buttons and the box under it (the recover button once something
+        // is ticked).
         QTest::keyClick(table, Qt::Key_Space);
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
         m_page->treeView()->setFocus();
         const QList<QWidget*> order{m_page->filterEdit(), m_page->filterBar()->filterButton(), table,
-                                    m_page->backButton(), m_page->recoverButton()};
+                                    m_page->backButton(), m_page->keepFoldersBox(), m_page->recoverButton()};
         for (QWidget* next : order) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), next);
         }
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-        QCOMPARE(QApplication::focusWidget(), m_page->backButton());
+        QCOMPARE(QApplication::focusWidget(), m_page->keepFoldersBox());
         // Enter in the name box goes on to the table.
         m_page->filterEdit()->setFocus();
         QTest::keyClick(m_page->filterEdit(), Qt::Key_Return);

@@ -16,9 +16,12 @@
 #include "app/Orvik.h"
 #include "disk/CMemoryVolume.h"
 #include "recovery/CRecoveryDialog.h"
+#include "results/CFolderNode.h"
 
 #include <QDir>
+#include <QCheckBox>
 #include <QDirIterator>
+#include <QRadioButton>
 #include <QHeaderView>
 #include <QTreeView>
 #include <QTableView>
@@ -39,6 +42,12 @@ using apptest::BoxAnswerer;
 using apptest::Gate;
 
 namespace {
+
+QByteArray readAllOf(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
 
 struct PageRecorder : ITransPage
 {
@@ -153,6 +162,7 @@ private slots:
     void failingDiskNote();
     void chooserStartFolder();
     void detailsFilterDamageAndTimes();
+    void folderViewTicksAndRecoversIntoFolders();
 };
 
 void TestWindow::initTestCase()
@@ -1200,4 +1210,110 @@ void TestWindow::detailsFilterDamageAndTimes()
     QTest::qWait(500);
     QVERIFY(page->filterEdit()->geometry().bottom() < page->tableView()->geometry().top() + 1);
     QVERIFY(page->filterEdit()->mapTo(&window, QPoint(0, 0)).y() + page->filterEdit()->height() <= 550);
+}
+
+void TestWindow::folderViewTicksAndRecoversIntoFolders()
+{
+    QTemporaryDir out;
+    const CPartitionList::Probes probes = apptest::partitionProbes(1);
+    CParentWindow window(&probes);
+    apptest::FixedChooser chooser;
+    chooser.outputFolder = out.path();
+    window.mainWindow()->setFileChooser(&chooser);
+    window.show();
+    QByteArray bytes(256 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i / 512) * 7 + i % 251);
+    auto volume = std::make_shared<CMemoryVolume>(bytes, QStringLiteral("not-a-device"));
+    Orvik* page = startOnVolume(window.mainWindow(), volume);
+    QTRY_VERIFY(!page->scanWorker().isRunning());
+
+    const auto deleted = [](const QString& folder, const QString& name, quint64 sector) {
+        CFileNode n = apptest::wholeRecord(QStringLiteral("PDF"), 5000, sector);
+        n.origin = CFileNode::OriginDeletedEntry;
+        n.originalName = name;
+        n.folder = folder;
+        return n;
+    };
+    CFileNode broken = deleted("/A", "broken.pdf", 88);
+    broken.overwritten = 0.5;
+    for (const CFileNode& n : {deleted("/A", "report.pdf", 8), deleted("/B/2024", "report.pdf", 24),
+                               deleted("?", "orphan.pdf", 40), deleted("?/X", "deep.pdf", 56),
+                               apptest::wholeRecord(QStringLiteral("PDF"), 5000, 72), broken})
+        page->scanWorker().relay()->postItem(n);
+    QTRY_COMPARE(page->foundText(), QStringLiteral("6"));
+    page->flushRefresh();
+
+    page->byFolderButton()->click();
+    QVERIFY(page->isFolderView());
+    CFolderNodeModel& folders = page->folderModel();
+    QCOMPARE(page->treeView()->model(), &folders);
+    const QModelIndex top = folders.rootRowIndex();
+    const auto label = [](const QModelIndex& i) { return i.data().toString(); };
+    const auto box = [](const QModelIndex& i) { return i.data(Qt::CheckStateRole).toInt(); };
+    QCOMPARE(label(top), QStringLiteral("Data(sdz1)(6)"));
+    QCOMPARE(folders.rowCount(top), 3);
+    const QModelIndex root = folders.index(0, 0, top);
+    const QModelIndex lost = folders.index(1, 0, top);
+    const QModelIndex carved = folders.index(2, 0, top);
+    QCOMPARE(label(root), QStringLiteral("/(3)"));
+    QCOMPARE(label(lost), QStringLiteral("?(2)"));
+    QCOMPARE(label(carved), QStringLiteral("仅按内容找到(1)"));
+    const QModelIndex a = folders.index(0, 0, root);
+    const QModelIndex b = folders.index(1, 0, root);
+    QCOMPARE(label(a), QStringLiteral("A(2)"));
+    QCOMPARE(label(folders.index(0, 0, b)), QStringLiteral("2024(1)"));
+    QCOMPARE(label(folders.index(0, 0, lost)), QStringLiteral("X(1)"));
+    QVERIFY(page->treeView()->isExpanded(root) && page->treeView()->isExpanded(lost));
+
+    // A folder's box ticks what lies under it, except what is damaged,
+    // and every other box and the counter follow.
+    QVERIFY(folders.setData(a, Qt::Checked, Qt::CheckStateRole));
+    QCOMPARE(page->tickedText(), QStringLiteral("1"));
+    QCOMPARE(box(a), int(Qt::Checked));
+    QCOMPARE(box(root), int(Qt::PartiallyChecked));
+    QCOMPARE(box(top), int(Qt::PartiallyChecked));
+    QCOMPARE(box(page->treeModel().typeRowIndex(5)), int(Qt::PartiallyChecked));
+    folders.setData(lost, Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(page->tickedText(), QStringLiteral("3"));
+    QCOMPARE(box(folders.index(0, 0, lost)), int(Qt::Checked));
+
+    // The folder's own files in the table; a tick there reaches the tree.
+    page->treeView()->setCurrentIndex(a);
+    page->showFile(a);
+    QCOMPARE(page->tableModel().rowCount(), 2);
+    const QModelIndex first = page->tableModel().index(0, CFileInfoTableModel::CheckColumn);
+    const bool firstIsReport = page->tableModel().itemAt(0)->record().originalName == QLatin1String("report.pdf");
+    const QModelIndex reportRow = firstIsReport ? first : page->tableModel().index(1, CFileInfoTableModel::CheckColumn);
+    page->tableModel().setData(reportRow, Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(box(a), int(Qt::Unchecked));
+    QCOMPARE(page->tickedText(), QStringLiteral("2"));
+
+    // The two report.pdf, each into its own folder.
+    folders.setData(lost, Qt::Unchecked, Qt::CheckStateRole);
+    folders.setData(root, Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(page->tickedText(), QStringLiteral("2"));
+    QCOMPARE(box(folders.index(0, 0, b)), int(Qt::Checked));
+    page->keepFoldersBox()->setChecked(true);
+    {
+        BoxAnswerer accept(true);
+        page->recoverButton()->click();
+    }
+    CRecoveryDialog& dialog = page->recoveryDialog();
+    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    const QString saved = dialog.savePath();
+    QCOMPARE(readAllOf(saved + "/A/report.pdf"), bytes.mid(8 * 512, 5000));
+    QCOMPARE(readAllOf(saved + "/B/2024/report.pdf"), bytes.mid(24 * 512, 5000));
+    QStringList written;
+    QDirIterator it(saved, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        written << QDir(saved).relativeFilePath(it.next());
+    written.sort();
+    QCOMPARE(written, QStringList({"A/report.pdf", "B/2024/report.pdf", "report.xml"}));
+    dialog.hide();
+
+    // Back to the types: the same ticks.
+    page->byTypeButton()->click();
+    QCOMPARE(page->treeView()->model(), &page->treeModel());
+    QCOMPARE(box(page->treeModel().typeRowIndex(5)), int(Qt::PartiallyChecked));
 }

@@ -2,6 +2,8 @@
 #include "results/CFileClassfy.h"
 #include "results/CFileInfoTableModel.h"
 #include "results/CFileNodeModel.h"
+#include "results/CFolderNode.h"
+#include "results/CFolderNodeModel.h"
 #include "results/CResultIcons.h"
 #include "results/CResultRefresher.h"
 #include "results/ICopyFileNode.h"
@@ -126,6 +128,7 @@ private slots:
     void everyColumnSortsAndTheSortStays();
     void volumeRowListsAndTicksEverything();
     void filteredRowsFollowArrivingDetails();
+    void folderViewFollowsFilesThatMove();
 };
 
 void TestResultModels::streamingTicksAndSortsStayConsistent()
@@ -755,4 +758,58 @@ void TestResultModels::filteredRowsFollowArrivingDetails()
             QCOMPARE(table.itemAt(stays.row()), staying);
         }
     }
+}
+
+void TestResultModels::folderViewFollowsFilesThatMove()
+{
+    Results r;
+    CFolderNodeModel folders;
+    QAbstractItemModelTester tester(&folders, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    r.refresher.setFolderModel(&folders);
+    folders.resetForScan(QStringLiteral("Data (D:)"), r.builder.folderRoot());
+    const auto entry = [](quint64 sector, const QString& folder) {
+        CFileNode n = carved(sector, QStringLiteral("PDF"));
+        n.origin = CFileNode::OriginDeletedEntry;
+        n.originalName = QStringLiteral("f%1.pdf").arg(sector);
+        n.folder = folder;
+        return n;
+    };
+
+    // Carving finds one before its entry comes (the two orders both
+    // happen), and the table shows the carved node's list.
+    r.builder.reciveFileItem(carved(100, QStringLiteral("PDF")));
+    r.builder.reciveFileItem(entry(200, QStringLiteral("/Docs")));
+    r.refresher.flush();
+    const QModelIndex top = folders.rootRowIndex();
+    QCOMPARE(folders.rowCount(top), 2);
+    const QModelIndex carvedRow = folders.index(0, 0, top);
+    QCOMPARE(carvedRow.data().toString(), QStringLiteral("仅按内容找到(1)"));
+    r.refresher.setFileList(&folders.nodeAt(carvedRow)->files());
+    QCOMPARE(r.table.rowCount(), 1);
+    r.tickFile(0, Qt::Checked);
+    QCOMPARE(carvedRow.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+    // Its entry says where it was: it moves there with its tick, and the
+    // table no longer lists it under the carved node.
+    r.builder.reciveFileItem(entry(100, QStringLiteral("/Docs/Deep")));
+    r.refresher.flush();
+    QCOMPARE(r.table.rowCount(), 0);
+    QCOMPARE(carvedRow.data().toString(), QStringLiteral("仅按内容找到(0)"));
+    const QModelIndex slash = folders.index(1, 0, top);
+    QCOMPARE(slash.data().toString(), QStringLiteral("/(2)"));
+    const QModelIndex docs = folders.index(0, 0, slash);
+    const QModelIndex deep = folders.index(0, 0, docs);
+    QCOMPARE(deep.data().toString(), QStringLiteral("Deep(1)"));
+    QCOMPARE(deep.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+    QCOMPARE(docs.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+    QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+
+    // A file found damaged leaves the folder's "all ticked" as it leaves
+    // the type's, and the top row ticks and unticks everything.
+    folders.setData(top, Qt::Checked, Qt::CheckStateRole);
+    QCOMPARE(r.refresher.tickedCount(), 2);
+    QCOMPARE(r.rowState(CFileTypeCatalogue::typeCodeByName(QStringLiteral("PDF"))), int(Qt::Checked));
+    folders.setData(docs, Qt::Unchecked, Qt::CheckStateRole);
+    QCOMPARE(r.refresher.tickedCount(), 0);
+    QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
 }
