@@ -788,6 +788,10 @@ void Orvik::setFolderView(bool folders)
         return;
     m_treeView->setModel(folders ? static_cast<QAbstractItemModel*>(&m_folderModel)
                                  : static_cast<QAbstractItemModel*>(&m_treeModel));
+    // Folder names nest deep and run long: the column takes their width and
+    // the tree scrolls sideways, rather than cutting off names and counts.
+    m_treeView->header()->setStretchLastSection(!folders);
+    m_treeView->header()->setSectionResizeMode(0, folders ? QHeaderView::ResizeToContents : QHeaderView::Interactive);
     if (folders) {
         m_folderModel.sync();
         // The top folders open; deeper ones as the user goes.
