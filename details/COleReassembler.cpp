@@ -255,7 +255,8 @@ bool OleSearch::assumed(int64_t shift, int64_t length, QByteArray* document, int
     std::vector<uint8_t> sector;
     for (uint32_t k = 0; k < count; ++k) {
         const int64_t at = (int64_t(le::u32(m_header + kFatListAt + 4 * k)) + 1) * m_sectorSize;
-        if (at < *tailFrom && !tableSector(m_start + at, &sector) && tableSector(shift + at, &sector))
+        if (at < *tailFrom && at + m_sectorSize <= length && !tableSector(m_start + at, &sector)
+            && tableSector(shift + at, &sector))
             std::memcpy(document->data() + at, sector.data(), static_cast<size_t>(m_sectorSize));
     }
     return true;
@@ -393,7 +394,8 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
             return 0;
         if (type == kBiffBof) {
             *rows = Rows();
-        } else if (length >= 2 && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
+        } else if (length >= 2 && *offset + kBiffHeader + 2 <= size
+                   && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
             const int lo = byteAt(*offset + kBiffHeader, p, middle, span);
             const int hi = byteAt(*offset + kBiffHeader + 1, p, middle, span);
             if (lo >= 0 && hi >= 0) {
