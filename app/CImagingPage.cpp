@@ -98,6 +98,7 @@ void CImagingPage::start(const CPartitionInfo& source, const QString& image)
     joinWorker();
     m_image = QDir::cleanPath(image);
     m_map = CVolumeImager::mapBeside(m_image);
+    m_sourceInfo = source;
     m_running = true;
     m_stopped = false;
     m_keepGoing = true;
@@ -171,6 +172,8 @@ void CImagingPage::onFinished(bool ok, const QString& error)
     showProgress();
     m_stopButton->hide();
     m_backButton->show();
+    // The copy is over: the line above the bar says what it was of.
+    m_source->setText(tr("%1（%2）的映像：%3").arg(m_sourceInfo.displayName, m_sourceInfo.devicePath, m_image));
     const int64_t unreadable = m_unreadable.load();
     QString text;
     if (!ok && !error.isEmpty()) {

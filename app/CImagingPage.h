@@ -72,6 +72,7 @@ private:
 
     QString m_image;
     QString m_map;
+    CPartitionInfo m_sourceInfo;
     bool m_running = false;
     bool m_stopped = false;
     // Written by the copy's thread, read by the timer.

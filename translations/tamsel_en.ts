@@ -486,6 +486,10 @@ The record of the reads (a ddrescue map file) was written to %2</translation>
         <source>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</source>
         <translation>%1 could not be read: zeros stand for it in the image, and a scan of the image counts those places as unreadable.</translation>
     </message>
+    <message>
+        <source>%1（%2）的映像：%3</source>
+        <translation>The image of %1 (%2): %3</translation>
+    </message>
 </context>
 <context>
     <name>CKnownBadVolume</name>

@@ -486,6 +486,10 @@
         <source>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</source>
         <translation>有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。</translation>
     </message>
+    <message>
+        <source>%1（%2）的映像：%3</source>
+        <translation>%1（%2）的映像：%3</translation>
+    </message>
 </context>
 <context>
     <name>CKnownBadVolume</name>
