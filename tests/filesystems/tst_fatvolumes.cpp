@@ -307,7 +307,7 @@ void TestFatVolumes::highHalfOfTheClusterIsNoPartOfIt()
     int changed = 0;
     for (int64_t at = g.rootOffset(); at < g.rootOffset() + g.rootBytes(); at += 32) {
         const uint8_t attribute = uint8_t(image[int(at + 11)]);
-        if (image[int(at)] == 0 || (attribute & 0x3F) == 0x0F)
+        if (image.at(int(at)) == 0 || (attribute & 0x3F) == 0x0F)
             continue;
         image[int(at + 20)] = char(0xCD);
         image[int(at + 21)] = char(0xAB);
