@@ -109,6 +109,7 @@ public:
 
     // The main boot sector's fields; false when they are not exFAT's or are
     // absurd (shifts out of range, areas that overlap or leave the volume).
+    // CExfatBootRegion reads them, and the checksum below.
     static bool decodeBootSector(const uint8_t* sector, size_t length, Geometry& geometry);
     // The boot region's checksum over its first eleven sectors (the volume
     // flags and the in-use percentage left out, as they change in place).
@@ -159,7 +160,6 @@ private:
 
     bool stopRequested() const;
     bool readBootRegion();
-    bool readBootRegionAt(int64_t offset, uint32_t sectorShift);
     bool fatEntry(uint32_t cluster, uint32_t& value);
     // The clusters of a directory, in order; false when the walk of its
     // chain met damage (what was gathered before it stays).
