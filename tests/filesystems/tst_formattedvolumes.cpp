@@ -89,6 +89,8 @@ void TestFormattedVolumes::documentsComeBackByName_data()
     QTest::newRow("exFAT") << "exfat" << false << 100;
     QTest::newRow("FAT32") << "fat32" << false << 90;
     QTest::newRow("FAT16") << "fat16" << false << 90;
+    // Clusters of 16 KiB: each folder fits in one.
+    QTest::newRow("FAT12") << "fat12" << false << 100;
 }
 
 void TestFormattedVolumes::documentsComeBackByName()

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # make-formatted-volume.sh KIND IMAGE: a volume that was filled and then
 # quick-formatted, as a user who formats the wrong stick leaves it. KIND is
-# ntfs, exfat, fat32 or fat16. The volume gets folders of documents (two
-# copies of each of tests/data's documents under names of their own, in
+# ntfs, exfat, fat32, fat16 or fat12. The volume gets folders of documents
+# (two copies of each of tests/data's documents under names of their own, in
 # nested folders with non-ASCII names, and three ZIPs small enough for NTFS
-# to keep inside their records), and then a new, empty file system of the same kind
-# is written over it (mkntfs -Q, mkfs.exfat, mkfs.fat: none of them clears
-# the data area). Before the format, IMAGE.names gets the documents' paths
+# to keep inside their records), and then a new, empty file system of the
+# same kind is written over it (mkntfs -Q, mkfs.exfat, mkfs.fat: none of
+# them clears the data area). Before the format, IMAGE.names gets the documents' paths
 # as The Sleuth Kit lists them (fls -r -p), one per line, and IMAGE.files
 # every document's path, size and SHA-256, tab-separated: the truth the
 # tests compare against.
@@ -29,6 +29,7 @@ format() {
     exfat) mkfs.exfat -c 4096 -L "$1" "$image" >/dev/null ;;
     fat32) mkfs.fat -F 32 -s 1 -n "$1" "$image" >/dev/null 2>&1 ;;
     fat16) mkfs.fat -F 16 -s 2 -n "$1" "$image" >/dev/null 2>&1 ;;
+    fat12) mkfs.fat -F 12 -s 32 -n "$1" "$image" >/dev/null 2>&1 ;;
     *) echo "unknown kind $kind" >&2; exit 2 ;;
     esac
 }
