@@ -28,6 +28,10 @@ constexpr int kFirstDirectoryAt = 0x30;
 constexpr int kFatListAt = 0x4C;
 constexpr int kFatListLength = 109;
 constexpr uint32_t kFree = 0xFFFFFFFFu;
+// What the allocation table says of its own sectors.
+constexpr uint32_t kTableMark = 0xFFFFFFFDu;
+// Pairs of cuts around a table sector in a middle piece offered at most.
+constexpr int64_t kMostTablePairs = 256;
 constexpr uint32_t kLowestSpecial = 0xFFFFFFFAu;
 // No document of ours has more sectors than this (2 GiB of 512-byte ones).
 constexpr uint32_t kMostSectors = 1u << 22;
@@ -95,11 +99,19 @@ private:
     // The last sector the allocation table uses, reading each of its
     // sectors where the first piece or the piece at `shift` puts it (the
     // one whose entries are all ones a table holds); -1 when neither does.
-    int64_t lastUsedSector(int64_t shift) const;
+    int64_t lastUsedSector(int64_t shift, int64_t middle = -1) const;
     bool tableSector(int64_t position, std::vector<uint8_t>* sector) const;
     // Two pieces, the second at `shift` (logical byte q at shift + q)
     // holding the directory's first sector.
     bool directoryElsewhere(int64_t shift, int64_t length);
+    // Three pieces, the last at `shift` holding the directory, the middle
+    // holding a sector of the allocation table that neither of the others
+    // holds: that sector's own entry marks it, which places the middle.
+    bool tableInMiddle(int64_t shift);
+    // Where a middle piece would lie whose table sector at `tableAt` (its
+    // own entry at `own`) is found on the grid in reach; false when too
+    // many places hold one.
+    bool tableMiddles(int64_t tableAt, int own, QVector<int64_t>* middles) const;
     // Two pieces, the first holding the directory: the rest of the
     // document, `length` bytes long, anywhere on the grid in reach.
     void restElsewhere(int64_t length);
@@ -131,6 +143,8 @@ private:
     uint8_t m_header[kHeaderSize] = {};
     int m_sectorSize = 512;
     int64_t m_directoryAt = 0;
+    // Middles found per table sector looked for (m_start alone: none).
+    QHash<int64_t, QVector<int64_t>> m_tableMiddles;
 };
 
 bool OleSearch::tableSector(int64_t position, std::vector<uint8_t>* sector) const
@@ -148,7 +162,7 @@ bool OleSearch::tableSector(int64_t position, std::vector<uint8_t>* sector) cons
     return any;
 }
 
-int64_t OleSearch::lastUsedSector(int64_t shift) const
+int64_t OleSearch::lastUsedSector(int64_t shift, int64_t middle) const
 {
     const uint32_t count = std::min<uint32_t>(le::u32(m_header + kFatCountAt), kFatListLength);
     int64_t last = -1;
@@ -158,7 +172,8 @@ int64_t OleSearch::lastUsedSector(int64_t shift) const
         if (s >= kMostSectors)
             return -1;
         const int64_t at = (int64_t(s) + 1) * m_sectorSize;
-        if (!tableSector(m_start + at, &sector) && !tableSector(shift + at, &sector))
+        if (!tableSector(m_start + at, &sector) && !tableSector(shift + at, &sector)
+            && (middle < 0 || !tableSector(middle + at, &sector)))
             return -1;
         for (int i = 0; i + 4 <= m_sectorSize; i += 4) {
             if (le::u32(sector.data() + i) != kFree)
@@ -166,6 +181,97 @@ int64_t OleSearch::lastUsedSector(int64_t shift) const
         }
     }
     return last;
+}
+
+bool OleSearch::tableMiddles(int64_t tableAt, int own, QVector<int64_t>* middles) const
+{
+    const int64_t inCluster = tableAt % m_cluster;
+    const int64_t reach = m_s.settings().distance;
+    const int64_t from = m_start - std::min(m_start, reach) / m_cluster * m_cluster;
+    const int64_t to = std::min(m_s.volume()->length(), m_start + reach);
+    std::vector<uint8_t> chunk;
+    std::vector<uint8_t> sector;
+    for (int64_t at = from; at < to; at += kChunk) {
+        const int64_t span = std::min(kChunk, to - at) / m_cluster * m_cluster;
+        if (span <= 0 || m_s.cancelled())
+            break;
+        chunk.resize(static_cast<size_t>(span));
+        if (!m_s.read(at, chunk.data(), span))
+            continue;
+        for (int64_t c = 0; c + inCluster + m_sectorSize <= span; c += m_cluster) {
+            const uint8_t* candidate = chunk.data() + c + inCluster;
+            if (le::u32(candidate + 4 * own) != kTableMark)
+                continue;
+            const int64_t middle = at + c + inCluster - tableAt;
+            if (middle == m_start || !tableSector(middle + tableAt, &sector))
+                continue;
+            middles->append(middle);
+            if (middles->size() > kMostMiddles) {
+                // Too many to tell apart: remembered as none.
+                middles->fill(m_start, 1);
+                return false;
+            }
+        }
+    }
+    if (middles->isEmpty())
+        middles->append(m_start); // none: not looked for again
+    return true;
+}
+
+bool OleSearch::tableInMiddle(int64_t shift)
+{
+    if (m_s.settings().maxPieces < 3 || m_sectorSize > m_cluster)
+        return true;
+    const uint32_t count = std::min<uint32_t>(le::u32(m_header + kFatCountAt), kFatListLength);
+    const int perSector = m_sectorSize / 4;
+    std::vector<uint8_t> sector;
+    int64_t tableAt = -1;
+    int own = -1;
+    for (uint32_t k = 0; k < count && tableAt < 0; ++k) {
+        const uint32_t s = le::u32(m_header + kFatListAt + 4 * k);
+        if (s >= kMostSectors)
+            return true;
+        const int64_t at = (int64_t(s) + 1) * m_sectorSize;
+        if (tableSector(m_start + at, &sector) || tableSector(shift + at, &sector))
+            continue;
+        // Its own entry (when it lies in the part of the table it holds)
+        // says it is a table sector.
+        if (int64_t(s) < int64_t(k) * perSector || int64_t(s) >= int64_t(k + 1) * perSector)
+            return true;
+        tableAt = at;
+        own = int(s - k * uint32_t(perSector));
+    }
+    const int64_t tailFrom = m_directoryAt / m_cluster * m_cluster;
+    if (tableAt < m_cluster || tableAt + m_sectorSize > tailFrom)
+        return true;
+    // Positions on the grid in reach where that sector would lie in a
+    // middle piece, and what lies there (looked for once per sector: every
+    // placement of the last piece asks for the same).
+    QVector<int64_t>& middles = m_tableMiddles[tableAt];
+    if (middles.isEmpty() && !tableMiddles(tableAt, own, &middles))
+        return true;
+    for (int64_t middle : qAsConst(middles)) {
+        if (middle == shift || middle == m_start)
+            continue;
+        const int64_t last = lastUsedSector(shift, middle);
+        const int64_t length = (last + 2) * m_sectorSize;
+        if (last < 0 || length <= m_directoryAt)
+            continue;
+        // Every cut before the table sector, and after it before the
+        // directory.
+        const int64_t firsts = tableAt / m_cluster;
+        const int64_t seconds = (tailFrom - (tableAt + m_sectorSize + m_cluster - 1) / m_cluster * m_cluster) / m_cluster + 1;
+        if (firsts * seconds > kMostTablePairs)
+            continue;
+        for (int64_t p1 = m_cluster; p1 <= tableAt; p1 += m_cluster) {
+            for (int64_t p2 = (tableAt + m_sectorSize + m_cluster - 1) / m_cluster * m_cluster; p2 <= tailFrom;
+                 p2 += m_cluster) {
+                if (!offer({{m_start, p1}, {middle + p1, p2 - p1}, {shift + p2, length - p2}}))
+                    return false;
+            }
+        }
+    }
+    return true;
 }
 
 bool OleSearch::directoryElsewhere(int64_t shift, int64_t length)
@@ -566,8 +672,12 @@ void OleSearch::run()
         if (shiftK == m_start || ((shiftK - m_start) % m_cluster + m_cluster) % m_cluster != 0)
             continue;
         const int64_t last = lastUsedSector(shiftK);
-        if (last < 0)
+        if (last < 0) {
+            // A table sector in neither piece: perhaps in a middle one.
+            if (!tableInMiddle(shiftK))
+                return;
             continue;
+        }
         const int64_t length = (last + 2) * m_sectorSize;
         if (length <= m_directoryAt)
             continue;

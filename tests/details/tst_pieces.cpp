@@ -109,6 +109,8 @@ private slots:
             << "xlsx_xlsxwriter.xlsx" << "XLSX" << QVector<int>{1, 4} << false;
         QTest::newRow("xls, 2 pieces, second first") << "xls_3sheets.xls" << "XLS" << QVector<int>{5} << true;
         QTest::newRow("xls, 3 pieces") << "xls_3sheets.xls" << "XLS" << QVector<int>{3, 9} << false;
+        QTest::newRow("xls, 3 pieces, a table sector in the middle")
+            << "xls_3sheets.xls" << "XLS" << QVector<int>{15, 19} << false;
         QTest::newRow("xls, 3 pieces, reversed") << "xls_3sheets.xls" << "XLS" << QVector<int>{12, 15} << true;
         QTest::newRow("doc, 2 pieces") << "doc_short.doc" << "DOC" << QVector<int>{1} << false;
         QTest::newRow("doc, 2 pieces, cut among the formatting pages")
