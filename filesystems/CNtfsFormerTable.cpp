@@ -1,9 +1,11 @@
 #include "filesystems/CNtfsFormerTable.h"
 
 #include "disk/IVolume.h"
+#include "filesystems/CFreeClusterSweep.h"
 #include "filesystems/CMFTRecord.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -69,6 +71,48 @@ void CNtfsFormerTable::search(int64_t zoneStart, int64_t zoneEnd, const std::fun
                 break;
         }
     }
+    m_zoneStart = zoneStart;
+    m_searchedEnd = std::max(zoneStart, std::min(zoneEnd, m_lastFound < 0 ? zoneStart : m_lastFound + kGapBytes));
+    settle();
+}
+
+void CNtfsFormerTable::sweepRest(const std::function<bool()>& stopRequested)
+{
+    if (m_places.empty() || !m_volume || m_places.size() >= kMaxRecords)
+        return;
+    const int64_t clusterBytes = m_clusterBytes;
+    const int64_t clusters = m_volume->length() / clusterBytes;
+    if (clusters <= 0 || clusters > int64_t(UINT32_MAX) - 2)
+        return;
+    const int64_t step = std::min<int64_t>(m_recordSize, clusterBytes);
+    const int64_t zoneFirst = m_zoneStart / clusterBytes;
+    const int64_t zoneEnd = (m_searchedEnd + clusterBytes - 1) / clusterBytes;
+    // The sweep numbers clusters from 2: the volume's cluster c is its c + 2.
+    CFreeClusterSweep::Heap heap;
+    heap.offset = 0;
+    heap.clusterBytes = m_clusterBytes;
+    heap.count = static_cast<uint32_t>(clusters);
+    const size_t before = m_places.size();
+    m_bytesRead += CFreeClusterSweep::sweep(
+        m_volume, heap,
+        [&](uint32_t swept) {
+            const int64_t cluster = int64_t(swept) - 2;
+            return (cluster < zoneFirst || cluster >= zoneEnd) && m_clusterFree(cluster);
+        },
+        stopRequested,
+        [&](uint32_t swept, const uint8_t* bytes, size_t length) {
+            const int64_t offset = (int64_t(swept) - 2) * clusterBytes;
+            for (int64_t at = 0; at < clusterBytes && at + m_recordSize <= static_cast<int64_t>(length)
+                 && m_places.size() < kMaxRecords;
+                 at += step)
+                examine(bytes + at, offset + at, -1);
+        });
+    if (m_places.size() != before)
+        settle();
+}
+
+void CNtfsFormerTable::settle()
+{
     std::stable_sort(m_places.begin(), m_places.end(),
                      [](const Place& a, const Place& b) { return a.number < b.number; });
     // The first found under a number keeps it.
@@ -86,10 +130,13 @@ void CNtfsFormerTable::examine(const uint8_t* bytes, int64_t offset, int64_t zon
         || record.parseRecord(bytes, m_recordSize, true) != CMFTRecord::kStatusOk)
         return;
     int64_t number = record.recordNumber();
+    if (number < 0 && zoneStart < 0)
+        return;
     if (number < 0)
         number = (offset - zoneStart) / m_recordSize;
     m_places.push_back({number, offset});
-    m_lastFound = offset;
+    if (zoneStart >= 0)
+        m_lastFound = offset;
 }
 
 int64_t CNtfsFormerTable::offsetOf(int64_t number) const

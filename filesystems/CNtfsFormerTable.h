@@ -26,7 +26,8 @@ class IVolume;
 //
 // Bounded: the zone is an eighth of the volume at most (NTFS's own
 // reservation), the search stops kGapBytes past the last record it found,
-// it keeps at most kMaxRecords records, and it stops as soon as asked. Only positioned reads of the volume; nothing
+// the sweep of the rest reads at most CFreeClusterSweep's budget, at most
+// kMaxRecords records are kept, and both stop as soon as asked. Only positioned reads of the volume; nothing
 // of a record is kept but its place.
 class CNtfsFormerTable
 {
@@ -50,6 +51,12 @@ public:
     // Searches from byte `zoneStart` (a cluster boundary) to `zoneEnd`;
     // `stopRequested`, when given, ends it early.
     void search(int64_t zoneStart, int64_t zoneEnd, const std::function<bool()>& stopRequested = {});
+    // Then, where the zone held old records (so the volume had a table
+    // before this one): the free clusters outside what search() read, for
+    // the pieces the old table grew into elsewhere once its zone was taken
+    // (CFreeClusterSweep, up to its byte budget). Only records that state
+    // their number are taken there: a place says nothing of it.
+    void sweepRest(const std::function<bool()>& stopRequested = {});
 
     // The records found, by number.
     const std::vector<Place>& places() const { return m_places; }
@@ -59,7 +66,11 @@ public:
     int64_t bytesRead() const { return m_bytesRead; }
 
 private:
+    // `zoneStart` < 0: outside the zone, where a record must state its
+    // number.
     void examine(const uint8_t* bytes, int64_t offset, int64_t zoneStart);
+    // Sorts the records by number; the first found under one keeps it.
+    void settle();
 
     IVolume* m_volume;
     uint32_t m_recordSize;
@@ -68,4 +79,7 @@ private:
     std::vector<Place> m_places;
     int64_t m_lastFound = -1;
     int64_t m_bytesRead = 0;
+    // What search() read: [m_zoneStart, m_searchedEnd).
+    int64_t m_zoneStart = 0;
+    int64_t m_searchedEnd = 0;
 };

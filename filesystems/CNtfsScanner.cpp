@@ -272,6 +272,7 @@ void CNtfsScanner::searchFormerTable()
     CNtfsFormerTable former(m_volume, m_geometry.recordSize, m_geometry.bytesPerCluster,
                             [this](int64_t cluster) { return clustersInUse(cluster, 1) == 0; });
     former.search(zoneStart, zoneEnd, [this] { return stopRequested(); });
+    former.sweepRest([this] { return stopRequested(); });
     m_formerRecords = static_cast<int>(former.places().size());
     if (former.places().empty())
         return;

@@ -86,6 +86,8 @@ void TestFormattedVolumes::documentsComeBackByName_data()
     // their folders.
     QTest::addColumn<int>("namedShare");
     QTest::newRow("NTFS") << "ntfs" << true << 100;
+    // The old table had grown out of its zone into clusters far from it.
+    QTest::newRow("NTFS grown") << "ntfs-grown" << true << 100;
     QTest::newRow("exFAT") << "exfat" << false << 100;
     QTest::newRow("FAT32") << "fat32" << false << 90;
     QTest::newRow("FAT16") << "fat16" << false << 90;
@@ -106,7 +108,7 @@ void TestFormattedVolumes::documentsComeBackByName()
                                     {kind, image}, &code);
     if (code != 0 && kind == QLatin1String("exfat") && !QFile::exists("/dev/loop-control"))
         QSKIP("no loop devices here: the exFAT volume cannot be built");
-    if (code != 0 && kind == QLatin1String("ntfs") && !QFile::exists("/dev/fuse"))
+    if (code != 0 && kind.startsWith(QLatin1String("ntfs")) && !QFile::exists("/dev/fuse"))
         QSKIP("no /dev/fuse here: the NTFS volume cannot be filled");
     QVERIFY2(code == 0, qPrintable(made));
     const QList<Truth> truth = readTruth(image);

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # make-formatted-volume.sh KIND IMAGE: a volume that was filled and then
 # quick-formatted, as a user who formats the wrong stick leaves it. KIND is
-# ntfs, exfat, fat32, fat16 or fat12. The volume gets folders of documents
-# (two copies of each of tests/data's documents under names of their own, in
-# nested folders with non-ASCII names, and three ZIPs small enough for NTFS
-# to keep inside their records), and then a new, empty file system of the
-# same kind is written over it (mkntfs -Q, mkfs.exfat, mkfs.fat: none of
-# them clears the data area). Before the format, IMAGE.names gets the
+# ntfs, ntfs-grown (see below), exfat, fat32, fat16 or fat12. The volume
+# gets folders of documents (two copies of each of tests/data's documents
+# under names of their own, in nested folders with non-ASCII names, and
+# three ZIPs small enough for NTFS to keep inside their records), and then
+# a new, empty file system of the same kind is written over it (mkntfs -Q,
+# mkfs.exfat, mkfs.fat: none of them clears the data area). Before the format, IMAGE.names gets the
 # documents' paths as The Sleuth Kit lists them (fls -r -p), one per line,
 # and IMAGE.files every document's path, size and SHA-256, tab-separated:
 # the truth the tests compare against.
@@ -25,7 +25,7 @@ export LC_ALL=C.UTF-8
 
 format() {
     case "$kind" in
-    ntfs) mkntfs -F -Q -c 4096 -L "$1" "$image" >/dev/null 2>&1 ;;
+    ntfs | ntfs-grown) mkntfs -F -Q -c 4096 -L "$1" "$image" >/dev/null 2>&1 ;;
     exfat) mkfs.exfat -c 4096 -L "$1" "$image" >/dev/null ;;
     fat32) mkfs.fat -F 32 -s 1 -n "$1" "$image" >/dev/null 2>&1 ;;
     fat16) mkfs.fat -F 16 -s 2 -n "$1" "$image" >/dev/null 2>&1 ;;
@@ -51,7 +51,7 @@ cleanup() {
 trap cleanup EXIT
 mt=(-i "$image")
 case "$kind" in
-ntfs) ntfs-3g "$image" "$mnt" ;;
+ntfs | ntfs-grown) ntfs-3g "$image" "$mnt" ;;
 exfat)
     if ! mount -t exfat -o loop "$image" "$mnt" 2>/dev/null; then
         loop=$(losetup -f --show "$image")
@@ -80,6 +80,25 @@ put() {
 
 folders=("论文/2024" "文档/子目录" "Old/Sub/Deep" "Keep")
 for f in "${folders[@]}"; do mkd "$f"; done
+# ntfs-grown: a volume used for a while, whose table grew out of the zone
+# kept for it. The volume is filled, a hole is made away from the table, and
+# empty files take the table into it; more room is then made for the
+# documents, whose records go where the table grows next.
+if [ "$kind" = ntfs-grown ]; then
+    mkdir "$mnt/Fill" "$mnt/Pad"
+    i=0
+    while dd if=/dev/zero of="$mnt/Fill/$i" bs=1M count=2 status=none 2>/dev/null; do
+        i=$((i + 1))
+        [ "$i" -lt 64 ] || break
+    done
+    sync
+    rm -f "$mnt/Fill/10" "$mnt/Fill/11"
+    sync
+    for p in $(seq 1 200); do : >"$mnt/Pad/$p"; done
+    sync
+    rm -f "$mnt/Fill/12" "$mnt/Fill/13" "$mnt/Fill/14" "$mnt/Fill/15"
+    sync
+fi
 n=0
 for round in $(seq 1 "${ROUNDS:-2}"); do
     for doc in "$data"/*.pdf "$data"/*.doc "$data"/*.xls "$data"/*.ppt "$data"/*.docx "$data"/*.xlsx "$data"/*.pptx \
@@ -109,7 +128,8 @@ if [ -n "$loop" ]; then losetup -d "$loop"; loop=""; fi
 
 # The truth for names, as a peer tool reads the volume before the format.
 fls -r -p -F "$image" 2>/dev/null | sed -n 's/^r\/r [0-9-]*:\t//p' \
-    | grep -v -e '^\$' -e 'notes.txt$' -e '(Volume Label Entry)$' -e 'filler[0-9]*.bin$' | sort >"$image.names" || true
+    | grep -v -e '^\$' -e 'notes.txt$' -e '(Volume Label Entry)$' -e 'filler[0-9]*.bin$' -e '^Fill/' -e '^Pad/' \
+    | sort >"$image.names" || true
 
 # The quick format: a new, empty file system over the old one.
 format AFTER
