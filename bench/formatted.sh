@@ -3,7 +3,7 @@
 # the volume, against the scan without it; and what comes back, against
 # The Sleuth Kit and PhotoRec on the same formatted image.
 #
-#   bench/formatted.sh [ntfs|exfat|fat32 ...]
+#   bench/formatted.sh [ntfs|ntfs-grown|exfat|fat32|fat16|fat12 ...]
 #
 # For each kind (default ntfs exfat fat32) it builds once (in $BENCH_DIR, default
 # /tmp/tamsel-formatted) a quick-formatted volume with
@@ -59,7 +59,7 @@ for kind in "${kinds[@]}"; do
         SIZE=${SIZE:-1G} ROUNDS=${ROUNDS:-40} FILLER_MB=${FILLER_MB:-8} \
             bash tests/scripts/make-formatted-volume.sh "$kind" "$image"
     fi
-    case $kind in ntfs) fs=NTFS ;; exfat) fs=exFAT ;; *) fs=FAT32 ;; esac
+    case $kind in ntfs*) fs=NTFS ;; exfat) fs=exFAT ;; *) fs=FAT32 ;; esac
     cat "$image" >/dev/null
     with=() without=() whole=()
     for _ in $(seq "$timed"); do

@@ -6,10 +6,10 @@
 # under names of their own, in nested folders with non-ASCII names, and
 # three ZIPs small enough for NTFS to keep inside their records), and then
 # a new, empty file system of the same kind is written over it (mkntfs -Q,
-# mkfs.exfat, mkfs.fat: none of them clears the data area). Before the format, IMAGE.names gets the
-# documents' paths as The Sleuth Kit lists them (fls -r -p), one per line,
-# and IMAGE.files every document's path, size and SHA-256, tab-separated:
-# the truth the tests compare against.
+# mkfs.exfat, mkfs.fat: none of them clears the data area). Before the
+# format, IMAGE.names gets the documents' paths as The Sleuth Kit lists them
+# (fls -r -p), one per line, and IMAGE.files every document's path, size
+# and SHA-256, tab-separated: the truth the tests compare against.
 # The bench makes larger ones: SIZE (truncate's size, default 48M) and
 # ROUNDS (copies of each document, default 2), and FILLER_MB (default 0):
 # a file of that many random megabytes after each round, as the photos and
