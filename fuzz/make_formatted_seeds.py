@@ -2,7 +2,7 @@
 """Cuts fuzz seeds for the formatted-volume searches out of quick-formatted
 volumes made by tests/scripts/make-formatted-volume.sh.
 
-    fuzz/make_formatted_seeds.py NTFS_IMAGE EXFAT_IMAGE FAT32_IMAGE
+    fuzz/make_formatted_seeds.py NTFS_IMAGE EXFAT_IMAGE FAT32_IMAGE [NTFS_GROWN_IMAGE]
 
 Writes fuzz/corpus/formatted: for NTFS the boot sector, the first 256
 record places from the table's start (the new table and the old records
@@ -13,7 +13,9 @@ sparse encoding of fuzz/FuzzVolumeImage.h, each also in a copy that stops
 after a few reads; for FAT32 the boot sector, the FAT, every cluster that
 starts with "." and ".." or with a long-name piece, and the first sector of
 every cluster that starts with a document's signature. Run it by hand when
-the volume script changes.
+the volume script changes. The fourth image (make-formatted-volume.sh
+ntfs-grown) gives an NTFS seed with every record wherever it lies, for the
+sweep past the zone.
 """
 import os
 import sys
@@ -29,7 +31,7 @@ SIGNATURES = (b"%PDF", b"PK\x03\x04", bytes.fromhex("D0CF11E0"))
 STOP_AFTER_FEW = 5
 
 
-def ntfs_chunks(path):
+def ntfs_chunks(path, everywhere=False):
     image = open(path, "rb").read()
     boot = image[:512]
     cluster = u16(boot, 0x0B) * boot[0x0D]
@@ -39,8 +41,13 @@ def ntfs_chunks(path):
     chunks = [(0, boot)] + nonzero_runs(table, mft, record_size)
     for lcn, count in data_runs(table[6 * record_size:7 * record_size]):
         chunks.append((lcn * cluster, image[lcn * cluster:(lcn + count) * cluster]))
-    for n in range(64, 256):
-        record = table[n * record_size:(n + 1) * record_size]
+    records = [table[n * record_size:(n + 1) * record_size] for n in range(64, 256)]
+    if everywhere:
+        for at in range(mft + 256 * record_size, len(image) - record_size + 1, record_size):
+            if image[at:at + 4] == b"FILE":
+                chunks.append((at, image[at:at + record_size]))
+                records.append(image[at:at + record_size])
+    for record in records:
         if record[:4] != b"FILE":
             continue
         for lcn, _ in data_runs(record)[:1]:
@@ -67,7 +74,7 @@ def fat32_chunks(path):
 
 
 def main():
-    if len(sys.argv) != 4:
+    if len(sys.argv) not in (4, 5):
         sys.exit(__doc__)
     length, chunks = ntfs_chunks(sys.argv[1])
     write("formatted", "seed-ntfs", encode(0, length, chunks))
@@ -78,6 +85,9 @@ def main():
     length, chunks = fat32_chunks(sys.argv[3])
     write("formatted", "seed-fat32", encode(FAT32, length, chunks))
     write("formatted", "seed-fat32-stop", encode(FAT32 | STOP_AFTER_FEW, length, chunks))
+    if len(sys.argv) == 5:
+        length, chunks = ntfs_chunks(sys.argv[4], everywhere=True)
+        write("formatted", "seed-ntfs-grown", encode(0, length, chunks))
 
 
 if __name__ == "__main__":
