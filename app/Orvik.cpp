@@ -812,7 +812,7 @@ void Orvik::showFile(const QModelIndex& index)
         if (!folder || folder == m_treeBuilder.folderRoot())
             m_treeBuilder.startLookup(CCreateTreeNode::AllTypes);
         else
-            m_refresher.setFileList(&folder->files());
+            m_refresher.setFileList(m_treeBuilder.filesUnder(folder));
         return;
     }
     m_currentTypeIndex = m_treeView->currentIndex();

@@ -58,11 +58,48 @@ void CCreateTreeNode::placeInFolder(CFileNodeItem* file)
     if (was) {
         file->setFolder(nullptr);
         was->removeFile(file);
+        if (isListed(was))
+            m_listedFiles.removeOne(file);
     }
     target->addFile(file);
     file->setFolder(target);
+    if (isListed(target))
+        m_listedFiles.append(file);
     if (was)
         emit foldersMoved();
+}
+
+bool CCreateTreeNode::isListed(const CFolderNode* folder) const
+{
+    if (!m_listedFolder)
+        return false;
+    // Up the parents, as deep as folders go (kMaxFolderDepth and the top
+    // nodes).
+    for (int depth = 0; folder && depth <= kMaxFolderDepth + 2; ++depth, folder = folder->parent()) {
+        if (folder == m_listedFolder)
+            return true;
+    }
+    return false;
+}
+
+QList<INode*>* CCreateTreeNode::filesUnder(CFolderNode* folder)
+{
+    m_listedFolder = folder;
+    m_listedFiles.clear();
+    if (!folder)
+        return &m_listedFiles;
+    // Depth first, each folder's own files before its subfolders'; a stack
+    // of (folder, depth) rather than recursion.
+    QVector<QPair<CFolderNode*, int>> stack{{folder, 0}};
+    while (!stack.isEmpty()) {
+        const auto [node, depth] = stack.takeLast();
+        m_listedFiles += node->files();
+        if (depth > kMaxFolderDepth + 2)
+            continue;
+        for (int row = node->childCount() - 1; row >= 0; --row)
+            stack.append({node->child(row), depth + 1});
+    }
+    return &m_listedFiles;
 }
 
 void CCreateTreeNode::setFolderChecked(CFolderNode* folder, int state)

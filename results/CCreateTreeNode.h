@@ -99,6 +99,11 @@ public:
     // file moves when its record changes folder (a carved row turned out to
     // be a deleted file's): foldersMoved() then tells the views.
     CFolderNode* folderRoot() const { return m_folderRoot.get(); }
+    // Every file under `folder`, its subfolders' too (what its count
+    // counts), in one list the builder keeps up to date as files arrive or
+    // move, for one folder at a time: asking for another folder refills the
+    // same list. What the table shows for a folder.
+    QList<INode*>* filesUnder(CFolderNode* folder);
     // Ticks (state != 0) every undamaged file under `folder`, or unticks them
     // all; the invisible root stands for every file.
     void setFolderChecked(CFolderNode* folder, int state);
@@ -173,6 +178,10 @@ private:
     void placeInFolder(CFileNodeItem* file);
     CFolderNode* folderFor(const CFileNode& record);
     std::unique_ptr<CFolderNode> m_folderRoot;
+    // The folder whose files filesUnder() lists, and that list.
+    CFolderNode* m_listedFolder = nullptr;
+    QList<INode*> m_listedFiles;
+    bool isListed(const CFolderNode* folder) const;
     // Most files arrive folder by folder: the last folder looked up.
     QString m_lastFolderPath;
     CFolderNode* m_lastFolder = nullptr;

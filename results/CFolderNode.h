@@ -43,8 +43,8 @@ public:
     // The folder of that name under this one, made (of `kind`) when missing.
     CFolderNode* childNamed(const QString& name, Kind kind = Folder);
 
-    // The files directly in this folder, what the table shows for it; its
-    // address is stable for the node's life.
+    // The files directly in this folder (CCreateTreeNode::filesUnder adds
+    // its subfolders' for the table).
     QList<INode*>& files() { return m_files; }
     void addFile(CFileNodeItem* file);
     void removeFile(CFileNodeItem* file);

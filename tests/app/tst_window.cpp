@@ -1278,7 +1278,12 @@ void TestWindow::folderViewTicksAndRecoversIntoFolders()
     QCOMPARE(page->tickedText(), QStringLiteral("3"));
     QCOMPARE(box(folders.index(0, 0, lost)), int(Qt::Checked));
 
-    // The folder's own files in the table; a tick there reaches the tree.
+    // A folder's files in the table, its subfolders' too; a tick there
+    // reaches the tree.
+    page->treeView()->setCurrentIndex(b);
+    page->showFile(b);
+    QCOMPARE(page->tableModel().rowCount(), 1);
+    QCOMPARE(page->tableModel().itemAt(0)->record().folder, QStringLiteral("/B/2024"));
     page->treeView()->setCurrentIndex(a);
     page->showFile(a);
     QCOMPARE(page->tableModel().rowCount(), 2);

@@ -784,7 +784,7 @@ void TestResultModels::folderViewFollowsFilesThatMove()
     QCOMPARE(folders.rowCount(top), 2);
     const QModelIndex carvedRow = folders.index(0, 0, top);
     QCOMPARE(carvedRow.data().toString(), QStringLiteral("仅按内容找到(1)"));
-    r.refresher.setFileList(&folders.nodeAt(carvedRow)->files());
+    r.refresher.setFileList(r.builder.filesUnder(folders.nodeAt(carvedRow)));
     QCOMPARE(r.table.rowCount(), 1);
     r.tickFile(0, Qt::Checked);
     QCOMPARE(carvedRow.data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
@@ -804,12 +804,26 @@ void TestResultModels::folderViewFollowsFilesThatMove()
     QCOMPARE(docs.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
     QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
 
-    // A file found damaged leaves the folder's "all ticked" as it leaves
-    // the type's, and the top row ticks and unticks everything.
+    // A folder's list holds its subfolders' files too, and grows as they
+    // arrive, however deep.
+    r.refresher.setFileList(r.builder.filesUnder(folders.nodeAt(slash)));
+    QCOMPARE(r.table.rowCount(), 2);
+    r.builder.reciveFileItem(entry(300, QStringLiteral("/Docs/Deep/Deeper")));
+    r.refresher.flush();
+    QCOMPARE(r.table.rowCount(), 3);
+    r.builder.reciveFileItem(entry(400, QStringLiteral("?")));
+    r.refresher.flush();
+    QCOMPARE(r.table.rowCount(), 3);
+    r.refresher.setFileList(r.builder.filesUnder(folders.nodeAt(slash)));
+    QCOMPARE(r.table.rowCount(), 3);
+
+    // The top row ticks everything; a folder unticks what lies under it,
+    // and the boxes of the rest follow.
     folders.setData(top, Qt::Checked, Qt::CheckStateRole);
-    QCOMPARE(r.refresher.tickedCount(), 2);
+    QCOMPARE(r.refresher.tickedCount(), 4);
     QCOMPARE(r.rowState(CFileTypeCatalogue::typeCodeByName(QStringLiteral("PDF"))), int(Qt::Checked));
     folders.setData(docs, Qt::Unchecked, Qt::CheckStateRole);
-    QCOMPARE(r.refresher.tickedCount(), 0);
-    QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::Unchecked));
+    QCOMPARE(r.refresher.tickedCount(), 1);
+    QCOMPARE(top.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+    QCOMPARE(folders.index(2, 0, top).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
 }
