@@ -338,10 +338,16 @@ Orvik::Orvik(QWidget* parent)
     });
     // New folders at the top two levels show at once; deeper ones as the
     // user opens their parents.
-    connect(&m_folderModel, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex& parent) {
-        if (isFolderView() && !parent.parent().parent().isValid())
-            m_treeView->expandToDepth(1);
-    });
+    // (Each opened on its own: expanding the whole tree at every insertion
+    // would walk every folder each time.)
+    connect(&m_folderModel, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex& parent, int first, int last) {
+                if (!isFolderView() || !parent.isValid() || parent.parent().isValid())
+                    return;
+                m_treeView->expand(parent);
+                for (int row = first; row <= last; ++row)
+                    m_treeView->expand(m_folderModel.index(row, 0, parent));
+            });
     connect(&m_treeBuilder, &CCreateTreeNode::documentListed, &m_details, &CDetailsWorker::enqueue);
     connect(&m_details, &CDetailsWorker::detailsReady, &m_treeBuilder, &CCreateTreeNode::applyDetails);
 
@@ -786,8 +792,12 @@ void Orvik::setFolderView(bool folders)
 {
     if (folders == isFolderView())
         return;
+    // The view makes a selection model for each model it is given and
+    // keeps the old one: it goes here.
+    QItemSelectionModel* oldSelection = m_treeView->selectionModel();
     m_treeView->setModel(folders ? static_cast<QAbstractItemModel*>(&m_folderModel)
                                  : static_cast<QAbstractItemModel*>(&m_treeModel));
+    delete oldSelection;
     // Folder names nest deep and run long: the column takes their width and
     // the tree scrolls sideways, rather than cutting off names and counts.
     m_treeView->header()->setStretchLastSection(!folders);
