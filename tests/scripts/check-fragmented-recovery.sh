@@ -11,4 +11,4 @@ work=$(mktemp -d "$build/fragmented.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 python3 "$here/make-fragmented-image.py" "$work/image" "$work/manifest" --seed 24
 XDG_DATA_HOME=$work/xdg python3 "$here/check-fragmented-image.py" "$build/bin/tamsel-cli" "$work/image" \
-    "$work/manifest" "$work/out" --table --types "${TYPES:-ZIP,DOCX,XLSX,PPTX,PDF}" --min-two 0.8 --min-three 0.5
+    "$work/manifest" "$work/out" --table --types "${TYPES:-ZIP,DOCX,XLSX,PPTX,PDF,DOC,XLS,PPT}" --min-two 0.8 --min-three 0.5
