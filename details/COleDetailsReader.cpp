@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QHash>
+#include <QPair>
 #include <QTextCodec>
 #include <QVector>
 
@@ -692,6 +693,86 @@ QString wordFault(Compound& doc, int64_t limit)
 
 namespace {
 
+// The workbook's shared strings: the SST record's data and its CONTINUE
+// records' (`segments`, offset and length each) hold exactly the unique
+// strings it counts, each a character count, flags with no reserved bit
+// set, its characters (a CONTINUE that splits them begins with new flags)
+// and its formatting runs and extension. Bytes of another kind inside a
+// long string table (zeros above all) break the count or the flags.
+bool sharedStringsHold(const uint8_t* p, const QVector<QPair<int, int>>& segments)
+{
+    constexpr uint8_t kHighByte = 0x01;
+    constexpr uint8_t kExtended = 0x04;
+    constexpr uint8_t kRich = 0x08;
+    constexpr uint8_t kReserved = 0xF2;
+    constexpr uint8_t kContinueReserved = 0xFE;
+    int segment = 0;
+    int at = segments.first().first;
+    int end = at + segments.first().second;
+    const auto nextSegment = [&]() {
+        if (++segment >= segments.size())
+            return false;
+        at = segments.at(segment).first;
+        end = at + segments.at(segment).second;
+        return true;
+    };
+    // `count` bytes read across segments (into `out` when given).
+    const auto take = [&](int64_t count, uint8_t* out) {
+        for (int64_t i = 0; i < count; ++i) {
+            while (at == end) {
+                if (!nextSegment())
+                    return false;
+            }
+            if (out)
+                out[i] = p[at];
+            ++at;
+        }
+        return true;
+    };
+    uint8_t head[8];
+    if (!take(8, head))
+        return false;
+    const uint32_t unique = u32(head + 4);
+    for (uint32_t i = 0; i < unique; ++i) {
+        uint8_t b[4];
+        if (!take(3, b) || (b[2] & kReserved))
+            return false;
+        int64_t left = u16(b);
+        const uint8_t flags = b[2];
+        int64_t runs = 0;
+        int64_t extension = 0;
+        if (flags & kRich) {
+            if (!take(2, b))
+                return false;
+            runs = u16(b);
+        }
+        if (flags & kExtended) {
+            if (!take(4, b))
+                return false;
+            extension = u32(b);
+        }
+        // The characters: a CONTINUE that splits them begins with the
+        // flags of the rest.
+        int width = (flags & kHighByte) ? 2 : 1;
+        while (left > 0) {
+            if (at == end) {
+                if (!nextSegment() || at == end || (p[at] & kContinueReserved))
+                    return false;
+                width = (p[at] & kHighByte) ? 2 : 1;
+                ++at;
+            }
+            const int64_t here = std::min<int64_t>(left, (end - at) / width);
+            if (here == 0)
+                return false; // a character split between records
+            at += int(here * width);
+            left -= here;
+        }
+        if (!take(4 * runs, nullptr) || !take(extension, nullptr))
+            return false;
+    }
+    return segment == segments.size() - 1 && at == end;
+}
+
 // BIFF: u16 type, u16 length, at most 8224 bytes of data, from a BOF record
 // to the stream's end (or to padding of zeros after the last record).
 QString workbookFault(const QByteArray& book)
@@ -703,7 +784,17 @@ QString workbookFault(const QByteArray& book)
     if (n < kBiffHeader || u16(p) != kBiffBof)
         return COleDetailsReader::tr("the workbook stream does not begin with a record");
     constexpr uint16_t kBiffRow = 0x0208;
+    constexpr uint16_t kBiffSst = 0x00FC;
+    constexpr uint16_t kBiffContinue = 0x003C;
     const auto zerosFrom = [&](int at) { return std::all_of(p + at, p + n, [](uint8_t b) { return b == 0; }); };
+    // The shared strings' record and the continuations right after it.
+    QVector<QPair<int, int>> strings;
+    bool inStrings = false;
+    const auto stringsFault = [&]() {
+        return strings.isEmpty() || sharedStringsHold(p, strings)
+            ? QString()
+            : COleDetailsReader::tr("the workbook's shared strings do not hold");
+    };
     // Cells, and row records, come in the order of their rows within a
     // sheet: bytes of the same workbook from another place do not.
     int lastCell = -1;
@@ -713,9 +804,17 @@ QString workbookFault(const QByteArray& book)
         const int type = u16(p + at);
         const int length = u16(p + at + 2);
         if (type == 0 && length == 0 && zerosFrom(at))
-            return QString();
+            return stringsFault();
         if (!COleDetailsReader::isBiffRecord(type, length) || at + kBiffHeader + length > n)
             return COleDetailsReader::tr("the workbook stream breaks at byte %1").arg(at);
+        if (type == kBiffSst && strings.isEmpty()) {
+            strings.append({at + kBiffHeader, length});
+            inStrings = true;
+        } else if (type == kBiffContinue && inStrings) {
+            strings.append({at + kBiffHeader, length});
+        } else {
+            inStrings = false;
+        }
         if (type == kBiffBof) {
             lastCell = lastRow = -1;
         } else if (length >= 2 && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
@@ -728,7 +827,7 @@ QString workbookFault(const QByteArray& book)
     }
     if (at != n && !zerosFrom(at))
         return COleDetailsReader::tr("the workbook stream breaks at byte %1").arg(at);
-    return QString();
+    return stringsFault();
 }
 
 // The presentation's records: u16 version and instance, u16 type, u32

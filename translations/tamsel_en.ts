@@ -646,6 +646,10 @@ The record of the reads (a ddrescue map file) was written to %2</translation>
         <source>the workbook&apos;s rows go back at byte %1</source>
         <translation>the workbook&apos;s rows go back at byte %1</translation>
     </message>
+    <message>
+        <source>the workbook&apos;s shared strings do not hold</source>
+        <translation>the workbook&apos;s shared strings do not hold</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

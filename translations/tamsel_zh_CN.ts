@@ -646,6 +646,10 @@
         <source>the workbook&apos;s rows go back at byte %1</source>
         <translation>工作簿的行在字节 %1 处倒退</translation>
     </message>
+    <message>
+        <source>the workbook&apos;s shared strings do not hold</source>
+        <translation>工作簿的共享字符串表不成立</translation>
+    </message>
 </context>
 <context>
     <name>CParentWindow</name>

@@ -284,6 +284,14 @@ private slots:
         QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
         QVERIFY2(d.integrityReason.contains(QLatin1String("property set")), qPrintable(d.integrityReason));
 
+        // Zeros for a cluster inside the shared strings' one long record:
+        // no record header lies there, but the strings no longer add up.
+        QByteArray strings = readData(QStringLiteral("xls_3sheets.xls"));
+        strings.replace(kCluster, kCluster, QByteArray(kCluster, '\0')); // the record runs from 2677 to 10901
+        d = CAssemblyCheck::checkBytes(strings, QStringLiteral("XLS"));
+        QCOMPARE(d.integrity, int(CDocumentDetails::IntegrityDamaged));
+        QVERIFY2(d.integrityReason.contains(QLatin1String("shared strings")), qPrintable(d.integrityReason));
+
         // A workbook whose cells lie in another order (two rows' cells
         // trade places): every record holds, but the rows go back.
         QByteArray sheet = readData(QStringLiteral("xls_3sheets.xls"));
