@@ -1,27 +1,24 @@
 #include "app/Orvik.h"
 
 #include "app/CAppResources.h"
-#include "app/CCheckHeaderView.h"
 #include "app/CFilterBar.h"
 #include "app/CMessageTips.h"
-#include "app/CMiddleElideDelegate.h"
+#include "app/COutputFolderChoice.h"
 #include "app/CPreviewPane.h"
+#include "app/CScanNoticeText.h"
+#include "app/CScanPageLayout.h"
+#include "app/CScanProgressText.h"
 #include "app/IFileChooser.h"
 #include "app/ITransPage.h"
-#include "disk/CErrnoText.h"
 #include "disk/CEwfVolume.h"
 #include "disk/CFileVolume.h"
 #include "disk/CKnownBadVolume.h"
-#include "disk/CSameVolumeCheck.h"
 #include "scan/CScanJournal.h"
 
-#include <QButtonGroup>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDialog>
 #include <QEvent>
-#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -32,14 +29,11 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShortcut>
-#include <QSplitter>
 #include <QTableView>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 
 namespace {
 
@@ -53,49 +47,10 @@ bool hasLiveFilePass(const QString& fileSystem)
         || fileSystem == CRecoveryControl::autoFileSystem();
 }
 
-QPushButton* commonButton(const QString& text, QWidget* parent, int w, int h)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QStringLiteral("commonBtn"));
-    button->setFixedSize(w, h);
-    return button;
-}
-
-QLabel* rowLabel(const QString& text, QWidget* parent, int minimumWidth = 0)
-{
-    auto* label = new QLabel(text, parent);
-    label->setFixedHeight(25);
-    label->setMinimumWidth(minimumWidth);
-    return label;
-}
-
 // The done mark's colours: the green of success only for a scan that ran to
 // its end.
 const char* const kFinishedStyle = "color: #1f8a4c;";
 const char* const kStoppedStyle = "color: #8a5a00;";
-
-// Sizes of the volume in the progress line: "12.3 GB", "120 GB".
-QString amountText(double bytes)
-{
-    static const char* const units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 5) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    const int decimals = unit == 0 || bytes >= 100.0 ? 0 : 1;
-    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', decimals).arg(QLatin1String(units[unit]));
-}
-
-QString timeLeftText(double seconds)
-{
-    if (seconds < 60.0)
-        return QCoreApplication::translate("Orvik", "不到 1 分钟");
-    const qint64 minutes = static_cast<qint64>(seconds / 60.0 + 0.5);
-    if (minutes < 60)
-        return QCoreApplication::translate("Orvik", "%1 分钟").arg(minutes);
-    return QCoreApplication::translate("Orvik", "%1 小时 %2 分钟").arg(minutes / 60).arg(minutes % 60);
-}
 
 } // namespace
 
@@ -109,17 +64,17 @@ Orvik::Orvik(QWidget* parent)
     , m_mainLayout(new QVBoxLayout(this))
     , m_detailsRow(new QHBoxLayout)
     , m_stopButton(new QPushButton(tr("停止"), this))
-    , m_recoverButton(commonButton(tr("恢复"), this, 100, 30))
-    , m_backButton(commonButton(tr("返回"), this, 100, 30))
-    , m_doneMark(rowLabel(tr("完成"), this, 50))
+    , m_recoverButton(CScanPageLayout::commonButton(tr("恢复"), this, 100, 30))
+    , m_backButton(CScanPageLayout::commonButton(tr("返回"), this, 100, 30))
+    , m_doneMark(CScanPageLayout::rowLabel(tr("完成"), this, 50))
     , m_busyLabel(new QLabel(this))
     , m_busyMovie(new QMovie(CAppResources::path(QStringLiteral("scaning.gif")), QByteArray(), this))
-    , m_foundCaption(rowLabel(tr("找到："), this, 30))
-    , m_tickedCaption(rowLabel(tr("勾选："), this, 30))
-    , m_foundCount(rowLabel(QStringLiteral("0"), this, 40))
-    , m_tickedCount(rowLabel(QStringLiteral("0"), this, 40))
-    , m_hiddenCaption(rowLabel(tr("筛选隐藏："), this, 30))
-    , m_hiddenCount(rowLabel(QStringLiteral("0"), this, 40))
+    , m_foundCaption(CScanPageLayout::rowLabel(tr("找到："), this, 30))
+    , m_tickedCaption(CScanPageLayout::rowLabel(tr("勾选："), this, 30))
+    , m_foundCount(CScanPageLayout::rowLabel(QStringLiteral("0"), this, 40))
+    , m_tickedCount(CScanPageLayout::rowLabel(QStringLiteral("0"), this, 40))
+    , m_hiddenCaption(CScanPageLayout::rowLabel(tr("筛选隐藏："), this, 30))
+    , m_hiddenCount(CScanPageLayout::rowLabel(QStringLiteral("0"), this, 40))
     , m_noticeLabel(new QLabel(this))
     , m_imageFirstButton(new QPushButton(tr("先创建磁盘映像"), this))
     , m_detailsLabel(new QLabel(this))
@@ -137,140 +92,20 @@ Orvik::Orvik(QWidget* parent)
 {
     registerFileNodeMetaType();
     m_treeBuilder.setReceiver(this);
-
-    // Counters and progress on the first line; below it what the progress
-    // means (share, amount, time left); below that, on a line of its own
-    // so that it wraps instead of pushing the stop button out of the
-    // window, the note about the volume.
-    m_countersRow->addWidget(m_foundCaption);
-    m_countersRow->addWidget(m_foundCount);
-    m_countersRow->addWidget(m_tickedCaption);
-    m_countersRow->addWidget(m_tickedCount);
-    // Only while a filter hides rows.
-    m_countersRow->addWidget(m_hiddenCaption);
-    m_countersRow->addWidget(m_hiddenCount);
-    m_hiddenCaption->hide();
-    m_hiddenCount->hide();
-    m_noticeLabel->setStyleSheet(QStringLiteral("color: #b26a00;"));
-    m_noticeLabel->setWordWrap(true);
-    m_noticeLabel->hide();
-    m_progressRow->setSpacing(5);
-    m_busyMovie->setScaledSize(QSize(20, 20));
-    m_busyLabel->setFixedSize(20, 20);
-    m_busyLabel->setMovie(m_busyMovie);
-    m_busyMovie->start();
-    // Up to 500 wide; narrower when the counters need the room (the count
-    // of rows a filter hides, longer words in English).
-    m_progressBar->setFixedHeight(15);
-    m_progressBar->setMinimumWidth(240);
-    m_progressBar->setMaximumWidth(500);
-    m_progressBar->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_progressBar->setTextVisible(false);
-    m_progressBar->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    // Sized by its text (and the style sheet's font), never clipped.
-    m_stopButton->setObjectName(QStringLiteral("commonBtn"));
-    // Never narrower than 50 x 25; wider only for a longer word.
-    m_stopButton->setFixedHeight(25);
-    m_stopButton->setMinimumWidth(50);
-    m_stopButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    m_doneMark->setAlignment(Qt::AlignCenter);
+    CScanPageLayout::arrange(*this);
     m_doneMark->setStyleSheet(QLatin1String(kFinishedStyle));
-    m_doneMark->hide();
-    m_progressRow->addWidget(m_busyLabel);
-    m_progressRow->addWidget(m_progressBar, 1);
-    m_progressRow->addWidget(m_stopButton);
-    m_progressRow->addWidget(m_doneMark);
-    m_progressRow->addStretch();
-    m_topRow->addLayout(m_countersRow);
-    m_topRow->addSpacing(20);
-    m_topRow->addLayout(m_progressRow, 1);
-    m_detailsLabel->setStyleSheet(QStringLiteral("color: #555555;"));
-    m_readPlanLabel->setStyleSheet(QStringLiteral("color: #555555;"));
-    m_readPlanLabel->hide();
-    m_detailsRow->addWidget(m_readPlanLabel);
-    m_detailsRow->addStretch();
-    m_detailsRow->addWidget(m_detailsLabel);
 
-    // The two panes.
-    m_treeView->setModel(&m_treeModel);
-    m_treeView->setFixedWidth(200);
-    m_treeView->expandAll();
-    m_tableView->setHorizontalHeader(new CCheckHeaderView(m_tableView));
-    m_tableView->setModel(&m_tableModel);
-    m_tableView->setSortingEnabled(true);
-    // No arrow until the user picks a column (enabling sorting points it
-    // at the check box column).
-    m_tableView->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
-    m_tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_tableView->verticalHeader()->hide();
-    m_tableView->verticalHeader()->setDefaultSectionSize(24);
-    m_tableView->setShowGrid(false);
-    m_tableView->setAlternatingRowColors(true);
-    const int widths[] = {40, 200, 90, 130, 170};
-    for (int column = 0; column < 5; ++column)
-        m_tableView->setColumnWidth(column, widths[column]);
-    m_tableView->horizontalHeader()->setStretchLastSection(true);
-    // A long type name must not hide that the document is damaged.
-    m_tableView->setItemDelegateForColumn(CFileInfoTableModel::TypeColumn, new CMiddleElideDelegate(m_tableView));
-    // Beside the preview the columns may not fit: the table then scrolls
-    // sideways rather than cutting the last ones off.
-    m_tableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_tableView->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    // Tab leaves the table for the buttons instead of walking its cells.
-    m_tableView->setTabKeyNavigation(false);
     connect(m_treeView, &QTreeView::clicked, this, &Orvik::showFile);
     m_refresher.setFolderModel(&m_folderModel);
-    // The tree shows the files by type, or in the folders they were deleted
-    // from; the same files and ticks either way.
-    auto* viewGroup = new QButtonGroup(this);
-    viewGroup->addButton(m_byTypeButton);
-    viewGroup->addButton(m_byFolderButton);
-    m_byTypeButton->setChecked(true);
-    m_byTypeButton->setToolTip(tr("按文档类型列出找到的文档"));
-    m_byFolderButton->setToolTip(tr("按已删除文件原来所在的文件夹列出；只凭内容找到的文档单独列在一处"));
     connect(m_byFolderButton, &QRadioButton::toggled, this, &Orvik::setFolderView);
-    auto* switchRow = new QHBoxLayout;
-    switchRow->setContentsMargins(2, 0, 0, 0);
-    switchRow->setSpacing(10);
-    switchRow->addWidget(m_byTypeButton);
-    switchRow->addWidget(m_byFolderButton);
-    switchRow->addStretch();
-    auto* treeColumn = new QVBoxLayout;
-    treeColumn->addLayout(switchRow);
-    treeColumn->addWidget(m_treeView);
-    auto* tableColumn = new QVBoxLayout;
     connect(m_filterBar, &CFilterBar::filterChanged, &m_tableModel, &CFileInfoTableModel::setFilter);
     connect(m_filterBar, &CFilterBar::filterChanged, this, &Orvik::updateFilterNote);
     connect(&m_refresher, &CResultRefresher::refreshed, this, &Orvik::updateFilterNote);
     // Another type's list, or one that grew, hides another number of rows.
     connect(&m_tableModel, &QAbstractItemModel::modelReset, this, &Orvik::updateFilterNote);
-    tableColumn->addWidget(m_filterBar);
-    tableColumn->addWidget(m_tableView);
-    // Says so when a scan ends with nothing found, over the empty table.
-    m_emptyLabel = new QLabel(m_tableView->viewport());
-    m_emptyLabel->setAlignment(Qt::AlignCenter);
-    m_emptyLabel->setWordWrap(true);
-    m_emptyLabel->setStyleSheet(QStringLiteral("color: #555555; font-size: 14px;"));
-    m_emptyLabel->hide();
     m_tableView->viewport()->installEventFilter(this);
     // Space ticks the selected rows.
     m_tableView->installEventFilter(this);
-    m_panesRow->setSpacing(0);
-    m_panesRow->addLayout(treeColumn, 1);
-    // The preview beside the table, in a splitter the user can drag or
-    // close; it appears with the first row chosen.
-    auto* tableBox = new QWidget(this);
-    tableColumn->setContentsMargins(0, 0, 0, 0);
-    tableBox->setLayout(tableColumn);
-    m_previewPane = new CPreviewPane(this);
-    m_previewSplitter = new QSplitter(Qt::Horizontal, this);
-    m_previewSplitter->setChildrenCollapsible(false);
-    m_previewSplitter->addWidget(tableBox);
-    m_previewSplitter->addWidget(m_previewPane);
-    m_previewSplitter->setStretchFactor(0, 3);
-    m_previewSplitter->setStretchFactor(1, 2);
-    m_previewPane->hide();
-    m_panesRow->addWidget(m_previewSplitter, 4);
     connect(m_tableView->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &Orvik::previewRow);
     connect(m_previewPane, &CPreviewPane::closeRequested, this, [this] {
         m_previewClosed = true;
@@ -282,23 +117,6 @@ Orvik::Orvik(QWidget* parent)
         connect(enter, &QShortcut::activated, this, [this] { popupPreview(m_tableView->currentIndex()); });
     }
 
-    m_recoverButton->setEnabled(false);
-    m_keepFoldersBox->setToolTip(tr("在输出文件夹中重建每个已删除文件原来的文件夹；"
-                                    "只凭内容找到的文档和上级文件夹已丢失的文件放在 lost 文件夹中"));
-    m_bottomRow->addWidget(m_backButton);
-    m_bottomRow->addStretch();
-    m_bottomRow->addWidget(m_keepFoldersBox);
-    m_bottomRow->addSpacing(10);
-    m_bottomRow->addWidget(m_recoverButton);
-
-    m_mainLayout->addLayout(m_topRow);
-    m_mainLayout->addLayout(m_detailsRow);
-    // A disk that fails reads is best imaged before anything else reads it:
-    // the scan stops, and the imaging page copies it.
-    m_imageFirstButton->setObjectName(QStringLiteral("commonBtn"));
-    m_imageFirstButton->setFixedHeight(30);
-    m_imageFirstButton->setMinimumWidth(m_imageFirstButton->fontMetrics().horizontalAdvance(m_imageFirstButton->text()) + 24);
-    m_imageFirstButton->hide();
     connect(m_imageFirstButton, &QPushButton::clicked, this, [this]() {
         m_leaveTo = ITransPage::kImagingPage;
         if (m_control.isScanning()) {
@@ -307,23 +125,6 @@ Orvik::Orvik(QWidget* parent)
         }
         leavePage();
     });
-    auto* noticeRow = new QHBoxLayout;
-    noticeRow->addWidget(m_noticeLabel, 1);
-    noticeRow->addWidget(m_imageFirstButton);
-    m_mainLayout->addLayout(noticeRow);
-    m_mainLayout->addLayout(m_panesRow, 1);
-    m_mainLayout->addLayout(m_bottomRow);
-    // The keyboard goes the way the eye does: the types, the filter, the
-    // table, then the buttons under it.
-    // The view switch sits over the tree and comes before it.
-    setTabOrder(m_byTypeButton, m_byFolderButton);
-    setTabOrder(m_byFolderButton, m_treeView);
-    setTabOrder(m_treeView, m_filterBar->textEdit());
-    setTabOrder(m_filterBar->textEdit(), m_filterBar->filterButton());
-    setTabOrder(m_filterBar->filterButton(), m_tableView);
-    setTabOrder(m_tableView, m_backButton);
-    setTabOrder(m_backButton, m_keepFoldersBox);
-    setTabOrder(m_keepFoldersBox, m_recoverButton);
     // Enter in the name box goes on to the rows it left.
     connect(m_filterBar->textEdit(), &QLineEdit::returnPressed, this, [this] {
         m_tableView->setFocus(Qt::OtherFocusReason);
@@ -427,9 +228,8 @@ void Orvik::startScan()
     m_refresher.startScan(m_partition.displayName);
     m_treeView->expandAll();
     if (!hasLiveFilePass(m_partition.fileSystem)) {
-        m_noticeLabel->setText(tr("此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。"));
-        m_noticeLabel->setToolTip(
-            tr("只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。"));
+        m_noticeLabel->setText(CScanNoticeText::noLiveFilePassNote());
+        m_noticeLabel->setToolTip(CScanNoticeText::noLiveFilePassTip());
         m_noticeLabel->show();
     } else if (m_partition.fileSystem == QLatin1String("EXT4")) {
         showExt4Note();
@@ -552,18 +352,7 @@ qint64 Orvik::sourceLength() const
 
 QString Orvik::progressDetails(qint64 length, long long permille, double seconds, bool running)
 {
-    permille = std::max(0LL, std::min(1000LL, permille));
-    const double share = static_cast<double>(permille) / 1000.0;
-    QString text = tr("%1%  已扫描 %2 / %3")
-                       .arg(share * 100.0, 0, 'f', 1)
-                       .arg(amountText(static_cast<double>(length) * share), amountText(static_cast<double>(length)));
-    // An estimate from the first moments or the first permille would jump
-    // about: wait for both.
-    if (running && permille > 0 && permille < 1000 && seconds >= 2.0) {
-        const double left = seconds * static_cast<double>(1000 - permille) / static_cast<double>(permille);
-        text += tr("  剩余 %1").arg(timeLeftText(left));
-    }
-    return text;
+    return CScanProgressText::progressDetails(length, permille, seconds, running);
 }
 
 void Orvik::showDetails(bool running)
@@ -571,28 +360,16 @@ void Orvik::showDetails(bool running)
     const double seconds =
         m_rawPassClock.isValid() ? static_cast<double>(m_rawPassClock.elapsed()) / 1000.0 : 0.0;
     const qint64 total = m_bytesToRead >= 0 ? m_bytesToRead : sourceLength();
-    QString text = progressDetails(total, m_lastPermille, seconds, running);
-    // A failing disk: how much it would not give, and how much it gave only
-    // slowly, so that the user sees why the scan takes its time.
     const qint64 unreadable = m_control.unreadableBytes();
-    if (unreadable > 0) {
-        text += tr("  无法读取 %1").arg(amountText(static_cast<double>(unreadable)));
-        // The worst news of a scan: the disk itself is failing, and every
-        // further pass over it may cost more of it.
-        constexpr int kFailingDiskRank = 4;
-        if (m_warningRank < kFailingDiskRank) {
-            m_warningRank = kFailingDiskRank;
-            m_noticeLabel->setText(tr("这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像"
-                                      "（tamsel-cli image），再扫描映像、从映像恢复"));
-            m_noticeLabel->show();
-            // An image is made of a disk, not of an image.
-            m_imageFirstButton->setVisible(m_partition.deviceType != QLatin1String("image"));
-        }
+    if (unreadable > 0 && m_warningRank < CScanNoticeText::kFailingDiskRank) {
+        m_warningRank = CScanNoticeText::kFailingDiskRank;
+        m_noticeLabel->setText(CScanNoticeText::failingDiskNote());
+        m_noticeLabel->show();
+        // An image is made of a disk, not of an image.
+        m_imageFirstButton->setVisible(m_partition.deviceType != QLatin1String("image"));
     }
-    const qint64 slow = m_control.slowBytes();
-    if (slow > 0)
-        text += tr("  读取缓慢 %1").arg(amountText(static_cast<double>(slow)));
-    m_detailsLabel->setText(text);
+    m_detailsLabel->setText(progressDetails(total, m_lastPermille, seconds, running)
+                            + CScanProgressText::readTroubleText(unreadable, m_control.slowBytes()));
 }
 
 void Orvik::showReadPlan(PlanStage stage)
@@ -603,27 +380,16 @@ void Orvik::showReadPlan(PlanStage stage)
         m_readPlanLabel->hide();
         return;
     }
-    QString text;
-    if (m_planUnusedOnly) {
-        text = stage == PlanStage::Running    ? tr("只扫描未使用空间")
-            : stage == PlanStage::Finished ? tr("已扫描全部未使用空间")
-                                           : tr("只扫描了部分未使用空间");
-        m_readPlanLabel->setToolTip(tr("只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。"
-                                       "要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。"));
-    } else {
-        text = stage == PlanStage::Running    ? tr("扫描整个卷")
-            : stage == PlanStage::Finished ? tr("已扫描整个卷")
-                                           : tr("只扫描了部分卷");
-        m_readPlanLabel->setToolTip(tr("逐字节读取整个卷：现有文件内部的文档也会列出。"));
-    }
-    m_readPlanLabel->setText(text);
+    const CScanProgressText::Plan plan = CScanProgressText::readPlan(m_planUnusedOnly, stage);
+    m_readPlanLabel->setText(plan.text);
+    m_readPlanLabel->setToolTip(plan.tip);
     m_readPlanLabel->show();
 }
 
 void Orvik::showExt4Note()
 {
-    m_noticeLabel->setText(tr("已删除文件只能按内容找回，没有原文件名"));
-    m_noticeLabel->setToolTip(tr("ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。"));
+    m_noticeLabel->setText(CScanNoticeText::ext4Note());
+    m_noticeLabel->setToolTip(CScanNoticeText::ext4Tip());
     m_noticeLabel->show();
 }
 
@@ -684,14 +450,7 @@ void Orvik::updateProcess(long long total, long long current)
 
 QString Orvik::emptyResultText(const CPartitionInfo& partition, qint64 length)
 {
-    const QString nothing = tr("没有找到丢失的文档");
-    const QString name = partition.displayName.isEmpty() ? partition.devicePath : partition.displayName;
-    if (length < 512)
-        return nothing + tr("。\n%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。").arg(name);
-    if (partition.fileSystem.isEmpty())
-        return nothing + tr("。\n%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。")
-                             .arg(name);
-    return nothing + tr("。");
+    return CScanNoticeText::emptyResultText(partition, length);
 }
 
 void Orvik::updateFilterNote()
@@ -875,60 +634,16 @@ QString Orvik::tickedText() const
 
 QString Orvik::recoveryFolder(const QString& chosen, const QDateTime& now)
 {
-    const QString base = QStringLiteral("Tamsel") + now.toString(QStringLiteral("yyyy.MM.dd")) +
-                         QStringLiteral("_%1_%2_%3").arg(now.time().hour()).arg(now.time().minute()).arg(
-                             now.time().second());
-    const QDir dir(chosen);
-    QString candidate = dir.filePath(base);
-    for (int k = 1; QFileInfo::exists(candidate) && k <= 9999; ++k)
-        candidate = dir.filePath(base + QStringLiteral(" (%1)").arg(k));
-    return candidate;
+    return COutputFolderChoice::recoveryFolder(chosen, now);
 }
 
 void Orvik::recoveryData()
 {
     if (!m_fileChooser)
         return;
-    // 取消 in the question goes back to the folder chooser; cancelling the
-    // chooser ends it. (Bounded, though every round waits for the user.)
-    QString chosen;
-    for (int round = 0; round < 1000; ++round) {
-        chosen = m_fileChooser->chooseOutputFolder(this);
-        if (chosen.isEmpty())
-            return;
-        const std::shared_ptr<IVolume> volume = m_control.diskHandle();
-        if (!volume)
-            break;
-        const CSameVolumeCheck::Result same = CSameVolumeCheck().check(volume->name(), chosen);
-        if (same.verdict == CSameVolumeCheck::Verdict::Different)
-            break;
-        CMessageTips warning(this);
-        warning.setNotice(true);
-        warning.cancelButton()->show();
-        warning.setMessage(
-            same.verdict == CSameVolumeCheck::Verdict::Same
-                ? tr("所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
-                                 "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？")
-                : tr("无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
-                                 "仍要恢复到这里吗？"));
-        if (warning.exec() == 1)
-            break;
-        chosen.clear();
-    }
-    if (chosen.isEmpty())
+    const QString chosen = COutputFolderChoice::choose(this, *m_fileChooser, m_control.diskHandle());
+    if (chosen.isEmpty() || !COutputFolderChoice::confirmHiddenTicked(this, m_tableModel.tickedHiddenByFilter()))
         return;
-
-    // Ticked rows the filter hides are recovered too: said before, not
-    // found out afterwards.
-    const int hidden = m_tableModel.tickedHiddenByFilter();
-    if (hidden > 0) {
-        CMessageTips ask(this);
-        ask.setNotice(true);
-        ask.cancelButton()->show();
-        ask.setMessage(tr("筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？").arg(hidden));
-        if (ask.exec() != 1)
-            return;
-    }
 
     const QString folder = recoveryFolder(chosen, QDateTime::currentDateTime());
     m_recoveryDialog.setRecoveryInfo(folder, m_control.diskHandle());
@@ -1018,66 +733,9 @@ void Orvik::showFailure(const QString& text)
     m_failureNotice->open();
 }
 
-QString Orvik::serviceAnswerText(const CFileVolume::OpenError& failure)
-{
-    using Answer = CFileVolume::ServiceAnswer;
-    switch (failure.service) {
-    case Answer::NotAsked:
-        break;
-    case Answer::Missing:
-        return tr("没有读取权限，系统磁盘服务 udisks2 也不可用");
-    case Answer::UnknownDevice:
-        return tr("没有读取权限，udisks2 也不管理此设备");
-    case Answer::Dismissed:
-        return tr("授权被取消");
-    case Answer::Refused:
-        return tr("授权被拒绝");
-    case Answer::TimedOut:
-        return tr("等待授权超时");
-    case Answer::Stopped:
-        return tr("等待授权时已停止");
-    case Answer::UnsafeDescriptor:
-        return tr("udisks2 交回的不是此设备的只读描述符，未使用");
-    case Answer::Failed:
-        return failure.serviceDetail.isEmpty() ? tr("udisks2 出错") : tr("udisks2 出错：%1").arg(failure.serviceDetail);
-    }
-    return QString();
-}
-
 QString Orvik::openFailureText(const QString& source, const CFileVolume::OpenError& error)
 {
-    using Kind = CFileVolume::SourceKind;
-    using Answer = CFileVolume::ServiceAnswer;
-    const bool denied = error.error == EACCES || error.error == EPERM;
-    // udisks2 was asked for the device and said no: its answer is the reason.
-    if (error.service == Answer::Dismissed || error.service == Answer::Refused || error.service == Answer::TimedOut)
-        return tr("无法打开 %1：%2。\n请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。")
-            .arg(source, serviceAnswerText(error));
-    if (error.service != Answer::NotAsked && !(denied && error.privileged))
-        return tr("无法打开 %1：%2。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
-                  "或把当前用户加入 disk 组后重新登录。")
-            .arg(source, serviceAnswerText(error));
-    if (error.kind == Kind::Missing || error.error == ENOENT)
-        return tr("找不到 %1：没有这个文件或设备。\n请检查路径；移动硬盘或 U 盘可能已被拔出。").arg(source);
-    if (error.kind == Kind::Other && error.error == 0)
-        return tr("无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。").arg(source);
-    if (denied && error.privileged)
-        return tr("系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。\n"
-                              "这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。")
-            .arg(source);
-    if (denied && error.kind == Kind::RegularFile)
-        return tr("无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。\n"
-                              "请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。")
-            .arg(source);
-    if (denied)
-        return tr("无法打开 %1：没有读取权限。\n读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，"
-                              "或把当前用户加入 disk 组后重新登录。")
-            .arg(source);
-    if (error.error == ENOMEDIUM)
-        return tr("无法打开 %1：驱动器中没有介质。\n请插入介质后重试。").arg(source);
-    if (error.error != 0)
-        return tr("无法打开 %1：%2").arg(source, CErrnoText::text(error.error));
-    return tr("无法打开 %1。").arg(source);
+    return CScanNoticeText::openFailureText(source, error);
 }
 
 void Orvik::onOpenFailed(const QString&)
@@ -1092,45 +750,21 @@ void Orvik::onOpenFailed(const QString&)
 void Orvik::onScanWarning(int kind, const QString& text)
 {
     // The note names the worst of what happened; its tooltip lists it all.
-    int rank = 0;
-    QString note;
-    QString tip;
-    switch (kind) {
-    case CRecoveryControl::WarningFileSystem:
-        rank = 3;
-        note = tr("无法读取文件系统：现有文件的文档也会列出");
-        break;
-    case CRecoveryControl::WarningPartitionTable:
-        rank = 2;
-        note = tr("分区表已损坏：仍会搜索整个磁盘");
-        break;
-    case CRecoveryControl::WarningSession:
-        rank = 1;
-        note = tr("扫描进度无法保存：扫描照常进行，但中断后不能继续");
-        break;
-    default:
-        rank = 1;
-        note = tr("此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。");
-        tip = tr("只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。");
-        break;
-    }
+    const CScanNoticeText::Warning warning = CScanNoticeText::warning(kind);
     if (kind != CRecoveryControl::WarningNoFileSystem)
         m_warningDetails << text;
-    if (rank >= m_warningRank) {
-        m_warningRank = rank;
-        m_noticeLabel->setText(note);
+    if (warning.rank >= m_warningRank) {
+        m_warningRank = warning.rank;
+        m_noticeLabel->setText(warning.note);
     }
-    m_noticeLabel->setToolTip(m_warningDetails.isEmpty() ? tip : m_warningDetails.join(QLatin1Char('\n')));
+    m_noticeLabel->setToolTip(m_warningDetails.isEmpty() ? warning.tip : m_warningDetails.join(QLatin1Char('\n')));
     m_noticeLabel->show();
 }
 
 void Orvik::onFoundPartition(const QString& fileSystem, long long sector, long long bytes)
 {
     // Good news, not a warning: it is said while nothing worse is.
-    const QString text = tr("找到已删除的 %1 分区，位于扇区 %2，%3 GB")
-                             .arg(fileSystem)
-                             .arg(sector)
-                             .arg(static_cast<double>(bytes) / 1e9, 0, 'f', bytes < 100000000 ? 2 : 1);
+    const QString text = CScanNoticeText::foundPartitionText(fileSystem, sector, bytes);
     m_warningDetails << text;
     if (m_warningRank <= 0)
         m_noticeLabel->setText(text);
@@ -1142,7 +776,7 @@ void Orvik::onScanFailed(const QString& reason)
 {
     m_treeBuilder.markUnreadable(m_control.unreadableRanges());
     flushRefresh();
-    showFailure(tr("扫描 %1 时出错，已停止；已找到的文档仍可恢复。\n%2").arg(m_partition.devicePath, reason));
+    showFailure(CScanNoticeText::scanFailedText(m_partition.devicePath, reason));
 }
 
 void Orvik::previewRow(const QModelIndex& current)

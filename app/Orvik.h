@@ -23,6 +23,7 @@
 #include <functional>
 
 #include "app/CMessageTips.h"
+#include "app/CScanProgressText.h"
 class CFilterBar;
 class CPreviewPane;
 class IFileChooser;
@@ -51,6 +52,9 @@ class QVBoxLayout;
 class Orvik : public QWidget, public ICopyFileNode
 {
     Q_OBJECT
+    // Places the page's widgets, which stay the page's own.
+    friend class CScanPageLayout;
+
 public:
     explicit Orvik(QWidget* parent = nullptr);
     // Stops the scan and any recovery and waits for both workers before
@@ -191,7 +195,7 @@ private:
     void setFolderView(bool folders);
     void showStoppedLook();
     void setDoneMark(const QString& text, bool success);
-    enum class PlanStage { Running, Finished, Stopped };
+    using PlanStage = CScanProgressText::PlanStage;
     // The read plan's line for the scan's stage.
     void showReadPlan(PlanStage stage);
     void previewRow(const QModelIndex& current);
@@ -200,8 +204,6 @@ private:
     qint64 sourceLength() const;
     void showFailure(const QString& text);
     void leavePage();
-    // udisks2's answer in the window's words.
-    static QString serviceAnswerText(const CFileVolume::OpenError& failure);
 
     QHBoxLayout* m_topRow;
     QHBoxLayout* m_countersRow;

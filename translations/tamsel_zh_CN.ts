@@ -652,6 +652,25 @@
     </message>
 </context>
 <context>
+    <name>COutputFolderChoice</name>
+    <message>
+        <source>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
+请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</source>
+        <translation>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
+请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</translation>
+    </message>
+    <message>
+        <source>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
+仍要恢复到这里吗？</source>
+        <translation>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
+仍要恢复到这里吗？</translation>
+    </message>
+    <message>
+        <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
+        <translation>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</translation>
+    </message>
+</context>
+<context>
     <name>CParentWindow</name>
     <message>
         <source>Tamsel文件恢复工具Beta</source>
@@ -978,6 +997,224 @@
     </message>
 </context>
 <context>
+    <name>CScanNoticeText</name>
+    <message>
+        <source>无法读取文件系统：现有文件的文档也会列出</source>
+        <translation>无法读取文件系统：现有文件的文档也会列出</translation>
+    </message>
+    <message>
+        <source>分区表已损坏：仍会搜索整个磁盘</source>
+        <translation>分区表已损坏：仍会搜索整个磁盘</translation>
+    </message>
+    <message>
+        <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
+        <translation>扫描进度无法保存：扫描照常进行，但中断后不能继续</translation>
+    </message>
+    <message>
+        <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
+        <translation>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</translation>
+    </message>
+    <message>
+        <source>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</source>
+        <translation>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</translation>
+    </message>
+    <message>
+        <source>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
+        <translation>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
+    </message>
+    <message>
+        <source>已删除文件只能按内容找回，没有原文件名</source>
+        <translation>已删除文件只能按内容找回，没有原文件名</translation>
+    </message>
+    <message>
+        <source>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</source>
+        <translation>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</translation>
+    </message>
+    <message>
+        <source>没有读取权限，系统磁盘服务 udisks2 也不可用</source>
+        <translation>没有读取权限，系统磁盘服务 udisks2 也不可用</translation>
+    </message>
+    <message>
+        <source>没有读取权限，udisks2 也不管理此设备</source>
+        <translation>没有读取权限，udisks2 也不管理此设备</translation>
+    </message>
+    <message>
+        <source>授权被取消</source>
+        <translation>授权被取消</translation>
+    </message>
+    <message>
+        <source>授权被拒绝</source>
+        <translation>授权被拒绝</translation>
+    </message>
+    <message>
+        <source>等待授权超时</source>
+        <translation>等待授权超时</translation>
+    </message>
+    <message>
+        <source>等待授权时已停止</source>
+        <translation>等待授权时已停止</translation>
+    </message>
+    <message>
+        <source>udisks2 交回的不是此设备的只读描述符，未使用</source>
+        <translation>udisks2 交回的不是此设备的只读描述符，未使用</translation>
+    </message>
+    <message>
+        <source>udisks2 出错</source>
+        <translation>udisks2 出错</translation>
+    </message>
+    <message>
+        <source>udisks2 出错：%1</source>
+        <translation>udisks2 出错：%1</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2。
+请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。</source>
+        <translation>无法打开 %1：%2。
+请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
+        <translation>无法打开 %1：%2。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
+    </message>
+    <message>
+        <source>找不到 %1：没有这个文件或设备。
+请检查路径；移动硬盘或 U 盘可能已被拔出。</source>
+        <translation>找不到 %1：没有这个文件或设备。
+请检查路径；移动硬盘或 U 盘可能已被拔出。</translation>
+    </message>
+    <message>
+        <source>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</source>
+        <translation>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</translation>
+    </message>
+    <message>
+        <source>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
+这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</source>
+        <translation>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
+这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</translation>
+    </message>
+    <message>
+        <source>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
+请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</source>
+        <translation>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
+请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：没有读取权限。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
+        <translation>无法打开 %1：没有读取权限。
+读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：驱动器中没有介质。
+请插入介质后重试。</source>
+        <translation>无法打开 %1：驱动器中没有介质。
+请插入介质后重试。</translation>
+    </message>
+    <message>
+        <source>无法打开 %1：%2</source>
+        <translation>无法打开 %1：%2</translation>
+    </message>
+    <message>
+        <source>无法打开 %1。</source>
+        <translation>无法打开 %1。</translation>
+    </message>
+    <message>
+        <source>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
+%2</source>
+        <translation>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
+%2</translation>
+    </message>
+    <message>
+        <source>找到已删除的 %1 分区，位于扇区 %2，%3 GB</source>
+        <translation>找到已删除的 %1 分区，位于扇区 %2，%3 GB</translation>
+    </message>
+    <message>
+        <source>没有找到丢失的文档</source>
+        <translation>没有找到丢失的文档</translation>
+    </message>
+    <message>
+        <source>。
+%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>。
+%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</translation>
+    </message>
+    <message>
+        <source>。
+%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</source>
+        <translation>。
+%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</translation>
+    </message>
+    <message>
+        <source>。</source>
+        <translation>。</translation>
+    </message>
+</context>
+<context>
+    <name>CScanProgressText</name>
+    <message>
+        <source>不到 1 分钟</source>
+        <translation>不到 1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 分钟</source>
+        <translation>%1 分钟</translation>
+    </message>
+    <message>
+        <source>%1 小时 %2 分钟</source>
+        <translation>%1 小时 %2 分钟</translation>
+    </message>
+    <message>
+        <source>%1%  已扫描 %2 / %3</source>
+        <translation>%1%  已扫描 %2 / %3</translation>
+    </message>
+    <message>
+        <source>  剩余 %1</source>
+        <translation>  剩余 %1</translation>
+    </message>
+    <message>
+        <source>  无法读取 %1</source>
+        <translation>  无法读取 %1</translation>
+    </message>
+    <message>
+        <source>  读取缓慢 %1</source>
+        <translation>  读取缓慢 %1</translation>
+    </message>
+    <message>
+        <source>只扫描未使用空间</source>
+        <translation>只扫描未使用空间</translation>
+    </message>
+    <message>
+        <source>已扫描全部未使用空间</source>
+        <translation>已扫描全部未使用空间</translation>
+    </message>
+    <message>
+        <source>只扫描了部分未使用空间</source>
+        <translation>只扫描了部分未使用空间</translation>
+    </message>
+    <message>
+        <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
+        <translation>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</translation>
+    </message>
+    <message>
+        <source>扫描整个卷</source>
+        <translation>扫描整个卷</translation>
+    </message>
+    <message>
+        <source>已扫描整个卷</source>
+        <translation>已扫描整个卷</translation>
+    </message>
+    <message>
+        <source>只扫描了部分卷</source>
+        <translation>只扫描了部分卷</translation>
+    </message>
+    <message>
+        <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
+        <translation>逐字节读取整个卷：现有文件内部的文档也会列出。</translation>
+    </message>
+</context>
+<context>
     <name>CSystemBusProbe</name>
     <message>
         <source>the system bus (%1) accepted the connection but did not answer within %2 s; it may be hung (restarting dbus, or the computer, mends that)</source>
@@ -1151,18 +1388,6 @@
 <context>
     <name>Orvik</name>
     <message>
-        <source>不到 1 分钟</source>
-        <translation>不到 1 分钟</translation>
-    </message>
-    <message>
-        <source>%1 分钟</source>
-        <translation>%1 分钟</translation>
-    </message>
-    <message>
-        <source>%1 小时 %2 分钟</source>
-        <translation>%1 小时 %2 分钟</translation>
-    </message>
-    <message>
         <source>停止</source>
         <translation>停止</translation>
     </message>
@@ -1185,22 +1410,6 @@
     <message>
         <source>勾选：</source>
         <translation>勾选：</translation>
-    </message>
-    <message>
-        <source>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</source>
-        <translation>此卷不是 NTFS、FAT32、exFAT 或 ext4：现有文件的文档也会列出。</translation>
-    </message>
-    <message>
-        <source>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</source>
-        <translation>只有 NTFS、FAT32、exFAT 和 ext4 能读出哪些文档仍属于现有文件；其他卷上找到的全部文档都会列出。</translation>
-    </message>
-    <message>
-        <source>已删除文件只能按内容找回，没有原文件名</source>
-        <translation>已删除文件只能按内容找回，没有原文件名</translation>
-    </message>
-    <message>
-        <source>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</source>
-        <translation>ext4 删除文件时会清除它的数据位置，所以找回的文档以扇区号命名。</translation>
     </message>
     <message>
         <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
@@ -1231,160 +1440,12 @@
         <translation>已停止</translation>
     </message>
     <message>
-        <source>%1%  已扫描 %2 / %3</source>
-        <translation>%1%  已扫描 %2 / %3</translation>
-    </message>
-    <message>
-        <source>  剩余 %1</source>
-        <translation>  剩余 %1</translation>
-    </message>
-    <message>
-        <source>没有找到丢失的文档</source>
-        <translation>没有找到丢失的文档</translation>
-    </message>
-    <message>
-        <source>。
-%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</source>
-        <translation>。
-%1 不到一个扇区（512 字节）：它看起来不像磁盘或磁盘镜像。</translation>
-    </message>
-    <message>
-        <source>。
-%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</source>
-        <translation>。
-%1 上既没有可识别的文件系统，也没有任何文档：它看起来不像磁盘或磁盘镜像。</translation>
-    </message>
-    <message>
-        <source>。</source>
-        <translation>。</translation>
-    </message>
-    <message>
-        <source>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
-请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</source>
-        <translation>所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。
-请选择另一块磁盘上的文件夹。仍要恢复到这里吗？</translation>
-    </message>
-    <message>
-        <source>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
-仍要恢复到这里吗？</source>
-        <translation>无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。
-仍要恢复到这里吗？</translation>
-    </message>
-    <message>
         <source>正在扫描磁盘，你确定要退出？</source>
         <translation>正在扫描磁盘，你确定要退出？</translation>
     </message>
     <message>
-        <source>找不到 %1：没有这个文件或设备。
-请检查路径；移动硬盘或 U 盘可能已被拔出。</source>
-        <translation>找不到 %1：没有这个文件或设备。
-请检查路径；移动硬盘或 U 盘可能已被拔出。</translation>
-    </message>
-    <message>
-        <source>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</source>
-        <translation>无法扫描 %1：它既不是磁盘，也不是磁盘镜像文件。</translation>
-    </message>
-    <message>
-        <source>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
-这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</source>
-        <translation>系统拒绝访问 %1，尽管 Tamsel 已经以管理员身份运行。
-这个设备可能被锁定或正被独占使用，或者 Tamsel 运行在看不到它的容器中。</translation>
-    </message>
-    <message>
-        <source>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
-请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</source>
-        <translation>无法读取镜像文件 %1：没有读取权限（它属于其他用户，或只允许其所有者读取）。
-请让文件的所有者允许读取（例如 chmod a+r），或者用能读取它的用户运行 Tamsel。</translation>
-    </message>
-    <message>
-        <source>无法打开 %1：没有读取权限。
-读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
-        <translation>无法打开 %1：没有读取权限。
-读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
-    </message>
-    <message>
-        <source>无法打开 %1：驱动器中没有介质。
-请插入介质后重试。</source>
-        <translation>无法打开 %1：驱动器中没有介质。
-请插入介质后重试。</translation>
-    </message>
-    <message>
-        <source>无法打开 %1：%2</source>
-        <translation>无法打开 %1：%2</translation>
-    </message>
-    <message>
-        <source>无法打开 %1。</source>
-        <translation>无法打开 %1。</translation>
-    </message>
-    <message>
-        <source>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
-%2</source>
-        <translation>扫描 %1 时出错，已停止；已找到的文档仍可恢复。
-%2</translation>
-    </message>
-    <message>
-        <source>没有读取权限，系统磁盘服务 udisks2 也不可用</source>
-        <translation>没有读取权限，系统磁盘服务 udisks2 也不可用</translation>
-    </message>
-    <message>
-        <source>没有读取权限，udisks2 也不管理此设备</source>
-        <translation>没有读取权限，udisks2 也不管理此设备</translation>
-    </message>
-    <message>
-        <source>授权被取消</source>
-        <translation>授权被取消</translation>
-    </message>
-    <message>
-        <source>授权被拒绝</source>
-        <translation>授权被拒绝</translation>
-    </message>
-    <message>
-        <source>等待授权超时</source>
-        <translation>等待授权超时</translation>
-    </message>
-    <message>
-        <source>等待授权时已停止</source>
-        <translation>等待授权时已停止</translation>
-    </message>
-    <message>
-        <source>udisks2 交回的不是此设备的只读描述符，未使用</source>
-        <translation>udisks2 交回的不是此设备的只读描述符，未使用</translation>
-    </message>
-    <message>
-        <source>udisks2 出错</source>
-        <translation>udisks2 出错</translation>
-    </message>
-    <message>
-        <source>udisks2 出错：%1</source>
-        <translation>udisks2 出错：%1</translation>
-    </message>
-    <message>
-        <source>无法打开 %1：%2。
-请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。</source>
-        <translation>无法打开 %1：%2。
-请重新扫描，并在系统询问时输入密码；或用 sudo 运行 Tamsel。</translation>
-    </message>
-    <message>
-        <source>无法打开 %1：%2。
-读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</source>
-        <translation>无法打开 %1：%2。
-读取原始磁盘需要管理员权限：请用 sudo 运行 Tamsel，或把当前用户加入 disk 组后重新登录。</translation>
-    </message>
-    <message>
-        <source>无法读取文件系统：现有文件的文档也会列出</source>
-        <translation>无法读取文件系统：现有文件的文档也会列出</translation>
-    </message>
-    <message>
-        <source>分区表已损坏：仍会搜索整个磁盘</source>
-        <translation>分区表已损坏：仍会搜索整个磁盘</translation>
-    </message>
-    <message>
         <source>只扫描未使用空间</source>
         <translation>只扫描未使用空间</translation>
-    </message>
-    <message>
-        <source>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</source>
-        <translation>只读取现有文件没有占用的部分：空闲的簇、丢失的簇链、文件系统之外的区域。要逐字节扫描整个卷，请返回并勾选“扫描整个卷”。</translation>
     </message>
     <message>
         <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
@@ -1407,40 +1468,12 @@
         <translation>上次的扫描只读取了未使用空间；继续或打开时照旧。</translation>
     </message>
     <message>
-        <source>扫描进度无法保存：扫描照常进行，但中断后不能继续</source>
-        <translation>扫描进度无法保存：扫描照常进行，但中断后不能继续</translation>
-    </message>
-    <message>
-        <source>已扫描全部未使用空间</source>
-        <translation>已扫描全部未使用空间</translation>
-    </message>
-    <message>
         <source>没有名字或标题含有“%1”的文档。</source>
         <translation>没有名字或标题含有“%1”的文档。</translation>
     </message>
     <message>
-        <source>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</source>
-        <translation>筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？</translation>
-    </message>
-    <message>
-        <source>找到已删除的 %1 分区，位于扇区 %2，%3 GB</source>
-        <translation>找到已删除的 %1 分区，位于扇区 %2，%3 GB</translation>
-    </message>
-    <message>
         <source>预览 - %1</source>
         <translation>预览 - %1</translation>
-    </message>
-    <message>
-        <source>  无法读取 %1</source>
-        <translation>  无法读取 %1</translation>
-    </message>
-    <message>
-        <source>  读取缓慢 %1</source>
-        <translation>  读取缓慢 %1</translation>
-    </message>
-    <message>
-        <source>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</source>
-        <translation>这块磁盘有读不出的扇区，可能正在损坏：扫描结束后请先为它创建磁盘映像（tamsel-cli image），再扫描映像、从映像恢复</translation>
     </message>
     <message>
         <source>筛选隐藏：</source>
@@ -1449,26 +1482,6 @@
     <message>
         <source>没有符合筛选条件的文档。</source>
         <translation>没有符合筛选条件的文档。</translation>
-    </message>
-    <message>
-        <source>只扫描了部分未使用空间</source>
-        <translation>只扫描了部分未使用空间</translation>
-    </message>
-    <message>
-        <source>扫描整个卷</source>
-        <translation>扫描整个卷</translation>
-    </message>
-    <message>
-        <source>已扫描整个卷</source>
-        <translation>已扫描整个卷</translation>
-    </message>
-    <message>
-        <source>只扫描了部分卷</source>
-        <translation>只扫描了部分卷</translation>
-    </message>
-    <message>
-        <source>逐字节读取整个卷：现有文件内部的文档也会列出。</source>
-        <translation>逐字节读取整个卷：现有文件内部的文档也会列出。</translation>
     </message>
     <message>
         <source>先创建磁盘映像</source>
