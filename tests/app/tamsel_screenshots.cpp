@@ -370,7 +370,7 @@ int main(int argc, char** argv)
         tips.setNotice(true);
         tips.cancelButton()->show();
         tips.setMessage(
-            QCoreApplication::translate("Orvik", "筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？").arg(3));
+            QCoreApplication::translate("COutputFolderChoice", "筛选隐藏了 %1 个已勾选的文档，它们也会被恢复。继续吗？").arg(3));
         tips.move(300, 200);
         shootDialog(&tips, QStringLiteral("confirm-hidden-ticked"));
     }
@@ -378,8 +378,9 @@ int main(int argc, char** argv)
         CMessageTips tips(main);
         tips.setNotice(true);
         tips.cancelButton()->show();
-        tips.setMessage(QCoreApplication::translate("Orvik", "无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
-                                                             "仍要恢复到这里吗？"));
+        tips.setMessage(QCoreApplication::translate("COutputFolderChoice",
+                                                    "无法确定所选文件夹是否在正在恢复的磁盘上；如果是，写入会覆盖尚未恢复的文档。\n"
+                                                    "仍要恢复到这里吗？"));
         tips.move(300, 200);
         shootDialog(&tips, QStringLiteral("confirm-maybe-same-volume"));
     }
@@ -401,8 +402,9 @@ int main(int argc, char** argv)
         CMessageTips tips(main);
         tips.setNotice(true);
         tips.cancelButton()->show();
-        tips.setMessage(QCoreApplication::translate("Orvik", "所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
-                                                             "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？"));
+        tips.setMessage(QCoreApplication::translate("COutputFolderChoice",
+                                                    "所选文件夹在正在恢复的磁盘上：写入会覆盖尚未恢复的文档。\n"
+                                                    "请选择另一块磁盘上的文件夹。仍要恢复到这里吗？"));
         tips.move(300, 200);
         shootDialog(&tips, QStringLiteral("confirm-same-volume"));
     }
