@@ -151,6 +151,8 @@ Orvik::Orvik(QWidget* parent)
             });
     connect(&m_treeBuilder, &CCreateTreeNode::documentListed, &m_details, &CDetailsWorker::enqueue);
     connect(&m_details, &CDetailsWorker::detailsReady, &m_treeBuilder, &CCreateTreeNode::applyDetails);
+    connect(&m_treeBuilder, &CCreateTreeNode::documentInPieces, &m_control, &CRecoveryControl::recordReassembled,
+            Qt::DirectConnection);
 
     connect(m_stopButton, &QPushButton::clicked, this, &Orvik::endScan);
     connect(&m_control, &CRecoveryControl::notifyProcess, this, &Orvik::updateProcess);
@@ -438,6 +440,11 @@ void Orvik::updateProcess(long long total, long long current)
         // the window keeps answering meanwhile).
         afterDelivery([this]() {
             m_refresher.flush();
+            // Every document is listed: the details pass may now search
+            // the broken ones for their other pieces, on the grids of the
+            // file systems read.
+            m_details.setPieceSearch(m_control.pieceSearch());
+            m_details.finishInput();
             if (m_refresher.foundCount() == 0)
                 showEmptyResult(emptyResultText(m_partition, sourceLength()));
         });

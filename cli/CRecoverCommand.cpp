@@ -55,7 +55,7 @@ QString CRecoverCommand::usage()
     return QStringLiteral(
         "  recover SOURCE OUTDIR [--type PDF,DOCX,...]\n"
         "          [--fs auto|NTFS|FAT32|FAT16|FAT12|exFAT|EXT4|none] [--allow-same-volume]\n"
-        "          [--include-damaged] [--whole] [--keep-folders]\n"
+        "          [--include-damaged] [--whole] [--keep-folders] [--resume]\n"
         "      Scans SOURCE as scan does, then writes every lost document it lists (or only\n"
         "      those of the given types) into OUTDIR, which is made if missing. Files are\n"
         "      named by their original names where deleted entries give them (with their\n"
@@ -73,7 +73,9 @@ QString CRecoverCommand::usage()
         "      writes each deleted file into its original folder, made again under\n"
         "      OUTDIR (folder names made safe the same way; nothing leaves OUTDIR);\n"
         "      documents only carving found, and files whose folder's parent is lost,\n"
-        "      go under OUTDIR/lost.\n");
+        "      go under OUTDIR/lost. --resume takes the scan saved for SOURCE (going on\n"
+        "      with it where it was cut short) instead of scanning again, as scan --resume\n"
+        "      does.\n");
 }
 
 CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
@@ -91,6 +93,8 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
             o.whole = true;
         } else if (a == QLatin1String("--keep-folders")) {
             o.keepFolders = true;
+        } else if (a == QLatin1String("--resume")) {
+            o.resume = true;
         } else if (optionValue(args, &i, QStringLiteral("--type"), &value, &o.error)) {
             if (!o.error.isEmpty())
                 return o;
@@ -114,6 +118,7 @@ CRecoverCommand::Options CRecoverCommand::parse(const QStringList& args)
             if (!o.error.isEmpty())
                 return o;
             o.fileSystem = CScanSession::fileSystemOption(value);
+            o.fileSystemGiven = true;
             if (o.fileSystem.isEmpty()) {
                 o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32, FAT16, FAT12, exFAT, EXT4 or none)").arg(value);
                 return o;
@@ -166,8 +171,14 @@ int CRecoverCommand::run(const QStringList& arguments)
 
     CProgressPrinter progress(m_err);
     CScanSession session;
+    session.setResume(options.resume);
+    session.setFileSystemGiven(options.fileSystemGiven);
     session.setWholeVolume(options.whole);
     const CScanSession::Outcome outcome = session.run(options.source, options.fileSystem, &progress);
+    if (outcome == CScanSession::Outcome::ResumeRefused) {
+        printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
+        return CCliApplication::ExitUsage;
+    }
     if (outcome != CScanSession::Outcome::Finished) {
         printErr(QStringLiteral("tamsel-cli: %1\n").arg(session.failureReason()));
         return CInterruptWatch::interrupted() ? CCliApplication::ExitInterrupted : CCliApplication::ExitFailure;

@@ -38,6 +38,8 @@ public:
         bool includeDamaged = false;
         bool whole = false;
         bool keepFolders = false;
+        bool resume = false;
+        bool fileSystemGiven = false;
         QString error;   // a usage error
     };
 

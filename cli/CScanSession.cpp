@@ -217,6 +217,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
         details.setVolume(m_volume);
         connect(&builder, &CCreateTreeNode::documentListed, &details, &CDetailsWorker::enqueue);
         connect(&details, &CDetailsWorker::detailsReady, &builder, &CCreateTreeNode::applyDetails);
+        connect(&builder, &CCreateTreeNode::documentInPieces, &control, &CRecoveryControl::recordReassembled,
+                Qt::DirectConnection);
     }
     QEventLoop loop;
     Outcome outcome = Outcome::Finished;
@@ -287,6 +289,8 @@ CScanSession::Outcome CScanSession::run(const QString& source, const QString& fi
     if (outcome != Outcome::OpenFailed && m_readDetails) {
         QEventLoop detailsLoop;
         connect(&details, &CDetailsWorker::drained, &detailsLoop, &QEventLoop::quit, Qt::QueuedConnection);
+        // The file systems read tell the search for pieces their grids.
+        details.setPieceSearch(control.pieceSearch());
         details.finishInput();
         detailsLoop.exec();
         QCoreApplication::sendPostedEvents();

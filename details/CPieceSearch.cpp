@@ -49,8 +49,17 @@ void CPieceSearch::setCluster(int64_t cluster, int64_t origin)
 {
     if (cluster <= 0)
         return;
-    m_cluster = cluster;
-    m_origin = floorMod(origin, cluster);
+    m_looseCluster = m_cluster = cluster;
+    m_looseOrigin = floorMod(origin, cluster);
+}
+
+const CPieceSearch::Settings::Grid* CPieceSearch::gridAt(const Settings& settings, int64_t offset)
+{
+    for (const Settings::Grid& g : settings.grids) {
+        if (g.cluster > 0 && offset >= g.offset && offset - g.offset < g.length)
+            return &g;
+    }
+    return nullptr;
 }
 
 int64_t CPieceSearch::inferCluster(const QVector<int64_t>& starts)
@@ -173,7 +182,9 @@ int CPieceSearch::soleAnswer() const
 
 bool CPieceSearch::onGrid(int64_t offset) const
 {
-    return floorMod(offset, m_cluster) == m_origin;
+    if (const Settings::Grid* g = gridAt(m_settings, offset))
+        return floorMod(offset - g->origin, g->cluster) == 0;
+    return floorMod(offset, m_looseCluster) == m_looseOrigin;
 }
 
 bool CPieceSearch::read(int64_t offset, void* buffer, int64_t length) const
@@ -254,6 +265,15 @@ QVector<int64_t> CPieceSearch::anchors(Anchor kind, int64_t from, int64_t to) co
 void CPieceSearch::begin(const CFileNode& node)
 {
     m_node = node;
+    if (const Settings::Grid* g = gridAt(m_settings, node.firstByteOffset())) {
+        m_cluster = g->cluster;
+        m_regionFrom = g->offset;
+        m_regionTo = g->offset + g->length;
+    } else {
+        m_cluster = m_looseCluster;
+        m_regionFrom = 0;
+        m_regionTo = std::numeric_limits<int64_t>::max();
+    }
     m_offered = 0;
     m_passed.clear();
     m_passedDetails.clear();
@@ -268,6 +288,9 @@ bool CPieceSearch::admissible(const QVector<CFileNode::Extent>& pieces) const
     for (int i = 0; i < pieces.size(); ++i) {
         const CFileNode::Extent& p = pieces[i];
         if (p.offset < 0 || p.length <= 0 || p.offset > volumeLength - p.length)
+            return false;
+        // A file system keeps a file's clusters to itself.
+        if (p.offset < m_regionFrom || p.offset + p.length > m_regionTo)
             return false;
         if (p.offset + p.length < start - m_settings.distance || p.offset > start + m_settings.distance)
             return false;

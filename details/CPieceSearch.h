@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 class CInflateProbe;
@@ -35,9 +36,24 @@ public:
         int64_t distance = int64_t(64) << 20;
         int maxPieces = 3;
         // Cluster size and where the clusters begin on the source; 0: from
-        // where the documents start.
+        // where the documents start. For documents outside every stretch
+        // of `grids`.
         int64_t cluster = 0;
         int64_t clusterOrigin = 0;
+        // The grids the file systems read say (their boot sectors): a
+        // document that starts in `[offset, offset + length)` has its pieces
+        // there, on clusters of `cluster` bytes from `origin` (both on the
+        // source). A file system's own word beats what the documents'
+        // starts suggest: with few documents, or small clusters, those
+        // suggest a coarser grid than the real one.
+        struct Grid
+        {
+            int64_t offset = 0;
+            int64_t length = 0;
+            int64_t cluster = 0;
+            int64_t origin = 0;
+        };
+        QVector<Grid> grids;
         // Assemblies proved per document at most.
         int maxCandidates = 4096;
         CDetailsBudget budget = CDetailsBudget::large();
@@ -68,7 +84,10 @@ public:
     // but an assembly through one that gives the same bytes as one through
     // free clusters is no second answer, only a copy of the document.
     void setWeak(QVector<CFileNode::Extent> weak);
+    // The grid of documents outside every file system's stretch.
     void setCluster(int64_t cluster, int64_t origin);
+    // The file system's grid `offset` lies in, or null.
+    static const Settings::Grid* gridAt(const Settings& settings, int64_t offset);
     // The cluster size the documents' first bytes tell: the largest power
     // of two from 512 B to 64 KiB on which nine in ten of them lie at the
     // same place; 4096 when too few documents tell.
@@ -81,8 +100,9 @@ public:
 
     IVolume* volume() const { return m_volume; }
     const Settings& settings() const { return m_settings; }
+    // The cluster size of the document begun.
     int64_t cluster() const { return m_cluster; }
-    // Whether `offset` lies on the cluster grid.
+    // Whether `offset` lies on the cluster grid there.
     bool onGrid(int64_t offset) const;
     // Whether a document found whole owns the byte at `offset`.
     bool isOwned(int64_t offset) const { return owned(offset, 1); }
@@ -144,8 +164,14 @@ private:
     IVolume* m_volume = nullptr;
     Settings m_settings;
     const std::atomic<bool>* m_cancel = nullptr;
+    // The cluster size of the document begun; the grid outside the file
+    // systems' stretches.
     int64_t m_cluster = 4096;
-    int64_t m_origin = 0;
+    int64_t m_looseCluster = 4096;
+    int64_t m_looseOrigin = 0;
+    // The stretch the document begun must keep to: its file system's.
+    int64_t m_regionFrom = 0;
+    int64_t m_regionTo = std::numeric_limits<int64_t>::max();
     QVector<CFileNode::Extent> m_owned;
     QVector<CFileNode::Extent> m_weak;
     std::vector<int64_t> m_anchors[AnchorKinds];

@@ -77,8 +77,23 @@ QVector<CPiecesPass::Found> CPiecesPass::run(IVolume* volume, const CPieceSearch
     CPieceSearch search(volume, settings, cancel);
     search.setOwned(owned);
     search.setWeak(weak);
-    if (settings.cluster <= 0)
-        search.setCluster(CPieceSearch::inferCluster(allStarts), starts.first());
+    if (settings.cluster <= 0) {
+        // Inferred from the documents no file system's grid covers: those
+        // inside one would only blur the others' grid.
+        QVector<int64_t> loose;
+        for (int64_t s : qAsConst(allStarts)) {
+            if (!CPieceSearch::gridAt(settings, s))
+                loose.append(s);
+        }
+        int64_t origin = starts.first();
+        for (int64_t s : qAsConst(starts)) {
+            if (!CPieceSearch::gridAt(settings, s)) {
+                origin = s;
+                break;
+            }
+        }
+        search.setCluster(CPieceSearch::inferCluster(loose), origin);
+    }
     QElapsedTimer clock;
     clock.start();
     search.indexAnchors(starts);

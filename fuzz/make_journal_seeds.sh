@@ -3,9 +3,10 @@
 # saved scans written by tamsel-cli itself (BUILD_DIR/bin/tamsel-cli, build/
 # by default): a FAT32 volume's (deleted entries with their runs and names,
 # live files' notes) and a raw one's, each finished and with its position
-# and records cut back to an unfinished scan, and one without the
-# whole-volume setting and the read plan as older files are. Run it by hand when the saved
-# scan's format changes.
+# and records cut back to an unfinished scan, one without the
+# whole-volume setting and the read plan as older files are, and one holding
+# documents found in pieces after the scan (records written again with their
+# pieces). Run it by hand when the saved scan's format changes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cli=${1:-$here/build}/bin/tamsel-cli
@@ -18,15 +19,17 @@ mkdir -p "$out"
 truncate -s 2M "$work/raw.img"
 dd if="$here/tests/data/pdf_ghostscript.pdf" of="$work/raw.img" bs=512 seek=100 conv=notrunc status=none
 
-save() { # IMAGE NAME [scan options...]
+save() { # IMAGE NAME scan options...
     local image=$1 name=$2
     shift 2
     rm -rf "$work/data"
-    XDG_DATA_HOME=$work/data "$cli" scan "$image" --tsv "$@" >/dev/null 2>&1
+    XDG_DATA_HOME=$work/data "$cli" scan "$image" "$@" >/dev/null 2>&1
     cp "$work"/data/tamsel/scans/*.json "$out/$name.json"
 }
-save "$work/fat.img" fat32-deleted
-save "$work/raw.img" raw-whole --fs none --whole
+save "$work/fat.img" fat32-deleted --tsv
+save "$work/raw.img" raw-whole --tsv --fs none --whole
+"$here"/tests/scripts/make-fat32-unnamed-pieces-volume.sh "$work/pieces.img"
+save "$work/pieces.img" fat32-reassembled --json
 
 python3 - "$out" <<'PY'
 import json, re, sys

@@ -236,6 +236,7 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
             CUnreadableDocument::mark(node, m_unreadable, &node.details);
             m_carvedStarts.insert(r.node.byteOffset(), addItemOnly(node));
             ++applied;
+            emit documentInPieces(node);
             continue;
         }
         CFileNodeItem* item = m_tickets.value(r.ticket, nullptr);
@@ -254,6 +255,7 @@ void CCreateTreeNode::applyDetails(const QVector<CDetailsWorker::Result>& batch)
             CUnreadableDocument::mark(record, m_unreadable, &record.details);
             item->setRecord(record);
             ++applied;
+            emit documentInPieces(record);
             continue;
         }
         CDocumentDetails details = r.details;

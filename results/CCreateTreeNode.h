@@ -133,6 +133,10 @@ signals:
     void detailsChanged(int count);
     // A file left one folder's list for another's.
     void foldersMoved();
+    // A document now lies in the pieces its record lists, found by the
+    // details pass's search (a listed one, or one added): the saved scan
+    // keeps them (CRecoveryControl::recordReassembled).
+    void documentInPieces(const CFileNode& record);
 
 public slots:
     // The details pass's answers (CDetailsWorker::detailsReady); a ticket

@@ -100,6 +100,9 @@ public:
     // What the file system says of a deleted document's damage (overwritten
     // or cut short), or nothing.
     static QString damageOf(const CFileNode& record);
+    // A row's tooltip: where the document came from, in how many pieces,
+    // its damage and what it says of itself.
+    static QString toolTipOf(const CFileNode& record);
 
     // Shows only the rows `filter` lets through. Ticks, counts and what
     // ticking a type does are not affected: they concern every document.
@@ -119,7 +122,6 @@ signals:
 
 private:
     QIcon iconFor(int typeCode) const;
-    static QString toolTipOf(const CFileNode& record);
     QString displayText(const CFileNodeItem& item, int column) const;
     void sortList();
     void notifyHeaderCheck();

@@ -36,6 +36,32 @@
 namespace {
 
 constexpr int kSectorSize = 512;
+// The first cluster of a FAT32 data area and of an exFAT cluster heap.
+constexpr uint32_t kFirstFatDataCluster = 2;
+constexpr uint64_t kFirstExfatDataCluster = 2;
+// Enough for a boot sector of the largest sector size.
+constexpr size_t kBootSectorBytes = 4096;
+
+// The first sector of a file system read through `volume`.
+bool readBootSector(IVolume& volume, std::vector<uint8_t>* boot)
+{
+    boot->assign(kBootSectorBytes, 0);
+    const IVolume::ReadResult r = volume.read(0, boot->data(), boot->size());
+    if (r.error != 0 || r.bytes < kSectorSize)
+        return false;
+    boot->resize(static_cast<size_t>(r.bytes));
+    return true;
+}
+
+// Notes the cluster grid of a file system read: `origin` is its first
+// cluster's offset within the file system.
+void setGrid(CRecoveryControl::FileSystemPass& pass, int64_t cluster, int64_t origin)
+{
+    if (cluster < kSectorSize || cluster > (int64_t(1) << 26) || origin < 0 || origin >= pass.length)
+        return;
+    pass.cluster = cluster;
+    pass.clusterOrigin = pass.offset + origin;
+}
 constexpr int kPassNone = -1;
 constexpr int kPassNtfs = 1;
 constexpr int kPassFat32 = 2;
@@ -174,6 +200,27 @@ void CRecoveryControl::recordEntry(CScanJournal::Entry entry)
     m_records.push_back(std::move(record));
 }
 
+void CRecoveryControl::recordReassembled(const CFileNode& node)
+{
+    CScanJournal::Entry e;
+    e.node = node;
+    e.reassembled = true;
+    recordEntry(std::move(e));
+    int64_t resumeOffset = 0;
+    int64_t reached = 0;
+    bool finished = false;
+    {
+        std::lock_guard<std::mutex> lock(m_sessionMutex);
+        // Not saved yet: the next save takes it along.
+        if (!m_sessionSaved)
+            return;
+        resumeOffset = m_savedResumeOffset;
+        reached = m_savedReached;
+        finished = m_savedFinished;
+    }
+    saveSession(resumeOffset, reached, finished);
+}
+
 void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool finished)
 {
     if (m_sessionPath.isEmpty())
@@ -182,6 +229,10 @@ void CRecoveryControl::saveSession(int64_t resumeOffset, int64_t reached, bool f
     bool first = false;
     {
         std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_sessionSaved = true;
+        m_savedResumeOffset = resumeOffset;
+        m_savedReached = reached;
+        m_savedFinished = finished;
         CScanJournal::State state;
         state.identity = m_identity;
         state.fileSystem = m_fileSystem;
@@ -522,6 +573,7 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
 
     QString failure;
     QStringList problems;
+    std::vector<uint8_t> boot;
     try {
         if (pass.fileSystem == QLatin1String("NTFS")) {
             CNtfsScanner* scanner = new CNtfsScanner(volume.get(), relay, &m_running);
@@ -539,6 +591,10 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             failure = scanner->failure();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+            CNtfsScanner::Geometry g;
+            if (failure.isEmpty() && m_running && readBootSector(*volume, &boot)
+                && CNtfsScanner::decodeBootSector(boot.data(), boot.size(), g))
+                setGrid(pass, g.bytesPerCluster, 0);
         } else if (isFat(pass.fileSystem)) {
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
             scanner->setExpectedType(pass.fileSystem);
@@ -554,6 +610,12 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             failure = scanner->failure();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+            // Clusters count from the data area, which need not lie on a
+            // multiple of their size.
+            CFat32Scanner::Geometry g;
+            if (failure.isEmpty() && m_running && readBootSector(*volume, &boot)
+                && CFat32Scanner::decodeBootSector(boot.data(), boot.size(), g))
+                setGrid(pass, g.clusterBytes(), g.clusterOffset(kFirstFatDataCluster));
         } else if (pass.fileSystem == QLatin1String("exFAT")) {
             // These passes stop on m_running alone.
             CExfatScanner scanner(volume.get(), relay, &m_running);
@@ -565,6 +627,10 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             problems = scanner.problems();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner.allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+            // The cluster heap, wherever it begins.
+            const CExfatScanner::Geometry& g = scanner.geometry();
+            if (failure.isEmpty() && g.clusterCount > 0)
+                setGrid(pass, static_cast<int64_t>(g.clusterBytes()), g.clusterOffset(kFirstExfatDataCluster));
         } else if (pass.fileSystem == QLatin1String("EXT4")) {
             CExt4Scanner scanner(volume.get(), relay, &m_running);
             scanner.scan();
@@ -572,6 +638,10 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             problems = scanner.problems();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner.allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+            // Blocks count from the volume's first byte. A file's blocks
+            // are placed one by one even under bigalloc's larger clusters.
+            if (failure.isEmpty())
+                setGrid(pass, scanner.layout().blockSize, 0);
         }
     } catch (const std::exception& e) {
         // The live-file list is a filter, not the goal: a pass that could
@@ -607,6 +677,16 @@ std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::fileSystemPasses
     return m_passes;
 }
 
+CPieceSearch::Settings CRecoveryControl::pieceSearch() const
+{
+    CPieceSearch::Settings settings;
+    for (const FileSystemPass& pass : fileSystemPasses()) {
+        if (pass.read && pass.cluster > 0)
+            settings.grids.append({pass.offset, pass.length, pass.cluster, pass.clusterOrigin});
+    }
+    return settings;
+}
+
 void CRecoveryControl::run()
 {
     if (!m_volume && !openThroughService())
@@ -615,6 +695,7 @@ void CRecoveryControl::run()
         std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_records.clear();
         m_sessionError.clear();
+        m_sessionSaved = false;
     }
     {
         std::lock_guard<std::mutex> lock(m_passesMutex);
@@ -644,6 +725,14 @@ void CRecoveryControl::run()
             } else if (resume->wholeVolumeSaved && resume->wholeVolume) {
                 m_bytesToRead = m_volume->length();
                 emit notifyReadPlan(false, m_volume->length());
+            }
+            // Saved as it was, should anything found later be added.
+            {
+                std::lock_guard<std::mutex> lock(m_sessionMutex);
+                m_sessionSaved = true;
+                m_savedResumeOffset = resume->resumeOffset;
+                m_savedReached = resume->reached;
+                m_savedFinished = true;
             }
             m_running = false;
             emit notifyProcess(kProgressTotal, kProgressTotal);

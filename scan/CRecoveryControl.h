@@ -3,6 +3,7 @@
 #include "disk/CFileVolume.h"
 #include "disk/CPartitionInfo.h"
 #include "disk/CUnreadableRanges.h"
+#include "details/CPieceSearch.h"
 #include "scan/CNotifyFileNode.h"
 #include "scan/CScanJournal.h"
 
@@ -100,6 +101,10 @@ public:
         bool found = false;
         int64_t bootCopyOffset = 0;
         int64_t bootCopyLength = 0;
+        // Where its clusters lie once it was read: their size, and the
+        // first one's offset on the source (0: not known).
+        int64_t cluster = 0;
+        int64_t clusterOrigin = 0;
     };
 
     explicit CRecoveryControl(QObject* parent = nullptr);
@@ -161,6 +166,10 @@ public:
     void resumeFrom(CScanJournal::State state);
     // The reason the last save failed ("" when none did).
     QString sessionError() const;
+    // A carved document found in pieces once the scan had ended (or one
+    // no listing had): written down with its pieces, the saved scan saved
+    // again as it was, so that it opens again whole (see CScanJournal).
+    void recordReassembled(const CFileNode& node);
 
     // Bytes inside the volume that could not be read (zero-filled instead),
     // known once the worker has finished.
@@ -189,6 +198,9 @@ public:
     // The file-system passes of the last scan, known once the worker has
     // finished (or once the raw pass has begun).
     std::vector<FileSystemPass> fileSystemPasses() const;
+    // How the search for documents' pieces is to go on this source: on
+    // each file system's own cluster grid.
+    CPieceSearch::Settings pieceSearch() const;
 
 signals:
     void notifyProcess(long long total, long long current);
@@ -276,6 +288,11 @@ private:
     std::vector<QByteArray> m_records;
     mutable std::mutex m_sessionMutex;
     QString m_sessionError;
+    // What the last save said of the scan, for saving it again as it was.
+    bool m_sessionSaved = false;
+    int64_t m_savedResumeOffset = 0;
+    int64_t m_savedReached = 0;
+    bool m_savedFinished = false;
     // The carving pass posts here; what it finds again after a resume is
     // left out on the way to m_relay.
     CNotifyFileNode m_carveRelay;

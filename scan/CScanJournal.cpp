@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QPair>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -247,8 +249,10 @@ QString CScanJournal::fileFor(const Identity& identity, const QString& folder)
 
 QByteArray CScanJournal::record(const Entry& e)
 {
-    const QJsonObject o = e.live ? QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}}
-                                 : nodeObject(e.node);
+    QJsonObject o = e.live ? QJsonObject{{QStringLiteral("live"), QJsonArray{number(e.liveSector), e.liveType}}}
+                           : nodeObject(e.node);
+    if (!e.live && e.reassembled)
+        o[QStringLiteral("reassembled")] = true;
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -413,6 +417,9 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
         return refuse(QStringLiteral("it is damaged (no records)."));
     const QJsonArray list = recordList.toArray();
     s.entries.reserve(static_cast<size_t>(list.size()));
+    // Carved records by start sector and type, for those found in pieces
+    // later to take their place.
+    QHash<QPair<quint64, int>, size_t> carvedAt;
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
         Entry e;
@@ -427,6 +434,20 @@ bool CScanJournal::load(const QString& path, const Identity& expected, State* st
             e.liveType = static_cast<int>(type);
         } else if (!readNode(o, saved.size, &e.node)) {
             return refuse(QStringLiteral("it is damaged (a record out of place)."));
+        } else if (e.node.origin == CFileNode::OriginCarved) {
+            const QPair<quint64, int> key(e.node.startSector, e.node.typeCode);
+            const QJsonValue reassembled = o.value(QStringLiteral("reassembled"));
+            if (!reassembled.isUndefined() && !reassembled.isBool())
+                return refuse(QStringLiteral("it is damaged (a record out of place)."));
+            if (reassembled.toBool()) {
+                e.reassembled = true;
+                const auto earlier = carvedAt.constFind(key);
+                if (earlier != carvedAt.constEnd()) {
+                    s.entries[*earlier] = std::move(e);
+                    continue;
+                }
+            }
+            carvedAt.insert(key, s.entries.size());
         }
         s.entries.push_back(std::move(e));
     }

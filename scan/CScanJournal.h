@@ -40,12 +40,20 @@ public:
 
     // One report of the scan, in the order it was posted: a found document,
     // or a document a live file still owns (sector, type code).
+    //
+    // A carved document found in pieces after the scan (the details pass's
+    // search) is written down again, `reassembled`, with its pieces as its
+    // extents: read back, it takes the place of the record of the same
+    // start and type, or is added where none was listed. A saved scan so
+    // opens again with the document whole, whatever the search would find
+    // then (it runs without the file systems' grids on a finished scan).
     struct Entry
     {
         bool live = false;
         CFileNode node;
         long long liveSector = 0;
         int liveType = 0;
+        bool reassembled = false;
     };
 
     struct State

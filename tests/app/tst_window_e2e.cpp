@@ -12,8 +12,11 @@
 #include "disk/CFileVolume.h"
 #include "recovery/CRecoveryDialog.h"
 #include "results/CCreateTreeNode.h"
+#include "results/CFileInfoTableModel.h"
+#include "scan/CDocumentBytes.h"
 #include "scan/CScanJournal.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,6 +31,7 @@ class TestWindowEndToEnd : public QObject
     Q_OBJECT
 private slots:
     void scanTickRecover();
+    void documentsInPiecesAreListedWhole();
 };
 
 namespace {
@@ -184,6 +188,62 @@ void TestWindowEndToEnd::scanTickRecover()
     QVERIFY(page->readPlanLabel()->isVisible());
     QCOMPARE(page->detailsLabel()->text(), Orvik::progressDetails(imageSize, 1000, 0, false));
     QTRY_VERIFY(!page->scanWorker().isRunning());
+}
+
+// Deleted documents whose entries are gone, each in two pieces
+// (tests/scripts/make-fat32-unnamed-pieces-volume.sh): once the scan ends,
+// the window has them searched for on the volume's cluster grid and lists
+// them whole, their rows saying in how many pieces.
+void TestWindowEndToEnd::documentsInPiecesAreListedWhole()
+{
+    QTemporaryDir work;
+    QVERIFY(work.isValid());
+    const QString image = work.filePath(QStringLiteral("pieces.img"));
+    QProcess make;
+    make.start(QStringLiteral("bash"),
+               {QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-fat32-unnamed-pieces-volume.sh"), image});
+    QVERIFY(make.waitForFinished(120000));
+    QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+
+    const CPartitionList::Probes probes = apptest::partitionProbes(2);
+    CParentWindow window(&probes);
+    CMainWindow* main = window.mainWindow();
+    apptest::FixedChooser chooser;
+    chooser.imageFile = image;
+    main->setFileChooser(&chooser);
+    window.show();
+    main->diskPage()->imageButton()->click();
+    Orvik* page = main->resultPage();
+    QVERIFY(page && page->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(page->doneMark()->isVisible(), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(page->detailsWorker().isDrained(), 120000);
+    page->flushRefresh();
+
+    QSet<QByteArray> expected;
+    for (const char* name : {"pdf_lo_writer_text.pdf", "docx_python-docx.docx", "pptx_lo_3slides.pptx"})
+        expected.insert(QCryptographicHash::hash(readFile(QStringLiteral(TAMSEL_TEST_DATA "/") + QLatin1String(name)),
+                                                 QCryptographicHash::Sha256));
+    QFile imageFile(image);
+    QVERIFY(imageFile.open(QIODevice::ReadOnly));
+    QList<CFileNode> listed;
+    page->treeBuilder().collectAll(listed);
+    QSet<QByteArray> whole;
+    for (const CFileNode& node : listed) {
+        if (node.details.integrity != CDocumentDetails::IntegrityWhole)
+            continue;
+        QByteArray bytes;
+        for (const CFileNode::Extent& e : CDocumentBytes::runsOf(node)) {
+            QVERIFY(imageFile.seek(e.offset));
+            bytes += imageFile.read(e.length);
+        }
+        const QByteArray hash = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        QVERIFY2(expected.contains(hash), qPrintable(node.name));
+        whole.insert(hash);
+        QCOMPARE(node.extents.size(), 2);
+        QVERIFY2(CFileInfoTableModel::toolTipOf(node).contains(QStringLiteral("分 2 段")),
+                 qPrintable(CFileInfoTableModel::toolTipOf(node)));
+    }
+    QCOMPARE(whole, expected);
 }
 
 QTEST_MAIN(TestWindowEndToEnd)

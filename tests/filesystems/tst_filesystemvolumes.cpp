@@ -26,6 +26,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QXmlStreamReader>
 #include <QtTest>
 
 #include <algorithm>
@@ -232,6 +233,7 @@ private slots:
     void cliListsDeletedDocumentsAndNoLiveOne_data();
     void cliListsDeletedDocumentsAndNoLiveOne();
     void fat32DeletedPiecesComeBackWhole();
+    void fat32CarvedPiecesOnTheBootSectorGrid();
     void damagedNtfsScanEnds();
     void damagedFat32ScanEnds();
     void imagesCutInHalfScanEnds();
@@ -673,6 +675,63 @@ void TestFileSystemVolumes::fat32DeletedPiecesComeBackWhole()
         // Written around other files: in pieces; the control in one.
         QVERIFY2((it.value().pieces() > 1) == !it.key().startsWith("/control-copies"), qPrintable(it.key()));
     }
+}
+
+// Documents whose entries are gone, each in two pieces 1 KiB clusters
+// apart where the data area lies off any 4 KiB multiple: too few documents
+// start there to tell the cluster size (a guess of 4 KiB would miss every
+// piece), so only the boot sector's grid finds their second pieces.
+void TestFileSystemVolumes::fat32CarvedPiecesOnTheBootSectorGrid()
+{
+    const QString image = m_dir.filePath("fat32-unnamed-pieces.img");
+    const QString failure = build("make-fat32-unnamed-pieces-volume.sh", image);
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QString error;
+    const QList<CliScanRow> rows = cliScanRows(image, {}, &error);
+    QVERIFY2(!rows.isEmpty(), qPrintable(error));
+    const QMap<QByteArray, QString> originals = testDataByHash();
+    QMap<QString, int> piecesOf;
+    for (const CliScanRow& row : rows) {
+        if (!row.whole())
+            continue;
+        const QString name = originals.value(sha256(row.bytes));
+        QVERIFY2(!name.isEmpty(), qPrintable(row.json["name"].toString()));
+        piecesOf.insert(name, row.pieces());
+    }
+    const QMap<QString, int> expected{
+        {"pdf_lo_writer_text.pdf", 2}, {"docx_python-docx.docx", 2}, {"pptx_lo_3slides.pptx", 2}};
+    QCOMPARE(piecesOf, expected);
+
+    // The saved scan, opened again without reading the file system (so
+    // without its grid), still has the pieces: recovery writes each whole.
+    const QString out = m_dir.filePath("unnamed-pieces-out");
+    int code = -1;
+    const QString said = run(QStringLiteral(TAMSEL_BIN_DIR "/tamsel-cli"), {"recover", image, out, "--resume"}, &code);
+    QVERIFY2(code == 0, qPrintable(said));
+    QStringList recovered;
+    for (const QFileInfo& f : QDir(out).entryInfoList(QDir::Files)) {
+        if (f.fileName() == QLatin1String("report.xml"))
+            continue;
+        QFile file(f.filePath());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        recovered << originals.value(sha256(file.readAll()), f.fileName());
+    }
+    recovered.sort();
+    QCOMPARE(recovered, expected.keys());
+    // Its report gives each file's two runs on the volume.
+    QFile report(out + QStringLiteral("/report.xml"));
+    QVERIFY(report.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&report);
+    QList<int> runs;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("fileobject"))
+            runs.append(0);
+        else if (xml.name() == QLatin1String("byte_run") && !runs.isEmpty())
+            ++runs.last();
+    }
+    QCOMPARE(runs, QList<int>({2, 2, 2}));
 }
 
 void TestFileSystemVolumes::cliListsDeletedDocumentsAndNoLiveOne()
