@@ -12,6 +12,7 @@
 #include "app/CLanguage.h"
 #include "app/CMainWindow.h"
 #include "app/CMessageTips.h"
+#include "app/COutputFolderChoice.h"
 #include "app/CPopParentWind.h"
 #include "app/CParentWindow.h"
 #include "app/Orvik.h"
@@ -318,6 +319,31 @@ void TestLanguage::everyPageAndDialog()
             QCOMPARE(buttons, QStringList({keep, QCoreApplication::translate("Orvik", "重新扫描")}));
         }
         QFile::remove(CScanJournal::fileFor(state.identity));
+    }
+    {
+        // The questions before a recovery, asked apart from the page: a
+        // folder that may lie on the scanned volume (a source that is no
+        // device here cannot be ruled out), and ticked rows a filter hides.
+        QTemporaryDir out;
+        apptest::FixedChooser chooser;
+        chooser.outputFolder = out.path();
+        const auto source = std::make_shared<CMemoryVolume>(QByteArray(4096, 0), QStringLiteral("/dev/sdz1"));
+        QStringList asked;
+        QTimer answer;
+        answer.setInterval(10);
+        QObject::connect(&answer, &QTimer::timeout, [&]() {
+            auto* box = qobject_cast<CMessageTips*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            inspect(box, english, &found, QStringLiteral("recovery question"));
+            asked << box->message();
+            box->confirmButton()->click();
+        });
+        answer.start();
+        QCOMPARE(COutputFolderChoice::choose(main, chooser, source), out.path());
+        QVERIFY(COutputFolderChoice::confirmHiddenTicked(main, 3));
+        QCOMPARE(asked.size(), 2);
+        QVERIFY(asked.last().contains(QLatin1Char('3')));
     }
     {
         CRecoveryDialog dialog;
