@@ -45,17 +45,12 @@ public:
                                          int* blockSize, int64_t* streamSize);
     // Whether the streams' contents hold together: the summary property
     // sets; the workbook's or the presentation's record stream from its
-    // first record to its stated end; or a Word document's information
+    // first record to its stated end (CCompoundStreamCheck); or a Word document's information
     // block, the text its piece table names (inside its stream, no NUL) and
     // its formatting pages (CWordDocumentCheck). False with `reason` set
     // when they do not. A Word stream of a version before Word 97 is only
     // checked for its information block (no piece table to check it by).
     static bool checkRecords(CDocumentBytes& bytes, const CDetailsBudget& budget, QString* reason);
-    // Whether a workbook record header (u16 type, u16 length) is one a
-    // writer puts there: a type, and at most 8224 bytes of data.
-    static bool isBiffRecord(uint16_t type, uint16_t length);
-    // Whether a workbook record is a cell (its data begins with its row).
-    static bool isBiffCell(uint16_t type);
     // The property set of a SummaryInformation stream (also fuzzed alone).
     static bool readSummary(const QByteArray& stream, CDocumentDetails* details);
 };

@@ -1,6 +1,7 @@
 #include "details/COleReassembler.h"
 
 #include "details/CAssemblyCheck.h"
+#include "details/CCompoundStreamCheck.h"
 #include "details/COleDetailsReader.h"
 #include "details/CPieceSearch.h"
 #include "details/CWordDocumentCheck.h"
@@ -496,12 +497,12 @@ bool OleSearch::workbookMiddle(int64_t shift, int64_t length)
         const uint16_t length = uint16_t(b[2] | b[3] << 8);
         // Within the middle, the record types a workbook uses: random
         // bytes pass one header in a hundred, not one in eight.
-        if (!COleDetailsReader::isBiffRecord(type, length) || (middle && type >= kLastRecordType))
+        if (!CCompoundStreamCheck::isBiffRecord(type, length) || (middle && type >= kLastRecordType))
             return 0;
         if (type == kBiffBof) {
             *rows = Rows();
         } else if (length >= 2 && *offset + kBiffHeader + 2 <= size
-                   && (COleDetailsReader::isBiffCell(type) || type == kBiffRow)) {
+                   && (CCompoundStreamCheck::isBiffCell(type) || type == kBiffRow)) {
             const int lo = byteAt(*offset + kBiffHeader, p, middle, span);
             const int hi = byteAt(*offset + kBiffHeader + 1, p, middle, span);
             if (lo >= 0 && hi >= 0) {

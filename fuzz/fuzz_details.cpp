@@ -1,6 +1,6 @@
 // The details readers over arbitrary bytes: each document reader (PDF
 // cross-reference, Info and XMP; compound document directory and
-// SummaryInformation; ZIP directory, core.xml through inflate and every
+// SummaryInformation and the streams' contents; ZIP directory, core.xml through inflate and every
 // member's CRC-32), and the parsers they share on their own.
 //
 // The first input byte picks the reader; the rest is the document, in
@@ -41,6 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         if (d.integrity == CDocumentDetails::IntegrityDamaged && d.integrityReason.isEmpty())
             std::abort(); // a damaged document always says why
+        if (mode == 1) {
+            // The streams' contents, as an assembly of pieces is proved.
+            CDocumentBytes again(input, budget.readBytes);
+            QString reason;
+            if (!COleDetailsReader::checkRecords(again, budget, &reason) && reason.isEmpty())
+                std::abort();
+        }
         break;
     }
     case 6:

@@ -75,6 +75,29 @@
     </message>
 </context>
 <context>
+    <name>CCompoundStreamCheck</name>
+    <message>
+        <source>the workbook stream does not begin with a record</source>
+        <translation>the workbook stream does not begin with a record</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s shared strings do not hold</source>
+        <translation>the workbook&apos;s shared strings do not hold</translation>
+    </message>
+    <message>
+        <source>the workbook stream breaks at byte %1</source>
+        <translation>the workbook stream breaks at byte %1</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s rows go back at byte %1</source>
+        <translation>the workbook&apos;s rows go back at byte %1</translation>
+    </message>
+    <message>
+        <source>the presentation stream breaks at byte %1</source>
+        <translation>the presentation stream breaks at byte %1</translation>
+    </message>
+</context>
+<context>
     <name>CCompressedUnits</name>
     <message>
         <source>the compressed bytes %1 to %2 do not decompress: their clusters were overwritten or are damaged</source>
@@ -623,32 +646,12 @@ The record of the reads (a ddrescue map file) was written to %2</translation>
         <translation>the compound document&apos;s directory entry %1 is damaged</translation>
     </message>
     <message>
-        <source>the workbook stream does not begin with a record</source>
-        <translation>the workbook stream does not begin with a record</translation>
-    </message>
-    <message>
-        <source>the workbook stream breaks at byte %1</source>
-        <translation>the workbook stream breaks at byte %1</translation>
-    </message>
-    <message>
-        <source>the presentation stream breaks at byte %1</source>
-        <translation>the presentation stream breaks at byte %1</translation>
-    </message>
-    <message>
         <source>the Word document&apos;s stream does not begin with its information block</source>
         <translation>the Word document&apos;s stream does not begin with its information block</translation>
     </message>
     <message>
         <source>the property set %1 is damaged</source>
         <translation>the property set %1 is damaged</translation>
-    </message>
-    <message>
-        <source>the workbook&apos;s rows go back at byte %1</source>
-        <translation>the workbook&apos;s rows go back at byte %1</translation>
-    </message>
-    <message>
-        <source>the workbook&apos;s shared strings do not hold</source>
-        <translation>the workbook&apos;s shared strings do not hold</translation>
     </message>
 </context>
 <context>

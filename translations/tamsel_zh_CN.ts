@@ -75,6 +75,29 @@
     </message>
 </context>
 <context>
+    <name>CCompoundStreamCheck</name>
+    <message>
+        <source>the workbook stream does not begin with a record</source>
+        <translation>工作簿数据流不是以记录开头</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s shared strings do not hold</source>
+        <translation>工作簿的共享字符串表不成立</translation>
+    </message>
+    <message>
+        <source>the workbook stream breaks at byte %1</source>
+        <translation>工作簿数据流在字节 %1 处断开</translation>
+    </message>
+    <message>
+        <source>the workbook&apos;s rows go back at byte %1</source>
+        <translation>工作簿的行在字节 %1 处倒退</translation>
+    </message>
+    <message>
+        <source>the presentation stream breaks at byte %1</source>
+        <translation>演示文稿数据流在字节 %1 处断开</translation>
+    </message>
+</context>
+<context>
     <name>CCompressedUnits</name>
     <message>
         <source>the compressed bytes %1 to %2 do not decompress: their clusters were overwritten or are damaged</source>
@@ -623,32 +646,12 @@
         <translation>复合文档的目录项 %1 已损坏</translation>
     </message>
     <message>
-        <source>the workbook stream does not begin with a record</source>
-        <translation>工作簿数据流不是以记录开头</translation>
-    </message>
-    <message>
-        <source>the workbook stream breaks at byte %1</source>
-        <translation>工作簿数据流在字节 %1 处断开</translation>
-    </message>
-    <message>
-        <source>the presentation stream breaks at byte %1</source>
-        <translation>演示文稿数据流在字节 %1 处断开</translation>
-    </message>
-    <message>
         <source>the Word document&apos;s stream does not begin with its information block</source>
         <translation>Word 文档的数据流不以其文件信息块开头</translation>
     </message>
     <message>
         <source>the property set %1 is damaged</source>
         <translation>属性集 %1 已损坏</translation>
-    </message>
-    <message>
-        <source>the workbook&apos;s rows go back at byte %1</source>
-        <translation>工作簿的行在字节 %1 处倒退</translation>
-    </message>
-    <message>
-        <source>the workbook&apos;s shared strings do not hold</source>
-        <translation>工作簿的共享字符串表不成立</translation>
     </message>
 </context>
 <context>
