@@ -22,6 +22,9 @@ constexpr int kCountAt = kPageSize - 1;
 constexpr int kMostCharacterRuns = 0x65;
 constexpr int kMostParagraphRuns = 0x1D;
 constexpr uint32_t kPageNumberMask = 0x3FFFFF;
+// Bounds on what the landmarks of one document may cost.
+constexpr int kMostLookedUpPieces = 1024;
+constexpr int kMostLandmarks = 1 << 16;
 
 int pairAt(int index)
 {
@@ -229,7 +232,11 @@ QVector<CWordDocumentCheck::Landmark> CWordDocumentCheck::landmarks(const QByteA
     if (!table || table->isEmpty())
         return out;
     QString fault;
-    const QVector<TextPiece> pieces = textPieces(word, table0, table1, &fault);
+    QVector<TextPiece> pieces = textPieces(word, table0, table1, &fault);
+    // Each paragraph end is looked up among the pieces: a table of very
+    // many pieces gives none (a writer's has a handful).
+    if (pieces.size() > kMostLookedUpPieces)
+        pieces.clear();
     const uint8_t* w = reinterpret_cast<const uint8_t*>(word.constData());
     const uint8_t* pw = reinterpret_cast<const uint8_t*>(pages.constData());
     const size_t pn = static_cast<size_t>(pages.size());
@@ -244,7 +251,7 @@ QVector<CWordDocumentCheck::Landmark> CWordDocumentCheck::landmarks(const QByteA
         const uint8_t* fcs = t + fc;
         const uint8_t* numbers = fcs + 4 * (pages + 1);
         const int mostRuns = pair == kBtePapxPair ? kMostParagraphRuns : kMostCharacterRuns;
-        for (size_t i = 0; i < pages; ++i) {
+        for (size_t i = 0; i < pages && out.size() < kMostLandmarks; ++i) {
             const uint32_t at = (u32(numbers + 4 * i) & kPageNumberMask) * kPageSize;
             const uint32_t first = u32(fcs + 4 * i);
             out.append({Landmark::PageStart, at, 4, first, 2});
