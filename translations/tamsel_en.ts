@@ -1000,6 +1000,53 @@ Recover here anyway?</translation>
     </message>
 </context>
 <context>
+    <name>CSavedScanQuestion</name>
+    <message>
+        <source>打开上次的结果</source>
+        <translation>Open last results</translation>
+    </message>
+    <message>
+        <source>继续上次的扫描</source>
+        <translation>Continue last scan</translation>
+    </message>
+    <message>
+        <source>重新扫描</source>
+        <translation>Scan afresh</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
+        <translation>The last scan of this volume finished: its results can be opened directly.</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
+        <translation>The last scan of this volume did not finish: it can go on from where it stopped.</translation>
+    </message>
+    <message>
+        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
+        <translation>The last scan read no file system, so documents of live files are listed too; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
+        <translation>The last scan found the file systems itself; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
+        <translation>The last scan read the file system as %1; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
+        <translation>The last scan read the whole volume; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
+        <translation>The last scan read unused space only; it goes on, or opens, the same way.</translation>
+    </message>
+    <message>
+        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
+        <translation>The saved scan is damaged, from another version or of another volume, and is ignored; the volume will be scanned afresh.</translation>
+    </message>
+</context>
+<context>
     <name>CScanNoticeText</name>
     <message>
         <source>无法读取文件系统：现有文件的文档也会列出</source>
@@ -1415,30 +1462,6 @@ Insert the medium and try again.</translation>
         <translation>Ticked:</translation>
     </message>
     <message>
-        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
-        <translation>The saved scan is damaged, from another version or of another volume, and is ignored; the volume will be scanned afresh.</translation>
-    </message>
-    <message>
-        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
-        <translation>The last scan of this volume finished: its results can be opened directly.</translation>
-    </message>
-    <message>
-        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
-        <translation>The last scan of this volume did not finish: it can go on from where it stopped.</translation>
-    </message>
-    <message>
-        <source>打开上次的结果</source>
-        <translation>Open last results</translation>
-    </message>
-    <message>
-        <source>继续上次的扫描</source>
-        <translation>Continue last scan</translation>
-    </message>
-    <message>
-        <source>重新扫描</source>
-        <translation>Scan afresh</translation>
-    </message>
-    <message>
         <source>已停止</source>
         <translation>Stopped</translation>
     </message>
@@ -1449,26 +1472,6 @@ Insert the medium and try again.</translation>
     <message>
         <source>只扫描未使用空间</source>
         <translation>Scanning unused space only</translation>
-    </message>
-    <message>
-        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
-        <translation>The last scan read no file system, so documents of live files are listed too; it goes on, or opens, the same way.</translation>
-    </message>
-    <message>
-        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
-        <translation>The last scan found the file systems itself; it goes on, or opens, the same way.</translation>
-    </message>
-    <message>
-        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
-        <translation>The last scan read the file system as %1; it goes on, or opens, the same way.</translation>
-    </message>
-    <message>
-        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
-        <translation>The last scan read the whole volume; it goes on, or opens, the same way.</translation>
-    </message>
-    <message>
-        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
-        <translation>The last scan read unused space only; it goes on, or opens, the same way.</translation>
     </message>
     <message>
         <source>没有名字或标题含有“%1”的文档。</source>

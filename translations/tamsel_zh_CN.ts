@@ -1000,6 +1000,53 @@
     </message>
 </context>
 <context>
+    <name>CSavedScanQuestion</name>
+    <message>
+        <source>打开上次的结果</source>
+        <translation>打开上次的结果</translation>
+    </message>
+    <message>
+        <source>继续上次的扫描</source>
+        <translation>继续上次的扫描</translation>
+    </message>
+    <message>
+        <source>重新扫描</source>
+        <translation>重新扫描</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
+        <translation>此卷上次的扫描已完成，可以直接打开它的结果。</translation>
+    </message>
+    <message>
+        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
+        <translation>此卷上次的扫描没有完成，可以从停下的地方继续。</translation>
+    </message>
+    <message>
+        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
+        <translation>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
+        <translation>上次的扫描自动识别文件系统；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
+        <translation>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
+        <translation>上次的扫描读取了整个卷；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
+        <translation>上次的扫描只读取了未使用空间；继续或打开时照旧。</translation>
+    </message>
+    <message>
+        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
+        <translation>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</translation>
+    </message>
+</context>
+<context>
     <name>CScanNoticeText</name>
     <message>
         <source>无法读取文件系统：现有文件的文档也会列出</source>
@@ -1415,30 +1462,6 @@
         <translation>勾选：</translation>
     </message>
     <message>
-        <source>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</source>
-        <translation>上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。</translation>
-    </message>
-    <message>
-        <source>此卷上次的扫描已完成，可以直接打开它的结果。</source>
-        <translation>此卷上次的扫描已完成，可以直接打开它的结果。</translation>
-    </message>
-    <message>
-        <source>此卷上次的扫描没有完成，可以从停下的地方继续。</source>
-        <translation>此卷上次的扫描没有完成，可以从停下的地方继续。</translation>
-    </message>
-    <message>
-        <source>打开上次的结果</source>
-        <translation>打开上次的结果</translation>
-    </message>
-    <message>
-        <source>继续上次的扫描</source>
-        <translation>继续上次的扫描</translation>
-    </message>
-    <message>
-        <source>重新扫描</source>
-        <translation>重新扫描</translation>
-    </message>
-    <message>
         <source>已停止</source>
         <translation>已停止</translation>
     </message>
@@ -1449,26 +1472,6 @@
     <message>
         <source>只扫描未使用空间</source>
         <translation>只扫描未使用空间</translation>
-    </message>
-    <message>
-        <source>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</source>
-        <translation>上次的扫描没有读取文件系统，现有文件的文档也列出；继续或打开时照旧。</translation>
-    </message>
-    <message>
-        <source>上次的扫描自动识别文件系统；继续或打开时照旧。</source>
-        <translation>上次的扫描自动识别文件系统；继续或打开时照旧。</translation>
-    </message>
-    <message>
-        <source>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</source>
-        <translation>上次的扫描按 %1 读取文件系统；继续或打开时照旧。</translation>
-    </message>
-    <message>
-        <source>上次的扫描读取了整个卷；继续或打开时照旧。</source>
-        <translation>上次的扫描读取了整个卷；继续或打开时照旧。</translation>
-    </message>
-    <message>
-        <source>上次的扫描只读取了未使用空间；继续或打开时照旧。</source>
-        <translation>上次的扫描只读取了未使用空间；继续或打开时照旧。</translation>
     </message>
     <message>
         <source>没有名字或标题含有“%1”的文档。</source>

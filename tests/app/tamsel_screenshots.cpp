@@ -18,6 +18,7 @@
 #include "app/CMessageTips.h"
 #include "app/CParentWindow.h"
 #include "app/CPreviewPane.h"
+#include "app/CSavedScanQuestion.h"
 #include "app/ITransPage.h"
 #include "app/Orvik.h"
 #include "disk/CErrnoText.h"
@@ -349,11 +350,12 @@ int main(int argc, char** argv)
     // The resume question in both its forms, as the result page asks it.
     for (const bool finished : {false, true}) {
         CMessageTips tips(main);
-        tips.setMessage(finished ? QCoreApplication::translate("Orvik", "此卷上次的扫描已完成，可以直接打开它的结果。")
-                                 : QCoreApplication::translate("Orvik", "此卷上次的扫描没有完成，可以从停下的地方继续。"));
-        tips.setButtonTexts(finished ? QCoreApplication::translate("Orvik", "打开上次的结果")
-                                     : QCoreApplication::translate("Orvik", "继续上次的扫描"),
-                            QCoreApplication::translate("Orvik", "重新扫描"));
+        CScanJournal::State state;
+        state.finished = finished;
+        tips.setMessage(CSavedScanQuestion::message(state, QString(), false));
+        tips.setButtonTexts(finished ? QCoreApplication::translate("CSavedScanQuestion", "打开上次的结果")
+                                     : QCoreApplication::translate("CSavedScanQuestion", "继续上次的扫描"),
+                            QCoreApplication::translate("CSavedScanQuestion", "重新扫描"));
         tips.move(340, 240);
         shootDialog(&tips, finished ? QStringLiteral("confirm-resume-finished") : QStringLiteral("confirm-resume"));
     }
@@ -361,7 +363,7 @@ int main(int argc, char** argv)
         CMessageTips tips(main);
         tips.setNotice(true);
         tips.setMessage(QCoreApplication::translate(
-            "Orvik", "上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
+            "CSavedScanQuestion", "上次保存的扫描记录已损坏、来自其他版本或不属于此卷，已忽略；将重新扫描。"));
         tips.move(300, 200);
         shootDialog(&tips, QStringLiteral("notice-saved-scan-ignored"));
     }

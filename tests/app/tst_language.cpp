@@ -314,9 +314,9 @@ void TestLanguage::everyPageAndDialog()
             answer.start();
             Orvik asking;
             asking.offerSavedScan(*saved);
-            const QString keep = finished ? QCoreApplication::translate("Orvik", "打开上次的结果")
-                                          : QCoreApplication::translate("Orvik", "继续上次的扫描");
-            QCOMPARE(buttons, QStringList({keep, QCoreApplication::translate("Orvik", "重新扫描")}));
+            const QString keep = finished ? QCoreApplication::translate("CSavedScanQuestion", "打开上次的结果")
+                                          : QCoreApplication::translate("CSavedScanQuestion", "继续上次的扫描");
+            QCOMPARE(buttons, QStringList({keep, QCoreApplication::translate("CSavedScanQuestion", "重新扫描")}));
         }
         QFile::remove(CScanJournal::fileFor(state.identity));
     }
