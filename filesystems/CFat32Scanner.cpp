@@ -5,8 +5,8 @@
 #include "filesystems/CFatChains.h"
 #include "filesystems/CFatDeletedFiles.h"
 #include "filesystems/CFatDirectoryEntry.h"
-#include "filesystems/CFatNameSeam.h"
-#include "filesystems/CFreeClusterSweep.h"
+#include "filesystems/CFatFormerSearch.h"
+#include "filesystems/CFreeClusterObserver.h"
 #include "scan/CDocumentSignature.h"
 #include "scan/CFileNode.h"
 #include "scan/CFileTypeCatalogue.h"
@@ -23,8 +23,6 @@ using Entry = CFatDirectoryEntry;
 
 constexpr size_t kBootSectorSize = 512;
 constexpr int64_t kReportSectorSize = 512;
-// Old folders kept at most for the walk.
-constexpr size_t kMaxFormerDirectories = 1000000;
 
 } // namespace
 
@@ -56,6 +54,9 @@ void CFat32Scanner::scan()
     m_geometryKnown = false;
     m_failure.clear();
     m_reached.reset();
+    m_formerObserver.reset();
+    m_formerSearch.reset();
+    m_walk.reset();
     if (!m_volume || stopRequested())
         return;
 
@@ -81,15 +82,27 @@ void CFat32Scanner::scan()
     m_deleted.reset(new CFatDeletedFiles(m_volume, *m_fat, m_geometry, m_lastWholeCluster, m_notifier, m_running));
     m_probe.assign(m_geometry.clusterBytes(), 0);
     {
-        CFatDirectoryWalk walk(m_volume, m_geometry, *m_fat, *m_chains, *this, [this] { return stopRequested(); });
-        walk.setFollowDeleted(m_reportDeleted);
-        if (m_reportDeleted && m_searchFormer && !m_liveFilesLost) {
-            std::vector<uint32_t> continued;
-            std::unordered_map<uint32_t, uint32_t> next;
-            std::vector<CFatDirectoryWalk::Former> former = findFormerDirectories(continued, next);
-            walk.setFormerDirectories(std::move(former), std::move(continued), std::move(next));
+        // Once the carving pass is over, the old folders it showed are
+        // walked even when the scan was stopped in it: only they are read.
+        std::unique_ptr<CFatDirectoryWalk> walk(new CFatDirectoryWalk(
+            m_volume, m_geometry, *m_fat, *m_chains, *this,
+            [this] { return m_finishing ? m_stop.load() : stopRequested(); }));
+        walk->setFollowDeleted(m_reportDeleted);
+        const bool searchFormer = m_reportDeleted && m_searchFormer && !m_liveFilesLost;
+        if (searchFormer && m_formerFromWindows) {
+            if (walk->walkTree())
+                m_walk = std::move(walk);
+            else
+                walk->walkFormerLater();
+        } else {
+            if (searchFormer) {
+                std::vector<uint32_t> continued;
+                std::unordered_map<uint32_t, uint32_t> next;
+                std::vector<CFatDirectoryWalk::Former> former = findFormerDirectories(continued, next);
+                walk->setFormerDirectories(std::move(former), std::move(continued), std::move(next));
+            }
+            walk->run();
         }
-        walk.run();
     }
     m_deleted->settle([this] { return stopRequested(); });
     m_deletedFindings = m_deleted->posted();
@@ -97,54 +110,77 @@ void CFat32Scanner::scan()
     // is not known to be lost.
     if (!stopRequested())
         m_reached = m_chains->reached();
+    CFreeClusterSweep::Heap heap;
+    if (m_walk && formerHeap(heap)) {
+        // The old folders' deleted files are laid out among themselves,
+        // after those of the live tree.
+        m_deleted.reset(new CFatDeletedFiles(m_volume, *m_fat, m_geometry, m_lastWholeCluster, m_notifier, m_running));
+        m_formerSearch.reset(new CFatFormerSearch(m_geometry));
+        CFatFormerSearch* search = m_formerSearch.get();
+        m_formerObserver.reset(new CFreeClusterObserver(
+            m_volume, heap, [this](uint32_t cluster) { return !m_fat->clusterInUse(cluster); },
+            [search](uint32_t cluster, const uint8_t* bytes, size_t length) { search->visit(cluster, bytes, length); }));
+        return;
+    }
+    m_walk.reset();
     m_deleted.reset();
     m_chains.reset();
     m_fat.reset();
 }
 
-std::vector<CFatDirectoryWalk::Former> CFat32Scanner::findFormerDirectories(std::vector<uint32_t>& continued,
-                                                                           std::unordered_map<uint32_t, uint32_t>& next)
+IWindowObserver* CFat32Scanner::formerObserver() const
 {
-    std::vector<CFatDirectoryWalk::Former> former;
+    return m_formerObserver.get();
+}
+
+void CFat32Scanner::finishFormer()
+{
+    if (!m_walk || !m_formerSearch)
+        return;
+    m_finishing = true;
+    if (m_formerObserver)
+        m_formerBytes = m_formerObserver->bytesReadApart();
+    m_formerObserver.reset();
+    std::vector<uint32_t> continued;
+    std::unordered_map<uint32_t, uint32_t> next;
+    std::vector<CFatDirectoryWalk::Former> former = m_formerSearch->take(continued, next);
+    m_formerSearch.reset();
+    m_formerDirectories = static_cast<int>(former.size());
+    m_walk->setFormerDirectories(std::move(former), std::move(continued), std::move(next));
+    m_walk->walkFormerLater();
+    m_walk.reset();
+    m_finishing = false;
+    // A stopped scan posts the layouts as walked, at once.
+    m_deleted->settle([this] { return stopRequested(); });
+    m_deletedFindings += m_deleted->posted();
+    m_deleted.reset();
+    m_chains.reset();
+    m_fat.reset();
+}
+
+bool CFat32Scanner::formerHeap(CFreeClusterSweep::Heap& heap) const
+{
     const uint64_t last = std::min<uint64_t>(m_lastWholeCluster, m_geometry.highestCluster);
     if (last < CFatGeometry::kFirstDataCluster)
-        return former;
-    CFreeClusterSweep::Heap heap;
+        return false;
     heap.offset = m_geometry.clusterOffset(CFatGeometry::kFirstDataCluster);
     heap.clusterBytes = m_geometry.clusterBytes();
     heap.count = static_cast<uint32_t>(last - CFatGeometry::kFirstDataCluster + 1);
-    const size_t clusterBytes = m_geometry.clusterBytes();
-    // The seams of long names across clusters that do not follow one
-    // another: each key is taken only where one cluster ends and one
-    // starts with it.
-    std::unordered_map<uint32_t, std::vector<uint32_t>> tails;
-    std::unordered_map<uint32_t, std::vector<uint32_t>> heads;
+    return true;
+}
+
+std::vector<CFatDirectoryWalk::Former> CFat32Scanner::findFormerDirectories(std::vector<uint32_t>& continued,
+                                                                           std::unordered_map<uint32_t, uint32_t>& next)
+{
+    CFreeClusterSweep::Heap heap;
+    if (!formerHeap(heap))
+        return {};
+    CFatFormerSearch search(m_geometry);
     m_formerBytes = CFreeClusterSweep::sweep(
         m_volume, heap, [this](uint32_t cluster) { return !m_fat->clusterInUse(cluster); },
         [this] { return stopRequested(); },
-        [&](uint32_t cluster, const uint8_t* bytes, size_t length) {
-            if (former.size() + continued.size() >= kMaxFormerDirectories)
-                return;
-            const size_t own = std::min(length, clusterBytes);
-            if (Entry::startsDirectory(bytes, length, cluster)) {
-                former.push_back({cluster, m_geometry.startCluster(bytes + Entry::kSize)});
-            } else if (Entry::holdsEntries(bytes, own) && Entry::holdsCheckedLongName(bytes, own)) {
-                continued.push_back(cluster);
-                const CFatNameSeam::Key head = CFatNameSeam::head(bytes, own);
-                if (head.valid)
-                    heads[CFatNameSeam::hash(head)].push_back(cluster);
-            } else {
-                return;
-            }
-            const CFatNameSeam::Key tail = CFatNameSeam::tail(bytes, own);
-            if (tail.valid)
-                tails[CFatNameSeam::hash(tail)].push_back(cluster);
-        });
-    for (const auto& t : tails) {
-        const auto h = heads.find(t.first);
-        if (t.second.size() == 1 && h != heads.end() && h->second.size() == 1 && h->second.front() != t.second.front())
-            next.emplace(t.second.front(), h->second.front());
-    }
+        [&search](uint32_t cluster, const uint8_t* bytes, size_t length) { search.visit(cluster, bytes, length); });
+    std::vector<CFatDirectoryWalk::Former> former = search.take(continued, next);
     m_formerDirectories = static_cast<int>(former.size());
     return former;
 }

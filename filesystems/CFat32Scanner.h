@@ -3,6 +3,7 @@
 #include "filesystems/CFatDirectoryWalk.h"
 #include "filesystems/CFatGeometry.h"
 #include "filesystems/CFatLongName.h"
+#include "filesystems/CFreeClusterSweep.h"
 
 #include <QString>
 
@@ -15,9 +16,12 @@
 class CClusterBitSet;
 class CFatAllocationMap;
 class CFatDeletedFiles;
+class CFatFormerSearch;
+class CFreeClusterObserver;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
+class IWindowObserver;
 
 // The file-system pass of a FAT12, FAT16 or FAT32 volume: walks the
 // directory tree from the root (CFatDirectoryWalk) and posts
@@ -75,6 +79,20 @@ public:
     // through, a long name among them whose checksum holds, is a later
     // cluster of an old folder.
     void setSearchFormer(bool on) { m_searchFormer = on; }
+    // Whether that search waits for the carving pass instead of sweeping
+    // the free clusters itself: scan() then leaves formerObserver() to be
+    // shown the windows the carving pass reads (every free cluster, so the
+    // free space is read once), and finishFormer() walks the old folders
+    // found and posts their deleted files. Off by default.
+    void setFormerFromWindows(bool on) { m_formerFromWindows = on; }
+    // After scan(): what is to be shown the carving pass's windows (in this
+    // volume's offsets), null when nothing waits for it.
+    IWindowObserver* formerObserver() const;
+    // Walks the old folders the windows showed, and posts their deleted
+    // files; once only. A stop requested of the scan does not cut it short
+    // (it reads only the folders found, and what it posts is kept for a
+    // resumed scan), stop() does.
+    void finishFormer();
 
     // The type the volume was taken for ("FAT12", "FAT16" or "FAT32", the
     // default), named when its boot sector fails. The width read is the one
@@ -110,6 +128,8 @@ private:
     // `next` where a long name's seam says a folder goes on (CFatNameSeam).
     std::vector<CFatDirectoryWalk::Former> findFormerDirectories(std::vector<uint32_t>& continued,
                                                                  std::unordered_map<uint32_t, uint32_t>& next);
+    // The search's free-cluster heap: false when the volume has none.
+    bool formerHeap(CFreeClusterSweep::Heap& heap) const;
     void liveFile(const CFatDirectoryWalk::Directory& directory, const uint8_t* entry,
                   const CFatLongName& names) override;
     void deletedFile(const CFatDirectoryWalk::Directory& directory, const uint8_t* entry,
@@ -140,6 +160,13 @@ private:
     bool m_reportDeleted = true;
     bool m_liveFilesLost = false;
     bool m_searchFormer = true;
+    bool m_formerFromWindows = false;
+    // Between scan() and finishFormer(): the walk of the live tree, kept for
+    // what it read, and the search the carving pass's windows feed.
+    std::unique_ptr<CFatDirectoryWalk> m_walk;
+    std::unique_ptr<CFatFormerSearch> m_formerSearch;
+    std::unique_ptr<CFreeClusterObserver> m_formerObserver;
+    bool m_finishing = false;
     int m_formerDirectories = 0;
     int64_t m_formerBytes = 0;
     QString m_failure;

@@ -32,6 +32,22 @@ CFatDirectoryWalk::CFatDirectoryWalk(IVolume* volume, const CFatGeometry& geomet
 
 void CFatDirectoryWalk::run()
 {
+    if (walkTree() && (!m_former.empty() || !m_formerContinued.empty()))
+        walkFormer();
+    m_queue.clear();
+    m_directoryClusters.reset(0);
+}
+
+void CFatDirectoryWalk::walkFormerLater()
+{
+    if (!m_former.empty() || !m_formerContinued.empty())
+        walkFormer();
+    m_queue.clear();
+    m_directoryClusters.reset(0);
+}
+
+bool CFatDirectoryWalk::walkTree()
+{
     m_volumeLength = m_volume->length();
     m_directoryClusters.reset(static_cast<uint64_t>(m_geometry.highestCluster) + 1);
     m_cluster.assign(m_geometry.clusterBytes(), 0);
@@ -46,10 +62,7 @@ void CFatDirectoryWalk::run()
     } else {
         queueDirectory(m_geometry.rootCluster, true, false, QString());
     }
-    if (drain() && (!m_former.empty() || !m_formerContinued.empty()))
-        walkFormer();
-    m_queue.clear();
-    m_directoryClusters.reset(0);
+    return drain();
 }
 
 bool CFatDirectoryWalk::drain()

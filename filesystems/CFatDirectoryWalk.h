@@ -89,6 +89,13 @@ public:
 
     // Walks the whole tree; returns early when a stop is requested.
     void run();
+    // The same in two steps, for former directories that are found only
+    // later: walkTree() walks the live tree (and the deleted directories in
+    // it) and keeps what it read, so that walkFormerLater(), given the
+    // former directories meanwhile, leaves it as run() does. False when a
+    // stop was requested.
+    bool walkTree();
+    void walkFormerLater();
 
 private:
     // Walks the queued directories; false when a stop was requested.

@@ -21,6 +21,7 @@
 #include "scan/CSkippedStretchCarver.h"
 #include "scan/CSignatureCarver.h"
 #include "scan/CWindowCarver.h"
+#include "scan/IWindowObserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -549,7 +550,8 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
     // already: the pass runs again only for the allocation map, and posts
     // nothing.
     std::shared_ptr<IVolume> volume = m_volume;
-    CNotifyFileNode partitionRelay;
+    m_passRelays.emplace_back(new CNotifyFileNode);
+    CNotifyFileNode& partitionRelay = *m_passRelays.back();
     CNotifyFileNode* relay = post ? &m_relay : nullptr;
     if (pass.partition != 0 || pass.offset != 0) {
         volume = std::make_shared<CVolumeView>(m_volume, pass.offset, pass.length);
@@ -601,13 +603,20 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             if (!post)
                 scanner->setReportDeleted(false);
             scanner->setLiveFilesLost(pass.found);
+            // The free clusters are read by the carving pass anyway: the
+            // search for old folders looks at them there.
+            scanner->setFormerFromWindows(true);
             {
                 std::lock_guard<std::mutex> lock(m_passMutex);
+                if (m_fat32Scanner && m_fat32Scanner->formerObserver())
+                    m_waitingFatScanners.push_back(std::move(m_fat32Scanner));
                 m_fat32Scanner.reset(scanner);
                 m_activePass = kPassFat32;
             }
             scanner->scan();
             failure = scanner->failure();
+            if (scanner->formerObserver())
+                m_formerSearches.push_back({pass.offset, volume->length(), scanner});
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
             // Clusters count from the data area, which need not lie on a
@@ -671,6 +680,24 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
     }
 }
 
+void CRecoveryControl::showWindowToFormerSearches(int64_t offset, const uint8_t* bytes, int64_t length)
+{
+    for (const FormerSearch& search : m_formerSearches) {
+        const int64_t from = std::max(offset, search.offset);
+        const int64_t to = std::min(offset + length, search.offset + search.length);
+        if (from < to)
+            search.scanner->formerObserver()->observeWindow(from - search.offset, bytes + (from - offset), to - from);
+    }
+}
+
+void CRecoveryControl::finishFormerSearches()
+{
+    std::vector<FormerSearch> searches;
+    searches.swap(m_formerSearches);
+    for (const FormerSearch& search : searches)
+        search.scanner->finishFormer();
+}
+
 std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::fileSystemPasses() const
 {
     std::lock_guard<std::mutex> lock(m_passesMutex);
@@ -700,6 +727,7 @@ void CRecoveryControl::run()
     {
         std::lock_guard<std::mutex> lock(m_passesMutex);
         m_passes.clear();
+        m_formerSearches.clear();
     }
     m_alreadyCarved.clear();
     std::unique_ptr<CScanJournal::State> resume = std::move(m_resume);
@@ -927,6 +955,10 @@ void CRecoveryControl::run()
                                             });
                             if (unusedOnly && piece.endsRun)
                                 carver().endRun(&m_carveRelay);
+                            if (!m_formerSearches.empty())
+                                showWindowToFormerSearches(
+                                    piece.offset, window,
+                                    std::max<int64_t>(0, std::min(piece.length, volumeLength - piece.offset)));
                         } catch (...) {
                             carveError = std::current_exception();
                         }
@@ -961,6 +993,10 @@ void CRecoveryControl::run()
             reader.lastPass(m_lastPassBudgetMs, [this]() { return m_running.load(); },
                             [&](int64_t offset, const uint8_t*, int64_t length) { readLate.add(offset, length); });
         reader.endSequential();
+        // The old folders the windows showed are walked now, a stopped scan's
+        // too (what they name is saved with it; a resumed scan does not
+        // search again).
+        finishFormerSearches();
         unreadable = reader.unreadableBytes();
         m_unreadable = unreadable;
         {

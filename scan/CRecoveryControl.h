@@ -271,8 +271,27 @@ private:
     bool m_wholeVolume = false;
     std::atomic<bool> m_unusedOnly{false};
     std::atomic<int64_t> m_bytesToRead{0};
-    // The views the passes read through, kept as long as their scanners.
+    // The views the passes read through, kept as long as their scanners,
+    // and the relays that move a partition's posts onto the source, kept
+    // for what a pass posts after the carving pass.
     std::vector<std::shared_ptr<IVolume>> m_passVolumes;
+    std::vector<std::unique_ptr<CNotifyFileNode>> m_passRelays;
+    // FAT passes whose search for a formatted volume's old folders looks at
+    // the carving pass's windows (of the pass's volume, `offset` bytes into
+    // the source and `length` long) and ends after it. Set by the worker
+    // before the raw pass, read on the carving thread only during it.
+    struct FormerSearch
+    {
+        int64_t offset = 0;
+        int64_t length = 0;
+        CFat32Scanner* scanner = nullptr;
+    };
+    std::vector<FormerSearch> m_formerSearches;
+    // Such scanners that a later FAT pass took the place of (m_passMutex).
+    std::vector<std::unique_ptr<CFat32Scanner>> m_waitingFatScanners;
+    // Shows a window the carving pass read to the searches, and ends them.
+    void showWindowToFormerSearches(int64_t offset, const uint8_t* bytes, int64_t length);
+    void finishFormerSearches();
     std::vector<FileSystemPass> m_passes;
     mutable std::mutex m_passesMutex;
     uint32_t m_windowSize;
