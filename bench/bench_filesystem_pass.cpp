@@ -3,9 +3,9 @@
 // round's seconds and what the pass found (live, deleted), so that
 // bench/fs_pass.sh can set it beside `fls -r` on the same image. With
 // --no-former the search for a formatted volume's old folders is left out
-// (bench/formatted.sh times the pass with and without it). On FAT the
-// search looks at the carving pass's windows: the pass is timed with the
-// volume shown to it in such windows, their reading off the clock.
+// (bench/formatted.sh times the pass with and without it). On FAT and
+// exFAT the search looks at the carving pass's windows: the pass is timed
+// with the volume shown to it in such windows, their reading off the clock.
 #include "disk/CFileVolume.h"
 #include "filesystems/CExfatScanner.h"
 #include "filesystems/CExt4Scanner.h"
@@ -57,6 +57,37 @@ int main(int argc, char** argv)
             if (!scanner.failure().isEmpty())
                 std::fprintf(stderr, "the pass failed: %s\n", qPrintable(scanner.failure()));
         };
+        // As in a scan: FAT's and exFAT's search for old folders looks at
+        // the windows the carving pass reads anyway, then posts what it
+        // found. What it adds is that look and what follows, not the
+        // reading: the windows are shown as views of the image in the page
+        // cache, made and given back off the clock.
+        auto showWindows = [&](auto& scanner) {
+            IWindowObserver* observer = scanner.formerObserver();
+            if (!observer)
+                return;
+            const int64_t window = int64_t(32) << 20;
+            const int64_t length = volume->length();
+            std::vector<uint8_t> copy;
+            for (int64_t at = 0; at < length; at += window) {
+                const int64_t n = std::min(window, length - at);
+                QElapsedTimer reading;
+                reading.start();
+                const uint8_t* view = volume->mapView(at, n);
+                if (!view) {
+                    copy.resize(static_cast<size_t>(n));
+                    const IVolume::ReadResult got = volume->read(at, copy.data(), copy.size());
+                    copy.resize(static_cast<size_t>(std::max<int64_t>(got.bytes, 0)));
+                }
+                offClock += reading.nsecsElapsed();
+                observer->observeWindow(at, view ? view : copy.data(), view ? n : int64_t(copy.size()));
+                reading.restart();
+                if (view)
+                    volume->releaseView(view, n);
+                offClock += reading.nsecsElapsed();
+            }
+            scanner.finishFormer();
+        };
         if (fs == QLatin1String("NTFS")) {
             CNtfsScanner scanner(volume.get(), &relay);
             scanner.setSearchFormerTable(former);
@@ -64,43 +95,18 @@ int main(int argc, char** argv)
         } else if (fs == QLatin1String("exFAT")) {
             CExfatScanner scanner(volume.get(), &relay);
             scanner.setSearchFormer(former);
+            scanner.setFormerFromWindows(true);
             run(scanner);
+            showWindows(scanner);
         } else if (fs == QLatin1String("EXT4")) {
             CExt4Scanner scanner(volume.get(), &relay);
             run(scanner);
         } else {
             CFat32Scanner scanner(volume.get(), &relay);
             scanner.setSearchFormer(former);
-            // As in a scan: the search looks at the windows the carving pass
-            // reads anyway, then walks what it found. What it adds is that
-            // look and the walk, not the reading: the windows are shown as
-            // views of the image in the page cache, made and given back off
-            // the clock.
             scanner.setFormerFromWindows(true);
             run(scanner);
-            if (IWindowObserver* observer = scanner.formerObserver()) {
-                const int64_t window = int64_t(32) << 20;
-                const int64_t length = volume->length();
-                std::vector<uint8_t> copy;
-                for (int64_t at = 0; at < length; at += window) {
-                    const int64_t n = std::min(window, length - at);
-                    QElapsedTimer reading;
-                    reading.start();
-                    const uint8_t* view = volume->mapView(at, n);
-                    if (!view) {
-                        copy.resize(static_cast<size_t>(n));
-                        const IVolume::ReadResult got = volume->read(at, copy.data(), copy.size());
-                        copy.resize(static_cast<size_t>(std::max<int64_t>(got.bytes, 0)));
-                    }
-                    offClock += reading.nsecsElapsed();
-                    observer->observeWindow(at, view ? view : copy.data(), view ? n : int64_t(copy.size()));
-                    reading.restart();
-                    if (view)
-                        volume->releaseView(view, n);
-                    offClock += reading.nsecsElapsed();
-                }
-                scanner.finishFormer();
-            }
+            showWindows(scanner);
         }
         best = std::min(best, (timer.nsecsElapsed() - offClock) / 1e9);
     }

@@ -7,6 +7,7 @@
 #include "filesystems/CExfatBootRegion.h"
 #include "filesystems/CClusterBitSet.h"
 #include "filesystems/CExfatFormerDirectories.h"
+#include "filesystems/CFreeClusterObserver.h"
 #include "filesystems/CFreeClusterSweep.h"
 #include "filesystems/CFileNameText.h"
 #include "scan/CDocumentSignature.h"
@@ -175,7 +176,9 @@ QStringList CExfatScanner::problems() const
 
 bool CExfatScanner::stopRequested() const
 {
-    return m_stop.load() || (m_running && !m_running->load());
+    // Once the carving pass is over, what its windows showed is posted even
+    // when the scan was stopped in it: it is saved with the scan.
+    return m_stop.load() || (!m_finishing && m_running && !m_running->load());
 }
 
 bool CExfatScanner::readBootRegion()
@@ -219,8 +222,70 @@ void CExfatScanner::scan()
     walk();
     const int before = m_deletedFindings;
     const size_t deferredBefore = m_byContent.size();
-    if (m_reportDeleted && m_searchFormer && !m_liveFilesLost)
+    const bool searchFormer = m_reportDeleted && m_searchFormer && !m_liveFilesLost;
+    if (searchFormer && m_formerFromWindows && m_bitmap->found() && !stopRequested()) {
+        // The search looks at the carving pass's windows; the rest waits
+        // for finishFormer().
+        m_formerBefore = before;
+        m_formerDeferredBefore = deferredBefore;
+        m_formerBadSets = m_badSets;
+        m_formerFiles.clear();
+        m_formerFolders.reset(new CExfatFormerDirectories);
+        CFreeClusterSweep::Heap heap;
+        heap.offset = m_geometry.clusterOffset(2);
+        heap.clusterBytes = m_geometry.clusterBytes();
+        heap.count = m_geometry.clusterCount;
+        m_formerObserver.reset(new CFreeClusterObserver(
+            m_volume, heap,
+            [this](uint32_t cluster) { return m_directoryClusters.count(cluster) == 0 && !clusterInUse(cluster); },
+            [this](uint32_t cluster, const uint8_t* bytes, size_t length) {
+                visitFormerCluster(cluster, bytes, length);
+            }));
+        return;
+    }
+    if (searchFormer)
         searchFormerDirectories();
+    postFormer(before, deferredBefore);
+}
+
+IWindowObserver* CExfatScanner::formerObserver() const
+{
+    return m_formerObserver.get();
+}
+
+void CExfatScanner::finishFormer()
+{
+    if (!m_formerObserver)
+        return;
+    m_formerBytes = m_formerObserver->bytesReadApart();
+    m_formerObserver.reset();
+    // Sets that fail their checks in free clusters are old data, not
+    // damage of this volume.
+    m_badSets = m_formerBadSets;
+    m_finishing = true;
+    postFormer(m_formerBefore, m_formerDeferredBefore);
+    m_finishing = false;
+}
+
+void CExfatScanner::postFormer(int before, size_t deferredBefore)
+{
+    if (m_formerFolders) {
+        for (const FormerFile& f : m_formerFiles) {
+            if (stopRequested())
+                break;
+            Directory dir;
+            dir.deleted = true;
+            dir.path = m_formerFolders->folderOf(f.cluster);
+            EntrySet set;
+            set.file = f.set.data();
+            set.stream = f.set.data() + kEntrySize;
+            set.name = f.name;
+            set.deleted = true;
+            postRecord(dir, set, false);
+        }
+    }
+    m_formerFiles.clear();
+    m_formerFolders.reset();
     // A walk cut short has not met every live file: what it did not reach
     // is not known to be lost.
     if (stopRequested())
@@ -248,17 +313,8 @@ void CExfatScanner::searchFormerDirectories()
     heap.offset = m_geometry.clusterOffset(2);
     heap.clusterBytes = m_geometry.clusterBytes();
     heap.count = m_geometry.clusterCount;
-    // The files' sets wait until every folder entry is known.
-    struct Found
-    {
-        uint32_t cluster = 0;
-        std::vector<uint8_t> set;
-        QString name;
-    };
-    std::vector<Found> found;
-    CExfatFormerDirectories folders;
-    const uint64_t clusterBytes = m_geometry.clusterBytes();
-    const size_t clusterEntries = static_cast<size_t>(clusterBytes / kEntrySize);
+    m_formerFiles.clear();
+    m_formerFolders.reset(new CExfatFormerDirectories);
     // Sets that fail their checks in free clusters are old data, not
     // damage of this volume.
     const int badSets = m_badSets;
@@ -266,43 +322,35 @@ void CExfatScanner::searchFormerDirectories()
         m_volume, heap,
         [this](uint32_t cluster) { return m_directoryClusters.count(cluster) == 0 && !clusterInUse(cluster); },
         [this] { return stopRequested(); },
-        [&](uint32_t cluster, const uint8_t* bytes, size_t length) {
-            if (!mayHoldEntries(bytes, std::min<size_t>(length, clusterBytes)))
-                return;
-            const size_t count = length / kEntrySize;
-            for (size_t index = 0; index < clusterEntries && index < count;) {
-                if ((bytes[index * kEntrySize] & kTypeMask) != kTypeFile) {
-                    ++index;
-                    continue;
-                }
-                EntrySet set;
-                index += readEntrySet(bytes, length, index, true, set);
-                if (!set.file)
-                    continue;
-                if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
-                    const uint64_t dataLength = le::u64(set.stream + kDataLengthField);
-                    const bool contiguous = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
-                    folders.addFolder(cluster, set.name, le::u32(set.stream + kFirstClusterField),
-                                      contiguous ? (dataLength + clusterBytes - 1) / clusterBytes : 1);
-                } else if (found.size() < size_t(kMaxHeldRecords)) {
-                    const size_t entries = size_t(set.file[kSecondaryCountField]) + 1;
-                    found.push_back({cluster, std::vector<uint8_t>(set.file, set.file + entries * kEntrySize), set.name});
-                }
-            }
-        });
+        [this](uint32_t cluster, const uint8_t* bytes, size_t length) { visitFormerCluster(cluster, bytes, length); });
     m_badSets = badSets;
-    for (const Found& f : found) {
-        if (stopRequested())
-            return;
-        Directory dir;
-        dir.deleted = true;
-        dir.path = folders.folderOf(f.cluster);
+}
+
+void CExfatScanner::visitFormerCluster(uint32_t cluster, const uint8_t* bytes, size_t length)
+{
+    const uint64_t clusterBytes = m_geometry.clusterBytes();
+    const size_t clusterEntries = static_cast<size_t>(clusterBytes / kEntrySize);
+    if (!mayHoldEntries(bytes, std::min<size_t>(length, clusterBytes)))
+        return;
+    const size_t count = length / kEntrySize;
+    for (size_t index = 0; index < clusterEntries && index < count;) {
+        if ((bytes[index * kEntrySize] & kTypeMask) != kTypeFile) {
+            ++index;
+            continue;
+        }
         EntrySet set;
-        set.file = f.set.data();
-        set.stream = f.set.data() + kEntrySize;
-        set.name = f.name;
-        set.deleted = true;
-        postRecord(dir, set, false);
+        index += readEntrySet(bytes, length, index, true, set);
+        if (!set.file)
+            continue;
+        if (le::u16(set.file + kAttributesField) & kAttrDirectory) {
+            const uint64_t dataLength = le::u64(set.stream + kDataLengthField);
+            const bool contiguous = (set.stream[kStreamFlagsField] & kNoFatChain) != 0;
+            m_formerFolders->addFolder(cluster, set.name, le::u32(set.stream + kFirstClusterField),
+                                       contiguous ? (dataLength + clusterBytes - 1) / clusterBytes : 1);
+        } else if (m_formerFiles.size() < size_t(kMaxHeldRecords)) {
+            const size_t entries = size_t(set.file[kSecondaryCountField]) + 1;
+            m_formerFiles.push_back({cluster, std::vector<uint8_t>(set.file, set.file + entries * kEntrySize), set.name});
+        }
     }
 }
 

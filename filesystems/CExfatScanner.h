@@ -16,9 +16,12 @@
 
 class CClusterBitSet;
 class CExfatBitmap;
+class CExfatFormerDirectories;
+class CFreeClusterObserver;
 class CNotifyFileNode;
 class IAllocationMap;
 class IVolume;
+class IWindowObserver;
 
 // The file-system pass of an exFAT volume. It reads the boot region (its
 // checksum checked, the backup region used when the main one fails), then
@@ -106,6 +109,20 @@ public:
     // deleted one is, its folder named as far as the old folder entries
     // found with it tell (CExfatFormerDirectories).
     void setSearchFormer(bool on) { m_searchFormer = on; }
+    // Whether that search waits for the carving pass instead of sweeping
+    // the free clusters itself: scan() then leaves formerObserver() to be
+    // shown the windows the carving pass reads (every free cluster, so the
+    // free space is read once), and finishFormer() posts the files found
+    // there, and the deleted files known by their first bytes only, which
+    // wait for them. Off by default.
+    void setFormerFromWindows(bool on) { m_formerFromWindows = on; }
+    // After scan(): what is to be shown the carving pass's windows (in this
+    // volume's offsets), null when nothing waits for it.
+    IWindowObserver* formerObserver() const;
+    // Posts what the windows showed; once only. A stop requested of the
+    // scan does not cut it short (what it posts is saved with the scan, and
+    // a resumed scan does not search again), stop() does.
+    void finishFormer();
 
     // The main boot sector's fields; false when they are not exFAT's or are
     // absurd (shifts out of range, areas that overlap or leave the volume).
@@ -170,6 +187,12 @@ private:
     // it is not a valid set).
     size_t readEntrySet(const uint8_t* bytes, size_t length, size_t index, bool inDeletedDirectory, EntrySet& set);
     void searchFormerDirectories();
+    // A free cluster's entry sets, for the search for old folders.
+    void visitFormerCluster(uint32_t cluster, const uint8_t* bytes, size_t length);
+    // Posts the files found in old folders, then the deleted files known by
+    // their first bytes that wait for them; `before` and `deferredBefore`:
+    // the deleted files posted, and those waiting, before the search.
+    void postFormer(int before, size_t deferredBefore);
     void handleLive(const Directory& dir, const EntrySet& set);
     void handleDeleted(const Directory& dir, const EntrySet& set);
     // A file's record along its clusters; `live`: its clusters are its own.
@@ -200,6 +223,23 @@ private:
     bool m_searchFormer = true;
     int m_formerFindings = 0;
     int64_t m_formerBytes = 0;
+    bool m_formerFromWindows = false;
+    // The search's finds: the files' entry sets wait until every folder
+    // entry is known.
+    struct FormerFile
+    {
+        uint32_t cluster = 0;
+        std::vector<uint8_t> set;
+        QString name;
+    };
+    std::vector<FormerFile> m_formerFiles;
+    std::unique_ptr<CExfatFormerDirectories> m_formerFolders;
+    // Between scan() and finishFormer().
+    std::unique_ptr<CFreeClusterObserver> m_formerObserver;
+    int m_formerBefore = 0;
+    size_t m_formerDeferredBefore = 0;
+    int m_formerBadSets = 0;
+    bool m_finishing = false;
     Geometry m_geometry;
     int64_t m_volumeLength = 0;
     std::deque<Directory> m_queue;

@@ -615,8 +615,8 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             }
             scanner->scan();
             failure = scanner->failure();
-            if (scanner->formerObserver())
-                m_formerSearches.push_back({pass.offset, volume->length(), scanner});
+            if (IWindowObserver* observer = scanner->formerObserver())
+                m_formerSearches.push_back({pass.offset, volume->length(), observer, [scanner] { scanner->finishFormer(); }});
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
             // Clusters count from the data area, which need not lie on a
@@ -627,15 +627,25 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
                 setGrid(pass, g.clusterBytes(), g.clusterOffset(kFirstFatDataCluster));
         } else if (pass.fileSystem == QLatin1String("exFAT")) {
             // These passes stop on m_running alone.
-            CExfatScanner scanner(volume.get(), relay, &m_running);
+            std::unique_ptr<CExfatScanner> owned(new CExfatScanner(volume.get(), relay, &m_running));
+            CExfatScanner& scanner = *owned;
             if (!post)
                 scanner.setReportDeleted(false);
             scanner.setLiveFilesLost(pass.found);
+            // As for FAT: the old folders are looked for in the carving
+            // pass's windows.
+            scanner.setFormerFromWindows(true);
             scanner.scan();
             failure = scanner.failure();
             problems = scanner.problems();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner.allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
+            if (IWindowObserver* observer = scanner.formerObserver()) {
+                CExfatScanner* kept = owned.get();
+                m_formerSearches.push_back({pass.offset, volume->length(), observer, [kept] { kept->finishFormer(); }});
+                std::lock_guard<std::mutex> lock(m_passMutex);
+                m_waitingExfatScanners.push_back(std::move(owned));
+            }
             // The cluster heap, wherever it begins.
             const CExfatScanner::Geometry& g = scanner.geometry();
             if (failure.isEmpty() && g.clusterCount > 0)
@@ -686,7 +696,7 @@ void CRecoveryControl::showWindowToFormerSearches(int64_t offset, const uint8_t*
         const int64_t from = std::max(offset, search.offset);
         const int64_t to = std::min(offset + length, search.offset + search.length);
         if (from < to)
-            search.scanner->formerObserver()->observeWindow(from - search.offset, bytes + (from - offset), to - from);
+            search.observer->observeWindow(from - search.offset, bytes + (from - offset), to - from);
     }
 }
 
@@ -695,7 +705,7 @@ void CRecoveryControl::finishFormerSearches()
     std::vector<FormerSearch> searches;
     searches.swap(m_formerSearches);
     for (const FormerSearch& search : searches)
-        search.scanner->finishFormer();
+        search.finish();
 }
 
 std::vector<CRecoveryControl::FileSystemPass> CRecoveryControl::fileSystemPasses() const

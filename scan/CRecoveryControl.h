@@ -11,6 +11,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -19,11 +20,13 @@
 #include <vector>
 
 class CAllocationMapSet;
+class CExfatScanner;
 class CFat32Scanner;
 class CNtfsScanner;
 class CWindowCarver;
 class IAllocationMap;
 class IVolume;
+class IWindowObserver;
 
 // The scan worker: runs one whole scan of a volume on its own thread.
 //
@@ -276,19 +279,22 @@ private:
     // for what a pass posts after the carving pass.
     std::vector<std::shared_ptr<IVolume>> m_passVolumes;
     std::vector<std::unique_ptr<CNotifyFileNode>> m_passRelays;
-    // FAT passes whose search for a formatted volume's old folders looks at
-    // the carving pass's windows (of the pass's volume, `offset` bytes into
-    // the source and `length` long) and ends after it. Set by the worker
-    // before the raw pass, read on the carving thread only during it.
+    // FAT and exFAT passes whose search for a formatted volume's old folders
+    // looks at the carving pass's windows (of the pass's volume, `offset`
+    // bytes into the source and `length` long) and ends after it. Set by the
+    // worker before the raw pass, read on the carving thread only during it.
     struct FormerSearch
     {
         int64_t offset = 0;
         int64_t length = 0;
-        CFat32Scanner* scanner = nullptr;
+        IWindowObserver* observer = nullptr;
+        std::function<void()> finish;
     };
     std::vector<FormerSearch> m_formerSearches;
-    // Such scanners that a later FAT pass took the place of (m_passMutex).
+    // Such scanners that a later FAT pass took the place of (m_passMutex),
+    // and the exFAT ones.
     std::vector<std::unique_ptr<CFat32Scanner>> m_waitingFatScanners;
+    std::vector<std::unique_ptr<CExfatScanner>> m_waitingExfatScanners;
     // Shows a window the carving pass read to the searches, and ends them.
     void showWindowToFormerSearches(int64_t offset, const uint8_t* bytes, int64_t length);
     void finishFormerSearches();
