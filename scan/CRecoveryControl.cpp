@@ -965,10 +965,6 @@ void CRecoveryControl::run()
                                             });
                             if (unusedOnly && piece.endsRun)
                                 carver().endRun(&m_carveRelay);
-                            if (!m_formerSearches.empty())
-                                showWindowToFormerSearches(
-                                    piece.offset, window,
-                                    std::max<int64_t>(0, std::min(piece.length, volumeLength - piece.offset)));
                         } catch (...) {
                             carveError = std::current_exception();
                         }
@@ -977,6 +973,12 @@ void CRecoveryControl::run()
                         reader.nextWindow();
                     else if (more)
                         reader.nextWindowAt(next.offset, roundUp(next.length));
+                    // The window stays until the carving thread is done with
+                    // it: the searches for old folders look at it meanwhile,
+                    // here, rather than after the carving.
+                    if (!m_formerSearches.empty())
+                        showWindowToFormerSearches(piece.offset, window,
+                                                   std::max<int64_t>(0, std::min(piece.length, volumeLength - piece.offset)));
                 }
                 if (carveError)
                     std::rethrow_exception(carveError);

@@ -281,8 +281,8 @@ private:
     std::vector<std::unique_ptr<CNotifyFileNode>> m_passRelays;
     // FAT and exFAT passes whose search for a formatted volume's old folders
     // looks at the carving pass's windows (of the pass's volume, `offset`
-    // bytes into the source and `length` long) and ends after it. Set by the
-    // worker before the raw pass, read on the carving thread only during it.
+    // bytes into the source and `length` long) and ends after it. Set and
+    // shown the windows by the worker thread.
     struct FormerSearch
     {
         int64_t offset = 0;
