@@ -292,6 +292,95 @@ private slots:
         QVERIFY(lowest.load() >= state.resumeOffset - state.resumeOffset % 4096);
     }
 
+    // The names a formatted FAT volume's old folders give are found while
+    // the carving pass reads the free space and posted after it: a scan
+    // stopped early in that pass still posts (and saves) those it met, and
+    // a resumed scan, which does not search again, lists no name fewer for
+    // the rest than the scan run through.
+    void stoppedFormattedScanKeepsTheOldNames()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("mcopy")).isEmpty())
+            QSKIP("mtools is not installed");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(QStringLiteral("formatted.img"));
+        QProcess make;
+        make.start(QStringLiteral(TAMSEL_SOURCE_DIR "/tests/scripts/make-formatted-volume.sh"),
+                   {QStringLiteral("fat32"), image});
+        QVERIFY(make.waitForFinished(120000));
+        if (make.exitCode() != 0 && QStandardPaths::findExecutable(QStringLiteral("fls")).isEmpty())
+            QSKIP("The Sleuth Kit is not installed");
+        QVERIFY2(make.exitCode() == 0, make.readAllStandardError().constData());
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+
+        // Each document by where it starts and the name it is listed under.
+        auto named = [](CRecoveryControl& control, QStringList& lines) {
+            QObject::connect(control.relay(), qOverload<CFileNode>(&CNotifyFileNode::notifyItem),
+                             [&lines](const CFileNode& n) {
+                                 if (n.origin == CFileNode::OriginDeletedEntry)
+                                     lines << QStringLiteral("%1 %2/%3").arg(n.startSector).arg(n.folder, n.originalName);
+                             });
+        };
+        QStringList whole;
+        {
+            std::shared_ptr<IVolume> held(new CMemoryVolume(bytes));
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            named(control, whole);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+        }
+        QVERIFY2(whole.size() >= 10, qPrintable(whole.join(QLatin1Char('\n'))));
+
+        // Stopped at the carving pass's first reads.
+        auto* gated = new CMemoryVolume(bytes);
+        const CScanJournal::Identity identity = CScanJournal::identify(*gated);
+        const QString session = CScanJournal::fileFor(identity, dir.filePath(QStringLiteral("scans")));
+        std::atomic<CRecoveryControl*> running{nullptr};
+        std::atomic<bool> stopped{false};
+        gated->setReadHook([&](int64_t offset, size_t) {
+            CRecoveryControl* control = running.load();
+            if (offset >= bytes.size() / 4 && control && control->bytesToRead() > 0 && !stopped.exchange(true))
+                control->stopScan();
+        });
+        QStringList first;
+        {
+            std::shared_ptr<IVolume> held(gated);
+            CRecoveryControl control;
+            running = &control;
+            control.setWindowSize(kWindow);
+            control.setCheckpointInterval(0);
+            control.setSessionFile(session, identity);
+            named(control, first);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+            running = nullptr;
+        }
+        QVERIFY(stopped.load());
+        QVERIFY2(!first.isEmpty(), "the old names met before the stop are posted");
+        CScanJournal::State state;
+        QString notice;
+        QVERIFY2(CScanJournal::load(session, identity, &state, &notice), qPrintable(notice));
+        QVERIFY(!state.finished);
+
+        QStringList resumed;
+        {
+            std::shared_ptr<IVolume> held(new CMemoryVolume(bytes));
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.resumeFrom(state);
+            named(control, resumed);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+        }
+        // What the stopped scan found of the old folders comes back with
+        // the saved list; nothing found is posted twice.
+        for (const QString& line : first)
+            QVERIFY2(resumed.contains(line), qPrintable(line));
+        QCOMPARE(int(resumed.size()), int(QSet<QString>(resumed.begin(), resumed.end()).size()));
+    }
+
     // A resumed scan goes on the way it was made, whatever it is started
     // with: the rest of a scan without a file-system pass, or of a whole
     // volume, read as unused space only would list a mixture.
