@@ -14,7 +14,11 @@
 # (default 3), build/bin/bench-filesystem-pass with and without the search
 # (the pass alone) and `tamsel-cli scan` (the whole scan, the search in
 # it), and prints the fastest of each and what the search adds as a share
-# of the scan without it (the whole scan less the search's time).
+# of the scan without it (the whole scan less the search's time). On FAT
+# and exFAT the search looks at the carving pass's windows while they are
+# carved, on another thread: there the pass's time with it is an upper
+# bound of what it adds, and the plain scan's a lower one; set the whole
+# scan beside that of a build before a change to compare.
 #
 # Then it recovers with tamsel-cli recover, tsk_recover -e (every file The
 # Sleuth Kit reads on the new volume, allocated or not) and photorec (free
