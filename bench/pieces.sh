@@ -58,6 +58,9 @@ if [ "$peers" -eq 1 ]; then
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
     fi
     rm -rf "$dir/photorec" "$dir/foremost"
+    # PhotoRec writes into recup folders beside the name given, and makes
+    # none of the folders above them: without this it found nothing at all.
+    mkdir -p "$dir/photorec"
     start=$(date +%s.%N)
     # PhotoRec leaves its session and log files in the current folder.
     rm -f "$dir/photorec.ses"
