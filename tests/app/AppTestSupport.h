@@ -22,6 +22,12 @@
 
 namespace apptest {
 
+// How long a test waits for a small recovery to end. QTRY's 5 s default
+// is too short when the suite runs beside other tests on a busy machine
+// (the worker, the check of each document and the same-volume check all
+// share two cores with them).
+constexpr int kRecoveryWaitMs = 30000;
+
 // lsblk's answer for `n` mounted partitions sda1.. with file systems
 // alternating NTFS and FAT32, each of 100 GiB with 40 GiB free; the device
 // paths are `devicePrefix` + number.

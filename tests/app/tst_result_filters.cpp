@@ -285,7 +285,7 @@ private slots:
         // The hidden ones are recovered with the rest.
         QVERIFY2(m_page->recoveryDialog().statusText().contains(QStringLiteral("总共5个文件")),
                  qPrintable(m_page->recoveryDialog().statusText()));
-        QTRY_COMPARE(m_page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
         QVERIFY(QDir(m_page->recoveryDialog().savePath()).exists(QStringLiteral("300.DOC")));
         m_page->recoveryDialog().hide();
 
@@ -301,7 +301,7 @@ private slots:
             QVERIFY(none.asked().isEmpty());
         }
         QVERIFY(m_page->recoveryDialog().isVisible());
-        QTRY_COMPARE(m_page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"));
+        QTRY_COMPARE_WITH_TIMEOUT(m_page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
         m_page->recoveryDialog().hide();
     }
 

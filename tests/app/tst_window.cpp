@@ -479,7 +479,7 @@ void TestWindow::recoveryDialogProgressTexts()
 
     // What the worker's signals make of the status, in order.
     dialog.startRecovery({});
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     QVERIFY(dialog.openFolderButton()->isVisibleTo(&dialog));
 
     QSignalSpy values(&dialog.worker(), &CRecoveryDataFiles::sigRecoveryFinished);
@@ -489,7 +489,7 @@ void TestWindow::recoveryDialogProgressTexts()
     dialog.onRecoveryFinished(2);
     QCOMPARE(dialog.statusText(), QStringLiteral("第2个文件正在恢复,总共3个文件。"));
     QTRY_VERIFY(!dialog.isRecovering());
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     QVERIFY(dialog.progressBar()->isHidden());
     QVERIFY(!dialog.openFolderButton()->isHidden());
     QCOMPARE(dialog.linkPath(), folder);
@@ -521,7 +521,7 @@ void TestWindow::recoveryDialogProgressTexts()
     mixed[2].details.integrityReason = QStringLiteral("cut short");
     dialog.startRecovery(mixed);
     QTRY_VERIFY(!dialog.isRecovering());
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     QVERIFY2(dialog.errorText().startsWith(QStringLiteral("1 个文件没有恢复：0 个已损坏，1 个所在扇区无法读取。")),
              qPrintable(dialog.errorText()));
     QCOMPARE(QDir(second).entryList({QStringLiteral("*.PDF")}, QDir::Files | QDir::Hidden),
@@ -603,7 +603,7 @@ void TestWindow::closeDuringRecoveryAsks()
     release.stop();
     QCOMPARE(asked, QStringLiteral("数据正在恢复，你确定要退出？"));
     QVERIFY(dialog.isVisible());
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     QVERIFY(!dialog.openFolderButton()->isHidden());
 }
 
@@ -772,7 +772,7 @@ void TestWindow::uncertainOutputVolumeIsQuestioned()
         QCOMPARE(accept.answered(), 1);
     }
     QVERIFY(page->recoveryDialog().isVisible());
-    QTRY_COMPARE(page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(page->recoveryDialog().statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     QVERIFY(page->recoveryDialog().savePath().startsWith(out.path() + QStringLiteral("/Tamsel")));
     QVERIFY(QFile::exists(page->recoveryDialog().savePath() + QStringLiteral("/8.PDF")));
     page->recoveryDialog().hide();
@@ -1002,7 +1002,7 @@ void TestWindow::recoveryDialogIsCentredAndLinksOnlyAFolder()
         page->recoverButton()->click();
     }
     CRecoveryDialog& dialog = page->recoveryDialog();
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     const QPoint offset = dialog.frameGeometry().center() - window.frameGeometry().center();
     QVERIFY2(offset.manhattanLength() <= 2, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
     QVERIFY(!dialog.openFolderButton()->isHidden());
@@ -1305,7 +1305,7 @@ void TestWindow::folderViewTicksAndRecoversIntoFolders()
         page->recoverButton()->click();
     }
     CRecoveryDialog& dialog = page->recoveryDialog();
-    QTRY_COMPARE(dialog.statusText(), QStringLiteral("恢复完成！"));
+    QTRY_COMPARE_WITH_TIMEOUT(dialog.statusText(), QStringLiteral("恢复完成！"), apptest::kRecoveryWaitMs);
     const QString saved = dialog.savePath();
     QCOMPARE(readAllOf(saved + "/A/report.pdf"), bytes.mid(8 * 512, 5000));
     QCOMPARE(readAllOf(saved + "/B/2024/report.pdf"), bytes.mid(24 * 512, 5000));
