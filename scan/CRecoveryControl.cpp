@@ -143,6 +143,15 @@ CRecoveryControl::CRecoveryControl(QObject* parent)
             recordEntry(std::move(e));
         },
         Qt::DirectConnection);
+    // A resumed scan's file-system passes: only documents the saved list
+    // lacks go on, live files' notes not at all.
+    connect(
+        &m_savedRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_savedRelay,
+        [this](const CFileNode& node) {
+            if (m_alreadyListed.insert({node.startSector, node.typeCode}).second)
+                m_relay.postItem(node);
+        },
+        Qt::DirectConnection);
     connect(
         &m_carveRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &m_carveRelay,
         [this](const CFileNode& node) {
@@ -547,12 +556,16 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
 {
     // A partition is read through a view, and what its pass posts is moved
     // onto the source on its way to the relay. A resumed scan has its list
-    // already: the pass runs again only for the allocation map, and posts
-    // nothing.
+    // already: the pass runs again for the allocation map, and posts
+    // nothing but what FAT's and exFAT's search for a formatted volume's old
+    // folders finds that the saved list lacks (that search ends after the
+    // carving pass, which a scan killed before its end never reached).
     std::shared_ptr<IVolume> volume = m_volume;
     m_passRelays.emplace_back(new CNotifyFileNode);
     CNotifyFileNode& partitionRelay = *m_passRelays.back();
     CNotifyFileNode* relay = post ? &m_relay : nullptr;
+    CNotifyFileNode* target = post ? &m_relay : &m_savedRelay;
+    CNotifyFileNode* formerRelay = &m_savedRelay;
     if (pass.partition != 0 || pass.offset != 0) {
         volume = std::make_shared<CVolumeView>(m_volume, pass.offset, pass.length);
         if (pass.bootCopyLength > 0)
@@ -561,16 +574,17 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
         const int64_t offset = pass.offset;
         connect(
             &partitionRelay, qOverload<CFileNode>(&CNotifyFileNode::notifyItem), &partitionRelay,
-            [this, offset](const CFileNode& node) { m_relay.postItem(onSource(node, offset)); }, Qt::DirectConnection);
+            [target, offset](const CFileNode& node) { target->postItem(onSource(node, offset)); }, Qt::DirectConnection);
         // The live files of a deleted partition are lost as much as its
         // deleted ones: they are not filtered out, and carving reads them.
         if (!pass.found)
             connect(
                 &partitionRelay, qOverload<long long, int>(&CNotifyFileNode::notifyItem), &partitionRelay,
-                [this, offset](long long sector, int typeCode) { m_relay.postItem(sector + offset / kSectorSize, typeCode); },
+                [target, offset](long long sector, int typeCode) { target->postItem(sector + offset / kSectorSize, typeCode); },
                 Qt::DirectConnection);
         if (post)
             relay = &partitionRelay;
+        formerRelay = &partitionRelay;
     }
 
     QString failure;
@@ -598,14 +612,16 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
                 && CNtfsScanner::decodeBootSector(boot.data(), boot.size(), g))
                 setGrid(pass, g.bytesPerCluster, 0);
         } else if (isFat(pass.fileSystem)) {
-            CFat32Scanner* scanner = new CFat32Scanner(volume.get(), relay, &m_running);
+            const bool searchAgain = !post && !pass.found;
+            CFat32Scanner* scanner = new CFat32Scanner(volume.get(), searchAgain ? formerRelay : relay, &m_running);
             scanner->setExpectedType(pass.fileSystem);
-            if (!post)
+            if (!post && !searchAgain)
                 scanner->setReportDeleted(false);
             scanner->setLiveFilesLost(pass.found);
             // The free clusters are read by the carving pass anyway: the
-            // search for old folders looks at them there.
-            scanner->setFormerFromWindows(true);
+            // search for old folders looks at them there, but for a resumed
+            // scan, which reads only some.
+            scanner->setFormerFromWindows(post);
             {
                 std::lock_guard<std::mutex> lock(m_passMutex);
                 if (m_fat32Scanner && m_fat32Scanner->formerObserver())
@@ -627,14 +643,15 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
                 setGrid(pass, g.clusterBytes(), g.clusterOffset(kFirstFatDataCluster));
         } else if (pass.fileSystem == QLatin1String("exFAT")) {
             // These passes stop on m_running alone.
-            std::unique_ptr<CExfatScanner> owned(new CExfatScanner(volume.get(), relay, &m_running));
+            const bool searchAgain = !post && !pass.found;
+            std::unique_ptr<CExfatScanner> owned(new CExfatScanner(volume.get(), searchAgain ? formerRelay : relay, &m_running));
             CExfatScanner& scanner = *owned;
-            if (!post)
+            if (!post && !searchAgain)
                 scanner.setReportDeleted(false);
             scanner.setLiveFilesLost(pass.found);
             // As for FAT: the old folders are looked for in the carving
             // pass's windows.
-            scanner.setFormerFromWindows(true);
+            scanner.setFormerFromWindows(post);
             scanner.scan();
             failure = scanner.failure();
             problems = scanner.problems();
@@ -740,6 +757,7 @@ void CRecoveryControl::run()
         m_formerSearches.clear();
     }
     m_alreadyCarved.clear();
+    m_alreadyListed.clear();
     std::unique_ptr<CScanJournal::State> resume = std::move(m_resume);
     int64_t start = 0;
     if (resume) {
@@ -750,6 +768,8 @@ void CRecoveryControl::run()
             } else {
                 if (e.node.origin == CFileNode::OriginCarved)
                     m_alreadyCarved.insert({e.node.startSector, e.node.typeCode});
+                else
+                    m_alreadyListed.insert({e.node.startSector, e.node.typeCode});
                 m_relay.postItem(e.node);
             }
         }

@@ -160,7 +160,10 @@ public:
     void setSessionFile(const QString& path, const CScanJournal::Identity& identity);
     void setCheckpointInterval(int milliseconds) { m_checkpointMs = milliseconds; }
     // The next scan goes on from `state`: its records are posted at once,
-    // the file-system pass does not run again, and the raw pass restarts at
+    // the file-system pass runs again for the allocation maps (and posts
+    // only what FAT's and exFAT's search for old folders finds that the
+    // state lacks: a scan killed in its carving pass had not posted it), and
+    // the raw pass restarts at
     // the oldest document that was still being followed (what it finds
     // again there is not posted twice). A finished state only posts.
     // The scan goes on as the state says it was made (its file system and
@@ -307,8 +310,12 @@ private:
     CScanJournal::Identity m_identity;
     int m_checkpointMs = 30000;
     std::unique_ptr<CScanJournal::State> m_resume;
-    // Documents the resumed state holds already: (sector, type code).
+    // Documents the resumed state holds already: (sector, type code), the
+    // carved ones and the others.
     std::set<std::pair<quint64, int>> m_alreadyCarved;
+    std::set<std::pair<quint64, int>> m_alreadyListed;
+    // What a resumed scan's file-system passes post goes through here.
+    CNotifyFileNode m_savedRelay;
     // Everything posted so far, as the records of the session file.
     std::vector<QByteArray> m_records;
     mutable std::mutex m_sessionMutex;

@@ -295,8 +295,8 @@ private slots:
     // The names a formatted FAT volume's old folders give are found while
     // the carving pass reads the free space and posted after it: a scan
     // stopped early in that pass still posts (and saves) those it met, and
-    // a resumed scan, which does not search again, lists no name fewer for
-    // the rest than the scan run through.
+    // its resumed scan lists them once; one killed there saved none, and its
+    // resumed scan finds them again.
     void stoppedFormattedScanKeepsTheOldNames()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("mcopy")).isEmpty())
@@ -379,6 +379,31 @@ private slots:
         for (const QString& line : first)
             QVERIFY2(resumed.contains(line), qPrintable(line));
         QCOMPARE(int(resumed.size()), int(QSet<QString>(resumed.begin(), resumed.end()).size()));
+
+        // A scan killed in the carving pass saved none of them: its resumed
+        // scan looks for the old folders again, and lists every name the
+        // scan run through lists, once.
+        CScanJournal::State killed = state;
+        killed.entries.erase(std::remove_if(killed.entries.begin(), killed.entries.end(),
+                                            [](const CScanJournal::Entry& e) {
+                                                return !e.live && e.node.origin == CFileNode::OriginDeletedEntry
+                                                    && e.node.folder.startsWith(QLatin1Char('?'));
+                                            }),
+                             killed.entries.end());
+        QVERIFY(killed.entries.size() < state.entries.size());
+        QStringList afterKill;
+        {
+            std::shared_ptr<IVolume> held(new CMemoryVolume(bytes));
+            CRecoveryControl control;
+            control.setWindowSize(kWindow);
+            control.resumeFrom(killed);
+            named(control, afterKill);
+            QVERIFY(control.beginScan(held, CRecoveryControl::autoFileSystem()));
+            QVERIFY(runToEnd(control));
+        }
+        for (const QString& line : whole)
+            QVERIFY2(afterKill.contains(line), qPrintable(line));
+        QCOMPARE(int(afterKill.size()), int(QSet<QString>(afterKill.begin(), afterKill.end()).size()));
     }
 
     // A resumed scan goes on the way it was made, whatever it is started
