@@ -1,5 +1,7 @@
 #include "app/CImagingPage.h"
 
+#include "app/CScanProgressText.h"
+
 #include "disk/CVolumeImager.h"
 
 #include <QDir>
@@ -10,22 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-
-namespace {
-
-QString amount(double bytes)
-{
-    static const char* const units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 5) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    const int decimals = unit == 0 || bytes >= 100.0 ? 0 : 1;
-    return QStringLiteral("%1 %2").arg(bytes, 0, 'f', decimals).arg(QLatin1String(units[unit]));
-}
-
-} // namespace
 
 CImagingPage::CImagingPage(QWidget* parent)
     : QWidget(parent)
@@ -156,9 +142,9 @@ void CImagingPage::showProgress()
         m_progress->setValue(static_cast<int>(std::min<int64_t>(1000, done * 1000 / total)));
     if (m_stopped && m_running)
         return;
-    QString text = tr("已读 %1 / %2").arg(amount(static_cast<double>(done)), amount(static_cast<double>(total)));
+    QString text = tr("已读 %1 / %2").arg(CScanProgressText::amountText(static_cast<double>(done)), CScanProgressText::amountText(static_cast<double>(total)));
     if (unreadable > 0)
-        text += tr("  无法读取 %1").arg(amount(static_cast<double>(unreadable)));
+        text += tr("  无法读取 %1").arg(CScanProgressText::amountText(static_cast<double>(unreadable)));
     if (m_lastPass.load() && m_running)
         text += tr("  正在重读跳过的区域");
     m_status->setText(text);
@@ -186,7 +172,7 @@ void CImagingPage::onFinished(bool ok, const QString& error)
         if (unreadable > 0)
             text += QLatin1Char('\n')
                 + tr("有 %1 读不出来，在映像中以零代替；扫描映像时这些位置算作无法读取。")
-                      .arg(amount(static_cast<double>(unreadable)));
+                      .arg(CScanProgressText::amountText(static_cast<double>(unreadable)));
     }
     m_result->setText(text);
     // Whatever was copied can be scanned: a map says what was not.
