@@ -38,9 +38,9 @@ filler() { # NAME KIB
 # Short upper-case names only: the folder stays one cluster.
 mmd "${i[@]}" ::/GONE
 n=0
-for spec in pdf_lo_writer_text.pdf:6:3 docx_python-docx.docx:5:2 pptx_lo_3slides.pptx:7:1; do
+for layout in pdf_lo_writer_text.pdf:6:3 docx_python-docx.docx:5:2 pptx_lo_3slides.pptx:7:1; do
     n=$((n + 1))
-    IFS=: read -r doc hole gap <<<"$spec"
+    IFS=: read -r doc hole gap <<<"$layout"
     filler "GONE/H$n" "$hole"
     filler "GONE/F$n" "$gap"
     mdel "${i[@]}" "::/GONE/H$n"
