@@ -80,7 +80,7 @@ ScanOptions parseScanOptions(const QStringList& args)
             o.fileSystem = CScanSession::fileSystemOption(value);
             o.fileSystemGiven = true;
             if (o.fileSystem.isEmpty()) {
-                o.error = QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32, FAT16, FAT12, exFAT, EXT4 or none)").arg(value);
+                o.error = CScanSession::unknownFileSystemText(value);
                 return o;
             }
         } else if (a.startsWith(QLatin1String("--"))) {

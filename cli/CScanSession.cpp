@@ -72,6 +72,11 @@ QString CScanSession::fileSystemOption(const QString& value)
     return QString();
 }
 
+QString CScanSession::unknownFileSystemText(const QString& value)
+{
+    return QStringLiteral("unknown file system '%1' (use auto, NTFS, FAT32, FAT16, FAT12, exFAT, EXT4 or none)").arg(value);
+}
+
 QString CScanSession::readPlanLine() const
 {
     if (!m_unusedOnly)

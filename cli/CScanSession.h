@@ -29,9 +29,11 @@ public:
     ~CScanSession() override;
 
     // The --fs value in its canonical spelling ("auto", "NTFS", "FAT32",
-    // "none", any letter case accepted), or an empty text when it is none
-    // of them.
+    // "FAT16", "FAT12", "exFAT", "EXT4", "none", any letter case accepted),
+    // or an empty text when it is none of them.
     static QString fileSystemOption(const QString& value);
+    // What every command says of a --fs value fileSystemOption() refused.
+    static QString unknownFileSystemText(const QString& value);
 
     // Go on from the scan saved for this volume (see CScanJournal) instead
     // of scanning afresh; a finished one's list is listed without scanning.
@@ -71,7 +73,7 @@ public:
     // On by default; a listing that shows none of them turns it off.
     void setReadDetails(bool read) { m_readDetails = read; }
 
-    // `fileSystemOption` is "auto", "NTFS", "FAT32" or "none".
+    // `fileSystemOption` is one of fileSystemOption()'s answers.
     Outcome run(const QString& source, const QString& fileSystemOption, CProgressPrinter* progress);
 
     // What the window's tree lists: types in order of first arrival, each
