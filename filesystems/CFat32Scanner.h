@@ -101,6 +101,9 @@ public:
     // The type the last scan read; empty when the boot sector did not
     // decode.
     QString type() const { return m_geometryKnown ? m_geometry.typeName() : QString(); }
+    // The geometry the last scan read from the boot sector; null when it
+    // did not decode.
+    const Geometry* geometry() const { return m_geometryKnown ? &m_geometry : nullptr; }
 
     // Live documents posted by the last scan.
     int findings() const { return m_findings; }

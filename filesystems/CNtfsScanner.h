@@ -70,6 +70,9 @@ public:
 
     // False when the sector is too short or its geometry is zero or absurd.
     static bool decodeBootSector(const uint8_t* sector, size_t length, Geometry& geometry);
+    // The geometry the last scan read from the boot sector (meaningful when
+    // the scan did not fail).
+    const Geometry& geometry() const { return m_geometry; }
 
     // Whether deleted documents are reported too (the default).
     // After scan(): the volume's allocation map, from $Bitmap (MFT record

@@ -40,19 +40,6 @@ constexpr int kSectorSize = 512;
 // The first cluster of a FAT32 data area and of an exFAT cluster heap.
 constexpr uint32_t kFirstFatDataCluster = 2;
 constexpr uint64_t kFirstExfatDataCluster = 2;
-// Enough for a boot sector of the largest sector size.
-constexpr size_t kBootSectorBytes = 4096;
-
-// The first sector of a file system read through `volume`.
-bool readBootSector(IVolume& volume, std::vector<uint8_t>* boot)
-{
-    boot->assign(kBootSectorBytes, 0);
-    const IVolume::ReadResult r = volume.read(0, boot->data(), boot->size());
-    if (r.error != 0 || r.bytes < kSectorSize)
-        return false;
-    boot->resize(static_cast<size_t>(r.bytes));
-    return true;
-}
 
 // Notes the cluster grid of a file system read: `origin` is its first
 // cluster's offset within the file system.
@@ -589,7 +576,6 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
 
     QString failure;
     QStringList problems;
-    std::vector<uint8_t> boot;
     try {
         if (pass.fileSystem == QLatin1String("NTFS")) {
             CNtfsScanner* scanner = new CNtfsScanner(volume.get(), relay, &m_running);
@@ -607,10 +593,8 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
             failure = scanner->failure();
             if (std::shared_ptr<const IAllocationMap> map = pass.found ? nullptr : scanner->allocationMap(volume))
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
-            CNtfsScanner::Geometry g;
-            if (failure.isEmpty() && m_running && readBootSector(*volume, &boot)
-                && CNtfsScanner::decodeBootSector(boot.data(), boot.size(), g))
-                setGrid(pass, g.bytesPerCluster, 0);
+            if (failure.isEmpty() && m_running)
+                setGrid(pass, scanner->geometry().bytesPerCluster, 0);
         } else if (isFat(pass.fileSystem)) {
             const bool searchAgain = !post && !pass.found;
             CFat32Scanner* scanner = new CFat32Scanner(volume.get(), searchAgain ? formerRelay : relay, &m_running);
@@ -637,10 +621,9 @@ void CRecoveryControl::runFileSystemPass(FileSystemPass& pass, bool post)
                 m_allocation->add(pass.offset, volume->length(), std::move(map));
             // Clusters count from the data area, which need not lie on a
             // multiple of their size.
-            CFat32Scanner::Geometry g;
-            if (failure.isEmpty() && m_running && readBootSector(*volume, &boot)
-                && CFat32Scanner::decodeBootSector(boot.data(), boot.size(), g))
-                setGrid(pass, g.clusterBytes(), g.clusterOffset(kFirstFatDataCluster));
+            const CFat32Scanner::Geometry* g = scanner->geometry();
+            if (failure.isEmpty() && m_running && g)
+                setGrid(pass, g->clusterBytes(), g->clusterOffset(kFirstFatDataCluster));
         } else if (pass.fileSystem == QLatin1String("exFAT")) {
             // These passes stop on m_running alone.
             const bool searchAgain = !post && !pass.found;
